@@ -1,0 +1,56 @@
+# Quorbit: convenience wrapper around CMake and CTest.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+PREFIX     ?= /usr/local
+JOBS       ?= $(shell nproc)
+GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+# CI builds treat warnings as errors.
+ifdef CI
+WERROR := -DQUORBIT_WERROR=ON
+endif
+
+.PHONY: all deps build configure test test-fast test-asan demo screenshot bench install package clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure:
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(GENERATOR) $(WERROR) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The whole suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
+test: deps
+	$(MAKE) test-fast
+	$(MAKE) test-asan
+
+test-fast: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan:
+	@test -f $(ASAN_BUILD)/CMakeCache.txt || cmake -S . -B $(ASAN_BUILD) $(GENERATOR) $(WERROR) \
+	  -DCMAKE_BUILD_TYPE=Debug -DQUORBIT_SANITIZE=ON -DQUORBIT_WITH_FLTK=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+demo: deps build
+	scripts/demo
+
+screenshot: deps build
+	scripts/screenshot
+
+bench: deps build
+	scripts/bench
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,264 @@
+#include "peers/peers.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
+  std::vector<char*> p;
+  for (const auto& a : argv) p.push_back(const_cast<char*>(a.c_str()));
+  p.push_back(nullptr);
+  return p;
+}
+
+// Waits for pid up to timeoutSeconds; kills its group when it takes longer.
+int WaitOrKill(pid_t pid, double timeoutSeconds) {
+  double deadline = Now() + timeoutSeconds;
+  int status = 0;
+  for (;;) {
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (r < 0) return -1;
+    if (Now() > deadline) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    usleep(10000);
+  }
+}
+
+}  // namespace
+
+std::string PeersDir() { return QUORBIT_PEERS_DIR; }
+std::string SourceDir() { return QUORBIT_SOURCE_DIR; }
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "quorbit-test-XXXXXX").string();
+  char* made = mkdtemp(tmpl.data());
+  path_ = made ? made : "";
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (!path_.empty()) {
+    // Make everything writable again so that read-only test files go too.
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+  }
+}
+
+std::string TempDir::operator/(std::string_view name) const {
+  return path_ + "/" + std::string(name);
+}
+
+int FreeLoopbackPort() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s < 0) return 0;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = 0;
+  socklen_t n = sizeof a;
+  int port = 0;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  close(s);
+  return port;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, std::string_view data) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+bool PathExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+PeerProcess::~PeerProcess() { Stop(); }
+
+bool PeerProcess::Start(const std::vector<std::string>& argv, const std::string& workdir) {
+  Stop();
+  int pipefd[2];
+  if (pipe2(pipefd, O_CLOEXEC) != 0) return false;
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(pipefd[0]);
+    close(pipefd[1]);
+    return false;
+  }
+  if (pid == 0) {
+    setpgid(0, 0);
+    dup2(pipefd[1], 1);
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(126);
+    auto args = ArgvPointers(argv);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  setpgid(pid, pid);
+  close(pipefd[1]);
+  pid_ = pid;
+  out_ = pipefd[0];
+  buffer_.clear();
+  return true;
+}
+
+bool PeerProcess::ReadSome(int timeoutMs) {
+  if (out_ < 0) return false;
+  pollfd p{out_, POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) <= 0) return false;
+  char chunk[4096];
+  ssize_t n = read(out_, chunk, sizeof chunk);
+  if (n <= 0) {
+    close(out_);
+    out_ = -1;
+    return false;
+  }
+  buffer_.append(chunk, static_cast<std::size_t>(n));
+  return true;
+}
+
+std::string PeerProcess::WaitForLine(std::string_view prefix, int timeoutSeconds) {
+  double deadline = Now() + timeoutSeconds;
+  for (;;) {
+    std::size_t nl;
+    while ((nl = buffer_.find('\n')) != std::string::npos) {
+      std::string line = buffer_.substr(0, nl);
+      buffer_.erase(0, nl + 1);
+      if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+    }
+    double left = deadline - Now();
+    if (left <= 0 || out_ < 0) return "";
+    ReadSome(static_cast<int>(left * 1000) + 1);
+  }
+}
+
+std::string PeerProcess::ReadRest(int timeoutSeconds) {
+  double deadline = Now() + timeoutSeconds;
+  while (out_ >= 0 && Now() < deadline) {
+    ReadSome(static_cast<int>((deadline - Now()) * 1000) + 1);
+  }
+  std::string rest;
+  rest.swap(buffer_);
+  return rest;
+}
+
+int PeerProcess::Stop() {
+  int code = -1;
+  if (pid_ > 0) {
+    kill(-pid_, SIGTERM);
+    code = WaitOrKill(pid_, 5);
+    pid_ = -1;
+  }
+  if (out_ >= 0) {
+    close(out_);
+    out_ = -1;
+  }
+  return code;
+}
+
+int StartScriptedPeer(PeerProcess& peer, const std::string& script,
+                      const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"/usr/bin/python3", "-u", PeersDir() + "/" + script};
+  argv.insert(argv.end(), args.begin(), args.end());
+  if (!peer.Start(argv)) return 0;
+  std::string port = peer.WaitForLine("PORT ");
+  return port.empty() ? 0 : std::atoi(port.c_str());
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& workdir,
+                      int timeoutSeconds, const std::vector<std::string>& extraEnv) {
+  ProgramRun run;
+  int outPipe[2], errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0) return run;
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    close(outPipe[0]);
+    close(outPipe[1]);
+    return run;
+  }
+  double start = Now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(126);
+    for (const auto& e : extraEnv) putenv(const_cast<char*>(e.c_str()));
+    auto args = ArgvPointers(argv);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  if (pid < 0) {
+    close(outPipe[0]);
+    close(errPipe[0]);
+    return run;
+  }
+  setpgid(pid, pid);
+  // Drain both pipes until the child closes them or the time runs out.
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open = 2;
+  double deadline = start + timeoutSeconds;
+  while (open > 0 && Now() < deadline) {
+    if (poll(fds, 2, 100) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char chunk[4096];
+      ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+      if (n > 0) {
+        sinks[i]->append(chunk, static_cast<std::size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& f : fds) {
+    if (f.fd >= 0) close(f.fd);
+  }
+  run.exitCode = WaitOrKill(pid, deadline - Now() > 0 ? deadline - Now() : 0.1);
+  run.seconds = Now() - start;
+  return run;
+}

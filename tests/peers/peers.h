@@ -1,0 +1,86 @@
+// Test support: temporary directories, child processes (scripted servers, real
+// servers, the program itself) that are always stopped, and free loopback ports.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Directory of the scripted servers and peer start-up helpers.
+std::string PeersDir();
+// Source tree root (for examples and sample data).
+std::string SourceDir();
+
+// A fresh directory under /tmp, removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  // Path of a name inside the directory.
+  std::string operator/(std::string_view name) const;
+
+ private:
+  std::string path_;
+};
+
+// A port on 127.0.0.1 that nobody listens on at the moment of the call.
+int FreeLoopbackPort();
+
+// Whole-file helpers for tests.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, std::string_view data);
+bool PathExists(const std::string& path);
+
+// A child process in its own process group, stopped (SIGTERM, then SIGKILL)
+// when the object goes out of scope, so that a failing test leaves nothing
+// running. Its standard output is read through a pipe; standard error goes to
+// the test's own standard error.
+class PeerProcess {
+ public:
+  PeerProcess() = default;
+  ~PeerProcess();
+  PeerProcess(const PeerProcess&) = delete;
+  PeerProcess& operator=(const PeerProcess&) = delete;
+
+  bool Start(const std::vector<std::string>& argv, const std::string& workdir = "");
+  // Reads the child's output until a line starting with prefix arrives and
+  // returns the rest of that line; empty on time-out or end of output.
+  std::string WaitForLine(std::string_view prefix, int timeoutSeconds = 20);
+  // Everything the child printed after the lines consumed by WaitForLine,
+  // read until it exits or timeoutSeconds pass.
+  std::string ReadRest(int timeoutSeconds = 20);
+  // Stops the child and returns its exit status (-1 when killed or not started).
+  int Stop();
+  bool Running() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  bool ReadSome(int timeoutMs);
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string buffer_;
+};
+
+// Starts a Python scripted server from the peers directory with the given
+// arguments; the script prints "PORT <n>" once it listens. Returns the port,
+// or 0 when it did not start.
+int StartScriptedPeer(PeerProcess& peer, const std::string& script,
+                      const std::vector<std::string>& args = {});
+
+// The result of running a program to its end.
+struct ProgramRun {
+  int exitCode = -1;  // -1 when it had to be killed
+  std::string out;
+  std::string err;
+  double seconds = 0;
+};
+
+// Runs argv in workdir with extraEnv ("NAME=value") added, waiting at most
+// timeoutSeconds; standard input is /dev/null.
+ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& workdir,
+                      int timeoutSeconds = 60, const std::vector<std::string>& extraEnv = {});
