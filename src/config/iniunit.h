@@ -1,0 +1,56 @@
+// The settings model: the sections and keys an INI file may hold, the global
+// settings record and the two assignment tables.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "util/strunit.h"
+
+// Packed record images, laid out exactly as the INI reader fills them.
+#pragma pack(push, 1)
+struct SettingsRecord {
+  Str80 LOG;
+  Str80 DEBUG_LOG;
+  Str80 PROXY;
+};
+
+struct HttpTask {
+  Str80 NAME;
+  Str80 URI;
+  Str80 LOCATION;
+  std::uint8_t LEVEL;
+  std::uint8_t TRANSLATE;  // 1 = yes
+  std::uint8_t IFMOD;
+  std::uint8_t SHORTNAMES;
+  std::uint16_t PORT;
+};
+
+constexpr std::size_t kTransferSlots = 255;
+
+struct FtpTask {
+  Str80 NAME;
+  Str80 URI;
+  Str80 USER;
+  Str80 PASSWORD;
+  std::uint16_t RETRY;
+  std::uint16_t RETRY_DELAY;
+  std::uint16_t LIST_DELAY;
+  std::uint16_t PORT;
+  Str255 TRANSFER[kTransferSlots];  // empty slots have no line
+};
+#pragma pack(pop)
+
+constexpr std::size_t kMaxTasks = 1024;
+
+extern SettingsRecord Settings;
+extern std::vector<std::unique_ptr<HttpTask>> HttpTasks;  // at most kMaxTasks
+extern std::vector<std::unique_ptr<FtpTask>> FtpTasks;    // at most kMaxTasks
+
+void DefineSettings();
+// -1: the file cannot be opened; N > 0: error on line N; 0: loaded.
+std::int32_t LoadSettings(std::string_view name);
+void ReleaseSettings();

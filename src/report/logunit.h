@@ -1,0 +1,60 @@
+// The worker's three channels to the user: log files (the run log and the
+// TCP/IP debug log), the status display of the front end, and the error box.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "util/strunit.h"
+
+// "QUORBIT 1.10." followed by the build number as three digits.
+Str255 VersionText();
+
+// "dd-mm-yy hh:mm:ss" of the current moment, taken through the packed date.
+Str255 LogStamp();
+
+// A text log that is reopened in append mode and closed for every line, so the
+// file is complete at any moment.
+struct LogFile {
+  Str255 name;
+  bool opened = false;
+
+  void Init();
+  bool Open(std::string_view fileName, std::string_view banner);
+  void WriteLine(std::string_view text);
+  void Done();
+};
+
+// What a front end shows. The worker calls these; a front end must not make
+// the worker wait, except ShowError of a window, which waits for OK.
+class StatusSink {
+ public:
+  virtual ~StatusSink() = default;
+  virtual void SetLine(int n, std::string_view text) = 0;  // n = 1..3
+  virtual void AddMemoLine(std::string_view text) = 0;
+  virtual void ShowPercent(int percent) = 0;
+  virtual void ShowByteCount(std::int32_t bytes) = 0;
+  virtual void HidePercent() = 0;
+  virtual void HideByteCount() = 0;
+  virtual void ShowError(std::string_view text) = 0;
+};
+
+// Installs the front end (nullptr: updates go nowhere).
+void SetStatusSink(StatusSink* sink);
+
+namespace RunLog {
+void Open(std::string_view logName);  // empty name: no file, writes dropped
+void Close();
+void Write(std::string_view text);  // log file only
+void Show(std::string_view text);   // screen memo only
+}  // namespace RunLog
+
+namespace StatusDisplay {
+void SetLine(std::uint8_t n, std::string_view text);
+void ShowPercent(int percent);
+void ShowByteCount(std::int32_t bytes);
+void HidePercent();
+void HideByteCount();
+}  // namespace StatusDisplay
+
+void ShowError(std::string_view text);
