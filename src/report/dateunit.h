@@ -20,11 +20,18 @@ struct DateTimeParts {
   std::uint16_t second = 0;
 };
 
-PackedDateTime PackDateTime(const DateTimeParts& parts);  // 0 for an impossible date
-DateTimeParts UnpackDateTime(PackedDateTime packed);      // fields as stored, seconds even
+// Seconds are halved (remainder dropped). Gives 0 ("no date") for a year outside
+// 1980..2099 or any impossible date or time (month 13, 31 April, hour 24, ...).
+PackedDateTime PackDateTime(const DateTimeParts& parts);
+// The fields as stored, seconds doubled; out-of-range fields (month and day 0
+// of the value 0, say) come back as they are.
+DateTimeParts UnpackDateTime(PackedDateTime packed);
 DateTimeParts NowParts();
 PackedDateTime NowPacked();
 
+// Tokens are found without regard to case; a name token (%ddd%, %mmm%) gives
+// the name in the letter case of the token as written. A month outside 1..12
+// has no name and leaves an empty text. The result is cut to 255 characters.
 Str255 FormatDateParts(std::uint16_t year, std::uint16_t month, std::uint16_t day,
                        std::string_view pattern);
 Str255 FormatTimeParts(std::uint16_t hour, std::uint16_t minute, std::uint16_t second,

@@ -74,6 +74,10 @@ struct ShortStr {
     Assign(o.View());
     return *this;
   }
+  ShortStr& operator=(const std::string& s) {
+    Assign(s);
+    return *this;
+  }
   ShortStr& operator+=(std::string_view s) {
     Append(s);
     return *this;

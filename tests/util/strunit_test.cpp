@@ -1,0 +1,228 @@
+#include "util/strunit.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string k300(300, 'x');
+
+TEST(ShortStr, CutsAtItsMaximum) {
+  Str255 wide(k300);
+  EXPECT_EQ(wide.Length(), 255u);
+  Str80 narrow(k300);
+  EXPECT_EQ(narrow.Length(), 80u);
+
+  narrow = Str80(std::string(79, 'a'));
+  narrow += "bcd";
+  EXPECT_EQ(narrow.Length(), 80u);
+  EXPECT_EQ(narrow.Last(), 'b');
+  narrow += 'z';
+  EXPECT_EQ(narrow.Last(), 'b');
+
+  Str255 full(std::string(255, 'y'));
+  EXPECT_EQ((full + "more").Length(), 255u);
+  EXPECT_EQ((full + 'c').Last(), 'y');
+}
+
+TEST(ShortStr, ConvertsBetweenCapacities) {
+  Str255 wide(std::string(100, 'a'));
+  wide += "tail";
+  Str80 narrow = wide;
+  EXPECT_EQ(narrow.View(), std::string(80, 'a'));
+  narrow = "short";
+  Str255 back = narrow;
+  EXPECT_EQ(back.View(), "short");
+}
+
+TEST(ShortStr, PositionsAreOneBased) {
+  Str255 s("abcabc");
+  EXPECT_EQ(s.Pos('a'), 1u);
+  EXPECT_EQ(s.Pos("ca"), 3u);
+  EXPECT_EQ(s.Pos('z'), 0u);
+  EXPECT_EQ(s.Pos("CA"), 0u);  // exact byte comparison
+  EXPECT_EQ(s.Pos(""), 0u);
+}
+
+TEST(ShortStr, CopyAndDeleteClampToTheText) {
+  Str255 s("abcdef");
+  EXPECT_EQ(s.Copy(2, 3).View(), "bcd");
+  EXPECT_EQ(s.Copy(0, 2).View(), "ab");
+  EXPECT_EQ(s.Copy(4, 1000).View(), "def");
+  EXPECT_EQ(s.Copy(6, 1).View(), "f");
+  EXPECT_TRUE(s.Copy(7, 1).Empty());
+
+  Str255 d = s;
+  d.Delete(7, 1);
+  EXPECT_EQ(d.View(), "abcdef");
+  d.Delete(0, 2);
+  EXPECT_EQ(d.View(), "abcdef");
+  d.Delete(2, 2);
+  EXPECT_EQ(d.View(), "adef");
+  d.Delete(3, 1000);
+  EXPECT_EQ(d.View(), "ad");
+}
+
+TEST(StrUnit, CaseAndNumbers) {
+  EXPECT_EQ(UpperStr("aZ9\xe4").View(), "AZ9\xe4");
+  EXPECT_EQ(LowerLetter('Q'), 'q');
+  EXPECT_EQ(LowerLetter('\xc4'), '\xc4');
+
+  EXPECT_EQ(IntToText(-2147483647 - 1).View(), "-2147483648");
+  EXPECT_EQ(IntToText(0).View(), "0");
+  EXPECT_EQ(TextToInt("-45"), -45);
+  EXPECT_EQ(TextToInt("2147483647"), 2147483647);
+  EXPECT_EQ(TextToInt("-2147483648"), -2147483647 - 1);
+  for (const char* bad : {"", "-", "12a", " 1", "2147483648", "99999999999"}) {
+    EXPECT_EQ(TextToInt(bad), 0) << bad;
+  }
+}
+
+TEST(StrUnit, PaddingCutsLongerTexts) {
+  EXPECT_EQ(PadLeft("abc", 2, '0').View(), "ab");
+  EXPECT_EQ(PadLeft("7", 3, ' ').View(), "  7");
+  EXPECT_EQ(TwoDigits(7).View(), "07");
+  EXPECT_EQ(TwoDigits(2026).View(), "20");
+  EXPECT_EQ(RepeatChar('-', 60).Length(), 60u);
+  EXPECT_EQ(RepeatChar('-', 300).Length(), 255u);
+}
+
+TEST(StrUnit, TrimBlanksRemovesOnlySpacesAndNuls) {
+  Str80 s(std::string_view(" \0\tx y\t \0", 9));
+  TrimBlanks(s);
+  EXPECT_EQ(s.View(), "\tx y\t");
+  Str80 blank("   ");
+  TrimBlanks(blank);
+  EXPECT_TRUE(blank.Empty());
+}
+
+TEST(StrUnit, EnsureTrailing) {
+  Str80 dir("a/b");
+  EnsureTrailing(dir, '/');
+  EnsureTrailing(dir, '/');
+  EXPECT_EQ(dir.View(), "a/b/");
+  Str80 empty;
+  EnsureTrailing(empty, '/');
+  EXPECT_TRUE(empty.Empty());
+  Str80 full(std::string(80, 'n'));
+  EnsureTrailing(full, '/');
+  EXPECT_EQ(full.Length(), 80u);
+  EXPECT_EQ(full.Last(), 'n');
+}
+
+TEST(StrUnit, SearchFromTheEnd) {
+  EXPECT_EQ(AfterLast("/pub/docs/a.txt", '/', 1).View(), "a.txt");
+  EXPECT_EQ(AfterLast("/pub/docs/a.txt", '/', 2).View(), "docs/a.txt");
+  EXPECT_EQ(AfterLast("/pub/docs/a.txt", '/', 4).View(), "/pub/docs/a.txt");
+  EXPECT_EQ(AfterLast("plain", '/', 1).View(), "plain");
+  EXPECT_EQ(UpToLast("/pub/docs/a.txt", '/', 1).View(), "/pub/docs/");
+  EXPECT_EQ(UpToLast("/pub/docs/a.txt", '/', 3).View(), "/");
+  EXPECT_EQ(UpToLast("plain", '/', 1).View(), "plain");
+
+  EXPECT_EQ(LastPos("a/b/c", '/'), 4u);
+  EXPECT_EQ(LastPos("abc", '/'), 4u);
+  EXPECT_EQ(LastPos("", '/'), 1u);
+}
+
+TEST(StrUnit, HexadecimalText) {
+  EXPECT_EQ(HexByte(0x0F).View(), "0F");
+  EXPECT_EQ(HexByte(0xAB).View(), "AB");
+  EXPECT_EQ(HexWord(0x12AB).View(), "12AB");
+  EXPECT_EQ(HexLong(0).View(), "00000000");
+  EXPECT_EQ(HexLong(0xDEADBEEF).View(), "DEADBEEF");
+}
+
+TEST(StrUnit, HexValuesOfOddInput) {
+  EXPECT_EQ(HexDigitValue('0'), 0);
+  EXPECT_EQ(HexDigitValue('9'), 9);
+  EXPECT_EQ(HexDigitValue('a'), 10);
+  EXPECT_EQ(HexDigitValue('F'), 15);
+  EXPECT_EQ(HexDigitValue('G'), 16);                 // 'G' - 55
+  EXPECT_EQ(HexDigitValue('g'), 48);                 // 'g' - 55
+  EXPECT_EQ(HexDigitValue(' '), 240);                // ' ' - 48, kept in 8 bits
+  EXPECT_EQ(HexDigitValue('\xff'), 200);             // 255 - 55
+
+  EXPECT_EQ(HexPairValue("2F"), 0x2F);
+  EXPECT_EQ(HexPairValue("ff"), 0xFF);
+  EXPECT_EQ(HexPairValue("F"), 0x0F);
+  EXPECT_EQ(HexPairValue(""), 0);
+  EXPECT_EQ(HexPairValue("abc"), 0xAB);
+  EXPECT_EQ(HexPairValue("GG"), static_cast<std::uint8_t>(16 * 16 + 16));
+}
+
+TEST(ReplaceText, FindsWithoutRegardToCase) {
+  Str255 s("%DD%-%dd%-%Dd%");
+  ReplaceText(s, "%dd%", "07", false);
+  EXPECT_EQ(s.View(), "07-07-07");
+  Str255 keep("abc");
+  ReplaceText(keep, "", "x", false);
+  EXPECT_EQ(keep.View(), "abc");
+}
+
+TEST(ReplaceText, AdaptsCaseToTheMatchedLetters) {
+  for (auto [pattern, expected] : {std::pair{"%Mmm%", "Dec"}, {"%MMM%", "DEC"},
+                                   {"%mmm%", "dec"}, {"%mMm%", "dEc"}}) {
+    Str255 s(pattern);
+    ReplaceText(s, "%mmm%", "DEC", true);
+    EXPECT_EQ(s.View(), expected) << pattern;
+  }
+  // Non-letters in the match do not count; extra replacement letters keep
+  // their case.
+  Str255 s("A1b");
+  ReplaceText(s, "a1b", "XYZ", true);
+  EXPECT_EQ(s.View(), "XyZ");
+  Str255 t("[m]");
+  ReplaceText(t, "m", "aBc", true);
+  EXPECT_EQ(t.View(), "[aBc]");
+}
+
+TEST(ReplaceText, ReplacementHoldingThePatternEnds) {
+  Str255 s("%d% and %D%");
+  ReplaceText(s, "%d%", "<%D%>", false);
+  EXPECT_EQ(s.View(), "<%D%> and <%D%>");
+  Str80 doubled("xXx");
+  ReplaceText(doubled, "x", "xx", false);
+  EXPECT_EQ(doubled.View(), "xxxxxx");
+}
+
+TEST(ReplaceText, CutsAtTheTargetsMaximum) {
+  Str80 s(std::string(77, '.'));
+  s += "%y%";
+  ReplaceText(s, "%y%", "2026", false);
+  EXPECT_EQ(s.Length(), 80u);
+  EXPECT_EQ(s.View().substr(77), "202");
+}
+
+TEST(StrUnit, SplitFirst) {
+  Str255 line("USER anonymous guest");
+  Str80 head;
+  SplitFirst(line, ' ', head);
+  EXPECT_EQ(head.View(), "USER");
+  EXPECT_EQ(line.View(), "anonymous guest");
+  SplitFirst(line, ';', head);
+  EXPECT_EQ(head.View(), "anonymous guest");
+  EXPECT_TRUE(line.Empty());
+  Str255 lead(" x");
+  SplitFirst(lead, ' ', head);
+  EXPECT_TRUE(head.Empty());
+  EXPECT_EQ(lead.View(), "x");
+}
+
+TEST(StrUnit, SplitLast) {
+  Str255 path("pub/docs/a.txt");
+  Str80 tail;
+  SplitLast(path, '/', tail);
+  EXPECT_EQ(tail.View(), "a.txt");
+  EXPECT_EQ(path.View(), "pub/docs");
+  // Without the character the text stays whole, whatever its length.
+  for (std::size_t n : {5u, 255u}) {
+    Str255 word(std::string(n, 'w'));
+    tail = "old";
+    SplitLast(word, '/', tail);
+    EXPECT_TRUE(tail.Empty());
+    EXPECT_EQ(word.Length(), n);
+  }
+}
+
+}  // namespace
