@@ -10,7 +10,8 @@
 
 #include "util/strunit.h"
 
-// Packed record images, laid out exactly as the INI reader fills them.
+// Packed record images, laid out exactly as the INI reader fills them. In the
+// local paths (LOG, DEBUG_LOG, LOCATION) every "\" is read as kPathSep.
 #pragma pack(push, 1)
 struct SettingsRecord {
   Str80 LOG;
@@ -21,7 +22,7 @@ struct SettingsRecord {
 struct HttpTask {
   Str80 NAME;
   Str80 URI;
-  Str80 LOCATION;
+  Str80 LOCATION;  // after loading: ends with kPathSep unless empty or full
   std::uint8_t LEVEL;
   std::uint8_t TRANSLATE;  // 1 = yes
   std::uint8_t IFMOD;
@@ -50,7 +51,12 @@ extern SettingsRecord Settings;
 extern std::vector<std::unique_ptr<HttpTask>> HttpTasks;  // at most kMaxTasks
 extern std::vector<std::unique_ptr<FtpTask>> FtpTasks;    // at most kMaxTasks
 
+// The INI file loaded when the command line names none.
+constexpr std::string_view kDefaultIniName = "QUORBIT.INI";
+
 void DefineSettings();
+// Opens name as written; when that fails, the default name is also tried in
+// lower case, and a name without '.' with ".INI" and then ".ini" appended.
 // -1: the file cannot be opened; N > 0: error on line N; 0: loaded.
 std::int32_t LoadSettings(std::string_view name);
 void ReleaseSettings();
