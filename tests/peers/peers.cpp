@@ -203,6 +203,13 @@ int StartScriptedPeer(PeerProcess& peer, const std::string& script,
   return port.empty() ? 0 : std::atoi(port.c_str());
 }
 
+int StartScriptedServer(PeerProcess& peer, const TempDir& dir, std::string_view script) {
+  static int scriptsWritten = 0;
+  std::string path = dir / ("script" + std::to_string(++scriptsWritten) + ".txt");
+  WriteFile(path, script);
+  return StartScriptedPeer(peer, "scripted_server.py", {path});
+}
+
 ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& workdir,
                       int timeoutSeconds, const std::vector<std::string>& extraEnv) {
   ProgramRun run;

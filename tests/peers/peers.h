@@ -72,6 +72,12 @@ class PeerProcess {
 int StartScriptedPeer(PeerProcess& peer, const std::string& script,
                       const std::vector<std::string>& args = {});
 
+// Writes the script (format: see scripted_server.py) to a file in dir and
+// starts scripted_server.py on it. Returns the port, or 0. What the server
+// printed afterwards ("DONE", "MISMATCH ...", "RECEIVED <n>") is read with
+// peer.ReadRest().
+int StartScriptedServer(PeerProcess& peer, const TempDir& dir, std::string_view script);
+
 // The result of running a program to its end.
 struct ProgramRun {
   int exitCode = -1;  // -1 when it had to be killed
