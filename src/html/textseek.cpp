@@ -1,0 +1,93 @@
+#include "html/textseek.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace {
+
+constexpr char kCtrlZ = 26;
+
+// Makes sure the buffer holds the next character; false at the end of the
+// data or on a read error.
+bool FillBuffer(TextReader& file) {
+  if (file.bufPos < file.bufEnd) return true;
+  if (!file.IsOpen()) return false;
+  TextSeekTo(file, TextPosition(file));
+  return file.bufPos < file.bufEnd;
+}
+
+bool IsLineEnd(char c) { return c == '\r' || c == '\n' || c == '\0'; }
+
+// Consumes the line end at the read position and, when the next character
+// is its partner, that one too.
+void ConsumeLineEnd(TextReader& file) {
+  char first = file.buffer[file.bufPos++];
+  if (first == '\0' || !FillBuffer(file)) return;
+  char partner = first == '\r' ? '\n' : '\r';
+  if (file.buffer[file.bufPos] == partner) ++file.bufPos;
+}
+
+}  // namespace
+
+bool TextReader::Open(std::string_view fileName) {
+  Close();
+  handle = ::open(std::string(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+  filePos = 0;
+  bufEnd = 0;
+  bufPos = 0;
+  failed = false;
+  return handle >= 0;
+}
+
+bool TextReader::Close() {
+  if (handle < 0) return true;
+  int rc = ::close(handle);
+  handle = -1;
+  bufEnd = 0;
+  bufPos = 0;
+  return rc == 0;
+}
+
+std::int64_t TextPosition(const TextReader& file) {
+  return file.filePos - static_cast<std::int64_t>(file.bufEnd) +
+         static_cast<std::int64_t>(file.bufPos);
+}
+
+bool TextSeekTo(TextReader& file, std::int64_t position) {
+  if (!file.IsOpen() || position < 0) return false;
+  if (::lseek(file.handle, static_cast<off_t>(position), SEEK_SET) < 0) return false;
+  ssize_t count;
+  do {
+    count = ::read(file.handle, file.buffer.data(), file.buffer.size());
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    file.failed = true;
+    count = 0;
+  }
+  file.filePos = position + count;
+  file.bufEnd = static_cast<std::size_t>(count);
+  file.bufPos = 0;
+  return true;
+}
+
+bool TextEof(TextReader& file) {
+  return !FillBuffer(file) || file.buffer[file.bufPos] == kCtrlZ;
+}
+
+bool ReadPiece(TextReader& file, Str255& piece) {
+  piece.Clear();
+  while (FillBuffer(file)) {
+    char c = file.buffer[file.bufPos];
+    if (IsLineEnd(c)) {
+      ConsumeLineEnd(file);
+      return true;
+    }
+    if (piece.Length() == Str255::kMax) break;
+    piece += c;
+    ++file.bufPos;
+  }
+  return false;
+}
