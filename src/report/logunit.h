@@ -13,6 +13,9 @@ Str255 VersionText();
 // "dd-mm-yy hh:mm:ss" of the current moment, taken through the packed date.
 Str255 LogStamp();
 
+// The line of 60 '-' that follows a log's banner and precedes a run's summary.
+Str255 DashLine();
+
 // A text log that is reopened in append mode and closed for every line, so the
 // file is complete at any moment.
 struct LogFile {
@@ -27,13 +30,15 @@ struct LogFile {
 
 // What a front end shows. The worker calls these; a front end must not make
 // the worker wait, except ShowError of a window, which waits for OK.
+// ShowPercent and ShowByteCount also make their element visible; the status
+// display hides the other one first, so that at most one of them shows.
 class StatusSink {
  public:
   virtual ~StatusSink() = default;
   virtual void SetLine(int n, std::string_view text) = 0;  // n = 1..3
   virtual void AddMemoLine(std::string_view text) = 0;
   virtual void ShowPercent(int percent) = 0;
-  virtual void ShowByteCount(std::int32_t bytes) = 0;
+  virtual void ShowByteCount(std::string_view caption) = 0;  // "Received N bytes"
   virtual void HidePercent() = 0;
   virtual void HideByteCount() = 0;
   virtual void ShowError(std::string_view text) = 0;

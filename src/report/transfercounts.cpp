@@ -4,9 +4,19 @@ TransferCountsRecord TransferCounts;
 
 void ClearTransferCounts() { TransferCounts = TransferCountsRecord{}; }
 
-int ExitStatus() {
-  int status = 0;
-  if (TransferCounts.HttpFetched > 0 || TransferCounts.FtpDownloaded > 0) status += 1;
-  if (TransferCounts.FtpUploaded > 0) status += 2;
-  return status;
+void CountHttpFetched() {
+  ++TransferCounts.HttpFetched;
+  TransferCounts.received = true;
 }
+
+void CountFtpDownloaded() {
+  ++TransferCounts.FtpDownloaded;
+  TransferCounts.received = true;
+}
+
+void CountFtpUploaded() {
+  ++TransferCounts.FtpUploaded;
+  TransferCounts.sent = true;
+}
+
+int ExitStatus() { return (TransferCounts.received ? 1 : 0) + (TransferCounts.sent ? 2 : 0); }

@@ -5,14 +5,21 @@
 #include <cstdint>
 
 struct TransferCountsRecord {
-  std::uint16_t HttpFetched = 0;    // HTTP fetches completed
-  std::uint16_t FtpDownloaded = 0;  // FTP downloads completed
-  std::uint16_t FtpUploaded = 0;    // FTP uploads completed
+  std::uint16_t HttpFetched = 0;    // HTTP fetches completed (wraps at 65535)
+  std::uint16_t FtpDownloaded = 0;  // FTP downloads completed (wraps at 65535)
+  std::uint16_t FtpUploaded = 0;    // FTP uploads completed (wraps at 65535)
+  // Whether anything was received or sent at all: unlike the counters these
+  // never wrap back, so a run of exactly 65536 transfers still counts.
+  bool received = false;
+  bool sent = false;
 };
 
-// One set per process, bumped by the HTTP and FTP reporting (wrapping at 65535).
+// One set per process, bumped by the HTTP and FTP reporting.
 extern TransferCountsRecord TransferCounts;
 
 void ClearTransferCounts();
+void CountHttpFetched();
+void CountFtpDownloaded();
+void CountFtpUploaded();
 // 1 when anything was received, plus 2 when anything was sent.
 int ExitStatus();

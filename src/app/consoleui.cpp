@@ -1,0 +1,154 @@
+#include "app/consoleui.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string_view>
+#include <thread>
+
+#include "app/worker.h"
+
+namespace {
+
+using Kind = StatusUpdate::Kind;
+
+constexpr int kFooterRows = 4;  // three status lines and the bar or counter
+constexpr int kBarWidth = 40;
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+
+// Texts come from servers and files: control characters in them would move
+// the cursor or change the terminal, so they become blanks.
+Str255 Printable(std::string_view text) {
+  Str255 shown(text);
+  for (std::size_t i = 0; i < shown.Length(); ++i) {
+    auto c = static_cast<unsigned char>(shown[i]);
+    if (c < 0x20 || c == 0x7F) shown[i] = ' ';
+  }
+  return shown;
+}
+
+int TerminalColumns(std::FILE* file) {
+  winsize size{};
+  if (ioctl(fileno(file), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+void Put(std::FILE* file, std::string_view text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), file);
+}
+
+}  // namespace
+
+ConsoleView::ConsoleView(std::FILE* out, std::FILE* err, bool terminal)
+    : out_(out), err_(err), terminal_(terminal) {}
+
+void ConsoleView::Apply(const std::vector<StatusUpdate>& updates) {
+  for (const StatusUpdate& update : updates) Take(update);
+  if (terminal_ && (!updates.empty() || !footerDrawn_)) DrawFooter();
+  std::fflush(out_);
+}
+
+void ConsoleView::PrintLine(std::FILE* file, std::string_view text) {
+  Put(file, Printable(text));
+  Put(file, "\n");
+}
+
+void ConsoleView::Take(const StatusUpdate& update) {
+  switch (update.kind) {
+    case Kind::kLine:
+      SetStatusLine(update.number, update.text);
+      break;
+    case Kind::kMemoLine:
+      ClearFooter();
+      PrintLine(out_, update.text);
+      break;
+    case Kind::kPercent:
+      percent_ = update.number < 0 ? 0 : (update.number > 100 ? 100 : update.number);
+      barVisible_ = true;
+      break;
+    case Kind::kByteCount:
+      counterCaption_ = update.text;
+      counterVisible_ = true;
+      break;
+    case Kind::kHidePercent:
+      barVisible_ = false;
+      break;
+    case Kind::kHideByteCount:
+      counterVisible_ = false;
+      break;
+    case Kind::kError:
+      ClearFooter();
+      std::fflush(out_);
+      PrintLine(err_, Cat("Error: ", update.text));
+      std::fflush(err_);
+      break;
+  }
+}
+
+void ConsoleView::SetStatusLine(int n, const Str255& text) {
+  if (n < 1 || n > 3) return;
+  Str255& line = lines_[n - 1];
+  // Without a footer a status line is printed when it changes, so repeated
+  // updates of the same step do not fill a cron mail.
+  if (!terminal_ && !text.Empty() && !(line == text.View())) PrintLine(out_, text);
+  line = text;
+}
+
+void ConsoleView::ClearFooter() {
+  if (!footerDrawn_) return;
+  // Up to the first footer row, to its start, and clear to the end of screen.
+  Put(out_, Cat("\x1b[", IntToText(kFooterRows)) + "A\r\x1b[J");
+  footerDrawn_ = false;
+}
+
+Str255 ConsoleView::BarRow(int columns) const {
+  if (counterVisible_) return counterCaption_;
+  if (!barVisible_) return {};
+  int width = columns - 8 < kBarWidth ? columns - 8 : kBarWidth;
+  if (width < 1) width = 1;
+  int filled = percent_ * width / 100;
+  Str255 row = "[";
+  row += RepeatChar('#', static_cast<std::size_t>(filled));
+  row += RepeatChar(' ', static_cast<std::size_t>(width - filled));
+  row += "] ";
+  row += PadLeft(IntToText(percent_), 3, ' ');
+  row += "%";
+  return row;
+}
+
+void ConsoleView::DrawFooter() {
+  ClearFooter();
+  int columns = TerminalColumns(out_);
+  // Each row stays shorter than the terminal, so that none wraps and the
+  // footer keeps its four rows for the next erase.
+  auto visible = static_cast<std::size_t>(columns > 1 ? columns - 1 : 1);
+  const Str255 rows[kFooterRows] = {lines_[0], lines_[1], lines_[2], BarRow(columns)};
+  for (const Str255& row : rows) PrintLine(out_, row.Copy(1, visible));
+  footerDrawn_ = true;
+}
+
+bool StdoutIsTerminal() {
+  const char* term = std::getenv("TERM");
+  return isatty(STDOUT_FILENO) && term && *term && std::string_view(term) != "dumb";
+}
+
+void RunConsole(const std::vector<std::string>& arguments) {
+  UpdateQueue updates(/*errorsWait=*/false);
+  ConsoleView view(stdout, stderr, StdoutIsTerminal());
+  SetStatusSink(&updates);
+  {
+    WorkerThread worker;
+    worker.Start(arguments);
+    for (;;) {
+      // Read before taking, so that the last batch holds every update the
+      // worker made before it finished.
+      bool finished = WorkerFinished();
+      view.Apply(updates.TakeAll());
+      if (finished) break;
+      std::this_thread::sleep_for(kPollInterval);
+    }
+  }
+  SetStatusSink(nullptr);
+}

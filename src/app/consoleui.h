@@ -1,0 +1,44 @@
+// The console front end: for terminals and headless runs (cron, CI).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/updatequeue.h"
+#include "util/strunit.h"
+
+// Shows status updates on a console. On a terminal the three status lines
+// and the progress bar or byte counter stay at the bottom while log lines
+// scroll above them; otherwise only plain lines are written: log lines and
+// changed status lines, never control characters. Errors go to err.
+class ConsoleView {
+ public:
+  ConsoleView(std::FILE* out, std::FILE* err, bool terminal);
+  void Apply(const std::vector<StatusUpdate>& updates);
+
+ private:
+  void Take(const StatusUpdate& update);
+  void SetStatusLine(int n, const Str255& text);
+  void PrintLine(std::FILE* file, std::string_view text);
+  void ClearFooter();
+  void DrawFooter();
+  Str255 BarRow(int columns) const;
+
+  std::FILE* out_;
+  std::FILE* err_;
+  bool terminal_;
+  Str255 lines_[3];
+  Str255 counterCaption_;
+  int percent_ = 0;
+  bool barVisible_ = true;
+  bool counterVisible_ = false;
+  bool footerDrawn_ = false;
+};
+
+// Whether standard output is a terminal that understands cursor movement.
+bool StdoutIsTerminal();
+
+// Runs the worker with the console front end and returns once it has
+// finished.
+void RunConsole(const std::vector<std::string>& arguments);

@@ -1,0 +1,129 @@
+// Program entry: reads the flags, chooses the front end and runs the worker
+// under it.
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/consoleui.h"
+#include "app/worker.h"
+#include "net/delsock.h"
+#include "report/logunit.h"
+#include "util/strunit.h"
+
+#ifdef QUORBIT_HAVE_FLTK
+#include "app/mainform.h"
+#endif
+
+namespace {
+
+enum class FrontEnd { kAutomatic, kConsole, kWindow };
+
+struct ProgramOptions {
+  FrontEnd frontEnd = FrontEnd::kAutomatic;
+  bool exitStatus = false;
+  bool help = false;
+  bool version = false;
+  int keepOpenSeconds = 0;
+  std::vector<std::string> arguments;  // positional: the INI file name
+};
+
+constexpr std::string_view kKeepOpen = "--keep-open=";
+constexpr int kMaxKeepOpen = 3600;
+
+constexpr const char* kUsage =
+    "Usage: quorbit [OPTION]... [INI-FILE]\n"
+    "Carries out the HTTP and FTP transfers listed in INI-FILE (default QUORBIT.INI)\n"
+    "and records them in the run log that the INI file names.\n"
+    "\n"
+    "  --console            show the run on the console\n"
+    "  --window             show the run in a window\n"
+    "                       (default: the window when a display is available)\n"
+    "  --exit-status        exit with the run's outcome: 1 when anything was\n"
+    "                       received, plus 2 when anything was sent (default: 0)\n"
+    "  --keep-open=SECONDS  keep the window open SECONDS longer after the run,\n"
+    "                       e.g. for screenshots\n"
+    "  --help               show this help and exit\n"
+    "  --version            show the version and exit\n";
+
+bool ParseKeepOpen(std::string_view value, int& seconds) {
+  if (value.empty() || value.size() > 4) return false;
+  for (char c : value) {
+    if (c < '0' || c > '9') return false;
+  }
+  seconds = TextToInt(value);
+  return seconds <= kMaxKeepOpen;
+}
+
+// False, with the reason on standard error, for a flag it does not know.
+bool ParseOptions(int argc, char** argv, ProgramOptions& options) {
+  bool flagsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (flagsEnded || arg.size() < 2 || arg[0] != '-') {
+      options.arguments.emplace_back(arg);
+    } else if (arg == "--") {
+      flagsEnded = true;
+    } else if (arg == "--console") {
+      options.frontEnd = FrontEnd::kConsole;
+    } else if (arg == "--window") {
+      options.frontEnd = FrontEnd::kWindow;
+    } else if (arg == "--exit-status") {
+      options.exitStatus = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (!arg.starts_with(kKeepOpen) ||
+               !ParseKeepOpen(arg.substr(kKeepOpen.size()), options.keepOpenSeconds)) {
+      std::fprintf(stderr, "quorbit: invalid option %s\nTry 'quorbit --help'.\n", argv[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Runs the worker under the chosen front end; false, with the reason on
+// standard error, when a forced window cannot be shown.
+bool RunFrontEnd(const ProgramOptions& options) {
+  if (options.frontEnd == FrontEnd::kConsole) {
+    RunConsole(options.arguments);
+    return true;
+  }
+#ifdef QUORBIT_HAVE_FLTK
+  if (RunWindow(options.arguments, options.keepOpenSeconds)) return true;
+  if (options.frontEnd == FrontEnd::kWindow) {
+    std::fputs("quorbit: cannot open the display for the window\n", stderr);
+    return false;
+  }
+#else
+  if (options.frontEnd == FrontEnd::kWindow) {
+    std::fputs("quorbit: built without the window front end\n", stderr);
+    return false;
+  }
+#endif
+  RunConsole(options.arguments);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ProgramOptions options;
+  if (!ParseOptions(argc, argv, options)) return 2;
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::puts(VersionText().Str().c_str());
+    return 0;
+  }
+  // A reader of the output or a peer that goes away must not end the run:
+  // writes to it fail instead.
+  std::signal(SIGPIPE, SIG_IGN);
+  SocketStartup();
+  if (!RunFrontEnd(options)) return 1;
+  return options.exitStatus ? RunResult.load() : 0;
+}

@@ -1,0 +1,18 @@
+// The body of a run once the settings have loaded: time it, open the run
+// log, carry out every assignment, write the summary.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "util/strunit.h"
+
+// Every HTTP assignment, then every FTP assignment, each in table order.
+void RunAllTasks();
+
+// "HH:MM:SS" of a duration below one day.
+Str255 FormatDuration(std::int32_t seconds);
+
+// Stopwatch, run log with the INI file's name, all assignments, the summary
+// lines, closing the log.
+void RunTaskSequence(std::string_view iniFileName);

@@ -1,0 +1,47 @@
+// The worker thread: loads the settings named on the command line and runs
+// every assignment. It shares one value with the front end, RunResult.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "util/strunit.h"
+
+// The INI file to load: "QUORBIT.INI" unless the command line names one.
+extern Str255 IniFileName;
+
+// -1 while the worker runs; then the run's ExitStatus (0 to 3), stored as
+// the worker's last act.
+extern std::atomic<std::int32_t> RunResult;
+
+// Takes the INI file name from the first positional argument, if any, cut to
+// 255 bytes. The case is kept: file names are case-sensitive here.
+void ReadCommandLine(const std::vector<std::string>& arguments);
+
+// The worker's whole life: settings, run, outcome. arguments are the
+// positional command-line arguments.
+void RunWorker(const std::vector<std::string>& arguments);
+
+// The one worker thread of the process.
+class WorkerThread {
+ public:
+  WorkerThread() = default;
+  // Joins a finished worker. A worker still running means the user closed
+  // the window during the run: the process ends at once and the worker with
+  // it, as its network waits may last minutes and every log line written so
+  // far is already on disk.
+  ~WorkerThread();
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
+
+  void Start(const std::vector<std::string>& arguments);
+  bool Started() const { return thread_.joinable(); }
+
+ private:
+  std::thread thread_;
+};
+
+bool WorkerFinished();
