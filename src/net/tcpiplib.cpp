@@ -47,6 +47,8 @@ SocketAddress MakeSocketAddress(const IpAddress& address, std::uint16_t port) {
 
 void TcpConnection::Init() {
   state_ = ConnectionState::Usable;
+  peerClosed_ = false;
+  lfMayFollow_ = false;
   debugLog_.Init();
 }
 
@@ -115,7 +117,9 @@ bool TcpConnection::WaitReadable(std::uint16_t seconds) {
   if (Failed()) return false;
   if (seconds == 0) seconds = DefaultTimeout;
   if (PendingBytes(socket_.Get()) > 0) return true;
-  if (AwaitData(Clock::now() + std::chrono::seconds(seconds)) == Arrival::Data) return true;
+  Arrival arrival = AwaitData(Clock::now() + std::chrono::seconds(seconds));
+  if (arrival == Arrival::Data) return true;
+  peerClosed_ = arrival == Arrival::Closed;
   Fail();
   return false;
 }
@@ -162,6 +166,7 @@ bool TcpConnection::ReadLine(Str255& line, std::uint8_t maxLength) {
     std::string_view kept = ended ? data.substr(0, cr) : data;
     std::size_t consume = data.size();
     if (ended) consume = cr + 1 + (cr + 1 < data.size() && data[cr + 1] == '\n' ? 1 : 0);
+    lfMayFollow_ = ended && cr + 1 == data.size();
     // The LF of a CR LF pair whose CR ended the previous line.
     if (firstPiece && !kept.empty() && kept.front() == '\n') kept.remove_prefix(1);
     firstPiece = false;
@@ -218,9 +223,17 @@ bool TcpConnection::SendByte(std::uint8_t value) {
   return sent == 1;
 }
 
+void TcpConnection::SkipLateLineFeed() {
+  char first;
+  if (ReceiveSocket(socket_.Get(), &first, 1, kReceivePeek) != 1) return;
+  lfMayFollow_ = false;
+  if (first == '\n') Discard(1);
+}
+
 bool TcpConnection::ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint16_t& received) {
   if (Failed()) return false;
   received = 0;
+  if (lfMayFollow_) SkipLateLineFeed();
   int pending = PendingBytes(socket_.Get());
   if (pending == 0) return false;
   int count = std::min<int>(pending, maxCount);

@@ -48,6 +48,9 @@ class TcpConnection {
   virtual bool Connect(std::string_view host, std::uint16_t port);
   void Close();
   bool Failed() const { return state_ == ConnectionState::Failed; }
+  // The last readable wait failed because the peer closed the connection
+  // (an orderly end), not because the time ran out or the socket broke.
+  bool PeerClosed() const { return peerClosed_; }
 
   // True when bytes are pending within the seconds (0: DefaultTimeout).
   // Otherwise the connection is Failed.
@@ -66,7 +69,9 @@ class TcpConnection {
   // The bytes in one send; true only when all of them went out.
   bool SendText(const Str255& text);
   bool SendByte(std::uint8_t value);
-  // Up to maxCount of the bytes already received; never waits.
+  // Up to maxCount of the bytes already received; never waits. The LF of a
+  // CR LF pair whose CR ended the last line read (and arrived apart from it)
+  // is not data and is skipped.
   bool ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint16_t& received);
   // One send of count bytes; sent is exactly what the socket took (0 on
   // error, which does not fail the connection).
@@ -79,6 +84,10 @@ class TcpConnection {
   LogFile debugLog_;
   ConnectionState state_ = ConnectionState::Usable;
   UniqueSocket socket_;
+  bool peerClosed_ = false;
+  // The last line ended with a CR that was the last byte received so far, so
+  // an LF arriving next still belongs to that line end.
+  bool lfMayFollow_ = false;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -88,6 +97,7 @@ class TcpConnection {
   bool WaitWritable();
   int SendOnce(const void* buffer, int count);
   bool Discard(int count);
+  void SkipLateLineFeed();
   void Fail() { state_ = ConnectionState::Failed; }
 };
 

@@ -173,6 +173,23 @@ close
   EXPECT_FALSE(conn.WaitReadable(10));
   EXPECT_LT(Seconds(start), 2.0);
   EXPECT_TRUE(conn.Failed());
+  EXPECT_TRUE(conn.PeerClosed());
+  EXPECT_EQ(Verdict(), "DONE\n");
+}
+
+TEST_F(TcpConnectionTest, LfOfTheLastLineEndArrivingApartIsNotBlockData) {
+  Play(R"(send HTTP/1.1 200 OK\r\n\r
+pause 0.3
+send \nbody\n
+close
+)");
+  EXPECT_EQ(NextLine(), "HTTP/1.1 200 OK");
+  EXPECT_EQ(NextLine(), "");
+  char block[16];
+  std::uint16_t got = 0;
+  ASSERT_TRUE(conn.WaitReadable(5));
+  ASSERT_TRUE(conn.ReceiveBlock(block, sizeof block, got));
+  EXPECT_EQ(std::string(block, got), "body\n");
   EXPECT_EQ(Verdict(), "DONE\n");
 }
 
@@ -187,6 +204,7 @@ TEST_F(TcpConnectionTest, StalledServerCostsNoProcessorTime) {
   EXPECT_GE(wall, 2.9);
   EXPECT_LT(wall, 4.0);
   EXPECT_LT(cpu, wall / 10);
+  EXPECT_FALSE(conn.PeerClosed());
 }
 
 TEST_F(TcpConnectionTest, TimedOutWaitFailsForGoodUntilInit) {

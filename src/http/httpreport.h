@@ -1,0 +1,26 @@
+// The HTTP session the HTTP assignment creates: status and file events become
+// lines on screen and in the run log, percent and byte events drive the
+// progress bar and the byte counter (each value shown once), and a completed
+// download is counted in the run's transfer counts.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "http/httplib.h"
+
+class ReportingHttpSession : public HttpSession {
+ public:
+  explicit ReportingHttpSession(std::string_view debugLogName) : HttpSession(debugLogName) {}
+  // Ends the session (Done) if its owner has not done so.
+  ~ReportingHttpSession() override { Done(); }
+
+  void StatusEvent(std::uint8_t code) override;
+  void FileEvent(std::uint8_t code, const HttpResponse& response) override;
+  void PercentEvent(std::int32_t percent) override;
+  void BytesEvent(std::int32_t bytes) override;
+
+ private:
+  std::uint8_t lastPercent_ = 0;    // 8 bits: the end marker -1 is kept as 255
+  std::int32_t lastByteCount_ = 0;
+};

@@ -1,0 +1,166 @@
+// HttpGet against real servers started on free loopback ports: nginx serving
+// a generated tree, and tinyproxy in front of it.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <random>
+
+#include "http/httpreport.h"
+#include "httptestsupport.h"
+#include "peers/webpeers.h"
+#include "util/dosutil.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+constexpr std::time_t kPageTime = 1614834368;  // Thu, 04 Mar 2021 05:06:08 GMT
+
+// Servers send LAST-MODIFIED in GMT, and the time is taken as written.
+PackedDateTime PackedGmt(std::time_t t) {
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  DateTimeParts p;
+  p.year = static_cast<std::uint16_t>(tm.tm_year + 1900);
+  p.month = static_cast<std::uint16_t>(tm.tm_mon + 1);
+  p.day = static_cast<std::uint16_t>(tm.tm_mday);
+  p.hour = static_cast<std::uint16_t>(tm.tm_hour);
+  p.minute = static_cast<std::uint16_t>(tm.tm_min);
+  p.second = static_cast<std::uint16_t>(tm.tm_sec);
+  return PackDateTime(p);
+}
+
+void SetModified(const std::string& path, std::time_t t) {
+  const timespec times[2] = {{t, 0}, {t, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+std::string RandomBytes(std::size_t n) {
+  std::mt19937 generator(26);
+  std::string bytes(n, '\0');
+  for (auto& b : bytes) b = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
+
+class RealServers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!NginxPeer::Installed()) GTEST_SKIP() << "nginx is not installed at " << NginxPeer::kBinary;
+    WriteFile(Served("page.html"), "<html><body>A page<img src=\"a.gif\"></body></html>\n");
+    SetModified(Served("page.html"), kPageTime);
+    WriteFile(Served("docs/index.html"), "<html>docs</html>\n");
+    WriteFile(Served("big.bin"), RandomBytes(1 << 20));
+    ASSERT_TRUE(nginx.Start(dir / "www")) << nginx.Problem() << "\n" << nginx.ErrorLog();
+    local = dir / "store/";
+    ASSERT_TRUE(EnsureDirectory(local));
+  }
+
+  std::string Served(const std::string& name) const { return dir / ("www/" + name); }
+  std::string Stored(const std::string& name) const { return ReadFile(local.Str() + name); }
+
+  bool Get(HttpSession& session, const std::string& path, bool ifModified = false) {
+    return HttpGet(session, "http://127.0.0.1" + path, local,
+                   static_cast<std::uint16_t>(nginx.Port()), ifModified, false, response);
+  }
+
+  TempDir dir;
+  NginxPeer nginx;
+  Str80 local;
+  HttpResponse response;
+};
+
+TEST_F(RealServers, PageIsStoredWithItsDate) {
+  RecordingSession session;
+  session.bodyIdleSeconds = 5;
+  ASSERT_TRUE(Get(session, "/page.html"));
+  EXPECT_EQ(Stored("page.html"), ReadFile(Served("page.html")));
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.contentLength, static_cast<std::int32_t>(ReadFile(Served("page.html")).size()));
+  EXPECT_EQ(response.contentType.Str(), "TEXT/HTML");
+  EXPECT_EQ(response.server.Str().rfind("NGINX", 0), 0u);
+  EXPECT_NE(response.serverDate, 0u);
+  EXPECT_EQ(response.lastModified, PackedGmt(kPageTime));
+  EXPECT_EQ(GetFileDate(local.Str() + "page.html"), response.lastModified);
+  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F3", "P100", "F9", "P-1"}));
+  EXPECT_EQ(session.StatusLine().Str(), "HTTP/1.1 200 OK");
+}
+
+TEST_F(RealServers, IfModifiedSkipsUnchangedAndFetchesChanged) {
+  {
+    RecordingSession session;
+    ASSERT_TRUE(Get(session, "/page.html", true));
+  }
+  // A stored copy with the server's date is not fetched again, whatever it holds.
+  WriteFile(local.Str() + "page.html", "kept");
+  ASSERT_TRUE(SetFileDate(local.Str() + "page.html", PackedGmt(kPageTime)));
+  {
+    RecordingSession session;
+    EXPECT_TRUE(Get(session, "/page.html", true));
+    EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F8"}));
+    EXPECT_EQ(Stored("page.html"), "kept");
+  }
+  WriteFile(Served("page.html"), "<html>changed</html>\n");
+  SetModified(Served("page.html"), kPageTime + 3600);
+  {
+    RecordingSession session;
+    EXPECT_TRUE(Get(session, "/page.html", true));
+    EXPECT_TRUE(session.Saw("F9"));
+    EXPECT_EQ(Stored("page.html"), "<html>changed</html>\n");
+    EXPECT_EQ(GetFileDate(local.Str() + "page.html"), PackedGmt(kPageTime + 3600));
+  }
+}
+
+TEST_F(RealServers, MissingFileIsReported) {
+  ReportCapture capture;
+  {
+    ReportingHttpSession session("");
+    EXPECT_FALSE(Get(session, "/missing.html"));
+  }
+  EXPECT_EQ(response.status, 404);
+  EXPECT_FALSE(PathExists(local.Str() + "missing.html"));
+  Events memo = capture.Memo();
+  ASSERT_FALSE(memo.empty());
+  EXPECT_EQ(memo.back(), "Unable to find missing.html");
+  Events log = capture.LogLines();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[1], "Unable to find missing.html");
+  EXPECT_EQ(log[2], "Server reported: HTTP/1.1 404 Not Found");
+}
+
+TEST_F(RealServers, DirectoryWithoutSlashIsFetchedThroughTheRedirectRule) {
+  RecordingSession session;
+  ASSERT_TRUE(Get(session, "/docs"));
+  EXPECT_EQ(local.Str(), dir / "store/docs/");
+  EXPECT_EQ(Stored("docs.html"), "<html>docs</html>\n");
+}
+
+TEST_F(RealServers, BinaryMebibyteIsStoredByteIdentical) {
+  RecordingSession session;
+  session.bodyIdleSeconds = 5;
+  ASSERT_TRUE(Get(session, "/big.bin"));
+  EXPECT_TRUE(Stored("big.bin") == ReadFile(Served("big.bin"))) << "stored copy differs";
+  EXPECT_EQ(response.contentLength, 1 << 20);
+  Events percents = session.Only('P');
+  ASSERT_GE(percents.size(), 2u);
+  EXPECT_EQ(percents[percents.size() - 2], "P100");
+}
+
+TEST_F(RealServers, SameFetchThroughProxyOnAnotherPort) {
+  if (!TinyproxyPeer::Installed()) {
+    GTEST_SKIP() << "tinyproxy is not installed at " << TinyproxyPeer::kBinary;
+  }
+  TinyproxyPeer proxy;
+  ASSERT_TRUE(proxy.Start()) << proxy.Problem();
+  RecordingSession session;
+  session.bodyIdleSeconds = 5;
+  session.proxy = "127.0.0.1:" + std::to_string(proxy.Port());
+  ASSERT_TRUE(Get(session, "/page.html"));
+  EXPECT_EQ(Stored("page.html"), ReadFile(Served("page.html")));
+  EXPECT_EQ(GetFileDate(local.Str() + "page.html"), PackedGmt(kPageTime));
+  ASSERT_TRUE(Get(session, "/big.bin"));  // the same session asks the same proxy again
+  EXPECT_TRUE(Stored("big.bin") == ReadFile(Served("big.bin"))) << "stored copy differs";
+}
+
+}  // namespace

@@ -1,0 +1,339 @@
+// HttpGet against scripted servers: each case states what the server sends
+// and what the client must send back, for answers no real server gives.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <chrono>
+
+#include "http/httplib.h"
+#include "httptestsupport.h"
+#include "peers/peers.h"
+#include "util/dosutil.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+// The request the client must send for target, directly to the server.
+std::string Request(const std::string& target) {
+  return "expect GET " + target + " HTTP/1.1\nexpect_match Host: 127.0.0.1:*\nexpect \n";
+}
+
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+double CpuSeconds() {
+  rusage use{};
+  getrusage(RUSAGE_SELF, &use);
+  return static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+         static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+}
+
+class ScriptedHttp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session.bodyIdleSeconds = 2;
+    local = dir / "store/";
+    ASSERT_TRUE(EnsureDirectory(local));
+  }
+
+  void Serve(const std::string& script) {
+    port = static_cast<std::uint16_t>(StartScriptedServer(server, dir, script));
+    ASSERT_NE(port, 0) << "scripted server did not start";
+  }
+
+  // Fetches the path from the scripted server into the store; records the time.
+  bool Get(const std::string& path, bool ifModified = false, bool shortNames = false) {
+    auto start = std::chrono::steady_clock::now();
+    bool ok = HttpGet(session, "127.0.0.1" + path, local, port, ifModified, shortNames, response);
+    seconds = Seconds(std::chrono::steady_clock::now() - start);
+    return ok;
+  }
+
+  // "DONE" when the server saw every expected line.
+  std::string Verdict() { return server.ReadRest(15); }
+  std::string Stored(const std::string& name) { return ReadFile(local.Str() + name); }
+
+  TempDir dir;
+  PeerProcess server;
+  RecordingSession session;
+  HttpResponse response;
+  Str80 local;
+  std::uint16_t port = 0;
+  double seconds = 0;
+};
+
+TEST_F(ScriptedHttp, MovedAnswerIsFetchedAgainAsDirectory) {
+  // /docs answered 301: the client asks for /docs/ on a new connection and
+  // stores the page as docs.html in the subdirectory docs.
+  Serve(Request("/docs") +
+        "send HTTP/1.1 301 Moved Permanently\\r\\nLocation: /docs/\\r\\nContent-Length: 0\\r\\n\\r\\n\n"
+        "accept\n" + Request("/docs/") +
+        "send HTTP/1.1 200 OK\\r\\nContent-Length: 5\\r\\n\\r\\nhello\n"
+        "expect_close\n");
+  EXPECT_TRUE(Get("/docs"));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_EQ(local.Str(), dir / "store/docs/");
+  EXPECT_EQ(Stored("docs.html"), "hello");
+  EXPECT_EQ(session.Directory().Str(), "/docs/");
+  EXPECT_EQ(session.BaseUrl().Str(), "127.0.0.1");  // the retry URL has no prefix
+  EXPECT_FALSE(session.Saw("F4"));
+}
+
+TEST_F(ScriptedHttp, RedirectSubdirectoryNamedDotDotStaysInside) {
+  Serve(Request("/x/..") +
+        "send HTTP/1.1 302 Found\\r\\nContent-Length: 0\\r\\n\\r\\n\n"
+        "accept\n" + Request("/x/../") +
+        "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nok\n");
+  EXPECT_TRUE(Get("/x/.."));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_EQ(local.Str(), dir / "store/__/");
+  EXPECT_EQ(Stored("...html"), "ok");
+}
+
+TEST_F(ScriptedHttp, BodyWithoutLengthEndsPromptlyAtClose) {
+  Serve(Request("/plain.txt") +
+        "send HTTP/1.1 200 OK\\r\\nContent-Type: text/plain\\r\\n\\r\\n\n"
+        "send part one,\n"
+        "pause 0.3\n"
+        "send  part two\n"
+        "close\n");
+  EXPECT_TRUE(Get("/plain.txt"));
+  EXPECT_EQ(Stored("plain.txt"), "part one, part two");
+  EXPECT_LT(seconds, 1.5);  // the close ended it, not the idle time-out
+  EXPECT_EQ(session.Only('B'), (Events{"B9", "B18", "B-1"}));
+  EXPECT_TRUE(session.Saw("F9"));
+  EXPECT_EQ(response.contentType.Str(), "TEXT/PLAIN");
+}
+
+TEST_F(ScriptedHttp, ChunkedBodyIsStoredWithoutItsFraming) {
+  // One chunk larger than a block, with binary bytes, then a small one with
+  // an extension, then the last chunk and a trailer.
+  std::string big;
+  for (int i = 0; i < 5000; ++i) big += static_cast<char>(i % 251);
+  WriteFile(dir / "chunks.bin", "1388\r\n" + big + "\r\n3;name=x\r\nend\r\n0\r\nX-Trailer: 1\r\n\r\n");
+  Serve(Request("/c.bin") +
+        "send HTTP/1.1 200 OK\\r\\nTransfer-Encoding: chunked\\r\\nContent-Length: 9\\r\\n\\r\\n\n"
+        "send_file " + dir / "chunks.bin" + "\n"
+        "pause 3\n");
+  EXPECT_TRUE(Get("/c.bin"));
+  EXPECT_EQ(Stored("c.bin"), big + "end");
+  EXPECT_LT(seconds, 1.5);  // the last chunk ended it
+  EXPECT_EQ(response.contentLength, 0);  // a length beside chunks is void
+  EXPECT_EQ(session.Only('B').back(), "B-1");
+  EXPECT_TRUE(session.Saw("B5003"));
+}
+
+TEST_F(ScriptedHttp, ChunkedBodyCutShortIsIncomplete) {
+  Serve(Request("/c.txt") +
+        "send HTTP/1.1 200 OK\\r\\nTransfer-Encoding: chunked\\r\\n\\r\\n\n"
+        "send 5\\r\\nhello\\r\\n\n"
+        "pause 0.2\n"
+        "send 10\\r\\nonly a part\n"
+        "close\n");
+  EXPECT_FALSE(Get("/c.txt"));
+  EXPECT_TRUE(session.Saw("F6"));
+  EXPECT_FALSE(session.Saw("F9"));
+  EXPECT_EQ(Stored("c.txt"), "helloonly a part");
+}
+
+TEST_F(ScriptedHttp, HeaderSplitAcrossSegmentsIsWaitedFor) {
+  Serve(Request("/split.txt") +
+        "send HTTP/1.1 20\n"
+        "pause 0.3\n"
+        "send 0 OK\\r\\nContent-Le\n"
+        "pause 0.3\n"
+        "send ngth: 4\\r\\nLast-Modified: Sun, 06 Nov 1994 08:49:36 GMT\\r\n"
+        "pause 0.3\n"
+        "send \\n\\r\\n\n"
+        "pause 0.3\n"
+        "send body\n"
+        "expect_close\n");
+  EXPECT_TRUE(Get("/split.txt"));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_EQ(Stored("split.txt"), "body");
+  EXPECT_EQ(response.contentLength, 4);
+  EXPECT_NE(response.lastModified, 0u);
+  EXPECT_EQ(GetFileDate(local.Str() + "split.txt"), response.lastModified);
+}
+
+TEST_F(ScriptedHttp, StalledBodyIsIncompleteAndCostsNoProcessorTime) {
+  Serve(Request("/stall.bin") +
+        "send HTTP/1.1 200 OK\\r\\nContent-Length: 100\\r\\n"
+        "Last-Modified: Sun, 06 Nov 1994 08:49:36 GMT\\r\\n\\r\\n\n"
+        "send only part\n"
+        "pause 8\n");
+  double cpuBefore = CpuSeconds();
+  EXPECT_FALSE(Get("/stall.bin"));
+  double cpu = CpuSeconds() - cpuBefore;
+  EXPECT_GE(seconds, 1.9);
+  EXPECT_LT(seconds, 4.0);
+  EXPECT_LT(cpu, seconds / 10) << "the wait for body bytes spins";
+  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F3", "P9", "F6", "P-1"}));
+  EXPECT_EQ(Stored("stall.bin"), "only part");
+  EXPECT_EQ(GetFileDate(local.Str() + "stall.bin"), response.lastModified);  // stamped anyway
+  session.Done();
+  EXPECT_EQ(session.events.back(), "S10");
+}
+
+TEST_F(ScriptedHttp, StalledBodyWithoutLengthIsIncompleteAndNotProbed) {
+  // The server neither sends nor closes; the client must send nothing while
+  // it waits, and give up after its idle time.
+  Serve(Request("/stall.txt") +
+        "send HTTP/1.1 200 OK\\r\\n\\r\\n\n"
+        "send some\n"
+        "expect_close\n");
+  EXPECT_FALSE(Get("/stall.txt"));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_TRUE(session.Saw("F6"));
+  EXPECT_EQ(Stored("stall.txt"), "some");
+}
+
+TEST_F(ScriptedHttp, Http10BinaryBodyKeepsEveryByte26) {
+  std::string binary;
+  for (int i = 0; i < 3000; ++i) binary += (i % 3 == 0) ? 'x' : '\x1a';
+  WriteFile(dir / "ctrlz.bin", binary);
+  // Every segment ends with byte 26; only the close ends the body.
+  Serve(Request("/ctrlz.bin") +
+        "send HTTP/1.0 200 OK\\r\\nContent-Type: application/octet-stream\\r\\n\\r\\n\n"
+        "send ab\\x1a\n"
+        "pause 0.3\n"
+        "send_file " + dir / "ctrlz.bin" + "\n"
+        "pause 0.3\n"
+        "send \\x1a\\x1a\n"
+        "close\n");
+  EXPECT_TRUE(Get("/ctrlz.bin"));
+  EXPECT_EQ(Stored("ctrlz.bin"), "ab\x1a" + binary + "\x1a\x1a");
+}
+
+TEST_F(ScriptedHttp, KeepAliveBodyEndsAtItsLength) {
+  // The server keeps the connection open; byte 26 ends a segment mid-body.
+  // Three one-byte blocks show the percentages rounded to the nearest.
+  Serve(Request("/k.bin") +
+        "send HTTP/1.1 200 OK\\r\\nContent-Length: 3\\r\\nConnection: keep-alive\\r\\n\\r\\na\n"
+        "pause 0.2\nsend \\x1a\npause 0.2\nsend c\n"
+        "expect_close\n");
+  EXPECT_TRUE(Get("/k.bin"));
+  EXPECT_EQ(Verdict(), "DONE\n");  // and nothing (no probe byte) was sent after the request
+  EXPECT_LT(seconds, 1.5);
+  EXPECT_EQ(Stored("k.bin"), "a\x1a" "c");
+  EXPECT_EQ(session.Only('P'), (Events{"P33", "P67", "P100", "P-1"}));
+}
+
+TEST_F(ScriptedHttp, EmptyBodyWithLengthZeroIsStoredAtOnce) {
+  Serve(Request("/empty.txt") +
+        "send HTTP/1.1 200 OK\\r\\nContent-Length: 0\\r\\n\\r\\n\n"
+        "expect_close\n");
+  EXPECT_TRUE(Get("/empty.txt"));
+  EXPECT_LT(seconds, 1.5);
+  EXPECT_TRUE(PathExists(local.Str() + "empty.txt"));
+  EXPECT_EQ(Stored("empty.txt"), "");
+}
+
+TEST_F(ScriptedHttp, CarriageReturnAloneEndsLines) {
+  Serve(Request("/cr.txt") +
+        "send HTTP/1.1 200 OK\\rContent-Length: 3\\rContent-Type: text/plain\\r\\rabc\n"
+        "expect_close\n");
+  EXPECT_TRUE(Get("/cr.txt"));
+  EXPECT_EQ(Stored("cr.txt"), "abc");
+  EXPECT_EQ(response.contentType.Str(), "TEXT/PLAIN");
+}
+
+TEST_F(ScriptedHttp, RestsOfLongHeaderLinesAreNoFieldsOfTheirOwn) {
+  // A 300-byte line whose rest after 255 bytes reads like a length field,
+  // and a line of exactly 255 bytes whose empty rest must not end the header.
+  std::string tricky = "X-Long: " + std::string(247, 'a') + "Content-Length: 999";
+  std::string exact = "X-Exact: " + std::string(246, 'b');
+  ASSERT_EQ(tricky.size(), 274u);
+  ASSERT_EQ(exact.size(), 255u);
+  std::string padded = "X-Pad: " + std::string(293, 'c');
+  Serve(Request("/long.txt") + "send HTTP/1.1 200 OK\\r\\n" + tricky + "\\r\\n" + padded +
+        "\\r\\n" + exact + "\\r\\nContent-Length: 4\\r\\n\\r\\nbody\n"
+        "expect_close\n");
+  EXPECT_TRUE(Get("/long.txt"));
+  EXPECT_EQ(Stored("long.txt"), "body");
+  EXPECT_EQ(response.contentLength, 4);
+}
+
+TEST_F(ScriptedHttp, EscapedSlashesDoNotLeaveTheDirectory) {
+  Serve(Request("/d/..%2F..%2Fescape.txt") +
+        "send HTTP/1.1 200 OK\\r\\nContent-Length: 3\\r\\n\\r\\nbad\n");
+  EXPECT_TRUE(Get("/d/..%2F..%2Fescape.txt"));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_FALSE(PathExists(dir / "escape.txt"));
+  EXPECT_FALSE(PathExists("/tmp/escape.txt"));
+  EXPECT_EQ(response.fileName.Str(), ".._.._escape.txt");
+  EXPECT_EQ(Stored(".._.._escape.txt"), "bad");
+}
+
+TEST_F(ScriptedHttp, LineFeedInLinkIsEncodedInTheRequestLine) {
+  Serve(Request("/a%20b%0D%0AX-Injected:%201") +
+        "send HTTP/1.0 404 Not Found\\r\\n\\r\\n\n");
+  EXPECT_FALSE(Get("/a b\r\nX-Injected: 1"));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_EQ(response.status, 404);
+  EXPECT_EQ(session.StatusLine().Str(), "HTTP/1.0 404 Not Found");
+  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F4"}));
+}
+
+TEST_F(ScriptedHttp, ServerClosingBeforeStatusLineIsReported) {
+  Serve("expect_match GET *\nclose\n");
+  EXPECT_FALSE(Get("/gone.html"));
+  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F4"}));
+  EXPECT_EQ(session.StatusLine().Str(), "");
+  session.Done();
+  EXPECT_EQ(session.events.back(), "S10");
+}
+
+TEST_F(ScriptedHttp, ShortNamesAndIfModifiedWithoutDate) {
+  // IFMOD without LAST-MODIFIED always fetches; SHORTNAMES stores an 8.3 name.
+  WriteFile(local.Str() + "avery~00.htm", "old");
+  Serve(Request("/averylongname.html") +
+        "send HTTP/1.1 200 OK\\r\\nContent-Length: 3\\r\\n\\r\\nnew\n");
+  EXPECT_TRUE(Get("/averylongname.html", true, true));
+  EXPECT_EQ(response.fileName.Str(), "avery~01.htm");
+  EXPECT_EQ(session.file.Str(), "avery~01.htm");
+  EXPECT_EQ(Stored("avery~01.htm"), "new");
+}
+
+TEST(ScriptedProxy, RequestLineAndHostCarryTheOriginPort) {
+  TempDir dir;
+  PeerProcess proxy;
+  int proxyPort = StartScriptedServer(
+      proxy, dir,
+      "expect GET HTTP://origin.test:8080/a/b.htm?x=1#top HTTP/1.1\n"
+      "expect Host: origin.test:8080\n"
+      "expect \n"
+      "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nhi\n"
+      "accept\n"
+      "expect GET HTTP://origin.test/docs/ HTTP/1.1\n"
+      "expect Host: origin.test\n"
+      "expect \n"
+      "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nho\n");
+  ASSERT_NE(proxyPort, 0);
+  Str80 local = dir / "store/";
+  ASSERT_TRUE(EnsureDirectory(local));
+  HttpResponse response;
+  {
+    RecordingSession session;
+    session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
+    EXPECT_TRUE(HttpGet(session, "http://origin.test/a/b.htm?x=1#top", local, 8080, false, false,
+                        response));
+    EXPECT_EQ(ReadFile(local.Str() + "b.htm"), "hi");
+  }
+  {
+    RecordingSession session;
+    session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
+    EXPECT_TRUE(HttpGet(session, "origin.test/docs/", local, 80, false, false, response));
+    EXPECT_EQ(ReadFile(local.Str() + "docs.html"), "ho");
+  }
+  EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
+
+  RecordingSession session;  // without ":" the proxy port is 0
+  session.proxy = "127.0.0.1";
+  EXPECT_FALSE(HttpGet(session, "origin.test/", local, 80, false, false, response));
+  EXPECT_EQ(session.events, (Events{"S0", "S2"}));
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// Real web peers for tests: nginx serving a directory and tinyproxy in front
+// of it, each on a free loopback port with its own configuration, pid and log
+// files in a temporary directory, and stopped when the object goes away.
+#pragma once
+
+#include <string>
+
+#include "peers/peers.h"
+
+// True when something accepts connections on 127.0.0.1:port within the time.
+bool WaitForListener(int port, int timeoutSeconds = 10);
+
+// nginx, HTTP/1.1 with keep-alive, serving root (index.html as directory index).
+class NginxPeer {
+ public:
+  static constexpr const char* kBinary = "/usr/sbin/nginx";
+  static bool Installed();
+
+  // Starts nginx; false when it did not come up (see Problem).
+  bool Start(const std::string& root);
+  int Port() const { return port_; }
+  const std::string& Problem() const { return problem_; }
+  // The error log, for a failing test's message.
+  std::string ErrorLog() const;
+
+ private:
+  TempDir work_;
+  PeerProcess process_;
+  int port_ = 0;
+  std::string problem_;
+};
+
+// tinyproxy in the foreground, accepting clients from 127.0.0.1 only.
+class TinyproxyPeer {
+ public:
+  static constexpr const char* kBinary = "/usr/bin/tinyproxy";
+  static bool Installed();
+
+  bool Start();
+  int Port() const { return port_; }
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  TempDir work_;
+  PeerProcess process_;
+  int port_ = 0;
+  std::string problem_;
+};
