@@ -1,6 +1,10 @@
 #include "net/tcpiplib.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
 
 #include <algorithm>
 #include <string>
@@ -53,6 +57,25 @@ void TcpConnection::Init() {
 }
 
 void TcpConnection::Done() { debugLog_.Done(); }
+
+void TcpConnection::ResetState() {
+  socket_.Reset();
+  state_ = ConnectionState::Usable;
+  peerClosed_ = false;
+  lfMayFollow_ = false;
+}
+
+bool TcpConnection::PeerAddress(IpAddress& address) const {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (socket_.Get() == kNoSocket ||
+      getpeername(socket_.Get(), reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+      peer.sin_family != AF_INET) {
+    return false;
+  }
+  std::memcpy(address.data(), &peer.sin_addr.s_addr, address.size());
+  return true;
+}
 
 void TcpConnection::OpenDebugLog(std::string_view fileName) {
   if (!fileName.empty()) debugLog_.Open(fileName, "TCP/IP debug log");
@@ -188,6 +211,12 @@ bool TcpConnection::ReadLine(Str255& line, std::uint8_t maxLength) {
 }
 
 bool TcpConnection::WaitWritable() {
+  // Without a socket there is nothing to wait for (poll would sleep out the
+  // whole time on it).
+  if (socket_.Get() == kNoSocket) {
+    Fail();
+    return false;
+  }
   int ready = WaitSocket(socket_.Get(), DefaultTimeout * 1000);
   if (ready < 0) Fail();
   return ready > 0;

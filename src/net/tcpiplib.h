@@ -48,6 +48,12 @@ class TcpConnection {
   virtual bool Connect(std::string_view host, std::uint16_t port);
   void Close();
   bool Failed() const { return state_ == ConnectionState::Failed; }
+  // Usable again with a fresh socket to come, the debug log kept: for a new
+  // attempt after a failed one, which must not inherit its failure.
+  void ResetState();
+  SocketHandle Handle() const { return socket_.Get(); }
+  // The IPv4 address of the peer; false when not connected.
+  bool PeerAddress(IpAddress& address) const;
   // The last readable wait failed because the peer closed the connection
   // (an orderly end), not because the time ran out or the socket broke.
   bool PeerClosed() const { return peerClosed_; }

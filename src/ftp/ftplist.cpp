@@ -1,0 +1,269 @@
+#include "ftp/ftplist.h"
+
+#include <string>
+
+#include "ftp/ftplib.h"
+#include "net/delsock.h"
+#include "report/timer.h"
+
+namespace {
+
+constexpr std::uint16_t kListingBlock = 2048;
+// Longest sleep between two looks at the connections while a listing is
+// quiet: short enough that a reply is noticed promptly.
+constexpr int kQuietWaitMilliseconds = 250;
+
+bool Matches(const FtpFileRecord& entry, std::string_view upperMask, std::uint16_t filter) {
+  return (entry.attribute & filter) != 0 && MatchFileMask(upperMask, UpperStr(entry.name));
+}
+
+// Listing text of at most kMaxListingText bytes. Once more arrives than fits,
+// the text is cut back to its last complete line (a line cut in the middle
+// would parse into an entry with a wrong name) and later bytes are dropped.
+struct ListingText {
+  std::string bytes;
+  bool full = false;
+
+  void Append(std::string_view piece) {
+    if (full) return;
+    const std::size_t room = kMaxListingText - bytes.size();
+    bytes.append(piece.substr(0, room));
+    if (piece.size() <= room) return;
+    full = true;
+    const std::size_t lastCr = bytes.rfind('\r');
+    bytes.resize(lastCr == std::string::npos ? 0 : lastCr + 1);
+  }
+
+  // The data has reached a line end (or there is none), so a 226 that has
+  // arrived may end the listing.
+  bool AtLineEnd() const { return bytes.empty() || bytes.back() == '\n' || bytes.back() == '\r'; }
+};
+
+// Sleeps until the socket has something to read, or a short while; false
+// when the peer has closed it (or it has an error), since nothing more can
+// arrive on it.
+bool StillOpenAfterWait(SocketHandle socket) {
+  const int ready = WaitSocketReadable(socket, kQuietWaitMilliseconds);
+  if (ready < 0) return false;
+  return ready == 0 || PendingBytes(socket) > 0;
+}
+
+// The two connections a listing reads from, and which of them may still
+// bring something: the data while it is open, then the control connection.
+struct ListingChannels {
+  FtpSession& session;
+  bool dataOpen = true;
+  bool controlOpen = true;
+
+  void WaitQuietly() {
+    if (dataOpen) {
+      dataOpen = StillOpenAfterWait(session.Data().Handle());
+    } else if (controlOpen) {
+      controlOpen = StillOpenAfterWait(session.Control().Handle());
+    }
+  }
+  bool AnyOpen() const { return dataOpen || controlOpen; }
+};
+
+bool ListingEnds(std::int32_t code, const ListingText& text) {
+  if (code == 226) return text.AtLineEnd();
+  return code == 250 || code == 425 || code == 426 || code == 451;
+}
+
+// Reads the listing from the data connection, watching the control
+// connection for the reply that ends it, until the end reply, an abort
+// reply, 300 seconds without data, or both connections closed. Empty when
+// nothing arrives within the list delay; a server closes the data connection
+// of an empty listing before it sends its final reply, so that reply is
+// given as long to arrive, to be discarded rather than taken as the answer
+// to the next command.
+std::string CollectListingText(FtpSession& session) {
+  DataConnection& data = session.Data();
+  if (!data.WaitReadable(session.ListDelay())) {
+    WaitSocketReadable(session.Control().Handle(), session.ListDelay() * 1000);
+    return {};
+  }
+
+  ListingText text;
+  ListingChannels channels{session};
+  Stopwatch idle;
+  std::int32_t code = -1;
+  char block[kListingBlock];
+  for (;;) {
+    std::uint16_t received = 0;
+    if (data.ReceiveBlock(block, kListingBlock, received)) {
+      idle.Start();
+      text.Append(std::string_view(block, received));
+      continue;
+    }
+    Str255 line;
+    const bool gotLine = session.Control().ReadLine(line);
+    if (gotLine) {
+      code = ReplyCode(line);
+    } else if (code != 226) {
+      code = -1;
+    }
+    if (ListingEnds(code, text) || idle.Elapsed() >= kListingIdleLimit || !channels.AnyOpen()) {
+      break;
+    }
+    if (!gotLine) channels.WaitQuietly();
+  }
+  return std::move(text.bytes);
+}
+
+bool OpenListingChannel(FtpSession& session) {
+  for (int attempt = 0; attempt < kDataChannelTries; ++attempt) {
+    if (session.OpenDataChannel(kTypeAscii)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void RemoteListing::Clear() {
+  items.fill(FtpFileRecord{});
+  count = 0;
+  cursor = 0;
+  mask.Clear();
+  filter = 0;
+}
+
+bool RemoteListing::Add(const FtpFileRecord& entry) {
+  if (count >= kMaxListingEntries) return false;
+  items[count] = entry;
+  items[count].listing = this;
+  ++count;
+  return true;
+}
+
+std::uint32_t LeadingNumber(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  std::uint32_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
+  }
+  return value;
+}
+
+Str255 TakeLine(std::string_view& text) {
+  const std::string_view head = text.substr(0, kMaxListingLine);
+  if (const std::size_t cr = head.find('\r'); cr != std::string_view::npos) {
+    text.remove_prefix(cr + 1);
+    return Str255(head.substr(0, cr));
+  }
+  if (text.size() <= kMaxListingLine) {
+    Str255 last(text);
+    text = {};
+    return last;
+  }
+  // An over-long line is cut at its last space; the rest starts the next line.
+  if (const std::size_t space = head.rfind(' '); space != std::string_view::npos) {
+    text.remove_prefix(space + 1);
+    return Str255(head.substr(0, space));
+  }
+  text.remove_prefix(kMaxListingLine + 1);
+  return Str255(head);
+}
+
+bool ParseListLine(std::string_view text, FtpFileRecord& entry) {
+  Str255 line(text);
+  if (!line.Empty() && line[0] == '\n') line.Delete(1, 1);
+  entry = FtpFileRecord{};
+  entry.attribute = !line.Empty() && line[0] == 'd' ? kFtpDirectory : kFtpFile;
+  SplitLast(line, ' ', entry.name);
+
+  Str255 timeOrYear, day, month, size;
+  for (Str255* column : {&timeOrYear, &day, &month}) {
+    SplitLast(line, ' ', *column);
+    TrimBlanks(line);
+  }
+  SplitLast(line, ' ', size);
+  entry.size = static_cast<std::int32_t>(LeadingNumber(size));
+  return !timeOrYear.Empty() && !day.Empty() && !month.Empty() && !size.Empty();
+}
+
+void ParseListingText(std::string_view text, RemoteListing& listing) {
+  while (!text.empty()) {
+    const Str255 line = TakeLine(text);
+    FtpFileRecord entry;
+    if (!line.Empty() && ParseListLine(line, entry)) listing.Add(entry);
+  }
+}
+
+void StartSearch(RemoteListing& listing, std::string_view mask, std::uint16_t filter) {
+  listing.mask = UpperStr(mask);
+  listing.filter = filter;
+  listing.cursor = 0;
+}
+
+bool NextMatch(FtpFileRecord& record) {
+  RemoteListing* listing = record.listing;
+  if (!listing) return false;
+  while (listing->cursor < listing->count) {
+    const FtpFileRecord& entry = listing->items[listing->cursor++];
+    if (Matches(entry, listing->mask, listing->filter)) {
+      record = entry;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool FindInListing(const RemoteListing& listing, std::string_view name, FtpFileRecord& record) {
+  const Str255 mask = UpperStr(name);
+  for (std::size_t i = 0; i < listing.count; ++i) {
+    if (Matches(listing.items[i], mask, listing.filter)) {
+      record = listing.items[i];
+      return true;
+    }
+  }
+  return false;
+}
+
+bool FetchListing(FtpSession& session, std::string_view mask, std::uint16_t filter,
+                  FtpFileRecord& record, ListingPtr& listing) {
+  record = FtpFileRecord{};
+  listing = std::make_unique<RemoteListing>();
+  record.listing = listing.get();
+  session.DrainReplies();
+
+  if (!OpenListingChannel(session)) return false;
+  session.SendCommand("LIST");
+  const std::int32_t code = session.ReadReply("LIST");
+  if (code != 125 && code != 150) {
+    session.CloseDataChannel();
+    return false;
+  }
+
+  listing->Clear();
+  const std::string text = CollectListingText(session);
+  session.DrainReplies();
+  ParseListingText(text, *listing);
+  StartSearch(*listing, mask, filter);
+  const bool found = NextMatch(record);
+  session.CloseDataChannel();
+  return found;
+}
+
+bool LookupRemote(FtpSession& session, std::string_view name, std::uint16_t filter,
+                  FtpFileRecord& record, ListingPtr& listing) {
+  if (!record.listing) FetchListing(session, name, filter, record, listing);
+  return FindInListing(*record.listing, name, record);
+}
+
+std::uint16_t RemoteKind(FtpSession& session, std::string_view path) {
+  Str255 directory(path), name;
+  SplitLast(directory, '/', name);
+  EnsureTrailing(directory, '/');
+  if (!directory.Empty() && !session.ChangeDir(directory)) return 0;
+
+  FtpFileRecord record;
+  ListingPtr listing;
+  return FetchListing(session, name, kFilterAny, record, listing) ? record.attribute : 0;
+}
+
+void ReleaseListing(FtpFileRecord& record, ListingPtr& listing) {
+  listing.reset();
+  record.listing = nullptr;
+}
