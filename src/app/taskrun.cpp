@@ -1,13 +1,17 @@
 #include "app/taskrun.h"
 
 #include "config/iniunit.h"
+#include "html/httptask.h"
+#include "html/visitedset.h"
 #include "report/logunit.h"
 #include "report/timer.h"
 
 void RunAllTasks() {
   // Every HTTP assignment, then every FTP assignment, each table in the
-  // order of the INI file. Nothing is carried out until the HTTP and FTP
-  // assignment modules are part of the program.
+  // order of the INI file. What one HTTP assignment fetched is known to the
+  // later ones.
+  VisitedUrlSet visited;
+  for (const auto& task : HttpTasks) ProcessHttpTask(*task, 1, visited);
 }
 
 Str255 FormatDuration(std::int32_t seconds) {

@@ -1,0 +1,135 @@
+#include "html/htmlunit.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "html/htmlpars.h"
+
+namespace {
+
+// The page's file name up to its first "." (so "a.b.html" gives "a"),
+// plus ".tmp".
+Str255 CopyBaseName(std::string_view pageName) {
+  std::string_view name = pageName.substr(pageName.rfind(kPathSep) + 1);
+  return Cat(name.substr(0, name.find('.')), ".tmp");
+}
+
+// Last characters tried in turn when the name ending in "tmp" is taken.
+constexpr std::string_view kCopyEndings = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+// The first of the 37 candidate names in directory that no file has yet;
+// empty when all of them exist.
+Str255 FreeCopyName(std::string_view directory, const Str255& baseName) {
+  Str255 path = Cat(directory, baseName);
+  for (char ending : kCopyEndings) {
+    if (!FileExists(path)) return path;
+    path[path.Length() - 1] = ending;
+  }
+  return FileExists(path) ? Str255() : path;
+}
+
+}  // namespace
+
+LinkScanner::LinkScanner() : lexer_(HtmlLexTables()) {}
+
+bool LinkScanner::OpenPage(std::string_view fileName) {
+  pageName_ = fileName;
+  ClearLexer(lexer_);
+  copyUsable_ = true;
+  return lexer_.input.Open(fileName);
+}
+
+bool LinkScanner::ClosePage() {
+  return lexer_.input.Close();
+}
+
+bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
+  const int next = Lex(lexer_);
+  // A page that could not be read to its end must not be replaced by the
+  // part of it that was read.
+  if (lexer_.input.failed) copyUsable_ = false;
+  if (next == EndOfInput) return false;
+  kind = static_cast<std::uint16_t>(next);
+  text.Assign(lexer_.yytext.View());
+  return true;
+}
+
+bool LinkScanner::SuspendScan() {
+  // The lexer keeps the rest of its current piece in memory; the file
+  // position is that of the first character it has not taken yet.
+  savedInputPosition_ = TextPosition(lexer_.input);
+  lexer_.input.Close();
+  if (rewriting_ && copy_->IsOpen()) {
+    savedOutputPosition_ = std::ftell(copy_->Handle());
+    copy_->Close();
+  }
+  return true;
+}
+
+bool LinkScanner::ResumeScan() {
+  if (!lexer_.input.Open(pageName_) || !TextSeekTo(lexer_.input, savedInputPosition_)) {
+    // The page has gone: its scan ends here, and what was copied so far is
+    // only part of it.
+    lexer_.input.Close();
+    ClearLexer(lexer_);
+    copyUsable_ = false;
+  }
+  if (rewriting_ && !ReopenCopyAtEnd()) {
+    // The file under the copy's name is no longer the copy: leave it alone
+    // and give up the rewrite.
+    copy_->Close();
+    rewriting_ = false;
+  }
+  return true;
+}
+
+// Reopens the copy for appending. A copy that is no longer as long as it was
+// left has been overwritten meanwhile (a linked file stored under the same
+// name).
+bool LinkScanner::ReopenCopyAtEnd() {
+  if (copy_->OpenMode("ab") != 0) return false;
+  std::FILE* file = copy_->Handle();
+  return std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == savedOutputPosition_;
+}
+
+bool LinkScanner::BeginRewrite(std::string_view directory) {
+  copyName_ = FreeCopyName(directory, CopyBaseName(pageName_));
+  if (copyName_.Empty()) return false;
+  copy_.emplace(copyName_);
+  rewriting_ = copy_->OpenMode("wb") == 0;
+  return rewriting_;
+}
+
+void LinkScanner::WriteText(std::string_view text) {
+  if (!rewriting_ || !copy_->IsOpen()) return;
+  std::FILE* file = copy_->Handle();
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0)
+    copyUsable_ = false;
+}
+
+// True when the scan stopped at the end of the file's data, not earlier at a
+// Ctrl-Z (which ends the lexer's input) or a read error.
+bool LinkScanner::WholePageRead() {
+  struct stat info {};
+  return lexer_.input.IsOpen() && ::fstat(lexer_.input.handle, &info) == 0 &&
+         TextPosition(lexer_.input) >= info.st_size;
+}
+
+bool LinkScanner::EndRewrite() {
+  if (!rewriting_) return false;
+  rewriting_ = false;
+  const bool complete = copyUsable_ && !lexer_.input.failed && WholePageRead();
+  lexer_.input.Close();
+  copy_->Close();
+  if (!complete) {
+    std::remove(copyName_.Str().c_str());
+    return false;
+  }
+  const PackedDateTime stamp = GetFileDate(pageName_);
+  // rename replaces the page in one step, so there is no moment without it.
+  // When it fails the page stays as stored and the copy stays beside it.
+  if (std::rename(copyName_.Str().c_str(), pageName_.Str().c_str()) != 0) return false;
+  if (stamp != 0) SetFileDate(pageName_, stamp);
+  return true;
+}

@@ -1,0 +1,76 @@
+// htmlunit: the link scanner. It hands a stored HTML page to the HTTP
+// assignment as a stream of tokens and, when links are to be rewritten,
+// collects the text written back in a temporary file beside the page, which
+// finally takes the page's place with the page's time stamp.
+//
+// Both files can be put aside (closed, positions kept) while a linked page
+// is fetched, so that only the innermost page of a chain has files open, and
+// taken up again at the same character.
+//
+//   LinkScanner scanner;
+//   if (scanner.OpenPage(page)) {
+//     scanner.BeginRewrite(directory);          // only when rewriting
+//     while (scanner.NextToken(kind, text)) scanner.WriteText(text);
+//     scanner.EndRewrite();
+//     scanner.ClosePage();
+//   }
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "html/lexlib.h"
+#include "util/dosutil.h"
+#include "util/strunit.h"
+
+class LinkScanner {
+ public:
+  LinkScanner();
+  LinkScanner(const LinkScanner&) = delete;
+  LinkScanner& operator=(const LinkScanner&) = delete;
+
+  // Opens the stored page for reading; the scan starts at its beginning.
+  bool OpenPage(std::string_view fileName);
+  // True when the page was closed without error (or was not open).
+  bool ClosePage();
+  // The next token of the page (its kind and text, cut to the text's
+  // maximum); false at the end of the page.
+  bool NextToken(std::uint16_t& kind, ShortStrRef text);
+
+  // Closes the page and the copy, remembering where each stands.
+  bool SuspendScan();
+  // Reopens both and goes on at the remembered positions. When the page
+  // cannot be reopened its scan ends and the copy is not used; when the copy
+  // was overwritten meanwhile (a linked file stored under its name), the
+  // rewrite is given up and that file is left as it is.
+  bool ResumeScan();
+
+  // Creates the temporary copy in directory (ending with the separator):
+  // the page's name up to its first "." plus ".tmp", or, when such files
+  // exist, the first free one of the extensions tm0..tm9, tma..tmz. False
+  // when all are taken or the file cannot be created; then nothing is
+  // rewritten and the page stays as it is.
+  bool BeginRewrite(std::string_view directory);
+  bool Rewriting() const { return rewriting_; }
+  // Appends text to the copy and flushes it; nothing happens without a copy.
+  void WriteText(std::string_view text);
+  // Closes both files and puts the copy in the page's place with the
+  // page's time stamp. The copy is used only when the whole page was read
+  // and everything written reached the file; otherwise it is removed and the
+  // page stays as stored. True when the page was replaced.
+  bool EndRewrite();
+
+ private:
+  bool WholePageRead();
+  bool ReopenCopyAtEnd();
+
+  Lexer lexer_;
+  Str255 pageName_;
+  Str255 copyName_;
+  std::optional<TextFile> copy_;
+  bool rewriting_ = false;
+  bool copyUsable_ = true;  // no read or write error, nothing lost so far
+  std::int64_t savedInputPosition_ = 0;
+  std::int64_t savedOutputPosition_ = 0;
+};

@@ -1,0 +1,258 @@
+// The link scanner: tokens of a stored page, the copy written through a
+// temporary file, and putting both aside while a linked page is fetched.
+#include "html/htmlunit.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "html/htmlpars.h"
+#include "html/scan_helpers.h"
+#include "report/dateunit.h"
+#include "util/dosutil.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string CrLf(std::string_view text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+// Names of the files in dir, sorted.
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// True when the process holds a descriptor on the file.
+bool HeldOpen(const std::string& path) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) == fs::path(path)) return true;
+  }
+  return false;
+}
+
+// Writes every remaining token back as it came.
+void CopyRest(LinkScanner& scanner) {
+  std::uint16_t kind = 0;
+  Str255 text;
+  while (scanner.NextToken(kind, text)) scanner.WriteText(text);
+}
+
+class LinkScannerTest : public ::testing::Test {
+ protected:
+  std::string Dir() const { return dir.Path() + "/"; }
+  std::string Page(std::string_view content, const std::string& name = "index.html") {
+    WriteFile(dir / name, content);
+    return dir / name;
+  }
+  // Copies the page through the scanner unchanged; true when the copy took
+  // the page's place.
+  bool CopyThrough(const std::string& page) {
+    LinkScanner scanner;
+    if (!scanner.OpenPage(page)) return false;
+    scanner.BeginRewrite(Dir());
+    CopyRest(scanner);
+    bool replaced = scanner.EndRewrite();
+    EXPECT_TRUE(scanner.ClosePage());
+    return replaced;
+  }
+
+  // The name of the temporary file a rewrite of the page goes through.
+  std::string CopyNameFor(const std::string& name) {
+    const std::string page = Page("text\n", name);
+    const std::vector<std::string> before = FilesIn(dir.Path());
+    LinkScanner scanner;
+    if (!scanner.OpenPage(page) || !scanner.BeginRewrite(Dir())) return "";
+    std::vector<std::string> added;
+    for (const std::string& file : FilesIn(dir.Path()))
+      if (std::find(before.begin(), before.end(), file) == before.end()) added.push_back(file);
+    CopyRest(scanner);
+    EXPECT_TRUE(scanner.EndRewrite());
+    return added.size() == 1 ? added[0] : "";
+  }
+
+  TempDir dir;
+  MemoCapture memo;
+};
+
+TEST_F(LinkScannerTest, CopyTakesThePagesPlaceWithItsDateAndCrLfLines) {
+  const std::string page = Page("<base href=\"x\"><a href=\"old.html\">a</a>\nline two\n");
+  const PackedDateTime served = PackDateTime({2001, 2, 3, 4, 5, 6});
+  ASSERT_TRUE(SetFileDate(page, served));
+
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(page));
+  ASSERT_TRUE(scanner.BeginRewrite(Dir()));
+  EXPECT_TRUE(PathExists(dir / "index.tmp"));
+  std::uint16_t kind = 0;
+  Str255 text;
+  while (scanner.NextToken(kind, text)) {
+    if (kind == BaseTag) continue;
+    scanner.WriteText(kind == HrefLink ? Str255("href=\"new.html\"") : text);
+  }
+  EXPECT_TRUE(scanner.EndRewrite());
+  EXPECT_TRUE(scanner.ClosePage());
+
+  EXPECT_EQ(ReadFile(page), "<a href=\"new.html\">a</a>\r\nline two\r\n");
+  EXPECT_EQ(GetFileDate(page), served);
+  EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"index.html"});
+}
+
+TEST_F(LinkScannerTest, TemporaryNameIsThePageNameUpToItsFirstDotOrTheFirstFreeOne) {
+  EXPECT_EQ(CopyNameFor("a.b.html"), "a.tmp");
+  EXPECT_EQ(CopyNameFor("README"), "README.tmp");
+  WriteFile(dir / "index.tmp", "taken");
+  WriteFile(dir / "index.tm0", "taken");
+  EXPECT_EQ(CopyNameFor("index.html"), "index.tm1");
+  EXPECT_EQ(ReadFile(dir / "index.tmp"), "taken");
+  EXPECT_EQ(ReadFile(dir / "index.html"), "text\r\n");
+}
+
+TEST_F(LinkScannerTest, WithoutAFreeTemporaryNameThePageStaysAsDownloaded) {
+  const std::string original = "<a href=\"x.html\">x</a>\nmore\n";
+  const std::string page = Page(original);
+  WriteFile(dir / "index.tmp", "taken");
+  for (char c : std::string_view("0123456789abcdefghijklmnopqrstuvwxyz"))
+    WriteFile(dir / (std::string("index.tm") + c), "taken");
+
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(page));
+  EXPECT_FALSE(scanner.BeginRewrite(Dir()));
+  EXPECT_FALSE(scanner.Rewriting());
+  CopyRest(scanner);
+  EXPECT_FALSE(scanner.EndRewrite());
+  EXPECT_TRUE(scanner.ClosePage());
+  EXPECT_EQ(ReadFile(page), original);
+  EXPECT_EQ(ReadFile(dir / "index.tmz"), "taken");
+  // "tmp" comes round again among tma..tmz: 36 names and the page.
+  EXPECT_EQ(FilesIn(dir.Path()).size(), 37u);
+}
+
+TEST_F(LinkScannerTest, SuspendedScanHoldsNoFileAndResumesAtTheSameCharacter) {
+  // Links well beyond the first read buffer and across many pieces.
+  std::string original;
+  for (int i = 0; i < 400; ++i)
+    original += "line " + std::to_string(i) + " <img src=\"i" + std::to_string(i) + ".gif\">\n";
+  const std::string page = Page(original);
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(page));
+  ASSERT_TRUE(scanner.BeginRewrite(Dir()));
+  std::uint16_t kind = 0;
+  Str255 text;
+  int suspensions = 0;
+  while (scanner.NextToken(kind, text)) {
+    scanner.WriteText(text);
+    if (kind != SrcLink) continue;
+    EXPECT_TRUE(scanner.SuspendScan());
+    if (++suspensions % 50 == 1) {
+      EXPECT_FALSE(HeldOpen(page));
+      EXPECT_FALSE(HeldOpen(dir / "index.tmp"));
+    }
+    EXPECT_TRUE(scanner.ResumeScan());
+  }
+  EXPECT_EQ(suspensions, 400);
+  EXPECT_TRUE(scanner.EndRewrite());
+  EXPECT_EQ(ReadFile(page), CrLf(original));
+}
+
+TEST_F(LinkScannerTest, ResumeReadsAReplacedPageFromTheRememberedPosition) {
+  const std::string page = Page("first <a href=\"self.html\">\nsecond line\n");
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(page));
+  std::uint16_t kind = 0;
+  Str255 text;
+  std::string before;
+  while (scanner.NextToken(kind, text) && kind != HrefLink) before += text.Str();
+  EXPECT_EQ(before, "first <a ");
+  scanner.SuspendScan();
+  // A nested fetch stores the same page again, with a different second line.
+  WriteFile(page, "first <a href=\"self.html\">\nreplaced\n");
+  scanner.ResumeScan();
+  std::string after;
+  while (scanner.NextToken(kind, text)) after += text.Str();
+  EXPECT_EQ(after, ">\r\nreplaced\r\n");
+}
+
+TEST_F(LinkScannerTest, CopyOverwrittenWhileSuspendedIsLeftToItsNewOwner) {
+  const std::string original = "a <img src=\"index.tmp\"> b\nc\n";
+  const std::string page = Page(original);
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(page));
+  ASSERT_TRUE(scanner.BeginRewrite(Dir()));
+  std::uint16_t kind = 0;
+  Str255 text;
+  while (scanner.NextToken(kind, text)) {
+    scanner.WriteText(text);
+    if (kind != SrcLink) continue;
+    scanner.SuspendScan();
+    WriteFile(dir / "index.tmp", "a linked file stored under the same name");
+    scanner.ResumeScan();
+  }
+  EXPECT_FALSE(scanner.Rewriting());
+  EXPECT_FALSE(scanner.EndRewrite());
+  EXPECT_EQ(ReadFile(page), original);
+  EXPECT_EQ(ReadFile(dir / "index.tmp"), "a linked file stored under the same name");
+}
+
+TEST_F(LinkScannerTest, PageGoneWhileSuspendedEndsTheScanAndStaysGone) {
+  std::string original = "<img src=\"a.gif\">\n";
+  for (int i = 0; i < 100; ++i) original += "filler line " + std::to_string(i) + "\n";
+  const std::string page = Page(original);
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(page));
+  ASSERT_TRUE(scanner.BeginRewrite(Dir()));
+  std::uint16_t kind = 0;
+  Str255 text;
+  while (scanner.NextToken(kind, text) && kind != SrcLink) {
+  }
+  ASSERT_EQ(kind, SrcLink);
+  scanner.SuspendScan();
+  fs::remove(page);
+  scanner.ResumeScan();
+  int rest = 0;
+  while (scanner.NextToken(kind, text)) ++rest;
+  EXPECT_LT(rest, 10);
+  EXPECT_FALSE(scanner.EndRewrite());
+  EXPECT_TRUE(FilesIn(dir.Path()).empty());
+}
+
+TEST_F(LinkScannerTest, UnclosedQuoteIsWrittenBackWhole) {
+  const std::string shortTail = "<a href=\"open.html>text\n<img src=x.gif>\n";
+  std::string longTail = "<p>before</p><a HREF=\"never closed ";
+  for (int i = 0; i < 60; ++i) longTail += "word" + std::to_string(i) + " ";
+  longTail += "\n<img src=after.gif> end\n";
+  for (const std::string& original : {shortTail, longTail}) {
+    const std::string page = Page(original);
+    EXPECT_TRUE(CopyThrough(page));
+    EXPECT_EQ(ReadFile(page), CrLf(original));
+  }
+  EXPECT_NE(std::find(memo.lines.begin(), memo.lines.end(), "LexLib: yytext overflow"),
+            memo.lines.end());
+}
+
+TEST_F(LinkScannerTest, PageReadOnlyInPartStaysAsStored) {
+  // The lexer's input ends at a Ctrl-Z standing where a new line begins.
+  const std::string withCtrlZ = "one <a href=\"x.html\">\n\x1Atwo\nthree\n";
+  const std::string page = Page(withCtrlZ);
+  EXPECT_FALSE(CopyThrough(page));
+  EXPECT_EQ(ReadFile(page), withCtrlZ);
+
+  // Reading fails at once: the "page" is a directory.
+  fs::create_directory(dir / "folder");
+  EXPECT_FALSE(CopyThrough(dir / "folder"));
+  EXPECT_TRUE(fs::is_directory(dir / "folder"));
+  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"folder", "index.html"}));
+  EXPECT_NE(std::find(memo.lines.begin(), memo.lines.end(), "LexLib: input read error"),
+            memo.lines.end());
+}
+
+}  // namespace

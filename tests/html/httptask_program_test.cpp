@@ -1,0 +1,101 @@
+// HTTP assignments run by the program itself from an INI file, against nginx
+// on a loopback port: stored files, rewritten pages and the run log.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "peers/peers.h"
+#include "peers/webpeers.h"
+#include "testsite.h"
+
+namespace {
+
+// The run log's texts without their time stamps.
+std::vector<std::string> LogTexts(const std::string& path) {
+  constexpr std::size_t kStampWidth = 19;  // "dd-mm-yy hh:mm:ss" and two blanks
+  std::istringstream in(ReadFile(path));
+  std::vector<std::string> texts;
+  for (std::string line; std::getline(in, line);)
+    texts.push_back(line.size() >= kStampWidth ? line.substr(kStampWidth) : "");
+  return texts;
+}
+
+// The wanted lines, in this order, among the lines (others may come between).
+::testing::AssertionResult InOrder(const std::vector<std::string>& lines,
+                                   const std::vector<std::string>& wanted) {
+  auto at = lines.begin();
+  for (const std::string& line : wanted) {
+    at = std::find(at, lines.end(), line);
+    if (at == lines.end())
+      return ::testing::AssertionFailure() << "missing or out of order: " << line;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+class ProgramHttpRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!NginxPeer::Installed()) GTEST_SKIP() << "nginx is not installed";
+    AddSiteFile(top / "site", "index.html", "<img src=\"img/a.gif\"><a href=\"p.html\">p</a>\n");
+    AddSiteFile(top / "site", "p.html", "<a href=\"q.html\">q</a>\n");
+    AddSiteFile(top / "site", "q.html", "<p>q</p>\n");
+    AddSiteFile(top / "site", "img/a.gif", "GIF89a");
+    AddSiteFile(top / "site", "h/index.html",
+                "<a href=\"../../../x.html\">x</a><img src=\"/../../../etc/x.gif\">\n");
+    ASSERT_TRUE(nginx.Start(top / "site")) << nginx.Problem();
+  }
+
+  // An [HTTP] section for the site.
+  std::string Assignment(const std::string& name, const std::string& path,
+                         const std::string& location, int level) const {
+    return "[HTTP]\r\nNAME=" + name + "\r\nURI=http://127.0.0.1/" + path +
+           "\r\nLOCATION=" + location + "\r\nLEVEL=" + std::to_string(level) +
+           "\r\nTRANSLATE=YES\r\nPORT=" + std::to_string(nginx.Port()) + "\r\n[END]\r\n";
+  }
+
+  ProgramRun Run(const std::string& assignments) {
+    WriteFile(top / "run/run.ini", "[MAIN]\r\nLOG=run.log\r\n[END]\r\n" + assignments);
+    return RunProgram({"/usr/bin/env", "-u", "DISPLAY", QUORBIT_PROGRAM, "--console", "run.ini"},
+                      top / "run", 60);
+  }
+
+  TempDir top;
+  NginxPeer nginx;
+};
+
+TEST_F(ProgramHttpRun, MirrorsAndRewritesTheSiteAndLogsEachPage) {
+  const ProgramRun run = Run(Assignment("Mirror", "index.html", "store", 2));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(ReadFile(top / "run/store/index.html"),
+            "<img src=\"img/a.gif\"><a href=\"p.html\">p</a>\r\n");
+  EXPECT_EQ(ReadFile(top / "run/store/p.html"), "<a href=\"http://127.0.0.1/q.html\">q</a>\r\n");
+  EXPECT_EQ(StoredFiles(top / "run/store"),
+            (std::set<std::string>{"index.html", "p.html", "img/a.gif"}));
+  EXPECT_TRUE(InOrder(LogTexts(top / "run/run.log"),
+                      {"Using ini file run.ini", "Processing task Mirror", "Process 2 level(s)",
+                       "Store files in store/", "Parsing store/index.html", "Parsing store/p.html",
+                       "Finished parsing store/p.html", "Finished parsing store/index.html",
+                       std::string(60, '-')}));
+}
+
+TEST_F(ProgramHttpRun, FailedAssignmentLeavesTheNextOneToRunAndNothingEscapes) {
+  const ProgramRun run = Run(Assignment("Missing", "missing.html", "gone", 1) +
+                             Assignment("Hostile", "h/index.html", "deep/store", 3));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.out.find("Unable to complete download of http://127.0.0.1/missing.html"),
+            std::string::npos)
+      << run.out;
+  EXPECT_TRUE(InOrder(LogTexts(top / "run/run.log"),
+                      {"Processing task Missing", "Processing task Hostile",
+                       "Parsing deep/store/index.html", "Finished parsing deep/store/index.html"}));
+  EXPECT_EQ(ReadFile(top / "run/deep/store/index.html"),
+            "<a href=\"http://127.0.0.1/h/../../../x.html\">x</a>"
+            "<img src=\"http://127.0.0.1/../../../etc/x.gif\">\r\n");
+  EXPECT_EQ(StoredFiles(top / "run"),
+            (std::set<std::string>{"run.ini", "run.log", "deep/store/index.html"}));
+}
+
+}  // namespace

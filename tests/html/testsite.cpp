@@ -1,0 +1,157 @@
+#include "testsite.h"
+
+#include <sys/time.h>
+
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <regex>
+
+#include "peers/peers.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void StampServed(const fs::path& path) {
+  std::tm served{};
+  served.tm_year = 2001 - 1900;
+  served.tm_mon = 1;
+  served.tm_mday = 3;
+  served.tm_hour = 4;
+  served.tm_min = 5;
+  served.tm_sec = 6;
+  const std::time_t when = timegm(&served);
+  const timeval times[2] = {{when, 0}, {when, 0}};
+  utimes(path.c_str(), times);
+}
+
+bool IsPage(const fs::path& path) {
+  return path.extension() == ".html" || path.extension() == ".htm";
+}
+
+// The file a relative link of the page names, relative to the page's tree;
+// empty for anchors, addresses with a scheme, absolute paths, directories
+// and links that climb out of the tree.
+std::string LocalTarget(const std::string& page, std::string value) {
+  value = value.substr(0, value.find('?'));
+  value = value.substr(0, value.find('#'));
+  const std::size_t colon = value.find(':');
+  if (value.empty() || value.front() == '/' || value.back() == '/' ||
+      (colon != std::string::npos && colon < value.find('/')))
+    return "";
+  const fs::path target = (fs::path(page).parent_path() / value).lexically_normal();
+  if (target.empty() || *target.begin() == "..") return "";
+  return target.string();
+}
+
+}  // namespace
+
+PackedDateTime ServedDate() {
+  return PackDateTime({2001, 2, 3, 4, 5, 6});
+}
+
+void AddSiteFile(const std::string& root, const std::string& path, std::string_view content) {
+  const fs::path file = fs::path(root) / path;
+  fs::create_directories(file.parent_path());
+  WriteFile(file, content);
+  StampServed(file);
+}
+
+bool CopyDocTree(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  if (!fs::is_directory(from)) return false;
+  fs::create_directories(to);
+  fs::copy(from, to, fs::copy_options::recursive, ec);
+  if (ec) return false;
+  static const std::regex web("http://", std::regex::icase);
+  for (const auto& entry : fs::recursive_directory_iterator(to)) {
+    if (!entry.is_regular_file()) continue;
+    if (IsPage(entry.path())) {
+      WriteFile(entry.path(),
+                std::regex_replace(ReadFile(entry.path()), web, "http://localhost/external/"));
+    }
+    StampServed(entry.path());
+  }
+  return true;
+}
+
+std::set<std::string> StoredFiles(const std::string& dir) {
+  std::set<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), dir).string());
+  }
+  return files;
+}
+
+std::string TreeSnapshot(const std::string& root, const std::string& skip) {
+  fs::path skipped = fs::path(skip).lexically_normal();
+  if (!skipped.has_filename()) skipped = skipped.parent_path();
+  std::map<std::string, std::string> lines;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const fs::path& path = it->path();
+    if (path == skipped) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    std::string line = it->is_directory() ? "dir" : it->is_regular_file() ? "file" : "other";
+    if (it->is_regular_file()) {
+      line += " " + std::to_string(it->file_size()) + " " +
+              std::to_string(std::hash<std::string>()(ReadFile(path)));
+    }
+    line += " " + std::to_string(it->last_write_time().time_since_epoch().count());
+    lines[fs::relative(path, root).string()] = line;
+  }
+  std::string snapshot;
+  for (const auto& [path, line] : lines) snapshot += path + ": " + line + "\n";
+  return snapshot;
+}
+
+std::vector<PageLink> PageLinks(const std::string& html) {
+  static const std::regex attribute(R"re((src|href)[ \t\r\n]*=[ \t\r\n]*"([^"]*)")re",
+                                    std::regex::icase);
+  std::vector<PageLink> links;
+  for (std::sregex_iterator it(html.begin(), html.end(), attribute), end; it != end; ++it) {
+    const std::string name = (*it)[1].str();
+    links.push_back({name[0] == 's' || name[0] == 'S', (*it)[2].str()});
+  }
+  return links;
+}
+
+std::set<std::string> ExpectedCrawl(const std::string& root, const std::string& start,
+                                    int lastLevel) {
+  const fs::path base = (fs::path(root) / start).parent_path();
+  const std::string first = fs::path(start).filename().string();
+  // Breadth first, so that every file is met first at its lowest level.
+  std::map<std::string, int> levels = {{first, 1}};
+  std::deque<std::string> queue = {first};
+  while (!queue.empty()) {
+    const std::string page = queue.front();
+    queue.pop_front();
+    const int level = levels[page];
+    if (!IsPage(page)) continue;
+    for (const PageLink& link : PageLinks(ReadFile(base / page))) {
+      if (!link.embedded && level >= lastLevel) continue;
+      const std::string target = LocalTarget(page, link.value);
+      if (target.empty() || levels.count(target) || !fs::is_regular_file(base / target)) continue;
+      levels[target] = level + 1;
+      queue.push_back(target);
+    }
+  }
+  std::set<std::string> files;
+  for (const auto& entry : levels) files.insert(entry.first);
+  return files;
+}
+
+std::vector<std::string> DanglingLocalLinks(const std::string& storeDir, const std::string& page) {
+  std::vector<std::string> dangling;
+  for (const PageLink& link : PageLinks(ReadFile(fs::path(storeDir) / page))) {
+    const std::string target = LocalTarget(page, link.value);
+    if (!target.empty() && !fs::is_regular_file(fs::path(storeDir) / target))
+      dangling.push_back(link.value);
+  }
+  return dangling;
+}
