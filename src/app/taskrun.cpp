@@ -1,6 +1,7 @@
 #include "app/taskrun.h"
 
 #include "config/iniunit.h"
+#include "ftp/ftptask.h"
 #include "html/httptask.h"
 #include "html/visitedset.h"
 #include "report/logunit.h"
@@ -12,6 +13,7 @@ void RunAllTasks() {
   // later ones.
   VisitedUrlSet visited;
   for (const auto& task : HttpTasks) ProcessHttpTask(*task, 1, visited);
+  for (const auto& task : FtpTasks) RunFtpTask(*task);
 }
 
 Str255 FormatDuration(std::int32_t seconds) {

@@ -1,0 +1,27 @@
+// The FTP session the FTP assignment uses: status and file events become
+// lines on screen and in the run log (often worded differently), percent and
+// byte events drive the progress bar and the byte counter (each new value
+// shown once, -1 hides), and a completed transfer is counted as a download
+// or an upload in the run's transfer counts.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "ftp/ftplib.h"
+
+class ReportingFtpSession : public FtpSession {
+ public:
+  explicit ReportingFtpSession(std::string_view debugLogName) : FtpSession(debugLogName) {}
+
+  void StatusEvent(std::uint8_t code, const Str255& text) override;
+  void FileEvent(std::uint8_t code, const FtpFileRecord& file) override;
+  void PercentEvent(std::int32_t percent) override;
+  void BytesEvent(std::int32_t count) override;
+
+ private:
+  // The last values shown; the percentage is kept in 8 bits (the end marker
+  // -1 as 255).
+  std::uint8_t lastPercent_ = 0;
+  std::int32_t lastBytes_ = 0;
+};

@@ -1,0 +1,41 @@
+// The FTP assignment: one login to the assignment's server, then its
+// transfer lines in order, each uploading, downloading or synchronising one
+// selection of files and each starting from the login directory.
+#pragma once
+
+#include <string_view>
+
+#include "config/iniunit.h"
+#include "ftp/ftplib.h"
+#include "util/strunit.h"
+
+// One transfer line, "source, destination, direction, options", split at
+// commas from the left (at most four fields; missing ones are empty) with
+// the blanks around each field removed; direction and options upper-cased.
+struct TransferLine {
+  Str255 source;
+  Str255 destination;
+  Str255 direction;  // "UP", "DOWN" or "SYNCH"; anything else does nothing
+  Str255 options;
+  bool onlyChanged = false;  // "IFMOD" anywhere in the options
+  bool deleteAfter = false;  // "DELETE" anywhere in the options
+};
+
+TransferLine SplitTransferLine(std::string_view line);
+
+// Logs in, runs the transfer lines until the first empty one, quits.
+void RunFtpTask(const FtpTask& task);
+
+// The upload half of a synchronise: files of the local spec's directory
+// whose size differs from the remote file of that name, and files matching
+// the local spec that the remote directory lacks, are uploaded.
+void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory);
+
+// The download half: remote files of the remote spec's directory that the
+// local directory lacks, or holds with another size, are downloaded.
+void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_view remoteSpec);
+
+// A "SYNCH" line: which halves run depends on whether each side names a
+// directory (a local path ending in the separator, a remote one ending in
+// "/", or one that exists as a directory) or a file.
+void Synchronise(FtpSession& session, std::string_view local, std::string_view remote);

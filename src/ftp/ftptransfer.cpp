@@ -1,0 +1,444 @@
+#include "ftp/ftptransfer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "net/delsock.h"
+#include "report/timer.h"
+#include "util/dosutil.h"
+
+namespace {
+
+// Bytes moved per block, in both directions.
+constexpr std::uint16_t kTransferBlock = 4096;
+// Seconds without data after which a download ends.
+constexpr std::int32_t kDownloadIdleLimit = 300;
+// Longest sleep between two looks at the connections while a download is
+// quiet: short enough that a reply is noticed promptly.
+constexpr int kQuietWaitMilliseconds = 250;
+// How long a failed download waits for the server's final reply to its RETR,
+// so that the reply does not answer the next command.
+constexpr int kLateReplyMilliseconds = 3000;
+// Appended to a download's target name while the file arrives.
+constexpr std::string_view kPartSuffix = ".quorbit-part";
+
+using Block = std::vector<char>;
+
+// Replies that end a transfer early, and the ones that confirm it.
+bool IsAbortReply(std::int32_t code) {
+  return code == 425 || code == 426 || code == 451;
+}
+bool ConfirmsTransfer(std::int32_t code) {
+  return code == 226 || code == 250;
+}
+
+// The code of a reply line already waiting on the control connection; -1
+// when none is there. Never waits.
+std::int32_t WaitingReplyCode(FtpSession& session) {
+  Str255 line;
+  return session.Control().ReadLine(line) ? ReplyCode(line) : -1;
+}
+
+bool HasLineBreak(std::string_view name) {
+  return name.find_first_of("\r\n") != std::string_view::npos;
+}
+
+bool ConnectionFailed(FtpSession& session) {
+  return session.Data().Failed() || session.Control().Failed();
+}
+
+// Discards the reply to a RETR whose transfer was given up, once it has
+// arrived (or after a short while), so that it cannot answer the next command.
+void DiscardLateReply(FtpSession& session) {
+  if (session.Control().Failed()) return;
+  WaitSocketReadable(session.Control().Handle(), kLateReplyMilliseconds);
+  session.DrainReplies();
+}
+
+// local directory + name, unless that does not fit in a short string (a cut
+// name would be another file).
+bool JoinLocalPath(std::string_view directory, std::string_view name, Str255& path) {
+  if (directory.size() + name.size() > Str255::kMax) return false;
+  path = Cat(directory, name);
+  return true;
+}
+
+// The directory part of a local spec including its separator, and the mask
+// after it; without a separator the directory is empty.
+void SplitLocalSpec(std::string_view spec, Str255& directory, Str255& mask) {
+  const std::size_t sep = spec.rfind(kPathSep);
+  directory = sep == std::string_view::npos ? std::string_view() : spec.substr(0, sep + 1);
+  mask = sep == std::string_view::npos ? spec : spec.substr(sep + 1);
+}
+
+// Closes the data channel when a transfer step ends, on every path.
+class DataChannelGuard {
+ public:
+  explicit DataChannelGuard(FtpSession& session) : session_(session) {}
+  ~DataChannelGuard() { session_.CloseDataChannel(); }
+  DataChannelGuard(const DataChannelGuard&) = delete;
+  DataChannelGuard& operator=(const DataChannelGuard&) = delete;
+
+ private:
+  FtpSession& session_;
+};
+
+// --- Download ------------------------------------------------------------------
+
+// The file a download writes: a temporary file beside the target, renamed
+// onto the target once the transfer is confirmed and removed otherwise, so
+// that a failed download never replaces a good copy with a truncated one.
+class PartFile {
+ public:
+  PartFile(const Str255& directory, const Str255& name, const Str255& target)
+      : target_(target), part_(Cat(Cat(directory, "."), Cat(name, kPartSuffix))) {
+    fits_ = directory.Length() + 1 + name.Length() + kPartSuffix.size() <= Str255::kMax;
+  }
+  ~PartFile() {
+    if (file_.IsOpen()) {
+      file_.Close();
+      std::remove(part_.Str().c_str());
+    }
+  }
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  // Fails where creating the target itself would: a directory or a
+  // read-only file of that name.
+  bool Create() {
+    const std::uint16_t existing = FileAttributesOf(target_);
+    if (!fits_ || (existing & (kAttrDirectory | kAttrReadOnly)) != 0) return false;
+    return file_.OpenMode("wb") == 0;
+  }
+  bool Write(const char* bytes, std::size_t count) {
+    return std::fwrite(bytes, 1, count, file_.Handle()) == count;
+  }
+  // Flushes the data and puts the file in the target's place.
+  bool Commit() {
+    const bool written = std::fflush(file_.Handle()) == 0 && !std::ferror(file_.Handle());
+    file_.Close();
+    if (written && std::rename(part_.Str().c_str(), target_.Str().c_str()) == 0) return true;
+    std::remove(part_.Str().c_str());
+    return false;
+  }
+
+ private:
+  Str255 target_;
+  Str255 part_;
+  bool fits_ = false;
+  TextFile file_{part_};
+};
+
+// Which of a download's two connections may still bring something: the data
+// until the server closes it, then the control connection.
+struct DownloadChannels {
+  FtpSession& session;
+  bool dataOpen = true;
+  bool controlOpen = true;
+
+  // Sleeps until the connection being watched has something to read, or a
+  // short while. A connection that is readable with nothing to read has been
+  // closed by the server (or broken): nothing more can come from it.
+  void WaitQuietly() {
+    bool& open = dataOpen ? dataOpen : controlOpen;
+    if (!open) return;
+    const SocketHandle socket = dataOpen ? session.Data().Handle() : session.Control().Handle();
+    const int ready = WaitSocketReadable(socket, kQuietWaitMilliseconds);
+    open = ready == 0 || (ready > 0 && PendingBytes(socket) > 0);
+  }
+};
+
+struct ReceiveOutcome {
+  std::int64_t received = 0;
+  bool confirmed = false;       // 226 or 250 arrived
+  bool finalReplyRead = false;  // the reply that ends the RETR was read
+  bool writeFailed = false;
+};
+
+void ReportReceived(FtpSession& session, const FtpFileRecord& file, std::int64_t received) {
+  if (file.size > 0) {
+    session.PercentEvent(ProgressPercent(received, file.size));
+  } else {
+    session.BytesEvent(static_cast<std::int32_t>(received));
+  }
+}
+
+// Receives the file into part until the server confirms it and everything
+// has been read, an abort reply arrives, a connection fails or both close,
+// or no data comes for the idle limit. Every byte that arrives is written,
+// including any beyond the listed size (the file may have grown since it
+// was listed). A 226 may come before the data has all been read; the
+// transfer then ends once the listed size has arrived or the data
+// connection has closed.
+ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartFile& part,
+                           bool complete) {
+  ReceiveOutcome outcome;
+  outcome.confirmed = complete;
+  outcome.finalReplyRead = complete;
+  DownloadChannels channels{session};
+  Stopwatch idle;
+  Block block(kTransferBlock);
+  for (;;) {
+    std::uint16_t count = 0;
+    if (session.Data().ReceiveBlock(block.data(), kTransferBlock, count)) {
+      idle.Start();
+      if (!part.Write(block.data(), count)) {
+        outcome.writeFailed = true;
+        return outcome;
+      }
+      outcome.received += count;
+      ReportReceived(session, file, outcome.received);
+      continue;
+    }
+    const std::int32_t code = WaitingReplyCode(session);
+    if (code == 226) outcome.confirmed = outcome.finalReplyRead = true;
+    if (code == 250 || code == 551 || IsAbortReply(code)) {
+      outcome.confirmed = code == 250;
+      outcome.finalReplyRead = true;
+      return outcome;
+    }
+    const bool allArrived = outcome.received >= file.size || !channels.dataOpen;
+    if ((outcome.confirmed && allArrived) || ConnectionFailed(session) ||
+        idle.Elapsed() > kDownloadIdleLimit || (!channels.dataOpen && !channels.controlOpen)) {
+      return outcome;
+    }
+    if (code == -1) channels.WaitQuietly();
+  }
+}
+
+// One matching remote file: RETR into a temporary file, confirmed, then put
+// in place. False when the file failed (the caller reports it).
+bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDirectory,
+               bool deleteAfter) {
+  Str255 target;
+  if (!IsSafeLocalName(file.name) || !JoinLocalPath(localDirectory, file.name, target)) {
+    return false;
+  }
+  session.DrainReplies();
+  if (!session.OpenDataChannelWithRetries(file)) return false;
+  DataChannelGuard channel(session);
+
+  session.SendCommand(Cat("RETR ", file.name));
+  const std::int32_t code = session.ReadReply("RETR");
+  if (code != 125 && code != 150 && code != 226) {
+    session.FileEvent(9, file);
+    return false;
+  }
+
+  file.direction = 1;
+  session.FileEvent(3, file);
+  PartFile part(localDirectory, file.name, target);
+  if (!part.Create()) {
+    session.StatusEvent(10, {});
+    session.CloseDataChannel();
+    if (code != 226) DiscardLateReply(session);
+    return false;
+  }
+
+  Stopwatch transferTime;
+  const ReceiveOutcome outcome = ReceiveFile(session, file, part, code == 226);
+  file.transferSeconds = transferTime.Elapsed();
+  if (file.size > 0) {
+    session.PercentEvent(-1);
+  } else {
+    session.BytesEvent(-1);
+  }
+  session.CloseDataChannel();
+  if (!outcome.finalReplyRead) DiscardLateReply(session);
+
+  const bool succeeded = outcome.confirmed && !outcome.writeFailed &&
+                         outcome.received >= file.size && !ConnectionFailed(session) &&
+                         part.Commit();
+  if (!succeeded) return false;
+  session.FileEvent(22, file);
+  if (deleteAfter) {
+    session.FileEvent(21, file);
+    DeleteRemote(session, file.name);
+  }
+  return true;
+}
+
+// --- Upload ----------------------------------------------------------------------
+
+// Sends all count bytes, continuing after partial sends. A send that takes
+// nothing has already waited DefaultTimeout for room, so the connection is
+// broken or stalled: the upload fails rather than repeating it.
+bool SendAll(DataConnection& data, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    std::uint16_t sent = 0;
+    if (!data.SendBlock(bytes, static_cast<std::uint16_t>(count), sent) || sent == 0) return false;
+    bytes += sent;
+    count -= sent;
+  }
+  return true;
+}
+
+struct SendOutcome {
+  bool wholeFileSent = false;
+  std::int32_t finalCode = -1;  // the reply that ended the loop, -1 when none did
+};
+
+// Sends the file in blocks, watching the control connection between them
+// for a reply that ends the transfer early.
+SendOutcome SendFile(FtpSession& session, TextFile& source, std::uint32_t localSize) {
+  SendOutcome outcome;
+  Block block(kTransferBlock);
+  std::int64_t sent = 0;
+  std::int32_t code = -1;
+  std::size_t count = std::fread(block.data(), 1, kTransferBlock, source.Handle());
+  while (count > 0 && !ConfirmsTransfer(code) && !IsAbortReply(code) &&
+         !ConnectionFailed(session)) {
+    if (!SendAll(session.Data(), block.data(), count)) return outcome;
+    sent += static_cast<std::int64_t>(count);
+    session.PercentEvent(ProgressPercent(sent, localSize));
+    count = std::fread(block.data(), 1, kTransferBlock, source.Handle());
+    code = WaitingReplyCode(session);
+  }
+  if (ConfirmsTransfer(code) || IsAbortReply(code)) outcome.finalCode = code;
+  outcome.wholeFileSent = count == 0 && !std::ferror(source.Handle()) && !ConnectionFailed(session);
+  return outcome;
+}
+
+// One local file: opened before the server is asked to store it (so that a
+// file that cannot be read never truncates the server's copy), sent, and
+// confirmed by the final reply. False when the file failed.
+bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& local,
+               const Str255& localPath, bool deleteAfter, bool append) {
+  if (HasLineBreak(local.name)) return false;  // would split the command line
+  TextFile source(localPath);
+  if (source.OpenMode("rb") != 0) return false;
+  session.DrainReplies();
+  if (!session.OpenDataChannelWithRetries(record)) return false;
+  DataChannelGuard channel(session);
+
+  const std::string_view command = append ? "APPE" : "STOR";
+  session.SendCommand(Cat(Cat(command, " "), local.name));
+  const std::int32_t code = session.ReadReply(command);
+  if (code != 125 && code != 150) {
+    // A refusal is the final reply: nothing else will come for this file.
+    session.FileEvent(11, record);
+    return false;
+  }
+
+  record.direction = 0;
+  session.FileEvent(19, record);
+  Stopwatch transferTime;
+  const SendOutcome outcome = SendFile(session, source, local.size);
+  record.transferSeconds = transferTime.Elapsed();
+  source.Close();
+  session.PercentEvent(-1);
+  // The server sends its final reply once the data connection is closed.
+  session.CloseDataChannel();
+  const std::int32_t finalCode =
+      outcome.finalCode != -1 ? outcome.finalCode : session.ReadReply("");
+  if (!outcome.wholeFileSent || !ConfirmsTransfer(finalCode)) return false;
+
+  session.FileEvent(22, record);
+  if (deleteAfter) {
+    session.FileEvent(21, record);
+    DeleteFileForced(localPath);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DeleteRemote(FtpSession& session, std::string_view name) {
+  session.DrainReplies();
+  session.SendCommand(Cat("DELE ", name));
+  return session.ReadReply("DELE") == 250;
+}
+
+bool IsUnchanged(std::int32_t remoteSize, std::string_view localPath) {
+  return remoteSize != 0 && FileSizeOf(localPath) == static_cast<std::uint32_t>(remoteSize);
+}
+
+std::int32_t ProgressPercent(std::int64_t done, std::int64_t total) {
+  if (total <= 0) return 100;
+  const double percent =
+      std::nearbyint(100.0 * static_cast<double>(done) / static_cast<double>(total));
+  return percent >= 100.0 ? 100 : static_cast<std::int32_t>(percent);
+}
+
+bool IsSafeLocalName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && !HasLineBreak(name) &&
+         name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+void Download(FtpSession& session, std::string_view remoteSpec, std::string_view localDirectory,
+              bool deleteAfter, bool onlyChanged) {
+  session.StatusEvent(16, {});
+  session.DrainReplies();
+  Str255 directory(remoteSpec), mask;
+  if (directory.Pos('/') != 0) {
+    SplitLast(directory, '/', mask);
+    if (!session.ChangeDir(directory)) {
+      session.StatusEvent(12, {});
+      return;
+    }
+  } else {
+    mask = directory;
+  }
+
+  session.StatusEvent(5, {});
+  const Str255 localDir(localDirectory);
+  FtpFileRecord file;
+  ListingPtr listing;
+  const bool anyFound = FetchListing(session, mask, kFilterFiles, file, listing);
+  for (bool found = anyFound; found; found = NextMatch(file)) {
+    Str255 localPath;
+    const bool pathFits = JoinLocalPath(localDir, file.name, localPath);
+    if (onlyChanged && pathFits && IsUnchanged(file.size, localPath)) {
+      session.FileEvent(18, file);
+      continue;
+    }
+    if (file.size == 0) {
+      if (!file.name.Empty()) session.FileEvent(23, file);
+      continue;
+    }
+    if (!FetchFile(session, file, localDir, deleteAfter)) session.FileEvent(26, file);
+  }
+  ReleaseListing(file, listing);
+  if (!anyFound) session.StatusEvent(4, {});
+}
+
+void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,
+            bool deleteAfter, bool onlyChanged, bool append) {
+  session.StatusEvent(20, {});
+  session.DrainReplies();
+  Str255 localDir, mask;
+  SplitLocalSpec(localSpec, localDir, mask);
+  const std::vector<FoundFile> files = FindFiles(localDir, mask, kAttrArchive);
+  if (files.empty()) {
+    session.StatusEvent(4, {});
+    return;
+  }
+  if (!remoteDirectory.empty() && !session.ChangeDir(remoteDirectory)) {
+    session.StatusEvent(12, {});
+    return;
+  }
+
+  FtpFileRecord record;
+  ListingPtr listing;
+  for (const FoundFile& local : files) {
+    Str255 localPath;
+    const bool pathFits = JoinLocalPath(localDir, local.name, localPath);
+    const bool onServer =
+        onlyChanged && pathFits && LookupRemote(session, local.name, kFilterFiles, record, listing);
+    if (!onServer) {
+      record.name = local.name;
+      record.size = static_cast<std::int32_t>(local.size);
+      record.date = local.date;
+    }
+    if (onServer && IsUnchanged(record.size, localPath)) {
+      session.FileEvent(18, record);
+      continue;
+    }
+    if (!pathFits || !StoreFile(session, record, local, localPath, deleteAfter, append)) {
+      session.FileEvent(27, record);
+    }
+  }
+  ReleaseListing(record, listing);
+}

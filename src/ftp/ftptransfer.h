@@ -1,0 +1,44 @@
+// FTP file transfers of a session: downloading the remote files that match a
+// mask into a local directory, uploading the local files that match a mask
+// into a remote directory, deleting a remote file, and the size test that
+// tells a changed file from an unchanged one.
+//
+// Everything is reported through the session's events. A source is deleted
+// (DELETE) only after the server confirmed the complete transfer; a download
+// goes to a temporary file beside its target and replaces the target only
+// once confirmed, so a failed transfer leaves the previous copy as it was.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "ftp/ftplib.h"
+
+// DELE; true when the server answered 250.
+bool DeleteRemote(FtpSession& session, std::string_view name);
+
+// Downloads every remote file that matches the last component of remoteSpec
+// (the part before its last "/" is the remote directory; without "/" the
+// current one is used) into localDirectory, which is empty or ends with the
+// local path separator.
+void Download(FtpSession& session, std::string_view remoteSpec, std::string_view localDirectory,
+              bool deleteAfter, bool onlyChanged);
+
+// Uploads every ordinary local file that matches the last component of
+// localSpec into remoteDirectory (empty: the current remote directory), with
+// STOR, or APPE when append is set.
+void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,
+            bool deleteAfter, bool onlyChanged, bool append);
+
+// Unchanged means: the remote size is not 0 and the local file exists with
+// exactly that size. Dates are not compared.
+bool IsUnchanged(std::int32_t remoteSize, std::string_view localPath);
+
+// done / total as a percentage rounded to the nearest integer (halves to
+// even), at most 100; 100 when total is not positive.
+std::int32_t ProgressPercent(std::int64_t done, std::int64_t total);
+
+// A remote name that may be written into a local directory: not empty, not
+// "." or "..", and without "/", "\", CR, LF or NUL, so it can neither leave
+// the directory nor split a command line.
+bool IsSafeLocalName(std::string_view name);

@@ -1,0 +1,158 @@
+// The FTP reporting session: which lines reach the screen and the run log
+// for each event, the server's reply quoted in the log, the progress bar and
+// byte counter with repeats filtered, and the transfer counts.
+#include "ftp/ftpreport.h"
+
+#include <gtest/gtest.h>
+
+#include "ftp_report_capture.h"
+#include "ftp_test_support.h"
+#include "report/transfercounts.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+FtpFileRecord File(const char* name, std::int32_t size = 0, std::int32_t seconds = 0,
+                   std::uint8_t direction = 0) {
+  FtpFileRecord file;
+  file.name = name;
+  file.size = size;
+  file.transferSeconds = seconds;
+  file.direction = direction;
+  return file;
+}
+
+TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
+  FtpReportCapture capture;
+  {
+    ReportingFtpSession session("");
+    for (std::uint8_t code : {13, 14, 15, 16, 17, 20, 5, 4, 7, 8, 24, 29, 30, 3, 10, 99}) {
+      session.StatusEvent(code, {});
+    }
+    session.StatusEvent(0, "1");
+    session.StatusEvent(0, "2");
+    session.StatusEvent(28, "");
+    session.StatusEvent(28, "1");
+    session.StatusEvent(28, "3");
+  }
+  EXPECT_EQ(capture.memo,
+            (Lines{"Sending user name", "Sending password", "Login successful",
+                   "Preparing to download", "Login unsuccessful", "Preparing to upload",
+                   "Retrieving file information", "Unable to find file", "User name incorrect",
+                   "Password error", "Connection interrupted", "Data channel open", "Not logged in",
+                   "Establishing connection", "Establishing connection (try 2)",
+                   "Establishing data channel", "Establishing data channel",
+                   "Establishing data channel (try 3)"}));
+  EXPECT_EQ(capture.LogLines(),
+            (Lines{"Unable to find file(s) to transfer", "User name incorrect", "Password error",
+                   "Connection interrupted", "Data channel open", "Not logged in",
+                   "Establishing connection", "Establishing connection (try 2)",
+                   "Establishing data channel", "Establishing data channel",
+                   "Establishing data channel"}));
+}
+
+// The host and the last reply come from a real login attempt: the scripted
+// server refuses the password.
+TEST(ReportingFtpSession, RefusedPasswordQuotesTheServerInTheLogOnly) {
+  ScriptedFtpServer server(R"(send 220 ready\r\n
+expect USER alice
+send 331 password please\r\n
+expect PASS s3cret
+send 530 Login incorrect.\r\n
+)");
+  FtpReportCapture capture;
+  {
+    ReportingFtpSession session("");
+    EXPECT_FALSE(LogIn(session, server.Port()));
+    session.StatusEvent(12, {});
+    session.FileEvent(6, File("a.txt"));
+    session.Destroy();
+  }
+  EXPECT_EQ(capture.memo,
+            (Lines{"Establishing connection", "Connection established", "Sending user name",
+                   "Sending password", "Password error", "Login unsuccessful",
+                   "Unable to change working directory", "Unable to establish data channel"}));
+  EXPECT_EQ(capture.LogLines(),
+            (Lines{"Establishing connection", "Connection established with 127.0.0.1",
+                   "Password error", "Server reported: 530 Login incorrect.",
+                   "Unable to change working directory", "Server reported: 530 Login incorrect.",
+                   "Unable to establish data channel", "Server reported: 530 Login incorrect."}));
+}
+
+TEST(ReportingFtpSession, UnreachableServerAndLostConnection) {
+  FtpReportCapture capture;
+  {
+    ReportingFtpSession session("");
+    const auto port = static_cast<std::uint16_t>(FreeLoopbackPort());
+    EXPECT_FALSE(session.Login("127.0.0.1", "alice", port, 1, 1, "x"));
+    session.Control().WaitReadable(1);  // no socket: the connection fails
+    session.Destroy();
+  }
+  EXPECT_EQ(capture.memo, (Lines{"Establishing connection", "Unable to establish connection",
+                                 "Connection interrupted"}));
+  EXPECT_EQ(capture.LogLines(),
+            (Lines{"Establishing connection", "Unable to establish connection with 127.0.0.1",
+                   "Connection interrupted"}));
+}
+
+TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
+  FtpReportCapture capture;
+  {
+    ReportingFtpSession session("");
+    session.FileEvent(3, File("r.txt", 1500));
+    session.FileEvent(19, File("up.bin", 0));
+    session.FileEvent(18, File("same.txt"));
+    session.FileEvent(21, File("gone.txt"));
+    session.FileEvent(22, File("r.txt", 1500, 125, 1));
+    session.FileEvent(22, File("quick", 0, 3));
+    session.FileEvent(23, File("empty.txt"));
+    session.FileEvent(26, File("down.txt"));
+    session.FileEvent(27, File("up.txt"));
+    session.FileEvent(9, File("refused.txt"));   // nothing: 26 follows
+    session.FileEvent(11, File("refused.txt"));  // nothing: 27 follows
+  }
+  const Lines expected = {"Downloading r.txt 1500 bytes ",
+                          "Uploading up.bin 0 bytes ",
+                          "Skipping unmodified file same.txt",
+                          "Deleting file gone.txt",
+                          "Transfer time 02:05",
+                          "Transfer time 00:03",
+                          "Skipping zero byte file empty.txt",
+                          "Download failed, down.txt not transferred",
+                          "Upload failed, up.txt not transferred"};
+  EXPECT_EQ(capture.memo, expected);
+  EXPECT_EQ(capture.LogLines(), expected);
+}
+
+TEST(ReportingFtpSession, CompletedTransfersCountByDirection) {
+  FtpReportCapture capture;
+  ClearTransferCounts();
+  ReportingFtpSession session("");
+  session.FileEvent(22, File("up", 1, 0, 0));
+  EXPECT_EQ(TransferCounts.FtpUploaded, 1);
+  EXPECT_EQ(TransferCounts.FtpDownloaded, 0);
+  EXPECT_EQ(ExitStatus(), 2);
+  session.FileEvent(22, File("down", 1, 0, 1));
+  session.FileEvent(26, File("failed", 1, 0, 1));
+  EXPECT_EQ(TransferCounts.FtpDownloaded, 1);
+  EXPECT_EQ(ExitStatus(), 3);
+  ClearTransferCounts();
+}
+
+TEST(ReportingFtpSession, ProgressShowsEachNewValueOnceAndMinusOneHides) {
+  FtpReportCapture capture;
+  {
+    ReportingFtpSession session("");
+    for (std::int32_t v : {0, 37, 37, -5, 38, -1, 38}) session.PercentEvent(v);
+    for (std::int32_t v : {0, 4096, 4096, 8192, -1, 8192}) session.BytesEvent(v);
+  }
+  // Showing one of the two hides the other first.
+  EXPECT_EQ(capture.display,
+            (Lines{"hide bytes", "percent: 37", "hide bytes", "percent: 38", "hide percent",
+                   "hide bytes", "percent: 38", "hide percent", "bytes: Received 4096 bytes",
+                   "hide percent", "bytes: Received 8192 bytes", "hide bytes", "hide percent",
+                   "bytes: Received 8192 bytes"}));
+}
+
+}  // namespace

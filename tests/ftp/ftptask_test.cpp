@@ -1,0 +1,282 @@
+// The FTP assignment: splitting transfer lines, the screen and log lines of a
+// whole assignment, and whole runs of the program against a real FTP server
+// (pyftpdlib on a loopback port): uploads, downloads, only-changed files,
+// deleting sources, synchronising, and the outcome value.
+#include "ftp/ftptask.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "ftp_report_capture.h"
+#include "ftp_test_support.h"
+#include "report/transfercounts.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// --- Transfer lines ----------------------------------------------------------------
+
+TEST(TransferLineSplit, FieldsDirectionAndOptions) {
+  TransferLine line = SplitTransferLine("out\\*.txt, /incoming , up");
+  EXPECT_EQ(line.source, "out\\*.txt");
+  EXPECT_EQ(line.destination, "/incoming");
+  EXPECT_EQ(line.direction, "UP");
+  EXPECT_EQ(line.options, "");
+  EXPECT_FALSE(line.onlyChanged);
+  EXPECT_FALSE(line.deleteAfter);
+
+  line = SplitTransferLine("/pub/*.*,in,Down,ifmod,delete");  // the comma ends the options
+  EXPECT_EQ(line.direction, "DOWN");
+  EXPECT_TRUE(line.onlyChanged);
+  EXPECT_FALSE(line.deleteAfter);
+
+  for (const char* text :
+       {"a,b,UP,Delete+IfMod", "a,b,UP,ifmod delete,more", "a,b,UP,xDELETEIFMODx"}) {
+    line = SplitTransferLine(text);
+    EXPECT_TRUE(line.onlyChanged) << text;
+    EXPECT_TRUE(line.deleteAfter) << text;
+  }
+
+  line = SplitTransferLine("only-a-source");
+  EXPECT_EQ(line.source, "only-a-source");
+  EXPECT_EQ(line.destination, "");
+  EXPECT_EQ(line.direction, "");
+}
+
+// --- A real server -----------------------------------------------------------------
+
+class FtpServerFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port = StartScriptedPeer(server, "ftp_server.py", {"alice", "s3cret", home.Path()});
+    ASSERT_NE(port, 0);
+  }
+  void MakeDirs(const TempDir& root, std::initializer_list<const char*> dirs) {
+    for (const char* dir : dirs) std::filesystem::create_directories(root / dir);
+  }
+
+  TempDir home;  // served as "/"
+  TempDir work;  // the program's current directory
+  PeerProcess server;
+  int port = 0;
+};
+
+// The memo and run-log lines of one assignment, with the transfer times
+// (00:00 or 00:01, depending on the clock) made equal.
+Lines WithoutTimes(Lines lines) {
+  for (std::string& line : lines) {
+    if (line.rfind("Transfer time 00:0", 0) == 0) line = "Transfer time 00:0x";
+  }
+  return lines;
+}
+
+FtpTask MakeTask(int port, const Lines& transfers) {
+  FtpTask task{};
+  task.NAME = "Nightly";
+  task.URI = "127.0.0.1";
+  task.USER = "alice";
+  task.PASSWORD = "s3cret";
+  task.PORT = static_cast<std::uint16_t>(port);
+  task.RETRY = 1;
+  task.RETRY_DELAY = 1;
+  task.LIST_DELAY = 1;
+  for (std::size_t i = 0; i < transfers.size(); ++i) task.TRANSFER[i] = transfers[i];
+  return task;
+}
+
+TEST_F(FtpServerFixture, ScreenAndLogLinesOfAWholeAssignment) {
+  MakeDirs(home, {"pub", "in"});
+  MakeDirs(work, {"out", "back"});
+  WriteFile(home / "pub/r.txt", "remote!");
+  WriteFile(work / "out/a.txt", "local");
+  const std::string out = work / "out/";
+  const FtpTask task =
+      MakeTask(port, {out + "*.txt, /in, UP", "/pub/*.*, " + (work / "back") + ", DOWN",
+                      "/missing/*.*, back, DOWN", out + "*.zip, /in, UP", "a, b, SIDEWAYS", "",
+                      "never, reached, UP"});
+  ClearTransferCounts();
+  FtpReportCapture capture;
+  RunFtpTask(task);
+
+  EXPECT_EQ(WithoutTimes(capture.memo),
+            (Lines{"Establishing connection",    "Connection established",
+                   "Sending user name",          "Sending password",
+                   "Login successful",           "Preparing to upload",
+                   "Establishing data channel",  "Data channel open",
+                   "Uploading a.txt 5 bytes ",   "Transfer time 00:0x",
+                   "Preparing to download",      "Retrieving file information",
+                   "Establishing data channel",  "Data channel open",
+                   "Downloading r.txt 7 bytes ", "Transfer time 00:0x",
+                   "Preparing to download",      "Unable to change working directory",
+                   "Preparing to upload",        "Unable to find file"}));
+  EXPECT_EQ(
+      WithoutTimes(capture.LogLines()),
+      (Lines{"Processing task Nightly", "Establishing connection",
+             "Connection established with 127.0.0.1", "Attempting to upload " + out + "*.txt",
+             "Establishing data channel", "Data channel open", "Uploading a.txt 5 bytes ",
+             "Transfer time 00:0x", "Attempting to download /pub/*.*", "Establishing data channel",
+             "Data channel open", "Downloading r.txt 7 bytes ", "Transfer time 00:0x",
+             "Attempting to download /missing/*.*", "Unable to change working directory",
+             "Server reported: 257 \"/\" is the current directory.",
+             "Attempting to upload " + out + "*.zip", "Unable to find file(s) to transfer"}));
+  Lines statusLines;
+  for (const std::string& call : capture.display) {
+    if (call.rfind("line", 0) == 0) statusLines.push_back(call);
+  }
+  EXPECT_EQ(
+      statusLines,
+      (Lines{"line1: Processing task Nightly",
+             "line2: ", "line3: ", "line2: Attempting to upload " + out + "*.txt",
+             "line2: Attempting to download /pub/*.*", "line2: Attempting to download /missing/*.*",
+             "line2: Attempting to upload " + out + "*.zip"}));
+  EXPECT_EQ(ReadFile(home / "in/a.txt"), "local");
+  EXPECT_EQ(ReadFile(work / "back/r.txt"), "remote!");
+  EXPECT_EQ(TransferCounts.FtpUploaded, 1);
+  EXPECT_EQ(TransferCounts.FtpDownloaded, 1);
+  ClearTransferCounts();
+}
+
+// --- The program -------------------------------------------------------------------
+
+class FtpProgramTest : public FtpServerFixture {
+ protected:
+  // Writes run.ini with one [FTP] assignment and runs the program on it with
+  // the outcome as exit code.
+  ProgramRun Run(const Lines& transfers, const std::string& password = "s3cret") {
+    std::string ini = "[MAIN]\r\nLOG=run.log\r\n[END]\r\n[FTP]\r\nNAME=Test\r\nURI=127.0.0.1\r\n";
+    ini += "PORT=" + std::to_string(port) + "\r\nUSER=alice\r\nPASSWORD=" + password + "\r\n";
+    ini += "RETRY=1\r\nRETRY_DELAY=1\r\nLIST_DELAY=1\r\n";
+    for (const std::string& transfer : transfers) ini += "TRANSFER=" + transfer + "\r\n";
+    ini += "[END]\r\n";
+    WriteFile(work / "run.ini", ini);
+    return RunProgram(
+        {"/usr/bin/env", "-u", "DISPLAY", QUORBIT_PROGRAM, "--console", "--exit-status", "run.ini"},
+        work.Path(), 180);
+  }
+  std::string Log() { return ReadFile(work / "run.log"); }
+  bool LogHas(const std::string& text) { return Log().find(text) != std::string::npos; }
+};
+
+std::string RandomBytes(std::size_t count) {
+  std::mt19937 generator(20240605);
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
+
+Lines Names(const std::string& directory) {
+  Lines names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(FtpProgramTest, UpAndDownByMaskAreByteIdentical) {
+  MakeDirs(home, {"incoming"});
+  MakeDirs(work, {"out", "back"});
+  const std::string big = RandomBytes(50 << 20);
+  WriteFile(work / "out/big.bin", big);
+  WriteFile(work / "out/a.txt", "first file\r\n");
+  WriteFile(work / "out/B.TXT", RandomBytes(10000));
+  WriteFile(work / "out/notes.md", "not selected");
+  WriteFile(work / "out/long name.txt", "a long name matches locally");
+
+  // A backslash in the local side reads as a separator.
+  const ProgramRun run =
+      Run({"out\\*.txt, /incoming, UP", "out/*.bin, /incoming/, UP", "/incoming/*.*, back, DOWN"});
+  EXPECT_EQ(run.exitCode, 3) << Log();
+  EXPECT_EQ(Names(home / "incoming"), (Lines{"B.TXT", "a.txt", "big.bin", "long name.txt"}));
+  for (const char* name : {"a.txt", "B.TXT", "big.bin", "long name.txt"}) {
+    EXPECT_TRUE(ReadFile(home / "incoming/" + name) == ReadFile(work / "out/" + name)) << name;
+  }
+  // "*.*" on the server takes 8.3 names only, and a name with a blank
+  // cannot be requested.
+  EXPECT_EQ(Names(work / "back"), (Lines{"B.TXT", "a.txt", "big.bin"}));
+  for (const char* name : {"a.txt", "B.TXT", "big.bin"}) {
+    EXPECT_TRUE(ReadFile(work / "back/" + name) == ReadFile(work / "out/" + name)) << name;
+  }
+  EXPECT_TRUE(LogHas("Uploading big.bin 52428800 bytes ")) << Log();
+  EXPECT_TRUE(LogHas("Downloading big.bin 52428800 bytes ")) << Log();
+}
+
+TEST_F(FtpProgramTest, OnlyChangedDeleteAfterDownloadAndEveryLineFromHome) {
+  MakeDirs(home, {"pub", "outbox"});
+  MakeDirs(work, {"in", "in2", "in3"});
+  WriteFile(home / "pub/same.txt", "SERVR");
+  WriteFile(home / "pub/diff.txt", "SERVER!");
+  WriteFile(home / "top.txt", "at home");
+  WriteFile(home / "outbox/o1.txt", "one");
+  WriteFile(home / "outbox/o2.txt", "two");
+  WriteFile(work / "in/same.txt", "local");  // same size, other bytes: kept
+  WriteFile(work / "in/diff.txt", "short");
+
+  const ProgramRun run =
+      Run({"/pub/*.txt, in, DOWN, ifmod", "*.txt, in2, DOWN", "/outbox/*.*, in3, DOWN, Delete"});
+  EXPECT_EQ(run.exitCode, 1) << Log();
+  EXPECT_EQ(ReadFile(work / "in/same.txt"), "local");
+  EXPECT_EQ(ReadFile(work / "in/diff.txt"), "SERVER!");
+  EXPECT_TRUE(LogHas("Skipping unmodified file same.txt")) << Log();
+  // The second line lists the home directory, not /pub where the first ended.
+  EXPECT_EQ(Names(work / "in2"), (Lines{"top.txt"}));
+  EXPECT_EQ(Names(work / "in3"), (Lines{"o1.txt", "o2.txt"}));
+  EXPECT_EQ(ReadFile(work / "in3/o2.txt"), "two");
+  EXPECT_EQ(Names(home / "outbox"), Lines{});
+  EXPECT_TRUE(LogHas("Deleting file o1.txt")) << Log();
+}
+
+TEST_F(FtpProgramTest, UploadWithDeleteRemovesTheSourcesOnceStored) {
+  MakeDirs(home, {"drop"});
+  MakeDirs(work, {"out"});
+  WriteFile(work / "out/a.txt", "aaa");
+  WriteFile(work / "out/b.txt", "");
+  WriteFile(work / "out/keep.dat", "not selected");
+  const ProgramRun run = Run({"out/*.txt, drop, UP, IFMOD DELETE"});
+  EXPECT_EQ(run.exitCode, 2) << Log();
+  EXPECT_EQ(Names(work / "out"), (Lines{"keep.dat"}));
+  EXPECT_EQ(ReadFile(home / "drop/a.txt"), "aaa");
+  EXPECT_EQ(ReadFile(home / "drop/b.txt"), "");
+}
+
+TEST_F(FtpProgramTest, SynchroniseTwoDirectories) {
+  MakeDirs(home, {"shared"});
+  MakeDirs(work, {"sync"});
+  WriteFile(work / "sync/onlyloc.txt", "only here");
+  WriteFile(work / "sync/both.txt", "LOCAL");
+  WriteFile(work / "sync/differ.txt", "longer local copy");
+  WriteFile(home / "shared/onlyrem.txt", "only there");
+  WriteFile(home / "shared/both.txt", "REMOT");
+  WriteFile(home / "shared/differ.txt", "short");
+
+  const ProgramRun run = Run({"sync\\, /shared/, SYNCH"});
+  EXPECT_EQ(run.exitCode, 3) << Log();
+  EXPECT_EQ(ReadFile(home / "shared/onlyloc.txt"), "only here");
+  EXPECT_EQ(ReadFile(work / "sync/onlyrem.txt"), "only there");
+  EXPECT_EQ(ReadFile(work / "sync/both.txt"), "LOCAL");
+  EXPECT_EQ(ReadFile(home / "shared/both.txt"), "REMOT");
+  // Different sizes: uploaded first, and then equal, so not downloaded.
+  EXPECT_EQ(ReadFile(home / "shared/differ.txt"), "longer local copy");
+  EXPECT_EQ(ReadFile(work / "sync/differ.txt"), "longer local copy");
+  EXPECT_EQ(Names(work / "sync"), (Lines{"both.txt", "differ.txt", "onlyloc.txt", "onlyrem.txt"}));
+}
+
+TEST_F(FtpProgramTest, LoginFailureSkipsTheLines) {
+  MakeDirs(work, {"out"});
+  WriteFile(work / "out/a.txt", "aaa");
+  const ProgramRun run = Run({"out/*.txt, /, UP"}, "wrong");
+  EXPECT_EQ(run.exitCode, 0) << Log();
+  EXPECT_TRUE(LogHas("Password error")) << Log();
+  EXPECT_TRUE(LogHas("Server reported: 530 ")) << Log();
+  EXPECT_FALSE(LogHas("Attempting to upload")) << Log();
+  EXPECT_FALSE(PathExists(home / "a.txt"));
+}
+
+}  // namespace

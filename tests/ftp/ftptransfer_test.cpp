@@ -1,0 +1,393 @@
+// Downloads and uploads against scripted servers: each case states what the
+// server sends and which commands the client must answer with; the events
+// and the local files show what the client made of it.
+#include "ftp/ftptransfer.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ftp_test_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Events = std::vector<std::string>;
+
+std::string FileLine(const std::string& name, std::int64_t size) {
+  return "-rw-r--r--    1 ftp ftp " + std::to_string(size) + " Jan  5 12:00 " + name;
+}
+
+// The server's half of a listing of the current directory.
+std::string ListingSteps(const std::vector<std::string>& lines) {
+  std::string steps = "expect PASV\npasv\nexpect LIST\nsend 150 Here comes the listing\\r\\n\n";
+  for (const std::string& line : lines) steps += "data send " + line + "\\r\\n\n";
+  return steps + "data close\nsend 226 Directory send OK\\r\\n\n";
+}
+
+// The first switch to binary type and a passive data channel for a file.
+constexpr std::string_view kFirstChannel = R"(expect TYPE I
+send 200 Switching to Binary mode\r\n
+expect PASV
+pasv
+)";
+constexpr std::string_view kNextChannel = "expect PASV\npasv\n";
+
+// The names of the files in a directory.
+std::vector<std::string> Names(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class FtpTransferTest : public ::testing::Test {
+ protected:
+  // Starts a server that plays the login and then the steps, and logs in.
+  void Start(const std::string& steps) {
+    server =
+        std::make_unique<ScriptedFtpServer>(std::string(kLoginScript) + steps + "expect QUIT\n");
+    session.SetListDelay(2);
+    ASSERT_TRUE(LogIn(session, server->Port()));
+    session.events.clear();
+  }
+  // Quits; what the server made of the conversation ("DONE" when every step
+  // passed).
+  std::string Finish() {
+    session.Quit();
+    return server->Outcome();
+  }
+  std::string LocalDir() const { return local.Path() + "/"; }
+
+  TempDir local;
+  std::unique_ptr<ScriptedFtpServer> server;
+  RecordingSession session;
+};
+
+// --- Download ------------------------------------------------------------------
+
+TEST_F(FtpTransferTest, RetrAnsweredWith226AtOnceEndsWithTheListedSizeThenDeletes) {
+  Start(ListingSteps({FileLine("a.txt", 10)}) + std::string(kFirstChannel) + R"(expect RETR a.txt
+send 226 Transfer complete\r\n
+data send 0123456789
+expect DELE a.txt
+send 250 Deleted\r\n
+)");
+  Download(session, "a.txt", LocalDir(), true, false);
+  EXPECT_EQ(session.events,
+            (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "F22:a.txt", "F21:a.txt"}));
+  EXPECT_EQ(ReadFile(local / "a.txt"), "0123456789");
+  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"a.txt"}));
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, DataBeyondTheListedSizeIsKept) {
+  // The file has grown since it was listed; the spec "/*.*" stays in the
+  // current directory without a CWD.
+  Start(ListingSteps({FileLine("b.txt", 4)}) + std::string(kFirstChannel) + R"(expect RETR b.txt
+send 150 Opening BINARY mode data connection\r\n
+data send abcdef
+pause 0.3
+data send ghij
+data close
+send 226 Transfer complete\r\n
+)");
+  Download(session, "/*.*", LocalDir(), false, false);
+  EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:b.txt", "F22:b.txt"}));
+  EXPECT_EQ(ReadFile(local / "b.txt"), "abcdefghij");
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, UnconfirmedTransfersFailKeepTheOldCopyAndDeleteNothing) {
+  // a.txt: the data stops halfway and 426 follows. b.txt: the data stops
+  // halfway but the server claims success. c.txt: all data arrives but the
+  // server reports an error. None may be sent DELE.
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteFile(local / name, "old copy");
+  Start(ListingSteps({FileLine("a.txt", 10), FileLine("b.txt", 10), FileLine("c.txt", 10)}) +
+        std::string(kFirstChannel) + R"(expect RETR a.txt
+send 150 ok\r\n
+data send 01234
+data close
+pause 0.2
+send 426 Connection closed; transfer aborted.\r\n
+expect PASV
+pasv
+expect RETR b.txt
+send 150 ok\r\n
+data send 01234
+data close
+send 226 Transfer complete\r\n
+expect PASV
+pasv
+expect RETR c.txt
+send 150 ok\r\n
+data send 0123456789
+data close
+pause 0.2
+send 451 Local error in processing\r\n
+)");
+  const auto start = Clock::now();
+  Download(session, "*.txt", LocalDir(), true, false);
+  EXPECT_LT(SecondsSince(start), 5.0);
+  EXPECT_EQ(session.events,
+            (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "F26:a.txt", "S28:1", "S29",
+                    "F3:b.txt", "F26:b.txt", "S28:1", "S29", "F3:c.txt", "F26:c.txt"}));
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+    EXPECT_EQ(ReadFile(local / name), "old copy") << name;
+  }
+  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, NamesThatWouldLeaveTheLocalDirectoryAreNeverWritten) {
+  std::filesystem::create_directory(local / "in");
+  Start(ListingSteps({FileLine("../x", 5), FileLine("..\\\\y", 5), FileLine("ok.txt", 2)}) +
+        std::string(kFirstChannel) + R"(expect RETR ok.txt
+send 150 ok\r\n
+data send ok
+data close
+send 226 Transfer complete\r\n
+)");
+  Download(session, "*", local / "in/", false, false);
+  EXPECT_EQ(session.events, (Events{"S16", "S5", "F26:../x", "F26:..\\y", "S28:1", "S29",
+                                    "F3:ok.txt", "F22:ok.txt"}));
+  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"in"}));
+  EXPECT_EQ(Names(local / "in"), (std::vector<std::string>{"ok.txt"}));
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, EmptyRefusedUnchangedAndChangedFiles) {
+  WriteFile(local / "same.txt", "1234");  // same size as on the server: skipped
+  WriteFile(local / "grown.txt", "12345");
+  Start(ListingSteps({FileLine("empty.txt", 0), FileLine("gone.txt", 5), FileLine("same.txt", 4),
+                      FileLine("grown.txt", 6)}) +
+        std::string(kFirstChannel) + R"(expect RETR gone.txt
+send 550 Failed to open file.\r\n
+expect PASV
+pasv
+expect RETR grown.txt
+send 150 ok\r\n
+data send 654321
+data close
+send 226 Transfer complete\r\n
+)");
+  Download(session, "*.txt", LocalDir(), false, true);
+  EXPECT_EQ(session.events,
+            (Events{"S16", "S5", "F23:empty.txt", "S28:1", "S29", "F9:gone.txt", "F26:gone.txt",
+                    "F18:same.txt", "S28:1", "S29", "F3:grown.txt", "F22:grown.txt"}));
+  EXPECT_EQ(ReadFile(local / "same.txt"), "1234");
+  EXPECT_EQ(ReadFile(local / "grown.txt"), "654321");
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, LocalFileThatCannotBeCreatedFailsAndTheReplyIsConsumed) {
+  WriteFile(local / "notadir", "a file, not a directory");
+  Start(ListingSteps({FileLine("a.txt", 5)}) + std::string(kFirstChannel) + R"(expect RETR a.txt
+send 150 ok\r\n
+data expect_close
+send 426 Connection closed; transfer aborted.\r\n
+expect PWD
+send 257 "/" is the current directory\r\n
+)");
+  Download(session, "a.txt", local / "notadir/", false, false);
+  EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "S10", "F26:a.txt"}));
+  EXPECT_EQ(session.WorkingDir(), "/");  // the 426 did not answer PWD
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+// Limits the size of files this process may write, for the lifetime of the
+// object; writing beyond it fails (SIGXFSZ is ignored meanwhile).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*previousHandler_)(int) = nullptr;
+};
+
+TEST_F(FtpTransferTest, WriteErrorFailsTheFileAndKeepsTheOldCopy) {
+  TempDir served;
+  WriteFile(served / "big.bin", std::string(65536, 'n'));
+  WriteFile(local / "big.bin", "previous copy");
+  Start(ListingSteps({FileLine("big.bin", 65536)}) + std::string(kFirstChannel) +
+        "expect RETR big.bin\nsend 150 ok\\r\\n\ndata send_file " + (served / "big.bin") + R"(
+data expect_close
+send 426 Connection closed; transfer aborted.\r\n
+)");
+  {
+    FileSizeLimit limit(16384);
+    Download(session, "big.bin", LocalDir(), true, false);
+  }
+  EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:big.bin", "F26:big.bin"}));
+  EXPECT_EQ(ReadFile(local / "big.bin"), "previous copy");
+  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"big.bin"}));
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+// --- Upload ----------------------------------------------------------------------
+
+TEST_F(FtpTransferTest, RefusedStorIsFinalAndTheNextFileGoesAtOnce) {
+  WriteFile(local / "a.txt", "aaaa");
+  WriteFile(local / "b.txt", "bbbbb");
+  WriteFile(local / "c.txt", "");
+  WriteFile(local / "d.dat", "not selected");
+  Start(std::string(kFirstChannel) + R"(expect STOR a.txt
+send 553 Could not create file.\r\n
+expect PASV
+pasv
+expect STOR b.txt
+send 150 Ok to send data.\r\n
+data expect_bytes bbbbb
+data expect_close
+send 226 Transfer complete.\r\n
+expect PASV
+pasv
+expect STOR c.txt
+send 150 Ok to send data.\r\n
+data expect_close
+send 226 Transfer complete.\r\n
+)");
+  const auto start = Clock::now();
+  Upload(session, local / "*.TXT", "", false, false, false);
+  EXPECT_LT(SecondsSince(start), 5.0);
+  EXPECT_EQ(session.events,
+            (Events{"S20", "S28:1", "S29", "F11:a.txt", "F27:a.txt", "S28:1", "S29", "F19:b.txt",
+                    "F22:b.txt", "S28:1", "S29", "F19:c.txt", "F22:c.txt"}));
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, DeleteAfterUploadOnlyWhenTheServerConfirmed) {
+  WriteFile(local / "a.txt", "aaaa");
+  WriteFile(local / "b.txt", "bbbbb");
+  Start(R"(expect CWD /in
+send 250 Directory successfully changed.\r\n
+)" + std::string(kFirstChannel) +
+        R"(expect STOR a.txt
+send 150 Ok to send data.\r\n
+data expect_bytes aaaa
+data expect_close
+send 451 Local error in processing.\r\n
+expect PASV
+pasv
+expect STOR b.txt
+send 150 Ok to send data.\r\n
+data expect_bytes bbbbb
+data expect_close
+send 226 Transfer complete.\r\n
+)");
+  Upload(session, local / "*.txt", "/in/", true, false, false);
+  EXPECT_EQ(session.events, (Events{"S20", "S28:1", "S29", "F19:a.txt", "F27:a.txt", "S28:1", "S29",
+                                    "F19:b.txt", "F22:b.txt", "F21:b.txt"}));
+  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"a.txt"}));
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, UploadAbortedMidFileFailsAndTheNextFileFollows) {
+  WriteFile(local / "big.bin", std::string(8 << 20, 'A'));
+  WriteFile(local / "small.txt", "s");
+  // "data accept" takes the new data connection explicitly, so that bytes
+  // left unread from the first one are not taken for its data.
+  Start(std::string(kFirstChannel) + R"(expect STOR big.bin
+send 150 Ok to send data.\r\n
+data expect_bytes AAAAAAAAAA
+send 426 Failure writing network stream.\r\n
+pause 0.2
+data close
+expect PASV
+pasv
+expect STOR small.txt
+send 150 Ok to send data.\r\n
+data accept
+data expect_bytes s
+data expect_close
+send 226 Transfer complete.\r\n
+)");
+  const auto start = Clock::now();
+  Upload(session, local / "*.*", "", true, false, false);
+  EXPECT_LT(SecondsSince(start), 10.0);
+  EXPECT_EQ(session.events, (Events{"S20", "S28:1", "S29", "F19:big.bin", "F27:big.bin", "S28:1",
+                                    "S29", "F19:small.txt", "F22:small.txt", "F21:small.txt"}));
+  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"big.bin"}));
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, OnlyChangedUploadsComparesWithOneListing) {
+  WriteFile(local / "a.txt", "same");   // 4 bytes on both sides: skipped
+  WriteFile(local / "b.txt", "bbbbb");  // the server's B.TXT has 3
+  WriteFile(local / "c.txt", "c");      // not on the server
+  Start(ListingSteps({FileLine("a.txt", 4), FileLine("B.TXT", 3)}) + std::string(kFirstChannel) +
+        R"(expect STOR b.txt
+send 150 Ok to send data.\r\n
+data expect_bytes bbbbb
+data expect_close
+send 226 Transfer complete.\r\n
+expect PASV
+pasv
+expect STOR c.txt
+send 150 Ok to send data.\r\n
+data expect_bytes c
+data expect_close
+send 226 Transfer complete.\r\n
+)");
+  Upload(session, local / "*.txt", "", false, true, false);
+  // The upload of b.txt is announced with the server's entry.
+  EXPECT_EQ(session.events, (Events{"S20", "F18:a.txt", "S28:1", "S29", "F19:B.TXT", "F22:B.TXT",
+                                    "S28:1", "S29", "F19:c.txt", "F22:c.txt"}));
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+// --- Helpers ---------------------------------------------------------------------
+
+TEST(FtpTransferHelpers, PercentRoundsHalvesToEvenAndStopsAt100) {
+  EXPECT_EQ(ProgressPercent(1, 8), 12);   // 12.5
+  EXPECT_EQ(ProgressPercent(3, 8), 38);   // 37.5
+  EXPECT_EQ(ProgressPercent(1, 200), 0);  // 0.5
+  EXPECT_EQ(ProgressPercent(3, 200), 2);  // 1.5
+  EXPECT_EQ(ProgressPercent(2, 3), 67);
+  EXPECT_EQ(ProgressPercent(12, 10), 100);
+  EXPECT_EQ(ProgressPercent(5, 0), 100);
+  EXPECT_EQ(ProgressPercent(std::int64_t{3} << 30, std::int64_t{4} << 30), 75);
+}
+
+TEST(FtpTransferHelpers, UnchangedMeansSameNonZeroSize) {
+  TempDir dir;
+  WriteFile(dir / "f", "12345");
+  EXPECT_TRUE(IsUnchanged(5, dir / "f"));
+  EXPECT_FALSE(IsUnchanged(6, dir / "f"));
+  EXPECT_FALSE(IsUnchanged(4, dir / "f"));
+  EXPECT_FALSE(IsUnchanged(5, dir / "missing"));
+  WriteFile(dir / "empty", "");
+  EXPECT_FALSE(IsUnchanged(0, dir / "empty"));
+  EXPECT_FALSE(IsUnchanged(0, dir / "missing"));
+}
+
+TEST(FtpTransferHelpers, SafeLocalNames) {
+  EXPECT_TRUE(IsSafeLocalName("..."));
+  for (std::string_view name : {"", ".", "a/b", "a\rb"}) {
+    EXPECT_FALSE(IsSafeLocalName(name)) << name;
+  }
+  EXPECT_FALSE(IsSafeLocalName(std::string_view("a\0b", 3)));
+}
+
+}  // namespace
