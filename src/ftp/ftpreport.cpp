@@ -5,13 +5,6 @@
 
 namespace {
 
-constexpr std::int32_t kProgressEnd = -1;
-
-void ShowAndWrite(std::string_view screenText, std::string_view logText) {
-  RunLog::Show(screenText);
-  RunLog::Write(logText);
-}
-
 // text, or text + " (try N)" from the second try on.
 Str255 WithTryNumber(std::string_view text, const Str255& tryNumber) {
   if (tryNumber.Empty() || tryNumber == "1") return text;
@@ -31,13 +24,6 @@ Str255 AnnounceText(std::string_view verb, const FtpFileRecord& file) {
 }
 
 // "Transfer time MM:SS", each part two characters.
-Str255 TransferTimeText(std::int32_t seconds) {
-  Str255 text = Cat("Transfer time ", TwoDigits(static_cast<std::uint16_t>(seconds / 60)));
-  text += ":";
-  text += TwoDigits(static_cast<std::uint16_t>(seconds % 60)).View();
-  return text;
-}
-
 // Codes after which the run log also gets the server's last reply.
 bool QuotesServerReply(std::uint8_t code) {
   return code == 2 || code == 7 || code == 8 || code == 12;
@@ -49,30 +35,30 @@ void ReportingFtpSession::StatusEvent(std::uint8_t code, const Str255& text) {
   switch (code) {
     case 0: {
       const Str255 line = WithTryNumber("Establishing connection", text);
-      ShowAndWrite(line, line);
+      RunLog::ShowAndWrite(line, line);
       break;
     }
     case 1:
-      ShowAndWrite("Connection established", Cat("Connection established with ", Host()));
+      RunLog::ShowAndWrite("Connection established", Cat("Connection established with ", Host()));
       break;
     case 2:
-      ShowAndWrite("Unable to establish connection",
+      RunLog::ShowAndWrite("Unable to establish connection",
                    Cat("Unable to establish connection with ", Host()));
       break;
     case 4:
-      ShowAndWrite("Unable to find file", "Unable to find file(s) to transfer");
+      RunLog::ShowAndWrite("Unable to find file", "Unable to find file(s) to transfer");
       break;
     case 5:
       RunLog::Show("Retrieving file information");
       break;
     case 7:
-      ShowAndWrite("User name incorrect", "User name incorrect");
+      RunLog::ShowAndWrite("User name incorrect", "User name incorrect");
       break;
     case 8:
-      ShowAndWrite("Password error", "Password error");
+      RunLog::ShowAndWrite("Password error", "Password error");
       break;
     case 12:
-      ShowAndWrite("Unable to change working directory", "Unable to change working directory");
+      RunLog::ShowAndWrite("Unable to change working directory", "Unable to change working directory");
       break;
     case 13:
       RunLog::Show("Sending user name");
@@ -93,16 +79,16 @@ void ReportingFtpSession::StatusEvent(std::uint8_t code, const Str255& text) {
       RunLog::Show("Preparing to upload");
       break;
     case 24:
-      ShowAndWrite("Connection interrupted", "Connection interrupted");
+      RunLog::ShowAndWrite("Connection interrupted", "Connection interrupted");
       break;
     case 28:
-      ShowAndWrite(WithTryNumber("Establishing data channel", text), "Establishing data channel");
+      RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", text), "Establishing data channel");
       break;
     case 29:
-      ShowAndWrite("Data channel open", "Data channel open");
+      RunLog::ShowAndWrite("Data channel open", "Data channel open");
       break;
     case 30:
-      ShowAndWrite("Not logged in", "Not logged in");
+      RunLog::ShowAndWrite("Not logged in", "Not logged in");
       break;
     default:
       return;
@@ -147,28 +133,10 @@ void ReportingFtpSession::FileEvent(std::uint8_t code, const FtpFileRecord& file
     default:
       return;
   }
-  ShowAndWrite(text, text);
+  RunLog::ShowAndWrite(text, text);
   if (code == 6 && !LastReply().Empty()) RunLog::Write(Cat("Server reported: ", LastReply()));
 }
 
-void ReportingFtpSession::PercentEvent(std::int32_t percent) {
-  if (percent == kProgressEnd) {
-    StatusDisplay::HidePercent();
-  } else if (percent <= 0 || percent == lastPercent_) {
-    return;
-  } else {
-    StatusDisplay::ShowPercent(percent);
-  }
-  lastPercent_ = static_cast<std::uint8_t>(percent);
-}
+void ReportingFtpSession::PercentEvent(std::int32_t percent) { progress_.Percent(percent); }
 
-void ReportingFtpSession::BytesEvent(std::int32_t count) {
-  if (count == kProgressEnd) {
-    StatusDisplay::HideByteCount();
-  } else if (count <= 0 || count == lastBytes_) {
-    return;
-  } else {
-    StatusDisplay::ShowByteCount(count);
-  }
-  lastBytes_ = count;
-}
+void ReportingFtpSession::BytesEvent(std::int32_t count) { progress_.Bytes(count); }

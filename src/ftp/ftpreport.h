@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "ftp/ftplib.h"
+#include "report/logunit.h"
 
 class ReportingFtpSession : public FtpSession {
  public:
@@ -20,8 +21,5 @@ class ReportingFtpSession : public FtpSession {
   void BytesEvent(std::int32_t count) override;
 
  private:
-  // The last values shown; the percentage is kept in 8 bits (the end marker
-  // -1 as 255).
-  std::uint8_t lastPercent_ = 0;
-  std::int32_t lastBytes_ = 0;
+  ProgressFilter progress_;
 };

@@ -241,9 +241,9 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
   const ReceiveOutcome outcome = ReceiveFile(session, file, part, code == 226);
   file.transferSeconds = transferTime.Elapsed();
   if (file.size > 0) {
-    session.PercentEvent(-1);
+    session.PercentEvent(kProgressEnd);
   } else {
-    session.BytesEvent(-1);
+    session.BytesEvent(kProgressEnd);
   }
   session.CloseDataChannel();
   if (!outcome.finalReplyRead) DiscardLateReply(session);
@@ -328,7 +328,7 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   const SendOutcome outcome = SendFile(session, source, local.size);
   record.transferSeconds = transferTime.Elapsed();
   source.Close();
-  session.PercentEvent(-1);
+  session.PercentEvent(kProgressEnd);
   // The server sends its final reply once the data connection is closed.
   session.CloseDataChannel();
   const std::int32_t finalCode =

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "net/tcpiplib.h"
+#include "report/logunit.h"
 #include "report/dateunit.h"
 #include "util/strunit.h"
 
@@ -58,9 +59,6 @@ constexpr std::uint8_t CreateFailed = 7;
 constexpr std::uint8_t Unchanged = 8;
 constexpr std::uint8_t Complete = 9;
 }  // namespace HttpFile
-
-// The value of PercentEvent and BytesEvent once the body has ended.
-constexpr std::int32_t kProgressEnd = -1;
 
 // One fetch (with its redirect retry): the parts of the URL requested, the
 // connection and the event operations. Done must be called by the owner

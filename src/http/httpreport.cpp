@@ -6,11 +6,6 @@
 namespace {
 
 // Screen first, then the run log.
-void ShowAndWrite(std::string_view screenText, std::string_view logText) {
-  RunLog::Show(screenText);
-  RunLog::Write(logText);
-}
-
 Str255 DownloadingText(const HttpResponse& response) {
   Str255 text = Cat("Downloading ", response.fileName);
   if (response.contentLength > 0) {
@@ -21,13 +16,6 @@ Str255 DownloadingText(const HttpResponse& response) {
 }
 
 // "Transfer time MM:SS"; a time of 100 minutes or more keeps two digits.
-Str255 TransferTimeText(std::int32_t seconds) {
-  Str255 text = Cat("Transfer time ", TwoDigits(static_cast<std::uint16_t>(seconds / 60)));
-  text += ':';
-  text += TwoDigits(static_cast<std::uint16_t>(seconds % 60));
-  return text;
-}
-
 }  // namespace
 
 void ReportingHttpSession::StatusEvent(std::uint8_t code) {
@@ -36,17 +24,17 @@ void ReportingHttpSession::StatusEvent(std::uint8_t code) {
       RunLog::Show("Connecting ... ");
       break;
     case HttpStatus::Connected:
-      ShowAndWrite("Connection established", Cat("Connection established with ", BaseUrl()));
+      RunLog::ShowAndWrite("Connection established", Cat("Connection established with ", BaseUrl()));
       break;
     case HttpStatus::ConnectFailed:
-      ShowAndWrite("Unable to establish connection",
+      RunLog::ShowAndWrite("Unable to establish connection",
                    Cat("Unable to establish connection with ", BaseUrl()));
       break;
     case HttpStatus::ReadingHeader:
       RunLog::Show("Retrieving file header information");
       break;
     case HttpStatus::Interrupted:
-      ShowAndWrite("Connection interrupted", "Connection interrupted");
+      RunLog::ShowAndWrite("Connection interrupted", "Connection interrupted");
       break;
     default:
       break;
@@ -75,30 +63,12 @@ void ReportingHttpSession::FileEvent(std::uint8_t code, const HttpResponse& resp
     default:
       return;
   }
-  ShowAndWrite(text, text);
+  RunLog::ShowAndWrite(text, text);
   if (code == HttpFile::NotFound && !StatusLine().Empty()) {
     RunLog::Write(Cat("Server reported: ", StatusLine()));
   }
 }
 
-void ReportingHttpSession::PercentEvent(std::int32_t percent) {
-  if (percent == kProgressEnd) {
-    StatusDisplay::HidePercent();
-  } else if (percent <= 0 || percent == lastPercent_) {
-    return;
-  } else {
-    StatusDisplay::ShowPercent(percent);
-  }
-  lastPercent_ = static_cast<std::uint8_t>(percent);
-}
+void ReportingHttpSession::PercentEvent(std::int32_t percent) { progress_.Percent(percent); }
 
-void ReportingHttpSession::BytesEvent(std::int32_t bytes) {
-  if (bytes == kProgressEnd) {
-    StatusDisplay::HideByteCount();
-  } else if (bytes <= 0 || bytes == lastByteCount_) {
-    return;
-  } else {
-    StatusDisplay::ShowByteCount(bytes);
-  }
-  lastByteCount_ = bytes;
-}
+void ReportingHttpSession::BytesEvent(std::int32_t bytes) { progress_.Bytes(bytes); }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "http/httplib.h"
+#include "report/logunit.h"
 
 class ReportingHttpSession : public HttpSession {
  public:
@@ -21,6 +22,5 @@ class ReportingHttpSession : public HttpSession {
   void BytesEvent(std::int32_t bytes) override;
 
  private:
-  std::uint8_t lastPercent_ = 0;    // 8 bits: the end marker -1 is kept as 255
-  std::int32_t lastByteCount_ = 0;
+  ProgressFilter progress_;
 };

@@ -120,6 +120,40 @@ void HideByteCount() {
 
 }  // namespace StatusDisplay
 
+void RunLog::ShowAndWrite(std::string_view screenText, std::string_view logText) {
+  Show(screenText);
+  Write(logText);
+}
+
+Str255 TransferTimeText(std::int32_t seconds) {
+  Str255 text = Cat("Transfer time ", TwoDigits(static_cast<std::uint16_t>(seconds / 60)));
+  text += ':';
+  text += TwoDigits(static_cast<std::uint16_t>(seconds % 60));
+  return text;
+}
+
+void ProgressFilter::Percent(std::int32_t percent) {
+  if (percent == kProgressEnd) {
+    StatusDisplay::HidePercent();
+  } else if (percent <= 0 || percent == lastPercent) {
+    return;
+  } else {
+    StatusDisplay::ShowPercent(percent);
+  }
+  lastPercent = static_cast<std::uint8_t>(percent);
+}
+
+void ProgressFilter::Bytes(std::int32_t count) {
+  if (count == kProgressEnd) {
+    StatusDisplay::HideByteCount();
+  } else if (count <= 0 || count == lastBytes) {
+    return;
+  } else {
+    StatusDisplay::ShowByteCount(count);
+  }
+  lastBytes = count;
+}
+
 void ShowError(std::string_view text) {
   if (installedSink) installedSink->ShowError(text);
 }

@@ -52,7 +52,12 @@ void Open(std::string_view logName);  // empty name: no file, writes dropped
 void Close();
 void Write(std::string_view text);  // log file only
 void Show(std::string_view text);   // screen memo only
+// A line for the memo, then one for the log file.
+void ShowAndWrite(std::string_view screenText, std::string_view logText);
 }  // namespace RunLog
+
+// "Transfer time " + MM:SS (minutes cut to two digits).
+Str255 TransferTimeText(std::int32_t seconds);
 
 namespace StatusDisplay {
 void SetLine(std::uint8_t n, std::string_view text);
@@ -61,5 +66,18 @@ void ShowByteCount(std::int32_t bytes);
 void HidePercent();
 void HideByteCount();
 }  // namespace StatusDisplay
+
+// The value that ends a transfer's progress: it hides the bar or counter.
+constexpr std::int32_t kProgressEnd = -1;
+
+// Drives the progress bar and the byte counter for one transfer session,
+// showing each new value once.
+struct ProgressFilter {
+  std::uint8_t lastPercent = 0;  // 8 bits: the end marker is kept as 255
+  std::int32_t lastBytes = 0;
+
+  void Percent(std::int32_t percent);
+  void Bytes(std::int32_t count);
+};
 
 void ShowError(std::string_view text);
