@@ -1,0 +1,156 @@
+# shellcheck shell=bash
+# Local peers for scripts/demo and scripts/bench: nginx, the pyftpdlib FTP
+# server and a server that never answers, each on a free port of 127.0.0.1.
+# Nothing here listens on or talks to any other address.
+#
+# Source from bash, then:
+#   servers_init DIR                 scratch directory for configs, logs, pids
+#   start_nginx ROOT [ACCESS-LOG]    serves ROOT; sets NGINX_PORT
+#   start_ftpd USER PASSWORD HOME    serves HOME; sets FTPD_PORT
+#   start_stall                      accepts and stays silent; sets STALL_PORT
+#   stop_servers                     stops everything started above
+# The caller stops the servers from its EXIT trap, so they go on failure and
+# on Ctrl-C too.
+
+# NGINX_PORT, FTPD_PORT and STALL_PORT are set here for the caller.
+# shellcheck disable=SC2034
+
+SERVERS_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# pyftpdlib comes from the Debian package, so the system interpreter runs the
+# helpers whatever python3 comes first on PATH.
+SERVERS_PYTHON=/usr/bin/python3
+
+_servers_dir=""
+_server_pids=()
+
+servers_init() {
+  _servers_dir=$1
+  mkdir -p "$_servers_dir"
+}
+
+stop_servers() {
+  local pid tries
+  for pid in "${_server_pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || continue
+  done
+  for pid in "${_server_pids[@]}"; do
+    tries=0
+    while kill -0 "$pid" 2>/dev/null && [ $tries -lt 50 ]; do
+      sleep 0.1
+      tries=$((tries + 1))
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  _server_pids=()
+}
+
+# A TCP port on 127.0.0.1 that nobody listens on at the moment.
+free_port() {
+  "$SERVERS_PYTHON" -c 'import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])'
+}
+
+# True once something accepts connections on 127.0.0.1:$1.
+_port_open() {
+  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+# Starts a helper that prints "PORT <n>" when it listens; echoes the port.
+# $1 names the helper's files in the scratch directory; the rest is the command.
+_start_port_printer() {
+  local name=$1 pid tries=0
+  shift
+  "$@" >"$_servers_dir/$name.out" 2>"$_servers_dir/$name.err" &
+  pid=$!
+  _server_pids+=("$pid")
+  until grep -q '^PORT ' "$_servers_dir/$name.out" 2>/dev/null; do
+    tries=$((tries + 1))
+    if [ $tries -gt 100 ] || ! kill -0 "$pid" 2>/dev/null; then
+      echo "servers: $name did not start:" >&2
+      cat "$_servers_dir/$name.err" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  sed -n 's/^PORT //p' "$_servers_dir/$name.out" | head -n 1
+}
+
+start_ftpd() {
+  # The port is read from a file: a command substitution would run the
+  # helper in a subshell, and its pid would not reach stop_servers.
+  _start_port_printer ftpd "$SERVERS_PYTHON" "$SERVERS_LIB_DIR/ftpd.py" "$1" "$2" "$3" \
+    >"$_servers_dir/ftpd.port" || return 1
+  FTPD_PORT=$(cat "$_servers_dir/ftpd.port")
+}
+
+start_stall() {
+  _start_port_printer stall "$SERVERS_PYTHON" "$SERVERS_LIB_DIR/stall_server.py" \
+    >"$_servers_dir/stall.port" || return 1
+  STALL_PORT=$(cat "$_servers_dir/stall.port")
+}
+
+_write_nginx_conf() {
+  local prefix=$1 root=$2 port=$3 access_log=$4 user_line=""
+  # Run as root, nginx would hand its workers to "nobody", who may not read
+  # the served tree; the workers keep the caller's identity instead.
+  [ "$(id -u)" = 0 ] && user_line="user root root;"
+  cat >"$prefix/nginx.conf" <<EOF
+daemon off;
+worker_processes 1;
+pid $prefix/nginx.pid;
+error_log $prefix/error.log warn;
+$user_line
+events { worker_connections 512; }
+http {
+  include /etc/nginx/mime.types;
+  default_type application/octet-stream;
+  access_log $access_log;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_timeout 30;
+  client_body_temp_path $prefix/tmp/body;
+  proxy_temp_path $prefix/tmp/proxy;
+  fastcgi_temp_path $prefix/tmp/fastcgi;
+  uwsgi_temp_path $prefix/tmp/uwsgi;
+  scgi_temp_path $prefix/tmp/scgi;
+  server {
+    listen 127.0.0.1:$port;
+    server_name localhost;
+    root $root;
+    index index.html;
+  }
+}
+EOF
+}
+
+start_nginx() {
+  local root access_log=${2:-off} prefix="$_servers_dir/nginx" port pid tries
+  root=$(cd "$1" && pwd) || return 1
+  mkdir -p "$prefix/tmp"
+  # Another process may take the free port before nginx binds it; then nginx
+  # exits at once and the next attempt takes another port.
+  for _ in 1 2 3; do
+    port=$(free_port)
+    _write_nginx_conf "$prefix" "$root" "$port" "$access_log"
+    nginx -p "$prefix" -e "$prefix/error.log" -c "$prefix/nginx.conf" 2>>"$prefix/start.log" &
+    pid=$!
+    tries=0
+    while kill -0 "$pid" 2>/dev/null && ! _port_open "$port" && [ $tries -lt 100 ]; do
+      sleep 0.1
+      tries=$((tries + 1))
+    done
+    if kill -0 "$pid" 2>/dev/null && _port_open "$port"; then
+      _server_pids+=("$pid")
+      NGINX_PORT=$port
+      return 0
+    fi
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "servers: nginx did not start:" >&2
+  cat "$prefix/start.log" "$prefix/error.log" >&2 2>/dev/null
+  return 1
+}
