@@ -41,7 +41,8 @@ constexpr const char* kUsage =
     "  --window             show the run in a window\n"
     "                       (default: the window when a display is available)\n"
     "  --exit-status        exit with the run's outcome: 1 when anything was\n"
-    "                       received, plus 2 when anything was sent (default: 0)\n"
+    "                       received, plus 2 when anything was sent (default: 0);\n"
+    "                       64 means wrong options, 69 no window could be shown\n"
     "  --keep-open=SECONDS  keep the window open SECONDS longer after the run,\n"
     "                       e.g. for screenshots\n"
     "  --help               show this help and exit\n"
@@ -109,9 +110,14 @@ bool RunFrontEnd(const ProgramOptions& options) {
 
 }  // namespace
 
+// Exit codes of a run that could not start; they lie outside the outcome
+// values 0 to 3 that --exit-status reports.
+constexpr int kExitUsage = 64;        // unknown option or wrong arguments
+constexpr int kExitUnavailable = 69;  // the front end asked for cannot be shown
+
 int main(int argc, char** argv) {
   ProgramOptions options;
-  if (!ParseOptions(argc, argv, options)) return 2;
+  if (!ParseOptions(argc, argv, options)) return kExitUsage;
   if (options.help) {
     std::fputs(kUsage, stdout);
     return 0;
@@ -124,6 +130,6 @@ int main(int argc, char** argv) {
   // writes to it fail instead.
   std::signal(SIGPIPE, SIG_IGN);
   SocketStartup();
-  if (!RunFrontEnd(options)) return 1;
+  if (!RunFrontEnd(options)) return kExitUnavailable;
   return options.exitStatus ? RunResult.load() : 0;
 }

@@ -102,12 +102,12 @@ TEST(Flags, VersionHelpExitStatusAndMistakes) {
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("--exit-status"), std::string::npos);
   ProgramRun unknown = RunHeadless({"--frobnicate", "run.ini"}, dir.Path());
-  EXPECT_EQ(unknown.exitCode, 2);
+  EXPECT_EQ(unknown.exitCode, 64);
   EXPECT_NE(unknown.err.find("--frobnicate"), std::string::npos);
   // A forced window without a display runs nothing.
   WriteFile(dir / "run.ini", kEmptyRun);
   ProgramRun window = RunHeadless({"--window", "run.ini"}, dir.Path());
-  EXPECT_EQ(window.exitCode, 1);
+  EXPECT_EQ(window.exitCode, 69);
   EXPECT_FALSE(PathExists(dir / "logs"));
 }
 
