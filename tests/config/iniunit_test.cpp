@@ -1,9 +1,7 @@
 #include "config/iniunit.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -26,22 +24,6 @@ class SettingsTest : public ::testing::Test {
 
   TempDir dir;
   std::string path = dir / "quorbit.ini";
-};
-
-// Runs the test body inside the temporary directory, so that bare file names
-// are looked up there; the previous directory comes back afterwards.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::string& path) : previous_(getcwd(nullptr, 0)) {
-    EXPECT_EQ(chdir(path.c_str()), 0);
-  }
-  ~WorkingDirectory() {
-    EXPECT_EQ(chdir(previous_), 0);
-    std::free(previous_);
-  }
-
- private:
-  char* previous_;
 };
 
 const char kHttp[] = "[HTTP]\r\nNAME=site\r\nURI=http://host/\r\n[END]\r\n";
@@ -158,7 +140,7 @@ TEST_F(SettingsTest, MoreSectionsThanTheTableHoldsAreCheckedButNotKept) {
 }
 
 TEST_F(SettingsTest, FileNameSearch) {
-  WorkingDirectory inside(dir.Path());
+  InDirectory inside(dir.Path());
   EXPECT_EQ(LoadSettings(kDefaultIniName), -1);
   WriteFile(dir / "quorbit.ini", kHttp);
   EXPECT_EQ(LoadSettings(kDefaultIniName), 0);  // the default also in lower case

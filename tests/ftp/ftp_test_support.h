@@ -1,8 +1,11 @@
-// Shared support of the FTP tests: a session that records its events, and a
-// scripted FTP server on 127.0.0.1 (tests/peers/ftp_script_server.py).
+// Shared support of the FTP tests: a session that records its events, a
+// scripted FTP server on 127.0.0.1 and a fixture that logs in to one, and a
+// fixture with a real server.
 #pragma once
 
-#include <chrono>
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +15,7 @@
 
 // Events as short texts: "S<code>" or "S<code>:<text>" for status events,
 // "F<code>:<file name>" for file events.
-class RecordingSession : public FtpSession {
+class RecordingFtpSession : public FtpSession {
  public:
   using FtpSession::FtpSession;
   std::vector<std::string> events;
@@ -27,15 +30,12 @@ class RecordingSession : public FtpSession {
   }
 };
 
-// Plays one script of ftp_script_server.py (the format of scripted_server.py,
-// where "data" steps act on the passive data connection).
+// Plays one script of scripted_server.py, where "data" steps act on the
+// passive data connection.
 class ScriptedFtpServer {
  public:
-  explicit ScriptedFtpServer(std::string_view script) {
-    const std::string path = dir_ / "script.txt";
-    WriteFile(path, script);
-    port_ = static_cast<std::uint16_t>(StartScriptedPeer(peer_, "ftp_script_server.py", {path}));
-  }
+  explicit ScriptedFtpServer(std::string_view script)
+      : port_(static_cast<std::uint16_t>(StartScriptedServer(peer_, dir_, script))) {}
   std::uint16_t Port() const { return port_; }
   // What the server printed at its end: "DONE" when every step passed,
   // otherwise the failed step.
@@ -45,21 +45,58 @@ class ScriptedFtpServer {
  private:
   TempDir dir_;
   PeerProcess peer_;
-  std::uint16_t port_ = 0;
+  std::uint16_t port_;
 };
 
-// The server's half of a plain login of alice with password s3cret.
-constexpr std::string_view kLoginScript = R"(send 220 ready\r\n
+// The server's half of a plain login of alice with password s3cret, up to
+// the reply to PASS, and with the reply that accepts her.
+inline const std::string kUpToPassword = R"(send 220 ready\r\n
 expect USER alice
 send 331 password please\r\n
 expect PASS s3cret
-send 230 logged in\r\n
 )";
+inline const std::string kLoginScript = kUpToPassword + "send 230 logged in\\r\\n\n";
+
+// The server's half of a LIST on a fresh passive data channel, up to its
+// first reply.
+inline const std::string kListRequest = "expect PASV\npasv\nexpect LIST\n";
 
 inline bool LogIn(FtpSession& session, std::uint16_t port, std::uint16_t tries = 1) {
   return session.Login("127.0.0.1", "alice", port, 1, tries, "s3cret");
 }
 
-inline double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+// A recording session and the scripted server it talks to.
+class ScriptedFtpTest : public ::testing::Test {
+ protected:
+  // Starts a server that plays the whole script.
+  void Serve(std::string_view script) { server = std::make_unique<ScriptedFtpServer>(script); }
+  // Starts a server that plays the login, the steps and a final QUIT; logs
+  // in and forgets the login's events.
+  void Start(std::string_view steps) {
+    Serve(kLoginScript + std::string(steps) + "expect QUIT\n");
+    ASSERT_TRUE(LogIn(session, server->Port()));
+    session.events.clear();
+  }
+  // Quits; what the server made of the conversation ("DONE" when every step
+  // passed).
+  std::string Finish() {
+    session.Quit();
+    return server->Outcome();
+  }
+
+  std::unique_ptr<ScriptedFtpServer> server;
+  RecordingFtpSession session;
+};
+
+// A real FTP server (pyftpdlib) that serves home as "/" to alice.
+class RealFtpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port = StartScriptedPeer(server, "ftp_server.py", {"alice", "s3cret", home.Path()});
+    ASSERT_NE(port, 0);
+  }
+
+  TempDir home;
+  PeerProcess server;
+  int port = 0;
+};

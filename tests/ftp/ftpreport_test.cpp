@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ftp_report_capture.h"
 #include "ftp_test_support.h"
+#include "peers/report_capture.h"
 #include "report/transfercounts.h"
 
 namespace {
@@ -24,7 +24,7 @@ FtpFileRecord File(const char* name, std::int32_t size = 0, std::int32_t seconds
 }
 
 TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
-  FtpReportCapture capture;
+  ReportCapture capture;
   {
     ReportingFtpSession session("");
     for (std::uint8_t code : {13, 14, 15, 16, 17, 20, 5, 4, 7, 8, 24, 29, 30, 3, 10, 99}) {
@@ -36,7 +36,7 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
     session.StatusEvent(28, "1");
     session.StatusEvent(28, "3");
   }
-  EXPECT_EQ(capture.memo,
+  EXPECT_EQ(capture.Memo(),
             (Lines{"Sending user name", "Sending password", "Login successful",
                    "Preparing to download", "Login unsuccessful", "Preparing to upload",
                    "Retrieving file information", "Unable to find file", "User name incorrect",
@@ -55,13 +55,8 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
 // The host and the last reply come from a real login attempt: the scripted
 // server refuses the password.
 TEST(ReportingFtpSession, RefusedPasswordQuotesTheServerInTheLogOnly) {
-  ScriptedFtpServer server(R"(send 220 ready\r\n
-expect USER alice
-send 331 password please\r\n
-expect PASS s3cret
-send 530 Login incorrect.\r\n
-)");
-  FtpReportCapture capture;
+  ScriptedFtpServer server(kUpToPassword + "send 530 Login incorrect.\\r\\n\n");
+  ReportCapture capture;
   {
     ReportingFtpSession session("");
     EXPECT_FALSE(LogIn(session, server.Port()));
@@ -69,7 +64,7 @@ send 530 Login incorrect.\r\n
     session.FileEvent(6, File("a.txt"));
     session.Destroy();
   }
-  EXPECT_EQ(capture.memo,
+  EXPECT_EQ(capture.Memo(),
             (Lines{"Establishing connection", "Connection established", "Sending user name",
                    "Sending password", "Password error", "Login unsuccessful",
                    "Unable to change working directory", "Unable to establish data channel"}));
@@ -81,7 +76,7 @@ send 530 Login incorrect.\r\n
 }
 
 TEST(ReportingFtpSession, UnreachableServerAndLostConnection) {
-  FtpReportCapture capture;
+  ReportCapture capture;
   {
     ReportingFtpSession session("");
     const auto port = static_cast<std::uint16_t>(FreeLoopbackPort());
@@ -89,15 +84,15 @@ TEST(ReportingFtpSession, UnreachableServerAndLostConnection) {
     session.Control().WaitReadable(1);  // no socket: the connection fails
     session.Destroy();
   }
-  EXPECT_EQ(capture.memo, (Lines{"Establishing connection", "Unable to establish connection",
-                                 "Connection interrupted"}));
+  EXPECT_EQ(capture.Memo(), (Lines{"Establishing connection", "Unable to establish connection",
+                                   "Connection interrupted"}));
   EXPECT_EQ(capture.LogLines(),
             (Lines{"Establishing connection", "Unable to establish connection with 127.0.0.1",
                    "Connection interrupted"}));
 }
 
 TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
-  FtpReportCapture capture;
+  ReportCapture capture;
   {
     ReportingFtpSession session("");
     session.FileEvent(3, File("r.txt", 1500));
@@ -121,12 +116,12 @@ TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
                           "Skipping zero byte file empty.txt",
                           "Download failed, down.txt not transferred",
                           "Upload failed, up.txt not transferred"};
-  EXPECT_EQ(capture.memo, expected);
+  EXPECT_EQ(capture.Memo(), expected);
   EXPECT_EQ(capture.LogLines(), expected);
 }
 
 TEST(ReportingFtpSession, CompletedTransfersCountByDirection) {
-  FtpReportCapture capture;
+  ReportCapture capture;
   ClearTransferCounts();
   ReportingFtpSession session("");
   session.FileEvent(22, File("up", 1, 0, 0));
@@ -141,14 +136,14 @@ TEST(ReportingFtpSession, CompletedTransfersCountByDirection) {
 }
 
 TEST(ReportingFtpSession, ProgressShowsEachNewValueOnceAndMinusOneHides) {
-  FtpReportCapture capture;
+  ReportCapture capture;
   {
     ReportingFtpSession session("");
     for (std::int32_t v : {0, 37, 37, -5, 38, -1, 38}) session.PercentEvent(v);
     for (std::int32_t v : {0, 4096, 4096, 8192, -1, 8192}) session.BytesEvent(v);
   }
   // Showing one of the two hides the other first.
-  EXPECT_EQ(capture.display,
+  EXPECT_EQ(capture.Display(),
             (Lines{"hide bytes", "percent: 37", "hide bytes", "percent: 38", "hide percent",
                    "hide bytes", "percent: 38", "hide percent", "bytes: Received 4096 bytes",
                    "hide percent", "bytes: Received 8192 bytes", "hide bytes", "hide percent",

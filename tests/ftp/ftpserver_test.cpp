@@ -16,9 +16,10 @@ using Clock = std::chrono::steady_clock;
 // name -> (attribute, size)
 using Entries = std::map<std::string, std::pair<std::uint16_t, std::int32_t>>;
 
-class FtpServerTest : public ::testing::Test {
+class FtpServerTest : public RealFtpServerTest {
  protected:
   void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(RealFtpServerTest::SetUp());
     std::filesystem::create_directories(home / "sub");
     std::filesystem::create_directories(home / "empty");
     WriteFile(home / "README", std::string(10, 'r'));
@@ -26,8 +27,6 @@ class FtpServerTest : public ::testing::Test {
     WriteFile(home / "INDEX.HTML", std::string(30, 'I'));
     WriteFile(home / "LONGNAME1.TXT", std::string(40, 'l'));
     WriteFile(home / "sub/inner.txt", "inner\r\n");
-    const int port = StartScriptedPeer(server, "ftp_server.py", {"alice", "s3cret", home.Path()});
-    ASSERT_NE(port, 0);
     session.SetListDelay(2);
     loggedIn = LogIn(session, static_cast<std::uint16_t>(port));
     ASSERT_TRUE(loggedIn);
@@ -58,9 +57,7 @@ class FtpServerTest : public ::testing::Test {
     return {entries, selected};
   }
 
-  TempDir home;
-  PeerProcess server;
-  RecordingSession session;
+  RecordingFtpSession session;
   bool loggedIn = false;
 };
 

@@ -1,7 +1,6 @@
 // The FTP session against scripted servers: each case states the lines the
 // server sends and the commands the client must answer with.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <string>
 #include <vector>
@@ -14,15 +13,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Events = std::vector<std::string>;
 
-std::string Script(std::string_view body) { return std::string(kLoginScript) + std::string(body); }
-
 // --- Login -------------------------------------------------------------------
 
-TEST(FtpLoginTest, MultiLineGreetingAndContinuedLoginReply) {
+class FtpLoginTest : public ScriptedFtpTest {};
+
+TEST_F(FtpLoginTest, MultiLineGreetingAndContinuedLoginReply) {
   // The first greeting line ends the greeting wait; the late ones are read
   // past by the wait for USER. The first line of a continued 230 ends the
   // PASS wait and the rest is drained before the next command.
-  ScriptedFtpServer server(R"(send 220-Welcome to the test server\r\n
+  Serve(R"(send 220-Welcome to the test server\r\n
 pause 0.3
 send 220-Second line\r\n220 ready\r\n
 expect USER alice
@@ -32,28 +31,25 @@ send 230-Welcome, alice\r\n230 logged in\r\n
 expect PWD
 send 257 "/home/alice" is the current directory\r\n
 )");
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
+  ASSERT_TRUE(LogIn(session, server->Port()));
   EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S14", "S15"}));
   EXPECT_EQ(session.WorkingDir(), "/home/alice");
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(server->Outcome(), "DONE\n");
 }
 
-TEST(FtpLoginTest, UserAnsweredWith230NeedsNoPassword) {
-  ScriptedFtpServer server(R"(send 220 ready\r\n
+TEST_F(FtpLoginTest, UserAnsweredWith230NeedsNoPassword) {
+  Serve(R"(send 220 ready\r\n
 expect USER alice
 send 230 no password needed\r\n
 expect QUIT
 )");
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
-  session.Quit();
+  ASSERT_TRUE(LogIn(session, server->Port()));
   EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S15"}));
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
-TEST(FtpLoginTest, UserRefusedWith530IsTriedAgainAfterTheDelay) {
-  ScriptedFtpServer server(R"(send 220 ready\r\n
+TEST_F(FtpLoginTest, UserRefusedWith530IsTriedAgainAfterTheDelay) {
+  Serve(R"(send 220 ready\r\n
 expect USER alice
 send 530 not allowed\r\n
 accept
@@ -61,19 +57,18 @@ send 220 ready\r\n
 expect USER alice
 send 530 not allowed\r\n
 )");
-  RecordingSession session;
   const auto start = Clock::now();
-  EXPECT_FALSE(LogIn(session, server.Port(), 2));
+  EXPECT_FALSE(LogIn(session, server->Port(), 2));
   EXPECT_LT(SecondsSince(start), 4.0);
   EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S30", "S17", "S0:2", "S1", "S13",
                                     "S30", "S17"}));
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(server->Outcome(), "DONE\n");
 }
 
-TEST(FtpLoginTest, TryAfterALostConnectionStartsAfresh) {
+TEST_F(FtpLoginTest, TryAfterALostConnectionStartsAfresh) {
   // The first connection ends before the USER reply; the second try must
   // not inherit that failure.
-  ScriptedFtpServer server(R"(send 220 ready\r\n
+  Serve(R"(send 220 ready\r\n
 expect USER alice
 close
 accept
@@ -81,44 +76,35 @@ send 220 ready\r\n
 expect USER alice
 send 230 welcome back\r\n
 )");
-  RecordingSession session;
-  EXPECT_TRUE(LogIn(session, server.Port(), 2));
+  EXPECT_TRUE(LogIn(session, server->Port(), 2));
   EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S7", "S17", "S0:2", "S1", "S13",
                                     "S15"}));
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(server->Outcome(), "DONE\n");
 }
 
-TEST(FtpLoginTest, PasswordRefused) {
-  ScriptedFtpServer server(R"(send 220 ready\r\n
-expect USER alice
-send 331 password please\r\n
-expect PASS s3cret
-send 530 Login incorrect.\r\n
-)");
-  RecordingSession session;
-  EXPECT_FALSE(LogIn(session, server.Port()));
+TEST_F(FtpLoginTest, PasswordRefused) {
+  Serve(kUpToPassword + "send 530 Login incorrect.\\r\\n\n");
+  EXPECT_FALSE(LogIn(session, server->Port()));
   EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S14", "S8", "S17"}));
   EXPECT_EQ(session.LastReply(), "530 Login incorrect.");
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(server->Outcome(), "DONE\n");
 }
 
-TEST(FtpLoginTest, UnexpectedUserReplyAndGreeting) {
-  ScriptedFtpServer server(R"(send 220 ready\r\n
+TEST_F(FtpLoginTest, UnexpectedUserReplyAndGreeting) {
+  Serve(R"(send 220 ready\r\n
 expect USER alice
 send 501 bad user name\r\n
 accept
 send 421 too many users\r\n
 )");
-  RecordingSession session;
-  EXPECT_FALSE(LogIn(session, server.Port(), 2));
+  EXPECT_FALSE(LogIn(session, server->Port(), 2));
   EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S7", "S17", "S0:2", "S2"}));
   EXPECT_EQ(session.Host(), "127.0.0.1");
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(server->Outcome(), "DONE\n");
 }
 
-TEST(FtpLoginTest, NoTriesAndNoDelayMeanOneTryAndThreeSeconds) {
+TEST_F(FtpLoginTest, NoTriesAndNoDelayMeanOneTryAndThreeSeconds) {
   const int port = FreeLoopbackPort();  // nobody listens: the connect fails
-  RecordingSession session;
   const auto start = Clock::now();
   EXPECT_FALSE(session.Login("127.0.0.1", "alice", static_cast<std::uint16_t>(port), 0, 0, "x"));
   const double seconds = SecondsSince(start);
@@ -127,16 +113,16 @@ TEST(FtpLoginTest, NoTriesAndNoDelayMeanOneTryAndThreeSeconds) {
   EXPECT_EQ(session.events, (Events{"S0:1", "S2"}));
 }
 
-TEST(FtpLoginTest, DebugLogShowsTheConversationButNotThePassword) {
-  ScriptedFtpServer server(Script("expect QUIT\n"));
-  const std::string logName = server.Dir() / "debug.log";
+TEST_F(FtpLoginTest, DebugLogShowsTheConversationButNotThePassword) {
+  Serve(kLoginScript + "expect QUIT\n");
+  const std::string logName = server->Dir() / "debug.log";
   {
-    RecordingSession session(logName);
-    ASSERT_TRUE(LogIn(session, server.Port()));
-    session.Quit();
-    session.Destroy();
+    RecordingFtpSession logged(logName);
+    ASSERT_TRUE(LogIn(logged, server->Port()));
+    logged.Quit();
+    logged.Destroy();
   }
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(server->Outcome(), "DONE\n");
   const std::string log = ReadFile(logName);
   for (const char* line : {"TCP/IP debug log", "C ip 127.0.0.1", "R 220 ready", "S USER alice",
                            "R 331 password please", "S PASS ****", "R 230 logged in", "S QUIT"}) {
@@ -147,8 +133,10 @@ TEST(FtpLoginTest, DebugLogShowsTheConversationButNotThePassword) {
 
 // --- Type and directories ----------------------------------------------------
 
-TEST(FtpSessionTest, TypeAndDirectoryCommands) {
-  ScriptedFtpServer server(Script(R"(expect TYPE I
+class FtpSessionTest : public ScriptedFtpTest {};
+
+TEST_F(FtpSessionTest, TypeAndDirectoryCommands) {
+  Start(R"(expect TYPE I
 send 500 Unknown type\r\n
 expect CWD pub
 send 250 ok\r\n
@@ -166,10 +154,7 @@ expect PWD
 send 257 no quotes here\r\n
 expect PWD
 send 550 not allowed\r\n
-expect QUIT
-)"));
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
+)");
   // A refused type still counts as the type in force: no second TYPE I.
   EXPECT_FALSE(session.SetType(kTypeImage));
   EXPECT_EQ(session.CurrentType(), kTypeImage);
@@ -183,15 +168,16 @@ expect QUIT
 
   EXPECT_EQ(session.WorkingDir(), "257 no quotes here");
   EXPECT_EQ(session.WorkingDir(), "");
-  session.Quit();
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
 // --- Data channel ------------------------------------------------------------
 
-TEST(FtpDataChannelTest, ThreeFailedTriesRaiseFileEvent6) {
+class FtpDataChannelTest : public ScriptedFtpTest {};
+
+TEST_F(FtpDataChannelTest, ThreeFailedTriesRaiseFileEvent6) {
   // Refused twice, then a 227 without an address (port 0 cannot be reached).
-  ScriptedFtpServer server(Script(R"(expect TYPE I
+  Start(R"(expect TYPE I
 send 200 Type set to I\r\n
 expect PASV
 send 502 no passive mode\r\n
@@ -199,48 +185,38 @@ expect PASV
 send 425 cannot open data connection\r\n
 expect PASV
 send 227 nothing to parse\r\n
-expect QUIT
-)"));
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
-  session.events.clear();
+)");
   FtpFileRecord file;
   file.name = "file.txt";
   EXPECT_FALSE(session.OpenDataChannelWithRetries(file));
   EXPECT_EQ(session.events, (Events{"S28:1", "S28:2", "S28:3", "F6:file.txt"}));
-  session.Quit();
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
-TEST(FtpDataChannelTest, OpensOnFirstTryWithEvents28And29) {
-  ScriptedFtpServer server(Script(R"(expect TYPE I
+TEST_F(FtpDataChannelTest, OpensOnFirstTryWithEvents28And29) {
+  Start(R"(expect TYPE I
 send 200 Type set to I\r\n
 expect PASV
 pasv
 data expect_bytes payload
-)"));
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
-  session.events.clear();
+)");
   ASSERT_TRUE(session.OpenDataChannelWithRetries(FtpFileRecord{}));
   EXPECT_EQ(session.events, (Events{"S28:1", "S29"}));
   std::uint16_t sent = 0;
   EXPECT_TRUE(session.Data().SendBlock("payload", 7, sent));
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
   session.CloseDataChannel();
 }
 
-TEST(FtpDataChannelTest, PassiveReplyNamingAnotherHostConnectsToTheServer) {
+TEST_F(FtpDataChannelTest, PassiveReplyNamingAnotherHostConnectsToTheServer) {
   // The reply names 127.0.0.2, where nothing listens; the data connection
   // must go to the control connection's peer, 127.0.0.1, on the given port.
-  ScriptedFtpServer server(Script(R"(timeout 5
+  Start(R"(timeout 5
 expect PASV
 pasv 227 Entering Passive Mode (127,0,0,2,{p1},{p2})
 data send hello\r\n
 data close
-)"));
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
+)");
   ASSERT_TRUE(session.OpenDataChannel(kTypeAscii));
   ASSERT_TRUE(session.Data().WaitReadable(5));
   char buffer[16];
@@ -248,66 +224,75 @@ data close
   ASSERT_TRUE(session.Data().ReceiveBlock(buffer, sizeof buffer, received));
   EXPECT_EQ(std::string_view(buffer, received), "hello\r\n");
   session.CloseDataChannel();
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
 // --- Listings ----------------------------------------------------------------
 
-TEST(FtpListingTest, ListRefusedIsFinalAndTheSessionGoesOn) {
-  ScriptedFtpServer server(Script(R"(expect PASV
-pasv
-expect LIST
-send 550 No files found\r\n
+class FtpListingTest : public ScriptedFtpTest {
+ protected:
+  // Fetches the listing of the current directory and looks for the first
+  // entry that mask and filter select.
+  bool Fetch(std::string_view mask, std::uint16_t filter = kFilterAny) {
+    return FetchListing(session, mask, filter, record, listing);
+  }
+  // Serves text as the listing, then answers PWD so that the test can see
+  // that the session goes on.
+  void StartWithListing(const std::string& text) {
+    WriteFile(files / "listing.txt", text);
+    Start(kListRequest + R"(send 150 ok\r\n
+data send_file )" + (files / "listing.txt") + R"(
+data close
+send 226 done\r\n
 expect PWD
-send 257 "/empty" is current\r\n
-)"));
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
+send 257 "/big" is current\r\n
+)");
+  }
+
+  TempDir files;
   FtpFileRecord record;
   ListingPtr listing;
+};
+
+TEST_F(FtpListingTest, ListRefusedIsFinalAndTheSessionGoesOn) {
+  Start(kListRequest + R"(send 550 No files found\r\n
+expect PWD
+send 257 "/empty" is current\r\n
+)");
   const auto start = Clock::now();
-  EXPECT_FALSE(FetchListing(session, "*.*", kFilterAny, record, listing));
+  EXPECT_FALSE(Fetch("*.*"));
   EXPECT_LT(SecondsSince(start), 5.0);
   ASSERT_NE(listing, nullptr);
   EXPECT_EQ(record.listing, listing.get());
   EXPECT_EQ(listing->count, 0);
   EXPECT_FALSE(session.Control().Failed());
   EXPECT_EQ(session.WorkingDir(), "/empty");
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
-TEST(FtpListingTest, EmptyListingEndsAfterTheListDelay) {
+TEST_F(FtpListingTest, EmptyListingEndsAfterTheListDelay) {
   // The data connection stays open without data; 226 comes at once.
-  ScriptedFtpServer server(Script(R"(expect PASV
-pasv
-expect LIST
-send 150 Here comes the directory listing\r\n
+  session.SetListDelay(2);
+  Start(kListRequest + R"(send 150 Here comes the directory listing\r\n
 data accept
 send 226 Directory send OK\r\n
 pause 3
 data close
 expect PWD
 send 257 "/" is current\r\n
-)"));
-  RecordingSession session;
-  session.SetListDelay(2);
-  ASSERT_TRUE(LogIn(session, server.Port()));
-  FtpFileRecord record;
-  ListingPtr listing;
+)");
   const auto start = Clock::now();
-  EXPECT_FALSE(FetchListing(session, "*.*", kFilterAny, record, listing));
+  EXPECT_FALSE(Fetch("*.*"));
   const double seconds = SecondsSince(start);
   EXPECT_GT(seconds, 1.0);
   EXPECT_LT(seconds, 3.0);
   EXPECT_EQ(session.WorkingDir(), "/");
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
-TEST(FtpListingTest, EmptyListingsLateReplyDoesNotAnswerTheNextCommand) {
-  ScriptedFtpServer server(Script(R"(expect PASV
-pasv
-expect LIST
-send 150 Here comes the directory listing\r\n
+TEST_F(FtpListingTest, EmptyListingsLateReplyDoesNotAnswerTheNextCommand) {
+  session.SetListDelay(2);
+  Start(kListRequest + R"(send 150 Here comes the directory listing\r\n
 data accept
 data close
 pause 0.5
@@ -315,19 +300,13 @@ send 226 Directory send OK\r\n
 pause 0.3
 expect PWD
 send 257 "/" is current\r\n
-)"));
-  RecordingSession session;
-  session.SetListDelay(2);
-  ASSERT_TRUE(LogIn(session, server.Port()));
-  FtpFileRecord record;
-  ListingPtr listing;
-  EXPECT_FALSE(FetchListing(session, "*.*", kFilterAny, record, listing));
+)");
+  EXPECT_FALSE(Fetch("*.*"));
   EXPECT_EQ(session.WorkingDir(), "/");
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
-TEST(FtpListingTest, ListDelayZeroMeansFive) {
-  RecordingSession session;
+TEST_F(FtpListingTest, ListDelayZeroMeansFive) {
   EXPECT_EQ(session.ListDelay(), 5);
   session.SetListDelay(7);
   EXPECT_EQ(session.ListDelay(), 7);
@@ -335,29 +314,21 @@ TEST(FtpListingTest, ListDelayZeroMeansFive) {
   EXPECT_EQ(session.ListDelay(), 5);
 }
 
-TEST(FtpListingTest, SymlinksTotalAndLongNamesInPieces) {
+TEST_F(FtpListingTest, SymlinksTotalAndLongNamesInPieces) {
   const std::string longName = std::string(150, 'a') + " " + std::string(150, 'b');
-  ScriptedFtpServer server(Script(R"(expect PASV
-pasv
-expect LIST
-send 150 Opening ASCII mode data connection\r\n
+  session.SetListDelay(2);
+  Start(kListRequest + R"(send 150 Opening ASCII mode data connection\r\n
 data send total 4\r\n
 data send drwxr-xr-x    2 ftp   ftp     4096 Jan  5 12:00 pub\r\n
 pause 0.2
 data send lrwxrwxrwx    1 ftp   ftp        7 Feb 28  2021 current -> pub/v2\r\n-rw-r--r--    1 ftp   ftp      812 Mar  1 09:30 notes for the team.txt\r\n-rw-r--r--    1 ftp   ftp     1234 Mar  1 09:30 )" +
-                                  longName + R"(\r\n-rw-r--r--    1 ftp   ftp      100 Mar  1 09:30 last
+        longName + R"(\r\n-rw-r--r--    1 ftp   ftp      100 Mar  1 09:30 last
 pause 0.2
 data send .txt\r\n
 data close
 send 226 Transfer complete\r\n
-expect QUIT
-)"));
-  RecordingSession session;
-  session.SetListDelay(2);
-  ASSERT_TRUE(LogIn(session, server.Port()));
-  FtpFileRecord record;
-  ListingPtr listing;
-  ASSERT_TRUE(FetchListing(session, "LAST.TXT", kFilterFiles, record, listing));
+)");
+  ASSERT_TRUE(Fetch("LAST.TXT", kFilterFiles));
   EXPECT_EQ(record.name, "last.txt");
   EXPECT_EQ(record.size, 100);
 
@@ -379,59 +350,27 @@ expect QUIT
     EXPECT_EQ(listing->items[i].attribute, expected[i].attribute) << i;
     EXPECT_EQ(listing->items[i].size, expected[i].size) << i;
   }
-  session.Quit();
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
-double ProcessorSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-TEST(FtpListingTest, StalledListingSleepsWhileItWaits) {
+TEST_F(FtpListingTest, StalledListingSleepsWhileItWaits) {
   // A stall in the data, then a late 226 after the data connection closed.
-  ScriptedFtpServer server(Script(R"(expect PASV
-pasv
-expect LIST
-send 150 ok\r\n
+  Start(kListRequest + R"(send 150 ok\r\n
 data send -rw-r--r-- 1 u g 10 Jan 5 12:00 one.txt\r\n
 pause 1.5
 data send -rw-r--r-- 1 u g 20 Jan 5 12:00 two.txt\r\n
 data close
 pause 1.5
 send 226 done\r\n
-expect QUIT
-)"));
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
-  FtpFileRecord record;
-  ListingPtr listing;
+)");
   const auto start = Clock::now();
   const double processorBefore = ProcessorSeconds();
-  ASSERT_TRUE(FetchListing(session, "two.txt", kFilterFiles, record, listing));
+  ASSERT_TRUE(Fetch("two.txt", kFilterFiles));
   EXPECT_GT(SecondsSince(start), 2.5);
   EXPECT_LT(ProcessorSeconds() - processorBefore, 0.3);
   EXPECT_EQ(listing->count, 2);
   EXPECT_EQ(record.size, 20);
-  session.Quit();
-  EXPECT_EQ(server.Outcome(), "DONE\n");
-}
-
-// Serves the file as the listing, then answers PWD so that the test can see
-// that the session goes on.
-std::string BigListingScript(const std::string& path) {
-  return Script(R"(expect PASV
-pasv
-expect LIST
-send 150 ok\r\n
-data send_file )" + path + R"(
-data close
-send 226 done\r\n
-expect PWD
-send 257 "/big" is current\r\n
-)");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
 // Three base-36 digits: names short enough for 2100 lines in 32000 bytes.
@@ -440,48 +379,36 @@ std::string ShortName(int i) {
   return {digits[i / 1296 % 36], digits[i / 36 % 36], digits[i % 36]};
 }
 
-TEST(FtpListingTest, MoreThan2048LinesKeepTheFirst2048) {
-  TempDir dir;
+TEST_F(FtpListingTest, MoreThan2048LinesKeepTheFirst2048) {
   std::string text;
   for (int i = 0; i < 2100; ++i) text += "- 1 J 1 1 " + ShortName(i) + "\r\n";
   ASSERT_LT(text.size(), kMaxListingText);
-  WriteFile(dir / "listing.txt", text);
-  ScriptedFtpServer server(BigListingScript(dir / "listing.txt"));
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
-  FtpFileRecord record;
-  ListingPtr listing;
-  ASSERT_TRUE(FetchListing(session, ShortName(2047), kFilterFiles, record, listing));
+  StartWithListing(text);
+  ASSERT_TRUE(Fetch(ShortName(2047), kFilterFiles));
   EXPECT_EQ(listing->count, kMaxListingEntries);
   EXPECT_FALSE(NextMatch(record));
   EXPECT_EQ(session.WorkingDir(), "/big");
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
-TEST(FtpListingTest, TextBeyond32000BytesKeepsWholeLinesAndFinishes) {
-  TempDir dir;
+TEST_F(FtpListingTest, TextBeyond32000BytesKeepsWholeLinesAndFinishes) {
   const std::string line = "-rw-r--r-- 1 owner group 4321 Jan 5 12:00 file";
   std::string text;
   for (int i = 0; i < 1000; ++i) text += line + std::to_string(1000 + i) + "\r\n";
-  WriteFile(dir / "listing.txt", text);
   const std::size_t lineLength = line.size() + 6;
   const std::size_t wholeLines = kMaxListingText / lineLength;
   ASSERT_NE(kMaxListingText % lineLength, 0u);  // the limit falls inside a line
 
-  ScriptedFtpServer server(BigListingScript(dir / "listing.txt"));
-  RecordingSession session;
-  ASSERT_TRUE(LogIn(session, server.Port()));
-  FtpFileRecord record;
-  ListingPtr listing;
+  StartWithListing(text);
   const auto start = Clock::now();
-  ASSERT_TRUE(FetchListing(session, "*", kFilterFiles, record, listing));
+  ASSERT_TRUE(Fetch("*", kFilterFiles));
   EXPECT_LT(SecondsSince(start), 5.0);
   ASSERT_EQ(listing->count, wholeLines);
   const FtpFileRecord& last = listing->items[wholeLines - 1];
   EXPECT_EQ(last.name.Str(), "file" + std::to_string(1000 + wholeLines - 1));
   EXPECT_EQ(last.size, 4321);
   EXPECT_EQ(session.WorkingDir(), "/big");
-  EXPECT_EQ(server.Outcome(), "DONE\n");
+  EXPECT_EQ(Finish(), "DONE\n");
 }
 
 }  // namespace

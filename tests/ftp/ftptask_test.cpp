@@ -6,15 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
-#include "ftp_report_capture.h"
 #include "ftp_test_support.h"
+#include "peers/report_capture.h"
 #include "report/transfercounts.h"
 
 namespace {
@@ -52,20 +49,13 @@ TEST(TransferLineSplit, FieldsDirectionAndOptions) {
 
 // --- A real server -----------------------------------------------------------------
 
-class FtpServerFixture : public ::testing::Test {
+class FtpServerFixture : public RealFtpServerTest {
  protected:
-  void SetUp() override {
-    port = StartScriptedPeer(server, "ftp_server.py", {"alice", "s3cret", home.Path()});
-    ASSERT_NE(port, 0);
-  }
   void MakeDirs(const TempDir& root, std::initializer_list<const char*> dirs) {
     for (const char* dir : dirs) std::filesystem::create_directories(root / dir);
   }
 
-  TempDir home;  // served as "/"
   TempDir work;  // the program's current directory
-  PeerProcess server;
-  int port = 0;
 };
 
 // The memo and run-log lines of one assignment, with the transfer times
@@ -102,10 +92,10 @@ TEST_F(FtpServerFixture, ScreenAndLogLinesOfAWholeAssignment) {
                       "/missing/*.*, back, DOWN", out + "*.zip, /in, UP", "a, b, SIDEWAYS", "",
                       "never, reached, UP"});
   ClearTransferCounts();
-  FtpReportCapture capture;
+  ReportCapture capture;
   RunFtpTask(task);
 
-  EXPECT_EQ(WithoutTimes(capture.memo),
+  EXPECT_EQ(WithoutTimes(capture.Memo()),
             (Lines{"Establishing connection",    "Connection established",
                    "Sending user name",          "Sending password",
                    "Login successful",           "Preparing to upload",
@@ -127,7 +117,7 @@ TEST_F(FtpServerFixture, ScreenAndLogLinesOfAWholeAssignment) {
              "Server reported: 257 \"/\" is the current directory.",
              "Attempting to upload " + out + "*.zip", "Unable to find file(s) to transfer"}));
   Lines statusLines;
-  for (const std::string& call : capture.display) {
+  for (const std::string& call : capture.Display()) {
     if (call.rfind("line", 0) == 0) statusLines.push_back(call);
   }
   EXPECT_EQ(
@@ -164,22 +154,6 @@ class FtpProgramTest : public FtpServerFixture {
   bool LogHas(const std::string& text) { return Log().find(text) != std::string::npos; }
 };
 
-std::string RandomBytes(std::size_t count) {
-  std::mt19937 generator(20240605);
-  std::string bytes(count, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
-
-Lines Names(const std::string& directory) {
-  Lines names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST_F(FtpProgramTest, UpAndDownByMaskAreByteIdentical) {
   MakeDirs(home, {"incoming"});
   MakeDirs(work, {"out", "back"});
@@ -194,13 +168,14 @@ TEST_F(FtpProgramTest, UpAndDownByMaskAreByteIdentical) {
   const ProgramRun run =
       Run({"out\\*.txt, /incoming, UP", "out/*.bin, /incoming/, UP", "/incoming/*.*, back, DOWN"});
   EXPECT_EQ(run.exitCode, 3) << Log();
-  EXPECT_EQ(Names(home / "incoming"), (Lines{"B.TXT", "a.txt", "big.bin", "long name.txt"}));
+  EXPECT_EQ(DirectoryNames(home / "incoming"),
+            (Lines{"B.TXT", "a.txt", "big.bin", "long name.txt"}));
   for (const char* name : {"a.txt", "B.TXT", "big.bin", "long name.txt"}) {
     EXPECT_TRUE(ReadFile(home / "incoming/" + name) == ReadFile(work / "out/" + name)) << name;
   }
   // "*.*" on the server takes 8.3 names only, and a name with a blank
   // cannot be requested.
-  EXPECT_EQ(Names(work / "back"), (Lines{"B.TXT", "a.txt", "big.bin"}));
+  EXPECT_EQ(DirectoryNames(work / "back"), (Lines{"B.TXT", "a.txt", "big.bin"}));
   for (const char* name : {"a.txt", "B.TXT", "big.bin"}) {
     EXPECT_TRUE(ReadFile(work / "back/" + name) == ReadFile(work / "out/" + name)) << name;
   }
@@ -226,10 +201,10 @@ TEST_F(FtpProgramTest, OnlyChangedDeleteAfterDownloadAndEveryLineFromHome) {
   EXPECT_EQ(ReadFile(work / "in/diff.txt"), "SERVER!");
   EXPECT_TRUE(LogHas("Skipping unmodified file same.txt")) << Log();
   // The second line lists the home directory, not /pub where the first ended.
-  EXPECT_EQ(Names(work / "in2"), (Lines{"top.txt"}));
-  EXPECT_EQ(Names(work / "in3"), (Lines{"o1.txt", "o2.txt"}));
+  EXPECT_EQ(DirectoryNames(work / "in2"), (Lines{"top.txt"}));
+  EXPECT_EQ(DirectoryNames(work / "in3"), (Lines{"o1.txt", "o2.txt"}));
   EXPECT_EQ(ReadFile(work / "in3/o2.txt"), "two");
-  EXPECT_EQ(Names(home / "outbox"), Lines{});
+  EXPECT_EQ(DirectoryNames(home / "outbox"), Lines{});
   EXPECT_TRUE(LogHas("Deleting file o1.txt")) << Log();
 }
 
@@ -241,7 +216,7 @@ TEST_F(FtpProgramTest, UploadWithDeleteRemovesTheSourcesOnceStored) {
   WriteFile(work / "out/keep.dat", "not selected");
   const ProgramRun run = Run({"out/*.txt, drop, UP, IFMOD DELETE"});
   EXPECT_EQ(run.exitCode, 2) << Log();
-  EXPECT_EQ(Names(work / "out"), (Lines{"keep.dat"}));
+  EXPECT_EQ(DirectoryNames(work / "out"), (Lines{"keep.dat"}));
   EXPECT_EQ(ReadFile(home / "drop/a.txt"), "aaa");
   EXPECT_EQ(ReadFile(home / "drop/b.txt"), "");
 }
@@ -265,7 +240,8 @@ TEST_F(FtpProgramTest, SynchroniseTwoDirectories) {
   // Different sizes: uploaded first, and then equal, so not downloaded.
   EXPECT_EQ(ReadFile(home / "shared/differ.txt"), "longer local copy");
   EXPECT_EQ(ReadFile(work / "sync/differ.txt"), "longer local copy");
-  EXPECT_EQ(Names(work / "sync"), (Lines{"both.txt", "differ.txt", "onlyloc.txt", "onlyrem.txt"}));
+  EXPECT_EQ(DirectoryNames(work / "sync"),
+            (Lines{"both.txt", "differ.txt", "onlyloc.txt", "onlyrem.txt"}));
 }
 
 TEST_F(FtpProgramTest, LoginFailureSkipsTheLines) {

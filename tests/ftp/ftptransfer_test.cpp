@@ -4,12 +4,8 @@
 #include "ftp/ftptransfer.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <algorithm>
-#include <csignal>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +15,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Events = std::vector<std::string>;
+using Names = std::vector<std::string>;
 
 std::string FileLine(const std::string& name, std::int64_t size) {
   return "-rw-r--r--    1 ftp ftp " + std::to_string(size) + " Jan  5 12:00 " + name;
@@ -26,56 +23,45 @@ std::string FileLine(const std::string& name, std::int64_t size) {
 
 // The server's half of a listing of the current directory.
 std::string ListingSteps(const std::vector<std::string>& lines) {
-  std::string steps = "expect PASV\npasv\nexpect LIST\nsend 150 Here comes the listing\\r\\n\n";
+  std::string steps = kListRequest + "send 150 Here comes the listing\\r\\n\n";
   for (const std::string& line : lines) steps += "data send " + line + "\\r\\n\n";
   return steps + "data close\nsend 226 Directory send OK\\r\\n\n";
 }
 
-// The first switch to binary type and a passive data channel for a file.
-constexpr std::string_view kFirstChannel = R"(expect TYPE I
-send 200 Switching to Binary mode\r\n
-expect PASV
-pasv
-)";
-constexpr std::string_view kNextChannel = "expect PASV\npasv\n";
+// The first switch to binary type and a passive data channel for a file, and
+// the channel for each further file.
+const std::string kFirstChannel =
+    "expect TYPE I\nsend 200 Switching to Binary mode\\r\\n\nexpect PASV\npasv\n";
+const std::string kNextChannel = "expect PASV\npasv\n";
 
-// The names of the files in a directory.
-std::vector<std::string> Names(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+// The server's half of a download on an open data channel: the whole data,
+// then the reply.
+std::string RetrSteps(const std::string& name, const std::string& data) {
+  return "expect RETR " + name + "\nsend 150 ok\\r\\n\ndata send " + data +
+         "\ndata close\nsend 226 Transfer complete\\r\\n\n";
 }
 
-class FtpTransferTest : public ::testing::Test {
+// The server's half of an upload on an open data channel: the bytes it must
+// receive, then the reply.
+std::string StorSteps(const std::string& name, const std::string& bytes,
+                      const std::string& reply = "226 Transfer complete.") {
+  std::string steps = "expect STOR " + name + "\nsend 150 Ok to send data.\\r\\n\n";
+  if (!bytes.empty()) steps += "data expect_bytes " + bytes + "\n";
+  return steps + "data expect_close\nsend " + reply + "\\r\\n\n";
+}
+
+class FtpTransferTest : public ScriptedFtpTest {
  protected:
-  // Starts a server that plays the login and then the steps, and logs in.
-  void Start(const std::string& steps) {
-    server =
-        std::make_unique<ScriptedFtpServer>(std::string(kLoginScript) + steps + "expect QUIT\n");
-    session.SetListDelay(2);
-    ASSERT_TRUE(LogIn(session, server->Port()));
-    session.events.clear();
-  }
-  // Quits; what the server made of the conversation ("DONE" when every step
-  // passed).
-  std::string Finish() {
-    session.Quit();
-    return server->Outcome();
-  }
+  void SetUp() override { session.SetListDelay(2); }
   std::string LocalDir() const { return local.Path() + "/"; }
 
   TempDir local;
-  std::unique_ptr<ScriptedFtpServer> server;
-  RecordingSession session;
 };
 
 // --- Download ------------------------------------------------------------------
 
 TEST_F(FtpTransferTest, RetrAnsweredWith226AtOnceEndsWithTheListedSizeThenDeletes) {
-  Start(ListingSteps({FileLine("a.txt", 10)}) + std::string(kFirstChannel) + R"(expect RETR a.txt
+  Start(ListingSteps({FileLine("a.txt", 10)}) + kFirstChannel + R"(expect RETR a.txt
 send 226 Transfer complete\r\n
 data send 0123456789
 expect DELE a.txt
@@ -85,14 +71,14 @@ send 250 Deleted\r\n
   EXPECT_EQ(session.events,
             (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "F22:a.txt", "F21:a.txt"}));
   EXPECT_EQ(ReadFile(local / "a.txt"), "0123456789");
-  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"a.txt"}));
+  EXPECT_EQ(DirectoryNames(local.Path()), (Names{"a.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
 TEST_F(FtpTransferTest, DataBeyondTheListedSizeIsKept) {
   // The file has grown since it was listed; the spec "/*.*" stays in the
   // current directory without a CWD.
-  Start(ListingSteps({FileLine("b.txt", 4)}) + std::string(kFirstChannel) + R"(expect RETR b.txt
+  Start(ListingSteps({FileLine("b.txt", 4)}) + kFirstChannel + R"(expect RETR b.txt
 send 150 Opening BINARY mode data connection\r\n
 data send abcdef
 pause 0.3
@@ -112,22 +98,13 @@ TEST_F(FtpTransferTest, UnconfirmedTransfersFailKeepTheOldCopyAndDeleteNothing) 
   // server reports an error. None may be sent DELE.
   for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteFile(local / name, "old copy");
   Start(ListingSteps({FileLine("a.txt", 10), FileLine("b.txt", 10), FileLine("c.txt", 10)}) +
-        std::string(kFirstChannel) + R"(expect RETR a.txt
+        kFirstChannel + R"(expect RETR a.txt
 send 150 ok\r\n
 data send 01234
 data close
 pause 0.2
 send 426 Connection closed; transfer aborted.\r\n
-expect PASV
-pasv
-expect RETR b.txt
-send 150 ok\r\n
-data send 01234
-data close
-send 226 Transfer complete\r\n
-expect PASV
-pasv
-expect RETR c.txt
+)" + kNextChannel + RetrSteps("b.txt", "01234") + kNextChannel + R"(expect RETR c.txt
 send 150 ok\r\n
 data send 0123456789
 data close
@@ -143,24 +120,19 @@ send 451 Local error in processing\r\n
   for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
     EXPECT_EQ(ReadFile(local / name), "old copy") << name;
   }
-  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(DirectoryNames(local.Path()), (Names{"a.txt", "b.txt", "c.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
 TEST_F(FtpTransferTest, NamesThatWouldLeaveTheLocalDirectoryAreNeverWritten) {
   std::filesystem::create_directory(local / "in");
   Start(ListingSteps({FileLine("../x", 5), FileLine("..\\\\y", 5), FileLine("ok.txt", 2)}) +
-        std::string(kFirstChannel) + R"(expect RETR ok.txt
-send 150 ok\r\n
-data send ok
-data close
-send 226 Transfer complete\r\n
-)");
+        kFirstChannel + RetrSteps("ok.txt", "ok"));
   Download(session, "*", local / "in/", false, false);
   EXPECT_EQ(session.events, (Events{"S16", "S5", "F26:../x", "F26:..\\y", "S28:1", "S29",
                                     "F3:ok.txt", "F22:ok.txt"}));
-  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"in"}));
-  EXPECT_EQ(Names(local / "in"), (std::vector<std::string>{"ok.txt"}));
+  EXPECT_EQ(DirectoryNames(local.Path()), (Names{"in"}));
+  EXPECT_EQ(DirectoryNames(local / "in"), (Names{"ok.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
@@ -169,16 +141,8 @@ TEST_F(FtpTransferTest, EmptyRefusedUnchangedAndChangedFiles) {
   WriteFile(local / "grown.txt", "12345");
   Start(ListingSteps({FileLine("empty.txt", 0), FileLine("gone.txt", 5), FileLine("same.txt", 4),
                       FileLine("grown.txt", 6)}) +
-        std::string(kFirstChannel) + R"(expect RETR gone.txt
-send 550 Failed to open file.\r\n
-expect PASV
-pasv
-expect RETR grown.txt
-send 150 ok\r\n
-data send 654321
-data close
-send 226 Transfer complete\r\n
-)");
+        kFirstChannel + "expect RETR gone.txt\nsend 550 Failed to open file.\\r\\n\n" +
+        kNextChannel + RetrSteps("grown.txt", "654321"));
   Download(session, "*.txt", LocalDir(), false, true);
   EXPECT_EQ(session.events,
             (Events{"S16", "S5", "F23:empty.txt", "S28:1", "S29", "F9:gone.txt", "F26:gone.txt",
@@ -190,7 +154,7 @@ send 226 Transfer complete\r\n
 
 TEST_F(FtpTransferTest, LocalFileThatCannotBeCreatedFailsAndTheReplyIsConsumed) {
   WriteFile(local / "notadir", "a file, not a directory");
-  Start(ListingSteps({FileLine("a.txt", 5)}) + std::string(kFirstChannel) + R"(expect RETR a.txt
+  Start(ListingSteps({FileLine("a.txt", 5)}) + kFirstChannel + R"(expect RETR a.txt
 send 150 ok\r\n
 data expect_close
 send 426 Connection closed; transfer aborted.\r\n
@@ -203,34 +167,11 @@ send 257 "/" is the current directory\r\n
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
-// Limits the size of files this process may write, for the lifetime of the
-// object; writing beyond it fails (SIGXFSZ is ignored meanwhile).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  void (*previousHandler_)(int) = nullptr;
-};
-
 TEST_F(FtpTransferTest, WriteErrorFailsTheFileAndKeepsTheOldCopy) {
   TempDir served;
   WriteFile(served / "big.bin", std::string(65536, 'n'));
   WriteFile(local / "big.bin", "previous copy");
-  Start(ListingSteps({FileLine("big.bin", 65536)}) + std::string(kFirstChannel) +
+  Start(ListingSteps({FileLine("big.bin", 65536)}) + kFirstChannel +
         "expect RETR big.bin\nsend 150 ok\\r\\n\ndata send_file " + (served / "big.bin") + R"(
 data expect_close
 send 426 Connection closed; transfer aborted.\r\n
@@ -241,7 +182,7 @@ send 426 Connection closed; transfer aborted.\r\n
   }
   EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:big.bin", "F26:big.bin"}));
   EXPECT_EQ(ReadFile(local / "big.bin"), "previous copy");
-  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"big.bin"}));
+  EXPECT_EQ(DirectoryNames(local.Path()), (Names{"big.bin"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
@@ -252,22 +193,8 @@ TEST_F(FtpTransferTest, RefusedStorIsFinalAndTheNextFileGoesAtOnce) {
   WriteFile(local / "b.txt", "bbbbb");
   WriteFile(local / "c.txt", "");
   WriteFile(local / "d.dat", "not selected");
-  Start(std::string(kFirstChannel) + R"(expect STOR a.txt
-send 553 Could not create file.\r\n
-expect PASV
-pasv
-expect STOR b.txt
-send 150 Ok to send data.\r\n
-data expect_bytes bbbbb
-data expect_close
-send 226 Transfer complete.\r\n
-expect PASV
-pasv
-expect STOR c.txt
-send 150 Ok to send data.\r\n
-data expect_close
-send 226 Transfer complete.\r\n
-)");
+  Start(kFirstChannel + "expect STOR a.txt\nsend 553 Could not create file.\\r\\n\n" +
+        kNextChannel + StorSteps("b.txt", "bbbbb") + kNextChannel + StorSteps("c.txt", ""));
   const auto start = Clock::now();
   Upload(session, local / "*.TXT", "", false, false, false);
   EXPECT_LT(SecondsSince(start), 5.0);
@@ -280,26 +207,13 @@ send 226 Transfer complete.\r\n
 TEST_F(FtpTransferTest, DeleteAfterUploadOnlyWhenTheServerConfirmed) {
   WriteFile(local / "a.txt", "aaaa");
   WriteFile(local / "b.txt", "bbbbb");
-  Start(R"(expect CWD /in
-send 250 Directory successfully changed.\r\n
-)" + std::string(kFirstChannel) +
-        R"(expect STOR a.txt
-send 150 Ok to send data.\r\n
-data expect_bytes aaaa
-data expect_close
-send 451 Local error in processing.\r\n
-expect PASV
-pasv
-expect STOR b.txt
-send 150 Ok to send data.\r\n
-data expect_bytes bbbbb
-data expect_close
-send 226 Transfer complete.\r\n
-)");
+  Start("expect CWD /in\nsend 250 Directory successfully changed.\\r\\n\n" + kFirstChannel +
+        StorSteps("a.txt", "aaaa", "451 Local error in processing.") + kNextChannel +
+        StorSteps("b.txt", "bbbbb"));
   Upload(session, local / "*.txt", "/in/", true, false, false);
   EXPECT_EQ(session.events, (Events{"S20", "S28:1", "S29", "F19:a.txt", "F27:a.txt", "S28:1", "S29",
                                     "F19:b.txt", "F22:b.txt", "F21:b.txt"}));
-  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"a.txt"}));
+  EXPECT_EQ(DirectoryNames(local.Path()), (Names{"a.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
@@ -308,15 +222,13 @@ TEST_F(FtpTransferTest, UploadAbortedMidFileFailsAndTheNextFileFollows) {
   WriteFile(local / "small.txt", "s");
   // "data accept" takes the new data connection explicitly, so that bytes
   // left unread from the first one are not taken for its data.
-  Start(std::string(kFirstChannel) + R"(expect STOR big.bin
+  Start(kFirstChannel + R"(expect STOR big.bin
 send 150 Ok to send data.\r\n
 data expect_bytes AAAAAAAAAA
 send 426 Failure writing network stream.\r\n
 pause 0.2
 data close
-expect PASV
-pasv
-expect STOR small.txt
+)" + kNextChannel + R"(expect STOR small.txt
 send 150 Ok to send data.\r\n
 data accept
 data expect_bytes s
@@ -328,7 +240,7 @@ send 226 Transfer complete.\r\n
   EXPECT_LT(SecondsSince(start), 10.0);
   EXPECT_EQ(session.events, (Events{"S20", "S28:1", "S29", "F19:big.bin", "F27:big.bin", "S28:1",
                                     "S29", "F19:small.txt", "F22:small.txt", "F21:small.txt"}));
-  EXPECT_EQ(Names(local.Path()), (std::vector<std::string>{"big.bin"}));
+  EXPECT_EQ(DirectoryNames(local.Path()), (Names{"big.bin"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
@@ -336,20 +248,8 @@ TEST_F(FtpTransferTest, OnlyChangedUploadsComparesWithOneListing) {
   WriteFile(local / "a.txt", "same");   // 4 bytes on both sides: skipped
   WriteFile(local / "b.txt", "bbbbb");  // the server's B.TXT has 3
   WriteFile(local / "c.txt", "c");      // not on the server
-  Start(ListingSteps({FileLine("a.txt", 4), FileLine("B.TXT", 3)}) + std::string(kFirstChannel) +
-        R"(expect STOR b.txt
-send 150 Ok to send data.\r\n
-data expect_bytes bbbbb
-data expect_close
-send 226 Transfer complete.\r\n
-expect PASV
-pasv
-expect STOR c.txt
-send 150 Ok to send data.\r\n
-data expect_bytes c
-data expect_close
-send 226 Transfer complete.\r\n
-)");
+  Start(ListingSteps({FileLine("a.txt", 4), FileLine("B.TXT", 3)}) + kFirstChannel +
+        StorSteps("b.txt", "bbbbb") + kNextChannel + StorSteps("c.txt", "c"));
   Upload(session, local / "*.txt", "", false, true, false);
   // The upload of b.txt is announced with the server's entry.
   EXPECT_EQ(session.events, (Events{"S20", "F18:a.txt", "S28:1", "S29", "F19:B.TXT", "F22:B.TXT",

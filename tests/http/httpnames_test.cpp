@@ -11,7 +11,7 @@ struct Split {
 };
 
 Split SplitOf(std::string_view url) {
-  RecordingSession session;
+  RecordingHttpSession session;
   Str255 host = SplitUrl(session, url);
   return {host.Str(), session.BaseUrl().Str(), session.Directory().Str(), session.file.Str()};
 }

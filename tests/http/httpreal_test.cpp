@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <ctime>
-#include <random>
 
 #include "http/httpreport.h"
 #include "httptestsupport.h"
@@ -37,13 +36,6 @@ void SetModified(const std::string& path, std::time_t t) {
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-std::string RandomBytes(std::size_t n) {
-  std::mt19937 generator(26);
-  std::string bytes(n, '\0');
-  for (auto& b : bytes) b = static_cast<char>(generator() & 0xFF);
-  return bytes;
-}
-
 class RealServers : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,7 +64,7 @@ class RealServers : public ::testing::Test {
 };
 
 TEST_F(RealServers, PageIsStoredWithItsDate) {
-  RecordingSession session;
+  RecordingHttpSession session;
   session.bodyIdleSeconds = 5;
   ASSERT_TRUE(Get(session, "/page.html"));
   EXPECT_EQ(Stored("page.html"), ReadFile(Served("page.html")));
@@ -89,14 +81,14 @@ TEST_F(RealServers, PageIsStoredWithItsDate) {
 
 TEST_F(RealServers, IfModifiedSkipsUnchangedAndFetchesChanged) {
   {
-    RecordingSession session;
+    RecordingHttpSession session;
     ASSERT_TRUE(Get(session, "/page.html", true));
   }
   // A stored copy with the server's date is not fetched again, whatever it holds.
   WriteFile(local.Str() + "page.html", "kept");
   ASSERT_TRUE(SetFileDate(local.Str() + "page.html", PackedGmt(kPageTime)));
   {
-    RecordingSession session;
+    RecordingHttpSession session;
     EXPECT_TRUE(Get(session, "/page.html", true));
     EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F8"}));
     EXPECT_EQ(Stored("page.html"), "kept");
@@ -104,7 +96,7 @@ TEST_F(RealServers, IfModifiedSkipsUnchangedAndFetchesChanged) {
   WriteFile(Served("page.html"), "<html>changed</html>\n");
   SetModified(Served("page.html"), kPageTime + 3600);
   {
-    RecordingSession session;
+    RecordingHttpSession session;
     EXPECT_TRUE(Get(session, "/page.html", true));
     EXPECT_TRUE(session.Saw("F9"));
     EXPECT_EQ(Stored("page.html"), "<html>changed</html>\n");
@@ -130,14 +122,14 @@ TEST_F(RealServers, MissingFileIsReported) {
 }
 
 TEST_F(RealServers, DirectoryWithoutSlashIsFetchedThroughTheRedirectRule) {
-  RecordingSession session;
+  RecordingHttpSession session;
   ASSERT_TRUE(Get(session, "/docs"));
   EXPECT_EQ(local.Str(), dir / "store/docs/");
   EXPECT_EQ(Stored("docs.html"), "<html>docs</html>\n");
 }
 
 TEST_F(RealServers, BinaryMebibyteIsStoredByteIdentical) {
-  RecordingSession session;
+  RecordingHttpSession session;
   session.bodyIdleSeconds = 5;
   ASSERT_TRUE(Get(session, "/big.bin"));
   EXPECT_TRUE(Stored("big.bin") == ReadFile(Served("big.bin"))) << "stored copy differs";
@@ -153,7 +145,7 @@ TEST_F(RealServers, SameFetchThroughProxyOnAnotherPort) {
   }
   TinyproxyPeer proxy;
   ASSERT_TRUE(proxy.Start()) << proxy.Problem();
-  RecordingSession session;
+  RecordingHttpSession session;
   session.bodyIdleSeconds = 5;
   session.proxy = "127.0.0.1:" + std::to_string(proxy.Port());
   ASSERT_TRUE(Get(session, "/page.html"));

@@ -1,7 +1,6 @@
 // HttpGet against scripted servers: each case states what the server sends
 // and what the client must send back, for answers no real server gives.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <chrono>
 
@@ -19,17 +18,6 @@ std::string Request(const std::string& target) {
   return "expect GET " + target + " HTTP/1.1\nexpect_match Host: 127.0.0.1:*\nexpect \n";
 }
 
-double Seconds(std::chrono::steady_clock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
-
-double CpuSeconds() {
-  rusage use{};
-  getrusage(RUSAGE_SELF, &use);
-  return static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
-         static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
-}
-
 class ScriptedHttp : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -45,9 +33,9 @@ class ScriptedHttp : public ::testing::Test {
 
   // Fetches the path from the scripted server into the store; records the time.
   bool Get(const std::string& path, bool ifModified = false, bool shortNames = false) {
-    auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     bool ok = HttpGet(session, "127.0.0.1" + path, local, port, ifModified, shortNames, response);
-    seconds = Seconds(std::chrono::steady_clock::now() - start);
+    seconds = SecondsSince(start);
     return ok;
   }
 
@@ -57,7 +45,7 @@ class ScriptedHttp : public ::testing::Test {
 
   TempDir dir;
   PeerProcess server;
-  RecordingSession session;
+  RecordingHttpSession session;
   HttpResponse response;
   Str80 local;
   std::uint16_t port = 0;
@@ -164,9 +152,9 @@ TEST_F(ScriptedHttp, StalledBodyIsIncompleteAndCostsNoProcessorTime) {
         "Last-Modified: Sun, 06 Nov 1994 08:49:36 GMT\\r\\n\\r\\n\n"
         "send only part\n"
         "pause 8\n");
-  double cpuBefore = CpuSeconds();
+  double cpuBefore = ProcessorSeconds();
   EXPECT_FALSE(Get("/stall.bin"));
-  double cpu = CpuSeconds() - cpuBefore;
+  double cpu = ProcessorSeconds() - cpuBefore;
   EXPECT_GE(seconds, 1.9);
   EXPECT_LT(seconds, 4.0);
   EXPECT_LT(cpu, seconds / 10) << "the wait for body bytes spins";
@@ -316,21 +304,21 @@ TEST(ScriptedProxy, RequestLineAndHostCarryTheOriginPort) {
   ASSERT_TRUE(EnsureDirectory(local));
   HttpResponse response;
   {
-    RecordingSession session;
+    RecordingHttpSession session;
     session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
     EXPECT_TRUE(HttpGet(session, "http://origin.test/a/b.htm?x=1#top", local, 8080, false, false,
                         response));
     EXPECT_EQ(ReadFile(local.Str() + "b.htm"), "hi");
   }
   {
-    RecordingSession session;
+    RecordingHttpSession session;
     session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
     EXPECT_TRUE(HttpGet(session, "origin.test/docs/", local, 80, false, false, response));
     EXPECT_EQ(ReadFile(local.Str() + "docs.html"), "ho");
   }
   EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
 
-  RecordingSession session;  // without ":" the proxy port is 0
+  RecordingHttpSession session;  // without ":" the proxy port is 0
   session.proxy = "127.0.0.1";
   EXPECT_FALSE(HttpGet(session, "origin.test/", local, 80, false, false, response));
   EXPECT_EQ(session.events, (Events{"S0", "S2"}));

@@ -1,17 +1,23 @@
 #include "peers/peers.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -108,6 +114,72 @@ void WriteFile(const std::string& path, std::string_view data) {
 bool PathExists(const std::string& path) {
   std::error_code ec;
   return fs::exists(fs::symlink_status(path, ec));
+}
+
+std::vector<std::string> DirectoryNames(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string RandomBytes(std::size_t count) {
+  std::mt19937 generator(20240605);
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
+
+std::vector<std::string> LogFileTexts(const std::string& path) {
+  static const std::regex stamped(R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d  (.*))");
+  const std::string text = ReadFile(path);
+  std::vector<std::string> texts;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = text.substr(start, end - start);
+    std::smatch m;
+    if (line.empty()) {
+      texts.emplace_back();
+    } else if (std::regex_match(line, m, stamped)) {
+      texts.push_back(m[1]);
+    } else {
+      texts.push_back("<bad>" + line);
+    }
+  }
+  EXPECT_EQ(start, text.size()) << path << ": the last line has no line end";
+  return texts;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double ProcessorSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+InDirectory::InDirectory(const std::string& path) : previous_(fs::current_path().string()) {
+  EXPECT_EQ(chdir(path.c_str()), 0) << path;
+}
+
+InDirectory::~InDirectory() { EXPECT_EQ(chdir(previous_.c_str()), 0) << previous_; }
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes) {
+  getrlimit(RLIMIT_FSIZE, &saved_);
+  previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = saved_;
+  limit.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  setrlimit(RLIMIT_FSIZE, &saved_);
+  std::signal(SIGXFSZ, previousHandler_);
 }
 
 PeerProcess::~PeerProcess() { Stop(); }

@@ -2,8 +2,10 @@
 // servers, the program itself) that are always stopped, and free loopback ports.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,48 @@ int FreeLoopbackPort();
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, std::string_view data);
 bool PathExists(const std::string& path);
+// The names of the entries of a directory, sorted.
+std::vector<std::string> DirectoryNames(const std::string& directory);
+// The first count bytes of one fixed pseudo-random sequence.
+std::string RandomBytes(std::size_t count);
+
+// The texts of a log file's lines: "" for an empty line, the part after the
+// time stamp ("dd-mm-yy hh:mm:ss" and two blanks) for a stamped one, "<bad>"
+// and the line for anything else. A last line without a line end fails the
+// test.
+std::vector<std::string> LogFileTexts(const std::string& path);
+
+// Wall time since start, and the processor time (user and system) this
+// process has used so far, in seconds.
+double SecondsSince(std::chrono::steady_clock::time_point start);
+double ProcessorSeconds();
+
+// Makes path the working directory for the lifetime of the object, so that
+// bare names are looked up there; the previous one comes back afterwards.
+class InDirectory {
+ public:
+  explicit InDirectory(const std::string& path);
+  ~InDirectory();
+  InDirectory(const InDirectory&) = delete;
+  InDirectory& operator=(const InDirectory&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+// Lets no file of this process grow beyond the bytes given while it lives: a
+// write beyond them fails (SIGXFSZ is ignored meanwhile).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*previousHandler_)(int) = nullptr;
+};
 
 // A child process in its own process group, stopped (SIGTERM, then SIGKILL)
 // when the object goes out of scope, so that a failing test leaves nothing

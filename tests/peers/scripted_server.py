@@ -31,7 +31,9 @@ A connection is accepted by the first step that needs it.
   timeout SECONDS    time limit for each later read or accept (default 10)
   pasv [TEXT]        open a data listener on 127.0.0.1 and send, on the
                      control connection, TEXT + CR LF where "{addr}" becomes
-                     "127,0,0,1,p1,p2"; default TEXT:
+                     "127,0,0,1,p1,p2" and "{p1}", "{p2}" the two port
+                     numbers alone (so that a reply can name another host
+                     while the listener stays on 127.0.0.1); default TEXT:
                      "227 Entering Passive Mode ({addr})"
 
 Output on standard output: "PORT <n>" once listening; "RECEIVED <n>" for
@@ -207,8 +209,9 @@ class Server:
         self.data.close_all()
         self.data.listener = listener()
         port = self.data.listener.getsockname()[1]
-        addr = "127,0,0,1,%d,%d" % (port // 256, port % 256)
-        text = template.replace("{addr}", addr)
+        p1, p2 = str(port // 256), str(port % 256)
+        text = (template.replace("{addr}", "127,0,0,1,%s,%s" % (p1, p2))
+                .replace("{p1}", p1).replace("{p2}", p2))
         self.control.connection().sendall(decode(text) + b"\r\n")
 
     @staticmethod

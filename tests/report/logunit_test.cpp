@@ -15,49 +15,14 @@ namespace {
 
 const std::string kDashes(60, '-');
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  EXPECT_EQ(start, text.size()) << "the last line has no line end";
-  return lines;
-}
-
-// The texts of a log's lines: "" for an empty line, the part after the stamp
-// and two blanks for a stamped one; "<bad>" for anything else.
-std::vector<std::string> Texts(const std::string& path) {
-  static const std::regex stamped(R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d  (.*))");
-  std::vector<std::string> texts;
-  for (const std::string& line : Lines(ReadFile(path))) {
-    std::smatch m;
-    if (line.empty()) {
-      texts.push_back("");
-    } else if (std::regex_match(line, m, stamped)) {
-      texts.push_back(m[1]);
-    } else {
-      texts.push_back("<bad>" + line);
-    }
-  }
-  return texts;
-}
-
-std::string Strftime(std::time_t t, const char* format) {
-  std::tm parts{};
-  localtime_r(&t, &parts);
-  char text[32];
-  std::strftime(text, sizeof text, format, &parts);
-  return text;
-}
-
 // The stamp the log should carry at t: seconds rounded down to even.
 std::string ExpectedStamp(std::time_t t) {
   std::tm parts{};
   localtime_r(&t, &parts);
-  char seconds[16];
-  std::snprintf(seconds, sizeof seconds, "%02d", parts.tm_sec & ~1);
-  return Strftime(t, "%d-%m-%y %H:%M:") + seconds;
+  parts.tm_sec &= ~1;
+  char text[32];
+  std::strftime(text, sizeof text, "%d-%m-%y %H:%M:%S", &parts);
+  return text;
 }
 
 TEST(LogStamp, IsDayMonthYearAndTimeWithEvenSeconds) {
@@ -69,70 +34,65 @@ TEST(LogStamp, IsDayMonthYearAndTimeWithEvenSeconds) {
   EXPECT_TRUE(stamp == ExpectedStamp(before) || stamp == ExpectedStamp(after)) << stamp;
 }
 
+using Texts = std::vector<std::string>;
+
 class LogFileTest : public ::testing::Test {
  protected:
+  // Starts the log afresh and opens it with a banner.
+  bool Open(const std::string& banner = "B") {
+    log.Init();
+    return log.Open(path, banner);
+  }
+
   TempDir dir;
+  std::string path = dir / "run.log";
+  LogFile log;
 };
 
 TEST_F(LogFileTest, OpeningAddsEmptyLineBannerAndDashesEachTime) {
-  std::string path = dir / "run.log";
-  LogFile log;
-  log.Init();
-  ASSERT_TRUE(log.Open(path, "BANNER"));
+  ASSERT_TRUE(Open("BANNER"));
   log.WriteLine("first run");
   log.WriteLine(std::string(250, 'x'));  // not cut after the stamp
   log.Done();
-  log.Init();
-  ASSERT_TRUE(log.Open(path, "BANNER"));
+  ASSERT_TRUE(Open("BANNER"));
   log.WriteLine("second run");
   log.Done();
   log.WriteLine("after done");
-  EXPECT_EQ(Texts(path),
-            (std::vector<std::string>{"", "BANNER", kDashes, "first run", std::string(250, 'x'), "",
-                                      "BANNER", kDashes, "second run"}));
+  EXPECT_EQ(LogFileTexts(path), (Texts{"", "BANNER", kDashes, "first run", std::string(250, 'x'),
+                                       "", "BANNER", kDashes, "second run"}));
 }
 
 TEST_F(LogFileTest, CreatesMissingDirectories) {
-  std::string path = dir / "logs/2026/run.log";
-  LogFile log;
-  log.Init();
-  ASSERT_TRUE(log.Open(path, "B"));
+  path = dir / "logs/2026/run.log";
+  ASSERT_TRUE(Open());
   log.WriteLine("in a new directory");
-  EXPECT_EQ(Texts(path), (std::vector<std::string>{"", "B", kDashes, "in a new directory"}));
+  EXPECT_EQ(LogFileTexts(path), (Texts{"", "B", kDashes, "in a new directory"}));
 }
 
 TEST_F(LogFileTest, DeletedFileComesBackWithTheNextLineWithoutBanner) {
-  std::string path = dir / "run.log";
-  LogFile log;
-  log.Init();
-  ASSERT_TRUE(log.Open(path, "B"));
+  ASSERT_TRUE(Open());
   ASSERT_EQ(std::remove(path.c_str()), 0);
   log.WriteLine("after deletion");
-  EXPECT_EQ(Texts(path), (std::vector<std::string>{"after deletion"}));
+  EXPECT_EQ(LogFileTexts(path), (Texts{"after deletion"}));
 }
 
 TEST_F(LogFileTest, UnopenableFileFailsAndDropsLines) {
   WriteFile(dir / "plain", "a file, not a directory");
-  std::string path = dir / "plain/run.log";
-  LogFile log;
-  log.Init();
-  EXPECT_FALSE(log.Open(path, "B"));
+  path = dir / "plain/run.log";
+  EXPECT_FALSE(Open());
   log.WriteLine("dropped");
   EXPECT_FALSE(PathExists(path));
 }
 
 TEST_F(LogFileTest, LineIsLostWhenReopeningFailsAndTheNextOneTriesAgain) {
-  std::string path = dir / "run.log";
-  LogFile log;
-  log.Init();
-  ASSERT_TRUE(log.Open(path, "B"));
+  ASSERT_TRUE(Open());
   // A directory in the file's place makes the reopening fail, also for root.
   ASSERT_EQ(std::remove(path.c_str()), 0);
   ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
   log.WriteLine("lost");
   ASSERT_EQ(rmdir(path.c_str()), 0);
   log.WriteLine("kept");
-  EXPECT_EQ(Texts(path), (std::vector<std::string>{"kept"}));
+  EXPECT_EQ(LogFileTexts(path), (Texts{"kept"}));
 }
 
 // A front end that keeps what it was told, with the visibility rules of the
@@ -169,9 +129,9 @@ class StatusTest : public ::testing::Test {
     RunLog::Close();
     SetStatusSink(nullptr);
   }
-  std::vector<std::string> RunLogTexts() {
-    std::vector<std::string> texts = Texts(logPath);
-    return std::vector<std::string>(texts.begin() + 3, texts.end());  // after the opening
+  Texts RunLogTexts() {
+    Texts texts = LogFileTexts(logPath);
+    return Texts(texts.begin() + 3, texts.end());  // after the opening
   }
 
   TempDir dir;
@@ -184,10 +144,9 @@ TEST_F(StatusTest, RunLogChannelsAreSeparate) {
   RunLog::Write("to the file");
   RunLog::Show("to the memo");
   ShowError("to the error box");
-  EXPECT_EQ(Texts(logPath),
-            (std::vector<std::string>{"", "QUORBIT 1.10.007", kDashes, "to the file"}));
-  EXPECT_EQ(sink.memo, (std::vector<std::string>{"to the memo"}));
-  EXPECT_EQ(sink.errors, (std::vector<std::string>{"to the error box"}));
+  EXPECT_EQ(LogFileTexts(logPath), (Texts{"", "QUORBIT 1.10.007", kDashes, "to the file"}));
+  EXPECT_EQ(sink.memo, (Texts{"to the memo"}));
+  EXPECT_EQ(sink.errors, (Texts{"to the error box"}));
 }
 
 TEST_F(StatusTest, EmptyLogNameStopsWritingToThePreviousLog) {
@@ -204,8 +163,8 @@ TEST_F(StatusTest, SetLineShowsAndLogsByNumber) {
   StatusDisplay::SetLine(0, "log only");
   StatusDisplay::SetLine(4, "nothing at all");
   StatusDisplay::SetLine(3, "");
-  EXPECT_EQ(sink.lines, (std::vector<std::string>{"1:one", "3:"}));
-  EXPECT_EQ(RunLogTexts(), (std::vector<std::string>{"one", "log only"}));
+  EXPECT_EQ(sink.lines, (Texts{"1:one", "3:"}));
+  EXPECT_EQ(RunLogTexts(), (Texts{"one", "log only"}));
 }
 
 TEST_F(StatusTest, BarAndByteCounterShareTheirPlace) {

@@ -2,64 +2,36 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <climits>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "peers/peers.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string CurrentDirectory() {
-  char buffer[PATH_MAX];
-  return getcwd(buffer, sizeof buffer) ? buffer : "";
+std::string CurrentDirectory() { return fs::current_path().string(); }
+
+std::vector<std::string> NamesOf(const std::vector<FoundFile>& found) {
+  std::vector<std::string> names;
+  for (const FoundFile& f : found) names.push_back(f.name.Str());
+  return names;
 }
-
-// Works inside a directory for one scope and returns to where it was.
-class InDirectory {
- public:
-  explicit InDirectory(const std::string& path) : saved_(CurrentDirectory()) {
-    EXPECT_EQ(chdir(path.c_str()), 0);
-  }
-  ~InDirectory() { EXPECT_EQ(chdir(saved_.c_str()), 0); }
-
- private:
-  std::string saved_;
-};
 
 // Every test gets a fresh temporary directory and touches nothing outside it.
 class DosFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/dosutil-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(root_, ignored);
-  }
-  std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+  std::string Path(const std::string& relative) const { return dir / relative; }
   void Write(const std::string& relative, const std::string& content = "data") const {
-    std::ofstream(Path(relative)) << content;
-  }
-  std::string Read(const std::string& relative) const {
-    std::ifstream in(Path(relative));
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  std::vector<std::string> Names(std::vector<FoundFile> found) const {
-    std::vector<std::string> names;
-    for (const FoundFile& f : found) names.push_back(f.name.Str());
-    return names;
+    WriteFile(Path(relative), content);
   }
 
-  std::string root_;
+  TempDir dir;
+  const std::string root_ = dir.Path();
 };
 
 TEST(DosPaths, SplitsDirectoryNameAndExtension) {
@@ -154,7 +126,7 @@ TEST_F(DosFiles, TextFilesCreateTheirDirectories) {
     ASSERT_EQ(AppendTextFile(log), 0);
     std::fputs("two\n", log.Handle());
   }
-  EXPECT_EQ(Read("logs/v1.0/run.log"), "one\ntwo\n");
+  EXPECT_EQ(ReadFile(Path("logs/v1.0/run.log")), "one\ntwo\n");
 
   TextFile fresh(Path("new/deeper/ini.txt"));
   ASSERT_EQ(CreateTextFile(fresh), 0);
@@ -205,10 +177,7 @@ TEST_F(DosFiles, DeleteTreeClearsFilesAndDirectoriesButFollowsNoLink) {
 
   EXPECT_TRUE(DeleteTree(Path("tree")));
 
-  std::vector<std::string> left;
-  for (const auto& entry : fs::directory_iterator(Path("tree")))
-    left.push_back(entry.path().filename().string());
-  EXPECT_EQ(left, std::vector<std::string>{"fifo"});
+  EXPECT_EQ(DirectoryNames(Path("tree")), std::vector<std::string>{"fifo"});
   EXPECT_TRUE(fs::exists(Path("outside/keep.txt")));
   EXPECT_TRUE(fs::exists(Path("outside/inner/keep.txt")));
 }
@@ -287,12 +256,12 @@ TEST_F(DosFiles, FindFilesIgnoresCaseAndSortsByName) {
   }
   fs::create_directory(Path("sub"));
 
-  EXPECT_EQ(Names(FindFiles(root_, "*.txt", kAttrArchive)),
+  EXPECT_EQ(NamesOf(FindFiles(root_, "*.txt", kAttrArchive)),
             (std::vector<std::string>{"A.txt", "ab.txt", "b.TXT"}));
-  EXPECT_EQ(Names(FindFiles(root_, "?.TXT", kAttrArchive)),
+  EXPECT_EQ(NamesOf(FindFiles(root_, "?.TXT", kAttrArchive)),
             (std::vector<std::string>{"A.txt", "b.TXT"}));
-  EXPECT_EQ(Names(FindFiles(root_, "readme", kAttrArchive)), std::vector<std::string>{"README"});
-  EXPECT_EQ(Names(FindFiles(root_ + "/", "*.*", kAttrArchive)),
+  EXPECT_EQ(NamesOf(FindFiles(root_, "readme", kAttrArchive)), std::vector<std::string>{"README"});
+  EXPECT_EQ(NamesOf(FindFiles(root_ + "/", "*.*", kAttrArchive)),
             (std::vector<std::string>{"A.txt", "README", "a very long name.html", "ab.txt", "b.TXT",
                                       "c.dat"}));
   EXPECT_EQ(FindFiles(root_, "*.*", kAttrAny).size(), 8u);  // with .hidden and sub

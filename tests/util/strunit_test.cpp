@@ -151,39 +151,29 @@ TEST(StrUnit, HexValuesOfOddInput) {
   EXPECT_EQ(HexPairValue("GG"), static_cast<std::uint8_t>(16 * 16 + 16));
 }
 
-TEST(ReplaceText, FindsWithoutRegardToCase) {
-  Str255 s("%DD%-%dd%-%Dd%");
-  ReplaceText(s, "%dd%", "07", false);
-  EXPECT_EQ(s.View(), "07-07-07");
-  Str255 keep("abc");
-  ReplaceText(keep, "", "x", false);
-  EXPECT_EQ(keep.View(), "abc");
-}
-
-TEST(ReplaceText, AdaptsCaseToTheMatchedLetters) {
-  for (auto [pattern, expected] : {std::pair{"%Mmm%", "Dec"}, {"%MMM%", "DEC"},
-                                   {"%mmm%", "dec"}, {"%mMm%", "dEc"}}) {
-    Str255 s(pattern);
-    ReplaceText(s, "%mmm%", "DEC", true);
-    EXPECT_EQ(s.View(), expected) << pattern;
+TEST(ReplaceText, FindsAnyCaseAndCanAdaptTheReplacementsCase) {
+  struct Case {
+    const char *text, *pattern, *replacement;
+    bool adaptCase;
+    const char* expected;
+  };
+  for (const Case& c : {
+           Case{"%DD%-%dd%-%Dd%", "%dd%", "07", false, "07-07-07"},
+           {"abc", "", "x", false, "abc"},
+           {"%Mmm%", "%mmm%", "DEC", true, "Dec"},
+           {"%MMM%", "%mmm%", "DEC", true, "DEC"},
+           {"%mmm%", "%mmm%", "DEC", true, "dec"},
+           {"%mMm%", "%mmm%", "DEC", true, "dEc"},
+           {"A1b", "a1b", "XYZ", true, "XyZ"},  // non-letters in the match do not count
+           {"[m]", "m", "aBc", true, "[aBc]"},  // extra replacement letters keep their case
+           // A replacement holding the pattern is not searched again.
+           {"%d% and %D%", "%d%", "<%D%>", false, "<%D%> and <%D%>"},
+           {"xXx", "x", "xx", false, "xxxxxx"},
+       }) {
+    Str255 s(c.text);
+    ReplaceText(s, c.pattern, c.replacement, c.adaptCase);
+    EXPECT_EQ(s.View(), c.expected) << c.text << " " << c.pattern;
   }
-  // Non-letters in the match do not count; extra replacement letters keep
-  // their case.
-  Str255 s("A1b");
-  ReplaceText(s, "a1b", "XYZ", true);
-  EXPECT_EQ(s.View(), "XyZ");
-  Str255 t("[m]");
-  ReplaceText(t, "m", "aBc", true);
-  EXPECT_EQ(t.View(), "[aBc]");
-}
-
-TEST(ReplaceText, ReplacementHoldingThePatternEnds) {
-  Str255 s("%d% and %D%");
-  ReplaceText(s, "%d%", "<%D%>", false);
-  EXPECT_EQ(s.View(), "<%D%> and <%D%>");
-  Str80 doubled("xXx");
-  ReplaceText(doubled, "x", "xx", false);
-  EXPECT_EQ(doubled.View(), "xxxxxx");
 }
 
 TEST(ReplaceText, CutsAtTheTargetsMaximum) {
