@@ -16,6 +16,8 @@
 # shellcheck disable=SC2034
 
 SERVERS_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# The FTP server is the one the tests use.
+SERVERS_PEERS_DIR=$(cd "$SERVERS_LIB_DIR/../../tests/peers" && pwd)
 # pyftpdlib comes from the Debian package, so the system interpreter runs the
 # helpers whatever python3 comes first on PATH.
 SERVERS_PYTHON=/usr/bin/python3
@@ -81,7 +83,7 @@ _start_port_printer() {
 start_ftpd() {
   # The port is read from a file: a command substitution would run the
   # helper in a subshell, and its pid would not reach stop_servers.
-  _start_port_printer ftpd "$SERVERS_PYTHON" "$SERVERS_LIB_DIR/ftpd.py" "$1" "$2" "$3" \
+  _start_port_printer ftpd "$SERVERS_PYTHON" "$SERVERS_PEERS_DIR/ftp_server.py" "$1" "$2" "$3" \
     >"$_servers_dir/ftpd.port" || return 1
   FTPD_PORT=$(cat "$_servers_dir/ftpd.port")
 }
