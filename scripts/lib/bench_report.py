@@ -9,6 +9,8 @@ not. Failed runs are left out of the numbers; a tool without one good run
 shows "n/a". Every figure is the median of the good runs, with the minimum
 and maximum beside it to show the noise; a ratio is Quorbit's median divided
 by the peer's median, measured side by side in the same bench run.
+Runs of the tool "baseline" (another build of the program, BENCH_BASELINE)
+are shown beside the program's with their ratio, and count for no target.
 """
 
 import statistics
@@ -16,6 +18,7 @@ import sys
 from collections import defaultdict
 
 PROGRAM = "quorbit"
+BASELINE = "baseline"
 MEMORY_LIMIT_MIB = 8.0
 
 # Case id, title, peers, and the targets checked for it. "wall" compares the
@@ -93,7 +96,10 @@ def verdict(ok):
 
 
 def report_case(case, title, peers, targets, runs, lines):
-    tools = [PROGRAM] + peers
+    compared = peers
+    if (case, BASELINE) in runs:
+        compared = [BASELINE] + peers
+    tools = [PROGRAM] + compared
     if case.startswith("stall"):
         return report_idle(case, title, tools, runs, lines)
     counts = sorted({len(runs[case, t].wall) + runs[case, t].failed for t in tools} - {0})
@@ -106,7 +112,7 @@ def report_case(case, title, peers, targets, runs, lines):
         lines.append("  %-9s %-26s %-26s %-22s %s%s" % (
             tool, spread(r.wall, "%.2f"), spread(r.cpu, "%.2f"), spread(r.rss_mib, "%.1f"), files, note))
     q = runs[case, PROGRAM]
-    for peer in peers:
+    for peer in compared:
         p = runs[case, peer]
         lines.append("  %s / %-6s wall %-6s cpu %-6s peak %s" % (
             PROGRAM, peer, show_ratio(ratio(q.wall, p.wall)), show_ratio(ratio(q.cpu, p.cpu)),

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "html/htmlpars.h"
 
@@ -14,6 +15,11 @@ Str255 CopyBaseName(std::string_view pageName) {
   std::string_view name = pageName.substr(pageName.rfind(kPathSep) + 1);
   return Cat(name.substr(0, name.find('.')), ".tmp");
 }
+
+// The copy is written back a token at a time; its text is collected in a
+// buffer of this size while the copy is open and written when the buffer is
+// full, so that a page costs a few writes instead of one per token.
+constexpr std::size_t kCopyBufferSize = 64 * 1024;
 
 // Last characters tried in turn when the name ending in "tmp" is taken.
 constexpr std::string_view kCopyEndings = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -61,8 +67,9 @@ bool LinkScanner::SuspendScan() {
   savedInputPosition_ = TextPosition(lexer_.input);
   lexer_.input.Close();
   if (rewriting_ && copy_->IsOpen()) {
+    FlushCopy();
     savedOutputPosition_ = std::ftell(copy_->Handle());
-    copy_->Close();
+    CloseCopy();
   }
   return true;
 }
@@ -78,7 +85,7 @@ bool LinkScanner::ResumeScan() {
   if (rewriting_ && !ReopenCopyAtEnd()) {
     // The file under the copy's name is no longer the copy: leave it alone
     // and give up the rewrite.
-    copy_->Close();
+    CloseCopy();
     rewriting_ = false;
   }
   return true;
@@ -88,7 +95,7 @@ bool LinkScanner::ResumeScan() {
 // left has been overwritten meanwhile (a linked file stored under the same
 // name).
 bool LinkScanner::ReopenCopyAtEnd() {
-  if (copy_->OpenMode("ab") != 0) return false;
+  if (!OpenCopy("ab")) return false;
   std::FILE* file = copy_->Handle();
   return std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == savedOutputPosition_;
 }
@@ -97,15 +104,55 @@ bool LinkScanner::BeginRewrite(std::string_view directory) {
   copyName_ = FreeCopyName(directory, CopyBaseName(pageName_));
   if (copyName_.Empty()) return false;
   copy_.emplace(copyName_);
-  rewriting_ = copy_->OpenMode("wb") == 0;
+  rewriting_ = OpenCopy("wb");
   return rewriting_;
+}
+
+// Opens the copy (fopen mode) together with the buffer its text is
+// collected in.
+bool LinkScanner::OpenCopy(const char* mode) {
+  if (copy_->OpenMode(mode) != 0) return false;
+  pending_ = std::make_unique_for_overwrite<char[]>(kCopyBufferSize);
+  pendingLength_ = 0;
+  return true;
 }
 
 void LinkScanner::WriteText(std::string_view text) {
   if (!rewriting_ || !copy_->IsOpen()) return;
+  if (text.size() > kCopyBufferSize - pendingLength_) {
+    FlushCopy();
+    if (text.size() > kCopyBufferSize) {
+      WriteToCopy(text);
+      return;
+    }
+  }
+  std::memcpy(pending_.get() + pendingLength_, text.data(), text.size());
+  pendingLength_ += text.size();
+}
+
+// Writes the text to the open copy at once; an error makes the copy
+// unusable.
+void LinkScanner::WriteToCopy(std::string_view text) {
   std::FILE* file = copy_->Handle();
-  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0)
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0) {
     copyUsable_ = false;
+  }
+}
+
+void LinkScanner::FlushCopy() {
+  if (pendingLength_ == 0) return;
+  WriteToCopy(std::string_view(pending_.get(), pendingLength_));
+  pendingLength_ = 0;
+}
+
+// Writes what is collected and closes the copy, checking both. The buffer
+// goes too: a suspended scanner waits, possibly for a long chain of nested
+// pages, with nothing in hand.
+void LinkScanner::CloseCopy() {
+  if (!copy_->IsOpen()) return;
+  FlushCopy();
+  if (!copy_->Close()) copyUsable_ = false;
+  pending_.reset();
 }
 
 // True when the scan stopped at the end of the file's data, not earlier at a
@@ -119,9 +166,9 @@ bool LinkScanner::WholePageRead() {
 bool LinkScanner::EndRewrite() {
   if (!rewriting_) return false;
   rewriting_ = false;
+  CloseCopy();
   const bool complete = copyUsable_ && !lexer_.input.failed && WholePageRead();
   lexer_.input.Close();
-  copy_->Close();
   if (!complete) {
     std::remove(copyName_.Str().c_str());
     return false;

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -53,7 +54,9 @@ class LinkScanner {
   // rewritten and the page stays as it is.
   bool BeginRewrite(std::string_view directory);
   bool Rewriting() const { return rewriting_; }
-  // Appends text to the copy and flushes it; nothing happens without a copy.
+  // Appends text to the copy; nothing happens without a copy. The text is
+  // collected and written in large pieces, all of it before the copy is
+  // closed (suspended or ended).
   void WriteText(std::string_view text);
   // Closes both files and puts the copy in the page's place with the
   // page's time stamp. The copy is used only when the whole page was read
@@ -64,11 +67,17 @@ class LinkScanner {
  private:
   bool WholePageRead();
   bool ReopenCopyAtEnd();
+  bool OpenCopy(const char* mode);
+  void WriteToCopy(std::string_view text);
+  void FlushCopy();
+  void CloseCopy();
 
   Lexer lexer_;
   Str255 pageName_;
   Str255 copyName_;
   std::optional<TextFile> copy_;
+  std::unique_ptr<char[]> pending_;  // while the copy is open: text not yet written to it
+  std::size_t pendingLength_ = 0;
   bool rewriting_ = false;
   bool copyUsable_ = true;  // no read or write error, nothing lost so far
   std::int64_t savedInputPosition_ = 0;

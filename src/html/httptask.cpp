@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "html/htmlpars.h"
@@ -149,7 +150,25 @@ struct AssignmentRun {
   VisitedUrlSet& visited;
   Str80 root;                     // nothing is stored outside it
   std::vector<Str255> openPages;  // resolved paths of the pages being scanned
+  // The level each page was scanned at, by the CRC-32 of its visited key.
+  std::unordered_map<std::uint32_t, std::uint8_t> pageLevels;
 };
+
+// What one fetch came to.
+enum class Fetched : std::uint8_t {
+  Nothing,  // not stored (or not with status 200)
+  File,     // stored
+  Page,     // stored, and scanned for links as an HTML page
+};
+
+// True when the page under key was scanned further from the first page than
+// level. Links are followed depth first, so a page may be met first by a long
+// way and later by a shorter one; from there its links reach further, and
+// it is fetched again so that every file within LEVEL links is stored.
+bool ScannedFurtherOut(const AssignmentRun& run, std::string_view key, std::uint8_t level) {
+  const auto found = run.pageLevels.find(Crc32(key));
+  return found != run.pageLevels.end() && found->second > level;
+}
 
 // The name HttpGet will store the link's file under: the last part of its
 // path (the default name for a bare host), made safe, and in 8.3 form when
@@ -205,7 +224,7 @@ Str255 LocalLinkDirectory(std::string_view linkLocation, std::string_view pageLo
   return local;
 }
 
-bool ProcessAtLevel(AssignmentRun& run, HttpTask& task, std::uint8_t level);
+Fetched ProcessAtLevel(AssignmentRun& run, HttpTask& task, std::uint8_t level);
 
 void FollowLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
                 const PageContext& page, LinkScanner& scanner, std::uint16_t kind,
@@ -216,27 +235,30 @@ void FollowLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
   linkTask.URI = resolved.url;
   linkTask.LOCATION = resolved.location;
   const Str255 key = VisitedKey(resolved.url);
+  const auto linkLevel = static_cast<std::uint8_t>(level + 1);
   const bool known = run.visited.Contains(key);
+  const bool wanted = resolved.followable && (!known || ScannedFurtherOut(run, key, linkLevel));
   // A page still being scanned is not fetched again: storing over it would
   // garble its own scan, and pages that embed each other would never end.
-  const bool open = resolved.followable && !known && LandsOnOpenPage(run, linkTask);
-  bool fetched = false;
-  if (resolved.followable && !known && !open && LevelAllows(task, level, kind) &&
-      EnsureDirectory(linkTask.LOCATION)) {
+  const bool open = wanted && LandsOnOpenPage(run, linkTask);
+  Fetched fetched = Fetched::Nothing;
+  if (wanted && !open && LevelAllows(task, level, kind) && EnsureDirectory(linkTask.LOCATION)) {
     scanner.SuspendScan();
-    fetched = ProcessAtLevel(run, linkTask, static_cast<std::uint8_t>(level + 1));
+    fetched = ProcessAtLevel(run, linkTask, linkLevel);
     scanner.ResumeScan();
   }
   if (!task.TRANSLATE) return;
   // Written in pieces, so that a long address can never cut off the quote.
   scanner.WriteText(token.head);
-  if (resolved.followable && (known || open || fetched)) {
-    if (fetched) run.visited.Add(key);
+  if (resolved.followable && (known || open || fetched != Fetched::Nothing)) {
+    if (!known && fetched != Fetched::Nothing) run.visited.Add(key);
+    if (fetched == Fetched::Page) run.pageLevels[Crc32(key)] = linkLevel;
     scanner.WriteText(LocalLinkDirectory(linkTask.LOCATION, task.LOCATION));
     scanner.WriteText(AfterLast(linkTask.URI, '/', 1));
   } else {
     scanner.WriteText(resolved.url);
   }
+  scanner.WriteText(resolved.fragment);
   scanner.WriteText(token.tail);
 }
 
@@ -282,11 +304,11 @@ struct Fetch {
   HttpResponse response;
 };
 
-bool ProcessAtLevel(AssignmentRun& run, HttpTask& task, std::uint8_t level) {
+Fetched ProcessAtLevel(AssignmentRun& run, HttpTask& task, std::uint8_t level) {
   if (level == 1) ShowAssignment(task);
   if (!EnsureDirectory(task.LOCATION)) {
     RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
-    return false;
+    return Fetched::Nothing;
   }
   if (level == 1 && !task.IFMOD) DeleteTree(task.LOCATION);
   auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG);
@@ -295,16 +317,15 @@ bool ProcessAtLevel(AssignmentRun& run, HttpTask& task, std::uint8_t level) {
   if (!HttpGet(fetch->session, task.URI, task.LOCATION, port, task.IFMOD != 0, task.SHORTNAMES != 0,
                fetch->response)) {
     RunLog::Show(Joined<111>("Unable to complete download of ", task.URI));
-    return false;
+    return Fetched::Nothing;
   }
   const HttpResponse& response = fetch->response;
-  if (response.status != 200) return false;
+  if (response.status != 200) return Fetched::Nothing;
   task.URI =
       fetch->session.BaseUrl() + fetch->session.Directory().View() + response.fileName.View();
-  if (response.contentType.Pos("HTML") != 0) {
-    ScanPage(run, task, level, fetch->session, response.fileName);
-  }
-  return true;
+  if (response.contentType.Pos("HTML") == 0) return Fetched::File;
+  ScanPage(run, task, level, fetch->session, response.fileName);
+  return Fetched::Page;
 }
 
 }  // namespace
@@ -335,6 +356,11 @@ ResolvedLink ResolveLink(std::string_view linkText, const PageContext& page) {
     resolved.url = linkText;
     return resolved;
   }
+  const std::size_t hash = linkText.find('#');
+  if (hash != std::string_view::npos) {
+    resolved.fragment = linkText.substr(hash);
+    linkText = linkText.substr(0, hash);
+  }
   Str255 link(linkText.substr(0, linkText.find('?')));
   ReduceToPagePath(link, page, resolved.location);
   const Str255 upper = UpperStr(link);
@@ -350,6 +376,6 @@ ResolvedLink ResolveLink(std::string_view linkText, const PageContext& page) {
 }
 
 bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited) {
-  AssignmentRun run{visited, task.LOCATION, {}};
-  return ProcessAtLevel(run, task, level);
+  AssignmentRun run{visited, task.LOCATION, {}, {}};
+  return ProcessAtLevel(run, task, level) != Fetched::Nothing;
 }

@@ -18,7 +18,9 @@
 // Carries out one assignment at the level given (1 for the assignment
 // itself). The task's URI and LOCATION are changed in place: after a fetch
 // URI names the file as stored. True when the fetch ended with status 200,
-// whatever happened afterwards.
+// whatever happened afterwards. With TRANSLATE an address in the visited set
+// is not fetched again, except a page that is met closer to the first page
+// than it was scanned at: its links then reach further.
 bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited);
 
 // A link attribute as written in a page: head up to and including the
@@ -45,10 +47,13 @@ struct PageContext {
 // followed; MAILTO: and FTP:// links keep their text (without a query) and
 // are never followed; every other link becomes an absolute address, which is
 // followed unless it ends with "/" or its local directory would leave the
-// root (or was cut short).
+// root (or was cut short). A fragment ("page.html#x") names a place in the
+// linked file: it is no part of the address (never requested, never a key of
+// the visited set), and is kept apart to be written back after the link.
 struct ResolvedLink {
   Str255 url;
-  Str80 location;  // local directory for the linked file
+  Str255 fragment;  // "#" and what follows it; empty when there is none
+  Str80 location;   // local directory for the linked file
   bool followable = false;
 };
 

@@ -1,5 +1,7 @@
 #include "html/lexlib.h"
 
+#include <algorithm>
+
 #include "report/logunit.h"
 
 namespace {
@@ -29,7 +31,8 @@ void LoadPiece(Lexer& lexer) {
   }
   Str255 piece;
   if (ReadPiece(lexer.input, piece)) PushBack(lexer, '\n');
-  for (std::size_t i = piece.Length(); i > 0; --i) PushBack(lexer, piece[i - 1]);
+  std::reverse_copy(piece.begin(), piece.end(), lexer.pushBack.begin() + lexer.pushCount);
+  lexer.pushCount += piece.Length();
 }
 
 // The next input character, NUL at the end of the input.
@@ -101,6 +104,40 @@ void ScanCandidate(Lexer& lexer) {
   }
 }
 
+// The rule of the token that the character c alone makes from the start
+// state: c leads from that state (which has no rules of its own) to a state
+// without transitions whose one rule it marks and matches. 0 when that is
+// not so and the automaton has to be walked.
+std::uint16_t SingleCharacterRule(const LexTables& t, const LexState& start, char c) {
+  if (start.marks.first != start.marks.last || start.matches.first != start.matches.last) return 0;
+  const int target = TransitionTarget(t, start, c);
+  if (target < 0) return 0;
+  const LexState& end = t.states[target];
+  if (end.transitions.first != end.transitions.last ||
+      end.matches.last - end.matches.first != 1 || end.marks.last - end.marks.first != 1) {
+    return 0;
+  }
+  const std::uint16_t rule = t.matches[end.matches.first];
+  return rule <= kLexRuleMax && t.marks[end.marks.first] == rule ? rule : 0;
+}
+
+// Most tokens are one character; those are taken here by table, with the
+// result the walk of the automaton would give (yytext, last character, the
+// rule, nothing left recorded). 0 when the walk is needed, or the input is
+// not loaded yet.
+int TakeSingleCharacter(Lexer& lexer) {
+  if (lexer.pushCount == 0) return 0;
+  const char c = lexer.pushBack[lexer.pushCount - 1];
+  const std::uint16_t rule =
+      lexer.singleCharacterRules[lexer.lineStart][static_cast<unsigned char>(c)];
+  if (rule == 0) return 0;
+  --lexer.pushCount;
+  lexer.yytext = std::string_view(&c, 1);
+  lexer.lastChar = c;
+  lexer.matchPos[rule] = 0;
+  return rule;
+}
+
 // Cuts yytext to the longest recorded match and returns its rule, 0 when
 // nothing matched. The positions of the token's rules are forgotten so that
 // they cannot count for the next token.
@@ -120,7 +157,15 @@ int TakeLongestMatch(Lexer& lexer) {
 
 }  // namespace
 
-Lexer::Lexer(const LexTables& lexTables) : tables(lexTables) { ClearLexer(*this); }
+Lexer::Lexer(const LexTables& lexTables) : tables(lexTables) {
+  for (std::size_t start = 0; start < singleCharacterRules.size(); ++start) {
+    for (int c = 0; c < 256; ++c) {
+      singleCharacterRules[start][static_cast<std::size_t>(c)] =
+          SingleCharacterRule(tables, tables.states[start], static_cast<char>(c));
+    }
+  }
+  ClearLexer(*this);
+}
 
 void ClearLexer(Lexer& lexer) {
   lexer.pushCount = 0;
@@ -136,8 +181,12 @@ int Lex(Lexer& lexer) {
   lexer.done = false;
   while (!lexer.done) {
     StartToken(lexer);
-    ScanCandidate(lexer);
-    if (int rule = TakeLongestMatch(lexer)) {
+    int rule = TakeSingleCharacter(lexer);
+    if (rule == 0) {
+      ScanCandidate(lexer);
+      rule = TakeLongestMatch(lexer);
+    }
+    if (rule != 0) {
       lexer.tables.action(lexer, rule);
       continue;
     }

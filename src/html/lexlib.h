@@ -101,6 +101,10 @@ struct Lexer {
   std::array<std::uint8_t, kLexRuleMax + 1> matchPos{};  // yytext length per rule, 0 = none
   std::size_t pushCount = 0;
   std::array<char, kLexPushBackMax> pushBack{};
+  // Per start state (0, 1) and character: the rule of the one-character
+  // token it makes, 0 when the automaton has to be walked. Made from the
+  // tables once.
+  std::array<std::array<std::uint16_t, 256>, 2> singleCharacterRules{};
 };
 
 // Forgets the input taken so far and starts again as at the beginning of a

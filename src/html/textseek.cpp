@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -80,14 +81,19 @@ bool TextEof(TextReader& file) {
 bool ReadPiece(TextReader& file, Str255& piece) {
   piece.Clear();
   while (FillBuffer(file)) {
-    char c = file.buffer[file.bufPos];
-    if (IsLineEnd(c)) {
+    if (IsLineEnd(file.buffer[file.bufPos])) {
       ConsumeLineEnd(file);
       return true;
     }
     if (piece.Length() == Str255::kMax) break;
-    piece += c;
-    ++file.bufPos;
+    // The run of ordinary characters that the buffer holds and the piece
+    // has room for, taken at once.
+    const char* run = file.buffer.data() + file.bufPos;
+    const std::size_t limit = std::min(file.bufEnd - file.bufPos, Str255::kMax - piece.Length());
+    std::size_t count = 1;
+    while (count < limit && !IsLineEnd(run[count])) ++count;
+    piece.Append(std::string_view(run, count));
+    file.bufPos += count;
   }
   return false;
 }

@@ -16,7 +16,7 @@
 
 static_assert(sizeof(SocketAddress) == sizeof(sockaddr_in));
 static_assert(kInternetFamily == AF_INET && kStreamType == SOCK_STREAM);
-static_assert(kReceivePeek == MSG_PEEK);
+static_assert(kReceivePeek == MSG_PEEK && kReceiveNoWait == MSG_DONTWAIT);
 
 namespace {
 

@@ -17,6 +17,7 @@ constexpr std::int16_t kStreamType = 1;
 // Flags of ReceiveSocket.
 constexpr int kReceiveNormal = 0;
 constexpr int kReceivePeek = 2;
+constexpr int kReceiveNoWait = 0x40;  // returns at once, also on a blocking socket
 
 // Four address bytes in the order written: 10.1.2.3 is {10, 1, 2, 3}.
 using IpAddress = std::array<std::uint8_t, 4>;
@@ -53,8 +54,8 @@ SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t pro
 int CloseSocket(SocketHandle socket);
 // Blocking connect; 0 on success, -1 on failure.
 int ConnectSocket(SocketHandle socket, const SocketAddress& address);
-// recv with kReceiveNormal or kReceivePeek: count received, 0 when the peer
-// has closed, -1 on error (see SocketWouldBlock).
+// recv with kReceiveNormal, kReceivePeek or kReceiveNoWait: count received,
+// 0 when the peer has closed, -1 on error (see SocketWouldBlock).
 int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags);
 // One send; never raises a signal when the peer has gone. Count sent or -1.
 int SendSocket(SocketHandle socket, const void* buffer, int length, int flags);

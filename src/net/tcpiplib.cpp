@@ -263,10 +263,9 @@ bool TcpConnection::ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint
   if (Failed()) return false;
   received = 0;
   if (lfMayFollow_) SkipLateLineFeed();
-  int pending = PendingBytes(socket_.Get());
-  if (pending == 0) return false;
-  int count = std::min<int>(pending, maxCount);
-  int got = ReceiveSocket(socket_.Get(), buffer, count, kReceiveNormal);
+  // One receive that does not wait: it takes what is pending (up to
+  // maxCount), and finds nothing (or the peer's close, 0) otherwise.
+  int got = ReceiveSocket(socket_.Get(), buffer, maxCount, kReceiveNoWait);
   if (got < 0) {
     if (!SocketWouldBlock()) Fail();
     return false;

@@ -310,9 +310,11 @@ void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str25
   }
 }
 
-void TextFile::Close() {
-  if (file_) std::fclose(file_);
+bool TextFile::Close() {
+  if (!file_) return true;
+  const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
+  return closed;
 }
 
 int TextFile::OpenMode(const char* mode) {

@@ -57,7 +57,9 @@ class TextFile {
   const Str255& Name() const { return name_; }
   std::FILE* Handle() const { return file_; }
   bool IsOpen() const { return file_ != nullptr; }
-  void Close();
+  // True when the file was closed without error (its buffered data written),
+  // or was not open.
+  bool Close();
   // Opens with an fopen mode (closing an open file first); returns and sets
   // IoCode. A directory is never opened as a file (5).
   int OpenMode(const char* mode);

@@ -3,8 +3,10 @@
 #include "html/htmlunit.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -237,6 +239,57 @@ TEST_F(LinkScannerTest, UnclosedQuoteIsWrittenBackWhole) {
   }
   EXPECT_NE(std::find(memo.lines.begin(), memo.lines.end(), "LexLib: yytext overflow"),
             memo.lines.end());
+}
+
+// Lets no file of the process grow beyond the bytes given while it lives;
+// a write beyond them fails (instead of ending the process).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int);
+};
+
+TEST_F(LinkScannerTest, CopyThatCannotBeWrittenWholeLeavesThePageAsStored) {
+  // A small page fails only when its copy is finally written, a large one
+  // on the way; both with the copy closed between the two halves.
+  for (std::size_t lines : {500, 10000}) {
+    std::string original;
+    for (std::size_t i = 0; i < lines; ++i)
+      original += "<img src=\"i" + std::to_string(i) + ".gif\"> line\n";
+    const std::string page = Page(original);
+    const FileSizeLimit limit(original.size() / 2);
+    LinkScanner scanner;
+    ASSERT_TRUE(scanner.OpenPage(page));
+    ASSERT_TRUE(scanner.BeginRewrite(Dir()));
+    std::uint16_t kind = 0;
+    Str255 text;
+    std::size_t links = 0;
+    while (scanner.NextToken(kind, text)) {
+      scanner.WriteText(text);
+      if (kind == SrcLink && ++links == lines / 2) {
+        scanner.SuspendScan();
+        scanner.ResumeScan();
+      }
+    }
+    EXPECT_FALSE(scanner.EndRewrite()) << lines;
+    EXPECT_TRUE(scanner.ClosePage());
+    EXPECT_EQ(ReadFile(page), original) << lines;
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"index.html"}) << lines;
+  }
 }
 
 TEST_F(LinkScannerTest, PageReadOnlyInPartStaysAsStored) {

@@ -103,6 +103,30 @@ TEST(ResolveLink, AnchorsMailFtpAndDirectoriesAreNeverFollowed) {
   EXPECT_EQ(ResolveLink("#top", Page("/L/sub/")).location.Str(), "/L/sub/");
 }
 
+TEST(ResolveLink, FragmentsAreKeptApartFromTheAddress) {
+  const struct {
+    const char* link;
+    const char* url;
+    const char* fragment;
+    bool followable;
+  } cases[] = {
+      {"page.html#x", "http://h/docs/page.html", "#x", true},
+      {"sub/p.html?q=1#sec", "http://h/docs/sub/p.html", "#sec", true},
+      {"p.html#a?b", "http://h/docs/p.html", "#a?b", true},
+      {"http://h/docs/a.html#b", "http://h/docs/a.html", "#b", true},
+      {"mailto:x@y.example#z", "mailto:x@y.example", "#z", false},
+      {"sub/#frag", "http://h/docs/sub/", "#frag", false},
+      {"#top", "#top", "", false},
+  };
+  for (const auto& c : cases) {
+    ResolvedLink r = ResolveLink(c.link, Page());
+    EXPECT_EQ(r.url.Str(), c.url) << c.link;
+    EXPECT_EQ(r.fragment.Str(), c.fragment) << c.link;
+    EXPECT_EQ(r.followable, c.followable) << c.link;
+  }
+  EXPECT_EQ(ResolveLink("sub/p.html#x", Page()).location.Str(), "/L/sub/");
+}
+
 TEST(ResolveLink, LinksThatWouldLeaveTheAssignmentsDirectoryAreRefused) {
   ExpectNotFollowed("../../../x.html", Page(), "http://h/docs/../../../x.html");
   ExpectNotFollowed("../x.html", Page(), "http://h/docs/../x.html");
@@ -390,6 +414,46 @@ TEST_F(HttpAssignment, PagesEmbeddingEachOtherEndWithoutTranslate) {
       std::count_if(stored.begin(), stored.end(),
                     [](const std::string& f) { return f.find("f.html") != std::string::npos; }),
       8);
+}
+
+TEST_F(HttpAssignment, AnchorsIntoAPageFetchItOnceAndKeepTheirFragments) {
+  Add("index.html",
+      "<a href=\"p.html#one\">1</a> <a href=\"p.html#two\">2</a> "
+      "<a href=\"p.html?x=1#three\">3</a> <a href=\"#top\">top</a>\n");
+  Add("p.html", "<a name=\"one\">one</a> <a href=\"index.html#top\">back</a>\n");
+  Serve();
+  EXPECT_TRUE(Run(Task("index.html", 2, true)));
+  EXPECT_EQ(Downloads(), (std::vector<std::string>{"index.html", "p.html"}));
+  EXPECT_EQ(Stored("index.html"),
+            "<a href=\"p.html#one\">1</a> <a href=\"p.html#two\">2</a> "
+            "<a href=\"p.html#three\">3</a> <a href=\"#top\">top</a>\r\n");
+  EXPECT_EQ(Stored("p.html"), "<a name=\"one\">one</a> <a href=\"index.html#top\">back</a>\r\n");
+
+  // Not followed: the absolute address, with the fragment after it.
+  EXPECT_TRUE(Run(Task("index.html", 1, true)));
+  EXPECT_EQ(Stored("index.html"),
+            "<a href=\"http://127.0.0.1/p.html#one\">1</a> "
+            "<a href=\"http://127.0.0.1/p.html#two\">2</a> "
+            "<a href=\"http://127.0.0.1/p.html#three\">3</a> <a href=\"#top\">top</a>\r\n");
+}
+
+TEST_F(HttpAssignment, PageMetFirstFarOutIsFollowedAgainFromCloser) {
+  // Depth first, b.html is met first at level 3 (by way of a.html), where
+  // its links are not followed; index.html links it at level 2 too.
+  Add("index.html", "<a href=\"a.html\">a</a> <a href=\"b.html\">b</a>\n");
+  Add("a.html", "<a href=\"b.html\">b</a>\n");
+  Add("b.html", "<img src=\"i.gif\"><a href=\"c.html\">c</a>\n");
+  Add("c.html", "<p>c</p>\n");
+  Add("i.gif", "GIF89a");
+  Serve();
+  EXPECT_TRUE(Run(Task("index.html", 3, true)));
+  EXPECT_EQ(StoredFiles(location),
+            (std::set<std::string>{"index.html", "a.html", "b.html", "c.html", "i.gif"}));
+  // Only the page is fetched again, not what it embeds.
+  EXPECT_EQ(Downloads(), (std::vector<std::string>{"index.html", "a.html", "b.html", "i.gif",
+                                                   "b.html", "c.html"}));
+  EXPECT_EQ(Stored("b.html"), "<img src=\"i.gif\"><a href=\"c.html\">c</a>\r\n");
+  EXPECT_EQ(Stored("index.html"), "<a href=\"a.html\">a</a> <a href=\"b.html\">b</a>\r\n");
 }
 
 TEST_F(HttpAssignment, UnreachableLinkDoesNotStopThePage) {
