@@ -4,9 +4,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
-#include <thread>
 
 #include "app/worker.h"
 
@@ -134,20 +135,43 @@ bool StdoutIsTerminal() {
   return isatty(STDOUT_FILENO) && term && *term && std::string_view(term) != "dumb";
 }
 
+// Lets the console sleep between refreshes and still notice at once that
+// the worker has finished.
+class FinishSignal {
+ public:
+  void Notify() {
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    changed_.notify_one();
+  }
+  void WaitAtMost(std::chrono::milliseconds interval) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, interval, [this] { return finished_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool finished_ = false;
+};
+
 void RunConsole(const std::vector<std::string>& arguments) {
   UpdateQueue updates(/*errorsWait=*/false);
   ConsoleView view(stdout, stderr, StdoutIsTerminal());
+  FinishSignal finish;
   SetStatusSink(&updates);
   {
     WorkerThread worker;
-    worker.Start(arguments);
+    worker.Start(arguments, [&finish] { finish.Notify(); });
     for (;;) {
       // Read before taking, so that the last batch holds every update the
       // worker made before it finished.
       bool finished = WorkerFinished();
       view.Apply(updates.TakeAll());
       if (finished) break;
-      std::this_thread::sleep_for(kPollInterval);
+      finish.WaitAtMost(kPollInterval);
     }
   }
   SetStatusSink(nullptr);

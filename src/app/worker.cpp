@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "app/taskrun.h"
 #include "config/iniunit.h"
@@ -42,9 +43,13 @@ void RunWorker(const std::vector<std::string>& arguments) {
 
 bool WorkerFinished() { return RunResult.load() != -1; }
 
-void WorkerThread::Start(const std::vector<std::string>& arguments) {
+void WorkerThread::Start(const std::vector<std::string>& arguments,
+                         std::function<void()> onFinished) {
   if (Started()) return;
-  thread_ = std::thread(RunWorker, arguments);
+  thread_ = std::thread([arguments, onFinished = std::move(onFinished)] {
+    RunWorker(arguments);
+    if (onFinished) onFinished();
+  });
 }
 
 WorkerThread::~WorkerThread() {

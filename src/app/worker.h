@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,7 +38,9 @@ class WorkerThread {
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
 
-  void Start(const std::vector<std::string>& arguments);
+  // onFinished (optional) is called on the worker's thread once RunResult
+  // holds the outcome, so a front end can end without polling for it.
+  void Start(const std::vector<std::string>& arguments, std::function<void()> onFinished = {});
   bool Started() const { return thread_.joinable(); }
 
  private:
