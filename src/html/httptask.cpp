@@ -37,11 +37,6 @@ ShortStr<N> Joined(std::string_view prefix, std::string_view value) {
   return text;
 }
 
-void ShowAndWrite(std::string_view text) {
-  RunLog::Show(text);
-  RunLog::Write(text);
-}
-
 // --- Local paths -----------------------------------------------------------
 
 // The path as the file system resolves it when no part is a link: "." and
@@ -270,7 +265,8 @@ void ScanPage(AssignmentRun& run, HttpTask& task, std::uint8_t level, const Http
     RunLog::Show(Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
     return;
   }
-  ShowAndWrite(Cat(Joined<88>("Parsing ", task.LOCATION), storedName));
+  const Str255 parsing = Cat(Joined<88>("Parsing ", task.LOCATION), storedName);
+  RunLog::ShowAndWrite(parsing, parsing);
   const bool copying = task.TRANSLATE && scanner->BeginRewrite(task.LOCATION);
   const PageContext context{session.BaseUrl(), session.Directory(), task.LOCATION, run.root};
   run.openPages.push_back(NormalPath(page));
@@ -287,7 +283,8 @@ void ScanPage(AssignmentRun& run, HttpTask& task, std::uint8_t level, const Http
   const bool replaced = copying && scanner->EndRewrite();
   if (task.TRANSLATE && !replaced) RunLog::Show(Cat("Unable to rewrite ", page));
   scanner->ClosePage();
-  ShowAndWrite(Cat(Joined<97>("Finished parsing ", task.LOCATION), storedName));
+  const Str255 finished = Cat(Joined<97>("Finished parsing ", task.LOCATION), storedName);
+  RunLog::ShowAndWrite(finished, finished);
 }
 
 void ShowAssignment(const HttpTask& task) {

@@ -12,6 +12,7 @@
 
 #include "html/htmlpars.h"
 #include "html/scan_helpers.h"
+#include "peers/peers.h"
 #include "report/dateunit.h"
 #include "util/dosutil.h"
 
@@ -240,28 +241,6 @@ TEST_F(LinkScannerTest, UnclosedQuoteIsWrittenBackWhole) {
   EXPECT_NE(std::find(memo.lines.begin(), memo.lines.end(), "LexLib: yytext overflow"),
             memo.lines.end());
 }
-
-// Lets no file of the process grow beyond the bytes given while it lives;
-// a write beyond them fails (instead of ending the process).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  void (*oldHandler_)(int);
-};
 
 TEST_F(LinkScannerTest, CopyThatCannotBeWrittenWholeLeavesThePageAsStored) {
   // A small page fails only when its copy is finally written, a large one

@@ -13,16 +13,6 @@
 
 namespace {
 
-// The run log's texts without their time stamps.
-std::vector<std::string> LogTexts(const std::string& path) {
-  constexpr std::size_t kStampWidth = 19;  // "dd-mm-yy hh:mm:ss" and two blanks
-  std::istringstream in(ReadFile(path));
-  std::vector<std::string> texts;
-  for (std::string line; std::getline(in, line);)
-    texts.push_back(line.size() >= kStampWidth ? line.substr(kStampWidth) : "");
-  return texts;
-}
-
 // The wanted lines, in this order, among the lines (others may come between).
 ::testing::AssertionResult InOrder(const std::vector<std::string>& lines,
                                    const std::vector<std::string>& wanted) {
@@ -74,7 +64,7 @@ TEST_F(ProgramHttpRun, MirrorsAndRewritesTheSiteAndLogsEachPage) {
   EXPECT_EQ(ReadFile(top / "run/store/p.html"), "<a href=\"http://127.0.0.1/q.html\">q</a>\r\n");
   EXPECT_EQ(StoredFiles(top / "run/store"),
             (std::set<std::string>{"index.html", "p.html", "img/a.gif"}));
-  EXPECT_TRUE(InOrder(LogTexts(top / "run/run.log"),
+  EXPECT_TRUE(InOrder(LogFileTexts(top / "run/run.log"),
                       {"Using ini file run.ini", "Processing task Mirror", "Process 2 level(s)",
                        "Store files in store/", "Parsing store/index.html", "Parsing store/p.html",
                        "Finished parsing store/p.html", "Finished parsing store/index.html",
@@ -88,7 +78,7 @@ TEST_F(ProgramHttpRun, FailedAssignmentLeavesTheNextOneToRunAndNothingEscapes) {
   EXPECT_NE(run.out.find("Unable to complete download of http://127.0.0.1/missing.html"),
             std::string::npos)
       << run.out;
-  EXPECT_TRUE(InOrder(LogTexts(top / "run/run.log"),
+  EXPECT_TRUE(InOrder(LogFileTexts(top / "run/run.log"),
                       {"Processing task Missing", "Processing task Hostile",
                        "Parsing deep/store/index.html", "Finished parsing deep/store/index.html"}));
   EXPECT_EQ(ReadFile(top / "run/deep/store/index.html"),

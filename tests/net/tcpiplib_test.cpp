@@ -15,17 +15,6 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto toSeconds = [](timeval t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
-}
-
 class TcpConnectionTest : public ::testing::Test {
  protected:
   TempDir dir;
@@ -105,7 +94,7 @@ expect_close
   Str255 line("kept");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.ReadLine(line, 255));
-  EXPECT_LT(Seconds(start), 1.0);
+  EXPECT_LT(SecondsSince(start), 1.0);
   EXPECT_EQ(line.Str(), "kept");
   EXPECT_FALSE(conn.Failed());
   EXPECT_EQ(Verdict(), "DONE\n");
@@ -157,7 +146,7 @@ TEST_F(TcpConnectionTest, ReadLineWithNothingPendingReturnsAtOnceAndKeepsTheLine
   Str255 line("kept");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.ReadLine(line, 255));
-  EXPECT_LT(Seconds(start), 0.5);
+  EXPECT_LT(SecondsSince(start), 0.5);
   EXPECT_EQ(line.Str(), "kept");
   EXPECT_FALSE(conn.Failed());
   EXPECT_EQ(Verdict(), "DONE\n");
@@ -171,7 +160,7 @@ close
   EXPECT_EQ(NextLine(), "221 Bye");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.WaitReadable(10));
-  EXPECT_LT(Seconds(start), 2.0);
+  EXPECT_LT(SecondsSince(start), 2.0);
   EXPECT_TRUE(conn.Failed());
   EXPECT_TRUE(conn.PeerClosed());
   EXPECT_EQ(Verdict(), "DONE\n");
@@ -197,10 +186,10 @@ TEST_F(TcpConnectionTest, StalledServerCostsNoProcessorTime) {
   Play(R"(pause 6
 )");
   auto start = std::chrono::steady_clock::now();
-  double cpuStart = CpuSeconds();
+  double cpuStart = ProcessorSeconds();
   EXPECT_FALSE(conn.WaitReadable(3));
-  double wall = Seconds(start);
-  double cpu = CpuSeconds() - cpuStart;
+  double wall = SecondsSince(start);
+  double cpu = ProcessorSeconds() - cpuStart;
   EXPECT_GE(wall, 2.9);
   EXPECT_LT(wall, 4.0);
   EXPECT_LT(cpu, wall / 10);
@@ -215,7 +204,7 @@ expect_close
 )");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.WaitReadable(1));
-  EXPECT_LT(Seconds(start), 2.0);
+  EXPECT_LT(SecondsSince(start), 2.0);
   EXPECT_TRUE(conn.Failed());
 
   // Nothing may reach the socket or the log while failed.
