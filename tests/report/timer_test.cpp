@@ -63,8 +63,10 @@ TEST(WaitSeconds, OneEndsOnTheNextSecondWithoutSpinning) {
   const double cpu = ProcessorSeconds() - cpuStart;
 
   EXPECT_NE(after, before);
-  EXPECT_LE(wall, 1.1);
-  EXPECT_LT(hundredths, 20);  // returned soon after the change
+  // Bounds leave room for a busy machine; a wait that spun or counted a
+  // second too many would still break them.
+  EXPECT_LE(wall, 1.3);
+  EXPECT_LT(hundredths, 50);  // returned soon after the change
   EXPECT_LT(cpu, 0.2 * wall + 0.005);
 }
 
@@ -74,7 +76,7 @@ TEST(WaitSeconds, CountsEveryChangeOfTheSecond) {
   WaitSeconds(2);
   const double wall = SecondsSince(start);
   EXPECT_GT(wall, 1.9);
-  EXPECT_LT(wall, 2.1);
+  EXPECT_LT(wall, 2.5);
 }
 
 }  // namespace
