@@ -158,7 +158,9 @@ bool TcpConnection::Discard(int count) {
 }
 
 bool TcpConnection::ReadLine(Str255& line, std::uint8_t maxLength) {
-  if (Failed() || PendingBytes(socket_.Get()) == 0) return false;
+  // Nothing pending shows in the first peek: it finds no bytes and no line
+  // has begun, so the call returns at once.
+  if (Failed()) return false;
 
   const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
   Str255 text;
