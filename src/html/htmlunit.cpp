@@ -42,6 +42,7 @@ LinkScanner::LinkScanner() : lexer_(HtmlLexTables()) {}
 bool LinkScanner::OpenPage(std::string_view fileName) {
   pageName_ = fileName;
   ClearLexer(lexer_);
+  aheadWaiting_ = false;
   copyUsable_ = true;
   return lexer_.input.Open(fileName);
 }
@@ -50,14 +51,44 @@ bool LinkScanner::ClosePage() {
   return lexer_.input.Close();
 }
 
-bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
+// The lexer's next token, left in its yytext.
+bool LinkScanner::LexToken(std::uint16_t& kind) {
   const int next = Lex(lexer_);
   // A page that could not be read to its end must not be replaced by the
   // part of it that was read.
   if (lexer_.input.failed) copyUsable_ = false;
   if (next == EndOfInput) return false;
   kind = static_cast<std::uint16_t>(next);
-  text.Assign(lexer_.yytext.View());
+  return true;
+}
+
+bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
+  if (aheadWaiting_) {
+    aheadWaiting_ = false;
+    kind = aheadKind_;
+    text.Assign(aheadText_);
+  } else if (LexToken(kind)) {
+    text.Assign(lexer_.yytext.View());
+  } else {
+    return false;
+  }
+  if (kind != PlainText) return true;
+  // Gather the plain text that follows. The token that ends the run (or no
+  // longer fits) is kept for the next call, so nothing is read past a link
+  // before its caller has seen it: a scan suspended after a link resumes
+  // right behind it.
+  std::uint16_t nextKind = 0;
+  while (*text.len < text.max && LexToken(nextKind)) {
+    const std::string_view next = lexer_.yytext.View();
+    if (nextKind != PlainText || *text.len + next.size() > text.max) {
+      aheadWaiting_ = true;
+      aheadKind_ = nextKind;
+      aheadText_ = next;
+      break;
+    }
+    std::memcpy(text.text + *text.len, next.data(), next.size());
+    *text.len = static_cast<std::uint8_t>(*text.len + next.size());
+  }
   return true;
 }
 

@@ -36,7 +36,9 @@ class LinkScanner {
   // True when the page was closed without error (or was not open).
   bool ClosePage();
   // The next token of the page (its kind and text, cut to the text's
-  // maximum); false at the end of the page.
+  // maximum); false at the end of the page. A run of plain text comes as one
+  // token of up to the text's maximum, so that callers handle it once rather
+  // than character by character.
   bool NextToken(std::uint16_t& kind, ShortStrRef text);
 
   // Closes the page and the copy, remembering where each stands.
@@ -65,6 +67,7 @@ class LinkScanner {
   bool EndRewrite();
 
  private:
+  bool LexToken(std::uint16_t& kind);
   bool WholePageRead();
   bool ReopenCopyAtEnd();
   bool OpenCopy(const char* mode);
@@ -73,6 +76,10 @@ class LinkScanner {
   void CloseCopy();
 
   Lexer lexer_;
+  // A token read ahead while a run of plain text was gathered; it comes next.
+  bool aheadWaiting_ = false;
+  std::uint16_t aheadKind_ = 0;
+  Str255 aheadText_;
   Str255 pageName_;
   Str255 copyName_;
   std::optional<TextFile> copy_;

@@ -167,6 +167,25 @@ TEST_F(LinkScannerTest, SuspendedScanHoldsNoFileAndResumesAtTheSameCharacter) {
   EXPECT_EQ(ReadFile(page), CrLf(original));
 }
 
+TEST_F(LinkScannerTest, PlainTextComesInRunsAndLinksStandAlone) {
+  const std::string original =
+      "<p>Some text " + std::string(300, 'x') + " <a href=\"a.html\">a</a> end\n";
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(Page(original)));
+  std::uint16_t kind = 0;
+  Str255 text;
+  std::string joined;
+  std::vector<std::uint16_t> kinds;
+  while (scanner.NextToken(kind, text)) {
+    joined += text.Str();
+    kinds.push_back(kind);
+  }
+  // Two pieces of plain text before the link (the run is longer than one
+  // token holds), the link, and the rest of the page in one piece.
+  EXPECT_EQ(kinds, (std::vector<std::uint16_t>{PlainText, PlainText, HrefLink, PlainText}));
+  EXPECT_EQ(joined, CrLf(original));
+}
+
 TEST_F(LinkScannerTest, ResumeReadsAReplacedPageFromTheRememberedPosition) {
   const std::string page = Page("first <a href=\"self.html\">\nsecond line\n");
   LinkScanner scanner;
