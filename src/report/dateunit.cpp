@@ -1,5 +1,6 @@
 #include "report/dateunit.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "report/timer.h"
@@ -140,4 +141,17 @@ int MonthFromName(std::string_view text) {
     if (upper.View() == kMonthNames[i]) return i + 1;
   }
   return 0;
+}
+
+PackedDateTime PackBrokenDownTime(const std::tm& time) {
+  // Checked before narrowing, so that no far-off year wraps into the range.
+  if (time.tm_year < 80 || time.tm_year > 199) return 0;
+  DateTimeParts parts;
+  parts.year = static_cast<std::uint16_t>(time.tm_year + 1900);
+  parts.month = static_cast<std::uint16_t>(time.tm_mon + 1);
+  parts.day = static_cast<std::uint16_t>(time.tm_mday);
+  parts.hour = static_cast<std::uint16_t>(time.tm_hour);
+  parts.minute = static_cast<std::uint16_t>(time.tm_min);
+  parts.second = static_cast<std::uint16_t>(std::min(time.tm_sec, 59));
+  return PackDateTime(parts);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string_view>
 
 #include "util/strunit.h"
@@ -26,6 +27,9 @@ PackedDateTime PackDateTime(const DateTimeParts& parts);
 // The fields as stored, seconds doubled; out-of-range fields (month and day 0
 // of the value 0, say) come back as they are.
 DateTimeParts UnpackDateTime(PackedDateTime packed);
+// A broken-down time (from localtime_r or gmtime_r) packed as it reads; 0
+// outside 1980..2099. A leap second counts as second 59.
+PackedDateTime PackBrokenDownTime(const std::tm& time);
 DateTimeParts NowParts();
 PackedDateTime NowPacked();
 

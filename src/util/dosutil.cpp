@@ -94,15 +94,7 @@ int DirectoryIoCode(std::string_view path) {
 
 PackedDateTime PackLocalTime(std::time_t t) {
   std::tm tm{};
-  if (!localtime_r(&t, &tm) || tm.tm_year < 80 || tm.tm_year > 199) return 0;
-  DateTimeParts parts;
-  parts.year = static_cast<std::uint16_t>(tm.tm_year + 1900);
-  parts.month = static_cast<std::uint16_t>(tm.tm_mon + 1);
-  parts.day = static_cast<std::uint16_t>(tm.tm_mday);
-  parts.hour = static_cast<std::uint16_t>(tm.tm_hour);
-  parts.minute = static_cast<std::uint16_t>(tm.tm_min);
-  parts.second = static_cast<std::uint16_t>(std::min(tm.tm_sec, 59));  // no leap second
-  return PackDateTime(parts);
+  return localtime_r(&t, &tm) ? PackBrokenDownTime(tm) : 0;
 }
 
 bool LocalTimeOf(PackedDateTime date, std::time_t& t) {

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "html/htmlpars.h"
@@ -83,6 +84,27 @@ class LinkScannerTest : public ::testing::Test {
     return added.size() == 1 ? added[0] : "";
   }
 
+  // Rewrites the page, suspending the scan at every SRC link and calling
+  // whileSuspended (with the count so far) before resuming. Returns the
+  // number of suspensions; resumed tells whether every resume succeeded.
+  int RewriteSuspendingAtLinks(LinkScanner& scanner, const std::string& page, bool& resumed,
+                               const std::function<void(int)>& whileSuspended) {
+    resumed = true;
+    EXPECT_TRUE(scanner.OpenPage(page));
+    EXPECT_TRUE(scanner.BeginRewrite(Dir()));
+    std::uint16_t kind = 0;
+    Str255 text;
+    int suspensions = 0;
+    while (scanner.NextToken(kind, text)) {
+      scanner.WriteText(text);
+      if (kind != SrcLink) continue;
+      EXPECT_TRUE(scanner.SuspendScan());
+      whileSuspended(++suspensions);
+      resumed = scanner.ResumeScan() && resumed;
+    }
+    return suspensions;
+  }
+
   TempDir dir;
   MemoCapture memo;
 };
@@ -147,21 +169,13 @@ TEST_F(LinkScannerTest, SuspendedScanHoldsNoFileAndResumesAtTheSameCharacter) {
     original += "line " + std::to_string(i) + " <img src=\"i" + std::to_string(i) + ".gif\">\n";
   const std::string page = Page(original);
   LinkScanner scanner;
-  ASSERT_TRUE(scanner.OpenPage(page));
-  ASSERT_TRUE(scanner.BeginRewrite(Dir()));
-  std::uint16_t kind = 0;
-  Str255 text;
-  int suspensions = 0;
-  while (scanner.NextToken(kind, text)) {
-    scanner.WriteText(text);
-    if (kind != SrcLink) continue;
-    EXPECT_TRUE(scanner.SuspendScan());
-    if (++suspensions % 50 == 1) {
-      EXPECT_FALSE(HeldOpen(page));
-      EXPECT_FALSE(HeldOpen(dir / "index.tmp"));
-    }
-    EXPECT_TRUE(scanner.ResumeScan());
-  }
+  bool resumed = false;
+  const int suspensions = RewriteSuspendingAtLinks(scanner, page, resumed, [&](int count) {
+    if (count % 50 != 1) return;
+    EXPECT_FALSE(HeldOpen(page));
+    EXPECT_FALSE(HeldOpen(dir / "index.tmp"));
+  });
+  EXPECT_TRUE(resumed);
   EXPECT_EQ(suspensions, 400);
   EXPECT_TRUE(scanner.EndRewrite());
   EXPECT_EQ(ReadFile(page), CrLf(original));
@@ -208,17 +222,10 @@ TEST_F(LinkScannerTest, CopyOverwrittenWhileSuspendedIsLeftToItsNewOwner) {
   const std::string original = "a <img src=\"index.tmp\"> b\nc\n";
   const std::string page = Page(original);
   LinkScanner scanner;
-  ASSERT_TRUE(scanner.OpenPage(page));
-  ASSERT_TRUE(scanner.BeginRewrite(Dir()));
-  std::uint16_t kind = 0;
-  Str255 text;
-  while (scanner.NextToken(kind, text)) {
-    scanner.WriteText(text);
-    if (kind != SrcLink) continue;
-    scanner.SuspendScan();
+  bool resumed = false;
+  RewriteSuspendingAtLinks(scanner, page, resumed, [&](int) {
     WriteFile(dir / "index.tmp", "a linked file stored under the same name");
-    scanner.ResumeScan();
-  }
+  });
   EXPECT_FALSE(scanner.Rewriting());
   EXPECT_FALSE(scanner.EndRewrite());
   EXPECT_EQ(ReadFile(page), original);

@@ -21,14 +21,7 @@ constexpr std::time_t kPageTime = 1614834368;  // Thu, 04 Mar 2021 05:06:08 GMT
 PackedDateTime PackedGmt(std::time_t t) {
   std::tm tm{};
   gmtime_r(&t, &tm);
-  DateTimeParts p;
-  p.year = static_cast<std::uint16_t>(tm.tm_year + 1900);
-  p.month = static_cast<std::uint16_t>(tm.tm_mon + 1);
-  p.day = static_cast<std::uint16_t>(tm.tm_mday);
-  p.hour = static_cast<std::uint16_t>(tm.tm_hour);
-  p.minute = static_cast<std::uint16_t>(tm.tm_min);
-  p.second = static_cast<std::uint16_t>(tm.tm_sec);
-  return PackDateTime(p);
+  return PackBrokenDownTime(tm);
 }
 
 void SetModified(const std::string& path, std::time_t t) {
