@@ -102,7 +102,7 @@ void ShowPercent(int percent) {
   installedSink->ShowPercent(percent);
 }
 
-void ShowByteCount(std::int32_t bytes) {
+void ShowByteCount(std::int64_t bytes) {
   if (!installedSink) return;
   installedSink->HidePercent();
   Str255 caption = Cat("Received ", IntToText(bytes));
@@ -143,7 +143,7 @@ void ProgressFilter::Percent(std::int32_t percent) {
   lastPercent = static_cast<std::uint8_t>(percent);
 }
 
-void ProgressFilter::Bytes(std::int32_t count) {
+void ProgressFilter::Bytes(std::int64_t count) {
   if (count == kProgressEnd) {
     StatusDisplay::HideByteCount();
   } else if (count <= 0 || count == lastBytes) {

@@ -62,7 +62,7 @@ Str255 TransferTimeText(std::int32_t seconds);
 namespace StatusDisplay {
 void SetLine(std::uint8_t n, std::string_view text);
 void ShowPercent(int percent);
-void ShowByteCount(std::int32_t bytes);
+void ShowByteCount(std::int64_t bytes);
 void HidePercent();
 void HideByteCount();
 }  // namespace StatusDisplay
@@ -74,10 +74,10 @@ constexpr std::int32_t kProgressEnd = -1;
 // showing each new value once.
 struct ProgressFilter {
   std::uint8_t lastPercent = 0;  // 8 bits: the end marker is kept as 255
-  std::int32_t lastBytes = 0;
+  std::int64_t lastBytes = 0;
 
   void Percent(std::int32_t percent);
-  void Bytes(std::int32_t count);
+  void Bytes(std::int64_t count);
 };
 
 void ShowError(std::string_view text);

@@ -143,7 +143,7 @@ bool DescribeEntry(int dirFd, std::string_view path, FoundFile& found) {
   }
   found.name = path;
   found.attributes = AttributesFromStat(st, path);
-  found.size = S_ISREG(st.st_mode) ? static_cast<std::uint32_t>(st.st_size) : 0;
+  found.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
   found.date = PackLocalTime(st.st_mtim.tv_sec);
   IoCode = 0;
   return true;
@@ -428,7 +428,7 @@ bool SetFileDate(std::string_view name, PackedDateTime date) {
 
 // A single named path is one file on a file system that tells letter cases
 // apart, so these look the name up directly instead of searching.
-std::uint32_t FileSizeOf(std::string_view name) {
+std::uint64_t FileSizeOf(std::string_view name) {
   FoundFile found;
   if (!DescribeEntry(AT_FDCWD, name, found) || !SearchSelects(found.attributes, kAttrArchive))
     return 0;

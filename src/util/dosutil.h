@@ -92,10 +92,10 @@ void SetAttributes(std::string_view name, std::uint16_t attributes);
 bool FileExists(std::string_view name);
 PackedDateTime GetFileDate(std::string_view name);  // local time; 0 when not a readable file
 bool SetFileDate(std::string_view name, PackedDateTime date);
-// The size (low 32 bits) and attributes of the named entry, 0 when missing.
+// The size and attributes of the named entry, 0 when missing.
 // FileSizeOf looks only for ordinary files (as a search with kAttrArchive),
 // FileAttributesOf for any entry.
-std::uint32_t FileSizeOf(std::string_view name);
+std::uint64_t FileSizeOf(std::string_view name);
 std::uint16_t FileAttributesOf(std::string_view name);
 
 bool MatchFileMask(std::string_view mask, std::string_view name);
@@ -107,7 +107,7 @@ Str255 ShortFileName(std::string_view directory, std::string_view fileName);
 struct FoundFile {
   Str255 name;
   std::uint16_t attributes = 0;
-  std::uint32_t size = 0;
+  std::uint64_t size = 0;
   PackedDateTime date = 0;
 };
 

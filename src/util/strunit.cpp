@@ -36,7 +36,7 @@ void TrimBlanks(ShortStrRef text) {
   text.Assign(v);
 }
 
-Str255 IntToText(std::int32_t value) { return Str255(std::to_string(value)); }
+Str255 IntToText(std::int64_t value) { return Str255(std::to_string(value)); }
 
 std::int32_t TextToInt(std::string_view text) {
   if (text.empty()) return 0;

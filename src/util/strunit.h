@@ -181,7 +181,7 @@ Str255 UpperStr(std::string_view text);                   // a..z to A..Z only
 char UpperLetter(char c);                                  // a..z to A..Z only
 char LowerLetter(char c);                                  // A..Z to a..z only
 void TrimBlanks(ShortStrRef text);                         // spaces and NULs, both ends
-Str255 IntToText(std::int32_t value);
+Str255 IntToText(std::int64_t value);
 std::int32_t TextToInt(std::string_view text);             // 0 when not a number
 Str255 TwoDigits(std::uint16_t value);                     // "07"; longer: first 2 chars
 Str255 PadLeft(std::string_view text, std::size_t width, char pad);
