@@ -9,6 +9,7 @@
 SettingsRecord Settings;
 std::vector<std::unique_ptr<HttpTask>> HttpTasks;
 std::vector<std::unique_ptr<FtpTask>> FtpTasks;
+Str255 LoadedIniFile;
 
 namespace {
 
@@ -104,12 +105,20 @@ SectionDef DefineSection(std::string_view name, std::span<const KeyLayout> keys)
 }
 
 // The name as written; the default also in lower case; a name without '.'
-// with either case of the usual extension.
-bool OpenIniFile(IniReader& reader, std::string_view name) {
-  if (reader.Open(name)) return true;
-  if (name == kDefaultIniName) return reader.Open("quorbit.ini");
-  if (name.find('.') != std::string_view::npos) return false;
-  return reader.Open(Cat(name, ".INI")) || reader.Open(Cat(name, ".ini"));
+// with either case of the usual extension. Returns the name that opened,
+// empty when none did.
+Str255 OpenIniFile(IniReader& reader, std::string_view name) {
+  std::vector<Str255> tried = {Str255(name)};
+  if (name == kDefaultIniName) {
+    tried.emplace_back("quorbit.ini");
+  } else if (name.find('.') == std::string_view::npos) {
+    tried.push_back(Cat(name, ".INI"));
+    tried.push_back(Cat(name, ".ini"));
+  }
+  for (const Str255& candidate : tried) {
+    if (reader.Open(candidate)) return candidate;
+  }
+  return {};
 }
 
 void ApplyDefaults(HttpTask& task) {
@@ -165,7 +174,8 @@ void DefineSettings() {
 std::int32_t LoadSettings(std::string_view name) {
   HttpTasks.clear();
   FtpTasks.clear();
-  if (!Reader || !OpenIniFile(*Reader, name)) return -1;
+  LoadedIniFile = Reader ? OpenIniFile(*Reader, name) : Str255();
+  if (LoadedIniFile.Empty()) return -1;
   std::int32_t result = 0;
   for (Str255 section = Reader->FirstSection(); !section.Empty(); section = Reader->NextSection()) {
     result = LoadSection(*Reader, section);

@@ -55,6 +55,10 @@ extern std::vector<std::unique_ptr<FtpTask>> FtpTasks;    // at most kMaxTasks
 constexpr std::string_view kDefaultIniName = "QUORBIT.INI";
 
 void DefineSettings();
+// The name under which the INI file was opened by the last LoadSettings;
+// empty when it could not be opened.
+extern Str255 LoadedIniFile;
+
 // Opens name as written; when that fails, the default name is also tried in
 // lower case, and a name without '.' with ".INI" and then ".ini" appended.
 // -1: the file cannot be opened; N > 0: error on line N; 0: loaded.

@@ -144,6 +144,7 @@ TEST_F(SettingsTest, FileNameSearch) {
   EXPECT_EQ(LoadSettings(kDefaultIniName), -1);
   WriteFile(dir / "quorbit.ini", kHttp);
   EXPECT_EQ(LoadSettings(kDefaultIniName), 0);  // the default also in lower case
+  EXPECT_EQ(LoadedIniFile, "quorbit.ini");
   EXPECT_EQ(HttpTasks.size(), 1u);
   EXPECT_EQ(LoadSettings("QUORBIT"), -1);  // other names keep their case
 
@@ -151,9 +152,12 @@ TEST_F(SettingsTest, FileNameSearch) {
   WriteFile(dir / "TASKS.CFG.INI", kHttp);
   WriteFile(dir / "lower.ini", kHttp);
   EXPECT_EQ(LoadSettings("TASKS"), 0);
+  EXPECT_EQ(LoadedIniFile, "TASKS.INI");  // the file that opened, for what it guards
   EXPECT_EQ(LoadSettings("lower"), 0);
+  EXPECT_EQ(LoadedIniFile, "lower.ini");
   EXPECT_EQ(LoadSettings("LOWER"), -1);
   EXPECT_EQ(LoadSettings("TASKS.CFG"), -1);
+  EXPECT_TRUE(LoadedIniFile.Empty());
   EXPECT_TRUE(HttpTasks.empty());
 }
 
