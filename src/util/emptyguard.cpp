@@ -1,0 +1,123 @@
+#include "util/emptyguard.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "report/logunit.h"
+#include "util/dosutil.h"
+
+namespace {
+
+// True when directory is path itself or one of its ancestors.
+bool Holds(std::string_view directory, std::string_view path) {
+  if (directory.empty() || path.empty() || !path.starts_with(directory)) return false;
+  return path.size() == directory.size() || directory.back() == kPathSep ||
+         path[directory.size()] == kPathSep;
+}
+
+std::string CurrentDirectory() {
+  std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+  return cwd ? std::string(cwd.get()) : std::string();
+}
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return {};
+  return found->pw_dir;
+}
+
+// realpath of an existing path; empty, with the reason in error, when it fails.
+std::string RealPath(const std::string& path, int& error) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  error = real ? 0 : errno;
+  return real ? std::string(real.get()) : std::string();
+}
+
+// Appends the components of a part that does not exist yet to an absolute
+// path: "." stays where it is, ".." goes up one (never above the root).
+void AppendMissingParts(std::string& path, const std::vector<std::string>& outermostLast) {
+  for (auto part = outermostLast.rbegin(); part != outermostLast.rend(); ++part) {
+    if (part->empty() || *part == ".") continue;
+    if (*part == "..") {
+      const std::size_t sep = path.rfind(kPathSep);
+      path.erase(sep == 0 ? 1 : sep);
+      continue;
+    }
+    if (path.back() != kPathSep) path += kPathSep;
+    path += *part;
+  }
+}
+
+std::string ResolvedIfNamed(std::string_view name) {
+  return name.empty() ? std::string() : ResolvedPath(name);
+}
+
+}  // namespace
+
+std::string_view WhyNotEmpty(std::string_view location, const GuardedPaths& guarded) {
+  const std::string root(1, kPathSep);
+  if (location.empty()) return "its path cannot be resolved";
+  if (location == root) return "it is the file system root";
+  if (location == guarded.home) return "it is the home directory";
+  if (location == guarded.currentDirectory) return "it is the current directory";
+  if (Holds(location, guarded.currentDirectory)) return "it holds the current directory";
+  if (Holds(location, guarded.home)) return "it holds the home directory";
+  if (Holds(location, guarded.iniFile)) return "it holds the INI file";
+  if (Holds(location, guarded.runLog)) return "it holds the run log";
+  if (Holds(location, guarded.debugLog)) return "it holds the debug log";
+  return {};
+}
+
+std::string ResolvedPath(std::string_view path) {
+  std::string existing(path);
+  if (existing.empty() || existing.front() != kPathSep) {
+    const std::string cwd = CurrentDirectory();
+    if (cwd.empty()) return {};
+    existing = cwd + kPathSep + existing;
+  }
+  std::vector<std::string> missing;  // the parts below what exists, outermost last
+  for (;;) {
+    while (existing.size() > 1 && existing.back() == kPathSep) existing.pop_back();
+    int error = 0;
+    std::string real = RealPath(existing, error);
+    if (!real.empty()) {
+      AppendMissingParts(real, missing);
+      return real;
+    }
+    const std::size_t sep = existing.rfind(kPathSep);
+    if ((error != ENOENT && error != ENOTDIR) || sep == std::string::npos || existing.size() == 1)
+      return {};
+    missing.push_back(existing.substr(sep + 1));
+    existing.erase(sep == 0 ? 1 : sep);
+  }
+}
+
+GuardedPaths GuardedPathsOf(const RunFiles& files) {
+  GuardedPaths guarded;
+  guarded.home = ResolvedIfNamed(HomeDirectory());
+  guarded.currentDirectory = ResolvedPath("");
+  guarded.iniFile = ResolvedIfNamed(files.iniFile);
+  guarded.runLog = ResolvedIfNamed(files.runLog);
+  guarded.debugLog = ResolvedIfNamed(files.debugLog);
+  return guarded;
+}
+
+void EmptyLocationUnlessGuarded(std::string_view location, const RunFiles& files) {
+  const std::string_view reason = WhyNotEmpty(ResolvedPath(location), GuardedPathsOf(files));
+  if (reason.empty()) {
+    DeleteTree(location);
+    return;
+  }
+  const Str255 line = Cat("Not emptying LOCATION ", location) + ": " + reason;
+  RunLog::ShowAndWrite(line, line);
+}
