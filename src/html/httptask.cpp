@@ -11,6 +11,7 @@
 #include "report/logunit.h"
 #include "util/crcunit.h"
 #include "util/dosutil.h"
+#include "util/emptyguard.h"
 
 namespace {
 
@@ -307,7 +308,8 @@ Fetched ProcessAtLevel(AssignmentRun& run, HttpTask& task, std::uint8_t level) {
     RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
     return Fetched::Nothing;
   }
-  if (level == 1 && !task.IFMOD) DeleteTree(task.LOCATION);
+  if (level == 1 && !task.IFMOD)
+    EmptyLocationUnlessGuarded(task.LOCATION, {LoadedIniFile, Settings.LOG, Settings.DEBUG_LOG});
   auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG);
   if (!Settings.PROXY.Empty()) fetch->session.proxy = Settings.PROXY;
   const std::uint16_t port = task.PORT;

@@ -1,6 +1,7 @@
 // HTTP assignments run by the program itself from an INI file, against nginx
 // on a loopback port: stored files, rewritten pages and the run log.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
@@ -86,6 +87,62 @@ TEST_F(ProgramHttpRun, FailedAssignmentLeavesTheNextOneToRunAndNothingEscapes) {
             "<img src=\"http://127.0.0.1/../../../etc/x.gif\">\r\n");
   EXPECT_EQ(StoredFiles(top / "run"),
             (std::set<std::string>{"run.ini", "run.log", "deep/store/index.html"}));
+}
+
+// LOCATION is emptied at the start of an assignment without IFMOD, but never
+// when it holds files the user keeps there: then every file stays, the screen
+// and the run log say why, and the page is still fetched into it.
+TEST_F(ProgramHttpRun, EmptiesLocationOnlyWhenItHoldsNothingOfTheUsers) {
+  struct Case {
+    std::string workdir;  // where the program runs, below the case's directory
+    std::string ini;      // the INI file as named on the command line
+    std::string log, debugLog, location;
+    std::vector<std::string> kept;  // files placed before the run that must stay
+    std::string said;               // the line that explains, empty when emptied
+    std::string stored;             // where the page lands
+  } cases[] = {
+      {".", "run.ini", "run.log", "", ".", {"notes.txt", "old/page.html"},
+       "Not emptying LOCATION ./: it is the current directory", "index.html"},
+      {"sub", "run.ini", "run.log", "", "..", {"notes.txt", "sub/notes.txt"},
+       "Not emptying LOCATION ../: it holds the current directory", "index.html"},
+      {".", "run.ini", "logs/run.log", "", "logs", {"logs/older.log"},
+       "Not emptying LOCATION logs/: it holds the run log", "logs/index.html"},
+      {".", "run.ini", "run.log", "", "here", {"notes.txt", "old/page.html"},
+       "Not emptying LOCATION here/: it is the current directory", "index.html"},
+      {".", "conf/run.ini", "run.log", "", "conf", {"conf/other.ini"},
+       "Not emptying LOCATION conf/: it holds the INI file", "conf/index.html"},
+      {".", "run.ini", "run.log", "dbg/tcp.log", "dbg", {"dbg/keep.txt"},
+       "Not emptying LOCATION dbg/: it holds the debug log", "dbg/index.html"},
+      {".", "run.ini", "run.log", "", "mirror", {}, "", "mirror/index.html"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.location);
+    TempDir dir;
+    const std::string workdir = dir / c.workdir;
+    std::string ini = "[MAIN]\r\nLOG=" + c.log + "\r\nDEBUG_LOG=" + c.debugLog + "\r\n[END]\r\n";
+    ini += "[HTTP]\r\nURI=http://127.0.0.1/index.html\r\nLOCATION=" + c.location +
+           "\r\nPORT=" + std::to_string(nginx.Port()) + "\r\n[END]\r\n";
+    WriteFile(workdir + "/" + c.ini, ini);
+    for (const std::string& file : c.kept) WriteFile(dir / file, "mine " + file);
+    WriteFile(dir / "mirror/sub/old.html", "from the last run");
+    ASSERT_EQ(::symlink(dir.Path().c_str(), (dir / "here").c_str()), 0);
+
+    const ProgramRun run =
+        RunProgram({"/usr/bin/env", "-u", "DISPLAY", QUORBIT_PROGRAM, "--console", c.ini}, workdir,
+                   60, {"HOME=" + (top / "home")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(ReadFile(dir / c.stored), "<img src=\"img/a.gif\"><a href=\"p.html\">p</a>\n");
+    EXPECT_EQ(ReadFile(workdir + "/" + c.ini), ini);
+    for (const std::string& file : c.kept) EXPECT_EQ(ReadFile(dir / file), "mine " + file);
+    const std::vector<std::string> log = LogFileTexts(workdir + "/" + c.log);
+    if (c.said.empty()) {
+      EXPECT_FALSE(PathExists(dir / "mirror/sub"));
+      EXPECT_EQ(run.out.find("Not emptying"), std::string::npos) << run.out;
+    } else {
+      EXPECT_NE(run.out.find(c.said), std::string::npos) << run.out;
+      EXPECT_NE(std::find(log.begin(), log.end(), c.said), log.end());
+    }
+  }
 }
 
 }  // namespace
