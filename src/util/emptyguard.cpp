@@ -68,13 +68,14 @@ std::string_view WhyNotEmpty(std::string_view location, const GuardedPaths& guar
   const std::string root(1, kPathSep);
   if (location.empty()) return "its path cannot be resolved";
   if (location == root) return "it is the file system root";
+  // The run's own files first: they name what would be lost.
+  if (Holds(location, guarded.iniFile)) return "it holds the INI file";
+  if (Holds(location, guarded.runLog)) return "it holds the run log";
+  if (Holds(location, guarded.debugLog)) return "it holds the debug log";
   if (location == guarded.home) return "it is the home directory";
   if (location == guarded.currentDirectory) return "it is the current directory";
   if (Holds(location, guarded.currentDirectory)) return "it holds the current directory";
   if (Holds(location, guarded.home)) return "it holds the home directory";
-  if (Holds(location, guarded.iniFile)) return "it holds the INI file";
-  if (Holds(location, guarded.runLog)) return "it holds the run log";
-  if (Holds(location, guarded.debugLog)) return "it holds the debug log";
   return {};
 }
 

@@ -102,13 +102,13 @@ TEST_F(ProgramHttpRun, EmptiesLocationOnlyWhenItHoldsNothingOfTheUsers) {
     std::string stored;             // where the page lands
   } cases[] = {
       {".", "run.ini", "run.log", "", ".", {"notes.txt", "old/page.html"},
-       "Not emptying LOCATION ./: it is the current directory", "index.html"},
+       "Not emptying LOCATION ./: it holds the INI file", "index.html"},
       {"sub", "run.ini", "run.log", "", "..", {"notes.txt", "sub/notes.txt"},
-       "Not emptying LOCATION ../: it holds the current directory", "index.html"},
+       "Not emptying LOCATION ../: it holds the INI file", "index.html"},
       {".", "run.ini", "logs/run.log", "", "logs", {"logs/older.log"},
        "Not emptying LOCATION logs/: it holds the run log", "logs/index.html"},
       {".", "run.ini", "run.log", "", "here", {"notes.txt", "old/page.html"},
-       "Not emptying LOCATION here/: it is the current directory", "index.html"},
+       "Not emptying LOCATION here/: it holds the INI file", "index.html"},
       {".", "conf/run.ini", "run.log", "", "conf", {"conf/other.ini"},
        "Not emptying LOCATION conf/: it holds the INI file", "conf/index.html"},
       {".", "run.ini", "run.log", "dbg/tcp.log", "dbg", {"dbg/keep.txt"},

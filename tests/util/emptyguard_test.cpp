@@ -10,7 +10,7 @@
 namespace {
 
 TEST(EmptyGuard, RefusesEveryPlaceThatHoldsWhatTheUserKeeps) {
-  const GuardedPaths guarded = {"/home/u", "/home/u/work", "/home/u/work/conf/run.ini",
+  const GuardedPaths guarded = {"/home/u", "/home/u/work", "/etc/q/conf/run.ini",
                                 "/var/log/q/run.log", "/srv/mirror/dbg/tcp.log"};
   struct Case {
     const char *location, *reason;
@@ -19,7 +19,8 @@ TEST(EmptyGuard, RefusesEveryPlaceThatHoldsWhatTheUserKeeps) {
       {"/home/u", "it is the home directory"},
       {"/home/u/work", "it is the current directory"},
       {"/home", "it holds the current directory"},
-      {"/home/u/work/conf", "it holds the INI file"},
+      {"/etc/q/conf", "it holds the INI file"},
+      {"/etc", "it holds the INI file"},
       {"/var/log/q", "it holds the run log"},
       {"/var/log", "it holds the run log"},
       {"/srv/mirror", "it holds the debug log"},
@@ -27,7 +28,7 @@ TEST(EmptyGuard, RefusesEveryPlaceThatHoldsWhatTheUserKeeps) {
       // Below the current directory, beside the files, or sharing only a
       // prefix of a name: an earlier mirror, emptied as before.
       {"/home/u/work/mirror", ""},
-      {"/home/u/work/conf/sub", ""},
+      {"/etc/q/conf/sub", ""},
       {"/home/u/wor", ""},
       {"/var/log/q2", ""},
       {"/srv/mirror/pages", ""},
