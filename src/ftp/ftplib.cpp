@@ -205,7 +205,8 @@ bool FtpSession::Login(std::string_view host, std::string_view user, std::uint16
     StatusEvent(0, IntToText(attempt));
     if (LoginTry(user, port, password)) return true;
     SocketStartup();
-    WaitSeconds(retryDelay);
+    // A stop ends the tries at once, without the delay.
+    if (!StopRequested()) WaitSeconds(retryDelay);
   }
   return false;
 }
