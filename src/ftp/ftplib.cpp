@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "report/timer.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ void FtpSession::Destroy() {
 void FtpSession::StatusEvent(std::uint8_t, const Str255&) {}
 void FtpSession::FileEvent(std::uint8_t, const FtpFileRecord&) {}
 void FtpSession::PercentEvent(std::int32_t) {}
-void FtpSession::BytesEvent(std::int32_t) {}
+void FtpSession::BytesEvent(std::int64_t) {}
 
 void FtpSession::SetListDelay(std::uint16_t seconds) {
   listDelay_ = seconds == 0 ? kDefaultListDelay : seconds;
@@ -200,11 +201,12 @@ bool FtpSession::Login(std::string_view host, std::string_view user, std::uint16
   if (tries == 0) tries = 1;
   if (retryDelay == 0) retryDelay = kDefaultRetryDelay;
   host_ = host;
-  for (std::uint16_t attempt = 1; attempt <= tries; ++attempt) {
+  for (std::uint16_t attempt = 1; attempt <= tries && !StopRequested(); ++attempt) {
     StatusEvent(0, IntToText(attempt));
     if (LoginTry(user, port, password)) return true;
     SocketStartup();
-    WaitSeconds(retryDelay);
+    // A stop ends the tries at once, without the delay.
+    if (!StopRequested()) WaitSeconds(retryDelay);
   }
   return false;
 }

@@ -60,6 +60,10 @@ struct PassiveAddress {
 };
 PassiveAddress ParsePassiveReply(std::string_view reply);
 
+// Status event raised when the local directory of a download is missing and
+// cannot be created; its text is the directory.
+constexpr std::uint8_t kStatusNoLocalDirectory = 31;
+
 // Transfer types.
 constexpr std::uint8_t kTypeAscii = 0;
 constexpr std::uint8_t kTypeImage = 1;
@@ -126,7 +130,7 @@ class FtpSession {
   virtual void StatusEvent(std::uint8_t code, const Str255& text);
   virtual void FileEvent(std::uint8_t code, const FtpFileRecord& file);
   virtual void PercentEvent(std::int32_t percent);
-  virtual void BytesEvent(std::int32_t count);
+  virtual void BytesEvent(std::int64_t count);
 
  private:
   // One connection and login try; true when logged in.

@@ -1,10 +1,12 @@
 #include "ftp/ftplist.h"
 
+#include <limits>
 #include <string>
 
 #include "ftp/ftplib.h"
 #include "net/delsock.h"
 #include "report/timer.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -89,7 +91,8 @@ std::string CollectListingText(FtpSession& session) {
   Stopwatch idle;
   std::int32_t code = -1;
   char block[kListingBlock];
-  for (;;) {
+  // Data that keeps coming never waits, so a stop is looked for here.
+  while (!StopRequested()) {
     std::uint16_t received = 0;
     if (data.ReceiveBlock(block, kListingBlock, received)) {
       idle.Start();
@@ -146,6 +149,18 @@ std::uint32_t LeadingNumber(std::string_view text) {
   return value;
 }
 
+bool ParseFileSize(std::string_view text, std::int64_t& size) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  size = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    if (size > (std::numeric_limits<std::int64_t>::max() - digit) / 10) return false;
+    size = size * 10 + digit;
+  }
+  return true;
+}
+
 Str255 TakeLine(std::string_view& text) {
   const std::string_view head = text.substr(0, kMaxListingLine);
   if (const std::size_t cr = head.find('\r'); cr != std::string_view::npos) {
@@ -179,8 +194,8 @@ bool ParseListLine(std::string_view text, FtpFileRecord& entry) {
     TrimBlanks(line);
   }
   SplitLast(line, ' ', size);
-  entry.size = static_cast<std::int32_t>(LeadingNumber(size));
-  return !timeOrYear.Empty() && !day.Empty() && !month.Empty() && !size.Empty();
+  return !timeOrYear.Empty() && !day.Empty() && !month.Empty() && !size.Empty() &&
+         ParseFileSize(size, entry.size);
 }
 
 void ParseListingText(std::string_view text, RemoteListing& listing) {

@@ -42,7 +42,7 @@ struct FtpFileRecord {
   Str255 name;
   std::uint16_t attribute = 0;  // kFtpDirectory or kFtpFile
   PackedDateTime date = 0;      // local files only; 0 for listing entries
-  std::int32_t size = 0;
+  std::int64_t size = 0;
   RemoteListing* listing = nullptr;  // not owned
   std::int32_t transferSeconds = 0;
 };
@@ -65,6 +65,11 @@ using ListingPtr = std::unique_ptr<RemoteListing>;
 // skipped; 0 without digits), wrapping at 32 bits.
 std::uint32_t LeadingNumber(std::string_view text);
 
+// A file size: the value of the leading decimal digits of text (spaces
+// before them skipped; 0 without digits). False when the number does not fit
+// in 63 bits: such a column is no size.
+bool ParseFileSize(std::string_view text, std::int64_t& size);
+
 // Takes the first line off the front of text: up to a CR (which is consumed;
 // the LF of a CR LF stays for the next line), or at most 255 characters cut
 // at the last space among them, or the rest of the text.
@@ -72,7 +77,8 @@ Str255 TakeLine(std::string_view& text);
 
 // Parses one Unix long-format line, reading its columns from the right: the
 // name is the last space-separated word, then time or year, day, month and
-// size. Valid when those four columns are all present.
+// size. Valid when those four columns are all present and the size column
+// holds a size.
 bool ParseListLine(std::string_view line, FtpFileRecord& entry);
 
 // Parses a whole listing text into the listing (lines that do not parse are

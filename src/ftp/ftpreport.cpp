@@ -90,6 +90,11 @@ void ReportingFtpSession::StatusEvent(std::uint8_t code, const Str255& text) {
     case 30:
       RunLog::ShowAndWrite("Not logged in", "Not logged in");
       break;
+    case kStatusNoLocalDirectory: {
+      const Str255 line = Cat("Unable to create directory ", text);
+      RunLog::ShowAndWrite(line, line);
+      break;
+    }
     default:
       return;
   }
@@ -139,4 +144,4 @@ void ReportingFtpSession::FileEvent(std::uint8_t code, const FtpFileRecord& file
 
 void ReportingFtpSession::PercentEvent(std::int32_t percent) { progress_.Percent(percent); }
 
-void ReportingFtpSession::BytesEvent(std::int32_t count) { progress_.Bytes(count); }
+void ReportingFtpSession::BytesEvent(std::int64_t count) { progress_.Bytes(count); }

@@ -18,7 +18,7 @@ class ReportingFtpSession : public FtpSession {
   void StatusEvent(std::uint8_t code, const Str255& text) override;
   void FileEvent(std::uint8_t code, const FtpFileRecord& file) override;
   void PercentEvent(std::int32_t percent) override;
-  void BytesEvent(std::int32_t count) override;
+  void BytesEvent(std::int64_t count) override;
 
  private:
   ProgressFilter progress_;

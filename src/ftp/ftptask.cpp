@@ -8,6 +8,7 @@
 #include "html/visitedset.h"
 #include "report/logunit.h"
 #include "util/dosutil.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -33,13 +34,37 @@ Str255 RemotePath(std::string_view path) {
   return result;
 }
 
-// The first ordinary file that the local search for the name in the
-// directory finds (letter case ignored, as the search does).
+// The ordinary local file of exactly that name in the directory. The search
+// would take the name as a mask (ignoring letter case, reading "*" and "?"
+// as wildcards), so only an entry of the very name counts.
 bool FindLocalFile(std::string_view directory, std::string_view name, FoundFile& found) {
-  const std::vector<FoundFile> files = FindFiles(directory, name, kAttrArchive);
-  if (files.empty()) return false;
-  found = files.front();
-  return true;
+  for (const FoundFile& file : FindFiles(directory, name, kAttrArchive)) {
+    if (file.name == name) {
+      found = file;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SameSize(const FoundFile& local, const FtpFileRecord& remote) {
+  return local.size == static_cast<std::uint64_t>(remote.size);
+}
+
+// Every file of the current remote directory, whatever its name: a
+// synchronise asks which names are on the other side, so no mask may leave
+// one out (the 8.3 reading of "*.*" would miss every long name).
+std::vector<FtpFileRecord> RemoteFiles(FtpSession& session) {
+  FtpFileRecord record;
+  ListingPtr listing;
+  FetchListing(session, kEveryFile, kFilterFiles, record, listing);
+  std::vector<FtpFileRecord> files;
+  for (std::size_t i = 0; i < listing->count; ++i) {
+    FtpFileRecord file = listing->items[i];
+    file.listing = nullptr;
+    if ((file.attribute & kFilterFiles) != 0) files.push_back(file);
+  }
+  return files;
 }
 
 // Takes the field up to the next comma (or the rest) off the front of rest,
@@ -87,21 +112,18 @@ void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view re
   CrcStringSet remoteNames;
   session.ChangeDir(remoteDir);
 
-  FtpFileRecord remote;
-  ListingPtr listing;
-  for (bool found = FetchListing(session, kEveryFile, kFilterFiles, remote, listing); found;
-       found = NextMatch(remote)) {
+  for (const FtpFileRecord& remote : RemoteFiles(session)) {
+    if (StopRequested()) return;
     remoteNames.Add(remote.name);
     FoundFile local;
-    if (FindLocalFile(localDir, remote.name, local) &&
-        local.size != static_cast<std::uint32_t>(remote.size)) {
+    if (FindLocalFile(localDir, remote.name, local) && !SameSize(local, remote)) {
       Upload(session, Cat(localDir, remote.name), "", false, false, false);
     }
   }
-  ReleaseListing(remote, listing);
 
   const Str255 mask(localSpec.substr(localDir.Length()));
   for (const FoundFile& local : FindFiles(localDir, mask, kAttrArchive)) {
+    if (StopRequested()) return;
     if (!remoteNames.Contains(local.name)) {
       Upload(session, Cat(localDir, local.name), remoteDir, false, false, false);
     }
@@ -110,12 +132,11 @@ void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view re
 
 void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_view remoteSpec) {
   const Str255 localDir = WithTrailing(localDirectory, kPathSep);
+  if (!PrepareLocalDirectory(session, localDir)) return;
   session.ChangeDir(DirectoryPart(remoteSpec, '/'));
 
-  FtpFileRecord remote;
-  ListingPtr listing;
-  for (bool found = FetchListing(session, kEveryFile, kFilterFiles, remote, listing); found;
-       found = NextMatch(remote)) {
+  for (const FtpFileRecord& remote : RemoteFiles(session)) {
+    if (StopRequested()) return;
     // The name serves as a remote mask, and one with a "/" would change the
     // remote directory on the way.
     if (!IsSafeLocalName(remote.name)) {
@@ -123,12 +144,10 @@ void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_
       continue;
     }
     FoundFile local;
-    if (!FindLocalFile(localDir, remote.name, local) ||
-        local.size != static_cast<std::uint32_t>(remote.size)) {
+    if (!FindLocalFile(localDir, remote.name, local) || !SameSize(local, remote)) {
       Download(session, remote.name, localDir, false, false);
     }
   }
-  ReleaseListing(remote, listing);
 }
 
 void Synchronise(FtpSession& session, std::string_view local, std::string_view remote) {
@@ -145,10 +164,10 @@ void Synchronise(FtpSession& session, std::string_view local, std::string_view r
     const Str255 localDir = WithTrailing(local, kPathSep);
     const Str255 remoteDir = WithTrailing(remote, '/');
     SyncUp(session, Cat(localDir, kEveryFile), remoteDir);
-    SyncDown(session, localDir, Cat(remoteDir, kEveryFile));
+    if (!StopRequested()) SyncDown(session, localDir, Cat(remoteDir, kEveryFile));
   } else if (!localIsDirectory && !remoteIsDirectory) {
     SyncUp(session, local, DirectoryPart(remote, '/'));
-    SyncDown(session, DirectoryPart(local, kPathSep), remote);
+    if (!StopRequested()) SyncDown(session, DirectoryPart(local, kPathSep), remote);
   } else if (!localIsDirectory) {
     SyncUp(session, local, remote);
   } else {
@@ -172,7 +191,8 @@ void RunFtpTask(const FtpTask& task) {
   if (loggedIn) {
     const Str255 home = session.WorkingDir();
     session.SetListDelay(listDelay);
-    for (std::size_t i = 0; i < kTransferSlots && !task.TRANSFER[i].Empty(); ++i) {
+    for (std::size_t i = 0; i < kTransferSlots && !task.TRANSFER[i].Empty() && !StopRequested();
+         ++i) {
       if (i > 0) session.ChangeDir(home);
       RunTransferLine(session, SplitTransferLine(task.TRANSFER[i]));
     }

@@ -28,11 +28,13 @@ void RunFtpTask(const FtpTask& task);
 
 // The upload half of a synchronise: files of the local spec's directory
 // whose size differs from the remote file of that name, and files matching
-// the local spec that the remote directory lacks, are uploaded.
+// the local spec that the remote directory lacks, are uploaded. Names are
+// compared exactly, whatever their length or letter case.
 void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory);
 
 // The download half: remote files of the remote spec's directory that the
-// local directory lacks, or holds with another size, are downloaded.
+// local directory (created when missing) lacks, or holds with another size,
+// are downloaded. Names are compared exactly.
 void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_view remoteSpec);
 
 // A "SYNCH" line: which halves run depends on whether each side names a

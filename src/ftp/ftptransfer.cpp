@@ -8,6 +8,7 @@
 #include "net/delsock.h"
 #include "report/timer.h"
 #include "util/dosutil.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -24,6 +25,11 @@ constexpr int kQuietWaitMilliseconds = 250;
 // How long a failed download waits for the server's final reply to its RETR,
 // so that the reply does not answer the next command.
 constexpr int kLateReplyMilliseconds = 3000;
+// Quiet looks at the data connection of a confirmed download that has
+// brought every listed byte, before it counts as ended although the server
+// keeps it open (servers close it at the end of the file; this bounds the
+// wait for one that does not).
+constexpr int kQuietLooksBeforeDataEnd = 4;
 // Appended to a download's target name while the file arrives.
 constexpr std::string_view kPartSuffix = ".quorbit-part";
 
@@ -55,7 +61,7 @@ bool ConnectionFailed(FtpSession& session) {
 // Discards the reply to a RETR whose transfer was given up, once it has
 // arrived (or after a short while), so that it cannot answer the next command.
 void DiscardLateReply(FtpSession& session) {
-  if (session.Control().Failed()) return;
+  if (session.Control().Failed() || StopRequested()) return;
   WaitSocketReadable(session.Control().Handle(), kLateReplyMilliseconds);
   session.DrainReplies();
 }
@@ -162,24 +168,32 @@ struct ReceiveOutcome {
   std::int64_t received = 0;
   bool confirmed = false;       // 226 or 250 arrived
   bool finalReplyRead = false;  // the reply that ends the RETR was read
-  bool writeFailed = false;
+  bool dataEnded = false;       // the data connection ended after the confirmation
+  bool abandoned = false;       // a write error, or a stop request
 };
+
+// Complete means: confirmed by the server, and the data connection ended
+// with exactly the listed size. Fewer bytes are a broken transfer; more mean
+// the listing did not describe this file (it grew, or its size was misread),
+// so the copy cannot be trusted either.
+bool IsComplete(const ReceiveOutcome& outcome, const FtpFileRecord& file) {
+  return outcome.confirmed && outcome.dataEnded && !outcome.abandoned &&
+         outcome.received == file.size;
+}
 
 void ReportReceived(FtpSession& session, const FtpFileRecord& file, std::int64_t received) {
   if (file.size > 0) {
     session.PercentEvent(ProgressPercent(received, file.size));
   } else {
-    session.BytesEvent(static_cast<std::int32_t>(received));
+    session.BytesEvent(received);
   }
 }
 
-// Receives the file into part until the server confirms it and everything
-// has been read, an abort reply arrives, a connection fails or both close,
-// or no data comes for the idle limit. Every byte that arrives is written,
-// including any beyond the listed size (the file may have grown since it
-// was listed). A 226 may come before the data has all been read; the
-// transfer then ends once the listed size has arrived or the data
-// connection has closed.
+// Receives the file into part until the server has confirmed it and the data
+// connection has ended, an abort reply arrives, more than the listed size
+// arrives, a connection fails or both close, no data comes for the idle
+// limit, or a stop is requested. A confirmation may come before the data has
+// all been read, so the data is read on to its end.
 ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartFile& part,
                            bool complete) {
   ReceiveOutcome outcome;
@@ -188,31 +202,42 @@ ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartF
   DownloadChannels channels{session};
   Stopwatch idle;
   Block block(kTransferBlock);
+  int quietLooksWithAllData = 0;
   for (;;) {
+    // Data that keeps coming never waits, so a stop is looked for here.
+    if (StopRequested()) {
+      outcome.abandoned = true;
+      return outcome;
+    }
     std::uint16_t count = 0;
     if (session.Data().ReceiveBlock(block.data(), kTransferBlock, count)) {
       idle.Start();
       if (!part.Write(block.data(), count)) {
-        outcome.writeFailed = true;
+        outcome.abandoned = true;
         return outcome;
       }
       outcome.received += count;
       ReportReceived(session, file, outcome.received);
+      if (outcome.received > file.size) return outcome;
       continue;
     }
     const std::int32_t code = WaitingReplyCode(session);
-    if (code == 226) outcome.confirmed = outcome.finalReplyRead = true;
-    if (code == 250 || code == 551 || IsAbortReply(code)) {
-      outcome.confirmed = code == 250;
+    if (ConfirmsTransfer(code)) outcome.confirmed = outcome.finalReplyRead = true;
+    if (code == 551 || IsAbortReply(code)) {
       outcome.finalReplyRead = true;
       return outcome;
     }
-    const bool allArrived = outcome.received >= file.size || !channels.dataOpen;
-    if ((outcome.confirmed && allArrived) || ConnectionFailed(session) ||
+    const bool allListed = outcome.received == file.size;
+    outcome.dataEnded =
+        !channels.dataOpen || (allListed && quietLooksWithAllData >= kQuietLooksBeforeDataEnd);
+    if ((outcome.confirmed && outcome.dataEnded) || ConnectionFailed(session) ||
         idle.Elapsed() > kDownloadIdleLimit || (!channels.dataOpen && !channels.controlOpen)) {
       return outcome;
     }
-    if (code == -1) channels.WaitQuietly();
+    if (code == -1) {
+      channels.WaitQuietly();
+      if (outcome.confirmed && allListed) ++quietLooksWithAllData;
+    }
   }
 }
 
@@ -256,9 +281,7 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
   session.CloseDataChannel();
   if (!outcome.finalReplyRead) DiscardLateReply(session);
 
-  const bool succeeded = outcome.confirmed && !outcome.writeFailed &&
-                         outcome.received >= file.size && !ConnectionFailed(session) &&
-                         part.Commit();
+  const bool succeeded = IsComplete(outcome, file) && !ConnectionFailed(session) && part.Commit();
   if (!succeeded) return false;
   session.FileEvent(22, file);
   if (deleteAfter) {
@@ -290,17 +313,17 @@ struct SendOutcome {
 
 // Sends the file in blocks, watching the control connection between them
 // for a reply that ends the transfer early.
-SendOutcome SendFile(FtpSession& session, TextFile& source, std::uint32_t localSize) {
+SendOutcome SendFile(FtpSession& session, TextFile& source, std::uint64_t localSize) {
   SendOutcome outcome;
   Block block(kTransferBlock);
   std::int64_t sent = 0;
   std::int32_t code = -1;
   std::size_t count = std::fread(block.data(), 1, kTransferBlock, source.Handle());
   while (count > 0 && !ConfirmsTransfer(code) && !IsAbortReply(code) &&
-         !ConnectionFailed(session)) {
+         !ConnectionFailed(session) && !StopRequested()) {
     if (!SendAll(session.Data(), block.data(), count)) return outcome;
     sent += static_cast<std::int64_t>(count);
-    session.PercentEvent(ProgressPercent(sent, localSize));
+    session.PercentEvent(ProgressPercent(sent, static_cast<std::int64_t>(localSize)));
     count = std::fread(block.data(), 1, kTransferBlock, source.Handle());
     code = WaitingReplyCode(session);
   }
@@ -359,8 +382,14 @@ bool DeleteRemote(FtpSession& session, std::string_view name) {
   return session.ReadReply("DELE") == 250;
 }
 
-bool IsUnchanged(std::int32_t remoteSize, std::string_view localPath) {
-  return remoteSize != 0 && FileSizeOf(localPath) == static_cast<std::uint32_t>(remoteSize);
+bool IsUnchanged(std::int64_t remoteSize, std::string_view localPath) {
+  return remoteSize > 0 && FileSizeOf(localPath) == static_cast<std::uint64_t>(remoteSize);
+}
+
+bool PrepareLocalDirectory(FtpSession& session, std::string_view directory) {
+  if (directory.empty() || EnsureDirectory(directory)) return true;
+  session.StatusEvent(kStatusNoLocalDirectory, Str255(directory));
+  return false;
 }
 
 std::int32_t ProgressPercent(std::int64_t done, std::int64_t total) {
@@ -379,6 +408,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
               bool deleteAfter, bool onlyChanged) {
   session.StatusEvent(16, {});
   session.DrainReplies();
+  if (!PrepareLocalDirectory(session, localDirectory)) return;
   Str255 directory(remoteSpec), mask;
   if (directory.Pos('/') != 0) {
     SplitLast(directory, '/', mask);
@@ -395,7 +425,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
   FtpFileRecord file;
   ListingPtr listing;
   const bool anyFound = FetchListing(session, mask, kFilterFiles, file, listing);
-  for (bool found = anyFound; found; found = NextMatch(file)) {
+  for (bool found = anyFound; found && !StopRequested(); found = NextMatch(file)) {
     Str255 localPath;
     const bool pathFits = JoinLocalPath(localDir, file.name, localPath);
     if (onlyChanged && pathFits && IsUnchanged(file.size, localPath)) {
@@ -431,13 +461,14 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
   FtpFileRecord record;
   ListingPtr listing;
   for (const FoundFile& local : files) {
+    if (StopRequested()) break;
     Str255 localPath;
     const bool pathFits = JoinLocalPath(localDir, local.name, localPath);
     const bool onServer =
         onlyChanged && pathFits && LookupRemote(session, local.name, kFilterFiles, record, listing);
     if (!onServer) {
       record.name = local.name;
-      record.size = static_cast<std::int32_t>(local.size);
+      record.size = static_cast<std::int64_t>(local.size);
       record.date = local.date;
     }
     if (onServer && IsUnchanged(record.size, localPath)) {

@@ -20,7 +20,9 @@ bool DeleteRemote(FtpSession& session, std::string_view name);
 // Downloads every remote file that matches the last component of remoteSpec
 // (the part before its last "/" is the remote directory; without "/" the
 // current one is used) into localDirectory, which is empty or ends with the
-// local path separator.
+// local path separator and is created when missing. A file counts as
+// downloaded only when the server confirmed it and its data ended with
+// exactly the listed size.
 void Download(FtpSession& session, std::string_view remoteSpec, std::string_view localDirectory,
               bool deleteAfter, bool onlyChanged);
 
@@ -32,7 +34,12 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
 
 // Unchanged means: the remote size is not 0 and the local file exists with
 // exactly that size. Dates are not compared.
-bool IsUnchanged(std::int32_t remoteSize, std::string_view localPath);
+bool IsUnchanged(std::int64_t remoteSize, std::string_view localPath);
+
+// Makes sure the local directory of a download exists, creating it with its
+// missing parents (empty: the current directory). When that is impossible,
+// raises kStatusNoLocalDirectory with the directory and gives false.
+bool PrepareLocalDirectory(FtpSession& session, std::string_view directory);
 
 // done / total as a percentage rounded to the nearest integer (halves to
 // even), at most 100; 100 when total is not positive.

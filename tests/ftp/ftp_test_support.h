@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,22 +13,36 @@
 
 #include "ftp/ftplib.h"
 #include "peers/peers.h"
+#include "util/stoprequest.h"
 
 // Events as short texts: "S<code>" or "S<code>:<text>" for status events,
 // "F<code>:<file name>" for file events.
+// A stop of the run is requested when the event stopAt is recorded.
 class RecordingFtpSession : public FtpSession {
  public:
   using FtpSession::FtpSession;
   std::vector<std::string> events;
+  std::string stopAt;
 
   void StatusEvent(std::uint8_t code, const Str255& text) override {
     std::string event = "S" + std::to_string(code);
     if (!text.Empty()) event += ":" + text.Str();
-    events.push_back(event);
+    Record(event);
   }
   void FileEvent(std::uint8_t code, const FtpFileRecord& file) override {
-    events.push_back("F" + std::to_string(code) + ":" + file.name.Str());
+    Record("F" + std::to_string(code) + ":" + file.name.Str());
   }
+
+ private:
+  void Record(const std::string& event) {
+    events.push_back(event);
+    if (event == stopAt) RequestStop(SIGTERM);
+  }
+};
+
+// Forgets a stop request when the test ends, however it ends.
+struct StopRequestCleared {
+  ~StopRequestCleared() { ClearStopRequest(); }
 };
 
 // Plays one script of scripted_server.py, where "data" steps act on the

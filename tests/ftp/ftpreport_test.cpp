@@ -13,7 +13,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-FtpFileRecord File(const char* name, std::int32_t size = 0, std::int32_t seconds = 0,
+FtpFileRecord File(const char* name, std::int64_t size = 0, std::int32_t seconds = 0,
                    std::uint8_t direction = 0) {
   FtpFileRecord file;
   file.name = name;
@@ -35,6 +35,7 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
     session.StatusEvent(28, "");
     session.StatusEvent(28, "1");
     session.StatusEvent(28, "3");
+    session.StatusEvent(kStatusNoLocalDirectory, "/data/in/");
   }
   EXPECT_EQ(capture.Memo(),
             (Lines{"Sending user name", "Sending password", "Login successful",
@@ -43,13 +44,13 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
                    "Password error", "Connection interrupted", "Data channel open", "Not logged in",
                    "Establishing connection", "Establishing connection (try 2)",
                    "Establishing data channel", "Establishing data channel",
-                   "Establishing data channel (try 3)"}));
+                   "Establishing data channel (try 3)", "Unable to create directory /data/in/"}));
   EXPECT_EQ(capture.LogLines(),
             (Lines{"Unable to find file(s) to transfer", "User name incorrect", "Password error",
                    "Connection interrupted", "Data channel open", "Not logged in",
                    "Establishing connection", "Establishing connection (try 2)",
                    "Establishing data channel", "Establishing data channel",
-                   "Establishing data channel"}));
+                   "Establishing data channel", "Unable to create directory /data/in/"}));
 }
 
 // The host and the last reply come from a real login attempt: the scripted
@@ -97,6 +98,7 @@ TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
     ReportingFtpSession session("");
     session.FileEvent(3, File("r.txt", 1500));
     session.FileEvent(19, File("up.bin", 0));
+    session.FileEvent(3, File("big.iso", 4831838208));
     session.FileEvent(18, File("same.txt"));
     session.FileEvent(21, File("gone.txt"));
     session.FileEvent(22, File("r.txt", 1500, 125, 1));
@@ -109,6 +111,7 @@ TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
   }
   const Lines expected = {"Downloading r.txt 1500 bytes ",
                           "Uploading up.bin 0 bytes ",
+                          "Downloading big.iso 4831838208 bytes ",
                           "Skipping unmodified file same.txt",
                           "Deleting file gone.txt",
                           "Transfer time 02:05",
@@ -140,14 +143,16 @@ TEST(ReportingFtpSession, ProgressShowsEachNewValueOnceAndMinusOneHides) {
   {
     ReportingFtpSession session("");
     for (std::int32_t v : {0, 37, 37, -5, 38, -1, 38}) session.PercentEvent(v);
-    for (std::int32_t v : {0, 4096, 4096, 8192, -1, 8192}) session.BytesEvent(v);
+    for (std::int64_t v : {0LL, 4096LL, 4096LL, 4831838208LL, -1LL, 4831838208LL}) {
+      session.BytesEvent(v);
+    }
   }
   // Showing one of the two hides the other first.
   EXPECT_EQ(capture.Display(),
             (Lines{"hide bytes", "percent: 37", "hide bytes", "percent: 38", "hide percent",
                    "hide bytes", "percent: 38", "hide percent", "bytes: Received 4096 bytes",
-                   "hide percent", "bytes: Received 8192 bytes", "hide bytes", "hide percent",
-                   "bytes: Received 8192 bytes"}));
+                   "hide percent", "bytes: Received 4831838208 bytes", "hide bytes", "hide percent",
+                   "bytes: Received 4831838208 bytes"}));
 }
 
 }  // namespace

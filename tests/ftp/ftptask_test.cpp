@@ -244,6 +244,48 @@ TEST_F(FtpProgramTest, SynchroniseTwoDirectories) {
             (Lines{"both.txt", "differ.txt", "onlyloc.txt", "onlyrem.txt"}));
 }
 
+TEST_F(FtpProgramTest, SynchroniseTwiceMovesNothingTheSecondTime) {
+  // Long names on either side, names that differ only in letter case, and a
+  // sparse file above 4 GiB present on both sides with equal sizes.
+  MakeDirs(home, {"shared"});
+  MakeDirs(work, {"sync"});
+  WriteFile(home / "shared/RemoteLongName.data", "from the server");
+  WriteFile(home / "shared/case.txt", "R");
+  WriteFile(work / "sync/LocalLongName.text", "from here");
+  WriteFile(work / "sync/Case.TXT", "L");
+  for (const std::string& huge : {home / "shared/huge.iso", work / "sync/huge.iso"}) {
+    WriteFile(huge, "");
+    std::filesystem::resize_file(huge, 4831838208);
+  }
+  const ProgramRun first = Run({"sync/, /shared/, SYNCH"});
+  EXPECT_EQ(first.exitCode, 3) << Log();
+  const Lines both = {"Case.TXT", "LocalLongName.text", "RemoteLongName.data", "case.txt",
+                      "huge.iso"};
+  EXPECT_EQ(DirectoryNames(work / "sync"), both);
+  EXPECT_EQ(DirectoryNames(home / "shared"), both);
+  EXPECT_EQ(ReadFile(work / "sync/RemoteLongName.data"), "from the server");
+  EXPECT_EQ(ReadFile(home / "shared/LocalLongName.text"), "from here");
+
+  std::filesystem::remove(work / "run.log");
+  const ProgramRun second = Run({"sync/, /shared/, SYNCH"});
+  EXPECT_EQ(second.exitCode, 0) << Log();
+  EXPECT_FALSE(LogHas("Uploading")) << Log();
+  EXPECT_FALSE(LogHas("Downloading")) << Log();
+}
+
+TEST_F(FtpProgramTest, LocalDirectoryThatCannotBeMadeIsReportedOnce) {
+  WriteFile(work / "blocker", "a file where a directory should be");
+  WriteFile(home / "r.txt", "remote");
+  const ProgramRun run = Run({"/*.*, blocker/in, DOWN", "blocker/in/, /, SYNCH"});
+  EXPECT_EQ(run.exitCode, 0) << Log();
+  const std::string line = "Unable to create directory blocker/in/";
+  const std::string log = Log();
+  const std::size_t first = log.find(line);
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_NE(log.find(line, first + 1), std::string::npos) << log;  // one for each line
+  EXPECT_FALSE(LogHas("Download failed")) << log;
+}
+
 TEST_F(FtpProgramTest, LoginFailureSkipsTheLines) {
   MakeDirs(work, {"out"});
   WriteFile(work / "out/a.txt", "aaa");

@@ -75,29 +75,16 @@ send 250 Deleted\r\n
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
-TEST_F(FtpTransferTest, DataBeyondTheListedSizeIsKept) {
-  // The file has grown since it was listed; the spec "/*.*" stays in the
-  // current directory without a CWD.
-  Start(ListingSteps({FileLine("b.txt", 4)}) + kFirstChannel + R"(expect RETR b.txt
-send 150 Opening BINARY mode data connection\r\n
-data send abcdef
-pause 0.3
-data send ghij
-data close
-send 226 Transfer complete\r\n
-)");
-  Download(session, "/*.*", LocalDir(), false, false);
-  EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:b.txt", "F22:b.txt"}));
-  EXPECT_EQ(ReadFile(local / "b.txt"), "abcdefghij");
-  EXPECT_EQ(Finish(), "DONE\n");
-}
-
-TEST_F(FtpTransferTest, UnconfirmedTransfersFailKeepTheOldCopyAndDeleteNothing) {
+TEST_F(FtpTransferTest, UnconfirmedOrMissizedTransfersFailKeepTheOldCopyAndDeleteNothing) {
   // a.txt: the data stops halfway and 426 follows. b.txt: the data stops
   // halfway but the server claims success. c.txt: all data arrives but the
-  // server reports an error. None may be sent DELE.
-  for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteFile(local / name, "old copy");
-  Start(ListingSteps({FileLine("a.txt", 10), FileLine("b.txt", 10), FileLine("c.txt", 10)}) +
+  // server reports an error. d.txt: more data than listed. e.txt: listed
+  // above 4 GiB, and only its size modulo 4 GiB arrives. None may be sent
+  // DELE. The spec "/*.txt" stays in the current directory without a CWD.
+  const Names names = {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"};
+  for (const std::string& name : names) WriteFile(local / name, "old copy");
+  Start(ListingSteps({FileLine("a.txt", 10), FileLine("b.txt", 10), FileLine("c.txt", 10),
+                      FileLine("d.txt", 4), FileLine("e.txt", (std::int64_t{1} << 32) + 10)}) +
         kFirstChannel + R"(expect RETR a.txt
 send 150 ok\r\n
 data send 01234
@@ -110,17 +97,43 @@ data send 0123456789
 data close
 pause 0.2
 send 451 Local error in processing\r\n
-)");
+)" + kNextChannel + RetrSteps("d.txt", "0123456789") + kNextChannel +
+        RetrSteps("e.txt", "0123456789"));
   const auto start = Clock::now();
-  Download(session, "*.txt", LocalDir(), true, false);
+  Download(session, "/*.txt", LocalDir(), true, false);
   EXPECT_LT(SecondsSince(start), 5.0);
-  EXPECT_EQ(session.events,
-            (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "F26:a.txt", "S28:1", "S29",
-                    "F3:b.txt", "F26:b.txt", "S28:1", "S29", "F3:c.txt", "F26:c.txt"}));
-  for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
-    EXPECT_EQ(ReadFile(local / name), "old copy") << name;
+  Events expected = {"S16", "S5"};
+  for (const std::string& name : names) {
+    expected.insert(expected.end(), {"S28:1", "S29", "F3:" + name, "F26:" + name});
   }
-  EXPECT_EQ(DirectoryNames(local.Path()), (Names{"a.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(session.events, expected);
+  for (const std::string& name : names) EXPECT_EQ(ReadFile(local / name), "old copy") << name;
+  EXPECT_EQ(DirectoryNames(local.Path()), names);
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, MissingLocalDirectoryIsCreatedOrReportedOnce) {
+  WriteFile(local / "notadir", "a file, not a directory");
+  Start(ListingSteps({FileLine("a.txt", 2)}) + kFirstChannel + RetrSteps("a.txt", "ok"));
+  Download(session, "a.txt", local / "notadir/sub/", false, false);
+  Download(session, "a.txt", local / "new/deeper/", false, false);
+  EXPECT_EQ(session.events, (Events{"S16", "S31:" + (local / "notadir/sub/"), "S16", "S5", "S28:1",
+                                    "S29", "F3:a.txt", "F22:a.txt"}));
+  EXPECT_EQ(ReadFile(local / "new/deeper/a.txt"), "ok");
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpTransferTest, StopDuringADownloadCommitsNothingAndStartsNoFurtherFile) {
+  StopRequestCleared cleared;
+  WriteFile(local / "a.txt", "old copy");
+  Start(ListingSteps({FileLine("a.txt", 10), FileLine("b.txt", 10)}) + kFirstChannel +
+        RetrSteps("a.txt", "0123456789"));
+  session.stopAt = "F3:a.txt";
+  Download(session, "*.txt", LocalDir(), true, false);
+  ClearStopRequest();
+  EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "F26:a.txt"}));
+  EXPECT_EQ(ReadFile(local / "a.txt"), "old copy");
+  EXPECT_EQ(DirectoryNames(local.Path()), (Names{"a.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
@@ -153,7 +166,7 @@ TEST_F(FtpTransferTest, EmptyRefusedUnchangedAndChangedFiles) {
 }
 
 TEST_F(FtpTransferTest, LocalFileThatCannotBeCreatedFailsAndTheReplyIsConsumed) {
-  WriteFile(local / "notadir", "a file, not a directory");
+  std::filesystem::create_directory(local / "a.txt");
   Start(ListingSteps({FileLine("a.txt", 5)}) + kFirstChannel + R"(expect RETR a.txt
 send 150 ok\r\n
 data expect_close
@@ -161,7 +174,7 @@ send 426 Connection closed; transfer aborted.\r\n
 expect PWD
 send 257 "/" is the current directory\r\n
 )");
-  Download(session, "a.txt", local / "notadir/", false, false);
+  Download(session, "a.txt", LocalDir(), false, false);
   EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "S10", "F26:a.txt"}));
   EXPECT_EQ(session.WorkingDir(), "/");  // the 426 did not answer PWD
   EXPECT_EQ(Finish(), "DONE\n");
@@ -279,6 +292,11 @@ TEST(FtpTransferHelpers, UnchangedMeansSameNonZeroSize) {
   EXPECT_FALSE(IsUnchanged(5, dir / "missing"));
   WriteFile(dir / "empty", "");
   EXPECT_FALSE(IsUnchanged(0, dir / "empty"));
+  // A sparse file above 4 GiB: its size modulo 4 GiB is another size.
+  WriteFile(dir / "huge", "");
+  std::filesystem::resize_file(dir / "huge", 4831838208);
+  EXPECT_TRUE(IsUnchanged(4831838208, dir / "huge"));
+  EXPECT_FALSE(IsUnchanged(4831838208 - (std::int64_t{1} << 32), dir / "huge"));
   EXPECT_FALSE(IsUnchanged(0, dir / "missing"));
 }
 
