@@ -1,8 +1,11 @@
-// The program as a whole: front-end choice, flags, the run log of a run
-// without assignments, configuration errors, and the window under Xvfb.
+// The program as a whole: front-end choice, flags and exit codes, the run log
+// of a run without assignments, configuration errors, a stop by signal, and
+// the window under Xvfb.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <chrono>
 #include <regex>
 #include <string>
@@ -55,7 +58,7 @@ TEST(ConfigurationErrors, MissingIniIsOneLineOnStandardErrorAndNoRun) {
   TempDir dir;
   ProgramRun run = RunHeadless({"--console", "absent.ini"}, dir.Path());
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, "Error: unable to open INI file\n");
+  EXPECT_EQ(run.err, "quorbit: cannot open INI file absent.ini: No such file or directory\n");
   EXPECT_EQ(run.out, "");
   EXPECT_TRUE(DirectoryNames(dir.Path()).empty());
 }
@@ -65,28 +68,121 @@ TEST(ConfigurationErrors, ErrorLineIsReportedAndNothingRuns) {
   WriteFile(dir / "bad.ini", "[MAIN]\r\nLOG=logs/run.log\r\n");  // no [END]
   ProgramRun run = RunHeadless({"--console", "bad.ini"}, dir.Path());
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, "Error: error encountered in INI file on line 2\n");
+  EXPECT_EQ(run.err, "quorbit: error encountered in INI file on line 2\n");
   EXPECT_FALSE(PathExists(dir / "logs"));
 }
 
-TEST(Flags, VersionHelpExitStatusAndMistakes) {
+// Exit codes and what goes with them, flag by flag: the run's outcome and
+// the reasons why a run could not start stay apart.
+TEST(Flags, ExitCodesAndMessages) {
+  struct Row {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;     // expected in standard output
+    std::string err;     // expected in standard error
+  };
   TempDir dir;
-  // Nothing was transferred: 0, never the "still running" value.
-  EXPECT_EQ(RunHeadless({"--exit-status", "--console", "absent.ini"}, dir.Path()).exitCode, 0);
-  ProgramRun version = RunHeadless({"--version"}, dir.Path());
-  EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.out, "QUORBIT 1.10.007\n");
-  ProgramRun help = RunHeadless({"--help"}, dir.Path());
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("--exit-status"), std::string::npos);
-  ProgramRun unknown = RunHeadless({"--frobnicate", "run.ini"}, dir.Path());
-  EXPECT_EQ(unknown.exitCode, 64);
-  EXPECT_NE(unknown.err.find("--frobnicate"), std::string::npos);
-  // A forced window without a display runs nothing.
   WriteFile(dir / "run.ini", kEmptyRun);
-  ProgramRun window = RunHeadless({"--window", "run.ini"}, dir.Path());
-  EXPECT_EQ(window.exitCode, 69);
-  EXPECT_FALSE(PathExists(dir / "logs"));
+  WriteFile(dir / "bad.ini", "[MAIN]\r\nLOG=logs/run.log\r\n");
+  WriteFile(dir / "window.ini", "[MAIN]\r\nLOG=window/run.log\r\n[END]\r\n");
+  ASSERT_EQ(mkdir((dir / "folder.ini").c_str(), 0755), 0);
+  const std::vector<Row> rows = {
+      // Nothing was transferred: 0, never the "still running" value.
+      {{"--exit-status", "--console", "run.ini"}, 0, "", ""},
+      {{"--exit-status", "--console", "absent.ini"}, 66, "",
+       "quorbit: cannot open INI file absent.ini: No such file or directory\n"},
+      {{"--exit-status", "--console", "folder.ini"}, 66, "",
+       "quorbit: cannot open INI file folder.ini: Is a directory\n"},
+      {{"--exit-status", "--console", "bad.ini"}, 78, "", "on line 2"},
+      // Without the flag the exit code stays 0.
+      {{"--console", "bad.ini"}, 0, "", "on line 2"},
+      {{"--version"}, 0, "QUORBIT 1.10.007\n", ""},
+      {{"--help"}, 0, "--exit-status", ""},
+      {{"--frobnicate", "run.ini"}, 64, "", "--frobnicate"},
+      // A forced window without a display runs nothing.
+      {{"--window", "window.ini"}, 69, "", "display"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    ProgramRun run = RunHeadless(row.args, dir.Path());
+    EXPECT_EQ(run.exitCode, row.exitCode);
+    EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+    if (row.err.empty()) {
+      EXPECT_EQ(run.err, "");
+    }
+  }
+  EXPECT_FALSE(PathExists(dir / "window"));
+}
+
+// A scheduler's SIGTERM in the middle of a transfer that stalls: the run ends
+// within a couple of seconds with 128 + 15, abandons the transfer without
+// leaving a half file under its final name or deleting a source, and closes
+// its run log with the stop and the summary. Each row: the server, the
+// assignment, and the log line that shows the transfer under way.
+TEST(StopBySignal, StalledDownloadAndUploadEndPromptlyAndCleanly) {
+  struct Row {
+    const char* what;
+    std::string script;      // the server, which stalls in the transfer
+    std::string assignment;  // "{port}" stands for the server's port
+    std::string underWay;    // the start of the status line of the transfer
+  };
+  const std::vector<Row> rows = {
+      {"HTTP download",
+       "expect_match GET /big.bin *\nexpect_match Host: *\nexpect \n"
+       "send HTTP/1.1 200 OK\\r\\nContent-Length: 1000000\\r\\n\\r\\nthe first bytes\n"
+       "pause 30\n",
+       "[HTTP]\r\nNAME=Stall\r\nURI=http://127.0.0.1/big.bin\r\nLOCATION=store\r\n"
+       "PORT={port}\r\n[END]\r\n",
+       "Downloading "},
+      // The server takes none of the data, so the upload waits for room.
+      {"FTP upload with DELETE",
+       "send 220 ready\\r\\n\nexpect USER alice\nsend 331 password please\\r\\n\n"
+       "expect PASS s3cret\nsend 230 logged in\\r\\n\nexpect PWD\n"
+       "send 257 \"/\" is the current directory\\r\\n\nexpect CWD /\nsend 250 ok\\r\\n\n"
+       "expect TYPE I\nsend 200 binary\\r\\n\nexpect PASV\npasv\nexpect STOR big.bin\n"
+       "send 150 Ok to send data\\r\\n\npause 30\n",
+       "[FTP]\r\nNAME=Up\r\nURI=127.0.0.1\r\nPORT={port}\r\nUSER=alice\r\n"
+       "PASSWORD=s3cret\r\nTRANSFER=out/big.bin, /, UP, DELETE\r\n[END]\r\n",
+       "Uploading "},
+  };
+  const std::string source = RandomBytes(32 << 20);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
+    WriteFile(dir / "out/big.bin", source);
+    PeerProcess server;
+    const int port = StartScriptedServer(server, dir, row.script);
+    ASSERT_NE(port, 0);
+    std::string assignment = row.assignment;
+    assignment.replace(assignment.find("{port}"), 6, std::to_string(port));
+    WriteFile(dir / "run.ini", "[MAIN]\r\nLOG=run.log\r\n[END]\r\n" + assignment);
+
+    PeerProcess program;
+    ASSERT_TRUE(program.Start({"/usr/bin/env", "-u", "DISPLAY", kProgram, "--console", "run.ini"},
+                              dir.Path()));
+    ASSERT_NE(program.WaitForLine(row.underWay, 20), "") << ReadFile(dir / "run.log");
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // well into the stall
+    const auto signalled = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
+    const std::string rest = program.ReadRest(10);
+    EXPECT_LT(SecondsSince(signalled), 2.5);
+    EXPECT_EQ(program.Stop(), 143);
+
+    EXPECT_NE(rest.find("Run stopped by signal SIGTERM\n"), std::string::npos) << rest;
+    std::vector<std::string> log = LogFileTexts(dir / "run.log");
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 3], "Run stopped by signal SIGTERM");
+    EXPECT_EQ(log[log.size() - 2], kDashes);
+    EXPECT_TRUE(std::regex_match(log.back(), std::regex("Total time active 00:00:[0-9]{2}")))
+        << log.back();
+    // Neither a half download under its final name (nor its temporary file)
+    // nor a lost upload source.
+    EXPECT_TRUE(!PathExists(dir / "store") || DirectoryNames(dir / "store").empty())
+        << ::testing::PrintToString(DirectoryNames(dir / "store"));
+    EXPECT_TRUE(ReadFile(dir / "out/big.bin") == source);
+  }
 }
 
 bool OnPath(const std::string& tool) {
