@@ -14,6 +14,10 @@
 
 #include "peers/peers.h"
 
+#ifdef QUORBIT_WINDOW_TESTS
+#include <X11/Xlib.h>
+#endif
+
 namespace {
 
 const std::string kProgram = QUORBIT_PROGRAM;
@@ -120,6 +124,32 @@ TEST(Flags, ExitCodesAndMessages) {
 // leaving a half file under its final name or deleting a source, and closes
 // its run log with the stop and the summary. Each row: the server, the
 // assignment, and the log line that shows the transfer under way.
+// A server that sends the start of a file and then stalls, and the [HTTP]
+// assignment that fetches it into "store".
+const std::string kStalledDownload =
+    "expect_match GET /big.bin *\nexpect_match Host: *\nexpect \n"
+    "send HTTP/1.1 200 OK\\r\\nContent-Length: 1000000\\r\\n\\r\\nthe first bytes\n"
+    "pause 30\n";
+const std::string kStalledDownloadTask =
+    "[HTTP]\r\nNAME=Stall\r\nURI=http://127.0.0.1/big.bin\r\nLOCATION=store\r\n"
+    "PORT={port}\r\n[END]\r\n";
+
+// The INI file of the run: a run log and the assignment for the server's port.
+void WriteRunIni(const TempDir& dir, std::string assignment, int port) {
+  assignment.replace(assignment.find("{port}"), 6, std::to_string(port));
+  WriteFile(dir / "run.ini", "[MAIN]\r\nLOG=run.log\r\n[END]\r\n" + assignment);
+}
+
+// The last lines of a run log of a stopped run.
+void ExpectStoppedRunLog(const std::string& path, const std::string& signalName) {
+  std::vector<std::string> log = LogFileTexts(path);
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[log.size() - 3], "Run stopped by signal " + signalName);
+  EXPECT_EQ(log[log.size() - 2], kDashes);
+  EXPECT_TRUE(std::regex_match(log.back(), std::regex("Total time active 00:00:[0-9]{2}")))
+      << log.back();
+}
+
 TEST(StopBySignal, StalledDownloadAndUploadEndPromptlyAndCleanly) {
   struct Row {
     const char* what;
@@ -128,13 +158,7 @@ TEST(StopBySignal, StalledDownloadAndUploadEndPromptlyAndCleanly) {
     std::string underWay;    // the start of the status line of the transfer
   };
   const std::vector<Row> rows = {
-      {"HTTP download",
-       "expect_match GET /big.bin *\nexpect_match Host: *\nexpect \n"
-       "send HTTP/1.1 200 OK\\r\\nContent-Length: 1000000\\r\\n\\r\\nthe first bytes\n"
-       "pause 30\n",
-       "[HTTP]\r\nNAME=Stall\r\nURI=http://127.0.0.1/big.bin\r\nLOCATION=store\r\n"
-       "PORT={port}\r\n[END]\r\n",
-       "Downloading "},
+      {"HTTP download", kStalledDownload, kStalledDownloadTask, "Downloading "},
       // The server takes none of the data, so the upload waits for room.
       {"FTP upload with DELETE",
        "send 220 ready\\r\\n\nexpect USER alice\nsend 331 password please\\r\\n\n"
@@ -155,9 +179,7 @@ TEST(StopBySignal, StalledDownloadAndUploadEndPromptlyAndCleanly) {
     PeerProcess server;
     const int port = StartScriptedServer(server, dir, row.script);
     ASSERT_NE(port, 0);
-    std::string assignment = row.assignment;
-    assignment.replace(assignment.find("{port}"), 6, std::to_string(port));
-    WriteFile(dir / "run.ini", "[MAIN]\r\nLOG=run.log\r\n[END]\r\n" + assignment);
+    WriteRunIni(dir, row.assignment, port);
 
     PeerProcess program;
     ASSERT_TRUE(program.Start({"/usr/bin/env", "-u", "DISPLAY", kProgram, "--console", "run.ini"},
@@ -171,12 +193,7 @@ TEST(StopBySignal, StalledDownloadAndUploadEndPromptlyAndCleanly) {
     EXPECT_EQ(program.Stop(), 143);
 
     EXPECT_NE(rest.find("Run stopped by signal SIGTERM\n"), std::string::npos) << rest;
-    std::vector<std::string> log = LogFileTexts(dir / "run.log");
-    ASSERT_GE(log.size(), 3u);
-    EXPECT_EQ(log[log.size() - 3], "Run stopped by signal SIGTERM");
-    EXPECT_EQ(log[log.size() - 2], kDashes);
-    EXPECT_TRUE(std::regex_match(log.back(), std::regex("Total time active 00:00:[0-9]{2}")))
-        << log.back();
+    ExpectStoppedRunLog(dir / "run.log", "SIGTERM");
     // Neither a half download under its final name (nor its temporary file)
     // nor a lost upload source.
     EXPECT_TRUE(!PathExists(dir / "store") || DirectoryNames(dir / "store").empty())
@@ -189,15 +206,64 @@ bool OnPath(const std::string& tool) {
   return RunProgram({"/bin/sh", "-c", "command -v " + tool}, "", 10).exitCode == 0;
 }
 
+// Starts Xvfb; its display name (":n"), or "" when it did not start.
+std::string StartDisplay(PeerProcess& xvfb) {
+  if (!xvfb.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"})) {
+    return "";
+  }
+  std::string number = xvfb.WaitForLine("", 20);
+  return number.empty() ? "" : ":" + number;
+}
+
+#ifdef QUORBIT_WINDOW_TESTS
+// The window with the title, searched from the root down; 0 when none.
+::Window FindWindow(::Display* display, ::Window window, const std::string& title) {
+  char* name = nullptr;
+  if (XFetchName(display, window, &name) && name) {
+    const bool found = title == name;
+    XFree(name);
+    if (found) return window;
+  }
+  ::Window root = 0;
+  ::Window parent = 0;
+  ::Window* children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display, window, &root, &parent, &children, &count)) return 0;
+  ::Window found = 0;
+  for (unsigned i = 0; i < count && !found; ++i) found = FindWindow(display, children[i], title);
+  if (children) XFree(children);
+  return found;
+}
+
+// Sends the window what its close button sends: WM_DELETE_WINDOW.
+bool PressCloseButton(const std::string& displayName, const std::string& title) {
+  ::Display* display = XOpenDisplay(displayName.c_str());
+  if (!display) return false;
+  const ::Window window = FindWindow(display, DefaultRootWindow(display), title);
+  if (window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+  }
+  XCloseDisplay(display);
+  return window != 0;
+}
+#endif
+
 TEST(Window, ShowsTheVersionCaptionAndClosesByItself) {
 #ifndef QUORBIT_WINDOW_TESTS
   GTEST_SKIP() << "built without the window front end";
 #endif
   if (!OnPath("Xvfb") || !OnPath("xwininfo")) GTEST_SKIP() << "needs Xvfb and xwininfo (x11-utils)";
   PeerProcess xvfb;
-  ASSERT_TRUE(xvfb.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"}));
-  std::string display = ":" + xvfb.WaitForLine("", 20);
-  ASSERT_NE(display, ":");
+  const std::string display = StartDisplay(xvfb);
+  ASSERT_NE(display, "");
 
   TempDir dir;
   WriteFile(dir / "run.ini", kEmptyRun);
@@ -222,6 +288,38 @@ TEST(Window, ShowsTheVersionCaptionAndClosesByItself) {
   EXPECT_EQ(program.Stop(), 0);
   EXPECT_LT(open, 5.0);
   EXPECT_EQ(LogFileTexts(dir / "logs/run.log").size(), 6u);
+}
+
+TEST(Window, CloseButtonDuringTheRunStopsItAsSigtermWould) {
+#ifndef QUORBIT_WINDOW_TESTS
+  GTEST_SKIP() << "built without the window front end";
+#else
+  if (!OnPath("Xvfb")) GTEST_SKIP() << "needs Xvfb";
+  PeerProcess xvfb;
+  const std::string display = StartDisplay(xvfb);
+  ASSERT_NE(display, "");
+  TempDir dir;
+  PeerProcess server;
+  const int port = StartScriptedServer(server, dir, kStalledDownload);
+  ASSERT_NE(port, 0);
+  WriteRunIni(dir, kStalledDownloadTask, port);
+  PeerProcess program;
+  ASSERT_TRUE(program.Start({"/usr/bin/env", "DISPLAY=" + display, kProgram, "run.ini"}, dir.Path()));
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (ReadFile(dir / "run.log").find("Downloading ") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // well into the stall
+
+  const auto pressed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(PressCloseButton(display, "QUORBIT 1.10.007"));
+  program.ReadRest(10);
+  // The worker stops within a second; the window goes at the next tick.
+  EXPECT_LT(SecondsSince(pressed), 3.0);
+  EXPECT_EQ(program.Stop(), 143);
+  ExpectStoppedRunLog(dir / "run.log", "SIGTERM");
+#endif
 }
 
 }  // namespace
