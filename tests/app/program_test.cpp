@@ -104,7 +104,7 @@ TEST(Flags, ExitCodesAndMessages) {
       {{"--help"}, 0, "--exit-status", ""},
       {{"--frobnicate", "run.ini"}, 64, "", "--frobnicate"},
       // A forced window without a display runs nothing.
-      {{"--window", "window.ini"}, 69, "", "display"},
+      {{"--window", "window.ini"}, 69, "", "window"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args.back());
