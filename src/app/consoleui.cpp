@@ -82,7 +82,7 @@ void ConsoleView::Take(const StatusUpdate& update) {
     case Kind::kError:
       ClearFooter();
       std::fflush(out_);
-      PrintLine(err_, Cat("Error: ", update.text));
+      PrintLine(err_, Cat("quorbit: ", update.text));
       std::fflush(err_);
       break;
   }

@@ -8,7 +8,10 @@
 #include <FL/x.H>
 
 #include <algorithm>
+#include <csignal>
 #include <string>
+
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -142,6 +145,13 @@ void TForm1::OnUpdates(void* form) { static_cast<TForm1*>(form)->ApplyUpdates();
 void TForm1::OnClose(Fl_Widget* window, void*) {
   // Like a form of the original system, the window does not close on Escape.
   if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+  // During the run the close button stops it as SIGTERM would: the worker
+  // ends at its next safe point and Poll then closes the window. A second
+  // click does not wait for that.
+  if (!WorkerFinished() && !StopRequested()) {
+    RequestStop(SIGTERM);
+    return;
+  }
   window->hide();
 }
 
@@ -211,7 +221,8 @@ void ShowErrorBox(std::string_view text) {
   box.set_modal();
   CentreOnScreen(box);
   box.show();
-  while (box.shown()) Fl::wait();
+  // A requested stop dismisses the box: nobody may be there to press OK.
+  while (box.shown() && !StopRequested()) Fl::wait(kPollSeconds);
 }
 
 bool RunWindow(const std::vector<std::string>& arguments, int keepOpenSeconds) {

@@ -10,6 +10,7 @@
 #include "app/worker.h"
 #include "net/delsock.h"
 #include "report/logunit.h"
+#include "util/stoprequest.h"
 #include "util/strunit.h"
 
 #ifdef QUORBIT_HAVE_FLTK
@@ -41,12 +42,18 @@ constexpr const char* kUsage =
     "  --window             show the run in a window\n"
     "                       (default: the window when a display is available)\n"
     "  --exit-status        exit with the run's outcome: 1 when anything was\n"
-    "                       received, plus 2 when anything was sent (default: 0);\n"
-    "                       64 means wrong options, 69 no window could be shown\n"
+    "                       received, plus 2 when anything was sent; 66 when\n"
+    "                       the INI file cannot be opened, 78 for an error in it\n"
+    "                       (default: 0 in all these cases)\n"
     "  --keep-open=SECONDS  keep the window open SECONDS longer after the run,\n"
     "                       e.g. for screenshots\n"
     "  --help               show this help and exit\n"
-    "  --version            show the version and exit\n";
+    "  --version            show the version and exit\n"
+    "\n"
+    "Whatever the flags, 64 means wrong options and 69 that the window asked for\n"
+    "cannot be shown. SIGTERM, SIGINT or SIGHUP (or closing the window) stops the\n"
+    "run at the next safe point, abandons the transfer in progress and exits with\n"
+    "128 + the signal's number (143 for SIGTERM); a second signal ends it at once.\n";
 
 bool ParseKeepOpen(std::string_view value, int& seconds) {
   if (value.empty() || value.size() > 4) return false;
@@ -108,12 +115,48 @@ bool RunFrontEnd(const ProgramOptions& options) {
   return true;
 }
 
-}  // namespace
-
 // Exit codes of a run that could not start; they lie outside the outcome
 // values 0 to 3 that --exit-status reports.
 constexpr int kExitUsage = 64;        // unknown option or wrong arguments
+constexpr int kExitNoInput = 66;      // the INI file cannot be opened (--exit-status)
 constexpr int kExitUnavailable = 69;  // the front end asked for cannot be shown
+constexpr int kExitConfig = 78;       // an error in the INI file (--exit-status)
+
+// The first of these signals asks the worker to stop at its next safe point;
+// a second one, from an impatient user, ends the process at once as the
+// signal's default action would. Only async-signal-safe calls here.
+extern "C" void StopOnSignal(int signalNumber) {
+  if (StopRequested()) {
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+    return;
+  }
+  RequestStop(signalNumber);
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = StopOnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+  // A reader of the output or a peer that goes away must not end the run:
+  // writes to it fail instead.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+// A stop by signal always shows in the exit code, since a scheduler must not
+// take a cut-off run for a finished one. The run's outcome and the reasons
+// why it could not start only with --exit-status.
+int ExitCode(const ProgramOptions& options) {
+  if (StopExitCode() != 0) return StopExitCode();
+  if (!options.exitStatus) return 0;
+  if (SettingsResult.load() < 0) return kExitNoInput;
+  if (SettingsResult.load() > 0) return kExitConfig;
+  return RunResult.load();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   ProgramOptions options;
@@ -126,10 +169,8 @@ int main(int argc, char** argv) {
     std::puts(VersionText().Str().c_str());
     return 0;
   }
-  // A reader of the output or a peer that goes away must not end the run:
-  // writes to it fail instead.
-  std::signal(SIGPIPE, SIG_IGN);
+  InstallSignalHandlers();
   SocketStartup();
   if (!RunFrontEnd(options)) return kExitUnavailable;
-  return options.exitStatus ? RunResult.load() : 0;
+  return ExitCode(options);
 }

@@ -1,19 +1,41 @@
 #include "app/taskrun.h"
 
+#include <csignal>
+
 #include "config/iniunit.h"
 #include "ftp/ftptask.h"
 #include "html/httptask.h"
 #include "html/visitedset.h"
 #include "report/logunit.h"
 #include "report/timer.h"
+#include "util/stoprequest.h"
 
 void RunAllTasks() {
   // Every HTTP assignment, then every FTP assignment, each table in the
   // order of the INI file. What one HTTP assignment fetched is known to the
-  // later ones.
+  // later ones. Once a stop is requested no further assignment starts.
   VisitedUrlSet visited;
-  for (const auto& task : HttpTasks) ProcessHttpTask(*task, 1, visited);
-  for (const auto& task : FtpTasks) RunFtpTask(*task);
+  for (const auto& task : HttpTasks) {
+    if (StopRequested()) return;
+    ProcessHttpTask(*task, 1, visited);
+  }
+  for (const auto& task : FtpTasks) {
+    if (StopRequested()) return;
+    RunFtpTask(*task);
+  }
+}
+
+Str255 SignalName(int signalNumber) {
+  switch (signalNumber) {
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    default:
+      return Cat("signal ", IntToText(signalNumber));
+  }
 }
 
 Str255 FormatDuration(std::int32_t seconds) {
@@ -30,6 +52,11 @@ void RunTaskSequence(std::string_view iniFileName) {
   RunLog::Open(Settings.LOG);
   RunLog::Write(Cat("Using ini file ", iniFileName));
   RunAllTasks();
+  if (StopRequested()) {
+    // The reader of the log must see that the run did not end by itself.
+    const Str255 stopped = Cat("Run stopped by signal ", SignalName(StopSignal()));
+    RunLog::ShowAndWrite(stopped, stopped);
+  }
   std::int32_t elapsed = runTime.Elapsed();
   RunLog::Write(DashLine());
   RunLog::Write(Cat("Total time active ", FormatDuration(elapsed)));

@@ -10,9 +10,14 @@
 // Every HTTP assignment, then every FTP assignment, each in table order.
 void RunAllTasks();
 
+// "SIGTERM", "SIGINT" or "SIGHUP" (the signals that stop a run); "signal "
+// and the number for any other.
+Str255 SignalName(int signalNumber);
+
 // "HH:MM:SS" of a duration below one day.
 Str255 FormatDuration(std::int32_t seconds);
 
 // Stopwatch, run log with the INI file's name, all assignments, the summary
-// lines, closing the log.
+// lines (after "Run stopped by signal ..." when a stop was requested),
+// closing the log.
 void RunTaskSequence(std::string_view iniFileName);

@@ -1,25 +1,48 @@
 #include "app/worker.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
 #include <utility>
 
 #include "app/taskrun.h"
 #include "config/iniunit.h"
 #include "report/logunit.h"
 #include "report/transfercounts.h"
+#include "util/stoprequest.h"
 
 Str255 IniFileName = "QUORBIT.INI";
 std::atomic<std::int32_t> RunResult{-1};
+std::atomic<std::int32_t> SettingsResult{0};
 
 namespace {
+
+// The system's reason why the file cannot be read as an INI file; a
+// directory opens for reading but is none.
+std::string OpenFailureReason(const std::string& name) {
+  struct stat info {};
+  int error = stat(name.c_str(), &info) != 0 ? errno : (S_ISDIR(info.st_mode) ? EISDIR : 0);
+  if (error == 0) {
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    error = file ? 0 : errno;
+    if (file) std::fclose(file);
+  }
+  return error != 0 ? std::generic_category().message(error) : "unreadable";
+}
 
 // Loads the settings; a file that cannot be opened or read ends the run
 // before it starts, with the reason in the error box.
 bool LoadSettingsOrShowError() {
   std::int32_t result = LoadSettings(IniFileName);
+  SettingsResult.store(result);
   if (result < 0) {
-    ShowError("unable to open INI file");
+    Str255 text = Cat("cannot open INI file ", IniFileName);
+    text += ": ";
+    text += OpenFailureReason(IniFileName.Str());
+    ShowError(text);
   } else if (result > 0) {
     ShowError(Cat("error encountered in INI file on line ", IntToText(result)));
   }
@@ -43,6 +66,8 @@ void RunWorker(const std::vector<std::string>& arguments) {
 
 bool WorkerFinished() { return RunResult.load() != -1; }
 
+int StopExitCode() { return StopSignal() != 0 ? 128 + StopSignal() : 0; }
+
 void WorkerThread::Start(const std::vector<std::string>& arguments,
                          std::function<void()> onFinished) {
   if (Started()) return;
@@ -56,7 +81,7 @@ WorkerThread::~WorkerThread() {
   if (!thread_.joinable()) return;
   if (!WorkerFinished()) {
     std::fflush(nullptr);
-    std::_Exit(0);
+    std::_Exit(StopExitCode());
   }
   thread_.join();
 }

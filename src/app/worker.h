@@ -18,6 +18,10 @@ extern Str255 IniFileName;
 // the worker's last act.
 extern std::atomic<std::int32_t> RunResult;
 
+// What loading the settings gave: 0 loaded, -1 the file could not be
+// opened, otherwise the number of the line in error. Stored before RunResult.
+extern std::atomic<std::int32_t> SettingsResult;
+
 // Takes the INI file name from the first positional argument, if any, cut to
 // 255 bytes. The case is kept: file names are case-sensitive here.
 void ReadCommandLine(const std::vector<std::string>& arguments);
@@ -30,10 +34,10 @@ void RunWorker(const std::vector<std::string>& arguments);
 class WorkerThread {
  public:
   WorkerThread() = default;
-  // Joins a finished worker. A worker still running means the user closed
-  // the window during the run: the process ends at once and the worker with
-  // it, as its network waits may last minutes and every log line written so
-  // far is already on disk.
+  // Joins a finished worker. A worker still running means the user would
+  // not wait for a requested stop: the process ends at once and the worker
+  // with it, with the stop's exit code; every log line written so far is
+  // already on disk.
   ~WorkerThread();
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
@@ -48,3 +52,8 @@ class WorkerThread {
 };
 
 bool WorkerFinished();
+
+// The exit code of a run stopped by a signal (or the window's close button,
+// which counts as SIGTERM): 128 + the signal's number; 0 when no stop was
+// requested.
+int StopExitCode();

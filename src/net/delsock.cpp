@@ -59,6 +59,15 @@ int ConnectSocket(SocketHandle socket, const SocketAddress& address) {
   return connect(socket, reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0 ? 0 : -1;
 }
 
+bool SocketConnectInProgress() { return errno == EINPROGRESS || errno == EINTR; }
+
+int ConnectError(SocketHandle socket) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+  return error;
+}
+
 int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags) {
   return static_cast<int>(recv(socket, buffer, static_cast<std::size_t>(length), flags));
 }

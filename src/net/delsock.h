@@ -52,8 +52,13 @@ void SocketStartup();
 
 SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t protocol);
 int CloseSocket(SocketHandle socket);
-// Blocking connect; 0 on success, -1 on failure.
+// connect: 0 on success, -1 on failure. On a non-blocking socket -1 with
+// SocketConnectInProgress() means the answer is still to come: the socket
+// becomes writable when it is there, and ConnectError tells which it was.
 int ConnectSocket(SocketHandle socket, const SocketAddress& address);
+bool SocketConnectInProgress();
+// The outcome of a connect that was in progress: 0 connected, else the error.
+int ConnectError(SocketHandle socket);
 // recv with kReceiveNormal, kReceivePeek or kReceiveNoWait: count received,
 // 0 when the peer has closed, -1 on error (see SocketWouldBlock).
 int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags);

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <string>
 
+#include "util/stoprequest.h"
+
 namespace {
 
 constexpr std::size_t kPieceSize = 255;   // longest line, largest peek
@@ -37,6 +39,14 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
   return static_cast<int>(std::max<long long>(left.count(), 0));
+}
+
+// Waits sleep in slices of this length at most, so that a request to stop
+// is noticed within a fraction of a second even while a server stalls.
+constexpr int kWaitSliceMs = 250;
+
+int NextSliceUntil(std::chrono::steady_clock::time_point deadline) {
+  return std::min(MillisecondsUntil(deadline), kWaitSliceMs);
 }
 
 }  // namespace
@@ -109,22 +119,35 @@ bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
 }
 
 bool TcpConnection::ConnectTo(const SocketAddress& address) {
-  bool connected = ConnectSocket(socket_.Get(), address) == 0;
-  if (!connected) {
-    socket_.Reset();
-    return false;
+  // Connecting without blocking lets the wait for the peer's answer notice
+  // a stop; how long it may take is still the operating system's affair.
+  bool connected = !StopRequested() && SetNonBlocking(socket_.Get()) == 0 &&
+                   (ConnectSocket(socket_.Get(), address) == 0 ||
+                    (SocketConnectInProgress() && AwaitConnect()));
+  if (!connected) socket_.Reset();
+  return connected;
+}
+
+bool TcpConnection::AwaitConnect() const {
+  for (;;) {
+    if (StopRequested()) return false;
+    int ready = WaitSocket(socket_.Get(), kWaitSliceMs);
+    if (ready < 0) return false;
+    if (ready > 0) return ConnectError(socket_.Get()) == 0;
   }
-  SetNonBlocking(socket_.Get());
-  return true;
 }
 
 void TcpConnection::Close() { socket_.Reset(); }
 
 TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) const {
   for (;;) {
-    int ready = WaitSocketReadable(socket_.Get(), MillisecondsUntil(deadline));
+    if (StopRequested()) return Arrival::Stopped;
+    int ready = WaitSocketReadable(socket_.Get(), NextSliceUntil(deadline));
     if (ready < 0) return Arrival::Error;
-    if (ready == 0) return Arrival::TimedOut;
+    if (ready == 0) {
+      if (Clock::now() >= deadline) return Arrival::TimedOut;
+      continue;
+    }
     // Readable with nothing to read means the peer closed or the socket has
     // an error; a peek of one byte tells which.
     char probe;
@@ -137,7 +160,7 @@ TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) cons
 }
 
 bool TcpConnection::WaitReadable(std::uint16_t seconds) {
-  if (Failed()) return false;
+  if (FailedOrStopping()) return false;
   if (seconds == 0) seconds = DefaultTimeout;
   if (PendingBytes(socket_.Get()) > 0) return true;
   Arrival arrival = AwaitData(Clock::now() + std::chrono::seconds(seconds));
@@ -219,9 +242,16 @@ bool TcpConnection::WaitWritable() {
     Fail();
     return false;
   }
-  int ready = WaitSocket(socket_.Get(), DefaultTimeout * 1000);
-  if (ready < 0) Fail();
-  return ready > 0;
+  const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
+  for (;;) {
+    if (StopRequested()) {
+      Fail();
+      return false;
+    }
+    int ready = WaitSocket(socket_.Get(), NextSliceUntil(deadline));
+    if (ready < 0) Fail();
+    if (ready != 0 || Clock::now() >= deadline) return ready > 0;
+  }
 }
 
 int TcpConnection::SendOnce(const void* buffer, int count) {
@@ -261,8 +291,13 @@ void TcpConnection::SkipLateLineFeed() {
   if (first == '\n') Discard(1);
 }
 
+bool TcpConnection::FailedOrStopping() {
+  if (StopRequested()) Fail();
+  return Failed();
+}
+
 bool TcpConnection::ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint16_t& received) {
-  if (Failed()) return false;
+  if (FailedOrStopping()) return false;
   received = 0;
   if (lfMayFollow_) SkipLateLineFeed();
   // One receive that does not wait: it takes what is pending (up to
@@ -277,7 +312,7 @@ bool TcpConnection::ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint
 }
 
 bool TcpConnection::SendBlock(const void* buffer, std::uint16_t count, std::uint16_t& sent) {
-  if (Failed()) return false;
+  if (FailedOrStopping()) return false;
   int result = SendOnce(buffer, count);
   sent = static_cast<std::uint16_t>(result > 0 ? result : 0);
   return sent > 0;

@@ -7,7 +7,9 @@
 // error the connection is Failed for good: every wait, read and send then
 // returns false at once without touching the socket and without logging.
 //
-// Waits sleep in poll() and never spin. A readable wait ends early, as not
+// Waits sleep in poll() and never spin. Once a stop of the run is requested
+// (util/stoprequest.h), every wait, connect and block transfer ends within a
+// fraction of a second as a failure and the connection is Failed. A readable wait ends early, as not
 // readable, when the peer has closed the connection and nothing is left to
 // read; the connection is then Failed, as it would be had the wait run out,
 // because nothing can arrive any more.
@@ -97,9 +99,12 @@ class TcpConnection {
 
  private:
   using Clock = std::chrono::steady_clock;
-  enum class Arrival { Data, Closed, TimedOut, Error };
+  enum class Arrival { Data, Closed, TimedOut, Error, Stopped };
 
   Arrival AwaitData(Clock::time_point deadline) const;
+  bool AwaitConnect() const;
+  // Fails the connection when a stop is requested; true when it has failed.
+  bool FailedOrStopping();
   bool WaitWritable();
   int SendOnce(const void* buffer, int count);
   bool Discard(int count);

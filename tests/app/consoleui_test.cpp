@@ -39,7 +39,7 @@ TEST_F(ConsoleTest, PlainOutputHasLinesOnlyAndNoControlCharacters) {
               Update(Kind::kLine, "Connecting", 1)});
   view.Apply({Update(Kind::kError, "unable to open INI file")});
   EXPECT_EQ(Contents(out), "Connecting\nevil [2Jtext \nConnecting\n");
-  EXPECT_EQ(Contents(err), "Error: unable to open INI file\n");
+  EXPECT_EQ(Contents(err), "quorbit: unable to open INI file\n");
 }
 
 TEST_F(ConsoleTest, TerminalKeepsAFooterBelowScrollingLines) {

@@ -1,8 +1,11 @@
-// The program as a whole: front-end choice, flags, the run log of a run
-// without assignments, configuration errors, and the window under Xvfb.
+// The program as a whole: front-end choice, flags and exit codes, the run log
+// of a run without assignments, configuration errors, a stop by signal, and
+// the window under Xvfb.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <chrono>
 #include <regex>
 #include <string>
@@ -10,6 +13,10 @@
 #include <vector>
 
 #include "peers/peers.h"
+
+#ifdef QUORBIT_WINDOW_TESTS
+#include <X11/Xlib.h>
+#endif
 
 namespace {
 
@@ -55,7 +62,7 @@ TEST(ConfigurationErrors, MissingIniIsOneLineOnStandardErrorAndNoRun) {
   TempDir dir;
   ProgramRun run = RunHeadless({"--console", "absent.ini"}, dir.Path());
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, "Error: unable to open INI file\n");
+  EXPECT_EQ(run.err, "quorbit: cannot open INI file absent.ini: No such file or directory\n");
   EXPECT_EQ(run.out, "");
   EXPECT_TRUE(DirectoryNames(dir.Path()).empty());
 }
@@ -65,33 +72,189 @@ TEST(ConfigurationErrors, ErrorLineIsReportedAndNothingRuns) {
   WriteFile(dir / "bad.ini", "[MAIN]\r\nLOG=logs/run.log\r\n");  // no [END]
   ProgramRun run = RunHeadless({"--console", "bad.ini"}, dir.Path());
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, "Error: error encountered in INI file on line 2\n");
+  EXPECT_EQ(run.err, "quorbit: error encountered in INI file on line 2\n");
   EXPECT_FALSE(PathExists(dir / "logs"));
 }
 
-TEST(Flags, VersionHelpExitStatusAndMistakes) {
+// Exit codes and what goes with them, flag by flag: the run's outcome and
+// the reasons why a run could not start stay apart.
+TEST(Flags, ExitCodesAndMessages) {
+  struct Row {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;     // expected in standard output
+    std::string err;     // expected in standard error
+  };
   TempDir dir;
-  // Nothing was transferred: 0, never the "still running" value.
-  EXPECT_EQ(RunHeadless({"--exit-status", "--console", "absent.ini"}, dir.Path()).exitCode, 0);
-  ProgramRun version = RunHeadless({"--version"}, dir.Path());
-  EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.out, "QUORBIT 1.10.007\n");
-  ProgramRun help = RunHeadless({"--help"}, dir.Path());
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("--exit-status"), std::string::npos);
-  ProgramRun unknown = RunHeadless({"--frobnicate", "run.ini"}, dir.Path());
-  EXPECT_EQ(unknown.exitCode, 64);
-  EXPECT_NE(unknown.err.find("--frobnicate"), std::string::npos);
-  // A forced window without a display runs nothing.
   WriteFile(dir / "run.ini", kEmptyRun);
-  ProgramRun window = RunHeadless({"--window", "run.ini"}, dir.Path());
-  EXPECT_EQ(window.exitCode, 69);
-  EXPECT_FALSE(PathExists(dir / "logs"));
+  WriteFile(dir / "bad.ini", "[MAIN]\r\nLOG=logs/run.log\r\n");
+  WriteFile(dir / "window.ini", "[MAIN]\r\nLOG=window/run.log\r\n[END]\r\n");
+  ASSERT_EQ(mkdir((dir / "folder.ini").c_str(), 0755), 0);
+  const std::vector<Row> rows = {
+      // Nothing was transferred: 0, never the "still running" value.
+      {{"--exit-status", "--console", "run.ini"}, 0, "", ""},
+      {{"--exit-status", "--console", "absent.ini"}, 66, "",
+       "quorbit: cannot open INI file absent.ini: No such file or directory\n"},
+      {{"--exit-status", "--console", "folder.ini"}, 66, "",
+       "quorbit: cannot open INI file folder.ini: Is a directory\n"},
+      {{"--exit-status", "--console", "bad.ini"}, 78, "", "on line 2"},
+      // Without the flag the exit code stays 0.
+      {{"--console", "bad.ini"}, 0, "", "on line 2"},
+      {{"--version"}, 0, "QUORBIT 1.10.007\n", ""},
+      {{"--help"}, 0, "--exit-status", ""},
+      {{"--frobnicate", "run.ini"}, 64, "", "--frobnicate"},
+      // A forced window without a display runs nothing.
+      {{"--window", "window.ini"}, 69, "", "window"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    ProgramRun run = RunHeadless(row.args, dir.Path());
+    EXPECT_EQ(run.exitCode, row.exitCode);
+    EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+    if (row.err.empty()) {
+      EXPECT_EQ(run.err, "");
+    }
+  }
+  EXPECT_FALSE(PathExists(dir / "window"));
+}
+
+// A scheduler's SIGTERM in the middle of a transfer that stalls: the run ends
+// within a couple of seconds with 128 + 15, abandons the transfer without
+// leaving a half file under its final name or deleting a source, and closes
+// its run log with the stop and the summary. Each row: the server, the
+// assignment, and the log line that shows the transfer under way.
+// A server that sends the start of a file and then stalls, and the [HTTP]
+// assignment that fetches it into "store".
+const std::string kStalledDownload =
+    "expect_match GET /big.bin *\nexpect_match Host: *\nexpect \n"
+    "send HTTP/1.1 200 OK\\r\\nContent-Length: 1000000\\r\\n\\r\\nthe first bytes\n"
+    "pause 30\n";
+const std::string kStalledDownloadTask =
+    "[HTTP]\r\nNAME=Stall\r\nURI=http://127.0.0.1/big.bin\r\nLOCATION=store\r\n"
+    "PORT={port}\r\n[END]\r\n";
+
+// The INI file of the run: a run log and the assignment for the server's port.
+void WriteRunIni(const TempDir& dir, std::string assignment, int port) {
+  assignment.replace(assignment.find("{port}"), 6, std::to_string(port));
+  WriteFile(dir / "run.ini", "[MAIN]\r\nLOG=run.log\r\n[END]\r\n" + assignment);
+}
+
+// The last lines of a run log of a stopped run.
+void ExpectStoppedRunLog(const std::string& path, const std::string& signalName) {
+  std::vector<std::string> log = LogFileTexts(path);
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[log.size() - 3], "Run stopped by signal " + signalName);
+  EXPECT_EQ(log[log.size() - 2], kDashes);
+  EXPECT_TRUE(std::regex_match(log.back(), std::regex("Total time active 00:00:[0-9]{2}")))
+      << log.back();
+}
+
+TEST(StopBySignal, StalledDownloadAndUploadEndPromptlyAndCleanly) {
+  struct Row {
+    const char* what;
+    std::string script;      // the server, which stalls in the transfer
+    std::string assignment;  // "{port}" stands for the server's port
+    std::string underWay;    // the start of the status line of the transfer
+  };
+  const std::vector<Row> rows = {
+      {"HTTP download", kStalledDownload, kStalledDownloadTask, "Downloading "},
+      // The server takes none of the data, so the upload waits for room.
+      {"FTP upload with DELETE",
+       "send 220 ready\\r\\n\nexpect USER alice\nsend 331 password please\\r\\n\n"
+       "expect PASS s3cret\nsend 230 logged in\\r\\n\nexpect PWD\n"
+       "send 257 \"/\" is the current directory\\r\\n\nexpect CWD /\nsend 250 ok\\r\\n\n"
+       "expect TYPE I\nsend 200 binary\\r\\n\nexpect PASV\npasv\nexpect STOR big.bin\n"
+       "send 150 Ok to send data\\r\\n\npause 30\n",
+       "[FTP]\r\nNAME=Up\r\nURI=127.0.0.1\r\nPORT={port}\r\nUSER=alice\r\n"
+       "PASSWORD=s3cret\r\nTRANSFER=out/big.bin, /, UP, DELETE\r\n[END]\r\n",
+       "Uploading "},
+  };
+  const std::string source = RandomBytes(32 << 20);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
+    WriteFile(dir / "out/big.bin", source);
+    PeerProcess server;
+    const int port = StartScriptedServer(server, dir, row.script);
+    ASSERT_NE(port, 0);
+    WriteRunIni(dir, row.assignment, port);
+
+    PeerProcess program;
+    ASSERT_TRUE(program.Start({"/usr/bin/env", "-u", "DISPLAY", kProgram, "--console", "run.ini"},
+                              dir.Path()));
+    ASSERT_NE(program.WaitForLine(row.underWay, 20), "") << ReadFile(dir / "run.log");
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // well into the stall
+    const auto signalled = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
+    const std::string rest = program.ReadRest(10);
+    EXPECT_LT(SecondsSince(signalled), 2.5);
+    EXPECT_EQ(program.Stop(), 143);
+
+    EXPECT_NE(rest.find("Run stopped by signal SIGTERM\n"), std::string::npos) << rest;
+    ExpectStoppedRunLog(dir / "run.log", "SIGTERM");
+    // Neither a half download under its final name (nor its temporary file)
+    // nor a lost upload source.
+    EXPECT_TRUE(!PathExists(dir / "store") || DirectoryNames(dir / "store").empty())
+        << ::testing::PrintToString(DirectoryNames(dir / "store"));
+    EXPECT_TRUE(ReadFile(dir / "out/big.bin") == source);
+  }
 }
 
 bool OnPath(const std::string& tool) {
   return RunProgram({"/bin/sh", "-c", "command -v " + tool}, "", 10).exitCode == 0;
 }
+
+// Starts Xvfb; its display name (":n"), or "" when it did not start.
+std::string StartDisplay(PeerProcess& xvfb) {
+  if (!xvfb.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"})) {
+    return "";
+  }
+  std::string number = xvfb.WaitForLine("", 20);
+  return number.empty() ? "" : ":" + number;
+}
+
+#ifdef QUORBIT_WINDOW_TESTS
+// The window with the title, searched from the root down; 0 when none.
+::Window FindWindow(::Display* display, ::Window window, const std::string& title) {
+  char* name = nullptr;
+  if (XFetchName(display, window, &name) && name) {
+    const bool found = title == name;
+    XFree(name);
+    if (found) return window;
+  }
+  ::Window root = 0;
+  ::Window parent = 0;
+  ::Window* children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display, window, &root, &parent, &children, &count)) return 0;
+  ::Window found = 0;
+  for (unsigned i = 0; i < count && !found; ++i) found = FindWindow(display, children[i], title);
+  if (children) XFree(children);
+  return found;
+}
+
+// Sends the window what its close button sends: WM_DELETE_WINDOW.
+bool PressCloseButton(const std::string& displayName, const std::string& title) {
+  ::Display* display = XOpenDisplay(displayName.c_str());
+  if (!display) return false;
+  const ::Window window = FindWindow(display, DefaultRootWindow(display), title);
+  if (window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+  }
+  XCloseDisplay(display);
+  return window != 0;
+}
+#endif
 
 TEST(Window, ShowsTheVersionCaptionAndClosesByItself) {
 #ifndef QUORBIT_WINDOW_TESTS
@@ -99,9 +262,8 @@ TEST(Window, ShowsTheVersionCaptionAndClosesByItself) {
 #endif
   if (!OnPath("Xvfb") || !OnPath("xwininfo")) GTEST_SKIP() << "needs Xvfb and xwininfo (x11-utils)";
   PeerProcess xvfb;
-  ASSERT_TRUE(xvfb.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"}));
-  std::string display = ":" + xvfb.WaitForLine("", 20);
-  ASSERT_NE(display, ":");
+  const std::string display = StartDisplay(xvfb);
+  ASSERT_NE(display, "");
 
   TempDir dir;
   WriteFile(dir / "run.ini", kEmptyRun);
@@ -126,6 +288,38 @@ TEST(Window, ShowsTheVersionCaptionAndClosesByItself) {
   EXPECT_EQ(program.Stop(), 0);
   EXPECT_LT(open, 5.0);
   EXPECT_EQ(LogFileTexts(dir / "logs/run.log").size(), 6u);
+}
+
+TEST(Window, CloseButtonDuringTheRunStopsItAsSigtermWould) {
+#ifndef QUORBIT_WINDOW_TESTS
+  GTEST_SKIP() << "built without the window front end";
+#else
+  if (!OnPath("Xvfb")) GTEST_SKIP() << "needs Xvfb";
+  PeerProcess xvfb;
+  const std::string display = StartDisplay(xvfb);
+  ASSERT_NE(display, "");
+  TempDir dir;
+  PeerProcess server;
+  const int port = StartScriptedServer(server, dir, kStalledDownload);
+  ASSERT_NE(port, 0);
+  WriteRunIni(dir, kStalledDownloadTask, port);
+  PeerProcess program;
+  ASSERT_TRUE(program.Start({"/usr/bin/env", "DISPLAY=" + display, kProgram, "run.ini"}, dir.Path()));
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (ReadFile(dir / "run.log").find("Downloading ") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // well into the stall
+
+  const auto pressed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(PressCloseButton(display, "QUORBIT 1.10.007"));
+  program.ReadRest(10);
+  // The worker stops within a second; the window goes at the next tick.
+  EXPECT_LT(SecondsSince(pressed), 3.0);
+  EXPECT_EQ(program.Stop(), 143);
+  ExpectStoppedRunLog(dir / "run.log", "SIGTERM");
+#endif
 }
 
 }  // namespace

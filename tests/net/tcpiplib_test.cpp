@@ -3,15 +3,22 @@
 // back. The server's verdict ("DONE" or "MISMATCH ...") is checked at the end.
 #include "net/tcpiplib.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "peers/peers.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -327,6 +334,109 @@ TEST_F(TcpConnectionTest, DataConnectionOpensAGivenAddressWithoutLogging) {
   EXPECT_EQ(LogEntries(), (Entries{"R 150 Here"}));
   EXPECT_FALSE(data.Open(MakeSocketAddress({127, 0, 0, 1},
                                            static_cast<std::uint16_t>(FreeLoopbackPort()))));
+}
+
+// A loopback listener whose queue of connections not yet accepted is full,
+// so that a further connect gets no answer until the kernel gives up.
+class FullListener {
+ public:
+  FullListener() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
+    listen(listener_, 0);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    for (int& filler : fillers_) {
+      filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      connect(filler, reinterpret_cast<sockaddr*>(&address), length);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ~FullListener() {
+    for (int filler : fillers_) close(filler);
+    close(listener_);
+  }
+  FullListener(const FullListener&) = delete;
+  FullListener& operator=(const FullListener&) = delete;
+  std::uint16_t Port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int fillers_[4] = {-1, -1, -1, -1};
+  std::uint16_t port_ = 0;
+};
+
+// A stop requested while the connection waits on a stalled server ends the
+// wait within a fraction of a second, as a failure. Each row: what the
+// server does, and the call that stalls on it.
+TEST_F(TcpConnectionTest, StopEndsEveryStalledWaitPromptlyAndFailsTheConnection) {
+  struct Row {
+    const char* what;
+    std::string script;  // empty: connect to a listener that never answers
+    std::function<bool(TcpConnection&)> stalls;
+  };
+  FullListener full;
+  const std::vector<Row> rows = {
+      {"readable wait", "pause 5\n", [](TcpConnection& c) { return c.WaitReadable(60); }},
+      {"rest of a line", "send 220 no line end yet\npause 5\n",
+       [](TcpConnection& c) {
+         Str255 line;
+         return c.WaitReadable(5) && c.ReadLine(line, 255);
+       }},
+      {"writable wait", "pause 5\n",
+       [](TcpConnection& c) {
+         static char block[65535];
+         std::uint16_t sent = 0;
+         while (c.SendBlock(block, sizeof block, sent)) {
+         }
+         return false;
+       }},
+      {"connect", "",
+       [&full](TcpConnection& c) { return c.Connect("127.0.0.1", full.Port()); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    PeerProcess peer;
+    TcpConnection connection;
+    if (!row.script.empty()) {
+      int peerPort = StartScriptedServer(peer, dir, row.script);
+      ASSERT_TRUE(connection.Connect("127.0.0.1", static_cast<std::uint16_t>(peerPort)));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::thread stopper([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      RequestStop(SIGTERM);
+    });
+    const double cpuStart = ProcessorSeconds();
+    EXPECT_FALSE(row.stalls(connection));
+    const double wall = SecondsSince(start);
+    stopper.join();
+    EXPECT_GE(wall, 0.3);
+    EXPECT_LT(wall, 1.0);
+    EXPECT_LT(ProcessorSeconds() - cpuStart, wall / 5);
+    if (!row.script.empty()) {
+      EXPECT_TRUE(connection.Failed());
+    }
+    ClearStopRequest();
+  }
+}
+
+TEST_F(TcpConnectionTest, BlockCallsFailOnceAStopIsRequestedEvenWithDataAtHand) {
+  Play("send " + std::string(100, 'x') + "\nexpect_close\n");
+  ASSERT_TRUE(conn.WaitReadable(5));
+  RequestStop(SIGINT);
+  char buffer[100];
+  std::uint16_t count = 0;
+  EXPECT_FALSE(conn.ReceiveBlock(buffer, sizeof buffer, count));
+  EXPECT_FALSE(conn.SendBlock("x", 1, count));
+  EXPECT_TRUE(conn.Failed());
+  EXPECT_FALSE(TcpConnection().Connect("127.0.0.1", static_cast<std::uint16_t>(port)));
+  ClearStopRequest();
+  EXPECT_EQ(Verdict(), "DONE\n");
 }
 
 }  // namespace
