@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "testsite.h"
 #include "util/crcunit.h"
 #include "util/dosutil.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -335,6 +337,25 @@ TEST_F(LevelSite, TranslateRewritesLinksToTheStoredFiles) {
   }
 }
 
+// Asks the run to stop once the first page has been read for links.
+class StopAfterFirstPage : public RecordingSink {
+ public:
+  void AddMemoLine(std::string_view text) override {
+    RecordingSink::AddMemoLine(text);
+    if (text.starts_with("Finished parsing ")) RequestStop(SIGTERM);
+  }
+};
+
+TEST_F(LevelSite, AStopRequestEndsTheFetchingAndLeavesThePageAsDownloaded) {
+  StopAfterFirstPage sink;
+  SetStatusSink(&sink);
+  EXPECT_TRUE(Run(Task("index.html", 3, true)));
+  SetStatusSink(&capture.sink);
+  ClearStopRequest();
+  EXPECT_EQ(StoredFiles(location), std::set<std::string>{"index.html"});
+  EXPECT_EQ(Stored("index.html"), ReadFile(top / "site/index.html"));
+}
+
 TEST_F(LevelSite, IfModifiedSecondRunDownloadsNothingYetParsesAndFollows) {
   EXPECT_TRUE(Run(Task("index.html", 3, true, true)));
   const std::set<std::string> first = StoredFiles(location);
@@ -517,6 +538,30 @@ TEST_F(HttpAssignment, UnreachableLinkDoesNotStopThePage) {
   EXPECT_TRUE(Shown("Finished parsing " + location + "page.html"));
   EXPECT_EQ(Stored("page.html"), "<img src=\"http://127.0.0.1:" + std::to_string(port) +
                                      "/gone.gif\"> middle <a href=\"#end\">e</a>\r\nend\r\n");
+}
+
+// The Python documentation as installed on this machine: some five hundred
+// pages that link each other from many directories and depths.
+class PythonDocs : public HttpAssignment {
+ protected:
+  static constexpr const char* kTree = "/usr/share/doc/python3/html";
+  void SetUp() override {
+    HttpAssignment::SetUp();
+    if (IsSkipped()) return;
+    if (!CopyDocTree(kTree, top / "site")) GTEST_SKIP() << kTree << " is not installed";
+    Serve();
+  }
+};
+
+TEST_F(PythonDocs, DeepMirrorAsksForEachFileOnceAndStoresTheWholeCrawl) {
+  EXPECT_TRUE(Run(Task("index.html", 30, true)));
+  const std::vector<std::string> targets = RequestTargets(nginx.AccessLog());
+  EXPECT_EQ(RepeatedOrDottedTargets(targets), std::vector<std::string>{});
+  const std::set<std::string> stored = StoredFiles(location);
+  EXPECT_EQ(stored, ExpectedCrawl(top / "site", "index.html", 30));
+  EXPECT_GT(stored.size(), 500u);
+  for (const char* page : {"index.html", "library/os.html", "whatsnew/changelog.html"})
+    EXPECT_EQ(DanglingLocalLinks(location, page), std::vector<std::string>{}) << page;
 }
 
 // The valgrind manual as installed on this machine: a real tree of pages
