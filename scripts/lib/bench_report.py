@@ -28,6 +28,7 @@ MEMORY_LIMIT_MIB = 8.0
 CASES = [
     ("http_big", "HTTP, one large file from nginx", ["curl", "wget"], ["wall", "cpu", "memory"]),
     ("mirror", "HTTP, site mirror with links rewritten", ["wget"], ["wall", "memory"]),
+    ("pydoc", "HTTP, deep mirror of the Python documentation, LEVEL 30", ["wget"], ["wall", "memory"]),
     ("ftp_down", "FTP, one large file down from pyftpdlib", ["curl", "lftp"], ["wall", "cpu", "memory"]),
     ("ftp_up", "FTP, one large file up to pyftpdlib", ["curl", "lftp"], ["wall", "cpu", "memory"]),
     ("ftp_small", "FTP, 1000 files of 4 KiB down by mask", ["lftp"], ["memory"]),
@@ -123,7 +124,7 @@ def report_case(case, title, peers, targets, runs, lines):
         best = min(good_peers, key=lambda p: statistics.median(runs[case, p].wall), default=None)
         value = ratio(q.wall, runs[case, best].wall) if best else None
         shown = show_ratio(value)
-        if case == "mirror" and value is not None:
+        if case in ("mirror", "pydoc") and value is not None:
             # The mirror compares fairly only when both stored the same files.
             shown += " (files %d vs %d)" % (statistics.median(q.files), statistics.median(runs[case, best].files))
         label = "wall <= 1.00 x best peer (%s)" % (best or "none")

@@ -1,8 +1,11 @@
 #include "html/httptask.h"
 
 #include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <map>
 #include <memory>
-#include <unordered_map>
+#include <optional>
 #include <vector>
 
 #include "html/htmlpars.h"
@@ -12,6 +15,7 @@
 #include "util/crcunit.h"
 #include "util/dosutil.h"
 #include "util/emptyguard.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -20,14 +24,26 @@ namespace {
 // somewhere: at most this many levels below LEVEL. Real framesets nest two or
 // three deep, so eight keeps every real page whole.
 constexpr int kEmbedDepthBeyondLevel = 8;
-// Levels are counted in 8 bits; no call may go beyond this one.
+// Levels are counted in 8 bits; no fetch may go beyond this one.
 constexpr int kLastPossibleLevel = 255;
 
 constexpr std::string_view kHttpPrefix = "HTTP://";
-constexpr std::string_view kSeparator(&kPathSep, 1);
+// Separators of local directories in a link: "\" separates like "/".
+constexpr std::string_view kLinkSeparators = "/\\";
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         UpperStr(text.substr(0, prefix.size())).View() == UpperStr(prefix).View();
+}
+
+std::string LowerText(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = LowerLetter(c);
+  return lower;
 }
 
 // prefix + value, cut to N characters as a whole.
@@ -38,167 +54,145 @@ ShortStr<N> Joined(std::string_view prefix, std::string_view value) {
   return text;
 }
 
+// --- Addresses ---------------------------------------------------------------
+
+// The page's own address: its host, the port it was fetched from, and its
+// directory.
+WebUrl PageAddress(const PageContext& page) {
+  std::string_view host = page.baseUrl;
+  if (StartsWithNoCase(host, kHttpPrefix)) host.remove_prefix(kHttpPrefix.size());
+  WebUrl base{std::string(host), page.port, std::string(page.directory)};
+  ParseAuthority(host, base);  // a port written with the host is not the one asked
+  base.port = page.port;
+  return base;
+}
+
+// A link that names no port is fetched from the assignment's port, as is
+// every file of the assignment; one that names another port cannot be.
+bool Reachable(const WebUrl& url, std::uint16_t port) {
+  return url.port == 0 || url.port == port;
+}
+
+bool SameServer(const WebUrl& url, const WebUrl& page) {
+  return LowerText(url.host) == LowerText(page.host) && Reachable(url, page.port);
+}
+
+// The visited set's key: host names know no letter case, but paths on the
+// servers of this system do (FAQ.html and faq.html are two files). The port
+// is the one the address is fetched from.
+std::string VisitedKey(const WebUrl& url, std::uint16_t port) {
+  return "http://" + LowerText(url.host) + ":" + std::to_string(url.port ? url.port : port) +
+         url.path;
+}
+
+// The request for an address; the port goes to the connection apart.
+std::string RequestText(const WebUrl& url) { return "http://" + url.host + url.path; }
+
+// The key of the assignment's own address ("http://" may be left out).
+std::string StartKey(std::string_view uri, std::uint16_t port) {
+  if (StartsWithNoCase(uri, kHttpPrefix)) uri.remove_prefix(kHttpPrefix.size());
+  const std::optional<WebUrl> url = ResolveReference("//" + std::string(uri), WebUrl());
+  return url ? VisitedKey(*url, port) : std::string();
+}
+
 // --- Local paths -----------------------------------------------------------
 
-// The path as the file system resolves it when no part is a link: "." and
-// empty parts dropped, each ".." taking away the part before it. A relative
-// path keeps the ".." that climb above its start; "/.." is "/".
-Str255 NormalPath(std::string_view path) {
-  const bool absolute = StartsWith(path, kSeparator);
+bool IsLinkSeparator(char c) { return kLinkSeparators.find(c) != std::string_view::npos; }
+
+// location (which begins with root) with "." and ".." resolved below root;
+// empty when it climbs out of root. Only the part after root is resolved:
+// root itself stays as written, so that the file system reads it alike for
+// every file of the assignment.
+std::optional<std::string> PlaceBelowRoot(std::string_view location, std::string_view root) {
+  if (!StartsWith(location, root)) return std::nullopt;
   std::vector<std::string_view> parts;
-  while (!path.empty()) {
-    const std::size_t end = path.find(kPathSep);
-    const std::string_view part = path.substr(0, end);
-    path = end == std::string_view::npos ? std::string_view() : path.substr(end + 1);
+  std::string_view rest = location.substr(root.size());
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find_first_of(kLinkSeparators), rest.size());
+    const std::string_view part = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
     if (part.empty() || part == ".") continue;
     if (part != "..") {
       parts.push_back(part);
-    } else if (!parts.empty() && parts.back() != "..") {
+    } else if (parts.empty()) {
+      return std::nullopt;
+    } else {
       parts.pop_back();
-    } else if (!absolute) {
-      parts.push_back(part);
     }
   }
-  Str255 normal;
-  if (absolute) normal += kPathSep;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) normal += kPathSep;
-    normal += parts[i];
+  std::string placed(root);
+  if (!placed.empty() && !IsLinkSeparator(placed.back())) placed += kPathSep;
+  for (std::string_view part : parts) {
+    placed += part;
+    placed += kPathSep;
   }
-  return normal;
+  return placed;
 }
 
-// True when path, once resolved, is root or lies below it.
-bool WithinDirectory(std::string_view path, std::string_view root) {
-  const Str255 inner = NormalPath(path);
-  const Str255 outer = NormalPath(root);
-  if (outer.Empty()) {  // the current directory
-    return !StartsWith(inner, kSeparator) && inner.View() != ".." &&
-           !StartsWith(inner, Cat("..", kSeparator));
-  }
-  if (outer.View() == kSeparator) return StartsWith(inner, kSeparator);
-  return inner.View() == outer.View() || StartsWith(inner, outer + kPathSep);
-}
-
-// --- Link resolution -------------------------------------------------------
-
-// True when the upper-cased link names the page's own server: it begins with
-// the base URL, and the host ends there (so "http://host10" is not "http://host1").
-bool NamesPageServer(std::string_view upperLink, std::string_view upperBase) {
-  return StartsWith(upperLink, upperBase) &&
-         (upperLink.size() == upperBase.size() || upperLink[upperBase.size()] == '/');
-}
-
-// A link into the page's own server loses the server part and the page's
-// directory; a link to another server stays whole, and its file goes to a
-// subdirectory named by the CRC-32 of that server's upper-cased host.
-void ReduceToPagePath(Str255& link, const PageContext& page, Str80& location) {
-  const Str255 upperLink = UpperStr(link);
-  const Str255 upperBase = UpperStr(page.baseUrl);
-  const Str255 upperDirectory = UpperStr(page.directory);
-  if (NamesPageServer(upperLink, upperBase)) {
-    link.Delete(1, upperBase.Length());
-    if (StartsWith(UpperStr(link), upperDirectory)) {
-      link.Delete(1, upperDirectory.Length());
-      if (StartsWith(link, "/")) link.Delete(1, 1);
-    }
-  } else if (StartsWith(upperLink, upperDirectory)) {
-    link.Delete(1, upperDirectory.Length());
-  } else if (StartsWith(upperLink, kHttpPrefix)) {
-    std::string_view host = upperLink.View().substr(kHttpPrefix.size());
-    host = host.substr(0, host.find('/'));
-    location += HexLong(Crc32(host)).View();
+// The local directory of a link: the page's own directory followed by the
+// link's path (for absolute paths too, less the page's directory where it
+// begins with it). Another server's files go to a subdirectory named by the
+// CRC-32 of its upper-cased host. Empty when the directory would leave the
+// root or not fit.
+std::optional<Str80> LinkLocation(const UrlReference& ref, const WebUrl& url,
+                                  const PageContext& page) {
+  std::string location(page.location);
+  std::string_view path = ref.path;
+  if (ref.hasAuthority && !SameServer(url, PageAddress(page))) {
+    location += HexLong(Crc32(UpperStr(url.host))).View();
     location += kPathSep;
+    path = {};
   }
+  if (StartsWithNoCase(path, page.directory)) path.remove_prefix(page.directory.Length());
+  const std::size_t last = path.find_last_of(kLinkSeparators);
+  if (last != std::string_view::npos) {
+    location += kPathSep;
+    location += path.substr(0, last);
+  }
+  const std::optional<std::string> placed = PlaceBelowRoot(location, page.root);
+  if (!placed || placed->size() > Str80::kMax) return std::nullopt;
+  return Str80(*placed);
 }
 
-// The local directory follows the link's path from the page's directory,
-// for absolute paths too; "\" separates like "/".
-void AppendLinkDirectory(Str80& location, std::string_view link) {
-  Str255 path(link);
-  ReplaceChars(path, CharSet("/\\"), kPathSep);
-  const std::size_t last = path.View().rfind(kPathSep);
-  if (last == std::string_view::npos) return;
-  std::string_view directory = path.View().substr(0, last);
-  if (StartsWith(directory, kSeparator)) directory.remove_prefix(1);
-  EnsureTrailing(location, kPathSep);
-  location += directory;
-  EnsureTrailing(location, kPathSep);
+// A local path made absolute (from the current directory) with "." and ".."
+// resolved, so that two spellings of one file compare equal.
+std::string AbsoluteLocalPath(std::string_view path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(std::string(path), error);
+  return (error ? std::filesystem::path(std::string(path)) : absolute).lexically_normal().string();
 }
 
-Str255 AbsoluteAddress(std::string_view link, const PageContext& page) {
-  Str255 url = page.baseUrl;
-  if (!StartsWith(link, "/")) url += page.directory.View();
-  url += link;
-  return url;
-}
-
-// A directory cut at its maximum no longer ends with the separator and is
-// not where the link points; one that climbs out of the root is refused.
-bool SafeLocation(const Str80& location, const Str80& root) {
-  return location.Last() == kPathSep && WithinDirectory(location, root);
+// The stored file as a link from the page's directory sees it.
+std::string LocalLink(std::string_view pageDirectory, std::string_view storedPath) {
+  return std::filesystem::path(storedPath)
+      .lexically_relative(std::string(pageDirectory))
+      .generic_string();
 }
 
 // --- Following links -------------------------------------------------------
 
-// What the pages of one assignment share while its links are followed.
+// A file still to be fetched: its assignment record and level.
+struct QueuedFetch {
+  HttpTask task;
+  std::uint8_t level;
+  std::string key;
+};
+
+// A stored HTML page, to be rewritten when every file has been fetched.
+struct StoredPage {
+  Str255 file;                 // as the page is opened
+  std::string directory;       // absolute, for the links written into it
+  PageContext context;
+};
+
+// What the fetches of one assignment share.
 struct AssignmentRun {
   VisitedUrlSet& visited;
-  Str80 root;                     // nothing is stored outside it
-  std::vector<Str255> openPages;  // resolved paths of the pages being scanned
-  // The level each page was scanned at, by the CRC-32 of its visited key.
-  std::unordered_map<std::uint32_t, std::uint8_t> pageLevels;
+  Str80 root;  // nothing is stored outside it
+  std::deque<QueuedFetch> queue;
+  // By absolute path: a file stored over a page replaces it here too.
+  std::map<std::string, StoredPage> pages;
 };
-
-// What one fetch came to.
-enum class Fetched : std::uint8_t {
-  Nothing,  // not stored (or not with status 200)
-  File,     // stored
-  Page,     // stored, and scanned for links as an HTML page
-};
-
-// True when the page under key was scanned further from the first page than
-// level. Links are followed depth first, so a page may be met first by a long
-// way and later by a shorter one; from there its links reach further, and
-// it is fetched again so that every file within LEVEL links is stored.
-bool ScannedFurtherOut(const AssignmentRun& run, std::string_view key, std::uint8_t level) {
-  const auto found = run.pageLevels.find(Crc32(key));
-  return found != run.pageLevels.end() && found->second > level;
-}
-
-// The name HttpGet will store the link's file under: the last part of its
-// path (the default name for a bare host), made safe, and in 8.3 form when
-// short names are used.
-Str255 ExpectedFileName(const HttpTask& linkTask) {
-  std::string_view url = linkTask.URI;
-  if (StartsWith(UpperStr(url), kHttpPrefix)) url.remove_prefix(kHttpPrefix.size());
-  const std::size_t first = url.find('/');
-  const std::size_t last = url.rfind('/');
-  Str255 name = first == std::string_view::npos
-                    ? StoredFileName("", "/")
-                    : StoredFileName(url.substr(last + 1), url.substr(first, last - first + 1));
-  if (linkTask.SHORTNAMES) name = ShortFileName(linkTask.LOCATION, name);
-  return name;
-}
-
-// True when the link would be stored over a page that is still being scanned
-// (this one or one further up the chain).
-bool LandsOnOpenPage(const AssignmentRun& run, const HttpTask& linkTask) {
-  const Str255 path = NormalPath(Cat(linkTask.LOCATION, ExpectedFileName(linkTask)));
-  return std::any_of(run.openPages.begin(), run.openPages.end(),
-                     [&](const Str255& open) { return open.View() == path.View(); });
-}
-
-// The visited set's key for an address: host names know no letter case, but
-// paths on the servers of this system do (FAQ.html and faq.html are two
-// files), so only the scheme and host are upper-cased.
-Str255 VisitedKey(std::string_view url) {
-  Str255 key(url);
-  const std::size_t hostStart = StartsWith(UpperStr(key), kHttpPrefix) ? kHttpPrefix.size() : 0;
-  const std::size_t hostEnd = std::min(key.View().find('/', hostStart), key.Length());
-  for (std::size_t i = 0; i < hostEnd; ++i) key[i] = UpperLetter(key[i]);
-  return key;
-}
 
 // HREF links only from pages above the last level; SRC links from every
 // level, within the embedding bound.
@@ -210,82 +204,78 @@ bool LevelAllows(const HttpTask& task, std::uint8_t level, std::uint16_t kind) {
   return level < lastLevel;
 }
 
-// The link's local directory as seen from the page: relative, with "/".
-Str255 LocalLinkDirectory(std::string_view linkLocation, std::string_view pageLocation) {
-  std::string_view directory = linkLocation;
-  if (StartsWith(directory, pageLocation)) directory.remove_prefix(pageLocation.size());
-  Str255 local(directory);
-  ReplaceChars(local, CharSet(kSeparator), '/');
-  if (StartsWith(local, "/")) local.Delete(1, 1);
-  return local;
-}
-
-Fetched ProcessAtLevel(AssignmentRun& run, HttpTask& task, std::uint8_t level);
-
-void FollowLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
-                const PageContext& page, LinkScanner& scanner, std::uint16_t kind,
-                std::string_view text) {
-  const LinkToken token = SplitLinkToken(text);
-  const ResolvedLink resolved = ResolveLink(token.link, page);
+// Queues the link's file unless its address is known already.
+void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
+               const PageContext& page, std::uint16_t kind, std::string_view text) {
+  if (!LevelAllows(task, level, kind)) return;
+  const ResolvedLink link = ResolveLink(SplitLinkToken(text).link, page);
+  if (!link.followable || run.visited.Contains(link.key) || !EnsureDirectory(link.location))
+    return;
+  run.visited.Add(link.key);
   HttpTask linkTask = task;
-  linkTask.URI = resolved.url;
-  linkTask.LOCATION = resolved.location;
-  const Str255 key = VisitedKey(resolved.url);
-  const auto linkLevel = static_cast<std::uint8_t>(level + 1);
-  const bool known = run.visited.Contains(key);
-  const bool wanted = resolved.followable && (!known || ScannedFurtherOut(run, key, linkLevel));
-  // A page still being scanned is not fetched again: storing over it would
-  // garble its own scan, and pages that embed each other would never end.
-  const bool open = wanted && LandsOnOpenPage(run, linkTask);
-  Fetched fetched = Fetched::Nothing;
-  if (wanted && !open && LevelAllows(task, level, kind) && EnsureDirectory(linkTask.LOCATION)) {
-    scanner.SuspendScan();
-    fetched = ProcessAtLevel(run, linkTask, linkLevel);
-    scanner.ResumeScan();
-  }
-  if (!task.TRANSLATE) return;
-  // Written in pieces, so that a long address can never cut off the quote.
-  scanner.WriteText(token.head);
-  if (resolved.followable && (known || open || fetched != Fetched::Nothing)) {
-    if (!known && fetched != Fetched::Nothing) run.visited.Add(key);
-    if (fetched == Fetched::Page) run.pageLevels[Crc32(key)] = linkLevel;
-    scanner.WriteText(LocalLinkDirectory(linkTask.LOCATION, task.LOCATION));
-    scanner.WriteText(AfterLast(linkTask.URI, '/', 1));
-  } else {
-    scanner.WriteText(resolved.url);
-  }
-  scanner.WriteText(resolved.fragment);
-  scanner.WriteText(token.tail);
+  linkTask.URI = link.request;
+  linkTask.LOCATION = link.location;
+  run.queue.push_back({linkTask, static_cast<std::uint8_t>(level + 1), link.key});
 }
 
-void ScanPage(AssignmentRun& run, HttpTask& task, std::uint8_t level, const HttpSession& session,
-              const Str255& storedName) {
+// Reads the stored page for its links and queues the files they name.
+void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
+              const PageContext& page, const Str255& storedName) {
   auto scanner = std::make_unique<LinkScanner>();
-  const Str255 page = Cat(task.LOCATION, storedName);
-  if (!scanner->OpenPage(page)) {
+  const Str255 file = Cat(task.LOCATION, storedName);
+  if (!scanner->OpenPage(file)) {
     RunLog::Show(Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
     return;
   }
   const Str255 parsing = Cat(Joined<88>("Parsing ", task.LOCATION), storedName);
   RunLog::ShowAndWrite(parsing, parsing);
-  const bool copying = task.TRANSLATE && scanner->BeginRewrite(task.LOCATION);
-  const PageContext context{session.BaseUrl(), session.Directory(), task.LOCATION, run.root};
-  run.openPages.push_back(NormalPath(page));
   std::uint16_t kind = 0;
   Str255 text;
   while (scanner->NextToken(kind, text)) {
-    if (kind == SrcLink || kind == HrefLink) {
-      FollowLink(run, task, level, context, *scanner, kind, text);
-    } else if (kind != BaseTag) {
-      scanner->WriteText(text);
-    }
+    if (kind == SrcLink || kind == HrefLink) QueueLink(run, task, level, page, kind, text);
   }
-  run.openPages.pop_back();
-  const bool replaced = copying && scanner->EndRewrite();
-  if (task.TRANSLATE && !replaced) RunLog::Show(Cat("Unable to rewrite ", page));
   scanner->ClosePage();
   const Str255 finished = Cat(Joined<97>("Finished parsing ", task.LOCATION), storedName);
   RunLog::ShowAndWrite(finished, finished);
+  if (task.TRANSLATE) {
+    const std::string path = AbsoluteLocalPath(file);
+    run.pages[path] = {file, AbsoluteLocalPath(task.LOCATION), page};
+  }
+}
+
+// Writes the link back: to the local copy when its address was stored,
+// otherwise to the server.
+void WriteLink(LinkScanner& scanner, const VisitedUrlSet& visited, const StoredPage& page,
+               std::string_view text) {
+  const LinkToken token = SplitLinkToken(text);
+  const ResolvedLink link = ResolveLink(token.link, page.context);
+  const std::string_view stored = link.key.empty() ? "" : visited.StoredPath(link.key);
+  // Written in pieces, so that a long address can never cut off the quote.
+  scanner.WriteText(token.head);
+  scanner.WriteText(stored.empty() ? link.url : LocalLink(page.directory, stored));
+  scanner.WriteText(link.fragment);
+  scanner.WriteText(token.tail);
+}
+
+// Replaces the page by a copy whose links point at the stored files; BASE
+// tags are left out, so that the copy's links are read from its own place.
+void RewritePage(const VisitedUrlSet& visited, const StoredPage& page) {
+  auto scanner = std::make_unique<LinkScanner>();
+  bool replaced = false;
+  if (scanner->OpenPage(page.file) && scanner->BeginRewrite(page.context.location)) {
+    std::uint16_t kind = 0;
+    Str255 text;
+    while (scanner->NextToken(kind, text)) {
+      if (kind == SrcLink || kind == HrefLink) {
+        WriteLink(*scanner, visited, page, text);
+      } else if (kind != BaseTag) {
+        scanner->WriteText(text);
+      }
+    }
+    replaced = scanner->EndRewrite();
+  }
+  scanner->ClosePage();
+  if (!replaced) RunLog::Show(Cat("Unable to rewrite ", page.file));
 }
 
 void ShowAssignment(const HttpTask& task) {
@@ -295,36 +285,41 @@ void ShowAssignment(const HttpTask& task) {
   StatusDisplay::SetLine(3, Joined<95>("Store files in ", task.LOCATION));
 }
 
-// One fetch: the session lives until the page and its links are done.
+// One fetch: the session lives until the page has been read for links.
 struct Fetch {
   explicit Fetch(std::string_view debugLog) : session(debugLog) {}
   ReportingHttpSession session;
   HttpResponse response;
 };
 
-Fetched ProcessAtLevel(AssignmentRun& run, HttpTask& task, std::uint8_t level) {
-  if (level == 1) ShowAssignment(task);
+// Fetches one file into the task's LOCATION and records where it went; an
+// HTML page is read for links, whose files join the queue. True when the
+// fetch ended with status 200.
+bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, std::string_view key) {
   if (!EnsureDirectory(task.LOCATION)) {
     RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
-    return Fetched::Nothing;
+    return false;
   }
-  if (level == 1 && !task.IFMOD)
-    EmptyLocationUnlessGuarded(task.LOCATION, {LoadedIniFile, Settings.LOG, Settings.DEBUG_LOG});
   auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG);
   if (!Settings.PROXY.Empty()) fetch->session.proxy = Settings.PROXY;
   const std::uint16_t port = task.PORT;
   if (!HttpGet(fetch->session, task.URI, task.LOCATION, port, task.IFMOD != 0, task.SHORTNAMES != 0,
                fetch->response)) {
     RunLog::Show(Joined<111>("Unable to complete download of ", task.URI));
-    return Fetched::Nothing;
+    return false;
   }
   const HttpResponse& response = fetch->response;
-  if (response.status != 200) return Fetched::Nothing;
+  if (response.status != 200) return false;
   task.URI =
       fetch->session.BaseUrl() + fetch->session.Directory().View() + response.fileName.View();
-  if (response.contentType.Pos("HTML") == 0) return Fetched::File;
-  ScanPage(run, task, level, fetch->session, response.fileName);
-  return Fetched::Page;
+  const std::string stored = AbsoluteLocalPath(Cat(task.LOCATION, response.fileName));
+  if (!key.empty()) run.visited.SetStoredPath(key, stored);
+  run.pages.erase(stored);
+  if (response.contentType.Pos("HTML") == 0) return true;
+  const PageContext page{fetch->session.BaseUrl(), fetch->session.Directory(), task.LOCATION,
+                         run.root, port};
+  ScanPage(run, task, level, page, response.fileName);
+  return true;
 }
 
 }  // namespace
@@ -350,31 +345,48 @@ LinkToken SplitLinkToken(std::string_view text) {
 
 ResolvedLink ResolveLink(std::string_view linkText, const PageContext& page) {
   ResolvedLink resolved;
+  resolved.url = linkText;
   resolved.location = page.location;
-  if (StartsWith(linkText, "#")) {  // a place in the page itself
-    resolved.url = linkText;
-    return resolved;
-  }
+  if (StartsWith(linkText, "#")) return resolved;  // a place in the page itself
   const std::size_t hash = linkText.find('#');
-  if (hash != std::string_view::npos) {
-    resolved.fragment = linkText.substr(hash);
-    linkText = linkText.substr(0, hash);
-  }
-  Str255 link(linkText.substr(0, linkText.find('?')));
-  ReduceToPagePath(link, page, resolved.location);
-  const Str255 upper = UpperStr(link);
-  const bool otherScheme = StartsWith(upper, "MAILTO:") || StartsWith(upper, "FTP://");
-  if (!otherScheme && !StartsWith(upper, kHttpPrefix)) {
-    AppendLinkDirectory(resolved.location, link);
-    link = AbsoluteAddress(link, page);
-  }
-  resolved.url = link;
-  resolved.followable =
-      !otherScheme && link.Last() != '/' && SafeLocation(resolved.location, page.root);
+  const std::string_view address = linkText.substr(0, hash);
+  const std::optional<WebUrl> url = ResolveReference(address, PageAddress(page));
+  if (!url) return resolved;  // another scheme, or no server that can be asked
+  const std::string request = RequestText(*url);
+  // Cut to the request's 80 characters it would be another address.
+  if (request.size() > Str80::kMax) return resolved;
+  resolved.url = UrlText(*url);
+  if (hash != std::string_view::npos) resolved.fragment = linkText.substr(hash);
+  resolved.key = VisitedKey(*url, page.port);
+  resolved.request = request;
+  const std::optional<Str80> location = LinkLocation(SplitReference(address), *url, page);
+  if (location) resolved.location = *location;
+  resolved.followable = location && Reachable(*url, page.port) && !url->path.ends_with('/');
   return resolved;
 }
 
 bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited) {
+  if (level == 1) ShowAssignment(task);
+  if (!EnsureDirectory(task.LOCATION)) {
+    RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
+    return false;
+  }
+  if (level == 1 && !task.IFMOD)
+    EmptyLocationUnlessGuarded(task.LOCATION, {LoadedIniFile, Settings.LOG, Settings.DEBUG_LOG});
   AssignmentRun run{visited, task.LOCATION, {}, {}};
-  return ProcessAtLevel(run, task, level) != Fetched::Nothing;
+  EnsureTrailing(run.root, kPathSep);
+  const std::string key = StartKey(task.URI, task.PORT);
+  if (!key.empty()) visited.Add(key);
+  const bool stored = FetchFile(run, task, level, key);
+  // Level by level: every file is met first by its shortest way.
+  while (!run.queue.empty() && !StopRequested()) {
+    QueuedFetch next = std::move(run.queue.front());
+    run.queue.pop_front();
+    FetchFile(run, next.task, next.level, next.key);
+  }
+  for (const auto& [path, page] : run.pages) {
+    if (StopRequested()) break;
+    RewritePage(visited, page);
+  }
+  return stored;
 }

@@ -1,7 +1,7 @@
 // The HTTP assignment: fetch the assignment's address into its local
-// directory and, for an HTML page, follow its SRC and HREF links by calling
-// itself for each, writing a copy of the page whose links point at the local
-// copies when TRANSLATE is on.
+// directory and, for an HTML page, follow its SRC and HREF links, writing a
+// copy of each page whose links point at the local copies when TRANSLATE is
+// on.
 //
 // Whatever a page says, nothing is written outside the directory of the
 // assignment itself: a link whose local directory would leave it is not
@@ -9,18 +9,25 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "config/iniunit.h"
 #include "html/visitedset.h"
+#include "html/weburl.h"
 #include "util/strunit.h"
 
 // Carries out one assignment at the level given (1 for the assignment
-// itself). The task's URI and LOCATION are changed in place: after a fetch
+// itself). The task's URI and LOCATION are changed in place: after the fetch
 // URI names the file as stored. True when the fetch ended with status 200,
-// whatever happened afterwards. With TRANSLATE an address in the visited set
-// is not fetched again, except a page that is met closer to the first page
-// than it was scanned at: its links then reach further.
+// whatever happened afterwards.
+//
+// Linked files are fetched level by level, each address once per run (the
+// visited set remembers them, and where each was stored): every page within
+// LEVEL links of the first one has its links followed, whatever way it is
+// met first. With TRANSLATE the stored pages are rewritten at the end, when
+// it is known which links were stored where. A stop request ends the
+// fetching; pages not yet rewritten stay as downloaded.
 bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited);
 
 // A link attribute as written in a page: head up to and including the
@@ -41,19 +48,24 @@ struct PageContext {
   Str255 directory;  // begins and ends with "/"
   Str80 location;    // local directory of the page
   Str80 root;        // local directory of the assignment
+  std::uint16_t port = kHttpDefaultPort;  // the port the page came from
 };
 
-// Where a link leads. An in-page anchor ("#...") keeps its text and is never
-// followed; MAILTO: and FTP:// links keep their text (without a query) and
-// are never followed; every other link becomes an absolute address, which is
-// followed unless it ends with "/" or its local directory would leave the
-// root (or was cut short). A fragment ("page.html#x") names a place in the
-// linked file: it is no part of the address (never requested, never a key of
-// the visited set), and is kept apart to be written back after the link.
+// Where a link leads. An in-page anchor ("#..."), a link of another scheme
+// (mailto:, https:, javascript: ...), one whose server cannot be asked (a
+// user name, a bad port) and one whose address would not fit the 80
+// characters of a request keep their text and are never followed. Every other
+// link becomes an absolute address with "." and ".." resolved, which is
+// followed unless it ends with "/", names another port of the page's server
+// than the assignment's, or its local directory would leave the root or not
+// fit. A fragment ("page.html#x") names a place in the linked file: it is no
+// part of the address and is kept apart to be written back after the link.
 struct ResolvedLink {
-  Str255 url;
-  Str255 fragment;  // "#" and what follows it; empty when there is none
-  Str80 location;   // local directory for the linked file
+  std::string url;       // the absolute address (with its port), or the link as written
+  std::string fragment;  // "#" and what follows it; empty when there is none
+  std::string key;       // the visited set's key; empty when the link is no http address
+  Str80 request;         // the address to fetch
+  Str80 location;        // local directory for the linked file
   bool followable = false;
 };
 

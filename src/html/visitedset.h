@@ -1,14 +1,20 @@
-// A set of strings that keeps only the CRC-32 of each string: two strings
-// with the same CRC count as the same, and letter case matters. Entries are
-// kept in blocks of 1024, allocated as they are needed; the set grows as long
-// as entries are added.
+// Two sets of strings. CrcStringSet keeps only the CRC-32 of each string: two
+// strings with the same CRC count as the same, and letter case matters;
+// entries are kept in blocks of 1024, allocated as they are needed. It serves
+// where a rare false match costs nothing worse than a skipped look-up.
+//
+// VisitedUrlSet is the run's record of the web addresses already requested,
+// kept whole (a false match there would silently leave a file unfetched),
+// each with the local file it was stored in.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class CrcStringSet {
@@ -30,5 +36,17 @@ class CrcStringSet {
   bool addWhenMissing_;
 };
 
-// The run's record of the (upper-cased) URLs already fetched.
-using VisitedUrlSet = CrcStringSet;
+class VisitedUrlSet {
+ public:
+  // Records the address as requested; false when it was already known.
+  bool Add(std::string_view url);
+  bool Contains(std::string_view url) const { return stored_.contains(std::string(url)); }
+  // Records where the (known) address was stored.
+  void SetStoredPath(std::string_view url, std::string_view path);
+  // The local file the address was stored in; empty when it was not.
+  std::string_view StoredPath(std::string_view url) const;
+  std::size_t Count() const { return stored_.size(); }
+
+ private:
+  std::unordered_map<std::string, std::string> stored_;
+};

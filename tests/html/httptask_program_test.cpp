@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,6 +54,8 @@ class ProgramHttpRun : public ::testing::Test {
                       top / "run", 60);
   }
 
+  std::string Server() const { return "http://127.0.0.1:" + std::to_string(nginx.Port()); }
+
   TempDir top;
   NginxPeer nginx;
 };
@@ -62,13 +65,14 @@ TEST_F(ProgramHttpRun, MirrorsAndRewritesTheSiteAndLogsEachPage) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(ReadFile(top / "run/store/index.html"),
             "<img src=\"img/a.gif\"><a href=\"p.html\">p</a>\r\n");
-  EXPECT_EQ(ReadFile(top / "run/store/p.html"), "<a href=\"http://127.0.0.1/q.html\">q</a>\r\n");
+  EXPECT_EQ(ReadFile(top / "run/store/p.html"), "<a href=\"" + Server() + "/q.html\">q</a>\r\n");
   EXPECT_EQ(StoredFiles(top / "run/store"),
             (std::set<std::string>{"index.html", "p.html", "img/a.gif"}));
   EXPECT_TRUE(InOrder(LogFileTexts(top / "run/run.log"),
                       {"Using ini file run.ini", "Processing task Mirror", "Process 2 level(s)",
-                       "Store files in store/", "Parsing store/index.html", "Parsing store/p.html",
-                       "Finished parsing store/p.html", "Finished parsing store/index.html",
+                       "Store files in store/", "Parsing store/index.html",
+                       "Finished parsing store/index.html", "Parsing store/p.html",
+                       "Finished parsing store/p.html",
                        std::string(60, '-')}));
 }
 
@@ -83,8 +87,7 @@ TEST_F(ProgramHttpRun, FailedAssignmentLeavesTheNextOneToRunAndNothingEscapes) {
                       {"Processing task Missing", "Processing task Hostile",
                        "Parsing deep/store/index.html", "Finished parsing deep/store/index.html"}));
   EXPECT_EQ(ReadFile(top / "run/deep/store/index.html"),
-            "<a href=\"http://127.0.0.1/h/../../../x.html\">x</a>"
-            "<img src=\"http://127.0.0.1/../../../etc/x.gif\">\r\n");
+            "<a href=\"" + Server() + "/x.html\">x</a><img src=\"" + Server() + "/etc/x.gif\">\r\n");
   EXPECT_EQ(StoredFiles(top / "run"),
             (std::set<std::string>{"run.ini", "run.log", "deep/store/index.html"}));
 }
@@ -143,6 +146,59 @@ TEST_F(ProgramHttpRun, EmptiesLocationOnlyWhenItHoldsNothingOfTheUsers) {
       EXPECT_NE(std::find(log.begin(), log.end(), c.said), log.end());
     }
   }
+}
+
+TEST_F(ProgramHttpRun, EachFileIsRequestedOnceByItsPlainAddressAndOtherSchemesStayAsWritten) {
+  // A stylesheet and an image met from three directories by relative,
+  // absolute and network-path links with dot segments; links of other
+  // schemes; a link above LOCATION.
+  const std::string site = top / "site";
+  const std::string otherSchemes =
+      "<a href=\"https://127.0.0.1/x.html\">s</a> <a href=\"javascript:void(0)\">j</a>\r\n"
+      "<img src=\"data:image/gif;base64,R0lGODlh\"> <a href=\"tel:+4912345\">t</a>\r\n"
+      "<a href=\"file:///etc/passwd\">f</a> <a href=\"ws://127.0.0.1/s\">w</a>\r\n"
+      "<a href=\"mailto:a@b.example?subject=hi\">m</a> <a href=\"ftp://127.0.0.1/f\">f</a>\r\n";
+  AddSiteFile(site, "w/index.html",
+              "<link href=\"css/site.css\"><img src=\"./img/moon.svg\">\r\n"
+              "<a href=\"news/2025/moon.html\">news</a> <a href=\"docs/guide.html\">guide</a>\r\n"
+              "<a href=\"//127.0.0.1/w/docs/./guide.html\">again</a>\r\n" +
+                  otherSchemes);
+  AddSiteFile(site, "w/news/2025/moon.html",
+              "<link href=\"../../css/site.css\"><img src=\"../../img/moon.svg\">\n"
+              "<a href=\"../../index.html\">home</a> <a href=\"./../2025/moon.html\">self</a>\n"
+              "<a href=\"../../../above.html\">above</a>\n");
+  AddSiteFile(site, "w/docs/guide.html",
+              "<link href=\"/w/css/site.css\"><img src=\"../img/./moon.svg\">\n"
+              "<a href=\"../news/2025/../2025/moon.html\">news</a>\n");
+  AddSiteFile(site, "w/css/site.css", "body {}");
+  AddSiteFile(site, "w/img/moon.svg", "<svg/>");
+  AddSiteFile(site, "above.html", "<p>above</p>");
+
+  const ProgramRun run = Run(Assignment("Moon", "w/index.html", "store", 4));
+  EXPECT_EQ(run.exitCode, 0);
+  const std::vector<std::string> targets = RequestTargets(nginx.AccessLog());
+  EXPECT_EQ(RepeatedOrDottedTargets(targets), std::vector<std::string>{});
+  EXPECT_EQ(std::set<std::string>(targets.begin(), targets.end()),
+            (std::set<std::string>{"/w/index.html", "/w/css/site.css", "/w/img/moon.svg",
+                                   "/w/news/2025/moon.html", "/w/docs/guide.html"}));
+  const std::string store = top / "run/store";
+  const std::set<std::string> pages = {"index.html", "news/2025/moon.html", "docs/guide.html"};
+  std::set<std::string> files = pages;
+  files.insert({"css/site.css", "img/moon.svg"});
+  EXPECT_EQ(StoredFiles(store), files);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(top / "run"))
+    EXPECT_EQ(entry.path().filename().string().find(':'), std::string::npos) << entry.path();
+  for (const std::string& page : pages)
+    EXPECT_EQ(DanglingLocalLinks(store, page), std::vector<std::string>{}) << page;
+
+  EXPECT_NE(ReadFile(store + "/index.html").find(otherSchemes), std::string::npos);
+  EXPECT_EQ(ReadFile(store + "/news/2025/moon.html"),
+            "<link href=\"../../css/site.css\"><img src=\"../../img/moon.svg\">\r\n"
+            "<a href=\"../../index.html\">home</a> <a href=\"moon.html\">self</a>\r\n"
+            "<a href=\"" + Server() + "/above.html\">above</a>\r\n");
+  EXPECT_EQ(ReadFile(store + "/docs/guide.html"),
+            "<link href=\"../css/site.css\"><img src=\"../img/moon.svg\">\r\n"
+            "<a href=\"../news/2025/moon.html\">news</a>\r\n");
 }
 
 }  // namespace

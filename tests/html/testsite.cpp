@@ -1,5 +1,6 @@
 #include "testsite.h"
 
+#include <strings.h>
 #include <sys/time.h>
 
 #include <ctime>
@@ -26,6 +27,26 @@ void StampServed(const fs::path& path) {
   const std::time_t when = timegm(&served);
   const timeval times[2] = {{when, 0}, {when, 0}};
   utimes(path.c_str(), times);
+}
+
+bool StartsWithNoCase(const std::string& text, std::size_t at, std::string_view word) {
+  return text.size() - at >= word.size() &&
+         strncasecmp(text.data() + at, word.data(), word.size()) == 0;
+}
+
+// Every "http://" (in any case) pointed at "http://localhost/external/".
+std::string PointWebAddressesAtLocalhost(const std::string& html) {
+  std::string out;
+  out.reserve(html.size());
+  for (std::size_t at = 0; at < html.size();) {
+    if (StartsWithNoCase(html, at, "http://")) {
+      out += "http://localhost/external/";
+      at += 7;
+    } else {
+      out += html[at++];
+    }
+  }
+  return out;
 }
 
 bool IsPage(const fs::path& path) {
@@ -63,19 +84,21 @@ void AddSiteFile(const std::string& root, const std::string& path, std::string_v
 bool CopyDocTree(const std::string& from, const std::string& to) {
   std::error_code ec;
   if (!fs::is_directory(from)) return false;
-  fs::create_directories(to);
-  fs::copy(from, to, fs::copy_options::recursive, ec);
-  if (ec) return false;
-  static const std::regex web("http://", std::regex::icase);
-  for (const auto& entry : fs::recursive_directory_iterator(to)) {
-    if (!entry.is_regular_file()) continue;
-    if (IsPage(entry.path())) {
-      WriteFile(entry.path(),
-                std::regex_replace(ReadFile(entry.path()), web, "http://localhost/external/"));
+  for (const auto& entry : fs::recursive_directory_iterator(from, ec)) {
+    const fs::path target = fs::path(to) / entry.path().lexically_relative(from);
+    if (entry.is_directory()) {
+      fs::create_directories(target);
+    } else if (entry.is_regular_file()) {
+      fs::create_directories(target.parent_path());
+      if (IsPage(entry.path())) {
+        WriteFile(target, PointWebAddressesAtLocalhost(ReadFile(entry.path())));
+      } else if (!fs::copy_file(entry.path(), target, ec)) {
+        return false;
+      }
+      StampServed(target);
     }
-    StampServed(entry.path());
   }
-  return true;
+  return !ec;
 }
 
 std::set<std::string> StoredFiles(const std::string& dir) {
@@ -111,12 +134,19 @@ std::string TreeSnapshot(const std::string& root, const std::string& skip) {
 }
 
 std::vector<PageLink> PageLinks(const std::string& html) {
-  static const std::regex attribute(R"re((src|href)[ \t\r\n]*=[ \t\r\n]*"([^"]*)")re",
-                                    std::regex::icase);
+  constexpr const char* kWhite = " \t\r\n";
   std::vector<PageLink> links;
-  for (std::sregex_iterator it(html.begin(), html.end(), attribute), end; it != end; ++it) {
-    const std::string name = (*it)[1].str();
-    links.push_back({name[0] == 's' || name[0] == 'S', (*it)[2].str()});
+  for (std::size_t at = 0; at < html.size(); ++at) {
+    const bool src = StartsWithNoCase(html, at, "src");
+    if (!src && !StartsWithNoCase(html, at, "href")) continue;
+    std::size_t quote = html.find_first_not_of(kWhite, at + (src ? 3 : 4));
+    if (quote == std::string::npos || html[quote] != '=') continue;
+    quote = html.find_first_not_of(kWhite, quote + 1);
+    if (quote == std::string::npos || html[quote] != '"') continue;
+    const std::size_t close = html.find('"', quote + 1);
+    if (close == std::string::npos) continue;
+    links.push_back({src, html.substr(quote + 1, close - quote - 1)});
+    at = close;
   }
   return links;
 }
@@ -154,4 +184,23 @@ std::vector<std::string> DanglingLocalLinks(const std::string& storeDir, const s
       dangling.push_back(link.value);
   }
   return dangling;
+}
+
+std::vector<std::string> RequestTargets(const std::string& accessLog) {
+  static const std::regex request("\"[A-Z]+ ([^ \"]*) HTTP/[0-9.]+\"");
+  std::vector<std::string> targets;
+  for (std::sregex_iterator it(accessLog.begin(), accessLog.end(), request), end; it != end; ++it)
+    targets.push_back((*it)[1].str());
+  return targets;
+}
+
+std::vector<std::string> RepeatedOrDottedTargets(const std::vector<std::string>& targets) {
+  static const std::regex dotSegment("/\\.\\.?(/|$)");
+  std::vector<std::string> wrong;
+  std::set<std::string> seen;
+  for (const std::string& target : targets) {
+    if (!seen.insert(target).second) wrong.push_back("twice: " + target);
+    if (std::regex_search(target, dotSegment)) wrong.push_back("dot segment: " + target);
+  }
+  return wrong;
 }

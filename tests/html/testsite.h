@@ -46,3 +46,10 @@ std::set<std::string> ExpectedCrawl(const std::string& root, const std::string& 
 // Relative links of the stored page that name no stored file (anchors,
 // queries and addresses with a scheme are left out).
 std::vector<std::string> DanglingLocalLinks(const std::string& storeDir, const std::string& page);
+
+// The request targets of an nginx access log, in the order requested.
+std::vector<std::string> RequestTargets(const std::string& accessLog);
+
+// The targets requested more than once, and those holding a "." or ".."
+// segment: what a crawl that asks for each file once never sends.
+std::vector<std::string> RepeatedOrDottedTargets(const std::vector<std::string>& targets);

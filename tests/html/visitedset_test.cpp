@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "util/crcunit.h"
+
 namespace {
 
 std::string Url(int i) { return "HTTP://HOST/PAGE" + std::to_string(i) + ".HTML"; }
@@ -35,6 +37,22 @@ TEST(CrcStringSet, EntriesAcrossBlocksAndBeyond32768AreFound) {
   EXPECT_EQ(set.Count(), 40000u);
   for (int i : {1, 32768, 32769, 40000}) EXPECT_TRUE(set.Contains(Url(i))) << i;
   EXPECT_FALSE(set.Contains(Url(40001)));
+}
+
+TEST(VisitedUrlSet, AddressesWithTheSameCrcAreTwoAddresses) {
+  const std::string first = "http://127.0.0.1:80/page389898.html";
+  const std::string second = "http://127.0.0.1:80/page10024604.html";
+  ASSERT_EQ(Crc32(first), Crc32(second));
+  VisitedUrlSet set;
+  EXPECT_TRUE(set.Add(first));
+  EXPECT_FALSE(set.Contains(second));
+  EXPECT_TRUE(set.Add(second));
+  EXPECT_FALSE(set.Add(first));
+  set.SetStoredPath(first, "/L/page389898.html");
+  EXPECT_EQ(set.StoredPath(first), "/L/page389898.html");
+  EXPECT_EQ(set.StoredPath(second), "");
+  EXPECT_EQ(set.StoredPath("http://127.0.0.1:80/never.html"), "");
+  EXPECT_EQ(set.Count(), 2u);
 }
 
 }  // namespace

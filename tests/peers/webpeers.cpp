@@ -86,6 +86,7 @@ bool NginxPeer::Start(const std::string& root) {
 }
 
 std::string NginxPeer::ErrorLog() const { return ReadFile(work_ / "error.log"); }
+std::string NginxPeer::AccessLog() const { return ReadFile(work_ / "access.log"); }
 
 bool TinyproxyPeer::Installed() { return Executable(kBinary); }
 

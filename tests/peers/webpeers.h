@@ -22,6 +22,8 @@ class NginxPeer {
   const std::string& Problem() const { return problem_; }
   // The error log, for a failing test's message.
   std::string ErrorLog() const;
+  // The access log: one line per request, with its request line in quotes.
+  std::string AccessLog() const;
 
  private:
   TempDir work_;
