@@ -1,9 +1,9 @@
 #include "http/httplib.h"
 
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <limits>
 #include <vector>
 
 #include "report/timer.h"
@@ -95,14 +95,25 @@ void SendRequest(HttpSession& session, std::string_view host, std::uint16_t port
 
 // --- Response header -------------------------------------------------------
 
-// One line, waited for. A line longer than one piece arrives in pieces; its
-// rest is read and dropped, so that it is never taken for a line of its own
-// (an empty rest would otherwise end the header early).
+// One line, waited for up to the seconds (0: DefaultTimeout). The LF of a
+// CR LF pair can arrive apart from its CR: a read that finds only that LF
+// takes it and gives no line, and the line itself is then waited for again.
+bool AwaitLine(TcpConnection& connection, std::uint16_t seconds, Str255& line) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!connection.WaitReadable(seconds)) return false;
+    if (connection.ReadLine(line)) return true;
+  }
+  return false;
+}
+
+// One header line, waited for. A line longer than one piece arrives in
+// pieces; its rest is read and dropped, so that it is never taken for a line
+// of its own (an empty rest would otherwise end the header early).
 bool ReadHeaderLine(TcpConnection& connection, Str255& line) {
-  if (!connection.WaitReadable(0) || !connection.ReadLine(line)) return false;
+  if (!AwaitLine(connection, 0, line)) return false;
   Str255 rest = line;
   while (rest.Length() == kLinePiece) {
-    if (!connection.WaitReadable(0) || !connection.ReadLine(rest)) return false;
+    if (!AwaitLine(connection, 0, rest)) return false;
   }
   return true;
 }
@@ -114,29 +125,36 @@ std::uint16_t StatusCode(std::string_view statusLine) {
   return static_cast<std::uint16_t>(TextToInt(TakeUntil(rest, ' ')));
 }
 
-bool IsZero(std::string_view text) {
-  return !text.empty() && text.find_first_not_of('0') == std::string_view::npos;
+constexpr std::string_view kWhiteSpace = " \t";
+
+std::string_view TrimWhiteSpace(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kWhiteSpace);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
 }
 
+// Names are compared, and values kept, in upper case.
 void ApplyHeaderField(HttpResponse& response, std::string_view line) {
-  Str255 value = UpperStr(line);
-  const Str255 name = TakeUntil(value, ' ');
-  TrimBlanks(value);
-  if (name == "SERVER:") {
+  std::string_view fieldName, fieldValue;
+  if (!ParseHeaderField(line, fieldName, fieldValue)) return;
+  const Str255 name = UpperStr(fieldName);
+  const Str255 value = UpperStr(fieldValue);
+  if (name == "SERVER") {
     response.server = value;
-  } else if (name == "DATE:") {
+  } else if (name == "DATE") {
     response.serverDate = ParseHttpDate(value);
-  } else if (name == "CONNECTION:") {
+  } else if (name == "CONNECTION") {
     response.connectionClose = value == "CLOSE";
-  } else if (name == "CONTENT-LENGTH:") {
-    response.contentLength = TextToInt(value);
-    bool usable = response.contentLength > 0 || IsZero(value);
-    if (usable && response.framing != BodyFraming::Chunked) response.framing = BodyFraming::Length;
-  } else if (name == "CONTENT-TYPE:") {
+  } else if (name == "CONTENT-LENGTH") {
+    const std::int64_t length = ParseContentLength(value);
+    if (length < 0) return;  // unusable: the body runs until the close
+    response.contentLength = length;
+    if (response.framing != BodyFraming::Chunked) response.framing = BodyFraming::Length;
+  } else if (name == "CONTENT-TYPE") {
     response.contentType = value;
-  } else if (name == "LAST-MODIFIED:") {
+  } else if (name == "LAST-MODIFIED") {
     response.lastModified = ParseHttpDate(value);
-  } else if (name == "TRANSFER-ENCODING:" && value.View().ends_with("CHUNKED")) {
+  } else if (name == "TRANSFER-ENCODING" && value.View().ends_with("CHUNKED")) {
     // Chunks carry their own sizes; a CONTENT-LENGTH beside them is void.
     response.framing = BodyFraming::Chunked;
   }
@@ -191,16 +209,7 @@ bool NextCloseBlock(BodyReader& body, char* buffer, std::uint16_t& got) {
 }
 
 bool ReadChunkLine(BodyReader& body, Str255& line) {
-  return body.connection.WaitReadable(body.idleSeconds) && body.connection.ReadLine(line);
-}
-
-// The hexadecimal size at the start of a chunk line (extensions after it are
-// ignored); -1 when there is none or it is too large to count.
-std::int64_t ChunkSize(std::string_view line) {
-  std::int64_t size = -1;
-  auto parsed = std::from_chars(line.data(), line.data() + line.size(), size, 16);
-  if (parsed.ec != std::errc() || size > std::numeric_limits<std::int32_t>::max()) return -1;
-  return size;
+  return AwaitLine(body.connection, body.idleSeconds, line);
 }
 
 // Reads the CR LF that closes the previous chunk's data and the next size
@@ -209,7 +218,7 @@ bool StartNextChunk(BodyReader& body) {
   Str255 line;
   if (body.chunkSeen && (!ReadChunkLine(body, line) || !line.Empty())) return false;
   if (!ReadChunkLine(body, line)) return false;
-  std::int64_t size = ChunkSize(line);
+  std::int64_t size = ParseChunkSize(line);
   body.complete = size == 0;
   if (size <= 0) return false;
   body.chunkLeft = size;
@@ -244,7 +253,7 @@ void ReportProgress(HttpSession& session, const HttpResponse& response, std::int
     const std::int64_t length = response.contentLength;
     session.PercentEvent(static_cast<std::int32_t>((total * 100 + length / 2) / length));
   } else {
-    session.BytesEvent(static_cast<std::int32_t>(total));
+    session.BytesEvent(total);
   }
 }
 
@@ -397,6 +406,30 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response,
   }
   if (response.framing == BodyFraming::Chunked) response.contentLength = 0;
   return response.status == 200;
+}
+
+bool ParseHeaderField(std::string_view line, std::string_view& name, std::string_view& value) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  if (line.substr(0, colon).find_first_of(kWhiteSpace) != std::string_view::npos) return false;
+  name = line.substr(0, colon);
+  value = TrimWhiteSpace(line.substr(colon + 1));
+  return true;
+}
+
+// from_chars alone would take a sign and stop at the first stray byte.
+std::int64_t ParseContentLength(std::string_view value) {
+  std::int64_t length = -1;
+  if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos) return -1;
+  auto parsed = std::from_chars(value.data(), value.data() + value.size(), length);
+  return parsed.ec == std::errc() ? length : -1;
+}
+
+std::int64_t ParseChunkSize(std::string_view line) {
+  if (line.empty() || !std::isxdigit(static_cast<unsigned char>(line.front()))) return -1;
+  std::int64_t size = -1;
+  auto parsed = std::from_chars(line.data(), line.data() + line.size(), size, 16);
+  return parsed.ec == std::errc() ? size : -1;
 }
 
 Str255 StoredFileName(std::string_view wantedName, std::string_view urlDirectory) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include "http/httplib.h"
 #include "httptestsupport.h"
@@ -12,6 +13,18 @@
 namespace {
 
 using Events = std::vector<std::string>;
+
+// Script steps that send text a byte at a time, 10 ms apart, so that every
+// CR arrives apart from the LF after it.
+std::string Dribble(std::string_view text) {
+  std::string steps;
+  for (char c : text) {
+    char step[32];
+    std::snprintf(step, sizeof step, "send \\x%02X\npause 0.01\n", static_cast<unsigned char>(c));
+    steps += step;
+  }
+  return steps;
+}
 
 // The request the client must send for target, directly to the server.
 std::string Request(const std::string& target) {
@@ -146,6 +159,27 @@ TEST_F(ScriptedHttp, HeaderSplitAcrossSegmentsIsWaitedFor) {
   EXPECT_EQ(GetFileDate(local.Str() + "split.txt"), response.lastModified);
 }
 
+TEST_F(ScriptedHttp, HeaderAndChunkLinesWrittenByteByByte) {
+  // Every CR and its LF arrive apart. "content-length:5" has no blank after
+  // its colon: the body ends at its length, not at the idle time. The chunk
+  // size lines of the second answer arrive the same way.
+  Serve(Request("/slow.txt") +
+        Dribble("HTTP/1.1 200 OK\r\ncontent-length:5\r\nContent-Type:\ttext/plain \r\n\r\n") +
+        "send hello\n"
+        "expect_close\n"
+        "accept\n" + Request("/slow.bin") +
+        Dribble("HTTP/1.1 200 OK\r\nTransfer-Encoding:chunked\r\n\r\n2\r\nhi\r\n0\r") +
+        "send \\n\\r\\n\n"
+        "expect_close\n");
+  EXPECT_TRUE(Get("/slow.txt"));
+  EXPECT_EQ(Stored("slow.txt"), "hello");
+  EXPECT_EQ(response.contentLength, 5);
+  EXPECT_EQ(response.contentType.Str(), "TEXT/PLAIN");
+  EXPECT_TRUE(Get("/slow.bin"));
+  EXPECT_EQ(Stored("slow.bin"), "hi");
+  EXPECT_EQ(Verdict(), "DONE\n");
+}
+
 TEST_F(ScriptedHttp, StalledBodyIsIncompleteAndCostsNoProcessorTime) {
   Serve(Request("/stall.bin") +
         "send HTTP/1.1 200 OK\\r\\nContent-Length: 100\\r\\n"
@@ -176,6 +210,17 @@ TEST_F(ScriptedHttp, StalledBodyWithoutLengthIsIncompleteAndNotProbed) {
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_TRUE(session.Saw("F6"));
   EXPECT_EQ(Stored("stall.txt"), "some");
+}
+
+TEST_F(ScriptedHttp, LengthBeyondFourGibibytesIsKeptWhole) {
+  // 2^32 + 3 announced, 3 bytes sent: incomplete, not a complete 3-byte file.
+  Serve(Request("/huge.iso") +
+        "send HTTP/1.1 200 OK\\r\\nContent-Length: 4294967299\\r\\n\\r\\nabc\n"
+        "close\n");
+  EXPECT_FALSE(Get("/huge.iso"));
+  EXPECT_EQ(response.contentLength, 4294967299LL);
+  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F3", "P0", "F6", "P-1"}));
+  EXPECT_EQ(Stored("huge.iso"), "abc");
 }
 
 TEST_F(ScriptedHttp, Http10BinaryBodyKeepsEveryByte26) {
