@@ -4,6 +4,8 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "report/timer.h"
@@ -18,6 +20,8 @@ constexpr std::uint16_t kHttpPort = 80;
 constexpr std::uint16_t kBlockSize = 60 * 1024;
 constexpr std::size_t kLinePiece = 255;     // longest piece ReadLine hands out
 constexpr std::size_t kLocalPathMax = 254;  // longest local file path
+// Appended, after a leading ".", to a stored file's name while its body arrives.
+constexpr std::string_view kPartSuffix = ".quorbit-part";
 
 bool IsRedirect(std::uint16_t status) { return status == 301 || status == 302; }
 
@@ -257,6 +261,64 @@ void ReportProgress(HttpSession& session, const HttpResponse& response, std::int
   }
 }
 
+// The file a body is written to: ".<name>.quorbit-part" beside the stored
+// copy, put in its place only once the body is complete and removed
+// otherwise, so that a broken transfer never replaces or truncates a good
+// copy. Its path is no short string, so the suffix never cuts the name.
+class PartFile {
+ public:
+  explicit PartFile(std::string_view target) : target_(target), part_(PartPathFor(target)) {}
+  ~PartFile() {
+    if (!created_ || committed_) return;
+    file_.reset();
+    std::remove(part_.c_str());
+  }
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  // Fails where creating the stored copy itself would: no name, or a
+  // directory or read-only file of that name.
+  bool Create() {
+    if (target_.empty() ||
+        (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
+      return false;
+    }
+    file_.reset(std::fopen(part_.c_str(), "wb"));
+    created_ = file_ != nullptr;
+    // Blocks are large already: each goes to the file in one write, as it
+    // arrives, without a copy into the stream's buffer.
+    if (created_) std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+    return created_;
+  }
+  std::FILE* Handle() const { return file_.get(); }
+  // Flushes and closes the file and renames it onto the stored copy.
+  bool Commit() {
+    const bool written = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+    const bool closed = std::fclose(file_.release()) == 0;
+    committed_ = written && closed && std::rename(part_.c_str(), target_.c_str()) == 0;
+    return committed_;
+  }
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  static std::string PartPathFor(std::string_view target) {
+    const std::size_t nameStart = target.rfind(kPathSep) + 1;  // 0 without a separator
+    std::string part(target.substr(0, nameStart));
+    part += '.';
+    part += target.substr(nameStart);
+    part += kPartSuffix;
+    return part;
+  }
+
+  std::string target_;
+  std::string part_;
+  std::unique_ptr<std::FILE, Closer> file_;
+  bool created_ = false;
+  bool committed_ = false;
+};
+
 // Writes the body to out block by block; true when all of it arrived and
 // was written.
 bool CopyBody(HttpSession& session, std::FILE* out, const HttpResponse& response) {
@@ -271,32 +333,37 @@ bool CopyBody(HttpSession& session, std::FILE* out, const HttpResponse& response
     total += got;
     ReportProgress(session, response, total);
   }
-  return body.complete && std::fflush(out) == 0;
+  return body.complete;
 }
 
+// Stores the body through a PartFile; the stored copy is replaced, and then
+// stamped with LAST-MODIFIED, only when the whole body arrived and was
+// written. A body that arrived whole but could not be put in place counts
+// as a file that could not be created.
 bool StoreBody(HttpSession& session, const Str255& path, HttpResponse& response) {
-  TextFile out(path);
-  if (out.OpenMode("wb") != 0) {
+  PartFile part(path.View());
+  if (!part.Create()) {
     session.FileEvent(HttpFile::CreateFailed, response);
     return false;
   }
-  // Blocks are large already: each goes to the file in one write, as it
-  // arrives, without a copy into the stream's buffer.
-  std::setvbuf(out.Handle(), nullptr, _IONBF, 0);
   session.FileEvent(HttpFile::BodyStarts, response);
   Stopwatch watch;
   watch.Start();
-  bool complete = CopyBody(session, out.Handle(), response);
+  const bool complete = CopyBody(session, part.Handle(), response);
   response.transferTime = watch.Elapsed();
-  session.FileEvent(complete ? HttpFile::Complete : HttpFile::Incomplete, response);
-  out.Close();
+  const bool stored = complete && part.Commit();
+  if (stored) {
+    session.FileEvent(HttpFile::Complete, response);
+  } else {
+    session.FileEvent(complete ? HttpFile::CreateFailed : HttpFile::Incomplete, response);
+  }
   if (response.contentLength > 0) {
     session.PercentEvent(kProgressEnd);
   } else {
     session.BytesEvent(kProgressEnd);
   }
-  if (response.lastModified != 0) SetFileDate(path, response.lastModified);
-  return complete;
+  if (stored && response.lastModified != 0) SetFileDate(path, response.lastModified);
+  return stored;
 }
 
 bool RemoteChanged(const HttpResponse& response, std::string_view path) {

@@ -2,7 +2,9 @@
 // and stores the body in a local directory. Reads the status line and the
 // header fields it needs, can skip a file whose LAST-MODIFIED equals the
 // stored copy's date, can store under 8.3 names, retries a 301 or 302 answer
-// once as a directory, and stamps the stored file with LAST-MODIFIED.
+// once as a directory, and stamps the stored file with LAST-MODIFIED. A body
+// is written to ".<name>.quorbit-part" beside the stored copy and replaces
+// it only when complete, so a broken transfer leaves the old copy as it was.
 //
 // Progress goes out through four event operations; ReportingHttpSession
 // (httpreport.h) turns them into screen and log lines.
