@@ -1,9 +1,11 @@
 #include "http/httplib.h"
 
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <limits>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "report/timer.h"
@@ -18,6 +20,8 @@ constexpr std::uint16_t kHttpPort = 80;
 constexpr std::uint16_t kBlockSize = 60 * 1024;
 constexpr std::size_t kLinePiece = 255;     // longest piece ReadLine hands out
 constexpr std::size_t kLocalPathMax = 254;  // longest local file path
+// Appended, after a leading ".", to a stored file's name while its body arrives.
+constexpr std::string_view kPartSuffix = ".quorbit-part";
 
 bool IsRedirect(std::uint16_t status) { return status == 301 || status == 302; }
 
@@ -95,14 +99,25 @@ void SendRequest(HttpSession& session, std::string_view host, std::uint16_t port
 
 // --- Response header -------------------------------------------------------
 
-// One line, waited for. A line longer than one piece arrives in pieces; its
-// rest is read and dropped, so that it is never taken for a line of its own
-// (an empty rest would otherwise end the header early).
+// One line, waited for up to the seconds (0: DefaultTimeout). The LF of a
+// CR LF pair can arrive apart from its CR: a read that finds only that LF
+// takes it and gives no line, and the line itself is then waited for again.
+bool AwaitLine(TcpConnection& connection, std::uint16_t seconds, Str255& line) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!connection.WaitReadable(seconds)) return false;
+    if (connection.ReadLine(line)) return true;
+  }
+  return false;
+}
+
+// One header line, waited for. A line longer than one piece arrives in
+// pieces; its rest is read and dropped, so that it is never taken for a line
+// of its own (an empty rest would otherwise end the header early).
 bool ReadHeaderLine(TcpConnection& connection, Str255& line) {
-  if (!connection.WaitReadable(0) || !connection.ReadLine(line)) return false;
+  if (!AwaitLine(connection, 0, line)) return false;
   Str255 rest = line;
   while (rest.Length() == kLinePiece) {
-    if (!connection.WaitReadable(0) || !connection.ReadLine(rest)) return false;
+    if (!AwaitLine(connection, 0, rest)) return false;
   }
   return true;
 }
@@ -114,29 +129,36 @@ std::uint16_t StatusCode(std::string_view statusLine) {
   return static_cast<std::uint16_t>(TextToInt(TakeUntil(rest, ' ')));
 }
 
-bool IsZero(std::string_view text) {
-  return !text.empty() && text.find_first_not_of('0') == std::string_view::npos;
+constexpr std::string_view kWhiteSpace = " \t";
+
+std::string_view TrimWhiteSpace(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kWhiteSpace);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
 }
 
+// Names are compared, and values kept, in upper case.
 void ApplyHeaderField(HttpResponse& response, std::string_view line) {
-  Str255 value = UpperStr(line);
-  const Str255 name = TakeUntil(value, ' ');
-  TrimBlanks(value);
-  if (name == "SERVER:") {
+  std::string_view fieldName, fieldValue;
+  if (!ParseHeaderField(line, fieldName, fieldValue)) return;
+  const Str255 name = UpperStr(fieldName);
+  const Str255 value = UpperStr(fieldValue);
+  if (name == "SERVER") {
     response.server = value;
-  } else if (name == "DATE:") {
+  } else if (name == "DATE") {
     response.serverDate = ParseHttpDate(value);
-  } else if (name == "CONNECTION:") {
+  } else if (name == "CONNECTION") {
     response.connectionClose = value == "CLOSE";
-  } else if (name == "CONTENT-LENGTH:") {
-    response.contentLength = TextToInt(value);
-    bool usable = response.contentLength > 0 || IsZero(value);
-    if (usable && response.framing != BodyFraming::Chunked) response.framing = BodyFraming::Length;
-  } else if (name == "CONTENT-TYPE:") {
+  } else if (name == "CONTENT-LENGTH") {
+    const std::int64_t length = ParseContentLength(value);
+    if (length < 0) return;  // unusable: the body runs until the close
+    response.contentLength = length;
+    if (response.framing != BodyFraming::Chunked) response.framing = BodyFraming::Length;
+  } else if (name == "CONTENT-TYPE") {
     response.contentType = value;
-  } else if (name == "LAST-MODIFIED:") {
+  } else if (name == "LAST-MODIFIED") {
     response.lastModified = ParseHttpDate(value);
-  } else if (name == "TRANSFER-ENCODING:" && value.View().ends_with("CHUNKED")) {
+  } else if (name == "TRANSFER-ENCODING" && value.View().ends_with("CHUNKED")) {
     // Chunks carry their own sizes; a CONTENT-LENGTH beside them is void.
     response.framing = BodyFraming::Chunked;
   }
@@ -191,16 +213,7 @@ bool NextCloseBlock(BodyReader& body, char* buffer, std::uint16_t& got) {
 }
 
 bool ReadChunkLine(BodyReader& body, Str255& line) {
-  return body.connection.WaitReadable(body.idleSeconds) && body.connection.ReadLine(line);
-}
-
-// The hexadecimal size at the start of a chunk line (extensions after it are
-// ignored); -1 when there is none or it is too large to count.
-std::int64_t ChunkSize(std::string_view line) {
-  std::int64_t size = -1;
-  auto parsed = std::from_chars(line.data(), line.data() + line.size(), size, 16);
-  if (parsed.ec != std::errc() || size > std::numeric_limits<std::int32_t>::max()) return -1;
-  return size;
+  return AwaitLine(body.connection, body.idleSeconds, line);
 }
 
 // Reads the CR LF that closes the previous chunk's data and the next size
@@ -209,7 +222,7 @@ bool StartNextChunk(BodyReader& body) {
   Str255 line;
   if (body.chunkSeen && (!ReadChunkLine(body, line) || !line.Empty())) return false;
   if (!ReadChunkLine(body, line)) return false;
-  std::int64_t size = ChunkSize(line);
+  std::int64_t size = ParseChunkSize(line);
   body.complete = size == 0;
   if (size <= 0) return false;
   body.chunkLeft = size;
@@ -244,9 +257,67 @@ void ReportProgress(HttpSession& session, const HttpResponse& response, std::int
     const std::int64_t length = response.contentLength;
     session.PercentEvent(static_cast<std::int32_t>((total * 100 + length / 2) / length));
   } else {
-    session.BytesEvent(static_cast<std::int32_t>(total));
+    session.BytesEvent(total);
   }
 }
+
+// The file a body is written to: ".<name>.quorbit-part" beside the stored
+// copy, put in its place only once the body is complete and removed
+// otherwise, so that a broken transfer never replaces or truncates a good
+// copy. Its path is no short string, so the suffix never cuts the name.
+class PartFile {
+ public:
+  explicit PartFile(std::string_view target) : target_(target), part_(PartPathFor(target)) {}
+  ~PartFile() {
+    if (!created_ || committed_) return;
+    file_.reset();
+    std::remove(part_.c_str());
+  }
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  // Fails where creating the stored copy itself would: no name, or a
+  // directory or read-only file of that name.
+  bool Create() {
+    if (target_.empty() ||
+        (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
+      return false;
+    }
+    file_.reset(std::fopen(part_.c_str(), "wb"));
+    created_ = file_ != nullptr;
+    // Blocks are large already: each goes to the file in one write, as it
+    // arrives, without a copy into the stream's buffer.
+    if (created_) std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+    return created_;
+  }
+  std::FILE* Handle() const { return file_.get(); }
+  // Flushes and closes the file and renames it onto the stored copy.
+  bool Commit() {
+    const bool written = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+    const bool closed = std::fclose(file_.release()) == 0;
+    committed_ = written && closed && std::rename(part_.c_str(), target_.c_str()) == 0;
+    return committed_;
+  }
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  static std::string PartPathFor(std::string_view target) {
+    const std::size_t nameStart = target.rfind(kPathSep) + 1;  // 0 without a separator
+    std::string part(target.substr(0, nameStart));
+    part += '.';
+    part += target.substr(nameStart);
+    part += kPartSuffix;
+    return part;
+  }
+
+  std::string target_;
+  std::string part_;
+  std::unique_ptr<std::FILE, Closer> file_;
+  bool created_ = false;
+  bool committed_ = false;
+};
 
 // Writes the body to out block by block; true when all of it arrived and
 // was written.
@@ -262,32 +333,37 @@ bool CopyBody(HttpSession& session, std::FILE* out, const HttpResponse& response
     total += got;
     ReportProgress(session, response, total);
   }
-  return body.complete && std::fflush(out) == 0;
+  return body.complete;
 }
 
+// Stores the body through a PartFile; the stored copy is replaced, and then
+// stamped with LAST-MODIFIED, only when the whole body arrived and was
+// written. A body that arrived whole but could not be put in place counts
+// as a file that could not be created.
 bool StoreBody(HttpSession& session, const Str255& path, HttpResponse& response) {
-  TextFile out(path);
-  if (out.OpenMode("wb") != 0) {
+  PartFile part(path.View());
+  if (!part.Create()) {
     session.FileEvent(HttpFile::CreateFailed, response);
     return false;
   }
-  // Blocks are large already: each goes to the file in one write, as it
-  // arrives, without a copy into the stream's buffer.
-  std::setvbuf(out.Handle(), nullptr, _IONBF, 0);
   session.FileEvent(HttpFile::BodyStarts, response);
   Stopwatch watch;
   watch.Start();
-  bool complete = CopyBody(session, out.Handle(), response);
+  const bool complete = CopyBody(session, part.Handle(), response);
   response.transferTime = watch.Elapsed();
-  session.FileEvent(complete ? HttpFile::Complete : HttpFile::Incomplete, response);
-  out.Close();
+  const bool stored = complete && part.Commit();
+  if (stored) {
+    session.FileEvent(HttpFile::Complete, response);
+  } else {
+    session.FileEvent(complete ? HttpFile::CreateFailed : HttpFile::Incomplete, response);
+  }
   if (response.contentLength > 0) {
     session.PercentEvent(kProgressEnd);
   } else {
     session.BytesEvent(kProgressEnd);
   }
-  if (response.lastModified != 0) SetFileDate(path, response.lastModified);
-  return complete;
+  if (stored && response.lastModified != 0) SetFileDate(path, response.lastModified);
+  return stored;
 }
 
 bool RemoteChanged(const HttpResponse& response, std::string_view path) {
@@ -397,6 +473,30 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response,
   }
   if (response.framing == BodyFraming::Chunked) response.contentLength = 0;
   return response.status == 200;
+}
+
+bool ParseHeaderField(std::string_view line, std::string_view& name, std::string_view& value) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  if (line.substr(0, colon).find_first_of(kWhiteSpace) != std::string_view::npos) return false;
+  name = line.substr(0, colon);
+  value = TrimWhiteSpace(line.substr(colon + 1));
+  return true;
+}
+
+// from_chars alone would take a sign and stop at the first stray byte.
+std::int64_t ParseContentLength(std::string_view value) {
+  std::int64_t length = -1;
+  if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos) return -1;
+  auto parsed = std::from_chars(value.data(), value.data() + value.size(), length);
+  return parsed.ec == std::errc() ? length : -1;
+}
+
+std::int64_t ParseChunkSize(std::string_view line) {
+  if (line.empty() || !std::isxdigit(static_cast<unsigned char>(line.front()))) return -1;
+  std::int64_t size = -1;
+  auto parsed = std::from_chars(line.data(), line.data() + line.size(), size, 16);
+  return parsed.ec == std::errc() ? size : -1;
 }
 
 Str255 StoredFileName(std::string_view wantedName, std::string_view urlDirectory) {

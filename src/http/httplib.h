@@ -2,7 +2,9 @@
 // and stores the body in a local directory. Reads the status line and the
 // header fields it needs, can skip a file whose LAST-MODIFIED equals the
 // stored copy's date, can store under 8.3 names, retries a 301 or 302 answer
-// once as a directory, and stamps the stored file with LAST-MODIFIED.
+// once as a directory, and stamps the stored file with LAST-MODIFIED. A body
+// is written to ".<name>.quorbit-part" beside the stored copy and replaces
+// it only when complete, so a broken transfer leaves the old copy as it was.
 //
 // Progress goes out through four event operations; ReportingHttpSession
 // (httpreport.h) turns them into screen and log lines.
@@ -31,7 +33,7 @@ enum class BodyFraming : std::uint8_t {
 struct HttpResponse {
   Str255 fileName;                // local name (no directory) the body is stored under
   Str255 contentType;             // upper case
-  std::int32_t contentLength = 0;  // 0: not given (or chunked)
+  std::int64_t contentLength = 0;  // 0: not given (or chunked)
   PackedDateTime lastModified = 0;
   bool connectionClose = false;   // CONNECTION was exactly CLOSE
   std::uint16_t status = 0;
@@ -83,7 +85,7 @@ class HttpSession {
   virtual void StatusEvent(std::uint8_t code) = 0;
   virtual void FileEvent(std::uint8_t code, const HttpResponse& response) = 0;
   virtual void PercentEvent(std::int32_t percent) = 0;
-  virtual void BytesEvent(std::int32_t bytes) = 0;
+  virtual void BytesEvent(std::int64_t bytes) = 0;
 
   Str255 baseUrl;     // "http://" + host when the URL had that prefix, else the host
   Str255 directory;   // begins and ends with "/"
@@ -107,6 +109,20 @@ Str255 SplitUrl(HttpSession& session, std::string_view url);
 // the body was stored completely or skipped as unchanged (ifModified).
 bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
              std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response);
+
+// A header line split at its first colon: the field name before it and the
+// value after it without the blanks and tabs around it, both as written.
+// False for a line that is no field: no colon, or a name that is empty or
+// holds white space (a folded continuation line, "NAME : value").
+bool ParseHeaderField(std::string_view line, std::string_view& name, std::string_view& value);
+
+// A CONTENT-LENGTH value: decimal digits only; -1 for anything else or a
+// number too large to count.
+std::int64_t ParseContentLength(std::string_view value);
+
+// The hexadecimal size at the start of a chunk-size line (an extension
+// after it is ignored); -1 when there is none or it is too large to count.
+std::int64_t ParseChunkSize(std::string_view line);
 
 // Clears the response, derives its fileName from wantedName (or from the
 // session's directory), waits for and reads the status line and the header

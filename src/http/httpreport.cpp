@@ -14,8 +14,6 @@ Str255 DownloadingText(const HttpResponse& response) {
   }
   return text;
 }
-
-// "Transfer time MM:SS"; a time of 100 minutes or more keeps two digits.
 }  // namespace
 
 void ReportingHttpSession::StatusEvent(std::uint8_t code) {
@@ -71,4 +69,4 @@ void ReportingHttpSession::FileEvent(std::uint8_t code, const HttpResponse& resp
 
 void ReportingHttpSession::PercentEvent(std::int32_t percent) { progress_.Percent(percent); }
 
-void ReportingHttpSession::BytesEvent(std::int32_t bytes) { progress_.Bytes(bytes); }
+void ReportingHttpSession::BytesEvent(std::int64_t bytes) { progress_.Bytes(bytes); }

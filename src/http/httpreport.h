@@ -19,7 +19,7 @@ class ReportingHttpSession : public HttpSession {
   void StatusEvent(std::uint8_t code) override;
   void FileEvent(std::uint8_t code, const HttpResponse& response) override;
   void PercentEvent(std::int32_t percent) override;
-  void BytesEvent(std::int32_t bytes) override;
+  void BytesEvent(std::int64_t bytes) override;
 
  private:
   ProgressFilter progress_;

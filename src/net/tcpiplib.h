@@ -68,7 +68,9 @@ class TcpConnection {
   // 255-byte pieces. Bytes beyond maxLength are consumed and lost. False
   // at once, line untouched, when nothing is pending: callers wait first.
   // A line that has begun to arrive is waited for up to DefaultTimeout; if
-  // the peer closes before its CR, what arrived is the line.
+  // the peer closes before its CR, what arrived is the line. The LF of the
+  // last line's CR LF, arriving alone, is taken and gives no line (false):
+  // a caller that wants the next line waits again.
   bool ReadLine(Str255& line, std::uint8_t maxLength = 255);
   // text + CR + LF (cut to 255 bytes) in one send; logs "S " + text, or
   // "S " + logText where the text must not reach the log (a password).

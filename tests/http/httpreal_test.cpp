@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 
 #include "http/httpreport.h"
 #include "httptestsupport.h"
@@ -14,6 +16,14 @@
 namespace {
 
 using Events = std::vector<std::string>;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+constexpr bool kSanitized = __has_feature(address_sanitizer);
+#else
+constexpr bool kSanitized = false;
+#endif
 
 constexpr std::time_t kPageTime = 1614834368;  // Thu, 04 Mar 2021 05:06:08 GMT
 
@@ -62,7 +72,7 @@ TEST_F(RealServers, PageIsStoredWithItsDate) {
   ASSERT_TRUE(Get(session, "/page.html"));
   EXPECT_EQ(Stored("page.html"), ReadFile(Served("page.html")));
   EXPECT_EQ(response.status, 200);
-  EXPECT_EQ(response.contentLength, static_cast<std::int32_t>(ReadFile(Served("page.html")).size()));
+  EXPECT_EQ(response.contentLength, static_cast<std::int64_t>(ReadFile(Served("page.html")).size()));
   EXPECT_EQ(response.contentType.Str(), "TEXT/HTML");
   EXPECT_EQ(response.server.Str().rfind("NGINX", 0), 0u);
   EXPECT_NE(response.serverDate, 0u);
@@ -130,6 +140,28 @@ TEST_F(RealServers, BinaryMebibyteIsStoredByteIdentical) {
   Events percents = session.Only('P');
   ASSERT_GE(percents.size(), 2u);
   EXPECT_EQ(percents[percents.size() - 2], "P100");
+}
+
+TEST_F(RealServers, FileBeyondFourGibibytesArrivesWholeAndComplete) {
+  if (kSanitized) GTEST_SKIP() << "gibibytes through the sanitizer build take too long";
+  // Sparse on both sides of the test: a hole, then a marker at the very end.
+  const std::string marker = "the last bytes";
+  const std::int64_t size = (std::int64_t{1} << 32) + 4099;
+  WriteFile(Served("huge.bin"), "");
+  std::filesystem::resize_file(Served("huge.bin"), static_cast<std::uintmax_t>(size) - marker.size());
+  std::ofstream(Served("huge.bin"), std::ios::binary | std::ios::app) << marker;
+  RecordingHttpSession session;
+  session.bodyIdleSeconds = 5;
+  ASSERT_TRUE(Get(session, "/huge.bin"));
+  EXPECT_EQ(response.contentLength, size);
+  EXPECT_EQ(static_cast<std::int64_t>(FileSizeOf(local.Str() + "huge.bin")), size);
+  std::ifstream stored(local.Str() + "huge.bin", std::ios::binary);
+  stored.seekg(-static_cast<std::streamoff>(marker.size()), std::ios::end);
+  std::string last(marker.size(), '\0');
+  stored.read(last.data(), static_cast<std::streamsize>(last.size()));
+  EXPECT_EQ(last, marker);
+  Events tail(session.events.end() - 3, session.events.end());
+  EXPECT_EQ(tail, (Events{"P100", "F9", "P-1"}));
 }
 
 TEST_F(RealServers, SameFetchThroughProxyOnAnotherPort) {

@@ -12,7 +12,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-HttpResponse ResponseFor(const char* fileName, std::int32_t contentLength = 0,
+HttpResponse ResponseFor(const char* fileName, std::int64_t contentLength = 0,
                          std::int32_t transferTime = 0) {
   HttpResponse response;
   response.fileName = fileName;
@@ -43,6 +43,7 @@ TEST(ReportingHttpSession, FileEventsWriteTheSameTextToScreenAndLog) {
     ReportingHttpSession session("");
     session.FileEvent(3, ResponseFor("a.html", 1500));
     session.FileEvent(3, ResponseFor("b.gif"));
+    session.FileEvent(3, ResponseFor("dvd.iso", 5000000000));
     session.FileEvent(7, ResponseFor("c.txt"));
     session.FileEvent(8, ResponseFor("d.txt"));
     session.FileEvent(6, ResponseFor("e.txt"));  // nothing: the caller reports it
@@ -52,6 +53,7 @@ TEST(ReportingHttpSession, FileEventsWriteTheSameTextToScreenAndLog) {
   }
   Lines expected = {"Downloading a.html 1500 bytes ",
                     "Downloading b.gif",
+                    "Downloading dvd.iso 5000000000 bytes ",
                     "Unable to create file on local drive c.txt",
                     "Skipping unmodified file d.txt",
                     "Transfer time 00:03",
@@ -80,12 +82,12 @@ TEST(ReportingHttpSession, ProgressShowsEachNewValueOnce) {
   {
     ReportingHttpSession session("");
     for (int p : {0, 40, 40, 100, -1, 100}) session.PercentEvent(p);
-    for (int n : {0, 2048, 2048, 4096, -1}) session.BytesEvent(n);
+    for (std::int64_t n : {0LL, 2048LL, 2048LL, 5000000000LL, -1LL}) session.BytesEvent(n);
   }
   EXPECT_EQ(capture.sink.calls,
             (Lines{"hide bytes", "percent: 40", "hide bytes", "percent: 100", "hide percent",
                    "hide bytes", "percent: 100", "hide percent", "bytes: Received 2048 bytes",
-                   "hide percent", "bytes: Received 4096 bytes", "hide bytes"}));
+                   "hide percent", "bytes: Received 5000000000 bytes", "hide bytes"}));
   EXPECT_TRUE(capture.LogLines().empty());
 }
 

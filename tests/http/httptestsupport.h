@@ -20,7 +20,7 @@ class RecordingHttpSession : public HttpSession {
   void StatusEvent(std::uint8_t code) override { Record("S", code); }
   void FileEvent(std::uint8_t code, const HttpResponse&) override { Record("F", code); }
   void PercentEvent(std::int32_t percent) override { Record("P", percent); }
-  void BytesEvent(std::int32_t bytes) override { Record("B", bytes); }
+  void BytesEvent(std::int64_t bytes) override { Record("B", bytes); }
 
   bool Saw(const std::string& event) const {
     return std::find(events.begin(), events.end(), event) != events.end();
@@ -37,7 +37,7 @@ class RecordingHttpSession : public HttpSession {
   std::vector<std::string> events;
 
  private:
-  void Record(const char* kind, std::int32_t value) {
+  void Record(const char* kind, std::int64_t value) {
     events.push_back(kind + std::to_string(value));
   }
 };
