@@ -106,6 +106,7 @@ std::string CollectListingText(FtpSession& session) {
       text.Append(std::string_view(block, received));
       if (!text.full) continue;
       data.Close();
+      // A 226 read while the data still came is that reply already.
       if (code != 226) AwaitFinalReply(session);
       break;
     }
