@@ -21,13 +21,13 @@ bool Matches(const FtpFileRecord& entry, std::string_view upperMask, std::uint16
 
 // Listing text of at most kMaxListingText bytes. Once more arrives than fits,
 // the text is cut back to its last complete line (a line cut in the middle
-// would parse into an entry with a wrong name) and later bytes are dropped.
+// would parse into an entry with a wrong name) and is full: the listing ends
+// there, and nothing more is appended.
 struct ListingText {
   std::string bytes;
   bool full = false;
 
   void Append(std::string_view piece) {
-    if (full) return;
     const std::size_t room = kMaxListingText - bytes.size();
     bytes.append(piece.substr(0, room));
     if (piece.size() <= room) return;
@@ -67,6 +67,13 @@ struct ListingChannels {
   bool AnyOpen() const { return dataOpen || controlOpen; }
 };
 
+// The server's final reply may still be on its way: it is given the list
+// delay to arrive, so that it is discarded with the listing rather than
+// taken as the answer to the next command.
+void AwaitFinalReply(FtpSession& session) {
+  WaitSocketReadable(session.Control().Handle(), session.ListDelay() * 1000);
+}
+
 bool ListingEnds(std::int32_t code, const ListingText& text) {
   if (code == 226) return text.AtLineEnd();
   return code == 250 || code == 425 || code == 426 || code == 451;
@@ -74,15 +81,15 @@ bool ListingEnds(std::int32_t code, const ListingText& text) {
 
 // Reads the listing from the data connection, watching the control
 // connection for the reply that ends it, until the end reply, an abort
-// reply, 300 seconds without data, or both connections closed. Empty when
-// nothing arrives within the list delay; a server closes the data connection
-// of an empty listing before it sends its final reply, so that reply is
-// given as long to arrive, to be discarded rather than taken as the answer
-// to the next command.
+// reply, 300 seconds without data, both connections closed, or a full text.
+// Empty when nothing arrives within the list delay; a server closes the data
+// connection of an empty listing before it sends its final reply. A full text
+// closes the data connection at once, so that data that never ends cannot
+// hold the run; the server answers that close with its final reply.
 std::string CollectListingText(FtpSession& session) {
   DataConnection& data = session.Data();
   if (!data.WaitReadable(session.ListDelay())) {
-    WaitSocketReadable(session.Control().Handle(), session.ListDelay() * 1000);
+    AwaitFinalReply(session);
     return {};
   }
 
@@ -97,7 +104,11 @@ std::string CollectListingText(FtpSession& session) {
     if (data.ReceiveBlock(block, kListingBlock, received)) {
       idle.Start();
       text.Append(std::string_view(block, received));
-      continue;
+      if (!text.full) continue;
+      data.Close();
+      // A 226 read while the data still came is that reply already.
+      if (code != 226) AwaitFinalReply(session);
+      break;
     }
     Str255 line;
     const bool gotLine = session.Control().ReadLine(line);

@@ -229,6 +229,11 @@ data close
 
 // --- Listings ----------------------------------------------------------------
 
+// How a finished listing ends: the data connection closes, then 226 follows.
+const std::string kListingDone = R"(data close
+send 226 done\r\n
+)";
+
 class FtpListingTest : public ScriptedFtpTest {
  protected:
   // Fetches the listing of the current directory and looks for the first
@@ -236,15 +241,14 @@ class FtpListingTest : public ScriptedFtpTest {
   bool Fetch(std::string_view mask, std::uint16_t filter = kFilterAny) {
     return FetchListing(session, mask, filter, record, listing);
   }
-  // Serves text as the listing, then answers PWD so that the test can see
-  // that the session goes on.
-  void StartWithListing(const std::string& text) {
+  // Serves text as the listing and then the steps that end it, then answers
+  // PWD so that the test can see that the session goes on. The answer comes
+  // apart from any reply before it, so that a stray reply cannot pass for it.
+  void StartWithListing(const std::string& text, const std::string& ending = kListingDone) {
     WriteFile(files / "listing.txt", text);
     Start(kListRequest + R"(send 150 ok\r\n
-data send_file )" + (files / "listing.txt") + R"(
-data close
-send 226 done\r\n
-expect PWD
+data send_file )" + (files / "listing.txt") + "\n" + ending + R"(expect PWD
+pause 0.2
 send 257 "/big" is current\r\n
 )");
   }
@@ -399,16 +403,25 @@ TEST_F(FtpListingTest, TextBeyond32000BytesKeepsWholeLinesAndFinishes) {
   const std::size_t wholeLines = kMaxListingText / lineLength;
   ASSERT_NE(kMaxListingText % lineLength, 0u);  // the limit falls inside a line
 
-  StartWithListing(text);
-  const auto start = Clock::now();
-  ASSERT_TRUE(Fetch("*", kFilterFiles));
-  EXPECT_LT(SecondsSince(start), 5.0);
-  ASSERT_EQ(listing->count, wholeLines);
-  const FtpFileRecord& last = listing->items[wholeLines - 1];
-  EXPECT_EQ(last.name.Str(), "file" + std::to_string(1000 + wholeLines - 1));
-  EXPECT_EQ(last.size, 4321);
-  EXPECT_EQ(session.WorkingDir(), "/big");
-  EXPECT_EQ(Finish(), "DONE\n");
+  // The listing ends after these lines; or its data never ends, and the
+  // server answers the client's close of the data connection only late.
+  const std::string endings[] = {kListingDone, "data flood " + line + R"(9999\r\n
+pause 0.5
+send 426 Connection closed\r\n
+)"};
+  for (const std::string& ending : endings) {
+    SCOPED_TRACE(ending);
+    StartWithListing(text, ending);
+    const auto start = Clock::now();
+    ASSERT_TRUE(Fetch("*", kFilterFiles));
+    EXPECT_LT(SecondsSince(start), 5.0);
+    ASSERT_EQ(listing->count, wholeLines);
+    const FtpFileRecord& last = listing->items[wholeLines - 1];
+    EXPECT_EQ(last.name.Str(), "file" + std::to_string(1000 + wholeLines - 1));
+    EXPECT_EQ(last.size, 4321);
+    EXPECT_EQ(session.WorkingDir(), "/big");
+    EXPECT_EQ(Finish(), "DONE\n");
+  }
 }
 
 }  // namespace

@@ -15,6 +15,9 @@ A connection is accepted by the first step that needs it.
   send TEXT          send the bytes at once (TCP_NODELAY: a short text goes
                      out as one segment)
   send_file PATH     send the contents of a file
+  flood TEXT         send TEXT again and again until the client closes the
+                     connection; a MISMATCH when the client has taken 4 MiB
+                     without closing
   pause SECONDS      sleep (fractions allowed); between two sends it splits
                      the data into separate segments; on its own it holds the
                      connection open without sending or reading (a stall)
@@ -46,6 +49,8 @@ import fnmatch
 import socket
 import sys
 import time
+
+FLOOD_LIMIT = 4 * 1024 * 1024
 
 
 class ScriptFailure(Exception):
@@ -173,6 +178,8 @@ class Server:
         elif keyword == "send_file":
             with open(arg, "rb") as f:
                 channel.connection().sendall(f.read())
+        elif keyword == "flood":
+            self.flood(channel.connection(), decode(arg))
         elif keyword == "pause":
             time.sleep(float(arg))
         elif keyword == "expect":
@@ -213,6 +220,21 @@ class Server:
         text = (template.replace("{addr}", "127,0,0,1,%s,%s" % (p1, p2))
                 .replace("{p1}", p1).replace("{p2}", p2))
         self.control.connection().sendall(decode(text) + b"\r\n")
+
+    def flood(self, conn, text):
+        # Large pieces, so that the bytes go out as fast as the client reads.
+        piece = text * max(1, 65536 // len(text))
+        conn.settimeout(self.timeout)
+        sent = 0
+        try:
+            while sent < FLOOD_LIMIT:
+                conn.sendall(piece)
+                sent += len(piece)
+        except ConnectionError:
+            return
+        except socket.timeout:
+            raise ScriptFailure("TIMEOUT", "client neither read nor closed")
+        raise ScriptFailure("MISMATCH", "client took %d bytes without closing" % sent)
 
     @staticmethod
     def check(got, want):
