@@ -108,6 +108,13 @@ Str255 SplitUrl(HttpSession& session, std::string_view url);
 bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
              std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response);
 
+// Reads the response to the request already sent on the session's connection
+// and stores its body in localDirectory (which gains a trailing separator)
+// under the session's file part. True when the body was stored completely or
+// skipped as unchanged (ifModified).
+bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified,
+                 bool shortNames, HttpResponse& response);
+
 // Clears the response, derives its fileName from wantedName (or from the
 // session's directory), waits for and reads the status line and the header
 // up to its empty line. True when the header is whole and the status is 200.
