@@ -1,6 +1,9 @@
 # Quorbit: convenience wrapper around CMake and CTest.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs in `make fuzz`.
+FUZZ_SECONDS ?= 60
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
@@ -9,7 +12,7 @@ ifdef CI
 WERROR := -DQUORBIT_WERROR=ON
 endif
 
-.PHONY: all deps build configure test test-fast test-asan demo screenshot bench install package clean
+.PHONY: all deps build configure test test-fast test-asan fuzz demo screenshot bench install package clean
 
 all: build
 
@@ -22,10 +25,12 @@ configure:
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The whole suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then every fuzz target for a few seconds so that none of them rots.
 test: deps
 	$(MAKE) test-fast
 	$(MAKE) test-asan
+	$(MAKE) fuzz FUZZ_SECONDS=3
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -36,6 +41,13 @@ test-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The parsers of untrusted input under libFuzzer (clang++), each for FUZZ_SECONDS.
+fuzz:
+	@test -f $(FUZZ_BUILD)/CMakeCache.txt || CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) \
+	  $(WERROR) -DQUORBIT_FUZZ=ON -DQUORBIT_TESTS=OFF -DQUORBIT_WITH_FLTK=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	FUZZ_BUILD=$(FUZZ_BUILD) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz
 
 demo: deps build
 	scripts/demo
@@ -53,4 +65,4 @@ package: build
 	cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -370,6 +370,8 @@ bool RemoteChanged(const HttpResponse& response, std::string_view path) {
   return response.lastModified == 0 || response.lastModified != GetFileDate(path);
 }
 
+}  // namespace
+
 bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified,
                  bool shortNames, HttpResponse& response) {
   EnsureTrailing(localDirectory, kPathSep);
@@ -393,6 +395,8 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
   if (!declaredEmpty && !session.connection.WaitReadable(session.bodyIdleSeconds)) return false;
   return StoreBody(session, path, response);
 }
+
+namespace {
 
 // The file part of the URL is taken to be a directory: fetch host +
 // directory + file + "/" into a subdirectory of the same name.

@@ -124,6 +124,13 @@ std::int64_t ParseContentLength(std::string_view value);
 // after it is ignored); -1 when there is none or it is too large to count.
 std::int64_t ParseChunkSize(std::string_view line);
 
+// Reads the response to the request already sent on the session's connection
+// and stores its body in localDirectory (which gains a trailing separator)
+// under the session's file part. True when the body was stored completely or
+// skipped as unchanged (ifModified).
+bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified,
+                 bool shortNames, HttpResponse& response);
+
 // Clears the response, derives its fileName from wantedName (or from the
 // session's directory), waits for and reads the status line and the header
 // up to its empty line. True when the header is whole and the status is 200.

@@ -1,0 +1,70 @@
+// A "LIST" reply as a server may send it: cut into lines, parsed column by
+// column from the right, and searched with a mask.
+//
+// Input: an optional mask and a NUL, then the listing text.
+#include <memory>
+
+#include "ftp/ftplist.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+// Cuts the whole text into lines as the listing fetch does and checks that
+// every line fits a short string and that each cut moves on.
+void CheckLineCutting(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t before = text.size();
+    const Str255 line = TakeLine(text);
+    FUZZ_CHECK(text.size() < before);
+    FUZZ_CHECK(line.Length() <= kMaxListingLine);
+    FUZZ_CHECK(line.Pos('\r') == 0);
+  }
+}
+
+void CheckEntries(const RemoteListing& listing) {
+  FUZZ_CHECK(listing.count <= kMaxListingEntries);
+  for (std::size_t i = 0; i < listing.count; ++i) {
+    const FtpFileRecord& entry = listing.items[i];
+    FUZZ_CHECK(entry.attribute == kFtpDirectory || entry.attribute == kFtpFile);
+    FUZZ_CHECK(entry.listing == &listing);
+    FUZZ_CHECK(entry.date == 0);
+    // The name is one word of one line.
+    FUZZ_CHECK(entry.name.Pos(' ') == 0 && entry.name.Pos('\r') == 0);
+  }
+}
+
+// Every match of a search is an entry of the listing that its own name,
+// used as a mask, finds again.
+void CheckSearch(RemoteListing& listing, std::string_view mask, std::uint16_t filter) {
+  StartSearch(listing, mask, filter);
+  FtpFileRecord record;
+  record.listing = &listing;
+  std::size_t matches = 0;
+  while (NextMatch(record)) {
+    FUZZ_CHECK(++matches <= listing.count);
+    FUZZ_CHECK((record.attribute & filter) != 0);
+    FtpFileRecord found;
+    FUZZ_CHECK(FindInListing(listing, record.name, found));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const auto listing = std::make_unique<RemoteListing>();
+  std::string_view text = AsText(data, size);
+  std::string_view mask = "*.*";
+  if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos && nul <= 255) {
+    mask = text.substr(0, nul);
+    text.remove_prefix(nul + 1);
+  }
+  text = text.substr(0, kMaxListingText);
+
+  CheckLineCutting(text);
+  listing->Clear();
+  ParseListingText(text, *listing);
+  CheckEntries(*listing);
+  CheckSearch(*listing, mask, kFilterAny);
+  CheckSearch(*listing, mask, kFilterFiles);
+  return 0;
+}

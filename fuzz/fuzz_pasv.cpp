@@ -1,0 +1,40 @@
+// A 227 reply as a server may send it: the reply code and the six numbers
+// inside its parentheses.
+#include <string>
+
+#include "ftp/ftplib.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+// The first six bytes of the input written as a well-formed reply, followed
+// by whatever comes after them: the numbers alone decide address and port.
+void CheckWellFormedReply(std::string_view text) {
+  if (text.size() < 6) return;
+  std::string reply = "227 Entering Passive Mode (";
+  for (std::size_t i = 0; i < 6; ++i) {
+    if (i > 0) reply += ',';
+    reply += std::to_string(static_cast<unsigned char>(text[i]));
+  }
+  reply += ')';
+  reply += text.substr(6);
+  const PassiveAddress passive = ParsePassiveReply(Str255(reply));
+  for (std::size_t i = 0; i < 4; ++i) {
+    FUZZ_CHECK(passive.address[i] == static_cast<unsigned char>(text[i]));
+  }
+  FUZZ_CHECK(passive.port ==
+             static_cast<unsigned char>(text[4]) * 256 + static_cast<unsigned char>(text[5]));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text = AsText(data, size);
+  // A reply line is read in pieces of at most 255 bytes.
+  const Str255 line(text);
+  const std::int32_t code = ReplyCode(line);
+  FUZZ_CHECK(code >= -1 && code <= 999);
+  ParsePassiveReply(line);
+  CheckWellFormedReply(text);
+  return 0;
+}
