@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // As around a fetch of the link.
       scanner.SuspendScan();
       scanner.ResumeScan();
-      out = link.head.Str() + resolved.url.Str() + resolved.fragment.Str() + link.tail.Str();
+      out = link.head.Str() + resolved.url + resolved.fragment + link.tail.Str();
     } else if (kind == BaseTag) {
       out.clear();
     }

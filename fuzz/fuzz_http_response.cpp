@@ -27,7 +27,7 @@ class QuietSession : public HttpSession {
   void StatusEvent(std::uint8_t) override {}
   void FileEvent(std::uint8_t, const HttpResponse&) override {}
   void PercentEvent(std::int32_t) override {}
-  void BytesEvent(std::int32_t) override {}
+  void BytesEvent(std::int64_t) override {}
 };
 
 // The server's whole answer waits in the socket, and the server has gone:
