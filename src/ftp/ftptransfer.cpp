@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <string>
 #include <vector>
 
 #include "net/delsock.h"
@@ -30,8 +29,6 @@ constexpr int kLateReplyMilliseconds = 3000;
 // keeps it open (servers close it at the end of the file; this bounds the
 // wait for one that does not).
 constexpr int kQuietLooksBeforeDataEnd = 4;
-// Appended to a download's target name while the file arrives.
-constexpr std::string_view kPartSuffix = ".quorbit-part";
 
 using Block = std::vector<char>;
 
@@ -95,55 +92,6 @@ class DataChannelGuard {
 };
 
 // --- Download ------------------------------------------------------------------
-
-// The file a download writes: a temporary file beside the target, renamed
-// onto the target once the transfer is confirmed and removed otherwise, so
-// that a failed download never replaces a good copy with a truncated one.
-class PartFile {
- public:
-  PartFile(const Str255& directory, const Str255& name, const Str255& target)
-      : target_(target), part_(Cat(Cat(directory, "."), Cat(name, kPartSuffix))) {
-    fits_ = directory.Length() + 1 + name.Length() + kPartSuffix.size() <= Str255::kMax;
-  }
-  ~PartFile() {
-    if (file_.IsOpen()) {
-      file_.Close();
-      std::remove(part_.Str().c_str());
-    }
-  }
-  PartFile(const PartFile&) = delete;
-  PartFile& operator=(const PartFile&) = delete;
-
-  // Fails where creating the target itself would: a directory or a
-  // read-only file of that name.
-  bool Create() {
-    const std::uint16_t existing = FileAttributesOf(target_);
-    if (!fits_ || (existing & (kAttrDirectory | kAttrReadOnly)) != 0) return false;
-    if (file_.OpenMode("wb") != 0) return false;
-    // Blocks are large already: each goes to the file in one write.
-    std::setvbuf(file_.Handle(), nullptr, _IONBF, 0);
-    return true;
-  }
-  bool Write(const char* bytes, std::size_t count) {
-    return std::fwrite(bytes, 1, count, file_.Handle()) == count;
-  }
-  // Flushes the data and puts the file in the target's place.
-  bool Commit() {
-    const bool written = std::fflush(file_.Handle()) == 0 && !std::ferror(file_.Handle());
-    const bool closed = file_.Close();
-    if (written && closed && std::rename(part_.Str().c_str(), target_.Str().c_str()) == 0) {
-      return true;
-    }
-    std::remove(part_.Str().c_str());
-    return false;
-  }
-
- private:
-  Str255 target_;
-  Str255 part_;
-  bool fits_ = false;
-  TextFile file_{part_};
-};
 
 // Which of a download's two connections may still bring something: the data
 // until the server closes it, then the control connection.
@@ -262,7 +210,7 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
 
   file.direction = 1;
   session.FileEvent(3, file);
-  PartFile part(localDirectory, file.name, target);
+  PartFile part(target.View());
   if (!part.Create()) {
     session.StatusEvent(10, {});
     session.CloseDataChannel();

@@ -74,9 +74,7 @@ bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
   }
   if (kind != PlainText) return true;
   // Gather the plain text that follows. The token that ends the run (or no
-  // longer fits) is kept for the next call, so nothing is read past a link
-  // before its caller has seen it: a scan suspended after a link resumes
-  // right behind it.
+  // longer fits) is kept for the next call.
   std::uint16_t nextKind = 0;
   while (*text.len < text.max && LexToken(nextKind)) {
     const std::string_view next = lexer_.yytext.View();
@@ -92,64 +90,20 @@ bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
   return true;
 }
 
-bool LinkScanner::SuspendScan() {
-  // The lexer keeps the rest of its current piece in memory; the file
-  // position is that of the first character it has not taken yet.
-  savedInputPosition_ = TextPosition(lexer_.input);
-  lexer_.input.Close();
-  if (rewriting_ && copy_->IsOpen()) {
-    FlushCopy();
-    savedOutputPosition_ = std::ftell(copy_->Handle());
-    CloseCopy();
-  }
-  return true;
-}
-
-bool LinkScanner::ResumeScan() {
-  if (!lexer_.input.Open(pageName_) || !TextSeekTo(lexer_.input, savedInputPosition_)) {
-    // The page has gone: its scan ends here, and what was copied so far is
-    // only part of it.
-    lexer_.input.Close();
-    ClearLexer(lexer_);
-    copyUsable_ = false;
-  }
-  if (rewriting_ && !ReopenCopyAtEnd()) {
-    // The file under the copy's name is no longer the copy: leave it alone
-    // and give up the rewrite.
-    CloseCopy();
-    rewriting_ = false;
-  }
-  return true;
-}
-
-// Reopens the copy for appending. A copy that is no longer as long as it was
-// left has been overwritten meanwhile (a linked file stored under the same
-// name).
-bool LinkScanner::ReopenCopyAtEnd() {
-  if (!OpenCopy("ab")) return false;
-  std::FILE* file = copy_->Handle();
-  return std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == savedOutputPosition_;
-}
-
 bool LinkScanner::BeginRewrite(std::string_view directory) {
   copyName_ = FreeCopyName(directory, CopyBaseName(pageName_));
   if (copyName_.Empty()) return false;
   copy_.emplace(copyName_);
-  rewriting_ = OpenCopy("wb");
+  rewriting_ = copy_->OpenMode("wb") == 0;
+  if (rewriting_) {
+    pending_ = std::make_unique_for_overwrite<char[]>(kCopyBufferSize);
+    pendingLength_ = 0;
+  }
   return rewriting_;
 }
 
-// Opens the copy (fopen mode) together with the buffer its text is
-// collected in.
-bool LinkScanner::OpenCopy(const char* mode) {
-  if (copy_->OpenMode(mode) != 0) return false;
-  pending_ = std::make_unique_for_overwrite<char[]>(kCopyBufferSize);
-  pendingLength_ = 0;
-  return true;
-}
-
 void LinkScanner::WriteText(std::string_view text) {
-  if (!rewriting_ || !copy_->IsOpen()) return;
+  if (!rewriting_) return;
   if (text.size() > kCopyBufferSize - pendingLength_) {
     FlushCopy();
     if (text.size() > kCopyBufferSize) {
@@ -176,14 +130,10 @@ void LinkScanner::FlushCopy() {
   pendingLength_ = 0;
 }
 
-// Writes what is collected and closes the copy, checking both. The buffer
-// goes too: a suspended scanner waits, possibly for a long chain of nested
-// pages, with nothing in hand.
+// Writes what is collected and closes the copy, checking both.
 void LinkScanner::CloseCopy() {
-  if (!copy_->IsOpen()) return;
   FlushCopy();
   if (!copy_->Close()) copyUsable_ = false;
-  pending_.reset();
 }
 
 // True when the scan stopped at the end of the file's data, not earlier at a

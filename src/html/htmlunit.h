@@ -3,10 +3,6 @@
 // collects the text written back in a temporary file beside the page, which
 // finally takes the page's place with the page's time stamp.
 //
-// Both files can be put aside (closed, positions kept) while a linked page
-// is fetched, so that only the innermost page of a chain has files open, and
-// taken up again at the same character.
-//
 //   LinkScanner scanner;
 //   if (scanner.OpenPage(page)) {
 //     scanner.BeginRewrite(directory);          // only when rewriting
@@ -41,14 +37,6 @@ class LinkScanner {
   // than character by character.
   bool NextToken(std::uint16_t& kind, ShortStrRef text);
 
-  // Closes the page and the copy, remembering where each stands.
-  bool SuspendScan();
-  // Reopens both and goes on at the remembered positions. When the page
-  // cannot be reopened its scan ends and the copy is not used; when the copy
-  // was overwritten meanwhile (a linked file stored under its name), the
-  // rewrite is given up and that file is left as it is.
-  bool ResumeScan();
-
   // Creates the temporary copy in directory (ending with the separator):
   // the page's name up to its first "." plus ".tmp", or, when such files
   // exist, the first free one of the extensions tm0..tm9, tma..tmz. False
@@ -58,7 +46,7 @@ class LinkScanner {
   bool Rewriting() const { return rewriting_; }
   // Appends text to the copy; nothing happens without a copy. The text is
   // collected and written in large pieces, all of it before the copy is
-  // closed (suspended or ended).
+  // closed.
   void WriteText(std::string_view text);
   // Closes both files and puts the copy in the page's place with the
   // page's time stamp. The copy is used only when the whole page was read
@@ -69,8 +57,6 @@ class LinkScanner {
  private:
   bool LexToken(std::uint16_t& kind);
   bool WholePageRead();
-  bool ReopenCopyAtEnd();
-  bool OpenCopy(const char* mode);
   void WriteToCopy(std::string_view text);
   void FlushCopy();
   void CloseCopy();
@@ -87,6 +73,4 @@ class LinkScanner {
   std::size_t pendingLength_ = 0;
   bool rewriting_ = false;
   bool copyUsable_ = true;  // no read or write error, nothing lost so far
-  std::int64_t savedInputPosition_ = 0;
-  std::int64_t savedOutputPosition_ = 0;
 };

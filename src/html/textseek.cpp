@@ -11,12 +11,28 @@ namespace {
 
 constexpr char kCtrlZ = 26;
 
+// Reads the next bufferful of the file into the emptied buffer; a read
+// error leaves it empty and marks the reader failed.
+void Refill(TextReader& file) {
+  ssize_t count;
+  do {
+    count = ::read(file.handle, file.buffer.data(), file.buffer.size());
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    file.failed = true;
+    count = 0;
+  }
+  file.filePos += count;
+  file.bufEnd = static_cast<std::size_t>(count);
+  file.bufPos = 0;
+}
+
 // Makes sure the buffer holds the next character; false at the end of the
 // data or on a read error.
 bool FillBuffer(TextReader& file) {
   if (file.bufPos < file.bufEnd) return true;
   if (!file.IsOpen()) return false;
-  TextSeekTo(file, TextPosition(file));
+  Refill(file);
   return file.bufPos < file.bufEnd;
 }
 
@@ -55,23 +71,6 @@ bool TextReader::Close() {
 std::int64_t TextPosition(const TextReader& file) {
   return file.filePos - static_cast<std::int64_t>(file.bufEnd) +
          static_cast<std::int64_t>(file.bufPos);
-}
-
-bool TextSeekTo(TextReader& file, std::int64_t position) {
-  if (!file.IsOpen() || position < 0) return false;
-  if (::lseek(file.handle, static_cast<off_t>(position), SEEK_SET) < 0) return false;
-  ssize_t count;
-  do {
-    count = ::read(file.handle, file.buffer.data(), file.buffer.size());
-  } while (count < 0 && errno == EINTR);
-  if (count < 0) {
-    file.failed = true;
-    count = 0;
-  }
-  file.filePos = position + count;
-  file.bufEnd = static_cast<std::size_t>(count);
-  file.bufPos = 0;
-  return true;
 }
 
 bool TextEof(TextReader& file) {

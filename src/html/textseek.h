@@ -1,6 +1,5 @@
-// Buffered reading of a stored text file whose logical read position can be
-// taken and set again after the file was closed and reopened, even when the
-// file was replaced in between; and the piece reader that feeds the lexer.
+// Buffered reading of a stored text file from its beginning, and the piece
+// reader that feeds the lexer.
 #pragma once
 
 #include <array>
@@ -37,10 +36,6 @@ struct TextReader {
 
 // File offset of the next character not yet taken.
 std::int64_t TextPosition(const TextReader& file);
-
-// Moves to the position and refills the buffer from there. When the move
-// fails nothing changes and the result is false.
-bool TextSeekTo(TextReader& file, std::int64_t position);
 
 // The text-file end test: true at the end of the data, on a read error, and
 // when a Ctrl-Z (26) stands at the read position.

@@ -3,9 +3,6 @@
 #include <cctype>
 #include <charconv>
 #include <chrono>
-#include <cstdio>
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "report/timer.h"
@@ -20,8 +17,6 @@ constexpr std::uint16_t kHttpPort = 80;
 constexpr std::uint16_t kBlockSize = 60 * 1024;
 constexpr std::size_t kLinePiece = 255;     // longest piece ReadLine hands out
 constexpr std::size_t kLocalPathMax = 254;  // longest local file path
-// Appended, after a leading ".", to a stored file's name while its body arrives.
-constexpr std::string_view kPartSuffix = ".quorbit-part";
 
 bool IsRedirect(std::uint16_t status) { return status == 301 || status == 302; }
 
@@ -261,67 +256,9 @@ void ReportProgress(HttpSession& session, const HttpResponse& response, std::int
   }
 }
 
-// The file a body is written to: ".<name>.quorbit-part" beside the stored
-// copy, put in its place only once the body is complete and removed
-// otherwise, so that a broken transfer never replaces or truncates a good
-// copy. Its path is no short string, so the suffix never cuts the name.
-class PartFile {
- public:
-  explicit PartFile(std::string_view target) : target_(target), part_(PartPathFor(target)) {}
-  ~PartFile() {
-    if (!created_ || committed_) return;
-    file_.reset();
-    std::remove(part_.c_str());
-  }
-  PartFile(const PartFile&) = delete;
-  PartFile& operator=(const PartFile&) = delete;
-
-  // Fails where creating the stored copy itself would: no name, or a
-  // directory or read-only file of that name.
-  bool Create() {
-    if (target_.empty() ||
-        (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
-      return false;
-    }
-    file_.reset(std::fopen(part_.c_str(), "wb"));
-    created_ = file_ != nullptr;
-    // Blocks are large already: each goes to the file in one write, as it
-    // arrives, without a copy into the stream's buffer.
-    if (created_) std::setvbuf(file_.get(), nullptr, _IONBF, 0);
-    return created_;
-  }
-  std::FILE* Handle() const { return file_.get(); }
-  // Flushes and closes the file and renames it onto the stored copy.
-  bool Commit() {
-    const bool written = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
-    const bool closed = std::fclose(file_.release()) == 0;
-    committed_ = written && closed && std::rename(part_.c_str(), target_.c_str()) == 0;
-    return committed_;
-  }
-
- private:
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  static std::string PartPathFor(std::string_view target) {
-    const std::size_t nameStart = target.rfind(kPathSep) + 1;  // 0 without a separator
-    std::string part(target.substr(0, nameStart));
-    part += '.';
-    part += target.substr(nameStart);
-    part += kPartSuffix;
-    return part;
-  }
-
-  std::string target_;
-  std::string part_;
-  std::unique_ptr<std::FILE, Closer> file_;
-  bool created_ = false;
-  bool committed_ = false;
-};
-
 // Writes the body to out block by block; true when all of it arrived and
 // was written.
-bool CopyBody(HttpSession& session, std::FILE* out, const HttpResponse& response) {
+bool CopyBody(HttpSession& session, PartFile& out, const HttpResponse& response) {
   BodyReader body{session.connection, session.bodyIdleSeconds, response.framing,
                   response.contentLength};
   // On the heap: the assignment's recursion runs on a thread's stack.
@@ -329,7 +266,7 @@ bool CopyBody(HttpSession& session, std::FILE* out, const HttpResponse& response
   std::int64_t total = 0;
   std::uint16_t got = 0;
   while (NextBodyBlock(body, block.data(), got)) {
-    if (std::fwrite(block.data(), 1, got, out) != got) return false;
+    if (!out.Write(block.data(), got)) return false;
     total += got;
     ReportProgress(session, response, total);
   }
@@ -349,7 +286,7 @@ bool StoreBody(HttpSession& session, const Str255& path, HttpResponse& response)
   session.FileEvent(HttpFile::BodyStarts, response);
   Stopwatch watch;
   watch.Start();
-  const bool complete = CopyBody(session, part.Handle(), response);
+  const bool complete = CopyBody(session, part, response);
   response.transferTime = watch.Elapsed();
   const bool stored = complete && part.Commit();
   if (stored) {

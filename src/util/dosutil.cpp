@@ -16,6 +16,8 @@ int IoCode = 0;
 namespace {
 
 constexpr std::string_view kSeparator(&kPathSep, 1);
+// Appended, after a leading ".", to a download's target name while it arrives.
+constexpr std::string_view kPartSuffix = ".quorbit-part";
 
 // Owns a file descriptor.
 class UniqueFd {
@@ -274,6 +276,16 @@ bool MaskCharMatches(char pattern, char c) {
          (pattern == '#' && IsDigit(c));
 }
 
+// "dir/name" gives "dir/.name.quorbit-part".
+std::string PartPathFor(std::string_view target) {
+  const std::size_t nameStart = target.rfind(kPathSep) + 1;  // 0 without a separator
+  std::string part(target.substr(0, nameStart));
+  part += '.';
+  part += target.substr(nameStart);
+  part += kPartSuffix;
+  return part;
+}
+
 }  // namespace
 
 Str255 LocalPath(std::string_view path) {
@@ -319,6 +331,39 @@ int TextFile::OpenMode(const char* mode) {
     return IoCode = 5;
   }
   return IoCode = 0;
+}
+
+PartFile::PartFile(std::string_view target) : target_(target), part_(PartPathFor(target)) {}
+
+PartFile::~PartFile() {
+  if (!created_ || committed_) return;
+  file_.reset();
+  std::remove(part_.c_str());
+}
+
+bool PartFile::Create() {
+  if (target_.empty() ||
+      (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
+    return false;
+  }
+  file_.reset(std::fopen(part_.c_str(), "wb"));
+  created_ = file_ != nullptr;
+  // Downloads come in large blocks already: each goes to the file in one
+  // write, as it arrives, without a copy into the stream's buffer.
+  if (created_) std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+  return created_;
+}
+
+bool PartFile::Write(const char* bytes, std::size_t count) {
+  return file_ && std::fwrite(bytes, 1, count, file_.get()) == count;
+}
+
+bool PartFile::Commit() {
+  if (!file_) return false;
+  const bool written = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+  const bool closed = std::fclose(file_.release()) == 0;
+  committed_ = written && closed && std::rename(part_.c_str(), target_.c_str()) == 0;
+  return committed_;
 }
 
 int OpenTextRead(TextFile& file) {

@@ -1,5 +1,6 @@
 // File and directory helpers: path splitting, text files that create their
-// directories, directory chains, deletion of files and trees, file dates,
+// directories, part files that replace a download's target only when
+// complete, directory chains, deletion of files and trees, file dates,
 // sizes and attributes, 8.3 mask matching, 8.3 names and the local wildcard
 // search.
 //
@@ -12,6 +13,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -67,6 +70,40 @@ class TextFile {
  private:
   Str255 name_;
   std::FILE* file_ = nullptr;
+};
+
+// The file a download is written to: ".<name>.quorbit-part" beside the
+// target, put in the target's place only once the download is complete and
+// removed otherwise, so that a broken transfer never replaces or truncates a
+// good copy. Its path is no short string, so that the suffix never cuts a
+// name that fits as a target.
+class PartFile {
+ public:
+  explicit PartFile(std::string_view target);
+  ~PartFile();  // removes the part file unless it was committed
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  const std::string& Path() const { return part_; }
+  // Fails where creating the target itself would: no name, or a directory
+  // or read-only file of that name.
+  bool Create();
+  // True when all count bytes were written.
+  bool Write(const char* bytes, std::size_t count);
+  // Flushes and closes the file and renames it onto the target; true when
+  // the target is now the complete file. Nothing may be written after it.
+  bool Commit();
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+
+  std::string target_;
+  std::string part_;
+  std::unique_ptr<std::FILE, Closer> file_;
+  bool created_ = false;
+  bool committed_ = false;
 };
 
 int OpenTextRead(TextFile& file);

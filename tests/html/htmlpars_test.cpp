@@ -86,43 +86,6 @@ TEST(HtmlTokens, UnclosedQuotes) {
   EXPECT_EQ(memo.lines, std::vector<std::string>(2, "LexLib: yytext overflow"));
 }
 
-TEST(HtmlTokens, AScanResumesWhereItStoodAfterThePageWasReplaced) {
-  TempDir dir;
-  std::string page = dir / "page.html";
-  WriteFile(page, "one <img src=\"a.gif\"> more\r\ntwo href=\"b\"\r\n");
-  Lexer lexer(HtmlLexTables());
-  ASSERT_TRUE(lexer.input.Open(page));
-  while (Lex(lexer) != SrcLink) {}
-  std::int64_t position = TextPosition(lexer.input);
-  EXPECT_EQ(position, 28);  // the whole first line is in the lexer already
-  ASSERT_TRUE(lexer.input.Close());
-
-  WriteFile(page, "one <img src=\"a.gif\"> more\r\nnew <a HREF=\"c\">\r\n");
-  ASSERT_TRUE(lexer.input.Open(page));
-  ASSERT_TRUE(TextSeekTo(lexer.input, position));
-  EXPECT_EQ(Join(ScanRest(lexer)), "> more\r\nnew <a HREF=\"c\">\r\n");
-}
-
-TEST(HtmlTokens, SuspendingAfterEveryLinkChangesNothing) {
-  std::string page;
-  for (int i = 0; i < 400; ++i)
-    page += "<p>" + std::to_string(i) + " <a href=\"p" + std::to_string(i) +
-            ".html\"><img\nsrc=\"i.gif\"></p>\r\n";
-  TempDir dir;
-  WriteFile(dir / "big.html", page);
-  Lexer lexer(HtmlLexTables());
-  ASSERT_TRUE(lexer.input.Open(dir / "big.html"));
-  std::vector<Token> tokens;
-  while (int kind = Lex(lexer)) {
-    tokens.push_back({kind, lexer.yytext.Str()});
-    if (kind == PlainText) continue;
-    std::int64_t position = TextPosition(lexer.input);
-    ASSERT_TRUE(lexer.input.Close() && lexer.input.Open(dir / "big.html"));
-    ASSERT_TRUE(TextSeekTo(lexer.input, position));
-  }
-  EXPECT_EQ(tokens, ScanText(page));
-}
-
 TEST(HtmlRoundTrip, InstalledDocumentationPages) {
   namespace fs = std::filesystem;
   int pages = 0;

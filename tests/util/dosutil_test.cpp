@@ -213,6 +213,58 @@ TEST_F(DosFiles, DeleteFileForcedRemovesReadOnlyFiles) {
   EXPECT_EQ(DeleteFileForced(Path("readonly.txt")), 2);
 }
 
+// A download is written to ".<name>.quorbit-part" beside its target and
+// takes the target's place only when committed; the part file never stays.
+TEST_F(DosFiles, PartFilesReplaceTheirTargetOnlyWhenCommitted) {
+  enum class Before { Nothing, OldCopy, Directory, ReadOnlyCopy };
+  struct Case {
+    const char* what;
+    std::string name;
+    Before before;
+    bool commit;
+    bool created;
+    const char* after;  // the target's content afterwards, nullptr when missing
+  } cases[] = {
+      {"created and committed", "new.txt", Before::Nothing, true, true, "new"},
+      {"committed over a copy", "copy.txt", Before::OldCopy, true, true, "new"},
+      {"abandoned", "broken.txt", Before::Nothing, false, true, nullptr},
+      {"abandoned over a copy", "kept.txt", Before::OldCopy, false, true, "old"},
+      {"target is a directory", "dir", Before::Directory, true, false, nullptr},
+      {"target is read-only", "locked.txt", Before::ReadOnlyCopy, true, false, "old"},
+      // The part's path is longer than a short string; the name must still work.
+      {"name fills a short string", std::string(Str255::kMax - root_.size() - 1, 'n'),
+       Before::Nothing, true, true, "new"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string target = Path(c.name);
+    if (c.before == Before::Directory) fs::create_directory(target);
+    if (c.before == Before::OldCopy || c.before == Before::ReadOnlyCopy) Write(c.name, "old");
+    if (c.before == Before::ReadOnlyCopy) SetAttributes(target, kAttrReadOnly);
+    {
+      PartFile part(target);
+      EXPECT_EQ(part.Path(), Path("." + c.name + ".quorbit-part"));
+      ASSERT_EQ(part.Create(), c.created);
+      if (c.created) {
+        EXPECT_TRUE(part.Write("new", 3));
+        EXPECT_TRUE(PathExists(part.Path()));
+        if (c.commit) {
+          EXPECT_TRUE(part.Commit());
+        }
+      }
+    }
+    EXPECT_FALSE(PathExists(Path("." + c.name + ".quorbit-part")));
+    if (c.after) {
+      EXPECT_EQ(ReadFile(target), c.after);
+    } else if (c.before == Before::Directory) {
+      EXPECT_TRUE(fs::is_directory(target));
+    } else {
+      EXPECT_FALSE(PathExists(target));
+    }
+  }
+  EXPECT_FALSE(PartFile("").Create());
+}
+
 TEST_F(DosFiles, DatesRoundTripInLocalTime) {
   EXPECT_EQ(GetFileDate(Path("missing")), 0u);
   EXPECT_EQ(GetFileDate(root_), 0u);
