@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "http/httplib.h"
-#include "report/dateunit.h"
+#include "http/httpclient.h"
+#include "report/datetext.h"
 
 namespace {
 

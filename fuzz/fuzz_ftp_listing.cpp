@@ -4,7 +4,7 @@
 // Input: an optional mask and a NUL, then the listing text.
 #include <memory>
 
-#include "ftp/ftplist.h"
+#include "ftp/listing.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "html/htmlpars.h"
-#include "html/htmlunit.h"
-#include "html/httptask.h"
-#include "http/httplib.h"
+#include "html/htmlrules.h"
+#include "html/linkscanner.h"
+#include "http/httptask.h"
+#include "http/httpclient.h"
 
 namespace {
 

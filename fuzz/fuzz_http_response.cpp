@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 
 #include "fuzz/fuzz_support.h"
-#include "http/httplib.h"
+#include "http/httpclient.h"
 
 namespace {
 

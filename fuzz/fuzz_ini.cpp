@@ -1,8 +1,8 @@
 // An INI file as a user may write it, read into the settings and the two
 // assignment tables.
-#include "config/iniunit.h"
+#include "config/settings.h"
 #include "fuzz/fuzz_support.h"
-#include "util/dosutil.h"
+#include "util/localfiles.h"
 
 namespace {
 

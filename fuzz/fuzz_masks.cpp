@@ -7,7 +7,7 @@
 #include <array>
 
 #include "fuzz/fuzz_support.h"
-#include "util/dosutil.h"
+#include "util/localfiles.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // inside its parentheses.
 #include <string>
 
-#include "ftp/ftplib.h"
+#include "ftp/ftpsession.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/updatequeue.h"
-#include "util/strunit.h"
+#include "util/shorttext.h"
 
 // Shows status updates on a console. On a terminal the three status lines
 // and the progress bar or byte counter stay at the bottom while log lines

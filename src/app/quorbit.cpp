@@ -8,13 +8,13 @@
 
 #include "app/consoleui.h"
 #include "app/worker.h"
-#include "net/delsock.h"
-#include "report/logunit.h"
+#include "net/sockets.h"
+#include "report/runlog.h"
 #include "util/stoprequest.h"
-#include "util/strunit.h"
+#include "util/shorttext.h"
 
 #ifdef QUORBIT_HAVE_FLTK
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #endif
 
 namespace {

@@ -2,11 +2,11 @@
 
 #include <csignal>
 
-#include "config/iniunit.h"
+#include "config/settings.h"
 #include "ftp/ftptask.h"
-#include "html/httptask.h"
-#include "html/visitedset.h"
-#include "report/logunit.h"
+#include "http/httptask.h"
+#include "http/visitedset.h"
+#include "report/runlog.h"
 #include "report/timer.h"
 #include "util/stoprequest.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "util/strunit.h"
+#include "util/shorttext.h"
 
 // Every HTTP assignment, then every FTP assignment, each in table order.
 void RunAllTasks();

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "report/logunit.h"
-#include "util/strunit.h"
+#include "report/runlog.h"
+#include "util/shorttext.h"
 
 struct StatusUpdate {
   enum class Kind : std::uint8_t {

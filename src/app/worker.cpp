@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "app/taskrun.h"
-#include "config/iniunit.h"
-#include "report/logunit.h"
+#include "config/settings.h"
+#include "report/runlog.h"
 #include "report/transfercounts.h"
 #include "util/stoprequest.h"
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "util/strunit.h"
+#include "util/shorttext.h"
 
 // The INI file to load: "QUORBIT.INI" unless the command line names one.
 extern Str255 IniFileName;

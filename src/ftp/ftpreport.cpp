@@ -1,6 +1,6 @@
 #include "ftp/ftpreport.h"
 
-#include "report/logunit.h"
+#include "report/runlog.h"
 #include "report/transfercounts.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ftp/ftplib.h"
-#include "report/logunit.h"
+#include "ftp/ftpsession.h"
+#include "report/runlog.h"
 
 class ReportingFtpSession : public FtpSession {
  public:

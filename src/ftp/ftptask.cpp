@@ -2,12 +2,12 @@
 
 #include <vector>
 
-#include "ftp/ftplist.h"
+#include "ftp/listingfetch.h"
 #include "ftp/ftpreport.h"
 #include "ftp/ftptransfer.h"
-#include "html/visitedset.h"
-#include "report/logunit.h"
-#include "util/dosutil.h"
+#include "util/stringset.h"
+#include "report/runlog.h"
+#include "util/localfiles.h"
 #include "util/stoprequest.h"
 
 namespace {

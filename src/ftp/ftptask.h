@@ -5,9 +5,9 @@
 
 #include <string_view>
 
-#include "config/iniunit.h"
-#include "ftp/ftplib.h"
-#include "util/strunit.h"
+#include "config/settings.h"
+#include "ftp/ftpsession.h"
+#include "util/shorttext.h"
 
 // One transfer line, "source, destination, direction, options", split at
 // commas from the left (at most four fields; missing ones are empty) with

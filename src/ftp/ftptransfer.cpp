@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "net/delsock.h"
+#include "ftp/listingfetch.h"
+#include "net/sockets.h"
 #include "report/timer.h"
-#include "util/dosutil.h"
+#include "util/localfiles.h"
 #include "util/stoprequest.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ftp/ftplib.h"
+#include "ftp/ftpsession.h"
 
 // DELE; true when the server answered 250.
 bool DeleteRemote(FtpSession& session, std::string_view name);

@@ -1,6 +1,6 @@
 #include "http/httpreport.h"
 
-#include "report/logunit.h"
+#include "report/runlog.h"
 #include "report/transfercounts.h"
 
 namespace {

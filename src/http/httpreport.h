@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "http/httplib.h"
-#include "report/logunit.h"
+#include "http/httpclient.h"
+#include "report/runlog.h"
 
 class ReportingHttpSession : public HttpSession {
  public:

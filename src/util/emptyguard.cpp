@@ -8,8 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "report/logunit.h"
-#include "util/dosutil.h"
+#include "util/localfiles.h"
 
 namespace {
 
@@ -113,12 +112,8 @@ GuardedPaths GuardedPathsOf(const RunFiles& files) {
   return guarded;
 }
 
-void EmptyLocationUnlessGuarded(std::string_view location, const RunFiles& files) {
+std::string_view EmptyUnlessGuarded(std::string_view location, const RunFiles& files) {
   const std::string_view reason = WhyNotEmpty(ResolvedPath(location), GuardedPathsOf(files));
-  if (reason.empty()) {
-    DeleteTree(location);
-    return;
-  }
-  const Str255 line = Cat("Not emptying LOCATION ", location) + ": " + reason;
-  RunLog::ShowAndWrite(line, line);
+  if (reason.empty()) DeleteTree(location);
+  return reason;
 }

@@ -41,6 +41,5 @@ struct RunFiles {
 GuardedPaths GuardedPathsOf(const RunFiles& files);
 
 // Empties location (files and subdirectories) unless it is a guarded place;
-// then it stays as it is and the screen and the run log say
-// "Not emptying LOCATION <location>: <reason>".
-void EmptyLocationUnlessGuarded(std::string_view location, const RunFiles& files);
+// then it stays as it is and the reason is given back (empty when emptied).
+std::string_view EmptyUnlessGuarded(std::string_view location, const RunFiles& files);

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ftp/ftplib.h"
+#include "ftp/ftpsession.h"
 #include "peers/peers.h"
 #include "util/stoprequest.h"
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "ftp/ftplib.h"
+#include "ftp/ftpsession.h"
+#include "ftp/listingfetch.h"
 #include "ftp_test_support.h"
 
 namespace {

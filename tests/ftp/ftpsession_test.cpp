@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ftp/ftplib.h"
+#include "ftp/ftpsession.h"
+#include "ftp/listingfetch.h"
 #include "ftp_test_support.h"
 
 namespace {

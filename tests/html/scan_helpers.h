@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "html/htmlpars.h"
-#include "html/lexlib.h"
+#include "html/htmlrules.h"
+#include "html/lexer.h"
 #include "peers/peers.h"
-#include "report/logunit.h"
+#include "report/runlog.h"
 
 struct Token {
   int kind;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "http/httplib.h"
+#include "http/httpclient.h"
 #include "httptestsupport.h"
 
 namespace {

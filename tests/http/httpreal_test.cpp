@@ -11,7 +11,7 @@
 #include "http/httpreport.h"
 #include "httptestsupport.h"
 #include "peers/webpeers.h"
-#include "util/dosutil.h"
+#include "util/localfiles.h"
 
 namespace {
 

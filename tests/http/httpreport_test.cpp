@@ -6,7 +6,7 @@
 #include "http/httpreport.h"
 #include "httptestsupport.h"
 #include "report/transfercounts.h"
-#include "util/dosutil.h"
+#include "util/localfiles.h"
 
 namespace {
 

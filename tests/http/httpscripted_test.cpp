@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "http/httplib.h"
+#include "http/httpclient.h"
 #include "httptestsupport.h"
 #include "peers/peers.h"
-#include "util/dosutil.h"
+#include "util/localfiles.h"
 
 namespace {
 

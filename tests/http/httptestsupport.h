@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "http/httplib.h"
+#include "http/httpclient.h"
 #include "peers/peers.h"
 #include "peers/report_capture.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "peers/peers.h"
-#include "report/logunit.h"
+#include "report/runlog.h"
 
 // Records every call of the status display as one text: "line<n>: <text>",
 // "memo: <text>", "percent: <n>", "bytes: <caption>", "hide percent",

@@ -1,0 +1,66 @@
+// The settings model: the sections and keys an INI file may hold, the global
+// settings record and the two assignment tables.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "util/shorttext.h"
+
+// Packed record images, laid out exactly as the INI reader fills them. In the
+// local paths (LOG, DEBUG_LOG, LOCATION) every "\" is read as kPathSep.
+#pragma pack(push, 1)
+struct SettingsRecord {
+  Str80 LOG;
+  Str80 DEBUG_LOG;
+  Str80 PROXY;
+};
+
+struct HttpTask {
+  Str80 NAME;
+  Str80 URI;
+  Str80 LOCATION;  // after loading: ends with kPathSep unless empty or full
+  std::uint8_t LEVEL;
+  std::uint8_t TRANSLATE;  // 1 = yes
+  std::uint8_t IFMOD;
+  std::uint8_t SHORTNAMES;
+  std::uint16_t PORT;
+};
+
+constexpr std::size_t kTransferSlots = 255;
+
+struct FtpTask {
+  Str80 NAME;
+  Str80 URI;
+  Str80 USER;
+  Str80 PASSWORD;
+  std::uint16_t RETRY;
+  std::uint16_t RETRY_DELAY;
+  std::uint16_t LIST_DELAY;
+  std::uint16_t PORT;
+  Str255 TRANSFER[kTransferSlots];  // empty slots have no line
+};
+#pragma pack(pop)
+
+constexpr std::size_t kMaxTasks = 1024;
+
+extern SettingsRecord Settings;
+extern std::vector<std::unique_ptr<HttpTask>> HttpTasks;  // at most kMaxTasks
+extern std::vector<std::unique_ptr<FtpTask>> FtpTasks;    // at most kMaxTasks
+
+// The INI file loaded when the command line names none.
+constexpr std::string_view kDefaultIniName = "QUORBIT.INI";
+
+void DefineSettings();
+// The name under which the INI file was opened by the last LoadSettings;
+// empty when it could not be opened.
+extern Str255 LoadedIniFile;
+
+// Opens name as written; when that fails, the default name is also tried in
+// lower case, and a name without '.' with ".INI" and then ".ini" appended.
+// -1: the file cannot be opened; N > 0: error on line N; 0: loaded.
+std::int32_t LoadSettings(std::string_view name);
+void ReleaseSettings();

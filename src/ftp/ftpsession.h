@@ -1,0 +1,148 @@
+// The FTP client session. One FtpSession is one conversation with
+// one server: the control connection, the passive data channel, the last
+// reply line, the transfer type in force and the table of reply codes that
+// end the wait for a command.
+//
+// A session never shows or logs anything itself: every event goes to one of
+// the four virtual event operations, which a reporting session overrides.
+// Calling order: construct (Create), Login; on success WorkingDir, then
+// listings and transfers with ChangeDir between them, then Quit; Destroy in
+// every case.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "ftp/listing.h"
+#include "net/connection.h"
+#include "util/shorttext.h"
+
+// Which reply codes end the wait for a command.
+struct ReplyCodeTable {
+  static constexpr std::size_t kMaxCommands = 49;
+  static constexpr std::size_t kMaxCodes = 25;
+
+  struct Entry {
+    Str255 command;
+    std::array<std::int32_t, kMaxCodes> codes{};
+    std::uint8_t codeCount = 0;
+  };
+
+  std::array<Entry, kMaxCommands> entries{};
+  std::uint8_t count = 0;
+
+  // A command already present, or one beyond the 49th, is not added.
+  void AddCommand(std::string_view command);
+  // Ignored for an absent command, a code already stored or a full entry.
+  void AddCode(std::string_view command, std::int32_t code);
+  // 0: the command is empty or unknown (any reply ends the wait);
+  // 1: the code ends the wait; -1: keep reading.
+  int Lookup(std::string_view command, std::int32_t code) const;
+
+ private:
+  int IndexOf(std::string_view command) const;  // -1 when absent
+};
+
+// The reply table every session starts with.
+ReplyCodeTable StandardReplyCodes();
+
+// The first three characters of a reply line as a decimal number; -1 when
+// they are empty or not all digits.
+std::int32_t ReplyCode(std::string_view line);
+
+// Address and port named by a 227 reply: the six comma-separated numbers
+// inside its parentheses, each taken by its leading digits (spaces before
+// them skipped, 0 without digits), low byte only. Nothing is checked.
+struct PassiveAddress {
+  IpAddress address = {};
+  std::uint16_t port = 0;
+};
+PassiveAddress ParsePassiveReply(std::string_view reply);
+
+// Status event raised when the local directory of a download is missing and
+// cannot be created; its text is the directory.
+constexpr std::uint8_t kStatusNoLocalDirectory = 31;
+
+// Transfer types.
+constexpr std::uint8_t kTypeAscii = 0;
+constexpr std::uint8_t kTypeImage = 1;
+
+// Seconds to wait for the first listing data when none was configured.
+constexpr std::uint16_t kDefaultListDelay = 5;
+// Tries of a data channel open.
+constexpr int kDataChannelTries = 3;
+
+class FtpSession {
+ public:
+  // Create: the debug log name may be empty (no debug log).
+  explicit FtpSession(std::string_view debugLogName = {});
+  virtual ~FtpSession() = default;
+  FtpSession(const FtpSession&) = delete;
+  FtpSession& operator=(const FtpSession&) = delete;
+
+  // Fresh control connection (with its debug log when the name is not
+  // empty), ASCII type, empty last reply, standard reply table.
+  void Create(std::string_view debugLogName);
+  // Reports a failed control connection (status 24) and closes it.
+  void Destroy();
+
+  // Connects and logs in, up to tries times (0 means 1) with retryDelay
+  // seconds (0 means 3) after each failed try.
+  bool Login(std::string_view host, std::string_view user, std::uint16_t port,
+             std::uint16_t retryDelay, std::uint16_t tries, std::string_view password);
+  // Sends the command line; a "PASS " line reaches the debug log masked.
+  bool SendCommand(std::string_view line);
+  // Waits for the reply to command and returns its code (0 when nothing
+  // arrived): for a command in the reply table, lines are read past until
+  // one of its codes or a refusal (4xx, 5xx) arrives; any other command
+  // takes the first reply. The line it stopped on stays in LastReply.
+  std::int32_t ReadReply(std::string_view command);
+  // Discards every line already waiting on the control connection.
+  void DrainReplies();
+  // Sends "TYPE A" or "TYPE I" when the type differs from the one in force;
+  // the type is remembered even when the server refuses it.
+  bool SetType(std::uint8_t type);
+  // CWD without a trailing "/" (except for "/" itself); an empty path
+  // succeeds without a command.
+  bool ChangeDir(std::string_view path);
+  // The directory named in the 257 reply to PWD; empty when refused.
+  Str255 WorkingDir();
+  void Quit();
+
+  // Sets the type, asks for a passive address and connects the data channel.
+  bool OpenDataChannel(std::uint8_t type);
+  // Up to three image-type opens for a file transfer, with events 28 and 29,
+  // or 6 for the file when all fail.
+  bool OpenDataChannelWithRetries(const FtpFileRecord& file);
+  void CloseDataChannel();
+
+  const Str255& LastReply() const { return lastReply_; }
+  const Str255& Host() const { return host_; }
+  std::uint8_t CurrentType() const { return currentType_; }
+  // Seconds a listing waits for its first data; 0 means 5.
+  void SetListDelay(std::uint16_t seconds);
+  std::uint16_t ListDelay() const { return listDelay_; }
+  TcpConnection& Control() { return control_; }
+  DataConnection& Data() { return data_; }
+
+  // Events; the base session ignores them.
+  virtual void StatusEvent(std::uint8_t code, const Str255& text);
+  virtual void FileEvent(std::uint8_t code, const FtpFileRecord& file);
+  virtual void PercentEvent(std::int32_t percent);
+  virtual void BytesEvent(std::int64_t count);
+
+ private:
+  // One connection and login try; true when logged in.
+  bool LoginTry(std::string_view user, std::uint16_t port, std::string_view password);
+  // Sends USER (and PASS when asked for) and returns the final code.
+  std::int32_t SendCredentials(std::string_view user, std::string_view password);
+
+  TcpConnection control_;
+  DataConnection data_;
+  Str255 lastReply_;
+  Str255 host_;
+  std::uint8_t currentType_ = kTypeAscii;
+  ReplyCodeTable replyTable_;
+  std::uint16_t listDelay_ = kDefaultListDelay;
+};

@@ -1,0 +1,101 @@
+// Remote directory listings as data: the file record that every FTP
+// operation passes around, the listing container, cutting a listing text
+// into lines, parsing Unix long-format lines and matching entries against a
+// file mask. Pure functions over memory: no session, file or socket.
+//
+// A listing is owned by a ListingPtr that the caller keeps; records taken
+// from the listing point at it without owning it, so that any copy of a
+// record can continue the search (NextMatch). The listing must outlive the
+// records that still search in it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "util/packeddate.h"
+#include "util/localfiles.h"
+#include "util/shorttext.h"
+
+struct RemoteListing;
+
+// Attribute values of listing entries: those of the local file system, so
+// that remote and local files compare alike.
+constexpr std::uint16_t kFtpDirectory = kAttrDirectory;
+constexpr std::uint16_t kFtpFile = kAttrArchive;
+// Filters: files only, and any kind of entry.
+constexpr std::uint16_t kFilterFiles = kAttrArchive;
+constexpr std::uint16_t kFilterAny = kAttrAny;
+
+constexpr std::size_t kMaxListingEntries = 2048;
+// Bytes of one "LIST" reply that are kept.
+constexpr std::size_t kMaxListingText = 32000;
+// Longest line taken from the listing text.
+constexpr std::size_t kMaxListingLine = 255;
+// Seconds without listing data after which a listing ends.
+constexpr std::int32_t kListingIdleLimit = 300;
+
+struct FtpFileRecord {
+  std::uint8_t direction = 0;  // 1 while downloaded, 0 while uploaded
+  Str255 name;
+  std::uint16_t attribute = 0;  // kFtpDirectory or kFtpFile
+  PackedDateTime date = 0;      // local files only; 0 for listing entries
+  std::int64_t size = 0;
+  RemoteListing* listing = nullptr;  // not owned
+  std::int32_t transferSeconds = 0;
+};
+
+struct RemoteListing {
+  std::array<FtpFileRecord, kMaxListingEntries> items{};
+  std::uint16_t count = 0;
+  std::uint16_t cursor = 0;  // 1-based position of the last match; 0 before the first
+  Str255 mask;               // upper-cased
+  std::uint16_t filter = 0;  // attribute bits an entry must share to match
+
+  void Clear();
+  // Appends the entry (linked to this listing); false once 2048 are held.
+  bool Add(const FtpFileRecord& entry);
+};
+
+using ListingPtr = std::unique_ptr<RemoteListing>;
+
+// The value of the leading decimal digits of text (spaces before them
+// skipped; 0 without digits), wrapping at 32 bits.
+std::uint32_t LeadingNumber(std::string_view text);
+
+// A file size: the value of the leading decimal digits of text (spaces
+// before them skipped; 0 without digits). False when the number does not fit
+// in 63 bits: such a column is no size.
+bool ParseFileSize(std::string_view text, std::int64_t& size);
+
+// Takes the first line off the front of text: up to a CR (which is consumed;
+// the LF of a CR LF stays for the next line), or at most 255 characters cut
+// at the last space among them, or the rest of the text.
+Str255 TakeLine(std::string_view& text);
+
+// Parses one Unix long-format line, reading its columns from the right: the
+// name is the last space-separated word, then time or year, day, month and
+// size. Valid when those four columns are all present and the size column
+// holds a size.
+bool ParseListLine(std::string_view line, FtpFileRecord& entry);
+
+// Parses a whole listing text into the listing (lines that do not parse are
+// skipped; entries beyond the 2048th are dropped).
+void ParseListingText(std::string_view text, RemoteListing& listing);
+
+// Starts a search of the listing: the mask is stored upper-cased and the
+// cursor goes back before the first entry.
+void StartSearch(RemoteListing& listing, std::string_view mask, std::uint16_t filter);
+
+// Overwrites the record with the next entry of its listing that matches the
+// listing's mask and filter; false when there is none (or no listing).
+bool NextMatch(FtpFileRecord& record);
+
+// The first entry (from the start; the cursor does not move) whose name
+// matches name used as a mask and whose attribute shares a bit with the
+// listing's filter.
+bool FindInListing(const RemoteListing& listing, std::string_view name, FtpFileRecord& record);
+
+// Frees the listing and unlinks the record from it.
+void ReleaseListing(FtpFileRecord& record, ListingPtr& listing);

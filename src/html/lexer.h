@@ -1,0 +1,123 @@
+// Runtime of a table-driven lexer: input pieces with a push-back buffer, the
+// token text yytext, and the scan that walks the automaton tables with
+// longest-match semantics (among matches of equal length the rule listed
+// first wins) and runs the rule actions. Nothing here knows about HTML.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "html/textreader.h"
+#include "util/shorttext.h"
+
+// A set of the 256 byte values, usable in constant tables.
+struct LexCharSet {
+  std::array<std::uint64_t, 4> words{};
+
+  constexpr void Add(char c) {
+    auto u = static_cast<unsigned char>(c);
+    words[u >> 6] |= std::uint64_t{1} << (u & 63);
+  }
+  constexpr bool Has(char c) const {
+    auto u = static_cast<unsigned char>(c);
+    return (words[u >> 6] >> (u & 63)) & 1u;
+  }
+};
+
+// The characters given.
+constexpr LexCharSet LexCharsOf(std::string_view chars) {
+  LexCharSet set;
+  for (char c : chars) set.Add(c);
+  return set;
+}
+
+// Every character except NUL (the end-of-input marker) and those given.
+constexpr LexCharSet LexAnyBut(std::string_view chars) {
+  LexCharSet set;
+  for (int c = 1; c < 256; ++c) set.Add(static_cast<char>(c));
+  for (char c : chars) {
+    auto u = static_cast<unsigned char>(c);
+    set.words[u >> 6] &= ~(std::uint64_t{1} << (u & 63));
+  }
+  return set;
+}
+
+struct LexTransition {
+  LexCharSet chars;
+  std::uint16_t target;
+};
+
+// Entries [first, last) of one of the table lists.
+struct LexRange {
+  std::uint16_t first;
+  std::uint16_t last;
+};
+
+// One automaton state: the rules whose match position is recorded here, the
+// rules matched here (in priority order) and the transitions, tried in order.
+struct LexState {
+  LexRange marks;
+  LexRange matches;
+  LexRange transitions;
+};
+
+struct Lexer;
+// Runs the action of a rule; ReturnKind ends the scan with a token.
+using LexAction = void (*)(Lexer& lexer, int rule);
+
+struct LexTables {
+  std::span<const LexState> states;  // states 0 and 1 start a token (1 at a line start)
+  std::span<const std::uint16_t> marks;
+  std::span<const std::uint16_t> matches;
+  std::span<const LexTransition> transitions;
+  LexAction action;
+  int unmatchedKind;  // kind of a single character that no rule matches
+};
+
+constexpr std::size_t kLexYytextMax = 255;
+constexpr std::size_t kLexRuleMax = 256;
+constexpr std::size_t kLexMatchStackMax = 1024;
+constexpr std::size_t kLexPushBackMax = 2048;
+
+struct Lexer {
+  explicit Lexer(const LexTables& lexTables);
+  Lexer(const Lexer&) = delete;
+  Lexer& operator=(const Lexer&) = delete;
+
+  const LexTables& tables;
+  TextReader input;  // the text being scanned; its owner opens and closes it
+  Str255 yytext;     // text of the current token
+
+  int result = 0;
+  bool done = false;
+  char lastChar = '\0';  // last character of the previous token, NUL when none
+  int lineStart = 1;     // 1 at the beginning and after a line feed
+  bool limitReported = false;
+  std::size_t matchCount = 0;
+  std::array<std::uint16_t, kLexMatchStackMax> matchStack{};
+  std::array<std::uint8_t, kLexRuleMax + 1> matchPos{};  // yytext length per rule, 0 = none
+  std::size_t pushCount = 0;
+  std::array<char, kLexPushBackMax> pushBack{};
+  // Per start state (0, 1) and character: the rule of the one-character
+  // token it makes, 0 when the automaton has to be walked. Made from the
+  // tables once.
+  std::array<std::array<std::uint16_t, 256>, 2> singleCharacterRules{};
+};
+
+// Forgets the input taken so far and starts again as at the beginning of a
+// text (the input file itself is left alone).
+void ClearLexer(Lexer& lexer);
+
+// Scans one token and returns its kind, 0 at the end of the input; yytext
+// holds its text. A token that would outgrow yytext, or another limit of
+// the tables, ends the candidate there: the longest match found so far is
+// taken and the rest of the text is scanned again, so no text is lost. The
+// first such event of a text is shown as an on-screen line "LexLib: " plus
+// the limit's message. A read error ends the input (input.failed tells).
+int Lex(Lexer& lexer);
+
+// For rule actions: ends the scan with a token of this kind.
+void ReturnKind(Lexer& lexer, int kind);

@@ -1,0 +1,76 @@
+// The link scanner. It hands a stored HTML page to the HTTP
+// assignment as a stream of tokens and, when links are to be rewritten,
+// collects the text written back in a temporary file beside the page, which
+// finally takes the page's place with the page's time stamp.
+//
+//   LinkScanner scanner;
+//   if (scanner.OpenPage(page)) {
+//     scanner.BeginRewrite(directory);          // only when rewriting
+//     while (scanner.NextToken(kind, text)) scanner.WriteText(text);
+//     scanner.EndRewrite();
+//     scanner.ClosePage();
+//   }
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "html/lexer.h"
+#include "util/localfiles.h"
+#include "util/shorttext.h"
+
+class LinkScanner {
+ public:
+  LinkScanner();
+  LinkScanner(const LinkScanner&) = delete;
+  LinkScanner& operator=(const LinkScanner&) = delete;
+
+  // Opens the stored page for reading; the scan starts at its beginning.
+  bool OpenPage(std::string_view fileName);
+  // True when the page was closed without error (or was not open).
+  bool ClosePage();
+  // The next token of the page (its kind and text, cut to the text's
+  // maximum); false at the end of the page. A run of plain text comes as one
+  // token of up to the text's maximum, so that callers handle it once rather
+  // than character by character.
+  bool NextToken(std::uint16_t& kind, ShortStrRef text);
+
+  // Creates the temporary copy in directory (ending with the separator):
+  // the page's name up to its first "." plus ".tmp", or, when such files
+  // exist, the first free one of the extensions tm0..tm9, tma..tmz. False
+  // when all are taken or the file cannot be created; then nothing is
+  // rewritten and the page stays as it is.
+  bool BeginRewrite(std::string_view directory);
+  bool Rewriting() const { return rewriting_; }
+  // Appends text to the copy; nothing happens without a copy. The text is
+  // collected and written in large pieces, all of it before the copy is
+  // closed.
+  void WriteText(std::string_view text);
+  // Closes both files and puts the copy in the page's place with the
+  // page's time stamp. The copy is used only when the whole page was read
+  // and everything written reached the file; otherwise it is removed and the
+  // page stays as stored. True when the page was replaced.
+  bool EndRewrite();
+
+ private:
+  bool LexToken(std::uint16_t& kind);
+  bool WholePageRead();
+  void WriteToCopy(std::string_view text);
+  void FlushCopy();
+  void CloseCopy();
+
+  Lexer lexer_;
+  // A token read ahead while a run of plain text was gathered; it comes next.
+  bool aheadWaiting_ = false;
+  std::uint16_t aheadKind_ = 0;
+  Str255 aheadText_;
+  Str255 pageName_;
+  Str255 copyName_;
+  std::optional<TextFile> copy_;
+  std::unique_ptr<char[]> pending_;  // while the copy is open: text not yet written to it
+  std::size_t pendingLength_ = 0;
+  bool rewriting_ = false;
+  bool copyUsable_ = true;  // no read or write error, nothing lost so far
+};

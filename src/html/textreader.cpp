@@ -1,0 +1,98 @@
+#include "html/textreader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+namespace {
+
+constexpr char kCtrlZ = 26;
+
+// Reads the next bufferful of the file into the emptied buffer; a read
+// error leaves it empty and marks the reader failed.
+void Refill(TextReader& file) {
+  ssize_t count;
+  do {
+    count = ::read(file.handle, file.buffer.data(), file.buffer.size());
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    file.failed = true;
+    count = 0;
+  }
+  file.filePos += count;
+  file.bufEnd = static_cast<std::size_t>(count);
+  file.bufPos = 0;
+}
+
+// Makes sure the buffer holds the next character; false at the end of the
+// data or on a read error.
+bool FillBuffer(TextReader& file) {
+  if (file.bufPos < file.bufEnd) return true;
+  if (!file.IsOpen()) return false;
+  Refill(file);
+  return file.bufPos < file.bufEnd;
+}
+
+bool IsLineEnd(char c) { return c == '\r' || c == '\n' || c == '\0'; }
+
+// Consumes the line end at the read position and, when the next character
+// is its partner, that one too.
+void ConsumeLineEnd(TextReader& file) {
+  char first = file.buffer[file.bufPos++];
+  if (first == '\0' || !FillBuffer(file)) return;
+  char partner = first == '\r' ? '\n' : '\r';
+  if (file.buffer[file.bufPos] == partner) ++file.bufPos;
+}
+
+}  // namespace
+
+bool TextReader::Open(std::string_view fileName) {
+  Close();
+  handle = ::open(std::string(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+  filePos = 0;
+  bufEnd = 0;
+  bufPos = 0;
+  failed = false;
+  return handle >= 0;
+}
+
+bool TextReader::Close() {
+  if (handle < 0) return true;
+  int rc = ::close(handle);
+  handle = -1;
+  bufEnd = 0;
+  bufPos = 0;
+  return rc == 0;
+}
+
+std::int64_t TextPosition(const TextReader& file) {
+  return file.filePos - static_cast<std::int64_t>(file.bufEnd) +
+         static_cast<std::int64_t>(file.bufPos);
+}
+
+bool TextEof(TextReader& file) {
+  return !FillBuffer(file) || file.buffer[file.bufPos] == kCtrlZ;
+}
+
+bool ReadPiece(TextReader& file, Str255& piece) {
+  piece.Clear();
+  while (FillBuffer(file)) {
+    if (IsLineEnd(file.buffer[file.bufPos])) {
+      ConsumeLineEnd(file);
+      return true;
+    }
+    if (piece.Length() == Str255::kMax) break;
+    // The run of ordinary characters that the buffer holds and the piece
+    // has room for, taken at once.
+    const char* run = file.buffer.data() + file.bufPos;
+    const std::size_t limit = std::min(file.bufEnd - file.bufPos, Str255::kMax - piece.Length());
+    std::size_t count = 1;
+    while (count < limit && !IsLineEnd(run[count])) ++count;
+    piece.Append(std::string_view(run, count));
+    file.bufPos += count;
+  }
+  return false;
+}

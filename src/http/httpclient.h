@@ -1,0 +1,158 @@
+// The HTTP client: fetches one URL with an HTTP/1.1 GET, directly or through a proxy,
+// and stores the body in a local directory. Reads the status line and the
+// header fields it needs, can skip a file whose LAST-MODIFIED equals the
+// stored copy's date, can store under 8.3 names, retries a 301 or 302 answer
+// once as a directory, and stamps the stored file with LAST-MODIFIED. A body
+// is written to ".<name>.quorbit-part" beside the stored copy and replaces
+// it only when complete, so a broken transfer leaves the old copy as it was.
+//
+// Progress goes out through four event operations; ReportingHttpSession
+// (httpreport.h) turns them into screen and log lines.
+//
+// Whatever a server or a page supplies is made harmless before it is used:
+// the request target goes out percent-encoded where a byte could break the
+// request, and a stored name never leaves the local directory.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "net/connection.h"
+#include "report/runlog.h"
+#include "report/datetext.h"
+#include "util/shorttext.h"
+
+// How the end of a body is known.
+enum class BodyFraming : std::uint8_t {
+  UntilClose = 0,  // no length given: the server closes after the last byte
+  Length = 1,      // CONTENT-LENGTH bytes (possibly none)
+  Chunked = 2,     // TRANSFER-ENCODING chunked: size lines, ended by a 0 chunk
+};
+
+// Values of the last response read; cleared at the start of each header read.
+struct HttpResponse {
+  Str255 fileName;                // local name (no directory) the body is stored under
+  Str255 contentType;             // upper case
+  std::int64_t contentLength = 0;  // 0: not given (or chunked)
+  PackedDateTime lastModified = 0;
+  bool connectionClose = false;   // CONNECTION was exactly CLOSE
+  std::uint16_t status = 0;
+  PackedDateTime serverDate = 0;
+  Str255 server;                  // upper case
+  std::int32_t transferTime = 0;  // whole seconds spent receiving the body
+  BodyFraming framing = BodyFraming::UntilClose;
+};
+
+// Codes of HttpSession::StatusEvent.
+namespace HttpStatus {
+constexpr std::uint8_t Connecting = 0;
+constexpr std::uint8_t Connected = 1;
+constexpr std::uint8_t ConnectFailed = 2;
+constexpr std::uint8_t ReadingHeader = 5;
+constexpr std::uint8_t Interrupted = 10;
+}  // namespace HttpStatus
+
+// Codes of HttpSession::FileEvent.
+namespace HttpFile {
+constexpr std::uint8_t BodyStarts = 3;
+constexpr std::uint8_t NotFound = 4;
+constexpr std::uint8_t Incomplete = 6;
+constexpr std::uint8_t CreateFailed = 7;
+constexpr std::uint8_t Unchanged = 8;
+constexpr std::uint8_t Complete = 9;
+}  // namespace HttpFile
+
+// One fetch (with its redirect retry): the parts of the URL requested, the
+// connection and the event operations. Done must be called by the owner
+// while the derived object still exists (its destructor may do it), because
+// it may raise an event.
+class HttpSession {
+ public:
+  // Opens the TCP/IP debug log of the connection unless the name is empty.
+  explicit HttpSession(std::string_view debugLogName);
+  virtual ~HttpSession() = default;
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  // Raises StatusEvent Interrupted when the connection had failed, then
+  // stops its debug log. Only the first call does anything.
+  void Done();
+
+  Str255 BaseUrl() const { return baseUrl; }
+  Str255 Directory() const { return directory; }
+  Str255 StatusLine() const { return statusLine; }
+
+  virtual void StatusEvent(std::uint8_t code) = 0;
+  virtual void FileEvent(std::uint8_t code, const HttpResponse& response) = 0;
+  virtual void PercentEvent(std::int32_t percent) = 0;
+  virtual void BytesEvent(std::int64_t bytes) = 0;
+
+  Str255 baseUrl;     // "http://" + host when the URL had that prefix, else the host
+  Str255 directory;   // begins and ends with "/"
+  Str255 file;        // after the last "/"; the 8.3 name when short names are used
+  Str255 statusLine;  // first response line as received
+  TcpConnection connection;
+  Str255 proxy;       // "host:port" of the proxy; empty: connect directly
+  // Seconds a body may stay silent before the transfer counts as broken.
+  std::uint16_t bodyIdleSeconds = DefaultTimeout;
+
+ private:
+  bool done_ = false;
+};
+
+// Splits the URL into the session's baseUrl, directory and file; returns the
+// host. A port written in the URL stays part of the host.
+Str255 SplitUrl(HttpSession& session, std::string_view url);
+
+// Fetches url into localDirectory (the caller's variable: it gains a trailing
+// separator, and a redirect retry extends it by one subdirectory). True when
+// the body was stored completely or skipped as unchanged (ifModified).
+bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
+             std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response);
+
+// A header line split at its first colon: the field name before it and the
+// value after it without the blanks and tabs around it, both as written.
+// False for a line that is no field: no colon, or a name that is empty or
+// holds white space (a folded continuation line, "NAME : value").
+bool ParseHeaderField(std::string_view line, std::string_view& name, std::string_view& value);
+
+// A CONTENT-LENGTH value: decimal digits only; -1 for anything else or a
+// number too large to count.
+std::int64_t ParseContentLength(std::string_view value);
+
+// The hexadecimal size at the start of a chunk-size line (an extension
+// after it is ignored); -1 when there is none or it is too large to count.
+std::int64_t ParseChunkSize(std::string_view line);
+
+// Reads the response to the request already sent on the session's connection
+// and stores its body in localDirectory (which gains a trailing separator)
+// under the session's file part. True when the body was stored completely or
+// skipped as unchanged (ifModified).
+bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified,
+                 bool shortNames, HttpResponse& response);
+
+// Clears the response, derives its fileName from wantedName (or from the
+// session's directory), waits for and reads the status line and the header
+// up to its empty line. True when the header is whole and the status is 200.
+bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::string_view wantedName);
+
+// The local name for a file part (empty: named after the directory, "/docs/"
+// gives "docs.html", "/" gives "index.html"): query and fragment cut, %XX
+// escapes decoded, made safe with SafeFileName.
+Str255 StoredFileName(std::string_view wantedName, std::string_view urlDirectory);
+
+// "/", "\" and NUL become "_"; "." and ".." become "_" and "__".
+Str255 SafeFileName(std::string_view name);
+
+// Replaces each "%" and the two characters after it by the byte they give in
+// hexadecimal, for as long as the text contains a "%".
+Str255 DecodeEscapes(std::string_view text);
+
+// Bytes at or below 32 and at or above 127 as %XX, so that text taken from a
+// URL cannot end or split a request line.
+Str255 EncodeRequestText(std::string_view text);
+
+// Date of an upper-case DATE or LAST-MODIFIED value, in the forms
+// "SUN, 06 NOV 1994 08:49:37 GMT" and "SUNDAY, 06-NOV-94 08:49:37 GMT"; the
+// time as written, without zone conversion. 0 when it makes no valid date.
+PackedDateTime ParseHttpDate(std::string_view text);

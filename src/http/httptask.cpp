@@ -1,0 +1,401 @@
+#include "http/httptask.h"
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "html/htmlrules.h"
+#include "html/linkscanner.h"
+#include "http/httpreport.h"
+#include "report/runlog.h"
+#include "util/crc32.h"
+#include "util/localfiles.h"
+#include "util/emptyguard.h"
+#include "util/stoprequest.h"
+
+namespace {
+
+// A fresh copy starts from an empty LOCATION, unless that would destroy files
+// the user keeps there: then the screen and the run log say why.
+void EmptyLocationUnlessGuarded(std::string_view location) {
+  const std::string_view reason =
+      EmptyUnlessGuarded(location, {LoadedIniFile, Settings.LOG, Settings.DEBUG_LOG});
+  if (reason.empty()) return;
+  const Str255 line = Cat("Not emptying LOCATION ", location) + ": " + reason;
+  RunLog::ShowAndWrite(line, line);
+}
+
+// SRC links (images, frames) are followed below the last HREF level too, but
+// a chain of pages that embed each other under ever new addresses has to end
+// somewhere: at most this many levels below LEVEL. Real framesets nest two or
+// three deep, so eight keeps every real page whole.
+constexpr int kEmbedDepthBeyondLevel = 8;
+// Levels are counted in 8 bits; no fetch may go beyond this one.
+constexpr int kLastPossibleLevel = 255;
+
+constexpr std::string_view kHttpPrefix = "HTTP://";
+// Separators of local directories in a link: "\" separates like "/".
+constexpr std::string_view kLinkSeparators = "/\\";
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         UpperStr(text.substr(0, prefix.size())).View() == UpperStr(prefix).View();
+}
+
+std::string LowerText(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = LowerLetter(c);
+  return lower;
+}
+
+// prefix + value, cut to N characters as a whole.
+template <std::size_t N>
+ShortStr<N> Joined(std::string_view prefix, std::string_view value) {
+  ShortStr<N> text(prefix);
+  text += value;
+  return text;
+}
+
+// --- Addresses ---------------------------------------------------------------
+
+// The page's own address: its host, the port it was fetched from, and its
+// directory.
+WebUrl PageAddress(const PageContext& page) {
+  std::string_view host = page.baseUrl;
+  if (StartsWithNoCase(host, kHttpPrefix)) host.remove_prefix(kHttpPrefix.size());
+  WebUrl base{std::string(host), page.port, std::string(page.directory)};
+  ParseAuthority(host, base);  // a port written with the host is not the one asked
+  base.port = page.port;
+  return base;
+}
+
+// A link that names no port is fetched from the assignment's port, as is
+// every file of the assignment; one that names another port cannot be.
+bool Reachable(const WebUrl& url, std::uint16_t port) {
+  return url.port == 0 || url.port == port;
+}
+
+bool SameServer(const WebUrl& url, const WebUrl& page) {
+  return LowerText(url.host) == LowerText(page.host) && Reachable(url, page.port);
+}
+
+// The visited set's key: host names know no letter case, but paths on the
+// servers of this system do (FAQ.html and faq.html are two files). The port
+// is the one the address is fetched from.
+std::string VisitedKey(const WebUrl& url, std::uint16_t port) {
+  return "http://" + LowerText(url.host) + ":" + std::to_string(url.port ? url.port : port) +
+         url.path;
+}
+
+// The request for an address; the port goes to the connection apart.
+std::string RequestText(const WebUrl& url) { return "http://" + url.host + url.path; }
+
+// The key of the assignment's own address ("http://" may be left out).
+std::string StartKey(std::string_view uri, std::uint16_t port) {
+  if (StartsWithNoCase(uri, kHttpPrefix)) uri.remove_prefix(kHttpPrefix.size());
+  const std::optional<WebUrl> url = ResolveReference("//" + std::string(uri), WebUrl());
+  return url ? VisitedKey(*url, port) : std::string();
+}
+
+// --- Local paths -----------------------------------------------------------
+
+bool IsLinkSeparator(char c) { return kLinkSeparators.find(c) != std::string_view::npos; }
+
+// location (which begins with root) with "." and ".." resolved below root;
+// empty when it climbs out of root. Only the part after root is resolved:
+// root itself stays as written, so that the file system reads it alike for
+// every file of the assignment.
+std::optional<std::string> PlaceBelowRoot(std::string_view location, std::string_view root) {
+  if (!StartsWith(location, root)) return std::nullopt;
+  std::vector<std::string_view> parts;
+  std::string_view rest = location.substr(root.size());
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find_first_of(kLinkSeparators), rest.size());
+    const std::string_view part = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (part.empty() || part == ".") continue;
+    if (part != "..") {
+      parts.push_back(part);
+    } else if (parts.empty()) {
+      return std::nullopt;
+    } else {
+      parts.pop_back();
+    }
+  }
+  std::string placed(root);
+  if (!placed.empty() && !IsLinkSeparator(placed.back())) placed += kPathSep;
+  for (std::string_view part : parts) {
+    placed += part;
+    placed += kPathSep;
+  }
+  return placed;
+}
+
+// The local directory of a link: the page's own directory followed by the
+// link's path (for absolute paths too, less the page's directory where it
+// begins with it). Another server's files go to a subdirectory named by the
+// CRC-32 of its upper-cased host. Empty when the directory would leave the
+// root or not fit.
+std::optional<Str80> LinkLocation(const UrlReference& ref, const WebUrl& url,
+                                  const PageContext& page) {
+  std::string location(page.location);
+  std::string_view path = ref.path;
+  if (ref.hasAuthority && !SameServer(url, PageAddress(page))) {
+    location += HexLong(Crc32(UpperStr(url.host))).View();
+    location += kPathSep;
+    path = {};
+  }
+  if (StartsWithNoCase(path, page.directory)) path.remove_prefix(page.directory.Length());
+  const std::size_t last = path.find_last_of(kLinkSeparators);
+  if (last != std::string_view::npos) {
+    location += kPathSep;
+    location += path.substr(0, last);
+  }
+  const std::optional<std::string> placed = PlaceBelowRoot(location, page.root);
+  if (!placed || placed->size() > Str80::kMax) return std::nullopt;
+  return Str80(*placed);
+}
+
+// A local path made absolute (from the current directory) with "." and ".."
+// resolved, so that two spellings of one file compare equal.
+std::string AbsoluteLocalPath(std::string_view path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(std::string(path), error);
+  return (error ? std::filesystem::path(std::string(path)) : absolute).lexically_normal().string();
+}
+
+// The stored file as a link from the page's directory sees it.
+std::string LocalLink(std::string_view pageDirectory, std::string_view storedPath) {
+  return std::filesystem::path(storedPath)
+      .lexically_relative(std::string(pageDirectory))
+      .generic_string();
+}
+
+// --- Following links -------------------------------------------------------
+
+// A file still to be fetched: its assignment record and level.
+struct QueuedFetch {
+  HttpTask task;
+  std::uint8_t level;
+  std::string key;
+};
+
+// A stored HTML page, to be rewritten when every file has been fetched.
+struct StoredPage {
+  Str255 file;                 // as the page is opened
+  std::string directory;       // absolute, for the links written into it
+  PageContext context;
+};
+
+// What the fetches of one assignment share.
+struct AssignmentRun {
+  VisitedUrlSet& visited;
+  Str80 root;  // nothing is stored outside it
+  std::deque<QueuedFetch> queue;
+  // By absolute path: a file stored over a page replaces it here too.
+  std::map<std::string, StoredPage> pages;
+};
+
+// HREF links only from pages above the last level; SRC links from every
+// level, within the embedding bound.
+bool LevelAllows(const HttpTask& task, std::uint8_t level, std::uint16_t kind) {
+  const int lastLevel = task.LEVEL;
+  if (kind == SrcLink) {
+    return level < std::min(lastLevel + kEmbedDepthBeyondLevel, kLastPossibleLevel);
+  }
+  return level < lastLevel;
+}
+
+// Queues the link's file unless its address is known already.
+void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
+               const PageContext& page, std::uint16_t kind, std::string_view text) {
+  if (!LevelAllows(task, level, kind)) return;
+  const ResolvedLink link = ResolveLink(SplitLinkToken(text).link, page);
+  if (!link.followable || run.visited.Contains(link.key) || !EnsureDirectory(link.location))
+    return;
+  run.visited.Add(link.key);
+  HttpTask linkTask = task;
+  linkTask.URI = link.request;
+  linkTask.LOCATION = link.location;
+  run.queue.push_back({linkTask, static_cast<std::uint8_t>(level + 1), link.key});
+}
+
+// Reads the stored page for its links and queues the files they name.
+void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
+              const PageContext& page, const Str255& storedName) {
+  auto scanner = std::make_unique<LinkScanner>();
+  const Str255 file = Cat(task.LOCATION, storedName);
+  if (!scanner->OpenPage(file)) {
+    RunLog::Show(Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
+    return;
+  }
+  const Str255 parsing = Cat(Joined<88>("Parsing ", task.LOCATION), storedName);
+  RunLog::ShowAndWrite(parsing, parsing);
+  std::uint16_t kind = 0;
+  Str255 text;
+  while (scanner->NextToken(kind, text)) {
+    if (kind == SrcLink || kind == HrefLink) QueueLink(run, task, level, page, kind, text);
+  }
+  scanner->ClosePage();
+  const Str255 finished = Cat(Joined<97>("Finished parsing ", task.LOCATION), storedName);
+  RunLog::ShowAndWrite(finished, finished);
+  if (task.TRANSLATE) {
+    const std::string path = AbsoluteLocalPath(file);
+    run.pages[path] = {file, AbsoluteLocalPath(task.LOCATION), page};
+  }
+}
+
+// Writes the link back: to the local copy when its address was stored,
+// otherwise to the server.
+void WriteLink(LinkScanner& scanner, const VisitedUrlSet& visited, const StoredPage& page,
+               std::string_view text) {
+  const LinkToken token = SplitLinkToken(text);
+  const ResolvedLink link = ResolveLink(token.link, page.context);
+  const std::string_view stored = link.key.empty() ? "" : visited.StoredPath(link.key);
+  // Written in pieces, so that a long address can never cut off the quote.
+  scanner.WriteText(token.head);
+  scanner.WriteText(stored.empty() ? link.url : LocalLink(page.directory, stored));
+  scanner.WriteText(link.fragment);
+  scanner.WriteText(token.tail);
+}
+
+// Replaces the page by a copy whose links point at the stored files; BASE
+// tags are left out, so that the copy's links are read from its own place.
+void RewritePage(const VisitedUrlSet& visited, const StoredPage& page) {
+  auto scanner = std::make_unique<LinkScanner>();
+  bool replaced = false;
+  if (scanner->OpenPage(page.file) && scanner->BeginRewrite(page.context.location)) {
+    std::uint16_t kind = 0;
+    Str255 text;
+    while (scanner->NextToken(kind, text)) {
+      if (kind == SrcLink || kind == HrefLink) {
+        WriteLink(*scanner, visited, page, text);
+      } else if (kind != BaseTag) {
+        scanner->WriteText(text);
+      }
+    }
+    replaced = scanner->EndRewrite();
+  }
+  scanner->ClosePage();
+  if (!replaced) RunLog::Show(Cat("Unable to rewrite ", page.file));
+}
+
+void ShowAssignment(const HttpTask& task) {
+  const int levels = task.LEVEL;
+  StatusDisplay::SetLine(1, Joined<96>("Processing task ", task.NAME));
+  StatusDisplay::SetLine(2, Cat("Process ", IntToText(levels)) + " level(s)");
+  StatusDisplay::SetLine(3, Joined<95>("Store files in ", task.LOCATION));
+}
+
+// One fetch: the session lives until the page has been read for links.
+struct Fetch {
+  explicit Fetch(std::string_view debugLog) : session(debugLog) {}
+  ReportingHttpSession session;
+  HttpResponse response;
+};
+
+// Fetches one file into the task's LOCATION and records where it went; an
+// HTML page is read for links, whose files join the queue. True when the
+// fetch ended with status 200.
+bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, std::string_view key) {
+  if (!EnsureDirectory(task.LOCATION)) {
+    RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
+    return false;
+  }
+  auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG);
+  if (!Settings.PROXY.Empty()) fetch->session.proxy = Settings.PROXY;
+  const std::uint16_t port = task.PORT;
+  if (!HttpGet(fetch->session, task.URI, task.LOCATION, port, task.IFMOD != 0, task.SHORTNAMES != 0,
+               fetch->response)) {
+    RunLog::Show(Joined<111>("Unable to complete download of ", task.URI));
+    return false;
+  }
+  const HttpResponse& response = fetch->response;
+  if (response.status != 200) return false;
+  task.URI =
+      fetch->session.BaseUrl() + fetch->session.Directory().View() + response.fileName.View();
+  const std::string stored = AbsoluteLocalPath(Cat(task.LOCATION, response.fileName));
+  if (!key.empty()) run.visited.SetStoredPath(key, stored);
+  run.pages.erase(stored);
+  if (response.contentType.Pos("HTML") == 0) return true;
+  const PageContext page{fetch->session.BaseUrl(), fetch->session.Directory(), task.LOCATION,
+                         run.root, port};
+  ScanPage(run, task, level, page, response.fileName);
+  return true;
+}
+
+}  // namespace
+
+LinkToken SplitLinkToken(std::string_view text) {
+  LinkToken token;
+  const std::size_t open = text.find('"');
+  if (open == std::string_view::npos) {
+    token.head = text;
+    return token;
+  }
+  const std::size_t close = text.find('"', open + 1);
+  token.head = text.substr(0, open + 1);
+  std::string_view link = text.substr(
+      open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+  if (close != std::string_view::npos) token.tail = text.substr(close);
+  auto blankOrControl = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!link.empty() && blankOrControl(link.front())) link.remove_prefix(1);
+  while (!link.empty() && blankOrControl(link.back())) link.remove_suffix(1);
+  token.link = link;
+  return token;
+}
+
+ResolvedLink ResolveLink(std::string_view linkText, const PageContext& page) {
+  ResolvedLink resolved;
+  resolved.url = linkText;
+  resolved.location = page.location;
+  if (StartsWith(linkText, "#")) return resolved;  // a place in the page itself
+  const std::size_t hash = linkText.find('#');
+  const std::string_view address = linkText.substr(0, hash);
+  const std::optional<WebUrl> url = ResolveReference(address, PageAddress(page));
+  if (!url) return resolved;  // another scheme, or no server that can be asked
+  const std::string request = RequestText(*url);
+  // Cut to the request's 80 characters it would be another address.
+  if (request.size() > Str80::kMax) return resolved;
+  resolved.url = UrlText(*url);
+  if (hash != std::string_view::npos) resolved.fragment = linkText.substr(hash);
+  resolved.key = VisitedKey(*url, page.port);
+  resolved.request = request;
+  const std::optional<Str80> location = LinkLocation(SplitReference(address), *url, page);
+  if (location) resolved.location = *location;
+  resolved.followable = location && Reachable(*url, page.port) && !url->path.ends_with('/');
+  return resolved;
+}
+
+bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited) {
+  if (level == 1) ShowAssignment(task);
+  if (!EnsureDirectory(task.LOCATION)) {
+    RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
+    return false;
+  }
+  if (level == 1 && !task.IFMOD) EmptyLocationUnlessGuarded(task.LOCATION);
+  AssignmentRun run{visited, task.LOCATION, {}, {}};
+  EnsureTrailing(run.root, kPathSep);
+  const std::string key = StartKey(task.URI, task.PORT);
+  if (!key.empty()) visited.Add(key);
+  const bool stored = FetchFile(run, task, level, key);
+  // Level by level: every file is met first by its shortest way.
+  while (!run.queue.empty() && !StopRequested()) {
+    QueuedFetch next = std::move(run.queue.front());
+    run.queue.pop_front();
+    FetchFile(run, next.task, next.level, next.key);
+  }
+  for (const auto& [path, page] : run.pages) {
+    if (StopRequested()) break;
+    RewritePage(visited, page);
+  }
+  return stored;
+}

@@ -1,0 +1,72 @@
+// The HTTP assignment: fetch the assignment's address into its local
+// directory and, for an HTML page, follow its SRC and HREF links, writing a
+// copy of each page whose links point at the local copies when TRANSLATE is
+// on.
+//
+// Whatever a page says, nothing is written outside the directory of the
+// assignment itself: a link whose local directory would leave it is not
+// followed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "config/settings.h"
+#include "http/visitedset.h"
+#include "http/weburl.h"
+#include "util/shorttext.h"
+
+// Carries out one assignment at the level given (1 for the assignment
+// itself). The task's URI and LOCATION are changed in place: after the fetch
+// URI names the file as stored. True when the fetch ended with status 200,
+// whatever happened afterwards.
+//
+// Linked files are fetched level by level, each address once per run (the
+// visited set remembers them, and where each was stored): every page within
+// LEVEL links of the first one has its links followed, whatever way it is
+// met first. With TRANSLATE the stored pages are rewritten at the end, when
+// it is known which links were stored where. A stop request ends the
+// fetching; pages not yet rewritten stay as downloaded.
+bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited);
+
+// A link attribute as written in a page: head up to and including the
+// opening quote, the link (trimmed of blanks and control characters), and
+// the tail from the closing quote on.
+struct LinkToken {
+  Str255 head;
+  Str255 link;
+  Str255 tail;
+};
+
+LinkToken SplitLinkToken(std::string_view text);
+
+// The page a link stands on: the address it was fetched from, where it is
+// stored, and the directory that nothing may leave (the assignment's own).
+struct PageContext {
+  Str255 baseUrl;    // "http://" + host, or the host alone
+  Str255 directory;  // begins and ends with "/"
+  Str80 location;    // local directory of the page
+  Str80 root;        // local directory of the assignment
+  std::uint16_t port = kHttpDefaultPort;  // the port the page came from
+};
+
+// Where a link leads. An in-page anchor ("#..."), a link of another scheme
+// (mailto:, https:, javascript: ...), one whose server cannot be asked (a
+// user name, a bad port) and one whose address would not fit the 80
+// characters of a request keep their text and are never followed. Every other
+// link becomes an absolute address with "." and ".." resolved, which is
+// followed unless it ends with "/", names another port of the page's server
+// than the assignment's, or its local directory would leave the root or not
+// fit. A fragment ("page.html#x") names a place in the linked file: it is no
+// part of the address and is kept apart to be written back after the link.
+struct ResolvedLink {
+  std::string url;       // the absolute address (with its port), or the link as written
+  std::string fragment;  // "#" and what follows it; empty when there is none
+  std::string key;       // the visited set's key; empty when the link is no http address
+  Str80 request;         // the address to fetch
+  Str80 location;        // local directory for the linked file
+  bool followable = false;
+};
+
+ResolvedLink ResolveLink(std::string_view link, const PageContext& page);

@@ -1,0 +1,325 @@
+#include "net/connection.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+#include <algorithm>
+#include <string>
+
+#include "util/stoprequest.h"
+
+namespace {
+
+constexpr std::size_t kPieceSize = 255;   // longest line, largest peek
+constexpr std::size_t kLogEntryMax = 254;  // longest "R " entry
+
+// The four dot-separated decimal numbers, each kept to its low byte.
+IpAddress ParseDottedAddress(std::string_view text) {
+  IpAddress address = {};
+  std::size_t part = 0;
+  for (char c : text) {
+    if (c == '.') {
+      ++part;
+    } else if (part < address.size()) {
+      address[part] = static_cast<std::uint8_t>(address[part] * 10 + (c - '0'));
+    }
+  }
+  return address;
+}
+
+std::string DottedText(const IpAddress& address) {
+  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
+         std::to_string(address[2]) + "." + std::to_string(address[3]);
+}
+
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<long long>(left.count(), 0));
+}
+
+// Waits sleep in slices of this length at most, so that a request to stop
+// is noticed within a fraction of a second even while a server stalls.
+constexpr int kWaitSliceMs = 250;
+
+int NextSliceUntil(std::chrono::steady_clock::time_point deadline) {
+  return std::min(MillisecondsUntil(deadline), kWaitSliceMs);
+}
+
+}  // namespace
+
+SocketAddress MakeSocketAddress(const IpAddress& address, std::uint16_t port) {
+  SocketAddress result;
+  result.family = static_cast<std::uint16_t>(kInternetFamily);
+  result.port = htons(port);
+  result.address = address;
+  return result;
+}
+
+void TcpConnection::Init() {
+  state_ = ConnectionState::Usable;
+  peerClosed_ = false;
+  lfMayFollow_ = false;
+  debugLog_.Init();
+}
+
+void TcpConnection::Done() { debugLog_.Done(); }
+
+void TcpConnection::ResetState() {
+  socket_.Reset();
+  state_ = ConnectionState::Usable;
+  peerClosed_ = false;
+  lfMayFollow_ = false;
+}
+
+bool TcpConnection::PeerAddress(IpAddress& address) const {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (socket_.Get() == kNoSocket ||
+      getpeername(socket_.Get(), reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+      peer.sin_family != AF_INET) {
+    return false;
+  }
+  std::memcpy(address.data(), &peer.sin_addr.s_addr, address.size());
+  return true;
+}
+
+void TcpConnection::OpenDebugLog(std::string_view fileName) {
+  if (!fileName.empty()) debugLog_.Open(fileName, "TCP/IP debug log");
+}
+
+bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
+  socket_.Reset(OpenSocket(kInternetFamily, kStreamType, 0));
+  if (socket_.Get() == kNoSocket) return false;
+
+  Str255 entry("C ");
+  IpAddress address;
+  if (IsDottedAddress(host)) {
+    address = ParseDottedAddress(host);
+  } else {
+    address = ResolveHost(host);
+    if (address == IpAddress{}) {
+      debugLog_.WriteLine(Cat("E Unable to locate host ", host));
+      socket_.Reset();
+      return false;
+    }
+    entry += host;
+    entry += ", ";
+  }
+  entry += "ip ";
+  entry += DottedText(address);
+  debugLog_.WriteLine(entry);
+
+  if (ConnectTo(MakeSocketAddress(address, port))) return true;
+  debugLog_.WriteLine("E Unable to connect to host");
+  return false;
+}
+
+bool TcpConnection::ConnectTo(const SocketAddress& address) {
+  // Connecting without blocking lets the wait for the peer's answer notice
+  // a stop; how long it may take is still the operating system's affair.
+  bool connected = !StopRequested() && SetNonBlocking(socket_.Get()) == 0 &&
+                   (ConnectSocket(socket_.Get(), address) == 0 ||
+                    (SocketConnectInProgress() && AwaitConnect()));
+  if (!connected) socket_.Reset();
+  return connected;
+}
+
+bool TcpConnection::AwaitConnect() const {
+  for (;;) {
+    if (StopRequested()) return false;
+    int ready = WaitSocket(socket_.Get(), kWaitSliceMs);
+    if (ready < 0) return false;
+    if (ready > 0) return ConnectError(socket_.Get()) == 0;
+  }
+}
+
+void TcpConnection::Close() { socket_.Reset(); }
+
+TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) const {
+  for (;;) {
+    if (StopRequested()) return Arrival::Stopped;
+    int ready = WaitSocketReadable(socket_.Get(), NextSliceUntil(deadline));
+    if (ready < 0) return Arrival::Error;
+    if (ready == 0) {
+      if (Clock::now() >= deadline) return Arrival::TimedOut;
+      continue;
+    }
+    // Readable with nothing to read means the peer closed or the socket has
+    // an error; a peek of one byte tells which.
+    char probe;
+    int got = ReceiveSocket(socket_.Get(), &probe, 1, kReceivePeek);
+    if (got > 0) return Arrival::Data;
+    if (got == 0) return Arrival::Closed;
+    if (!SocketWouldBlock()) return Arrival::Error;
+    if (Clock::now() >= deadline) return Arrival::TimedOut;
+  }
+}
+
+bool TcpConnection::WaitReadable(std::uint16_t seconds) {
+  if (FailedOrStopping()) return false;
+  if (seconds == 0) seconds = DefaultTimeout;
+  if (PendingBytes(socket_.Get()) > 0) return true;
+  Arrival arrival = AwaitData(Clock::now() + std::chrono::seconds(seconds));
+  if (arrival == Arrival::Data) return true;
+  peerClosed_ = arrival == Arrival::Closed;
+  Fail();
+  return false;
+}
+
+bool TcpConnection::Discard(int count) {
+  char scratch[kPieceSize];
+  while (count > 0) {
+    int got = ReceiveSocket(socket_.Get(), scratch, count, kReceiveNormal);
+    if (got <= 0) return false;
+    count -= got;
+  }
+  return true;
+}
+
+bool TcpConnection::ReadLine(Str255& line, std::uint8_t maxLength) {
+  // Nothing pending shows in the first peek: it finds no bytes and no line
+  // has begun, so the call returns at once.
+  if (Failed()) return false;
+
+  const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
+  Str255 text;
+  bool begun = false;  // bytes of this line (not just a leftover LF) were taken
+  bool firstPiece = true;
+  for (;;) {
+    char piece[kPieceSize];
+    int got = ReceiveSocket(socket_.Get(), piece, static_cast<int>(kPieceSize - text.Length()),
+                            kReceivePeek);
+    if (got == 0) break;  // peer closed: what arrived is the line
+    if (got < 0) {
+      if (!SocketWouldBlock()) {
+        Fail();
+        return false;
+      }
+      // Nothing more yet. Without a begun line there is no line to wait for.
+      if (!begun) return false;
+      Arrival arrival = AwaitData(deadline);
+      if (arrival == Arrival::Data) continue;
+      if (arrival == Arrival::Closed) break;
+      Fail();
+      return false;
+    }
+
+    std::string_view data(piece, static_cast<std::size_t>(got));
+    std::size_t cr = data.find('\r');
+    bool ended = cr != std::string_view::npos;
+    std::string_view kept = ended ? data.substr(0, cr) : data;
+    std::size_t consume = data.size();
+    if (ended) consume = cr + 1 + (cr + 1 < data.size() && data[cr + 1] == '\n' ? 1 : 0);
+    lfMayFollow_ = ended && cr + 1 == data.size();
+    // The LF of a CR LF pair whose CR ended the previous line.
+    if (firstPiece && !kept.empty() && kept.front() == '\n') kept.remove_prefix(1);
+    firstPiece = false;
+
+    std::size_t room = maxLength > text.Length() ? maxLength - text.Length() : 0;
+    text += kept.substr(0, room);
+    begun = begun || ended || !kept.empty();
+    if (!Discard(static_cast<int>(consume))) {
+      Fail();
+      return false;
+    }
+    if (ended || text.Length() >= kPieceSize) break;
+  }
+  if (!begun) return false;
+
+  line = text;
+  debugLog_.WriteLine(Cat("R ", text).View().substr(0, kLogEntryMax));
+  return true;
+}
+
+bool TcpConnection::WaitWritable() {
+  // Without a socket there is nothing to wait for (poll would sleep out the
+  // whole time on it).
+  if (socket_.Get() == kNoSocket) {
+    Fail();
+    return false;
+  }
+  const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
+  for (;;) {
+    if (StopRequested()) {
+      Fail();
+      return false;
+    }
+    int ready = WaitSocket(socket_.Get(), NextSliceUntil(deadline));
+    if (ready < 0) Fail();
+    if (ready != 0 || Clock::now() >= deadline) return ready > 0;
+  }
+}
+
+int TcpConnection::SendOnce(const void* buffer, int count) {
+  if (!WaitWritable()) return 0;
+  int sent = SendSocket(socket_.Get(), buffer, count, 0);
+  if (sent < 0 && SocketWouldBlock()) return 0;  // no room after all: nothing sent
+  return sent;
+}
+
+bool TcpConnection::SendLine(std::string_view text) { return SendLine(text, text); }
+
+bool TcpConnection::SendLine(std::string_view text, std::string_view logText) {
+  if (Failed()) return false;
+  bool sent = SendText(Cat(text, "\r\n"));
+  debugLog_.WriteLine(Cat("S ", logText));
+  return sent;
+}
+
+bool TcpConnection::SendText(const Str255& text) {
+  if (Failed()) return false;
+  int sent = SendOnce(text.text, static_cast<int>(text.Length()));
+  if (sent < 0) Fail();
+  return sent == static_cast<int>(text.Length());
+}
+
+bool TcpConnection::SendByte(std::uint8_t value) {
+  if (Failed()) return false;
+  int sent = SendOnce(&value, 1);
+  if (sent < 0) Fail();
+  return sent == 1;
+}
+
+void TcpConnection::SkipLateLineFeed() {
+  char first;
+  if (ReceiveSocket(socket_.Get(), &first, 1, kReceivePeek) != 1) return;
+  lfMayFollow_ = false;
+  if (first == '\n') Discard(1);
+}
+
+bool TcpConnection::FailedOrStopping() {
+  if (StopRequested()) Fail();
+  return Failed();
+}
+
+bool TcpConnection::ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint16_t& received) {
+  if (FailedOrStopping()) return false;
+  received = 0;
+  if (lfMayFollow_) SkipLateLineFeed();
+  // One receive that does not wait: it takes what is pending (up to
+  // maxCount), and finds nothing (or the peer's close, 0) otherwise.
+  int got = ReceiveSocket(socket_.Get(), buffer, maxCount, kReceiveNoWait);
+  if (got < 0) {
+    if (!SocketWouldBlock()) Fail();
+    return false;
+  }
+  received = static_cast<std::uint16_t>(got);
+  return received > 0;
+}
+
+bool TcpConnection::SendBlock(const void* buffer, std::uint16_t count, std::uint16_t& sent) {
+  if (FailedOrStopping()) return false;
+  int result = SendOnce(buffer, count);
+  sent = static_cast<std::uint16_t>(result > 0 ? result : 0);
+  return sent > 0;
+}
+
+bool DataConnection::Open(const SocketAddress& address) {
+  socket_.Reset(OpenSocket(kInternetFamily, kStreamType, 0));
+  if (socket_.Get() == kNoSocket) return false;
+  return ConnectTo(address);
+}

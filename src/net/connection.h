@@ -1,0 +1,122 @@
+// One outgoing TCP connection with bounded waits, CR-terminated
+// line reading, line and block sending, a sticky failure state and an
+// optional per-connection TCP/IP debug log.
+//
+// Calling order: Init, optionally OpenDebugLog, Connect (or Open of a
+// DataConnection), waits, reads and sends, Close, Done. After the first
+// error the connection is Failed for good: every wait, read and send then
+// returns false at once without touching the socket and without logging.
+//
+// Waits sleep in poll() and never spin. Once a stop of the run is requested
+// (util/stoprequest.h), every wait, connect and block transfer ends within a
+// fraction of a second as a failure and the connection is Failed. A readable wait ends early, as not
+// readable, when the peer has closed the connection and nothing is left to
+// read; the connection is then Failed, as it would be had the wait run out,
+// because nothing can arrive any more.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string_view>
+
+#include "net/sockets.h"
+#include "report/runlog.h"
+#include "util/shorttext.h"
+
+// Seconds of every writable wait, of a readable wait asked for 0 seconds,
+// and of the wait for the rest of a line that has begun to arrive.
+constexpr std::uint8_t DefaultTimeout = 120;
+
+enum class ConnectionState : std::int32_t { Usable = 0, Failed = 2 };
+
+SocketAddress MakeSocketAddress(const IpAddress& address, std::uint16_t port);
+
+class TcpConnection {
+ public:
+  TcpConnection() { Init(); }
+  virtual ~TcpConnection() = default;
+  TcpConnection(const TcpConnection&) = delete;
+  TcpConnection& operator=(const TcpConnection&) = delete;
+
+  // Usable again, debug log not open.
+  void Init();
+  // Stops debug logging; the socket stays as it is (Close closes it).
+  void Done();
+  // Opens the debug log (with its banner) unless the name is empty.
+  void OpenDebugLog(std::string_view fileName);
+
+  // A new socket connected to the host, given as a dotted address or as a
+  // name to look up; non-blocking afterwards. The state is not reset.
+  virtual bool Connect(std::string_view host, std::uint16_t port);
+  void Close();
+  bool Failed() const { return state_ == ConnectionState::Failed; }
+  // Usable again with a fresh socket to come, the debug log kept: for a new
+  // attempt after a failed one, which must not inherit its failure.
+  void ResetState();
+  SocketHandle Handle() const { return socket_.Get(); }
+  // The IPv4 address of the peer; false when not connected.
+  bool PeerAddress(IpAddress& address) const;
+  // The last readable wait failed because the peer closed the connection
+  // (an orderly end), not because the time ran out or the socket broke.
+  bool PeerClosed() const { return peerClosed_; }
+
+  // True when bytes are pending within the seconds (0: DefaultTimeout).
+  // Otherwise the connection is Failed.
+  bool WaitReadable(std::uint16_t seconds);
+  // One line, ended by CR (an LF right after the CR is consumed too; an LF
+  // alone is no line end), of at most 255 bytes: a longer line comes in
+  // 255-byte pieces. Bytes beyond maxLength are consumed and lost. False
+  // at once, line untouched, when nothing is pending: callers wait first.
+  // A line that has begun to arrive is waited for up to DefaultTimeout; if
+  // the peer closes before its CR, what arrived is the line. The LF of the
+  // last line's CR LF, arriving alone, is taken and gives no line (false):
+  // a caller that wants the next line waits again.
+  bool ReadLine(Str255& line, std::uint8_t maxLength = 255);
+  // text + CR + LF (cut to 255 bytes) in one send; logs "S " + text, or
+  // "S " + logText where the text must not reach the log (a password).
+  bool SendLine(std::string_view text);
+  bool SendLine(std::string_view text, std::string_view logText);
+  // The bytes in one send; true only when all of them went out.
+  bool SendText(const Str255& text);
+  bool SendByte(std::uint8_t value);
+  // Up to maxCount of the bytes already received; never waits. The LF of a
+  // CR LF pair whose CR ended the last line read (and arrived apart from it)
+  // is not data and is skipped.
+  bool ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint16_t& received);
+  // One send of count bytes; sent is exactly what the socket took (0 on
+  // error, which does not fail the connection).
+  bool SendBlock(const void* buffer, std::uint16_t count, std::uint16_t& sent);
+
+ protected:
+  // Connects the fresh socket, makes it non-blocking, closes it on failure.
+  bool ConnectTo(const SocketAddress& address);
+
+  LogFile debugLog_;
+  ConnectionState state_ = ConnectionState::Usable;
+  UniqueSocket socket_;
+  bool peerClosed_ = false;
+  // The last line ended with a CR that was the last byte received so far, so
+  // an LF arriving next still belongs to that line end.
+  bool lfMayFollow_ = false;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  enum class Arrival { Data, Closed, TimedOut, Error, Stopped };
+
+  Arrival AwaitData(Clock::time_point deadline) const;
+  bool AwaitConnect() const;
+  // Fails the connection when a stop is requested; true when it has failed.
+  bool FailedOrStopping();
+  bool WaitWritable();
+  int SendOnce(const void* buffer, int count);
+  bool Discard(int count);
+  void SkipLateLineFeed();
+  void Fail() { state_ = ConnectionState::Failed; }
+};
+
+// The FTP data channel: connected to an address the caller already has.
+class DataConnection : public TcpConnection {
+ public:
+  // Connects (blocking) and switches to non-blocking; writes no debug line.
+  bool Open(const SocketAddress& address);
+};

@@ -1,0 +1,84 @@
+// The thin socket layer. Each operation is one call of the
+// platform's socket interface (POSIX sockets here, IPv4 only), so that the
+// connection code above it does not depend on the platform.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+using SocketHandle = int;
+constexpr SocketHandle kNoSocket = -1;  // all bits set
+
+// Arguments of OpenSocket for the one kind of socket the system uses.
+constexpr std::int16_t kInternetFamily = 2;
+constexpr std::int16_t kStreamType = 1;
+
+// Flags of ReceiveSocket.
+constexpr int kReceiveNormal = 0;
+constexpr int kReceivePeek = 2;
+constexpr int kReceiveNoWait = 0x40;  // returns at once, also on a blocking socket
+
+// Four address bytes in the order written: 10.1.2.3 is {10, 1, 2, 3}.
+using IpAddress = std::array<std::uint8_t, 4>;
+
+// The 16-byte IPv4 socket address handed to connect.
+struct SocketAddress {
+  std::uint16_t family = 0;       // always 2, internet
+  std::uint16_t port = 0;         // network byte order
+  IpAddress address = {};         // in the order written
+  std::uint8_t zero[8] = {};
+};
+static_assert(sizeof(SocketAddress) == 16);
+
+// A socket that is closed when its owner goes away or takes another one.
+class UniqueSocket {
+ public:
+  UniqueSocket() = default;
+  ~UniqueSocket() { Reset(); }
+  UniqueSocket(const UniqueSocket&) = delete;
+  UniqueSocket& operator=(const UniqueSocket&) = delete;
+
+  SocketHandle Get() const { return handle_; }
+  // Closes the socket held so far and takes the given one.
+  void Reset(SocketHandle handle = kNoSocket);
+
+ private:
+  SocketHandle handle_ = kNoSocket;
+};
+
+// Starts the socket library; nothing to do on Linux.
+void SocketStartup();
+
+SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t protocol);
+int CloseSocket(SocketHandle socket);
+// connect: 0 on success, -1 on failure. On a non-blocking socket -1 with
+// SocketConnectInProgress() means the answer is still to come: the socket
+// becomes writable when it is there, and ConnectError tells which it was.
+int ConnectSocket(SocketHandle socket, const SocketAddress& address);
+bool SocketConnectInProgress();
+// The outcome of a connect that was in progress: 0 connected, else the error.
+int ConnectError(SocketHandle socket);
+// recv with kReceiveNormal, kReceivePeek or kReceiveNoWait: count received,
+// 0 when the peer has closed, -1 on error (see SocketWouldBlock).
+int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags);
+// One send; never raises a signal when the peer has gone. Count sent or -1.
+int SendSocket(SocketHandle socket, const void* buffer, int length, int flags);
+// Sleeps until the socket can take more data or the milliseconds have passed:
+// 1 ready (also when the socket has an error the next send will report),
+// 0 time-out, -1 error.
+int WaitSocket(SocketHandle socket, int milliseconds);
+// The same for received data: 1 when data or the peer's close is there to be
+// read, 0 time-out, -1 error.
+int WaitSocketReadable(SocketHandle socket, int milliseconds);
+int SetNonBlocking(SocketHandle socket);
+// Received bytes waiting to be read; 0 when the call fails.
+int PendingBytes(SocketHandle socket);
+// True when the last failed receive or send only means "not yet": no data
+// has arrived, or there is no room to send, on a non-blocking socket.
+bool SocketWouldBlock();
+
+// First IPv4 address of the name; all zero when the name is not found.
+IpAddress ResolveHost(std::string_view name);
+// True when every character is a digit or '.' and there are exactly three dots.
+bool IsDottedAddress(std::string_view text);

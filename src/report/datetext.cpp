@@ -1,0 +1,109 @@
+#include "report/datetext.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+#include "report/timer.h"
+
+namespace {
+
+constexpr std::string_view kDayNames[7] = {"SUN", "MON", "TUE", "WED", "THU", "FRI", "SAT"};
+constexpr std::string_view kMonthNames[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                              "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+
+// Unpacked values such as month 0 or 15 have no name; they show as empty text.
+std::string_view MonthName(std::uint16_t month) {
+  return month >= 1 && month <= 12 ? kMonthNames[month - 1] : std::string_view();
+}
+
+struct TokenValue {
+  std::string_view token;
+  Str255 value;
+  bool isName;  // names take the letter case of the token as written
+};
+
+// Replaces each token in the order given, every occurrence of one token before
+// the next is looked for.
+Str255 FillPattern(std::string_view pattern, std::initializer_list<TokenValue> tokens) {
+  Str255 text(pattern);
+  for (const TokenValue& t : tokens) ReplaceText(text, t.token, t.value, t.isName);
+  return text;
+}
+
+}  // namespace
+
+DateTimeParts NowParts() {
+  // The date is read on both sides of the time, so that a reading taken
+  // across midnight never pairs one day's date with the next day's time.
+  DateTimeParts p;
+  std::uint16_t dayOfWeek = 0, hundredths = 0;
+  std::uint16_t dayAfter = 0;
+  do {
+    ClockDate(p.year, p.month, p.day, dayOfWeek);
+    ClockTime(p.hour, p.minute, p.second, hundredths);
+    std::uint16_t yearAfter = 0, monthAfter = 0;
+    ClockDate(yearAfter, monthAfter, dayAfter, dayOfWeek);
+  } while (dayAfter != p.day);
+  return p;
+}
+
+PackedDateTime NowPacked() { return PackDateTime(NowParts()); }
+
+Str255 FormatDateParts(std::uint16_t year, std::uint16_t month, std::uint16_t day,
+                       std::string_view pattern) {
+  return FillPattern(pattern, {
+                                  {"%ddd%", kDayNames[WeekdayOf(year, month, day)], true},
+                                  {"%dd%", TwoDigits(day), false},
+                                  {"%mmm%", MonthName(month), true},
+                                  {"%mm%", TwoDigits(month), false},
+                                  {"%yyyy%", IntToText(year), false},
+                                  {"%yy%", TwoDigits(year % 100), false},
+                                  {"%d%", IntToText(day), false},
+                                  {"%m%", IntToText(month), false},
+                                  {"%y%", IntToText(year), false},
+                              });
+}
+
+Str255 FormatTimeParts(std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
+                       std::string_view pattern) {
+  return FillPattern(pattern, {
+                                  {"%hh%", TwoDigits(hour), false},
+                                  {"%mm%", TwoDigits(minute), false},
+                                  {"%ss%", TwoDigits(second), false},
+                                  {"%h%", IntToText(hour), false},
+                                  {"%m%", IntToText(minute), false},
+                                  {"%s%", IntToText(second), false},
+                              });
+}
+
+Str255 FormatDate(PackedDateTime packed, std::string_view pattern) {
+  const DateTimeParts p = UnpackDateTime(packed);
+  return FormatDateParts(p.year, p.month, p.day, pattern);
+}
+
+Str255 FormatTime(PackedDateTime packed, std::string_view pattern) {
+  const DateTimeParts p = UnpackDateTime(packed);
+  return FormatTimeParts(p.hour, p.minute, p.second, pattern);
+}
+
+int WeekdayOf(int year, int month, int day) {
+  if (month == 1 || month == 2) {
+    month += 12;
+    year -= 1;
+  }
+  const int c = year / 100;
+  const int y = year % 100;
+  const int t = static_cast<int>((month - 2) * 2.6001 - 0.2);
+  int weekday = (t + day + y + y / 4 + c / 4 - 2 * c) % 7;
+  if (weekday < 0) weekday += 7;
+  return weekday;
+}
+
+int MonthFromName(std::string_view text) {
+  const Str255 upper = UpperStr(text);
+  for (int i = 0; i < 12; ++i) {
+    if (upper.View() == kMonthNames[i]) return i + 1;
+  }
+  return 0;
+}
+

@@ -1,0 +1,159 @@
+#include "report/runlog.h"
+
+#include <cstdio>
+
+#include "report/datetext.h"
+#include "util/localfiles.h"
+
+namespace {
+
+constexpr std::string_view kVersionPrefix = "QUORBIT 1.10.";
+constexpr std::string_view kBuildNumber = "7";
+constexpr std::string_view kLineEnd = "\n";
+constexpr std::string_view kStampGap = "  ";
+constexpr std::size_t kDashCount = 60;
+
+StatusSink* installedSink = nullptr;
+LogFile runLog;
+
+void Put(std::FILE* file, std::string_view text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), file);
+}
+
+// Writes directly instead of building one short string, so that a long
+// text after the stamp is not cut.
+void PutStampedLine(std::FILE* file, std::string_view text) {
+  Put(file, LogStamp());
+  Put(file, kStampGap);
+  Put(file, text);
+  Put(file, kLineEnd);
+}
+
+// Opens for appending; a missing file (or directory) is created, so a log
+// deleted between two lines comes back with the next one.
+bool ReopenForAppend(TextFile& file) { return AppendTextFile(file) == 0 && file.IsOpen(); }
+
+}  // namespace
+
+Str255 VersionText() { return Cat(kVersionPrefix, PadLeft(kBuildNumber, 3, '0')); }
+
+Str255 DashLine() { return RepeatChar('-', kDashCount); }
+
+Str255 LogStamp() {
+  PackedDateTime now = NowPacked();
+  Str255 stamp = FormatDate(now, "%dd%-%mm%-%yy%");
+  stamp += " ";
+  stamp += FormatTime(now, "%hh%:%mm%:%ss%");
+  return stamp;
+}
+
+void LogFile::Init() { opened = false; }
+
+bool LogFile::Open(std::string_view fileName, std::string_view banner) {
+  name = LocalPath(fileName);
+  TextFile file(name);
+  opened = ReopenForAppend(file);
+  if (opened) {
+    Put(file.Handle(), kLineEnd);
+    PutStampedLine(file.Handle(), banner);
+    PutStampedLine(file.Handle(), DashLine());
+  }
+  return opened;
+}
+
+void LogFile::WriteLine(std::string_view text) {
+  if (!opened) return;
+  TextFile file(name);
+  if (ReopenForAppend(file)) PutStampedLine(file.Handle(), text);
+}
+
+void LogFile::Done() { opened = false; }
+
+void SetStatusSink(StatusSink* sink) { installedSink = sink; }
+
+namespace RunLog {
+
+void Open(std::string_view logName) {
+  runLog.Init();
+  if (!logName.empty()) runLog.Open(logName, VersionText());
+}
+
+void Close() { runLog.Done(); }
+
+void Write(std::string_view text) { runLog.WriteLine(text); }
+
+void Show(std::string_view text) {
+  if (installedSink) installedSink->AddMemoLine(text);
+}
+
+}  // namespace RunLog
+
+namespace StatusDisplay {
+
+void SetLine(std::uint8_t n, std::string_view text) {
+  if (n > 3) return;
+  if (n > 0 && installedSink) installedSink->SetLine(n, text);
+  if (!text.empty()) RunLog::Write(text);
+}
+
+void ShowPercent(int percent) {
+  if (!installedSink) return;
+  installedSink->HideByteCount();
+  installedSink->ShowPercent(percent);
+}
+
+void ShowByteCount(std::int64_t bytes) {
+  if (!installedSink) return;
+  installedSink->HidePercent();
+  Str255 caption = Cat("Received ", IntToText(bytes));
+  caption += " bytes";
+  installedSink->ShowByteCount(caption);
+}
+
+void HidePercent() {
+  if (installedSink) installedSink->HidePercent();
+}
+
+void HideByteCount() {
+  if (installedSink) installedSink->HideByteCount();
+}
+
+}  // namespace StatusDisplay
+
+void RunLog::ShowAndWrite(std::string_view screenText, std::string_view logText) {
+  Show(screenText);
+  Write(logText);
+}
+
+Str255 TransferTimeText(std::int32_t seconds) {
+  Str255 text = Cat("Transfer time ", TwoDigits(static_cast<std::uint16_t>(seconds / 60)));
+  text += ':';
+  text += TwoDigits(static_cast<std::uint16_t>(seconds % 60));
+  return text;
+}
+
+void ProgressFilter::Percent(std::int32_t percent) {
+  if (percent == kProgressEnd) {
+    StatusDisplay::HidePercent();
+  } else if (percent <= 0 || percent == lastPercent) {
+    return;
+  } else {
+    StatusDisplay::ShowPercent(percent);
+  }
+  lastPercent = static_cast<std::uint8_t>(percent);
+}
+
+void ProgressFilter::Bytes(std::int64_t count) {
+  if (count == kProgressEnd) {
+    StatusDisplay::HideByteCount();
+  } else if (count <= 0 || count == lastBytes) {
+    return;
+  } else {
+    StatusDisplay::ShowByteCount(count);
+  }
+  lastBytes = count;
+}
+
+void ShowError(std::string_view text) {
+  if (installedSink) installedSink->ShowError(text);
+}

@@ -1,0 +1,577 @@
+#include "util/localfiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <memory>
+#include <string>
+
+int IoCode = 0;
+
+namespace {
+
+constexpr std::string_view kSeparator(&kPathSep, 1);
+// Appended, after a leading ".", to a download's target name while it arrives.
+constexpr std::string_view kPartSuffix = ".quorbit-part";
+
+// Owns a file descriptor.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+using DirHandle = std::unique_ptr<DIR, int (*)(DIR*)>;
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+std::string_view LastComponent(std::string_view path) {
+  std::size_t sep = path.rfind(kPathSep);
+  return sep == std::string_view::npos ? path : path.substr(sep + 1);
+}
+
+bool IsStatDirectory(std::string_view path) {
+  struct stat st;
+  return ::stat(std::string(path.empty() ? "." : path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A missing name whose directory exists is "file not found"; a missing
+// directory on the way is "path not found".
+int IoCodeFromErrno(int err, std::string_view path) {
+  switch (err) {
+    case ENOENT: {
+      Str255 directory, name, extension;
+      SplitFileName(path, directory, name, extension);
+      return IsStatDirectory(directory) ? 2 : 3;
+    }
+    case ENOTDIR:
+      return 3;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return 5;
+    default:
+      return err + 100;
+  }
+}
+
+int FailWithErrno(std::string_view path) {
+  const int err = errno;
+  return IoCode = IoCodeFromErrno(err, path);
+}
+
+// Drops one trailing separator, but keeps the root "/" whole.
+Str255 DropTrailingSep(std::string_view path) {
+  if (path.size() > 1 && path.back() == kPathSep) path.remove_suffix(1);
+  return Str255(path);
+}
+
+// What making the path the current directory would report; empty is the
+// current directory itself.
+int DirectoryIoCode(std::string_view path) {
+  const std::string p(path.empty() ? "." : path);
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) return FailWithErrno(path);
+  if (!S_ISDIR(st.st_mode)) return IoCode = 3;
+  if (::access(p.c_str(), X_OK) != 0) return FailWithErrno(path);
+  return IoCode = 0;
+}
+
+PackedDateTime PackLocalTime(std::time_t t) {
+  std::tm tm{};
+  return localtime_r(&t, &tm) ? PackBrokenDownTime(tm) : 0;
+}
+
+bool LocalTimeOf(PackedDateTime date, std::time_t& t) {
+  const DateTimeParts parts = UnpackDateTime(date);
+  std::tm tm{};
+  tm.tm_year = parts.year - 1900;
+  tm.tm_mon = parts.month - 1;
+  tm.tm_mday = parts.day;
+  tm.tm_hour = parts.hour;
+  tm.tm_min = parts.minute;
+  tm.tm_sec = parts.second;
+  tm.tm_isdst = -1;  // whichever of summer and winter time held on that day
+  t = std::mktime(&tm);
+  return t != static_cast<std::time_t>(-1);
+}
+
+bool IsHiddenName(std::string_view name) {
+  return !name.empty() && name[0] == '.' && name != "." && name != "..";
+}
+
+std::uint16_t AttributesFromStat(const struct stat& st, std::string_view name) {
+  std::uint16_t attributes = S_ISDIR(st.st_mode)   ? kAttrDirectory
+                             : S_ISREG(st.st_mode) ? kAttrArchive
+                                                   : kAttrSystem;
+  if (!(st.st_mode & S_IWUSR)) attributes |= kAttrReadOnly;
+  if (IsHiddenName(LastComponent(name))) attributes |= kAttrHidden;
+  return attributes;
+}
+
+// A DOS search takes ordinary files always, and hidden, system and directory
+// entries only when asked for.
+bool SearchSelects(std::uint16_t attributes, std::uint16_t wanted) {
+  constexpr std::uint16_t kSpecial = kAttrHidden | kAttrSystem | kAttrDirectory;
+  return (attributes & kSpecial & ~wanted) == 0;
+}
+
+// Describes path (relative to dirFd) by what a link points at; a dangling
+// link is described as itself.
+bool DescribeEntry(int dirFd, std::string_view path, FoundFile& found) {
+  const std::string p(path);
+  struct stat st;
+  if (::fstatat(dirFd, p.c_str(), &st, 0) != 0 &&
+      ::fstatat(dirFd, p.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    FailWithErrno(path);
+    return false;
+  }
+  found.name = path;
+  found.attributes = AttributesFromStat(st, path);
+  found.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  found.date = PackLocalTime(st.st_mtim.tv_sec);
+  IoCode = 0;
+  return true;
+}
+
+UniqueFd OpenDirectory(std::string_view path) {
+  UniqueFd fd(
+      ::open(std::string(path.empty() ? "." : path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.Valid()) FailWithErrno(path);
+  return fd;
+}
+
+// Names in the directory, "." and ".." left out, sorted.
+std::vector<std::string> EntryNames(int dirFd) {
+  std::vector<std::string> names;
+  const int copy = ::dup(dirFd);  // the stream takes over the descriptor it is given
+  if (copy < 0) return names;
+  DirHandle dir(::fdopendir(copy), ::closedir);
+  if (!dir) {
+    ::close(copy);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir.get())) {
+    std::string_view name(entry->d_name);
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool IsSameInode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Removes the contents of an open directory without ever following a link:
+// every entry is examined and opened relative to its parent's descriptor.
+// Errors are ignored; what cannot be removed stays.
+void ClearDirectory(int dirFd) {
+  for (const std::string& name : EntryNames(dirFd)) {
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      UniqueFd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (sub.Valid()) ClearDirectory(sub.Get());
+      ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+    } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+      // Removing needs only the directory's write permission on Linux, so
+      // the file's own read-only mode need not be cleared first.
+      ::unlinkat(dirFd, name.c_str(), 0);
+    }
+  }
+}
+
+// Opens a regular file for reading; a directory, device or fifo counts as
+// no file (and a fifo never blocks the open).
+UniqueFd OpenRegularFile(std::string_view name, struct stat& st) {
+  UniqueFd fd(::open(std::string(name).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.Valid()) {
+    FailWithErrno(name);
+    return fd;
+  }
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    IoCode = 5;
+    return UniqueFd();
+  }
+  IoCode = 0;
+  return fd;
+}
+
+int RemoveFile(std::string_view name) {
+  if (::unlink(std::string(name).c_str()) != 0) return FailWithErrno(name);
+  return IoCode = 0;
+}
+
+// "*" any run, "?" any one character, letters without regard to case.
+bool WildcardMatch(std::string_view mask, std::string_view name) {
+  std::size_t m = 0, n = 0;
+  std::size_t star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && mask[m] == '*') {
+      star = m++;
+      resume = n;
+    } else if (m < mask.size() &&
+               (mask[m] == '?' || UpperLetter(mask[m]) == UpperLetter(name[n]))) {
+      ++m;
+      ++n;
+    } else if (star != std::string_view::npos) {
+      m = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
+// A trailing ".*" or "." in a local mask also stands for "no extension".
+bool LocalMaskMatches(std::string_view mask, std::string_view name) {
+  if (WildcardMatch(mask, name)) return true;
+  if (mask.ends_with(".*")) {
+    mask.remove_suffix(2);
+  } else if (mask.ends_with('.')) {
+    mask.remove_suffix(1);
+  } else {
+    return false;
+  }
+  return name.find('.') == std::string_view::npos && WildcardMatch(mask, name);
+}
+
+bool HasMaskWildcard(std::string_view text) {
+  return text.find_first_of("*?@#") != std::string_view::npos;
+}
+
+std::string_view DropTrailingDot(std::string_view text) {
+  if (text.ends_with('.')) text.remove_suffix(1);
+  return text;
+}
+
+Str255 PadWithBlanks(std::string_view text, std::size_t width) {
+  Str255 padded(text);
+  if (text.size() < width) padded += RepeatChar(' ', width - text.size()).View();
+  return padded;
+}
+
+bool MaskCharMatches(char pattern, char c) {
+  return pattern == c || pattern == '?' || (pattern == '@' && !IsDigit(c)) ||
+         (pattern == '#' && IsDigit(c));
+}
+
+// "dir/name" gives "dir/.name.quorbit-part".
+std::string PartPathFor(std::string_view target) {
+  const std::size_t nameStart = target.rfind(kPathSep) + 1;  // 0 without a separator
+  std::string part(target.substr(0, nameStart));
+  part += '.';
+  part += target.substr(nameStart);
+  part += kPartSuffix;
+  return part;
+}
+
+}  // namespace
+
+Str255 LocalPath(std::string_view path) {
+  Str255 local(path);
+  ReplaceChars(local, CharSet("\\"), kPathSep);
+  return local;
+}
+
+void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str255& extension) {
+  const std::string whole(path);  // the outputs may alias the input
+  std::string_view rest(whole);
+  const std::size_t sep = rest.rfind(kPathSep);
+  const std::size_t nameStart = sep == std::string_view::npos ? 0 : sep + 1;
+  const std::size_t dot = rest.rfind('.');
+  if (dot != std::string_view::npos && dot >= nameStart) {
+    extension = rest.substr(dot);
+    rest = rest.substr(0, dot);
+  } else {
+    extension.Clear();
+  }
+  name = rest.substr(nameStart);
+  if (sep == std::string_view::npos) {
+    directory.Clear();
+  } else {
+    directory = rest.substr(0, sep == 0 ? 1 : sep);  // a file in the root keeps "/"
+  }
+}
+
+bool TextFile::Close() {
+  if (!file_) return true;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  return closed;
+}
+
+int TextFile::OpenMode(const char* mode) {
+  Close();
+  file_ = std::fopen(name_.Str().c_str(), mode);
+  if (!file_) return FailWithErrno(name_);
+  struct stat st;
+  if (::fstat(::fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
+    Close();
+    return IoCode = 5;
+  }
+  return IoCode = 0;
+}
+
+PartFile::PartFile(std::string_view target) : target_(target), part_(PartPathFor(target)) {}
+
+PartFile::~PartFile() {
+  if (!created_ || committed_) return;
+  file_.reset();
+  std::remove(part_.c_str());
+}
+
+bool PartFile::Create() {
+  if (target_.empty() ||
+      (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
+    return false;
+  }
+  file_.reset(std::fopen(part_.c_str(), "wb"));
+  created_ = file_ != nullptr;
+  // Downloads come in large blocks already: each goes to the file in one
+  // write, as it arrives, without a copy into the stream's buffer.
+  if (created_) std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+  return created_;
+}
+
+bool PartFile::Write(const char* bytes, std::size_t count) {
+  return file_ && std::fwrite(bytes, 1, count, file_.get()) == count;
+}
+
+bool PartFile::Commit() {
+  if (!file_) return false;
+  const bool written = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+  const bool closed = std::fclose(file_.release()) == 0;
+  committed_ = written && closed && std::rename(part_.c_str(), target_.c_str()) == 0;
+  return committed_;
+}
+
+int OpenTextRead(TextFile& file) {
+  return file.OpenMode("r");
+}
+
+int CreateTextFile(TextFile& file) {
+  if (file.OpenMode("w") != 3) return IoCode;
+  Str255 directory, name, extension;
+  SplitFileName(file.Name(), directory, name, extension);
+  if (!EnsureDirectory(directory)) return IoCode = 3;
+  return file.OpenMode("w");
+}
+
+int AppendTextFile(TextFile& file) {
+  const int code = file.OpenMode("a");
+  return code == 2 || code == 3 ? CreateTextFile(file) : code;
+}
+
+bool EnsureDirectory(std::string_view path) {
+  const Str255 directory = DropTrailingSep(path);
+  const int code = DirectoryIoCode(directory);
+  if (code == 2 || code == 3) return MakeDirectoryPath(directory);
+  return code == 0;  // access denied and the like: nothing is made
+}
+
+bool MakeDirectoryPath(std::string_view path) {
+  if (path.empty() || path == kSeparator) return false;  // the root is never made
+  Str255 parentPart, name, extension;
+  SplitFileName(DropTrailingSep(path), parentPart, name, extension);
+  const Str255 parent = DropTrailingSep(parentPart);
+  // An empty parent is the current directory, so relative chains start there.
+  if (DirectoryIoCode(parent) != 0 && !MakeDirectoryPath(parent)) return false;
+  Str255 target = parent;
+  EnsureTrailing(target, kPathSep);
+  target += name.View();
+  target += extension.View();
+  if (::mkdir(target.Str().c_str(), 0777) != 0) {
+    FailWithErrno(target);
+    return false;
+  }
+  IoCode = 0;
+  return true;
+}
+
+int DeleteFileForced(std::string_view name) {
+  if (RemoveFile(name) == 5) {
+    SetAttributes(name, 0);
+    RemoveFile(name);
+  }
+  return IoCode;
+}
+
+bool IsFileSystemRoot(std::string_view path) {
+  if (path.empty()) return true;
+  struct stat st, root;
+  return ::stat(std::string(path).c_str(), &st) == 0 && ::stat("/", &root) == 0 &&
+         IsSameInode(st, root);
+}
+
+bool DeleteTree(std::string_view directory) {
+  if (IsFileSystemRoot(directory)) return true;
+  UniqueFd dir = OpenDirectory(directory);
+  if (dir.Valid()) ClearDirectory(dir.Get());
+  return true;
+}
+
+void SetAttributes(std::string_view name, std::uint16_t attributes) {
+  const std::string p(name);
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) {
+    FailWithErrno(name);
+    return;
+  }
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & kAttrReadOnly) ? mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
+  if (::chmod(p.c_str(), mode) != 0) {
+    FailWithErrno(name);
+    return;
+  }
+  IoCode = 0;
+}
+
+bool FileExists(std::string_view name) {
+  struct stat st;
+  return OpenRegularFile(name, st).Valid();
+}
+
+PackedDateTime GetFileDate(std::string_view name) {
+  struct stat st;
+  if (!OpenRegularFile(name, st).Valid()) return 0;
+  return PackLocalTime(st.st_mtim.tv_sec);
+}
+
+bool SetFileDate(std::string_view name, PackedDateTime date) {
+  struct stat st;
+  UniqueFd fd = OpenRegularFile(name, st);
+  std::time_t t;
+  if (!fd.Valid() || !LocalTimeOf(date, t)) return false;
+  const timespec times[2] = {{t, 0}, {t, 0}};
+  if (::futimens(fd.Get(), times) != 0) {
+    FailWithErrno(name);
+    return false;
+  }
+  return true;
+}
+
+// A single named path is one file on a file system that tells letter cases
+// apart, so these look the name up directly instead of searching.
+std::uint64_t FileSizeOf(std::string_view name) {
+  FoundFile found;
+  if (!DescribeEntry(AT_FDCWD, name, found) || !SearchSelects(found.attributes, kAttrArchive))
+    return 0;
+  return found.size;
+}
+
+std::uint16_t FileAttributesOf(std::string_view name) {
+  FoundFile found;
+  return DescribeEntry(AT_FDCWD, name, found) ? found.attributes : 0;
+}
+
+bool MatchFileMask(std::string_view mask, std::string_view name) {
+  if (mask == name) return true;
+  if (!HasMaskWildcard(mask)) return DropTrailingDot(mask) == DropTrailingDot(name);
+
+  Str255 directory, maskName, maskExtension;
+  SplitFileName(mask, directory, maskName, maskExtension);
+  const Str255 pattern = ExpandMask(maskName, maskExtension, 9, 3);
+  const std::size_t dot = pattern.View().find('.');
+  const std::size_t nameWidth = dot == std::string_view::npos ? pattern.Length() : dot;
+  const std::size_t extensionWidth = dot == std::string_view::npos ? 0 : pattern.Length() - dot - 1;
+
+  Str255 fileName, fileExtension;
+  SplitFileName(name, directory, fileName, fileExtension);
+  if (!fileExtension.Empty()) fileExtension.Delete(1, 1);
+  Str255 candidate = PadWithBlanks(fileName, nameWidth);
+  candidate += '.';
+  candidate += PadWithBlanks(fileExtension, extensionWidth).View();
+
+  if (candidate.Length() != pattern.Length()) return false;
+  for (std::size_t i = 0; i < pattern.Length(); ++i) {
+    if (!MaskCharMatches(pattern[i], candidate[i])) return false;
+  }
+  return true;
+}
+
+Str255 ExpandMask(std::string_view maskName, std::string_view maskExtension, int nameWidth,
+                  int extensionWidth) {
+  Str255 name(maskName);
+  if (const std::size_t p = name.Pos('*'); p != 0) {
+    const bool fits = static_cast<int>(p) <= nameWidth - 1;
+    name = name.Copy(1, p - 1);
+    if (fits) name += RepeatChar('?', static_cast<std::size_t>(nameWidth) - p).View();
+  }
+
+  Str255 extension(maskExtension.empty() ? std::string_view(".*") : maskExtension);
+  if (extensionWidth <= 0) {
+    extension.Clear();
+  } else if (const std::size_t q = extension.Pos('*'); q != 0) {
+    if (static_cast<int>(q) <= extensionWidth) {
+      extension = extension.Copy(1, q - 1);
+      extension += RepeatChar('?', static_cast<std::size_t>(extensionWidth) + 2 - q).View();
+    } else {
+      extension[q - 1] = '?';
+    }
+  }
+  const std::size_t fullExtension = static_cast<std::size_t>(std::max(extensionWidth, 0)) + 1;
+  while (extension.Length() > fullExtension && extension.Last() == '?') {
+    extension.Delete(extension.Length(), 1);
+  }
+  return name + extension.View();
+}
+
+Str255 ShortFileName(std::string_view directory, std::string_view fileName) {
+  const std::size_t dot = fileName.rfind('.');
+  Str255 name(fileName.substr(0, dot));
+  Str255 extension(dot == std::string_view::npos ? std::string_view() : fileName.substr(dot));
+  if (name.Length() <= 8 && extension.Length() <= 4) {
+    ReplaceChars(name, CharSet(" "), '_');
+    ReplaceChars(extension, CharSet(" "), '_');
+    return name + extension.View();
+  }
+  extension = extension.Copy(1, 4);
+  ReplaceChars(name, CharSet(" ."), '_');
+  if (name.Length() > 5) {
+    name = name.Copy(1, 5) + '~';
+    Str255 folder(directory);
+    EnsureTrailing(folder, kPathSep);  // so the candidates are looked for inside it
+    std::uint16_t n = 0;
+    while (n < 99 && FileExists((folder + name.View() + TwoDigits(n).View()) + extension.View())) {
+      ++n;
+    }
+    name += TwoDigits(n).View();
+  }
+  return name + extension.View();
+}
+
+std::vector<FoundFile> FindFiles(std::string_view directory, std::string_view mask,
+                                 std::uint16_t wanted) {
+  std::vector<FoundFile> found;
+  UniqueFd dir = OpenDirectory(directory);
+  if (!dir.Valid()) return found;
+  for (const std::string& name : EntryNames(dir.Get())) {
+    FoundFile entry;
+    if (LocalMaskMatches(mask, name) && DescribeEntry(dir.Get(), name, entry) &&
+        SearchSelects(entry.attributes, wanted)) {
+      found.push_back(entry);
+    }
+  }
+  return found;
+}

@@ -1,0 +1,160 @@
+// File and directory helpers: path splitting, text files that create their
+// directories, part files that replace a download's target only when
+// complete, directory chains, deletion of files and trees, file dates,
+// sizes and attributes, 8.3 mask matching, 8.3 names and the local wildcard
+// search.
+//
+// Local paths use the platform separator (kPathSep, '/' on Linux); the root
+// "/" stands where another system has a drive root: it always exists, is
+// never created and never cleared. A relative path is taken from the current
+// directory, which nothing here changes. Failures are results, never
+// exceptions.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/packeddate.h"
+#include "util/shorttext.h"
+
+constexpr char kPathSep = '/';
+
+// Error code of the last file operation: 0 success, 2 file not found (its
+// directory exists), 3 path not found (a directory of the path is missing or
+// is no directory), 5 access denied (also: a directory where a file was
+// meant); any other system error e gives e + 100, so it never reads as one
+// of the codes above.
+extern int IoCode;
+
+// Attribute bits as the rest of the system knows them. On Linux: directory
+// and regular file (archive) from the file type, read-only when the owner
+// lacks write permission, hidden when the name starts with '.', system for
+// anything that is neither a regular file nor a directory.
+constexpr std::uint16_t kAttrReadOnly = 1;
+constexpr std::uint16_t kAttrHidden = 2;
+constexpr std::uint16_t kAttrSystem = 4;
+constexpr std::uint16_t kAttrDirectory = 16;
+constexpr std::uint16_t kAttrArchive = 32;
+constexpr std::uint16_t kAttrAny = 0x3F;
+
+// A local path taken from the INI file or written on another system: every
+// "\" becomes the platform separator.
+Str255 LocalPath(std::string_view path);
+
+// "/data/file.txt" gives "/data", "file", ".txt"; "/file.txt" gives the
+// directory "/"; without a separator the directory is empty. The extension
+// is looked for in the last component only.
+void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str255& extension);
+
+// A text file bound to a name; closed on destruction.
+class TextFile {
+ public:
+  explicit TextFile(std::string_view name) : name_(name) {}
+  ~TextFile() { Close(); }
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+  const Str255& Name() const { return name_; }
+  std::FILE* Handle() const { return file_; }
+  bool IsOpen() const { return file_ != nullptr; }
+  // True when the file was closed without error (its buffered data written),
+  // or was not open.
+  bool Close();
+  // Opens with an fopen mode (closing an open file first); returns and sets
+  // IoCode. A directory is never opened as a file (5).
+  int OpenMode(const char* mode);
+
+ private:
+  Str255 name_;
+  std::FILE* file_ = nullptr;
+};
+
+// The file a download is written to: ".<name>.quorbit-part" beside the
+// target, put in the target's place only once the download is complete and
+// removed otherwise, so that a broken transfer never replaces or truncates a
+// good copy. Its path is no short string, so that the suffix never cuts a
+// name that fits as a target.
+class PartFile {
+ public:
+  explicit PartFile(std::string_view target);
+  ~PartFile();  // removes the part file unless it was committed
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  const std::string& Path() const { return part_; }
+  // Fails where creating the target itself would: no name, or a directory
+  // or read-only file of that name.
+  bool Create();
+  // True when all count bytes were written.
+  bool Write(const char* bytes, std::size_t count);
+  // Flushes and closes the file and renames it onto the target; true when
+  // the target is now the complete file. Nothing may be written after it.
+  bool Commit();
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+
+  std::string target_;
+  std::string part_;
+  std::unique_ptr<std::FILE, Closer> file_;
+  bool created_ = false;
+  bool committed_ = false;
+};
+
+int OpenTextRead(TextFile& file);
+int CreateTextFile(TextFile& file);  // creates missing directories
+int AppendTextFile(TextFile& file);  // creates the file (and directories) when missing
+
+// True when the directory exists or was made with its missing parents.
+bool EnsureDirectory(std::string_view path);
+bool MakeDirectoryPath(std::string_view path);
+int DeleteFileForced(std::string_view name);
+// True when path names the root of the file system (also through "..",
+// repeated separators or links), or is empty: such a path is never cleared.
+bool IsFileSystemRoot(std::string_view path);
+// Clears the directory's contents: regular files, links (as links, never
+// followed) and subdirectories with their contents. Other entries (fifos,
+// sockets, devices) stay, like files without the archive bit. Always true;
+// does nothing for the root or an empty path.
+bool DeleteTree(std::string_view directory);
+// 0 makes the file writable for its owner; kAttrReadOnly takes every write
+// permission away. Other bits have no Linux counterpart.
+void SetAttributes(std::string_view name, std::uint16_t attributes);
+// True for a regular file that can be opened for reading.
+bool FileExists(std::string_view name);
+PackedDateTime GetFileDate(std::string_view name);  // local time; 0 when not a readable file
+bool SetFileDate(std::string_view name, PackedDateTime date);
+// The size and attributes of the named entry, 0 when missing.
+// FileSizeOf looks only for ordinary files (as a search with kAttrArchive),
+// FileAttributesOf for any entry.
+std::uint64_t FileSizeOf(std::string_view name);
+std::uint16_t FileAttributesOf(std::string_view name);
+
+bool MatchFileMask(std::string_view mask, std::string_view name);
+Str255 ExpandMask(std::string_view maskName, std::string_view maskExtension, int nameWidth,
+                  int extensionWidth);
+Str255 ShortFileName(std::string_view directory, std::string_view fileName);
+
+// One entry of a local wildcard search.
+struct FoundFile {
+  Str255 name;
+  std::uint16_t attributes = 0;
+  std::uint64_t size = 0;
+  PackedDateTime date = 0;
+};
+
+// Entries of directory (empty: the current one) whose names match mask the
+// way Windows file systems match: letter case ignored, "*" any run,
+// "?" any one character, a trailing ".*" or "." also accepting names without
+// an extension (so "*.*" takes every name). "." and ".." are never returned.
+// As in a DOS search, an entry that is hidden, system or a directory is
+// returned only when that bit is in wanted; ordinary files always are (read-
+// only ones included). Links are described by what they point at. Sorted by
+// name (byte order).
+std::vector<FoundFile> FindFiles(std::string_view directory, std::string_view mask,
+                                 std::uint16_t wanted);

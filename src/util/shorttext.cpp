@@ -1,0 +1,193 @@
+#include "util/shorttext.h"
+
+#include <limits>
+
+namespace {
+
+bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
+bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
+
+// Position (0-based) of the n-th occurrence of c counted from the end, or
+// npos when c occurs fewer than n times.
+std::size_t NthFromEnd(std::string_view text, char c, std::size_t n) {
+  if (n == 0) return std::string_view::npos;
+  for (std::size_t i = text.size(); i-- > 0;) {
+    if (text[i] == c && --n == 0) return i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+char UpperLetter(char c) { return IsLower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
+char LowerLetter(char c) { return IsUpper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
+
+Str255 UpperStr(std::string_view text) {
+  Str255 r(text);
+  for (std::size_t i = 0; i < r.Length(); ++i) r[i] = UpperLetter(r[i]);
+  return r;
+}
+
+void TrimBlanks(ShortStrRef text) {
+  std::string_view v = text.View();
+  auto blank = [](char c) { return c == ' ' || c == '\0'; };
+  while (!v.empty() && blank(v.front())) v.remove_prefix(1);
+  while (!v.empty() && blank(v.back())) v.remove_suffix(1);
+  text.Assign(v);
+}
+
+Str255 IntToText(std::int64_t value) { return Str255(std::to_string(value)); }
+
+std::int32_t TextToInt(std::string_view text) {
+  if (text.empty()) return 0;
+  bool negative = false;
+  std::size_t i = 0;
+  if (text[0] == '+' || text[0] == '-') {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  if (i == text.size()) return 0;
+  std::int64_t v = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + (c - '0');
+    if (v > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) return 0;
+  }
+  if (negative) v = -v;
+  if (v > std::numeric_limits<std::int32_t>::max()) return 0;
+  return static_cast<std::int32_t>(v);
+}
+
+Str255 PadLeft(std::string_view text, std::size_t width, char pad) {
+  if (text.size() >= width) return Str255(text.substr(0, width));
+  Str255 r = RepeatChar(pad, width - text.size());
+  r.Append(text);
+  return r;
+}
+
+Str255 TwoDigits(std::uint16_t value) { return PadLeft(IntToText(value), 2, '0'); }
+
+Str255 RepeatChar(char c, std::size_t count) {
+  Str255 r;
+  for (std::size_t i = 0; i < count && i < Str255::kMax; ++i) r.Append(c);
+  return r;
+}
+
+void EnsureTrailing(ShortStrRef text, char c) {
+  std::string_view v = text.View();
+  if (v.empty() || v.back() == c || v.size() >= text.max) return;
+  text.text[v.size()] = c;
+  *text.len = static_cast<std::uint8_t>(v.size() + 1);
+}
+
+Str255 AfterLast(std::string_view text, char c, std::size_t n) {
+  if (n == 0) return Str255();
+  std::size_t p = NthFromEnd(text, c, n);
+  return p == std::string_view::npos ? Str255(text) : Str255(text.substr(p + 1));
+}
+
+Str255 UpToLast(std::string_view text, char c, std::size_t n) {
+  std::size_t p = NthFromEnd(text, c, n);
+  return p == std::string_view::npos ? Str255(text) : Str255(text.substr(0, p + 1));
+}
+
+std::size_t LastPos(std::string_view text, char c) {
+  std::size_t p = text.rfind(c);
+  return p == std::string_view::npos ? text.size() + 1 : p + 1;
+}
+
+Str255 HexByte(std::uint8_t value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  Str255 r;
+  r.Append(kDigits[value >> 4]);
+  r.Append(kDigits[value & 15]);
+  return r;
+}
+
+Str255 HexWord(std::uint16_t value) {
+  return HexByte(static_cast<std::uint8_t>(value >> 8)) +
+         HexByte(static_cast<std::uint8_t>(value & 0xFF)).View();
+}
+
+Str255 HexLong(std::uint32_t value) {
+  return HexWord(static_cast<std::uint16_t>(value >> 16)) +
+         HexWord(static_cast<std::uint16_t>(value & 0xFFFF)).View();
+}
+
+void ReplaceChars(ShortStrRef text, const CharSet& set, char replacement) {
+  for (std::size_t i = 0; i < *text.len; ++i) {
+    if (set.Has(text.text[i])) text.text[i] = replacement;
+  }
+}
+
+void ReplaceText(ShortStrRef text, std::string_view pattern, std::string_view replacement,
+                 bool adaptCase) {
+  if (pattern.empty()) return;
+  const Str255 upperPattern = UpperStr(pattern);
+  Str255 repl(replacement);
+  // A replacement that holds the pattern again would be found again forever
+  // when searching from the start; then the search goes on after it instead.
+  const bool continueAfter = UpperStr(replacement).Pos(upperPattern) != 0;
+  std::size_t from = 0;
+  for (;;) {
+    const Str255 upperText = UpperStr(text.View());
+    std::size_t at = upperText.View().find(upperPattern.View(), from);
+    if (at == std::string_view::npos) return;
+    std::string_view current = text.View();
+    if (adaptCase) {
+      std::size_t k = 0;
+      for (std::size_t i = 0; i < upperPattern.Length() && k < repl.Length(); ++i) {
+        char m = current[at + i];
+        if (IsUpper(m)) {
+          repl[k] = UpperLetter(repl[k]);
+          ++k;
+        } else if (IsLower(m)) {
+          repl[k] = LowerLetter(repl[k]);
+          ++k;
+        }
+      }
+    }
+    std::string joined(current.substr(0, at));
+    joined.append(repl.View());
+    joined.append(current.substr(at + upperPattern.Length()));
+    text.Assign(joined);
+    from = continueAfter ? at + repl.Length() : 0;
+    if (from > *text.len) return;
+  }
+}
+
+std::uint8_t HexDigitValue(char c) {
+  auto u = static_cast<std::uint8_t>(c);
+  if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(u - 'a' + 10);
+  if (u <= '9') return static_cast<std::uint8_t>(u - 48);
+  return static_cast<std::uint8_t>(u - 55);
+}
+
+std::uint8_t HexPairValue(std::string_view text) {
+  Str255 two = PadLeft(text, 2, '0');
+  return static_cast<std::uint8_t>(16 * HexDigitValue(two[0]) + HexDigitValue(two[1]));
+}
+
+void SplitFirst(ShortStrRef text, char c, ShortStrRef head) {
+  std::string whole(text.View());
+  std::size_t p = whole.find(c);
+  if (p == std::string::npos) {
+    head.Assign(whole);
+    text.Assign({});
+    return;
+  }
+  head.Assign(std::string_view(whole).substr(0, p));
+  text.Assign(std::string_view(whole).substr(p + 1));
+}
+
+void SplitLast(ShortStrRef text, char c, ShortStrRef tail) {
+  std::string whole(text.View());
+  std::size_t p = whole.rfind(c);
+  if (p == std::string::npos) {
+    tail.Assign({});
+    return;
+  }
+  tail.Assign(std::string_view(whole).substr(p + 1));
+  text.Assign(std::string_view(whole).substr(0, p));
+}

@@ -1,0 +1,204 @@
+// The parts of the FTP client that need no server: reply codes and the
+// reply-code table, the passive address, listing lines and mask searches.
+#include "ftp/listing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ftp/ftpsession.h"
+
+namespace {
+
+TEST(ReplyCodeTableTest, StandardTableEndsWaitsAsListed) {
+  const ReplyCodeTable table = StandardReplyCodes();
+  EXPECT_EQ(table.count, 5);
+  EXPECT_EQ(table.Lookup("CWD", 250), 1);
+  EXPECT_EQ(table.Lookup("CWD", 550), 1);
+  EXPECT_EQ(table.Lookup("USER", 331), 1);
+  EXPECT_EQ(table.Lookup("PASS", 230), 1);
+  EXPECT_EQ(table.Lookup("TYPE", 504), 1);
+  EXPECT_EQ(table.Lookup("LIST", 125), 1);
+  // Listed commands read past other codes.
+  EXPECT_EQ(table.Lookup("USER", 220), -1);
+  EXPECT_EQ(table.Lookup("PASS", 331), -1);
+  EXPECT_EQ(table.Lookup("LIST", 226), -1);
+  EXPECT_EQ(table.Lookup("TYPE", -1), -1);
+  // Unlisted, empty or differently spelled commands take any reply.
+  EXPECT_EQ(table.Lookup("PWD", 257), 0);
+  EXPECT_EQ(table.Lookup("", 220), 0);
+  EXPECT_EQ(table.Lookup("cwd", 250), 0);
+  EXPECT_EQ(table.Lookup("CWD ", 250), 0);
+}
+
+TEST(ReplyCodeTableTest, AddingRespectsLimitsAndDuplicates) {
+  ReplyCodeTable table;
+  table.AddCode("NOOP", 200);  // absent command: ignored
+  EXPECT_EQ(table.Lookup("NOOP", 200), 0);
+
+  table.AddCommand("NOOP");
+  table.AddCode("NOOP", 200);
+  table.AddCode("NOOP", 200);
+  EXPECT_EQ(table.entries[0].codeCount, 1);
+  table.AddCommand("NOOP");  // already there: keeps its codes
+  EXPECT_EQ(table.count, 1);
+  EXPECT_EQ(table.Lookup("NOOP", 200), 1);
+
+  for (int code = 1; code <= 30; ++code) table.AddCode("NOOP", code);
+  EXPECT_EQ(table.entries[0].codeCount, 25);
+  EXPECT_EQ(table.Lookup("NOOP", 24), 1);
+  EXPECT_EQ(table.Lookup("NOOP", 25), -1);
+
+  for (int i = 0; i < 60; ++i) table.AddCommand("C" + std::to_string(i));
+  EXPECT_EQ(table.count, 49);
+  EXPECT_EQ(table.Lookup("C47", 1), -1);
+  EXPECT_EQ(table.Lookup("C48", 1), 0);
+}
+
+TEST(ReplyCodeTest, FirstThreeCharactersAsNumber) {
+  EXPECT_EQ(ReplyCode("220 Service ready"), 220);
+  EXPECT_EQ(ReplyCode("230-Welcome"), 230);
+  EXPECT_EQ(ReplyCode("22"), 22);
+  EXPECT_EQ(ReplyCode("5"), 5);
+  EXPECT_EQ(ReplyCode(""), -1);
+  EXPECT_EQ(ReplyCode("Hello"), -1);
+  EXPECT_EQ(ReplyCode("2x0 odd"), -1);
+  EXPECT_EQ(ReplyCode(" 220"), -1);
+}
+
+TEST(PassiveReplyTest, SixFieldsGiveAddressAndPort) {
+  PassiveAddress a = ParsePassiveReply("227 Entering Passive Mode (10,0,0,5,4,1)");
+  EXPECT_EQ(a.address, (IpAddress{10, 0, 0, 5}));
+  EXPECT_EQ(a.port, 1025);
+
+  a = ParsePassiveReply("227 Entering Passive Mode (192,168,1,2,19,137).");
+  EXPECT_EQ(a.address, (IpAddress{192, 168, 1, 2}));
+  EXPECT_EQ(a.port, 5001);
+
+  // Values above 255 keep their low byte; spaces before a number are skipped.
+  a = ParsePassiveReply("227 (300, 1, 2, 3, 300,1)");
+  EXPECT_EQ(a.address, (IpAddress{44, 1, 2, 3}));
+  EXPECT_EQ(a.port, 44 * 256 + 1);
+}
+
+TEST(TakeLineTest, CarriageReturnEndsLineAndLeavesLineFeed) {
+  std::string_view text = "first\r\nsecond\rthird";
+  EXPECT_EQ(TakeLine(text), "first");
+  EXPECT_EQ(text, "\nsecond\rthird");
+  EXPECT_EQ(TakeLine(text), "\nsecond");
+  EXPECT_EQ(TakeLine(text), "third");
+  EXPECT_TRUE(text.empty());
+}
+
+TEST(TakeLineTest, LongLineWithoutSpaceLosesOneCharacterAfterTheCut) {
+  const std::string whole = std::string(255, 'a') + "XYZ\r\n";
+  std::string_view text = whole;
+  EXPECT_EQ(TakeLine(text).Str(), std::string(255, 'a'));
+  EXPECT_EQ(text, "YZ\r\n");
+}
+
+FtpFileRecord Parse(std::string_view line, bool expectValid = true) {
+  FtpFileRecord entry;
+  EXPECT_EQ(ParseListLine(line, entry), expectValid) << line;
+  return entry;
+}
+
+TEST(ParseListLineTest, DirectoryAndFileColumnsFromTheRight) {
+  FtpFileRecord dir = Parse("drwxr-xr-x    2 ftp      ftp           512 Jan  5   12:00 pub");
+  EXPECT_EQ(dir.name, "pub");
+  EXPECT_EQ(dir.attribute, kFtpDirectory);
+  EXPECT_EQ(dir.size, 512);
+  EXPECT_EQ(dir.date, 0u);
+  EXPECT_EQ(dir.listing, nullptr);
+
+  // A year in place of the time; the LF left by the previous line's CR.
+  FtpFileRecord file = Parse("\n-rw-r--r--   1 owner group  4294967 Mar 10  2019 ReadMe.TXT");
+  EXPECT_EQ(file.name, "ReadMe.TXT");
+  EXPECT_EQ(file.attribute, kFtpFile);
+  EXPECT_EQ(file.size, 4294967);
+}
+
+TEST(ParseListLineTest, SizesAbove4GiBAreExactAndBeyond63BitsAreNoSize) {
+  EXPECT_EQ(Parse("-rw-r--r-- 1 u g 4831838208 Jan 5 12:00 big.iso").size, 4831838208);
+  EXPECT_EQ(Parse("-rw-r--r-- 1 u g 9223372036854775807 Jan 5 12:00 max").size,
+            INT64_MAX);
+  Parse("-rw-r--r-- 1 u g 9223372036854775808 Jan 5 12:00 over", false);
+  Parse("-rw-r--r-- 1 u g 18446744073709551626 Jan 5 12:00 wraps", false);
+}
+
+TEST(ParseListLineTest, ShortLinesAreRejected) {
+  Parse("total 24", false);
+  Parse("", false);
+  Parse("\n", false);
+  Parse("Jan 5 12:00 name", false);
+  Parse("x Jan 5 12:00 name", false);
+  // Six fields are enough; a size without digits reads as 0.
+  EXPECT_EQ(Parse("- x Jan 5 12:00 name").size, 0);
+}
+
+// A listing holding the given lines, searched with mask and filter.
+struct Listing {
+  RemoteListing listing;
+  FtpFileRecord record;
+
+  Listing(std::string_view text, std::string_view mask, std::uint16_t filter) {
+    ParseListingText(text, listing);
+    StartSearch(listing, mask, filter);
+    record.listing = &listing;
+  }
+  std::vector<std::string> AllMatches() {
+    std::vector<std::string> names;
+    while (NextMatch(record)) names.push_back(record.name.Str());
+    return names;
+  }
+};
+
+constexpr std::string_view kListingText =
+    "total 5\r\n"
+    "drwxr-xr-x 2 u g 512 Jan 5 12:00 pub\r\n"
+    "-rw-r--r-- 1 u g 10 Jan 5 12:00 README\r\n"
+    "-rw-r--r-- 1 u g 20 Jan 5 12:00 index.htm\r\n"
+    "-rw-r--r-- 1 u g 30 Jan 5 12:00 INDEX.HTML\r\n"
+    "-rw-r--r-- 1 u g 40 Jan 5 12:00 LONGNAME1.TXT\r\n";
+
+TEST(ListingSearchTest, EightThreeMaskAndFilter) {
+  Listing files(kListingText, "*.*", kFilterFiles);
+  EXPECT_EQ(files.listing.count, 5);
+  EXPECT_EQ(files.AllMatches(), (std::vector<std::string>{"README", "index.htm"}));
+  EXPECT_FALSE(NextMatch(files.record));  // stays at the end
+
+  Listing any(kListingText, "*.*", kFilterAny);
+  EXPECT_EQ(any.AllMatches(), (std::vector<std::string>{"pub", "README", "index.htm"}));
+}
+
+TEST(ListingSearchTest, ExactMaskIgnoresLetterCase) {
+  Listing exact(kListingText, "index.html", kFilterFiles);
+  ASSERT_TRUE(NextMatch(exact.record));
+  EXPECT_EQ(exact.record.name, "INDEX.HTML");
+  EXPECT_EQ(exact.record.size, 30);
+  EXPECT_FALSE(NextMatch(exact.record));
+
+  Listing dirs(kListingText, "PUB", kFilterFiles);
+  EXPECT_FALSE(NextMatch(dirs.record));  // a directory is not a file
+}
+
+TEST(ListingSearchTest, FindInListingStartsFromTheTopWithoutMovingCursor) {
+  Listing files(kListingText, "*", kFilterFiles);
+  ASSERT_TRUE(NextMatch(files.record));  // README
+
+  FtpFileRecord found;
+  ASSERT_TRUE(FindInListing(files.listing, "index.HTML", found));
+  EXPECT_EQ(found.name, "INDEX.HTML");
+  EXPECT_EQ(found.size, 30);
+  ASSERT_TRUE(FindInListing(files.listing, "readme", found));
+  EXPECT_EQ(found.name, "README");
+  EXPECT_FALSE(FindInListing(files.listing, "pub", found));  // filter: files only
+  EXPECT_FALSE(FindInListing(files.listing, "missing", found));
+
+  // A copy of the record continues the same search.
+  FtpFileRecord copy = files.record;
+  ASSERT_TRUE(NextMatch(copy));
+  EXPECT_EQ(copy.name, "index.htm");
+}
+
+}  // namespace

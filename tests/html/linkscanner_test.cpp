@@ -1,0 +1,203 @@
+// The link scanner: tokens of a stored page and the copy written through a
+// temporary file.
+#include "html/linkscanner.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "html/htmlrules.h"
+#include "html/scan_helpers.h"
+#include "peers/peers.h"
+#include "report/datetext.h"
+#include "util/localfiles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string CrLf(std::string_view text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+// Names of the files in dir, sorted.
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Writes every remaining token back as it came.
+void CopyRest(LinkScanner& scanner) {
+  std::uint16_t kind = 0;
+  Str255 text;
+  while (scanner.NextToken(kind, text)) scanner.WriteText(text);
+}
+
+class LinkScannerTest : public ::testing::Test {
+ protected:
+  std::string Dir() const { return dir.Path() + "/"; }
+  std::string Page(std::string_view content, const std::string& name = "index.html") {
+    WriteFile(dir / name, content);
+    return dir / name;
+  }
+  // Copies the page through the scanner unchanged; true when the copy took
+  // the page's place.
+  bool CopyThrough(const std::string& page) {
+    LinkScanner scanner;
+    if (!scanner.OpenPage(page)) return false;
+    scanner.BeginRewrite(Dir());
+    CopyRest(scanner);
+    bool replaced = scanner.EndRewrite();
+    EXPECT_TRUE(scanner.ClosePage());
+    return replaced;
+  }
+
+  // The name of the temporary file a rewrite of the page goes through.
+  std::string CopyNameFor(const std::string& name) {
+    const std::string page = Page("text\n", name);
+    const std::vector<std::string> before = FilesIn(dir.Path());
+    LinkScanner scanner;
+    if (!scanner.OpenPage(page) || !scanner.BeginRewrite(Dir())) return "";
+    std::vector<std::string> added;
+    for (const std::string& file : FilesIn(dir.Path()))
+      if (std::find(before.begin(), before.end(), file) == before.end()) added.push_back(file);
+    CopyRest(scanner);
+    EXPECT_TRUE(scanner.EndRewrite());
+    return added.size() == 1 ? added[0] : "";
+  }
+
+  TempDir dir;
+  MemoCapture memo;
+};
+
+TEST_F(LinkScannerTest, CopyTakesThePagesPlaceWithItsDateAndCrLfLines) {
+  const std::string page = Page("<base href=\"x\"><a href=\"old.html\">a</a>\nline two\n");
+  const PackedDateTime served = PackDateTime({2001, 2, 3, 4, 5, 6});
+  ASSERT_TRUE(SetFileDate(page, served));
+
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(page));
+  ASSERT_TRUE(scanner.BeginRewrite(Dir()));
+  EXPECT_TRUE(PathExists(dir / "index.tmp"));
+  std::uint16_t kind = 0;
+  Str255 text;
+  while (scanner.NextToken(kind, text)) {
+    if (kind == BaseTag) continue;
+    scanner.WriteText(kind == HrefLink ? Str255("href=\"new.html\"") : text);
+  }
+  EXPECT_TRUE(scanner.EndRewrite());
+  EXPECT_TRUE(scanner.ClosePage());
+
+  EXPECT_EQ(ReadFile(page), "<a href=\"new.html\">a</a>\r\nline two\r\n");
+  EXPECT_EQ(GetFileDate(page), served);
+  EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"index.html"});
+}
+
+TEST_F(LinkScannerTest, TemporaryNameIsThePageNameUpToItsFirstDotOrTheFirstFreeOne) {
+  EXPECT_EQ(CopyNameFor("a.b.html"), "a.tmp");
+  EXPECT_EQ(CopyNameFor("README"), "README.tmp");
+  WriteFile(dir / "index.tmp", "taken");
+  WriteFile(dir / "index.tm0", "taken");
+  EXPECT_EQ(CopyNameFor("index.html"), "index.tm1");
+  EXPECT_EQ(ReadFile(dir / "index.tmp"), "taken");
+  EXPECT_EQ(ReadFile(dir / "index.html"), "text\r\n");
+}
+
+TEST_F(LinkScannerTest, WithoutAFreeTemporaryNameThePageStaysAsDownloaded) {
+  const std::string original = "<a href=\"x.html\">x</a>\nmore\n";
+  const std::string page = Page(original);
+  WriteFile(dir / "index.tmp", "taken");
+  for (char c : std::string_view("0123456789abcdefghijklmnopqrstuvwxyz"))
+    WriteFile(dir / (std::string("index.tm") + c), "taken");
+
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(page));
+  EXPECT_FALSE(scanner.BeginRewrite(Dir()));
+  EXPECT_FALSE(scanner.Rewriting());
+  CopyRest(scanner);
+  EXPECT_FALSE(scanner.EndRewrite());
+  EXPECT_TRUE(scanner.ClosePage());
+  EXPECT_EQ(ReadFile(page), original);
+  EXPECT_EQ(ReadFile(dir / "index.tmz"), "taken");
+  // "tmp" comes round again among tma..tmz: 36 names and the page.
+  EXPECT_EQ(FilesIn(dir.Path()).size(), 37u);
+}
+
+TEST_F(LinkScannerTest, PlainTextComesInRunsAndLinksStandAlone) {
+  const std::string original =
+      "<p>Some text " + std::string(300, 'x') + " <a href=\"a.html\">a</a> end\n";
+  LinkScanner scanner;
+  ASSERT_TRUE(scanner.OpenPage(Page(original)));
+  std::uint16_t kind = 0;
+  Str255 text;
+  std::string joined;
+  std::vector<std::uint16_t> kinds;
+  while (scanner.NextToken(kind, text)) {
+    joined += text.Str();
+    kinds.push_back(kind);
+  }
+  // Two pieces of plain text before the link (the run is longer than one
+  // token holds), the link, and the rest of the page in one piece.
+  EXPECT_EQ(kinds, (std::vector<std::uint16_t>{PlainText, PlainText, HrefLink, PlainText}));
+  EXPECT_EQ(joined, CrLf(original));
+}
+
+TEST_F(LinkScannerTest, UnclosedQuoteIsWrittenBackWhole) {
+  const std::string shortTail = "<a href=\"open.html>text\n<img src=x.gif>\n";
+  std::string longTail = "<p>before</p><a HREF=\"never closed ";
+  for (int i = 0; i < 60; ++i) longTail += "word" + std::to_string(i) + " ";
+  longTail += "\n<img src=after.gif> end\n";
+  for (const std::string& original : {shortTail, longTail}) {
+    const std::string page = Page(original);
+    EXPECT_TRUE(CopyThrough(page));
+    EXPECT_EQ(ReadFile(page), CrLf(original));
+  }
+  EXPECT_NE(std::find(memo.lines.begin(), memo.lines.end(), "LexLib: yytext overflow"),
+            memo.lines.end());
+}
+
+TEST_F(LinkScannerTest, CopyThatCannotBeWrittenWholeLeavesThePageAsStored) {
+  // A small page fails only when its copy is finally written, a large one
+  // on the way.
+  for (std::size_t lines : {500, 10000}) {
+    std::string original;
+    for (std::size_t i = 0; i < lines; ++i)
+      original += "<img src=\"i" + std::to_string(i) + ".gif\"> line\n";
+    const std::string page = Page(original);
+    const FileSizeLimit limit(original.size() / 2);
+    LinkScanner scanner;
+    ASSERT_TRUE(scanner.OpenPage(page));
+    ASSERT_TRUE(scanner.BeginRewrite(Dir()));
+    CopyRest(scanner);
+    EXPECT_FALSE(scanner.EndRewrite()) << lines;
+    EXPECT_TRUE(scanner.ClosePage());
+    EXPECT_EQ(ReadFile(page), original) << lines;
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"index.html"}) << lines;
+  }
+}
+
+TEST_F(LinkScannerTest, PageReadOnlyInPartStaysAsStored) {
+  // The lexer's input ends at a Ctrl-Z standing where a new line begins.
+  const std::string withCtrlZ = "one <a href=\"x.html\">\n\x1Atwo\nthree\n";
+  const std::string page = Page(withCtrlZ);
+  EXPECT_FALSE(CopyThrough(page));
+  EXPECT_EQ(ReadFile(page), withCtrlZ);
+
+  // Reading fails at once: the "page" is a directory.
+  fs::create_directory(dir / "folder");
+  EXPECT_FALSE(CopyThrough(dir / "folder"));
+  EXPECT_TRUE(fs::is_directory(dir / "folder"));
+  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"folder", "index.html"}));
+  EXPECT_NE(std::find(memo.lines.begin(), memo.lines.end(), "LexLib: input read error"),
+            memo.lines.end());
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+#include "http/visitedset.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "util/crc32.h"
+
+namespace {
+
+TEST(VisitedUrlSet, AddressesWithTheSameCrcAreTwoAddresses) {
+  const std::string first = "http://127.0.0.1:80/page389898.html";
+  const std::string second = "http://127.0.0.1:80/page10024604.html";
+  ASSERT_EQ(Crc32(first), Crc32(second));
+  VisitedUrlSet set;
+  EXPECT_TRUE(set.Add(first));
+  EXPECT_FALSE(set.Contains(second));
+  EXPECT_TRUE(set.Add(second));
+  EXPECT_FALSE(set.Add(first));
+  set.SetStoredPath(first, "/L/page389898.html");
+  EXPECT_EQ(set.StoredPath(first), "/L/page389898.html");
+  EXPECT_EQ(set.StoredPath(second), "");
+  EXPECT_EQ(set.StoredPath("http://127.0.0.1:80/never.html"), "");
+  EXPECT_EQ(set.Count(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+#include "report/runlog.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "peers/peers.h"
+
+namespace {
+
+const std::string kDashes(60, '-');
+
+// The stamp the log should carry at t: seconds rounded down to even.
+std::string ExpectedStamp(std::time_t t) {
+  std::tm parts{};
+  localtime_r(&t, &parts);
+  parts.tm_sec &= ~1;
+  char text[32];
+  std::strftime(text, sizeof text, "%d-%m-%y %H:%M:%S", &parts);
+  return text;
+}
+
+TEST(LogStamp, IsDayMonthYearAndTimeWithEvenSeconds) {
+  std::time_t before = std::time(nullptr);
+  std::string stamp = LogStamp().Str();
+  std::time_t after = std::time(nullptr);
+  ASSERT_TRUE(std::regex_match(stamp, std::regex(R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d)"))) << stamp;
+  EXPECT_EQ((stamp[16] - '0') % 2, 0) << stamp;
+  EXPECT_TRUE(stamp == ExpectedStamp(before) || stamp == ExpectedStamp(after)) << stamp;
+}
+
+using Texts = std::vector<std::string>;
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  // Starts the log afresh and opens it with a banner.
+  bool Open(const std::string& banner = "B") {
+    log.Init();
+    return log.Open(path, banner);
+  }
+
+  TempDir dir;
+  std::string path = dir / "run.log";
+  LogFile log;
+};
+
+TEST_F(LogFileTest, OpeningAddsEmptyLineBannerAndDashesEachTime) {
+  ASSERT_TRUE(Open("BANNER"));
+  log.WriteLine("first run");
+  log.WriteLine(std::string(250, 'x'));  // not cut after the stamp
+  log.Done();
+  ASSERT_TRUE(Open("BANNER"));
+  log.WriteLine("second run");
+  log.Done();
+  log.WriteLine("after done");
+  EXPECT_EQ(LogFileTexts(path), (Texts{"", "BANNER", kDashes, "first run", std::string(250, 'x'),
+                                       "", "BANNER", kDashes, "second run"}));
+}
+
+TEST_F(LogFileTest, CreatesMissingDirectories) {
+  path = dir / "logs/2026/run.log";
+  ASSERT_TRUE(Open());
+  log.WriteLine("in a new directory");
+  EXPECT_EQ(LogFileTexts(path), (Texts{"", "B", kDashes, "in a new directory"}));
+}
+
+TEST_F(LogFileTest, DeletedFileComesBackWithTheNextLineWithoutBanner) {
+  ASSERT_TRUE(Open());
+  ASSERT_EQ(std::remove(path.c_str()), 0);
+  log.WriteLine("after deletion");
+  EXPECT_EQ(LogFileTexts(path), (Texts{"after deletion"}));
+}
+
+TEST_F(LogFileTest, UnopenableFileFailsAndDropsLines) {
+  WriteFile(dir / "plain", "a file, not a directory");
+  path = dir / "plain/run.log";
+  EXPECT_FALSE(Open());
+  log.WriteLine("dropped");
+  EXPECT_FALSE(PathExists(path));
+}
+
+TEST_F(LogFileTest, LineIsLostWhenReopeningFailsAndTheNextOneTriesAgain) {
+  ASSERT_TRUE(Open());
+  // A directory in the file's place makes the reopening fail, also for root.
+  ASSERT_EQ(std::remove(path.c_str()), 0);
+  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+  log.WriteLine("lost");
+  ASSERT_EQ(rmdir(path.c_str()), 0);
+  log.WriteLine("kept");
+  EXPECT_EQ(LogFileTexts(path), (Texts{"kept"}));
+}
+
+// A front end that keeps what it was told, with the visibility rules of the
+// window: the bar is visible and the counter hidden at the start.
+class FakeSink : public StatusSink {
+ public:
+  void SetLine(int n, std::string_view text) override {
+    lines.push_back(std::to_string(n) + ":" + std::string(text));
+  }
+  void AddMemoLine(std::string_view text) override { memo.emplace_back(text); }
+  void ShowPercent(int p) override {
+    barVisible = true;
+    percent = p;
+  }
+  void ShowByteCount(std::string_view caption) override {
+    counterVisible = true;
+    counterCaption = caption;
+  }
+  void HidePercent() override { barVisible = false; }
+  void HideByteCount() override { counterVisible = false; }
+  void ShowError(std::string_view text) override { errors.emplace_back(text); }
+
+  std::vector<std::string> lines, memo, errors;
+  bool barVisible = true;
+  bool counterVisible = false;
+  int percent = 0;
+  std::string counterCaption;
+};
+
+class StatusTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetStatusSink(&sink); }
+  void TearDown() override {
+    RunLog::Close();
+    SetStatusSink(nullptr);
+  }
+  Texts RunLogTexts() {
+    Texts texts = LogFileTexts(logPath);
+    return Texts(texts.begin() + 3, texts.end());  // after the opening
+  }
+
+  TempDir dir;
+  std::string logPath = dir / "run.log";
+  FakeSink sink;
+};
+
+TEST_F(StatusTest, RunLogChannelsAreSeparate) {
+  RunLog::Open(logPath);
+  RunLog::Write("to the file");
+  RunLog::Show("to the memo");
+  ShowError("to the error box");
+  EXPECT_EQ(LogFileTexts(logPath), (Texts{"", "QUORBIT 1.10.007", kDashes, "to the file"}));
+  EXPECT_EQ(sink.memo, (Texts{"to the memo"}));
+  EXPECT_EQ(sink.errors, (Texts{"to the error box"}));
+}
+
+TEST_F(StatusTest, EmptyLogNameStopsWritingToThePreviousLog) {
+  RunLog::Open(logPath);
+  RunLog::Close();
+  RunLog::Open("");
+  RunLog::Write("nowhere");
+  EXPECT_TRUE(RunLogTexts().empty());
+}
+
+TEST_F(StatusTest, SetLineShowsAndLogsByNumber) {
+  RunLog::Open(logPath);
+  StatusDisplay::SetLine(1, "one");
+  StatusDisplay::SetLine(0, "log only");
+  StatusDisplay::SetLine(4, "nothing at all");
+  StatusDisplay::SetLine(3, "");
+  EXPECT_EQ(sink.lines, (Texts{"1:one", "3:"}));
+  EXPECT_EQ(RunLogTexts(), (Texts{"one", "log only"}));
+}
+
+TEST_F(StatusTest, BarAndByteCounterShareTheirPlace) {
+  StatusDisplay::ShowByteCount(1234);
+  EXPECT_TRUE(sink.counterVisible);
+  EXPECT_FALSE(sink.barVisible);
+  EXPECT_EQ(sink.counterCaption, "Received 1234 bytes");
+
+  StatusDisplay::ShowPercent(50);
+  EXPECT_TRUE(sink.barVisible);
+  EXPECT_FALSE(sink.counterVisible);
+  EXPECT_EQ(sink.percent, 50);
+
+  StatusDisplay::HidePercent();
+  EXPECT_FALSE(sink.barVisible);
+  StatusDisplay::ShowByteCount(-1);
+  EXPECT_EQ(sink.counterCaption, "Received -1 bytes");
+  StatusDisplay::HideByteCount();
+  EXPECT_FALSE(sink.counterVisible || sink.barVisible);
+}
+
+}  // namespace

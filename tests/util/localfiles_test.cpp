@@ -1,0 +1,328 @@
+#include "util/localfiles.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "peers/peers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string CurrentDirectory() { return fs::current_path().string(); }
+
+std::vector<std::string> NamesOf(const std::vector<FoundFile>& found) {
+  std::vector<std::string> names;
+  for (const FoundFile& f : found) names.push_back(f.name.Str());
+  return names;
+}
+
+// Every test gets a fresh temporary directory and touches nothing outside it.
+class DosFiles : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& relative) const { return dir / relative; }
+  void Write(const std::string& relative, const std::string& content = "data") const {
+    WriteFile(Path(relative), content);
+  }
+
+  TempDir dir;
+  const std::string root_ = dir.Path();
+};
+
+TEST(DosPaths, SplitsDirectoryNameAndExtension) {
+  struct Case {
+    const char *path, *directory, *name, *extension;
+  } cases[] = {
+      {"/data/file.txt", "/data", "file", ".txt"},
+      {"/file.txt", "/", "file", ".txt"},
+      {"file", "", "file", ""},
+      {"dir/archive.tar.gz", "dir", "archive.tar", ".gz"},
+      {"/a.b/c", "/a.b", "c", ""},  // a dot in a directory is no extension
+  };
+  for (const Case& c : cases) {
+    Str255 directory, name, extension;
+    SplitFileName(c.path, directory, name, extension);
+    EXPECT_EQ(directory.View(), c.directory) << c.path;
+    EXPECT_EQ(name.View(), c.name) << c.path;
+    EXPECT_EQ(extension.View(), c.extension) << c.path;
+  }
+  EXPECT_EQ(LocalPath("data\\pages\\index.htm").View(), "data/pages/index.htm");
+}
+
+TEST(DosMasks, ExpandToFixedWidthPatterns) {
+  EXPECT_EQ(ExpandMask("*", ".*", 9, 3).View(), "????????.???");
+  EXPECT_EQ(ExpandMask("*", ".TXT", 9, 3).View(), "????????.TXT");
+  EXPECT_EQ(ExpandMask("AB*", "", 9, 3).View(), "AB??????.???");
+  EXPECT_EQ(ExpandMask("ABCDEFGHIJ*", ".T*", 9, 3).View(), "ABCDEFGHIJ.T??");
+  EXPECT_EQ(ExpandMask("X", ".TXT*", 9, 3).View(), "X.TXT");
+  EXPECT_EQ(ExpandMask("X", ".*", 9, 0).View(), "X");
+}
+
+TEST(DosMasks, MatchNamesInThe83Manner) {
+  struct Case {
+    const char *mask, *name;
+    bool matches;
+  } cases[] = {
+      {"*.*", "README", true},
+      {"*.*", "INDEX.HTM", true},
+      {"*.*", "INDEX.HTML", false},
+      {"*.*", "LONGNAME9.TXT", false},
+      {"*.TXT", "ABCDEFGH.TXT", true},
+      {"*.TXT", "ABCDEFGHI.TXT", false},
+      {"*.TXT", "A.TX", false},
+      {"DATA##.TXT", "DATA01.TXT", true},
+      {"DATA##.TXT", "DATA1.TXT", false},
+      {"DATA##.TXT", "DATAAB.TXT", false},
+      {"LOG@.TXT", "LOGA.TXT", true},
+      {"LOG@.TXT", "LOG1.TXT", false},
+      {"AB?.TXT", "AB.TXT", true},  // "?" takes a padding blank
+      {"FILE.", "FILE", true},
+      {"FILE", "FILE.", true},
+      {"FILE", "FILES", false},
+      {"FILE", "file", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MatchFileMask(c.mask, c.name), c.matches) << c.mask << " " << c.name;
+  }
+}
+
+TEST_F(DosFiles, ShortNamesAvoidTakenNames) {
+  EXPECT_EQ(ShortFileName(root_, "a b.txt").View(), "a_b.txt");
+  EXPECT_EQ(ShortFileName(root_, "index.html").View(), "index.htm");
+  EXPECT_EQ(ShortFileName(root_, "Readme.Markdown").View(), "Readm~00.Mar");
+  EXPECT_EQ(ShortFileName(root_, "my long page.html").View(), "my_lo~00.htm");
+  Write("my_lo~00.htm");
+  EXPECT_EQ(ShortFileName(root_, "my long page.html").View(), "my_lo~01.htm");
+  EXPECT_EQ(ShortFileName(root_ + "/", "my.long.page.html").View(), "my_lo~01.htm");
+}
+
+TEST_F(DosFiles, OpenFailuresGiveDosCodes) {
+  Write("plain");
+  TextFile missing(Path("missing.txt"));
+  EXPECT_EQ(OpenTextRead(missing), 2);
+  TextFile noDirectory(Path("nodir/file.txt"));
+  EXPECT_EQ(OpenTextRead(noDirectory), 3);
+  TextFile underFile(Path("plain/file.txt"));
+  EXPECT_EQ(OpenTextRead(underFile), 3);
+  TextFile directory(root_);
+  EXPECT_EQ(OpenTextRead(directory), 5);
+  EXPECT_FALSE(directory.IsOpen());
+}
+
+TEST_F(DosFiles, TextFilesCreateTheirDirectories) {
+  const std::string name = Path("logs/v1.0/run.log");
+  {
+    TextFile log(name);
+    ASSERT_EQ(AppendTextFile(log), 0);
+    std::fputs("one\n", log.Handle());
+  }
+  {
+    TextFile log(name);
+    ASSERT_EQ(AppendTextFile(log), 0);
+    std::fputs("two\n", log.Handle());
+  }
+  EXPECT_EQ(ReadFile(Path("logs/v1.0/run.log")), "one\ntwo\n");
+
+  TextFile fresh(Path("new/deeper/ini.txt"));
+  ASSERT_EQ(CreateTextFile(fresh), 0);
+  EXPECT_TRUE(fresh.IsOpen());
+}
+
+TEST_F(DosFiles, EnsureDirectoryMakesChainsWithoutMovingTheCurrentDirectory) {
+  const std::string before = CurrentDirectory();
+  fs::create_directory(Path("a"));
+  EXPECT_TRUE(EnsureDirectory(Path("a")));
+  EXPECT_TRUE(EnsureDirectory(Path("a/b/c/")));
+  EXPECT_TRUE(fs::is_directory(Path("a/b/c")));
+  EXPECT_TRUE(EnsureDirectory(Path("site/v1.2/img")));
+  EXPECT_TRUE(fs::is_directory(Path("site/v1.2/img")));
+  EXPECT_EQ(CurrentDirectory(), before);
+
+  Write("file");
+  EXPECT_FALSE(EnsureDirectory(Path("file")));
+  EXPECT_FALSE(EnsureDirectory(Path("file/sub")));
+
+  EXPECT_TRUE(EnsureDirectory("/"));
+  EXPECT_FALSE(MakeDirectoryPath("/"));
+  EXPECT_FALSE(MakeDirectoryPath(""));
+}
+
+TEST_F(DosFiles, RelativeChainsStartAtTheCurrentDirectory) {
+  InDirectory inside(root_);
+  EXPECT_TRUE(EnsureDirectory("x/y"));
+  EXPECT_TRUE(fs::is_directory(Path("x/y")));
+  EXPECT_EQ(CurrentDirectory(), fs::canonical(root_).string());
+}
+
+TEST_F(DosFiles, DeleteTreeClearsFilesAndDirectoriesButFollowsNoLink) {
+  fs::create_directories(Path("tree/sub/deeper"));
+  fs::create_directories(Path("outside/inner"));
+  Write("outside/keep.txt");
+  Write("outside/inner/keep.txt");
+  Write("tree/a.txt");
+  Write("tree/.hidden");
+  Write("tree/readonly.txt");
+  chmod(Path("tree/readonly.txt").c_str(), 0444);
+  Write("tree/sub/b.txt");
+  Write("tree/sub/deeper/c.txt");
+  fs::create_directory_symlink(Path("outside"), Path("tree/dirlink"));
+  fs::create_directory_symlink(Path("outside"), Path("tree/sub/deeper/dirlink"));
+  fs::create_symlink(Path("outside/keep.txt"), Path("tree/filelink"));
+  ASSERT_EQ(mkfifo(Path("tree/fifo").c_str(), 0600), 0);
+
+  EXPECT_TRUE(DeleteTree(Path("tree")));
+
+  EXPECT_EQ(DirectoryNames(Path("tree")), std::vector<std::string>{"fifo"});
+  EXPECT_TRUE(fs::exists(Path("outside/keep.txt")));
+  EXPECT_TRUE(fs::exists(Path("outside/inner/keep.txt")));
+}
+
+TEST_F(DosFiles, TheRootAndTheEmptyPathAreNeverCleared) {
+  fs::create_directory(Path("sub"));
+  fs::create_directory_symlink("/", Path("toroot"));
+  for (const std::string& path : {std::string(), std::string("/"), std::string("//"),
+                                  std::string("/tmp/.."), Path("toroot")}) {
+    EXPECT_TRUE(IsFileSystemRoot(path)) << path;
+  }
+  EXPECT_FALSE(IsFileSystemRoot(root_));
+  EXPECT_FALSE(IsFileSystemRoot(Path("missing")));
+
+  // Only with the guard proven may the empty path reach DeleteTree.
+  ASSERT_TRUE(IsFileSystemRoot(""));
+  Write("sub/survivor.txt");
+  InDirectory inside(Path("sub"));
+  EXPECT_TRUE(DeleteTree(""));
+  EXPECT_TRUE(fs::exists(Path("sub/survivor.txt")));
+}
+
+TEST_F(DosFiles, DeleteFileForcedRemovesReadOnlyFiles) {
+  Write("readonly.txt");
+  SetAttributes(Path("readonly.txt"), kAttrReadOnly);
+  EXPECT_EQ(FileAttributesOf(Path("readonly.txt")), kAttrArchive | kAttrReadOnly);
+  SetAttributes(Path("readonly.txt"), 0);
+  EXPECT_EQ(FileAttributesOf(Path("readonly.txt")), kAttrArchive);
+  SetAttributes(Path("readonly.txt"), kAttrReadOnly);
+
+  EXPECT_EQ(DeleteFileForced(Path("readonly.txt")), 0);
+  EXPECT_FALSE(fs::exists(Path("readonly.txt")));
+  EXPECT_EQ(DeleteFileForced(Path("readonly.txt")), 2);
+}
+
+// A download is written to ".<name>.quorbit-part" beside its target and
+// takes the target's place only when committed; the part file never stays.
+TEST_F(DosFiles, PartFilesReplaceTheirTargetOnlyWhenCommitted) {
+  enum class Before { Nothing, OldCopy, Directory, ReadOnlyCopy };
+  struct Case {
+    const char* what;
+    std::string name;
+    Before before;
+    bool commit;
+    bool created;
+    const char* after;  // the target's content afterwards, nullptr when missing
+  } cases[] = {
+      {"created and committed", "new.txt", Before::Nothing, true, true, "new"},
+      {"committed over a copy", "copy.txt", Before::OldCopy, true, true, "new"},
+      {"abandoned", "broken.txt", Before::Nothing, false, true, nullptr},
+      {"abandoned over a copy", "kept.txt", Before::OldCopy, false, true, "old"},
+      {"target is a directory", "dir", Before::Directory, true, false, nullptr},
+      {"target is read-only", "locked.txt", Before::ReadOnlyCopy, true, false, "old"},
+      // The part's path is longer than a short string; the name must still work.
+      {"name fills a short string", std::string(Str255::kMax - root_.size() - 1, 'n'),
+       Before::Nothing, true, true, "new"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string target = Path(c.name);
+    if (c.before == Before::Directory) fs::create_directory(target);
+    if (c.before == Before::OldCopy || c.before == Before::ReadOnlyCopy) Write(c.name, "old");
+    if (c.before == Before::ReadOnlyCopy) SetAttributes(target, kAttrReadOnly);
+    {
+      PartFile part(target);
+      EXPECT_EQ(part.Path(), Path("." + c.name + ".quorbit-part"));
+      ASSERT_EQ(part.Create(), c.created);
+      if (c.created) {
+        EXPECT_TRUE(part.Write("new", 3));
+        EXPECT_TRUE(PathExists(part.Path()));
+        if (c.commit) {
+          EXPECT_TRUE(part.Commit());
+        }
+      }
+    }
+    EXPECT_FALSE(PathExists(Path("." + c.name + ".quorbit-part")));
+    if (c.after) {
+      EXPECT_EQ(ReadFile(target), c.after);
+    } else if (c.before == Before::Directory) {
+      EXPECT_TRUE(fs::is_directory(target));
+    } else {
+      EXPECT_FALSE(PathExists(target));
+    }
+  }
+  EXPECT_FALSE(PartFile("").Create());
+}
+
+TEST_F(DosFiles, DatesRoundTripInLocalTime) {
+  EXPECT_EQ(GetFileDate(Path("missing")), 0u);
+  EXPECT_EQ(GetFileDate(root_), 0u);
+  EXPECT_FALSE(SetFileDate(Path("missing"), 1));
+
+  Write("dated.txt");
+  DateTimeParts parts;
+  parts.year = 2024, parts.month = 3, parts.day = 15;
+  parts.hour = 13, parts.minute = 45, parts.second = 31;
+  const PackedDateTime date = PackDateTime(parts);
+  ASSERT_TRUE(SetFileDate(Path("dated.txt"), date));
+  EXPECT_EQ(GetFileDate(Path("dated.txt")), date);
+
+  struct stat st;
+  ASSERT_EQ(stat(Path("dated.txt").c_str(), &st), 0);
+  std::tm local{};
+  localtime_r(&st.st_mtime, &local);
+  EXPECT_EQ(local.tm_hour, 13);
+  EXPECT_EQ(local.tm_sec, 30);
+}
+
+TEST_F(DosFiles, SizesAndAttributesOfNamedEntries) {
+  Write("five.txt", "12345");
+  Write(".hidden", "12345");
+  fs::create_directory(Path("dir"));
+  EXPECT_EQ(FileSizeOf(Path("five.txt")), 5u);
+  EXPECT_EQ(FileSizeOf(Path("dir")), 0u);
+  EXPECT_EQ(FileSizeOf(Path(".hidden")), 0u);
+  EXPECT_EQ(FileSizeOf(Path("missing")), 0u);
+  EXPECT_EQ(FileAttributesOf(Path("dir")), kAttrDirectory);
+  EXPECT_EQ(FileAttributesOf(Path(".hidden")), kAttrArchive | kAttrHidden);
+  EXPECT_EQ(FileAttributesOf(Path("missing")), 0u);
+  EXPECT_TRUE(FileExists(Path("five.txt")));
+  EXPECT_FALSE(FileExists(Path("dir")));
+}
+
+TEST_F(DosFiles, FindFilesIgnoresCaseAndSortsByName) {
+  for (const char* name :
+       {"b.TXT", "A.txt", "ab.txt", "c.dat", "README", ".hidden", "a very long name.html"}) {
+    Write(name, "xyz");
+  }
+  fs::create_directory(Path("sub"));
+
+  EXPECT_EQ(NamesOf(FindFiles(root_, "*.txt", kAttrArchive)),
+            (std::vector<std::string>{"A.txt", "ab.txt", "b.TXT"}));
+  EXPECT_EQ(NamesOf(FindFiles(root_, "?.TXT", kAttrArchive)),
+            (std::vector<std::string>{"A.txt", "b.TXT"}));
+  EXPECT_EQ(NamesOf(FindFiles(root_, "readme", kAttrArchive)), std::vector<std::string>{"README"});
+  EXPECT_EQ(NamesOf(FindFiles(root_ + "/", "*.*", kAttrArchive)),
+            (std::vector<std::string>{"A.txt", "README", "a very long name.html", "ab.txt", "b.TXT",
+                                      "c.dat"}));
+  EXPECT_EQ(FindFiles(root_, "*.*", kAttrAny).size(), 8u);  // with .hidden and sub
+
+  const std::vector<FoundFile> one = FindFiles(root_, "c.dat", kAttrArchive);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].size, 3u);
+  EXPECT_EQ(one[0].attributes, kAttrArchive);
+  EXPECT_NE(one[0].date, 0u);
+}
+
+}  // namespace
