@@ -1,11 +1,5 @@
 #include "net/connection.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cstring>
-
 #include <algorithm>
 #include <string>
 
@@ -54,7 +48,7 @@ int NextSliceUntil(std::chrono::steady_clock::time_point deadline) {
 SocketAddress MakeSocketAddress(const IpAddress& address, std::uint16_t port) {
   SocketAddress result;
   result.family = static_cast<std::uint16_t>(kInternetFamily);
-  result.port = htons(port);
+  result.port = NetworkOrderPort(port);
   result.address = address;
   return result;
 }
@@ -76,15 +70,7 @@ void TcpConnection::ResetState() {
 }
 
 bool TcpConnection::PeerAddress(IpAddress& address) const {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  if (socket_.Get() == kNoSocket ||
-      getpeername(socket_.Get(), reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-      peer.sin_family != AF_INET) {
-    return false;
-  }
-  std::memcpy(address.data(), &peer.sin_addr.s_addr, address.size());
-  return true;
+  return socket_.Get() != kNoSocket && SocketPeerAddress(socket_.Get(), address);
 }
 
 void TcpConnection::OpenDebugLog(std::string_view fileName) {

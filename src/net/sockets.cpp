@@ -1,116 +1,19 @@
+// The parts of the socket layer that need no call of the system.
 #include "net/sockets.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <string>
-
-static_assert(sizeof(SocketAddress) == sizeof(sockaddr_in));
-static_assert(kInternetFamily == AF_INET && kStreamType == SOCK_STREAM);
-static_assert(kReceivePeek == MSG_PEEK && kReceiveNoWait == MSG_DONTWAIT);
-
-namespace {
-
-// poll() on one socket for the given events, resumed after signals with the
-// time that is left; 1 when any event (or an error or hang-up) is reported.
-int PollSocket(SocketHandle socket, short events, int milliseconds) {
-  // poll() would pass over a negative descriptor and sleep the whole time.
-  if (socket < 0) return -1;
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-  pollfd entry{socket, events, 0};
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    int result = poll(&entry, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-    if (result < 0 && errno == EINTR) continue;
-    if (result > 0 && (entry.revents & POLLNVAL)) return -1;
-    return result;
-  }
-}
-
-}  // namespace
 
 void UniqueSocket::Reset(SocketHandle handle) {
   if (handle_ != kNoSocket && handle_ != handle) CloseSocket(handle_);
   handle_ = handle;
 }
 
-void SocketStartup() {}
-
-SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t protocol) {
-  SocketHandle s = socket(family, type | SOCK_CLOEXEC, protocol);
-  return s < 0 ? kNoSocket : s;
-}
-
-int CloseSocket(SocketHandle socket) { return close(socket); }
-
-int ConnectSocket(SocketHandle socket, const SocketAddress& address) {
-  sockaddr_in native{};
-  std::memcpy(&native, &address, sizeof native);
-  return connect(socket, reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0 ? 0 : -1;
-}
-
-bool SocketConnectInProgress() { return errno == EINPROGRESS || errno == EINTR; }
-
-int ConnectError(SocketHandle socket) {
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
-  return error;
-}
-
-int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags) {
-  return static_cast<int>(recv(socket, buffer, static_cast<std::size_t>(length), flags));
-}
-
-int SendSocket(SocketHandle socket, const void* buffer, int length, int flags) {
-  return static_cast<int>(
-      send(socket, buffer, static_cast<std::size_t>(length), flags | MSG_NOSIGNAL));
-}
-
-int WaitSocket(SocketHandle socket, int milliseconds) {
-  return PollSocket(socket, POLLOUT, milliseconds);
-}
-
-int WaitSocketReadable(SocketHandle socket, int milliseconds) {
-  return PollSocket(socket, POLLIN, milliseconds);
-}
-
-int SetNonBlocking(SocketHandle socket) {
-  int flags = fcntl(socket, F_GETFL);
-  if (flags < 0) return -1;
-  return fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : -1;
-}
-
-int PendingBytes(SocketHandle socket) {
-  int count = 0;
-  if (ioctl(socket, FIONREAD, &count) != 0) return 0;
-  return count;
-}
-
-bool SocketWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
-
-IpAddress ResolveHost(std::string_view name) {
-  IpAddress result = {};
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* answer = nullptr;
-  if (getaddrinfo(std::string(name).c_str(), nullptr, &hints, &answer) != 0) return result;
-  if (answer && answer->ai_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(answer->ai_addr);
-    std::memcpy(result.data(), &in->sin_addr, result.size());
-  }
-  freeaddrinfo(answer);
+std::uint16_t NetworkOrderPort(std::uint16_t port) {
+  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(port >> 8),
+                                 static_cast<std::uint8_t>(port & 0xFF)};
+  std::uint16_t result = 0;
+  std::memcpy(&result, bytes, sizeof result);
   return result;
 }
 

@@ -1,6 +1,7 @@
 // The thin socket layer. Each operation is one call of the
-// platform's socket interface (POSIX sockets here, IPv4 only), so that the
-// connection code above it does not depend on the platform.
+// platform's socket interface (IPv4 only), so that the connection code above
+// it does not depend on the platform. sockets_posix.cpp implements it over
+// POSIX sockets; sockets.cpp holds what needs no call of the system.
 #pragma once
 
 #include <array>
@@ -57,6 +58,8 @@ int CloseSocket(SocketHandle socket);
 // becomes writable when it is there, and ConnectError tells which it was.
 int ConnectSocket(SocketHandle socket, const SocketAddress& address);
 bool SocketConnectInProgress();
+// The address of the connected peer; false when there is none.
+bool SocketPeerAddress(SocketHandle socket, IpAddress& address);
 // The outcome of a connect that was in progress: 0 connected, else the error.
 int ConnectError(SocketHandle socket);
 // recv with kReceiveNormal, kReceivePeek or kReceiveNoWait: count received,
@@ -78,6 +81,8 @@ int PendingBytes(SocketHandle socket);
 // has arrived, or there is no room to send, on a non-blocking socket.
 bool SocketWouldBlock();
 
+// The port as SocketAddress::port holds it: network byte order.
+std::uint16_t NetworkOrderPort(std::uint16_t port);
 // First IPv4 address of the name; all zero when the name is not found.
 IpAddress ResolveHost(std::string_view name);
 // True when every character is a digit or '.' and there are exactly three dots.
