@@ -4,6 +4,8 @@
 #include <ctime>
 #include <thread>
 
+#include "util/systemclock.h"
+
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
@@ -18,10 +20,9 @@ struct LocalReading {
 
 LocalReading ReadLocalClock() {
   LocalReading r;
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  localtime_r(&now.tv_sec, &r.fields);
-  r.nanoseconds = now.tv_nsec;
+  const WallClockReading now = ReadWallClock();
+  ToLocalTime(now.seconds, r.fields);
+  r.nanoseconds = now.nanoseconds;
   return r;
 }
 

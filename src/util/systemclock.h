@@ -1,0 +1,17 @@
+// The wall clock and local time as the operating system keeps them.
+// systemclock_posix.cpp implements this for POSIX. Monotonic time and
+// sleeping come from std::chrono and std::this_thread, which are the same
+// everywhere.
+#pragma once
+
+#include <ctime>
+
+struct WallClockReading {
+  std::time_t seconds = 0;  // since the epoch
+  long nanoseconds = 0;     // into the current second
+};
+
+WallClockReading ReadWallClock();
+
+// The local broken-down time of an instant; false when it cannot be had.
+bool ToLocalTime(std::time_t instant, std::tm& local);

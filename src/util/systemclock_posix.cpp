@@ -1,0 +1,14 @@
+// The wall clock and local time over POSIX.
+#include "util/systemclock.h"
+
+#include <time.h>
+
+WallClockReading ReadWallClock() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return {now.tv_sec, now.tv_nsec};
+}
+
+bool ToLocalTime(std::time_t instant, std::tm& local) {
+  return localtime_r(&instant, &local) != nullptr;
+}
