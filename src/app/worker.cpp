@@ -1,7 +1,5 @@
 #include "app/worker.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include "config/settings.h"
 #include "report/runlog.h"
 #include "report/transfercounts.h"
+#include "util/filesystem.h"
 #include "util/stoprequest.h"
 
 Str255 IniFileName = "QUORBIT.INI";
@@ -23,8 +22,9 @@ namespace {
 // The system's reason why the file cannot be read as an INI file; a
 // directory opens for reading but is none.
 std::string OpenFailureReason(const std::string& name) {
-  struct stat info {};
-  int error = stat(name.c_str(), &info) != 0 ? errno : (S_ISDIR(info.st_mode) ? EISDIR : 0);
+  EntryStatus status;
+  int error = StatPath(name, true, status);
+  if (error == 0 && status.kind == EntryKind::Directory) error = EISDIR;
   if (error == 0) {
     std::FILE* file = std::fopen(name.c_str(), "rb");
     error = file ? 0 : errno;

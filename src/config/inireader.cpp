@@ -1,13 +1,13 @@
 #include "config/inireader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+
+#include "util/filesystem.h"
 
 namespace {
 
@@ -120,8 +120,8 @@ bool IniReader::Open(std::string_view name) {
   file_.reset(std::fopen(path.c_str(), "rb"));
   if (!file_) return false;
   // A directory opens for reading on Linux but yields no lines: it is no INI file.
-  struct stat info {};
-  if (fstat(fileno(file_.get()), &info) != 0 || S_ISDIR(info.st_mode)) {
+  EntryStatus status;
+  if (StatStream(file_.get(), status) != 0 || status.kind == EntryKind::Directory) {
     Close();
     return false;
   }

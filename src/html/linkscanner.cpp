@@ -1,11 +1,10 @@
 #include "html/linkscanner.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "html/htmlrules.h"
+#include "util/filesystem.h"
 
 namespace {
 
@@ -139,9 +138,9 @@ void LinkScanner::CloseCopy() {
 // True when the scan stopped at the end of the file's data, not earlier at a
 // Ctrl-Z (which ends the lexer's input) or a read error.
 bool LinkScanner::WholePageRead() {
-  struct stat info {};
-  return lexer_.input.IsOpen() && ::fstat(lexer_.input.handle, &info) == 0 &&
-         TextPosition(lexer_.input) >= info.st_size;
+  if (!lexer_.input.IsOpen()) return false;
+  const std::int64_t size = OpenFileSize(lexer_.input.handle);
+  return size >= 0 && TextPosition(lexer_.input) >= size;
 }
 
 bool LinkScanner::EndRewrite() {

@@ -1,10 +1,6 @@
 #include "html/textreader.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <string>
 
 namespace {
@@ -14,10 +10,7 @@ constexpr char kCtrlZ = 26;
 // Reads the next bufferful of the file into the emptied buffer; a read
 // error leaves it empty and marks the reader failed.
 void Refill(TextReader& file) {
-  ssize_t count;
-  do {
-    count = ::read(file.handle, file.buffer.data(), file.buffer.size());
-  } while (count < 0 && errno == EINTR);
+  long count = ReadFileBytes(file.handle, file.buffer.data(), file.buffer.size());
   if (count < 0) {
     file.failed = true;
     count = 0;
@@ -51,21 +44,20 @@ void ConsumeLineEnd(TextReader& file) {
 
 bool TextReader::Open(std::string_view fileName) {
   Close();
-  handle = ::open(std::string(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+  handle = OpenForReading(fileName);
   filePos = 0;
   bufEnd = 0;
   bufPos = 0;
   failed = false;
-  return handle >= 0;
+  return handle.Valid();
 }
 
 bool TextReader::Close() {
-  if (handle < 0) return true;
-  int rc = ::close(handle);
-  handle = -1;
+  if (!handle.Valid()) return true;
+  const bool closed = handle.Close();
   bufEnd = 0;
   bufPos = 0;
-  return rc == 0;
+  return closed;
 }
 
 std::int64_t TextPosition(const TextReader& file) {

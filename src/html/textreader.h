@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "util/filesystem.h"
 #include "util/shorttext.h"
 
 // A text file open for reading, with its own read buffer. The next character
@@ -15,7 +16,7 @@
 struct TextReader {
   static constexpr std::size_t kBufferSize = 4096;
 
-  int handle = -1;
+  SystemHandle handle;
   std::int64_t filePos = 0;  // offset of the underlying file
   std::size_t bufEnd = 0;
   std::size_t bufPos = 0;
@@ -31,7 +32,7 @@ struct TextReader {
   bool Open(std::string_view fileName);
   // True when the file was closed without error or was not open.
   bool Close();
-  bool IsOpen() const { return handle >= 0; }
+  bool IsOpen() const { return handle.Valid(); }
 };
 
 // File offset of the next character not yet taken.

@@ -1,13 +1,9 @@
 #include "util/emptyguard.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
+#include "util/filesystem.h"
 #include "util/localfiles.h"
 
 namespace {
@@ -17,29 +13,6 @@ bool Holds(std::string_view directory, std::string_view path) {
   if (directory.empty() || path.empty() || !path.starts_with(directory)) return false;
   return path.size() == directory.size() || directory.back() == kPathSep ||
          path[directory.size()] == kPathSep;
-}
-
-std::string CurrentDirectory() {
-  std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
-  return cwd ? std::string(cwd.get()) : std::string();
-}
-
-std::string HomeDirectory() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') return home;
-  passwd entry{};
-  passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-    return {};
-  return found->pw_dir;
-}
-
-// realpath of an existing path; empty, with the reason in error, when it fails.
-std::string RealPath(const std::string& path, int& error) {
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-  error = real ? 0 : errno;
-  return real ? std::string(real.get()) : std::string();
 }
 
 // Appends the components of a part that does not exist yet to an absolute

@@ -1,15 +1,13 @@
 #include "util/localfiles.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <memory>
 #include <string>
+
+#include "util/filesystem.h"
+#include "util/systemclock.h"
 
 int IoCode = 0;
 
@@ -18,25 +16,6 @@ namespace {
 constexpr std::string_view kSeparator(&kPathSep, 1);
 // Appended, after a leading ".", to a download's target name while it arrives.
 constexpr std::string_view kPartSuffix = ".quorbit-part";
-
-// Owns a file descriptor.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
-using DirHandle = std::unique_ptr<DIR, int (*)(DIR*)>;
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -47,9 +26,14 @@ std::string_view LastComponent(std::string_view path) {
   return sep == std::string_view::npos ? path : path.substr(sep + 1);
 }
 
+// The current directory stands for an empty path.
+std::string_view OrCurrentDirectory(std::string_view path) {
+  return path.empty() ? std::string_view(".") : path;
+}
+
 bool IsStatDirectory(std::string_view path) {
-  struct stat st;
-  return ::stat(std::string(path.empty() ? "." : path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  EntryStatus status;
+  return StatPath(OrCurrentDirectory(path), true, status) == 0 && status.kind == EntryKind::Directory;
 }
 
 // A missing name whose directory exists is "file not found"; a missing
@@ -72,9 +56,13 @@ int IoCodeFromErrno(int err, std::string_view path) {
   }
 }
 
-int FailWithErrno(std::string_view path) {
-  const int err = errno;
+int FailWithError(int err, std::string_view path) {
   return IoCode = IoCodeFromErrno(err, path);
+}
+
+// The outcome of a system call on path: 0, or the failure as IoCode has it.
+int IoCodeOf(int err, std::string_view path) {
+  return err == 0 ? IoCode = 0 : FailWithError(err, path);
 }
 
 // Drops one trailing separator, but keeps the root "/" whole.
@@ -86,17 +74,16 @@ Str255 DropTrailingSep(std::string_view path) {
 // What making the path the current directory would report; empty is the
 // current directory itself.
 int DirectoryIoCode(std::string_view path) {
-  const std::string p(path.empty() ? "." : path);
-  struct stat st;
-  if (::stat(p.c_str(), &st) != 0) return FailWithErrno(path);
-  if (!S_ISDIR(st.st_mode)) return IoCode = 3;
-  if (::access(p.c_str(), X_OK) != 0) return FailWithErrno(path);
-  return IoCode = 0;
+  EntryStatus status;
+  const std::string_view p = OrCurrentDirectory(path);
+  if (const int err = StatPath(p, true, status); err != 0) return FailWithError(err, path);
+  if (status.kind != EntryKind::Directory) return IoCode = 3;
+  return IoCodeOf(CheckEnterable(p), path);
 }
 
 PackedDateTime PackLocalTime(std::time_t t) {
   std::tm tm{};
-  return localtime_r(&t, &tm) ? PackBrokenDownTime(tm) : 0;
+  return ToLocalTime(t, tm) ? PackBrokenDownTime(tm) : 0;
 }
 
 bool LocalTimeOf(PackedDateTime date, std::time_t& t) {
@@ -117,11 +104,11 @@ bool IsHiddenName(std::string_view name) {
   return !name.empty() && name[0] == '.' && name != "." && name != "..";
 }
 
-std::uint16_t AttributesFromStat(const struct stat& st, std::string_view name) {
-  std::uint16_t attributes = S_ISDIR(st.st_mode)   ? kAttrDirectory
-                             : S_ISREG(st.st_mode) ? kAttrArchive
-                                                   : kAttrSystem;
-  if (!(st.st_mode & S_IWUSR)) attributes |= kAttrReadOnly;
+std::uint16_t AttributesFromStatus(const EntryStatus& status, std::string_view name) {
+  std::uint16_t attributes = status.kind == EntryKind::Directory ? kAttrDirectory
+                             : status.kind == EntryKind::Regular ? kAttrArchive
+                                                                 : kAttrSystem;
+  if (!status.ownerWritable) attributes |= kAttrReadOnly;
   if (IsHiddenName(LastComponent(name))) attributes |= kAttrHidden;
   return attributes;
 }
@@ -133,91 +120,65 @@ bool SearchSelects(std::uint16_t attributes, std::uint16_t wanted) {
   return (attributes & kSpecial & ~wanted) == 0;
 }
 
-// Describes path (relative to dirFd) by what a link points at; a dangling
-// link is described as itself.
-bool DescribeEntry(int dirFd, std::string_view path, FoundFile& found) {
+// Describes path (relative to the open directory, or as given without one)
+// by what a link points at; a dangling link is described as itself.
+bool DescribeEntry(const SystemHandle* directory, std::string_view path, FoundFile& found) {
   const std::string p(path);
-  struct stat st;
-  if (::fstatat(dirFd, p.c_str(), &st, 0) != 0 &&
-      ::fstatat(dirFd, p.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    FailWithErrno(path);
-    return false;
+  const auto stat = [&](bool followLinks, EntryStatus& status) {
+    return directory ? StatEntry(*directory, p, followLinks, status)
+                     : StatPath(p, followLinks, status);
+  };
+  EntryStatus status;
+  if (stat(true, status) != 0) {
+    if (const int err = stat(false, status); err != 0) {
+      FailWithError(err, path);
+      return false;
+    }
   }
   found.name = path;
-  found.attributes = AttributesFromStat(st, path);
-  found.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
-  found.date = PackLocalTime(st.st_mtim.tv_sec);
+  found.attributes = AttributesFromStatus(status, path);
+  found.size = status.kind == EntryKind::Regular ? status.size : 0;
+  found.date = PackLocalTime(status.modified);
   IoCode = 0;
   return true;
 }
 
-UniqueFd OpenDirectory(std::string_view path) {
-  UniqueFd fd(
-      ::open(std::string(path.empty() ? "." : path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.Valid()) FailWithErrno(path);
-  return fd;
-}
-
-// Names in the directory, "." and ".." left out, sorted.
-std::vector<std::string> EntryNames(int dirFd) {
-  std::vector<std::string> names;
-  const int copy = ::dup(dirFd);  // the stream takes over the descriptor it is given
-  if (copy < 0) return names;
-  DirHandle dir(::fdopendir(copy), ::closedir);
-  if (!dir) {
-    ::close(copy);
-    return names;
-  }
-  while (const dirent* entry = ::readdir(dir.get())) {
-    std::string_view name(entry->d_name);
-    if (name != "." && name != "..") names.emplace_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-bool IsSameInode(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+SystemHandle OpenDirectoryAt(std::string_view path) {
+  SystemHandle directory;
+  const int err = OpenDirectory(OrCurrentDirectory(path), directory);
+  if (err != 0) FailWithError(err, path);
+  return directory;
 }
 
 // Removes the contents of an open directory without ever following a link:
-// every entry is examined and opened relative to its parent's descriptor.
+// every entry is examined and opened relative to its parent directory.
 // Errors are ignored; what cannot be removed stays.
-void ClearDirectory(int dirFd) {
-  for (const std::string& name : EntryNames(dirFd)) {
-    struct stat st;
-    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      UniqueFd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (sub.Valid()) ClearDirectory(sub.Get());
-      ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
-    } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+void ClearDirectory(const SystemHandle& directory) {
+  for (const std::string& name : DirectoryEntries(directory)) {
+    EntryStatus status;
+    if (StatEntry(directory, name, false, status) != 0) continue;
+    if (status.kind == EntryKind::Directory) {
+      const SystemHandle sub = OpenSubdirectory(directory, name);
+      if (sub.Valid()) ClearDirectory(sub);
+      RemoveEntry(directory, name, true);
+    } else if (status.kind == EntryKind::Regular || status.kind == EntryKind::Link) {
       // Removing needs only the directory's write permission on Linux, so
       // the file's own read-only mode need not be cleared first.
-      ::unlinkat(dirFd, name.c_str(), 0);
+      RemoveEntry(directory, name, false);
     }
   }
 }
 
 // Opens a regular file for reading; a directory, device or fifo counts as
 // no file (and a fifo never blocks the open).
-UniqueFd OpenRegularFile(std::string_view name, struct stat& st) {
-  UniqueFd fd(::open(std::string(name).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd.Valid()) {
-    FailWithErrno(name);
-    return fd;
-  }
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    IoCode = 5;
-    return UniqueFd();
-  }
-  IoCode = 0;
-  return fd;
+SystemHandle OpenRegular(std::string_view name, EntryStatus& status) {
+  SystemHandle file;
+  IoCodeOf(OpenRegularFile(name, file, status), name);
+  return file;
 }
 
 int RemoveFile(std::string_view name) {
-  if (::unlink(std::string(name).c_str()) != 0) return FailWithErrno(name);
-  return IoCode = 0;
+  return IoCodeOf(RemoveFileName(name), name);
 }
 
 // "*" any run, "?" any one character, letters without regard to case.
@@ -324,9 +285,9 @@ bool TextFile::Close() {
 int TextFile::OpenMode(const char* mode) {
   Close();
   file_ = std::fopen(name_.Str().c_str(), mode);
-  if (!file_) return FailWithErrno(name_);
-  struct stat st;
-  if (::fstat(::fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (!file_) return FailWithError(errno, name_);
+  EntryStatus status;
+  if (StatStream(file_, status) == 0 && status.kind == EntryKind::Directory) {
     Close();
     return IoCode = 5;
   }
@@ -401,12 +362,7 @@ bool MakeDirectoryPath(std::string_view path) {
   EnsureTrailing(target, kPathSep);
   target += name.View();
   target += extension.View();
-  if (::mkdir(target.Str().c_str(), 0777) != 0) {
-    FailWithErrno(target);
-    return false;
-  }
-  IoCode = 0;
-  return true;
+  return IoCodeOf(MakeDirectory(target), target) == 0;
 }
 
 int DeleteFileForced(std::string_view name) {
@@ -418,54 +374,38 @@ int DeleteFileForced(std::string_view name) {
 }
 
 bool IsFileSystemRoot(std::string_view path) {
-  if (path.empty()) return true;
-  struct stat st, root;
-  return ::stat(std::string(path).c_str(), &st) == 0 && ::stat("/", &root) == 0 &&
-         IsSameInode(st, root);
+  return path.empty() || IsRootDirectory(path);
 }
 
 bool DeleteTree(std::string_view directory) {
   if (IsFileSystemRoot(directory)) return true;
-  UniqueFd dir = OpenDirectory(directory);
-  if (dir.Valid()) ClearDirectory(dir.Get());
+  const SystemHandle dir = OpenDirectoryAt(directory);
+  if (dir.Valid()) ClearDirectory(dir);
   return true;
 }
 
 void SetAttributes(std::string_view name, std::uint16_t attributes) {
-  const std::string p(name);
-  struct stat st;
-  if (::stat(p.c_str(), &st) != 0) {
-    FailWithErrno(name);
-    return;
-  }
-  mode_t mode = st.st_mode & 07777;
-  mode = (attributes & kAttrReadOnly) ? mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
-  if (::chmod(p.c_str(), mode) != 0) {
-    FailWithErrno(name);
-    return;
-  }
-  IoCode = 0;
+  IoCodeOf(SetWritable(name, (attributes & kAttrReadOnly) == 0), name);
 }
 
 bool FileExists(std::string_view name) {
-  struct stat st;
-  return OpenRegularFile(name, st).Valid();
+  EntryStatus status;
+  return OpenRegular(name, status).Valid();
 }
 
 PackedDateTime GetFileDate(std::string_view name) {
-  struct stat st;
-  if (!OpenRegularFile(name, st).Valid()) return 0;
-  return PackLocalTime(st.st_mtim.tv_sec);
+  EntryStatus status;
+  if (!OpenRegular(name, status).Valid()) return 0;
+  return PackLocalTime(status.modified);
 }
 
 bool SetFileDate(std::string_view name, PackedDateTime date) {
-  struct stat st;
-  UniqueFd fd = OpenRegularFile(name, st);
+  EntryStatus status;
+  const SystemHandle file = OpenRegular(name, status);
   std::time_t t;
-  if (!fd.Valid() || !LocalTimeOf(date, t)) return false;
-  const timespec times[2] = {{t, 0}, {t, 0}};
-  if (::futimens(fd.Get(), times) != 0) {
-    FailWithErrno(name);
+  if (!file.Valid() || !LocalTimeOf(date, t)) return false;
+  if (const int err = SetModifiedTime(file, t); err != 0) {
+    FailWithError(err, name);
     return false;
   }
   return true;
@@ -475,14 +415,14 @@ bool SetFileDate(std::string_view name, PackedDateTime date) {
 // apart, so these look the name up directly instead of searching.
 std::uint64_t FileSizeOf(std::string_view name) {
   FoundFile found;
-  if (!DescribeEntry(AT_FDCWD, name, found) || !SearchSelects(found.attributes, kAttrArchive))
+  if (!DescribeEntry(nullptr, name, found) || !SearchSelects(found.attributes, kAttrArchive))
     return 0;
   return found.size;
 }
 
 std::uint16_t FileAttributesOf(std::string_view name) {
   FoundFile found;
-  return DescribeEntry(AT_FDCWD, name, found) ? found.attributes : 0;
+  return DescribeEntry(nullptr, name, found) ? found.attributes : 0;
 }
 
 bool MatchFileMask(std::string_view mask, std::string_view name) {
@@ -564,11 +504,11 @@ Str255 ShortFileName(std::string_view directory, std::string_view fileName) {
 std::vector<FoundFile> FindFiles(std::string_view directory, std::string_view mask,
                                  std::uint16_t wanted) {
   std::vector<FoundFile> found;
-  UniqueFd dir = OpenDirectory(directory);
+  const SystemHandle dir = OpenDirectoryAt(directory);
   if (!dir.Valid()) return found;
-  for (const std::string& name : EntryNames(dir.Get())) {
+  for (const std::string& name : DirectoryEntries(dir)) {
     FoundFile entry;
-    if (LocalMaskMatches(mask, name) && DescribeEntry(dir.Get(), name, entry) &&
+    if (LocalMaskMatches(mask, name) && DescribeEntry(&dir, name, entry) &&
         SearchSelects(entry.attributes, wanted)) {
       found.push_back(entry);
     }

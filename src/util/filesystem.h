@@ -1,0 +1,87 @@
+// Files and directories as the operating system keeps them: the calls the
+// local file code needs, each reporting failure as the system's error number
+// (0 for success; the portable values of <cerrno> where the failure has one).
+// filesystem_posix.cpp implements this for POSIX.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class EntryKind { Directory, Regular, Link, Other };
+
+struct EntryStatus {
+  EntryKind kind = EntryKind::Other;
+  bool ownerWritable = false;
+  std::uint64_t size = 0;
+  std::time_t modified = 0;
+};
+
+// An open file or directory, closed when its owner goes away.
+class SystemHandle {
+ public:
+  SystemHandle() = default;
+  explicit SystemHandle(std::intptr_t native) : native_(native) {}
+  ~SystemHandle();
+  SystemHandle(const SystemHandle&) = delete;
+  SystemHandle& operator=(const SystemHandle&) = delete;
+  SystemHandle(SystemHandle&& other) noexcept : native_(other.native_) { other.native_ = kNone; }
+  SystemHandle& operator=(SystemHandle&& other) noexcept;
+
+  bool Valid() const { return native_ != kNone; }
+  std::intptr_t Native() const { return native_; }
+  // Closes the handle; false when closing reports an error.
+  bool Close();
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t native_ = kNone;
+};
+
+// Status of a path; a link is described by
+// what it points at when followLinks is set, else as itself.
+int StatPath(std::string_view path, bool followLinks, EntryStatus& status);
+// True when the path names the root directory of the file system.
+bool IsRootDirectory(std::string_view path);
+// 0 when the directory may be entered (searched).
+int CheckEnterable(std::string_view path);
+int MakeDirectory(std::string_view path);
+int RemoveFileName(std::string_view path);
+// Clears every write permission, or gives the owner write permission back.
+int SetWritable(std::string_view path, bool writable);
+
+// Opens a directory for the calls below; entries are named relative to it,
+// so a link swapped in on the way is never followed.
+int OpenDirectory(std::string_view path, SystemHandle& directory);
+// A subdirectory of an open directory, never through a link.
+SystemHandle OpenSubdirectory(const SystemHandle& parent, const std::string& name);
+// The names in an open directory, "." and ".." left out, sorted.
+std::vector<std::string> DirectoryEntries(const SystemHandle& directory);
+int StatEntry(const SystemHandle& directory, const std::string& name, bool followLinks,
+              EntryStatus& status);
+// Removes a file, link or empty directory inside an open directory.
+int RemoveEntry(const SystemHandle& directory, const std::string& name, bool isDirectory);
+
+// Opens a regular file for reading without ever blocking on it (a fifo);
+// anything but a regular file fails with EISDIR.
+int OpenRegularFile(std::string_view path, SystemHandle& file, EntryStatus& status);
+// Sets the access and modification time of an open file.
+int SetModifiedTime(const SystemHandle& file, std::time_t modified);
+// Opens a file for reading a byte stream.
+SystemHandle OpenForReading(std::string_view path);
+// Reads up to count bytes: the count read, 0 at the end, -1 on an error.
+long ReadFileBytes(const SystemHandle& file, char* buffer, std::size_t count);
+// The size of an open file; -1 when it cannot be had.
+std::int64_t OpenFileSize(const SystemHandle& file);
+// Status of an open stream (a directory opens for reading on some systems).
+int StatStream(std::FILE* stream, EntryStatus& status);
+
+// The current and the home directory; empty when unknown.
+std::string CurrentDirectory();
+std::string HomeDirectory();
+// The absolute path without links, "." or ".." of an existing path; empty,
+// with the error in error, when it fails.
+std::string RealPath(const std::string& path, int& error);

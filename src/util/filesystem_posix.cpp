@@ -1,0 +1,190 @@
+// Files and directories over POSIX.
+#include "util/filesystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+int Fd(const SystemHandle& handle) { return static_cast<int>(handle.Native()); }
+
+int ErrnoUnless(bool succeeded) { return succeeded ? 0 : errno; }
+
+EntryStatus StatusOf(const struct stat& st) {
+  EntryStatus status;
+  status.kind = S_ISDIR(st.st_mode)   ? EntryKind::Directory
+                : S_ISREG(st.st_mode) ? EntryKind::Regular
+                : S_ISLNK(st.st_mode) ? EntryKind::Link
+                                      : EntryKind::Other;
+  status.ownerWritable = (st.st_mode & S_IWUSR) != 0;
+  status.size = static_cast<std::uint64_t>(st.st_size);
+  status.modified = st.st_mtim.tv_sec;
+  return status;
+}
+
+// fstatat relative to a directory descriptor (AT_FDCWD for plain paths).
+int StatAt(int dirFd, const std::string& path, bool followLinks, EntryStatus& status) {
+  struct stat st;
+  if (::fstatat(dirFd, path.c_str(), &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  status = StatusOf(st);
+  return 0;
+}
+
+}  // namespace
+
+SystemHandle::~SystemHandle() { Close(); }
+
+SystemHandle& SystemHandle::operator=(SystemHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    native_ = other.native_;
+    other.native_ = kNone;
+  }
+  return *this;
+}
+
+bool SystemHandle::Close() {
+  if (!Valid()) return true;
+  const int rc = ::close(Fd(*this));
+  native_ = kNone;
+  return rc == 0;
+}
+
+int StatPath(std::string_view path, bool followLinks, EntryStatus& status) {
+  return StatAt(AT_FDCWD, std::string(path), followLinks, status);
+}
+
+bool IsRootDirectory(std::string_view path) {
+  struct stat st, root;
+  return ::stat(std::string(path).c_str(), &st) == 0 && ::stat("/", &root) == 0 &&
+         st.st_dev == root.st_dev && st.st_ino == root.st_ino;
+}
+
+int CheckEnterable(std::string_view path) {
+  return ErrnoUnless(::access(std::string(path).c_str(), X_OK) == 0);
+}
+
+int MakeDirectory(std::string_view path) {
+  return ErrnoUnless(::mkdir(std::string(path).c_str(), 0777) == 0);
+}
+
+int RemoveFileName(std::string_view path) {
+  return ErrnoUnless(::unlink(std::string(path).c_str()) == 0);
+}
+
+int SetWritable(std::string_view path, bool writable) {
+  const std::string p(path);
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) return errno;
+  mode_t mode = st.st_mode & 07777;
+  mode = writable ? mode | S_IWUSR : mode & ~(S_IWUSR | S_IWGRP | S_IWOTH);
+  return ErrnoUnless(::chmod(p.c_str(), mode) == 0);
+}
+
+int OpenDirectory(std::string_view path, SystemHandle& directory) {
+  directory = SystemHandle(::open(std::string(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return ErrnoUnless(directory.Valid());
+}
+
+SystemHandle OpenSubdirectory(const SystemHandle& parent, const std::string& name) {
+  return SystemHandle(
+      ::openat(Fd(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+std::vector<std::string> DirectoryEntries(const SystemHandle& directory) {
+  std::vector<std::string> names;
+  const int copy = ::dup(Fd(directory));  // the stream takes over the descriptor it is given
+  if (copy < 0) return names;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(copy), ::closedir);
+  if (!dir) {
+    ::close(copy);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir.get())) {
+    std::string_view name(entry->d_name);
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+int StatEntry(const SystemHandle& directory, const std::string& name, bool followLinks,
+              EntryStatus& status) {
+  return StatAt(Fd(directory), name, followLinks, status);
+}
+
+int RemoveEntry(const SystemHandle& directory, const std::string& name, bool isDirectory) {
+  return ErrnoUnless(::unlinkat(Fd(directory), name.c_str(), isDirectory ? AT_REMOVEDIR : 0) == 0);
+}
+
+int OpenRegularFile(std::string_view path, SystemHandle& file, EntryStatus& status) {
+  file = SystemHandle(
+      ::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.Valid()) return errno;
+  struct stat st;
+  if (::fstat(Fd(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+    file.Close();
+    return EISDIR;
+  }
+  status = StatusOf(st);
+  return 0;
+}
+
+int SetModifiedTime(const SystemHandle& file, std::time_t modified) {
+  const timespec times[2] = {{modified, 0}, {modified, 0}};
+  return ErrnoUnless(::futimens(Fd(file), times) == 0);
+}
+
+SystemHandle OpenForReading(std::string_view path) {
+  return SystemHandle(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+long ReadFileBytes(const SystemHandle& file, char* buffer, std::size_t count) {
+  ssize_t got;
+  do {
+    got = ::read(Fd(file), buffer, count);
+  } while (got < 0 && errno == EINTR);
+  return static_cast<long>(got);
+}
+
+std::int64_t OpenFileSize(const SystemHandle& file) {
+  struct stat st;
+  return ::fstat(Fd(file), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+int StatStream(std::FILE* stream, EntryStatus& status) {
+  struct stat st;
+  if (::fstat(::fileno(stream), &st) != 0) return errno;
+  status = StatusOf(st);
+  return 0;
+}
+
+std::string CurrentDirectory() {
+  std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+  return cwd ? std::string(cwd.get()) : std::string();
+}
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return {};
+  return found->pw_dir;
+}
+
+std::string RealPath(const std::string& path, int& error) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  error = real ? 0 : errno;
+  return real ? std::string(real.get()) : std::string();
+}
