@@ -1,14 +1,11 @@
 #include "app/consoleui.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <string_view>
 
+#include "app/platform.h"
 #include "app/worker.h"
 
 namespace {
@@ -31,9 +28,8 @@ Str255 Printable(std::string_view text) {
 }
 
 int TerminalColumns(std::FILE* file) {
-  winsize size{};
-  if (ioctl(fileno(file), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
+  const int columns = ConsoleColumns(file);
+  return columns > 0 ? columns : 80;
 }
 
 void Put(std::FILE* file, std::string_view text) {
@@ -128,11 +124,6 @@ void ConsoleView::DrawFooter() {
   const Str255 rows[kFooterRows] = {lines_[0], lines_[1], lines_[2], BarRow(columns)};
   for (const Str255& row : rows) PrintLine(out_, row.Copy(1, visible));
   footerDrawn_ = true;
-}
-
-bool StdoutIsTerminal() {
-  const char* term = std::getenv("TERM");
-  return isatty(STDOUT_FILENO) && term && *term && std::string_view(term) != "dumb";
 }
 
 // Lets the console sleep between refreshes and still notice at once that

@@ -36,9 +36,6 @@ class ConsoleView {
   bool footerDrawn_ = false;
 };
 
-// Whether standard output is a terminal that understands cursor movement.
-bool StdoutIsTerminal();
-
 // Runs the worker with the console front end and returns once it has
 // finished.
 void RunConsole(const std::vector<std::string>& arguments);

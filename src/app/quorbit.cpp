@@ -1,12 +1,12 @@
 // Program entry: reads the flags, chooses the front end and runs the worker
 // under it.
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/consoleui.h"
+#include "app/platform.h"
 #include "app/worker.h"
 #include "net/sockets.h"
 #include "report/runlog.h"
@@ -122,29 +122,6 @@ constexpr int kExitNoInput = 66;      // the INI file cannot be opened (--exit-s
 constexpr int kExitUnavailable = 69;  // the front end asked for cannot be shown
 constexpr int kExitConfig = 78;       // an error in the INI file (--exit-status)
 
-// The first of these signals asks the worker to stop at its next safe point;
-// a second one, from an impatient user, ends the process at once as the
-// signal's default action would. Only async-signal-safe calls here.
-extern "C" void StopOnSignal(int signalNumber) {
-  if (StopRequested()) {
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-    return;
-  }
-  RequestStop(signalNumber);
-}
-
-void InstallSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = StopOnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) sigaction(signalNumber, &action, nullptr);
-  // A reader of the output or a peer that goes away must not end the run:
-  // writes to it fail instead.
-  std::signal(SIGPIPE, SIG_IGN);
-}
-
 // A stop by signal always shows in the exit code, since a scheduler must not
 // take a cut-off run for a finished one. The run's outcome and the reasons
 // why it could not start only with --exit-status.
@@ -169,7 +146,7 @@ int main(int argc, char** argv) {
     std::puts(VersionText().Str().c_str());
     return 0;
   }
-  InstallSignalHandlers();
+  InstallStopSignalHandlers();
   SocketStartup();
   if (!RunFrontEnd(options)) return kExitUnavailable;
   return ExitCode(options);

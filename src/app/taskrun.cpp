@@ -1,7 +1,6 @@
 #include "app/taskrun.h"
 
-#include <csignal>
-
+#include "app/platform.h"
 #include "config/settings.h"
 #include "ftp/ftptask.h"
 #include "http/httptask.h"
@@ -26,16 +25,8 @@ void RunAllTasks() {
 }
 
 Str255 SignalName(int signalNumber) {
-  switch (signalNumber) {
-    case SIGHUP:
-      return "SIGHUP";
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    default:
-      return Cat("signal ", IntToText(signalNumber));
-  }
+  const std::string_view name = StopSignalName(signalNumber);
+  return name.empty() ? Cat("signal ", IntToText(signalNumber)) : Str255(name);
 }
 
 Str255 FormatDuration(std::int32_t seconds) {

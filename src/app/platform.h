@@ -1,0 +1,19 @@
+// The console and the signals as the operating system provides them.
+// platform_posix.cpp implements this for POSIX.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+// Whether standard output is a terminal that understands cursor movement.
+bool StdoutIsTerminal();
+// The width of the terminal the stream writes to; 0 when unknown.
+int ConsoleColumns(std::FILE* stream);
+
+// The first of the signals that end a run (SIGTERM, SIGINT, SIGHUP) asks the
+// worker to stop at its next safe point; a second one ends the process at
+// once. A peer or reader that goes away makes writes fail instead of ending
+// the process.
+void InstallStopSignalHandlers();
+// "SIGTERM", "SIGINT" or "SIGHUP"; empty for any other signal.
+std::string_view StopSignalName(int signalNumber);
