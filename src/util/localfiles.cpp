@@ -33,7 +33,8 @@ std::string_view OrCurrentDirectory(std::string_view path) {
 
 bool IsStatDirectory(std::string_view path) {
   EntryStatus status;
-  return StatPath(OrCurrentDirectory(path), true, status) == 0 && status.kind == EntryKind::Directory;
+  return StatPath(OrCurrentDirectory(path), true, status) == 0 &&
+         status.kind == EntryKind::Directory;
 }
 
 // A missing name whose directory exists is "file not found"; a missing
