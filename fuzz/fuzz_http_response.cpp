@@ -24,8 +24,8 @@ class QuietSession : public HttpSession {
  public:
   QuietSession() : HttpSession({}) {}
   ~QuietSession() override { Done(); }
-  void StatusEvent(std::uint8_t) override {}
-  void FileEvent(std::uint8_t, const HttpResponse&) override {}
+  void StatusEvent(HttpStatusEvent) override {}
+  void FileEvent(HttpFileEvent, const HttpResponse&) override {}
   void PercentEvent(std::int32_t) override {}
   void BytesEvent(std::int64_t) override {}
 };

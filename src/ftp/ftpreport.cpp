@@ -23,123 +23,128 @@ Str255 AnnounceText(std::string_view verb, const FtpFileRecord& file) {
   return text;
 }
 
-// "Transfer time MM:SS", each part two characters.
-// Codes after which the run log also gets the server's last reply.
-bool QuotesServerReply(std::uint8_t code) {
-  return code == 2 || code == 7 || code == 8 || code == 12;
+// Status events after which the run log also gets the server's last reply.
+bool QuotesServerReply(FtpStatusEvent event) {
+  return event == FtpStatusEvent::ConnectFailed || event == FtpStatusEvent::UserRefused ||
+         event == FtpStatusEvent::PasswordRefused || event == FtpStatusEvent::ChangeDirFailed;
 }
 
 }  // namespace
 
-void ReportingFtpSession::StatusEvent(std::uint8_t code, const Str255& text) {
-  switch (code) {
-    case 0: {
+void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) {
+  switch (event) {
+    case FtpStatusEvent::Connecting: {
       const Str255 line = WithTryNumber("Establishing connection", text);
       RunLog::ShowAndWrite(line, line);
       break;
     }
-    case 1:
+    case FtpStatusEvent::Connected:
       RunLog::ShowAndWrite("Connection established", Cat("Connection established with ", Host()));
       break;
-    case 2:
+    case FtpStatusEvent::ConnectFailed:
       RunLog::ShowAndWrite("Unable to establish connection",
                    Cat("Unable to establish connection with ", Host()));
       break;
-    case 4:
+    case FtpStatusEvent::NoFilesFound:
       RunLog::ShowAndWrite("Unable to find file", "Unable to find file(s) to transfer");
       break;
-    case 5:
+    case FtpStatusEvent::ReadingListing:
       RunLog::Show("Retrieving file information");
       break;
-    case 7:
+    case FtpStatusEvent::UserRefused:
       RunLog::ShowAndWrite("User name incorrect", "User name incorrect");
       break;
-    case 8:
+    case FtpStatusEvent::PasswordRefused:
       RunLog::ShowAndWrite("Password error", "Password error");
       break;
-    case 12:
+    case FtpStatusEvent::ChangeDirFailed:
       RunLog::ShowAndWrite("Unable to change working directory", "Unable to change working directory");
       break;
-    case 13:
+    case FtpStatusEvent::SendingUser:
       RunLog::Show("Sending user name");
       break;
-    case 14:
+    case FtpStatusEvent::SendingPassword:
       RunLog::Show("Sending password");
       break;
-    case 15:
+    case FtpStatusEvent::LoggedIn:
       RunLog::Show("Login successful");
       break;
-    case 16:
+    case FtpStatusEvent::PreparingDownload:
       RunLog::Show("Preparing to download");
       break;
-    case 17:
+    case FtpStatusEvent::LoginFailed:
       RunLog::Show("Login unsuccessful");
       break;
-    case 20:
+    case FtpStatusEvent::PreparingUpload:
       RunLog::Show("Preparing to upload");
       break;
-    case 24:
+    case FtpStatusEvent::Interrupted:
       RunLog::ShowAndWrite("Connection interrupted", "Connection interrupted");
       break;
-    case 28:
+    case FtpStatusEvent::OpeningDataChannel:
       RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", text), "Establishing data channel");
       break;
-    case 29:
+    case FtpStatusEvent::DataChannelOpen:
       RunLog::ShowAndWrite("Data channel open", "Data channel open");
       break;
-    case 30:
+    case FtpStatusEvent::NotLoggedIn:
       RunLog::ShowAndWrite("Not logged in", "Not logged in");
       break;
-    case kStatusNoLocalDirectory: {
+    case FtpStatusEvent::NoLocalDirectory: {
       const Str255 line = Cat("Unable to create directory ", text);
       RunLog::ShowAndWrite(line, line);
       break;
     }
+    case FtpStatusEvent::LocalFileNotCreated:  // the "Download failed" line follows
     default:
       return;
   }
-  if (QuotesServerReply(code) && !LastReply().Empty()) {
+  if (QuotesServerReply(event) && !LastReply().Empty()) {
     RunLog::Write(Cat("Server reported: ", LastReply()));
   }
 }
 
-void ReportingFtpSession::FileEvent(std::uint8_t code, const FtpFileRecord& file) {
+void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& file) {
   Str255 text;
-  switch (code) {
-    case 3:
+  switch (event) {
+    case FtpFileEvent::Downloading:
       text = AnnounceText("Downloading ", file);
       break;
-    case 6:
+    case FtpFileEvent::DataChannelFailed:
       text = "Unable to establish data channel";
       break;
-    case 18:
+    case FtpFileEvent::Unchanged:
       text = Cat("Skipping unmodified file ", file.name);
       break;
-    case 19:
+    case FtpFileEvent::Uploading:
       text = AnnounceText("Uploading ", file);
       break;
-    case 21:
+    case FtpFileEvent::Deleting:
       text = Cat("Deleting file ", file.name);
       break;
-    case 22:
+    case FtpFileEvent::Complete:
       text = TransferTimeText(file.transferSeconds);
       if (file.direction == 1) CountFtpDownloaded();
       if (file.direction == 0) CountFtpUploaded();
       break;
-    case 23:
+    case FtpFileEvent::ZeroBytesSkipped:
       text = Cat("Skipping zero byte file ", file.name);
       break;
-    case 26:
+    case FtpFileEvent::DownloadFailed:
       text = Cat(Cat("Download failed, ", file.name), " not transferred");
       break;
-    case 27:
+    case FtpFileEvent::UploadFailed:
       text = Cat(Cat("Upload failed, ", file.name), " not transferred");
       break;
+    case FtpFileEvent::DownloadRefused:  // the "... failed" line follows
+    case FtpFileEvent::UploadRefused:
     default:
       return;
   }
   RunLog::ShowAndWrite(text, text);
-  if (code == 6 && !LastReply().Empty()) RunLog::Write(Cat("Server reported: ", LastReply()));
+  if (event == FtpFileEvent::DataChannelFailed && !LastReply().Empty()) {
+    RunLog::Write(Cat("Server reported: ", LastReply()));
+  }
 }
 
 void ReportingFtpSession::PercentEvent(std::int32_t percent) { progress_.Percent(percent); }

@@ -15,8 +15,8 @@ class ReportingFtpSession : public FtpSession {
  public:
   explicit ReportingFtpSession(std::string_view debugLogName) : FtpSession(debugLogName) {}
 
-  void StatusEvent(std::uint8_t code, const Str255& text) override;
-  void FileEvent(std::uint8_t code, const FtpFileRecord& file) override;
+  void StatusEvent(FtpStatusEvent event, const Str255& text) override;
+  void FileEvent(FtpFileEvent event, const FtpFileRecord& file) override;
   void PercentEvent(std::int32_t percent) override;
   void BytesEvent(std::int64_t count) override;
 

@@ -124,13 +124,13 @@ void FtpSession::Create(std::string_view debugLogName) {
 }
 
 void FtpSession::Destroy() {
-  if (control_.Failed()) StatusEvent(24, {});
+  if (control_.Failed()) StatusEvent(FtpStatusEvent::Interrupted, {});
   control_.Close();
   control_.Done();
 }
 
-void FtpSession::StatusEvent(std::uint8_t, const Str255&) {}
-void FtpSession::FileEvent(std::uint8_t, const FtpFileRecord&) {}
+void FtpSession::StatusEvent(FtpStatusEvent, const Str255&) {}
+void FtpSession::FileEvent(FtpFileEvent, const FtpFileRecord&) {}
 void FtpSession::PercentEvent(std::int32_t) {}
 void FtpSession::BytesEvent(std::int64_t) {}
 
@@ -169,15 +169,17 @@ void FtpSession::DrainReplies() {
 }
 
 std::int32_t FtpSession::SendCredentials(std::string_view user, std::string_view password) {
-  StatusEvent(13, {});
+  StatusEvent(FtpStatusEvent::SendingUser, {});
   SendCommand(Cat("USER ", user));
   std::int32_t code = ReadReply("USER");
-  if (code != 331 && code != 230) StatusEvent(code == 530 ? 30 : 7, {});
+  if (code != 331 && code != 230) {
+    StatusEvent(code == 530 ? FtpStatusEvent::NotLoggedIn : FtpStatusEvent::UserRefused, {});
+  }
   if (code == 331) {
-    StatusEvent(14, {});
+    StatusEvent(FtpStatusEvent::SendingPassword, {});
     SendCommand(Cat(kPasswordCommand, password));
     code = ReadReply("PASS");
-    if (code != 230) StatusEvent(8, {});
+    if (code != 230) StatusEvent(FtpStatusEvent::PasswordRefused, {});
   }
   return code;
 }
@@ -185,12 +187,12 @@ std::int32_t FtpSession::SendCredentials(std::string_view user, std::string_view
 bool FtpSession::LoginTry(std::string_view user, std::uint16_t port, std::string_view password) {
   control_.ResetState();
   if (!control_.Connect(host_, port) || ReadReply("") != 220) {
-    StatusEvent(2, {});
+    StatusEvent(FtpStatusEvent::ConnectFailed, {});
     return false;
   }
-  StatusEvent(1, {});
+  StatusEvent(FtpStatusEvent::Connected, {});
   bool loggedIn = SendCredentials(user, password) == 230;
-  StatusEvent(loggedIn ? 15 : 17, {});
+  StatusEvent(loggedIn ? FtpStatusEvent::LoggedIn : FtpStatusEvent::LoginFailed, {});
   DrainReplies();
   return loggedIn;
 }
@@ -202,7 +204,7 @@ bool FtpSession::Login(std::string_view host, std::string_view user, std::uint16
   if (retryDelay == 0) retryDelay = kDefaultRetryDelay;
   host_ = host;
   for (std::uint16_t attempt = 1; attempt <= tries && !StopRequested(); ++attempt) {
-    StatusEvent(0, IntToText(attempt));
+    StatusEvent(FtpStatusEvent::Connecting, IntToText(attempt));
     if (LoginTry(user, port, password)) return true;
     SocketStartup();
     // A stop ends the tries at once, without the delay.
@@ -260,13 +262,13 @@ bool FtpSession::OpenDataChannel(std::uint8_t type) {
 
 bool FtpSession::OpenDataChannelWithRetries(const FtpFileRecord& file) {
   for (int attempt = 1; attempt <= kDataChannelTries; ++attempt) {
-    StatusEvent(28, IntToText(attempt));
+    StatusEvent(FtpStatusEvent::OpeningDataChannel, IntToText(attempt));
     if (OpenDataChannel(kTypeImage)) {
-      StatusEvent(29, {});
+      StatusEvent(FtpStatusEvent::DataChannelOpen, {});
       return true;
     }
   }
-  FileEvent(6, file);
+  FileEvent(FtpFileEvent::DataChannelFailed, file);
   return false;
 }
 

@@ -16,6 +16,7 @@
 
 #include "ftp/listing.h"
 #include "net/connection.h"
+#include "util/eventnames.h"
 #include "util/shorttext.h"
 
 // Which reply codes end the wait for a command.
@@ -60,9 +61,92 @@ struct PassiveAddress {
 };
 PassiveAddress ParsePassiveReply(std::string_view reply);
 
-// Status event raised when the local directory of a download is missing and
-// cannot be created; its text is the directory.
-constexpr std::uint8_t kStatusNoLocalDirectory = 31;
+// Events of FtpSession::StatusEvent. The numbers are those the reporting
+// session decodes.
+enum class FtpStatusEvent : std::uint8_t {
+  Connecting = 0,  // text: the number of the try
+  Connected = 1,
+  ConnectFailed = 2,
+  NoFilesFound = 4,  // nothing matched the mask
+  ReadingListing = 5,
+  UserRefused = 7,
+  PasswordRefused = 8,
+  LocalFileNotCreated = 10,
+  ChangeDirFailed = 12,
+  SendingUser = 13,
+  SendingPassword = 14,
+  LoggedIn = 15,
+  PreparingDownload = 16,
+  LoginFailed = 17,
+  PreparingUpload = 20,
+  Interrupted = 24,         // the control connection had failed
+  OpeningDataChannel = 28,  // text: the number of the try
+  DataChannelOpen = 29,
+  NotLoggedIn = 30,       // the user name was answered with 530
+  NoLocalDirectory = 31,  // text: the directory that is missing and cannot be created
+};
+
+inline constexpr std::array<EventName<FtpStatusEvent>, 20> kFtpStatusEventNames = {{
+    {FtpStatusEvent::Connecting, "Connecting"},
+    {FtpStatusEvent::Connected, "Connected"},
+    {FtpStatusEvent::ConnectFailed, "ConnectFailed"},
+    {FtpStatusEvent::NoFilesFound, "NoFilesFound"},
+    {FtpStatusEvent::ReadingListing, "ReadingListing"},
+    {FtpStatusEvent::UserRefused, "UserRefused"},
+    {FtpStatusEvent::PasswordRefused, "PasswordRefused"},
+    {FtpStatusEvent::LocalFileNotCreated, "LocalFileNotCreated"},
+    {FtpStatusEvent::ChangeDirFailed, "ChangeDirFailed"},
+    {FtpStatusEvent::SendingUser, "SendingUser"},
+    {FtpStatusEvent::SendingPassword, "SendingPassword"},
+    {FtpStatusEvent::LoggedIn, "LoggedIn"},
+    {FtpStatusEvent::PreparingDownload, "PreparingDownload"},
+    {FtpStatusEvent::LoginFailed, "LoginFailed"},
+    {FtpStatusEvent::PreparingUpload, "PreparingUpload"},
+    {FtpStatusEvent::Interrupted, "Interrupted"},
+    {FtpStatusEvent::OpeningDataChannel, "OpeningDataChannel"},
+    {FtpStatusEvent::DataChannelOpen, "DataChannelOpen"},
+    {FtpStatusEvent::NotLoggedIn, "NotLoggedIn"},
+    {FtpStatusEvent::NoLocalDirectory, "NoLocalDirectory"},
+}};
+static_assert(NamesAreDistinct(kFtpStatusEventNames));
+
+constexpr std::string_view FtpStatusEventName(FtpStatusEvent event) {
+  return NameOf(kFtpStatusEventNames, event);
+}
+
+// Events of FtpSession::FileEvent.
+enum class FtpFileEvent : std::uint8_t {
+  Downloading = 3,
+  DataChannelFailed = 6,  // every try to open it failed
+  DownloadRefused = 9,    // RETR was not answered with 125, 150 or 226
+  UploadRefused = 11,     // STOR or APPE was not answered with 125 or 150
+  Unchanged = 18,         // skipped: same size on both sides
+  Uploading = 19,
+  Deleting = 21,  // the source, after the transfer
+  Complete = 22,
+  ZeroBytesSkipped = 23,
+  DownloadFailed = 26,
+  UploadFailed = 27,
+};
+
+inline constexpr std::array<EventName<FtpFileEvent>, 11> kFtpFileEventNames = {{
+    {FtpFileEvent::Downloading, "Downloading"},
+    {FtpFileEvent::DataChannelFailed, "DataChannelFailed"},
+    {FtpFileEvent::DownloadRefused, "DownloadRefused"},
+    {FtpFileEvent::UploadRefused, "UploadRefused"},
+    {FtpFileEvent::Unchanged, "Unchanged"},
+    {FtpFileEvent::Uploading, "Uploading"},
+    {FtpFileEvent::Deleting, "Deleting"},
+    {FtpFileEvent::Complete, "Complete"},
+    {FtpFileEvent::ZeroBytesSkipped, "ZeroBytesSkipped"},
+    {FtpFileEvent::DownloadFailed, "DownloadFailed"},
+    {FtpFileEvent::UploadFailed, "UploadFailed"},
+}};
+static_assert(NamesAreDistinct(kFtpFileEventNames));
+
+constexpr std::string_view FtpFileEventName(FtpFileEvent event) {
+  return NameOf(kFtpFileEventNames, event);
+}
 
 // Transfer types.
 constexpr std::uint8_t kTypeAscii = 0;
@@ -84,7 +168,7 @@ class FtpSession {
   // Fresh control connection (with its debug log when the name is not
   // empty), ASCII type, empty last reply, standard reply table.
   void Create(std::string_view debugLogName);
-  // Reports a failed control connection (status 24) and closes it.
+  // Reports a failed control connection (Interrupted) and closes it.
   void Destroy();
 
   // Connects and logs in, up to tries times (0 means 1) with retryDelay
@@ -112,8 +196,9 @@ class FtpSession {
 
   // Sets the type, asks for a passive address and connects the data channel.
   bool OpenDataChannel(std::uint8_t type);
-  // Up to three image-type opens for a file transfer, with events 28 and 29,
-  // or 6 for the file when all fail.
+  // Up to three image-type opens for a file transfer, with the events
+  // OpeningDataChannel and DataChannelOpen, or DataChannelFailed for the file
+  // when all fail.
   bool OpenDataChannelWithRetries(const FtpFileRecord& file);
   void CloseDataChannel();
 
@@ -127,8 +212,8 @@ class FtpSession {
   DataConnection& Data() { return data_; }
 
   // Events; the base session ignores them.
-  virtual void StatusEvent(std::uint8_t code, const Str255& text);
-  virtual void FileEvent(std::uint8_t code, const FtpFileRecord& file);
+  virtual void StatusEvent(FtpStatusEvent event, const Str255& text);
+  virtual void FileEvent(FtpFileEvent event, const FtpFileRecord& file);
   virtual void PercentEvent(std::int32_t percent);
   virtual void BytesEvent(std::int64_t count);
 

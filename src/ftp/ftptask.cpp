@@ -140,7 +140,7 @@ void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_
     // The name serves as a remote mask, and one with a "/" would change the
     // remote directory on the way.
     if (!IsSafeLocalName(remote.name)) {
-      session.FileEvent(26, remote);
+      session.FileEvent(FtpFileEvent::DownloadFailed, remote);
       continue;
     }
     FoundFile local;

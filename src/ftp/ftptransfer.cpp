@@ -205,15 +205,15 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
   session.SendCommand(Cat("RETR ", file.name));
   const std::int32_t code = session.ReadReply("RETR");
   if (code != 125 && code != 150 && code != 226) {
-    session.FileEvent(9, file);
+    session.FileEvent(FtpFileEvent::DownloadRefused, file);
     return false;
   }
 
   file.direction = 1;
-  session.FileEvent(3, file);
+  session.FileEvent(FtpFileEvent::Downloading, file);
   PartFile part(target.View());
   if (!part.Create()) {
-    session.StatusEvent(10, {});
+    session.StatusEvent(FtpStatusEvent::LocalFileNotCreated, {});
     session.CloseDataChannel();
     if (code != 226) DiscardLateReply(session);
     return false;
@@ -232,9 +232,9 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
 
   const bool succeeded = IsComplete(outcome, file) && !ConnectionFailed(session) && part.Commit();
   if (!succeeded) return false;
-  session.FileEvent(22, file);
+  session.FileEvent(FtpFileEvent::Complete, file);
   if (deleteAfter) {
-    session.FileEvent(21, file);
+    session.FileEvent(FtpFileEvent::Deleting, file);
     DeleteRemote(session, file.name);
   }
   return true;
@@ -298,12 +298,12 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   const std::int32_t code = session.ReadReply(command);
   if (code != 125 && code != 150) {
     // A refusal is the final reply: nothing else will come for this file.
-    session.FileEvent(11, record);
+    session.FileEvent(FtpFileEvent::UploadRefused, record);
     return false;
   }
 
   record.direction = 0;
-  session.FileEvent(19, record);
+  session.FileEvent(FtpFileEvent::Uploading, record);
   Stopwatch transferTime;
   const SendOutcome outcome = SendFile(session, source, local.size);
   record.transferSeconds = transferTime.Elapsed();
@@ -315,9 +315,9 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
       outcome.finalCode != -1 ? outcome.finalCode : session.ReadReply("");
   if (!outcome.wholeFileSent || !ConfirmsTransfer(finalCode)) return false;
 
-  session.FileEvent(22, record);
+  session.FileEvent(FtpFileEvent::Complete, record);
   if (deleteAfter) {
-    session.FileEvent(21, record);
+    session.FileEvent(FtpFileEvent::Deleting, record);
     DeleteFileForced(localPath);
   }
   return true;
@@ -337,7 +337,7 @@ bool IsUnchanged(std::int64_t remoteSize, std::string_view localPath) {
 
 bool PrepareLocalDirectory(FtpSession& session, std::string_view directory) {
   if (directory.empty() || EnsureDirectory(directory)) return true;
-  session.StatusEvent(kStatusNoLocalDirectory, Str255(directory));
+  session.StatusEvent(FtpStatusEvent::NoLocalDirectory, Str255(directory));
   return false;
 }
 
@@ -355,21 +355,21 @@ bool IsSafeLocalName(std::string_view name) {
 
 void Download(FtpSession& session, std::string_view remoteSpec, std::string_view localDirectory,
               bool deleteAfter, bool onlyChanged) {
-  session.StatusEvent(16, {});
+  session.StatusEvent(FtpStatusEvent::PreparingDownload, {});
   session.DrainReplies();
   if (!PrepareLocalDirectory(session, localDirectory)) return;
   Str255 directory(remoteSpec), mask;
   if (directory.Pos('/') != 0) {
     SplitLast(directory, '/', mask);
     if (!session.ChangeDir(directory)) {
-      session.StatusEvent(12, {});
+      session.StatusEvent(FtpStatusEvent::ChangeDirFailed, {});
       return;
     }
   } else {
     mask = directory;
   }
 
-  session.StatusEvent(5, {});
+  session.StatusEvent(FtpStatusEvent::ReadingListing, {});
   const Str255 localDir(localDirectory);
   FtpFileRecord file;
   ListingPtr listing;
@@ -378,32 +378,34 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
     Str255 localPath;
     const bool pathFits = JoinLocalPath(localDir, file.name, localPath);
     if (onlyChanged && pathFits && IsUnchanged(file.size, localPath)) {
-      session.FileEvent(18, file);
+      session.FileEvent(FtpFileEvent::Unchanged, file);
       continue;
     }
     if (file.size == 0) {
-      if (!file.name.Empty()) session.FileEvent(23, file);
+      if (!file.name.Empty()) session.FileEvent(FtpFileEvent::ZeroBytesSkipped, file);
       continue;
     }
-    if (!FetchFile(session, file, localDir, deleteAfter)) session.FileEvent(26, file);
+    if (!FetchFile(session, file, localDir, deleteAfter)) {
+      session.FileEvent(FtpFileEvent::DownloadFailed, file);
+    }
   }
   ReleaseListing(file, listing);
-  if (!anyFound) session.StatusEvent(4, {});
+  if (!anyFound) session.StatusEvent(FtpStatusEvent::NoFilesFound, {});
 }
 
 void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,
             bool deleteAfter, bool onlyChanged, bool append) {
-  session.StatusEvent(20, {});
+  session.StatusEvent(FtpStatusEvent::PreparingUpload, {});
   session.DrainReplies();
   Str255 localDir, mask;
   SplitLocalSpec(localSpec, localDir, mask);
   const std::vector<FoundFile> files = FindFiles(localDir, mask, kAttrArchive);
   if (files.empty()) {
-    session.StatusEvent(4, {});
+    session.StatusEvent(FtpStatusEvent::NoFilesFound, {});
     return;
   }
   if (!remoteDirectory.empty() && !session.ChangeDir(remoteDirectory)) {
-    session.StatusEvent(12, {});
+    session.StatusEvent(FtpStatusEvent::ChangeDirFailed, {});
     return;
   }
 
@@ -421,11 +423,11 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
       record.date = local.date;
     }
     if (onServer && IsUnchanged(record.size, localPath)) {
-      session.FileEvent(18, record);
+      session.FileEvent(FtpFileEvent::Unchanged, record);
       continue;
     }
     if (!pathFits || !StoreFile(session, record, local, localPath, deleteAfter, append)) {
-      session.FileEvent(27, record);
+      session.FileEvent(FtpFileEvent::UploadFailed, record);
     }
   }
   ReleaseListing(record, listing);

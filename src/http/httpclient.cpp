@@ -280,19 +280,19 @@ bool CopyBody(HttpSession& session, PartFile& out, const HttpResponse& response)
 bool StoreBody(HttpSession& session, const Str255& path, HttpResponse& response) {
   PartFile part(path.View());
   if (!part.Create()) {
-    session.FileEvent(HttpFile::CreateFailed, response);
+    session.FileEvent(HttpFileEvent::CreateFailed, response);
     return false;
   }
-  session.FileEvent(HttpFile::BodyStarts, response);
+  session.FileEvent(HttpFileEvent::Downloading, response);
   Stopwatch watch;
   watch.Start();
   const bool complete = CopyBody(session, part, response);
   response.transferTime = watch.Elapsed();
   const bool stored = complete && part.Commit();
   if (stored) {
-    session.FileEvent(HttpFile::Complete, response);
+    session.FileEvent(HttpFileEvent::Complete, response);
   } else {
-    session.FileEvent(complete ? HttpFile::CreateFailed : HttpFile::Incomplete, response);
+    session.FileEvent(complete ? HttpFileEvent::CreateFailed : HttpFileEvent::Incomplete, response);
   }
   if (response.contentLength > 0) {
     session.PercentEvent(kProgressEnd);
@@ -316,7 +316,7 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
   // the separator: a name must never be glued onto the directory's own name.
   const Str255 folder = WithTrailingSep(localDirectory.View());
   if (!ReadResponseHeader(session, response, session.file)) {
-    if (!IsRedirect(response.status)) session.FileEvent(HttpFile::NotFound, response);
+    if (!IsRedirect(response.status)) session.FileEvent(HttpFileEvent::NotFound, response);
     return false;
   }
   if (shortNames) {
@@ -325,7 +325,7 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
   }
   const Str255 path = JoinLocal(folder, response.fileName, kLocalPathMax);
   if (ifModified && !RemoteChanged(response, path)) {
-    session.FileEvent(HttpFile::Unchanged, response);
+    session.FileEvent(HttpFileEvent::Unchanged, response);
     return true;
   }
   bool declaredEmpty = response.framing == BodyFraming::Length && response.contentLength == 0;
@@ -357,7 +357,7 @@ HttpSession::HttpSession(std::string_view debugLogName) {
 void HttpSession::Done() {
   if (done_) return;
   done_ = true;
-  if (connection.Failed()) StatusEvent(HttpStatus::Interrupted);
+  if (connection.Failed()) StatusEvent(HttpStatusEvent::Interrupted);
   connection.Done();
 }
 
@@ -384,12 +384,12 @@ Str255 SplitUrl(HttpSession& session, std::string_view url) {
 bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
              std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response) {
   const Str255 host = SplitUrl(session, url);
-  session.StatusEvent(HttpStatus::Connecting);
+  session.StatusEvent(HttpStatusEvent::Connecting);
   if (!ConnectSession(session, host, port)) {
-    session.StatusEvent(HttpStatus::ConnectFailed);
+    session.StatusEvent(HttpStatusEvent::ConnectFailed);
     return false;
   }
-  session.StatusEvent(HttpStatus::Connected);
+  session.StatusEvent(HttpStatusEvent::Connected);
   SendRequest(session, host, port);
   bool stored = ReceiveBody(session, localDirectory, ifModified, shortNames, response);
   session.connection.Close();
@@ -402,7 +402,7 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response,
   response = HttpResponse();
   response.fileName = StoredFileName(wantedName, session.directory);
   session.statusLine.Clear();
-  session.StatusEvent(HttpStatus::ReadingHeader);
+  session.StatusEvent(HttpStatusEvent::ReadingHeader);
   Str255 line;
   if (!ReadHeaderLine(session.connection, line)) return false;
   session.statusLine = line;

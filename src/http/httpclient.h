@@ -14,12 +14,14 @@
 // request, and a stored name never leaves the local directory.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
 #include "net/connection.h"
 #include "report/runlog.h"
 #include "report/datetext.h"
+#include "util/eventnames.h"
 #include "util/shorttext.h"
 
 // How the end of a body is known.
@@ -43,24 +45,52 @@ struct HttpResponse {
   BodyFraming framing = BodyFraming::UntilClose;
 };
 
-// Codes of HttpSession::StatusEvent.
-namespace HttpStatus {
-constexpr std::uint8_t Connecting = 0;
-constexpr std::uint8_t Connected = 1;
-constexpr std::uint8_t ConnectFailed = 2;
-constexpr std::uint8_t ReadingHeader = 5;
-constexpr std::uint8_t Interrupted = 10;
-}  // namespace HttpStatus
+// Events of HttpSession::StatusEvent. The numbers are those the reporting
+// session decodes.
+enum class HttpStatusEvent : std::uint8_t {
+  Connecting = 0,
+  Connected = 1,
+  ConnectFailed = 2,
+  ReadingHeader = 5,
+  Interrupted = 10,  // the connection failed during the fetch
+};
 
-// Codes of HttpSession::FileEvent.
-namespace HttpFile {
-constexpr std::uint8_t BodyStarts = 3;
-constexpr std::uint8_t NotFound = 4;
-constexpr std::uint8_t Incomplete = 6;
-constexpr std::uint8_t CreateFailed = 7;
-constexpr std::uint8_t Unchanged = 8;
-constexpr std::uint8_t Complete = 9;
-}  // namespace HttpFile
+inline constexpr std::array<EventName<HttpStatusEvent>, 5> kHttpStatusEventNames = {{
+    {HttpStatusEvent::Connecting, "Connecting"},
+    {HttpStatusEvent::Connected, "Connected"},
+    {HttpStatusEvent::ConnectFailed, "ConnectFailed"},
+    {HttpStatusEvent::ReadingHeader, "ReadingHeader"},
+    {HttpStatusEvent::Interrupted, "Interrupted"},
+}};
+static_assert(NamesAreDistinct(kHttpStatusEventNames));
+
+constexpr std::string_view HttpStatusEventName(HttpStatusEvent event) {
+  return NameOf(kHttpStatusEventNames, event);
+}
+
+// Events of HttpSession::FileEvent.
+enum class HttpFileEvent : std::uint8_t {
+  Downloading = 3,   // the body starts
+  NotFound = 4,      // the status was not 200
+  Incomplete = 6,    // the body ended early
+  CreateFailed = 7,  // the local file could not be written
+  Unchanged = 8,     // skipped: LAST-MODIFIED equals the stored copy's date
+  Complete = 9,
+};
+
+inline constexpr std::array<EventName<HttpFileEvent>, 6> kHttpFileEventNames = {{
+    {HttpFileEvent::Downloading, "Downloading"},
+    {HttpFileEvent::NotFound, "NotFound"},
+    {HttpFileEvent::Incomplete, "Incomplete"},
+    {HttpFileEvent::CreateFailed, "CreateFailed"},
+    {HttpFileEvent::Unchanged, "Unchanged"},
+    {HttpFileEvent::Complete, "Complete"},
+}};
+static_assert(NamesAreDistinct(kHttpFileEventNames));
+
+constexpr std::string_view HttpFileEventName(HttpFileEvent event) {
+  return NameOf(kHttpFileEventNames, event);
+}
 
 // One fetch (with its redirect retry): the parts of the URL requested, the
 // connection and the event operations. Done must be called by the owner
@@ -82,8 +112,8 @@ class HttpSession {
   Str255 Directory() const { return directory; }
   Str255 StatusLine() const { return statusLine; }
 
-  virtual void StatusEvent(std::uint8_t code) = 0;
-  virtual void FileEvent(std::uint8_t code, const HttpResponse& response) = 0;
+  virtual void StatusEvent(HttpStatusEvent event) = 0;
+  virtual void FileEvent(HttpFileEvent event, const HttpResponse& response) = 0;
   virtual void PercentEvent(std::int32_t percent) = 0;
   virtual void BytesEvent(std::int64_t bytes) = 0;
 

@@ -16,22 +16,22 @@ Str255 DownloadingText(const HttpResponse& response) {
 }
 }  // namespace
 
-void ReportingHttpSession::StatusEvent(std::uint8_t code) {
-  switch (code) {
-    case HttpStatus::Connecting:
+void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
+  switch (event) {
+    case HttpStatusEvent::Connecting:
       RunLog::Show("Connecting ... ");
       break;
-    case HttpStatus::Connected:
+    case HttpStatusEvent::Connected:
       RunLog::ShowAndWrite("Connection established", Cat("Connection established with ", BaseUrl()));
       break;
-    case HttpStatus::ConnectFailed:
+    case HttpStatusEvent::ConnectFailed:
       RunLog::ShowAndWrite("Unable to establish connection",
                    Cat("Unable to establish connection with ", BaseUrl()));
       break;
-    case HttpStatus::ReadingHeader:
+    case HttpStatusEvent::ReadingHeader:
       RunLog::Show("Retrieving file header information");
       break;
-    case HttpStatus::Interrupted:
+    case HttpStatusEvent::Interrupted:
       RunLog::ShowAndWrite("Connection interrupted", "Connection interrupted");
       break;
     default:
@@ -39,30 +39,31 @@ void ReportingHttpSession::StatusEvent(std::uint8_t code) {
   }
 }
 
-void ReportingHttpSession::FileEvent(std::uint8_t code, const HttpResponse& response) {
+void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& response) {
   Str255 text;
-  switch (code) {
-    case HttpFile::BodyStarts:
+  switch (event) {
+    case HttpFileEvent::Downloading:
       text = DownloadingText(response);
       break;
-    case HttpFile::NotFound:
+    case HttpFileEvent::NotFound:
       text = Cat("Unable to find ", response.fileName);
       break;
-    case HttpFile::CreateFailed:
+    case HttpFileEvent::CreateFailed:
       text = Cat("Unable to create file on local drive ", response.fileName);
       break;
-    case HttpFile::Unchanged:
+    case HttpFileEvent::Unchanged:
       text = Cat("Skipping unmodified file ", response.fileName);
       break;
-    case HttpFile::Complete:
+    case HttpFileEvent::Complete:
       text = TransferTimeText(response.transferTime);
       CountHttpFetched();
       break;
+    case HttpFileEvent::Incomplete:  // the caller reports the failed fetch
     default:
       return;
   }
   RunLog::ShowAndWrite(text, text);
-  if (code == HttpFile::NotFound && !StatusLine().Empty()) {
+  if (event == HttpFileEvent::NotFound && !StatusLine().Empty()) {
     RunLog::Write(Cat("Server reported: ", StatusLine()));
   }
 }

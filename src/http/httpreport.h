@@ -16,8 +16,8 @@ class ReportingHttpSession : public HttpSession {
   // Ends the session (Done) if its owner has not done so.
   ~ReportingHttpSession() override { Done(); }
 
-  void StatusEvent(std::uint8_t code) override;
-  void FileEvent(std::uint8_t code, const HttpResponse& response) override;
+  void StatusEvent(HttpStatusEvent event) override;
+  void FileEvent(HttpFileEvent event, const HttpResponse& response) override;
   void PercentEvent(std::int32_t percent) override;
   void BytesEvent(std::int64_t bytes) override;
 

@@ -15,8 +15,9 @@
 #include "peers/peers.h"
 #include "util/stoprequest.h"
 
-// Events as short texts: "S<code>" or "S<code>:<text>" for status events,
-// "F<code>:<file name>" for file events.
+// Events by name: "<name>" or "<name>:<text>" for status events (e.g.
+// "Connecting:1", "PreparingDownload"), "<name>:<file name>" for file events
+// (e.g. "Complete:a.txt").
 // A stop of the run is requested when the event stopAt is recorded.
 class RecordingFtpSession : public FtpSession {
  public:
@@ -24,13 +25,13 @@ class RecordingFtpSession : public FtpSession {
   std::vector<std::string> events;
   std::string stopAt;
 
-  void StatusEvent(std::uint8_t code, const Str255& text) override {
-    std::string event = "S" + std::to_string(code);
-    if (!text.Empty()) event += ":" + text.Str();
-    Record(event);
+  void StatusEvent(FtpStatusEvent event, const Str255& text) override {
+    std::string recorded(FtpStatusEventName(event));
+    if (!text.Empty()) recorded += ":" + text.Str();
+    Record(recorded);
   }
-  void FileEvent(std::uint8_t code, const FtpFileRecord& file) override {
-    Record("F" + std::to_string(code) + ":" + file.name.Str());
+  void FileEvent(FtpFileEvent event, const FtpFileRecord& file) override {
+    Record(std::string(FtpFileEventName(event)) + ":" + file.name.Str());
   }
 
  private:

@@ -27,15 +27,19 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
   ReportCapture capture;
   {
     ReportingFtpSession session("");
-    for (std::uint8_t code : {13, 14, 15, 16, 17, 20, 5, 4, 7, 8, 24, 29, 30, 3, 10, 99}) {
-      session.StatusEvent(code, {});
+    using enum FtpStatusEvent;
+    for (FtpStatusEvent event :
+         {SendingUser, SendingPassword, LoggedIn, PreparingDownload, LoginFailed, PreparingUpload,
+          ReadingListing, NoFilesFound, UserRefused, PasswordRefused, Interrupted, DataChannelOpen,
+          NotLoggedIn, LocalFileNotCreated, FtpStatusEvent{3}, FtpStatusEvent{99}}) {
+      session.StatusEvent(event, {});
     }
-    session.StatusEvent(0, "1");
-    session.StatusEvent(0, "2");
-    session.StatusEvent(28, "");
-    session.StatusEvent(28, "1");
-    session.StatusEvent(28, "3");
-    session.StatusEvent(kStatusNoLocalDirectory, "/data/in/");
+    session.StatusEvent(Connecting, "1");
+    session.StatusEvent(Connecting, "2");
+    session.StatusEvent(OpeningDataChannel, "");
+    session.StatusEvent(OpeningDataChannel, "1");
+    session.StatusEvent(OpeningDataChannel, "3");
+    session.StatusEvent(NoLocalDirectory, "/data/in/");
   }
   EXPECT_EQ(capture.Memo(),
             (Lines{"Sending user name", "Sending password", "Login successful",
@@ -61,8 +65,8 @@ TEST(ReportingFtpSession, RefusedPasswordQuotesTheServerInTheLogOnly) {
   {
     ReportingFtpSession session("");
     EXPECT_FALSE(LogIn(session, server.Port()));
-    session.StatusEvent(12, {});
-    session.FileEvent(6, File("a.txt"));
+    session.StatusEvent(FtpStatusEvent::ChangeDirFailed, {});
+    session.FileEvent(FtpFileEvent::DataChannelFailed, File("a.txt"));
     session.Destroy();
   }
   EXPECT_EQ(capture.Memo(),
@@ -96,18 +100,19 @@ TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
   ReportCapture capture;
   {
     ReportingFtpSession session("");
-    session.FileEvent(3, File("r.txt", 1500));
-    session.FileEvent(19, File("up.bin", 0));
-    session.FileEvent(3, File("big.iso", 4831838208));
-    session.FileEvent(18, File("same.txt"));
-    session.FileEvent(21, File("gone.txt"));
-    session.FileEvent(22, File("r.txt", 1500, 125, 1));
-    session.FileEvent(22, File("quick", 0, 3));
-    session.FileEvent(23, File("empty.txt"));
-    session.FileEvent(26, File("down.txt"));
-    session.FileEvent(27, File("up.txt"));
-    session.FileEvent(9, File("refused.txt"));   // nothing: 26 follows
-    session.FileEvent(11, File("refused.txt"));  // nothing: 27 follows
+    using enum FtpFileEvent;
+    session.FileEvent(Downloading, File("r.txt", 1500));
+    session.FileEvent(Uploading, File("up.bin", 0));
+    session.FileEvent(Downloading, File("big.iso", 4831838208));
+    session.FileEvent(Unchanged, File("same.txt"));
+    session.FileEvent(Deleting, File("gone.txt"));
+    session.FileEvent(Complete, File("r.txt", 1500, 125, 1));
+    session.FileEvent(Complete, File("quick", 0, 3));
+    session.FileEvent(ZeroBytesSkipped, File("empty.txt"));
+    session.FileEvent(DownloadFailed, File("down.txt"));
+    session.FileEvent(UploadFailed, File("up.txt"));
+    session.FileEvent(DownloadRefused, File("refused.txt"));  // nothing: DownloadFailed follows
+    session.FileEvent(UploadRefused, File("refused.txt"));    // nothing: UploadFailed follows
   }
   const Lines expected = {"Downloading r.txt 1500 bytes ",
                           "Uploading up.bin 0 bytes ",
@@ -127,12 +132,12 @@ TEST(ReportingFtpSession, CompletedTransfersCountByDirection) {
   ReportCapture capture;
   ClearTransferCounts();
   ReportingFtpSession session("");
-  session.FileEvent(22, File("up", 1, 0, 0));
+  session.FileEvent(FtpFileEvent::Complete, File("up", 1, 0, 0));
   EXPECT_EQ(TransferCounts.FtpUploaded, 1);
   EXPECT_EQ(TransferCounts.FtpDownloaded, 0);
   EXPECT_EQ(ExitStatus(), 2);
-  session.FileEvent(22, File("down", 1, 0, 1));
-  session.FileEvent(26, File("failed", 1, 0, 1));
+  session.FileEvent(FtpFileEvent::Complete, File("down", 1, 0, 1));
+  session.FileEvent(FtpFileEvent::DownloadFailed, File("failed", 1, 0, 1));
   EXPECT_EQ(TransferCounts.FtpDownloaded, 1);
   EXPECT_EQ(ExitStatus(), 3);
   ClearTransferCounts();

@@ -33,7 +33,8 @@ expect PWD
 send 257 "/home/alice" is the current directory\r\n
 )");
   ASSERT_TRUE(LogIn(session, server->Port()));
-  EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S14", "S15"}));
+  EXPECT_EQ(session.events,
+            (Events{"Connecting:1", "Connected", "SendingUser", "SendingPassword", "LoggedIn"}));
   EXPECT_EQ(session.WorkingDir(), "/home/alice");
   EXPECT_EQ(server->Outcome(), "DONE\n");
 }
@@ -45,7 +46,7 @@ send 230 no password needed\r\n
 expect QUIT
 )");
   ASSERT_TRUE(LogIn(session, server->Port()));
-  EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S15"}));
+  EXPECT_EQ(session.events, (Events{"Connecting:1", "Connected", "SendingUser", "LoggedIn"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
@@ -61,8 +62,9 @@ send 530 not allowed\r\n
   const auto start = Clock::now();
   EXPECT_FALSE(LogIn(session, server->Port(), 2));
   EXPECT_LT(SecondsSince(start), 4.0);
-  EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S30", "S17", "S0:2", "S1", "S13",
-                                    "S30", "S17"}));
+  EXPECT_EQ(session.events,
+            (Events{"Connecting:1", "Connected", "SendingUser", "NotLoggedIn", "LoginFailed",
+                    "Connecting:2", "Connected", "SendingUser", "NotLoggedIn", "LoginFailed"}));
   EXPECT_EQ(server->Outcome(), "DONE\n");
 }
 
@@ -78,15 +80,17 @@ expect USER alice
 send 230 welcome back\r\n
 )");
   EXPECT_TRUE(LogIn(session, server->Port(), 2));
-  EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S7", "S17", "S0:2", "S1", "S13",
-                                    "S15"}));
+  EXPECT_EQ(session.events,
+            (Events{"Connecting:1", "Connected", "SendingUser", "UserRefused", "LoginFailed",
+                    "Connecting:2", "Connected", "SendingUser", "LoggedIn"}));
   EXPECT_EQ(server->Outcome(), "DONE\n");
 }
 
 TEST_F(FtpLoginTest, PasswordRefused) {
   Serve(kUpToPassword + "send 530 Login incorrect.\\r\\n\n");
   EXPECT_FALSE(LogIn(session, server->Port()));
-  EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S14", "S8", "S17"}));
+  EXPECT_EQ(session.events, (Events{"Connecting:1", "Connected", "SendingUser", "SendingPassword",
+                                    "PasswordRefused", "LoginFailed"}));
   EXPECT_EQ(session.LastReply(), "530 Login incorrect.");
   EXPECT_EQ(server->Outcome(), "DONE\n");
 }
@@ -99,7 +103,8 @@ accept
 send 421 too many users\r\n
 )");
   EXPECT_FALSE(LogIn(session, server->Port(), 2));
-  EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S7", "S17", "S0:2", "S2"}));
+  EXPECT_EQ(session.events, (Events{"Connecting:1", "Connected", "SendingUser", "UserRefused",
+                                    "LoginFailed", "Connecting:2", "ConnectFailed"}));
   EXPECT_EQ(session.Host(), "127.0.0.1");
   EXPECT_EQ(server->Outcome(), "DONE\n");
 }
@@ -111,7 +116,7 @@ TEST_F(FtpLoginTest, NoTriesAndNoDelayMeanOneTryAndThreeSeconds) {
   const double seconds = SecondsSince(start);
   EXPECT_GT(seconds, 1.9);
   EXPECT_LT(seconds, 4.5);
-  EXPECT_EQ(session.events, (Events{"S0:1", "S2"}));
+  EXPECT_EQ(session.events, (Events{"Connecting:1", "ConnectFailed"}));
 }
 
 TEST_F(FtpLoginTest, DebugLogShowsTheConversationButNotThePassword) {
@@ -176,7 +181,7 @@ send 550 not allowed\r\n
 
 class FtpDataChannelTest : public ScriptedFtpTest {};
 
-TEST_F(FtpDataChannelTest, ThreeFailedTriesRaiseFileEvent6) {
+TEST_F(FtpDataChannelTest, ThreeFailedTriesRaiseDataChannelFailed) {
   // Refused twice, then a 227 without an address (port 0 cannot be reached).
   Start(R"(expect TYPE I
 send 200 Type set to I\r\n
@@ -190,7 +195,8 @@ send 227 nothing to parse\r\n
   FtpFileRecord file;
   file.name = "file.txt";
   EXPECT_FALSE(session.OpenDataChannelWithRetries(file));
-  EXPECT_EQ(session.events, (Events{"S28:1", "S28:2", "S28:3", "F6:file.txt"}));
+  EXPECT_EQ(session.events, (Events{"OpeningDataChannel:1", "OpeningDataChannel:2",
+                                    "OpeningDataChannel:3", "DataChannelFailed:file.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
@@ -202,7 +208,7 @@ pasv
 data expect_bytes payload
 )");
   ASSERT_TRUE(session.OpenDataChannelWithRetries(FtpFileRecord{}));
-  EXPECT_EQ(session.events, (Events{"S28:1", "S29"}));
+  EXPECT_EQ(session.events, (Events{"OpeningDataChannel:1", "DataChannelOpen"}));
   std::uint16_t sent = 0;
   EXPECT_TRUE(session.Data().SendBlock("payload", 7, sent));
   EXPECT_EQ(Finish(), "DONE\n");

@@ -69,7 +69,8 @@ send 250 Deleted\r\n
 )");
   Download(session, "a.txt", LocalDir(), true, false);
   EXPECT_EQ(session.events,
-            (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "F22:a.txt", "F21:a.txt"}));
+            (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
+                    "DataChannelOpen", "Downloading:a.txt", "Complete:a.txt", "Deleting:a.txt"}));
   EXPECT_EQ(ReadFile(local / "a.txt"), "0123456789");
   EXPECT_EQ(DirectoryNames(local.Path()), (Names{"a.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
@@ -102,9 +103,10 @@ send 451 Local error in processing\r\n
   const auto start = Clock::now();
   Download(session, "/*.txt", LocalDir(), true, false);
   EXPECT_LT(SecondsSince(start), 5.0);
-  Events expected = {"S16", "S5"};
+  Events expected = {"PreparingDownload", "ReadingListing"};
   for (const std::string& name : names) {
-    expected.insert(expected.end(), {"S28:1", "S29", "F3:" + name, "F26:" + name});
+    expected.insert(expected.end(), {"OpeningDataChannel:1", "DataChannelOpen",
+                                     "Downloading:" + name, "DownloadFailed:" + name});
   }
   EXPECT_EQ(session.events, expected);
   for (const std::string& name : names) EXPECT_EQ(ReadFile(local / name), "old copy") << name;
@@ -117,8 +119,10 @@ TEST_F(FtpTransferTest, MissingLocalDirectoryIsCreatedOrReportedOnce) {
   Start(ListingSteps({FileLine("a.txt", 2)}) + kFirstChannel + RetrSteps("a.txt", "ok"));
   Download(session, "a.txt", local / "notadir/sub/", false, false);
   Download(session, "a.txt", local / "new/deeper/", false, false);
-  EXPECT_EQ(session.events, (Events{"S16", "S31:" + (local / "notadir/sub/"), "S16", "S5", "S28:1",
-                                    "S29", "F3:a.txt", "F22:a.txt"}));
+  EXPECT_EQ(session.events,
+            (Events{"PreparingDownload", "NoLocalDirectory:" + (local / "notadir/sub/"),
+                    "PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
+                    "DataChannelOpen", "Downloading:a.txt", "Complete:a.txt"}));
   EXPECT_EQ(ReadFile(local / "new/deeper/a.txt"), "ok");
   EXPECT_EQ(Finish(), "DONE\n");
 }
@@ -128,10 +132,12 @@ TEST_F(FtpTransferTest, StopDuringADownloadCommitsNothingAndStartsNoFurtherFile)
   WriteFile(local / "a.txt", "old copy");
   Start(ListingSteps({FileLine("a.txt", 10), FileLine("b.txt", 10)}) + kFirstChannel +
         RetrSteps("a.txt", "0123456789"));
-  session.stopAt = "F3:a.txt";
+  session.stopAt = "Downloading:a.txt";
   Download(session, "*.txt", LocalDir(), true, false);
   ClearStopRequest();
-  EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "F26:a.txt"}));
+  EXPECT_EQ(session.events,
+            (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
+                    "DataChannelOpen", "Downloading:a.txt", "DownloadFailed:a.txt"}));
   EXPECT_EQ(ReadFile(local / "a.txt"), "old copy");
   EXPECT_EQ(DirectoryNames(local.Path()), (Names{"a.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
@@ -142,8 +148,9 @@ TEST_F(FtpTransferTest, NamesThatWouldLeaveTheLocalDirectoryAreNeverWritten) {
   Start(ListingSteps({FileLine("../x", 5), FileLine("..\\\\y", 5), FileLine("ok.txt", 2)}) +
         kFirstChannel + RetrSteps("ok.txt", "ok"));
   Download(session, "*", local / "in/", false, false);
-  EXPECT_EQ(session.events, (Events{"S16", "S5", "F26:../x", "F26:..\\y", "S28:1", "S29",
-                                    "F3:ok.txt", "F22:ok.txt"}));
+  EXPECT_EQ(session.events, (Events{"PreparingDownload", "ReadingListing", "DownloadFailed:../x",
+                                    "DownloadFailed:..\\y", "OpeningDataChannel:1",
+                                    "DataChannelOpen", "Downloading:ok.txt", "Complete:ok.txt"}));
   EXPECT_EQ(DirectoryNames(local.Path()), (Names{"in"}));
   EXPECT_EQ(DirectoryNames(local / "in"), (Names{"ok.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
@@ -158,8 +165,10 @@ TEST_F(FtpTransferTest, EmptyRefusedUnchangedAndChangedFiles) {
         kNextChannel + RetrSteps("grown.txt", "654321"));
   Download(session, "*.txt", LocalDir(), false, true);
   EXPECT_EQ(session.events,
-            (Events{"S16", "S5", "F23:empty.txt", "S28:1", "S29", "F9:gone.txt", "F26:gone.txt",
-                    "F18:same.txt", "S28:1", "S29", "F3:grown.txt", "F22:grown.txt"}));
+            (Events{"PreparingDownload", "ReadingListing", "ZeroBytesSkipped:empty.txt",
+                    "OpeningDataChannel:1", "DataChannelOpen", "DownloadRefused:gone.txt",
+                    "DownloadFailed:gone.txt", "Unchanged:same.txt", "OpeningDataChannel:1",
+                    "DataChannelOpen", "Downloading:grown.txt", "Complete:grown.txt"}));
   EXPECT_EQ(ReadFile(local / "same.txt"), "1234");
   EXPECT_EQ(ReadFile(local / "grown.txt"), "654321");
   EXPECT_EQ(Finish(), "DONE\n");
@@ -175,7 +184,9 @@ expect PWD
 send 257 "/" is the current directory\r\n
 )");
   Download(session, "a.txt", LocalDir(), false, false);
-  EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:a.txt", "S10", "F26:a.txt"}));
+  EXPECT_EQ(session.events, (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
+                                    "DataChannelOpen", "Downloading:a.txt", "LocalFileNotCreated",
+                                    "DownloadFailed:a.txt"}));
   EXPECT_EQ(session.WorkingDir(), "/");  // the 426 did not answer PWD
   EXPECT_EQ(Finish(), "DONE\n");
 }
@@ -193,7 +204,9 @@ send 426 Connection closed; transfer aborted.\r\n
     FileSizeLimit limit(16384);
     Download(session, "big.bin", LocalDir(), true, false);
   }
-  EXPECT_EQ(session.events, (Events{"S16", "S5", "S28:1", "S29", "F3:big.bin", "F26:big.bin"}));
+  EXPECT_EQ(session.events,
+            (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
+                    "DataChannelOpen", "Downloading:big.bin", "DownloadFailed:big.bin"}));
   EXPECT_EQ(ReadFile(local / "big.bin"), "previous copy");
   EXPECT_EQ(DirectoryNames(local.Path()), (Names{"big.bin"}));
   EXPECT_EQ(Finish(), "DONE\n");
@@ -212,8 +225,10 @@ TEST_F(FtpTransferTest, RefusedStorIsFinalAndTheNextFileGoesAtOnce) {
   Upload(session, local / "*.TXT", "", false, false, false);
   EXPECT_LT(SecondsSince(start), 5.0);
   EXPECT_EQ(session.events,
-            (Events{"S20", "S28:1", "S29", "F11:a.txt", "F27:a.txt", "S28:1", "S29", "F19:b.txt",
-                    "F22:b.txt", "S28:1", "S29", "F19:c.txt", "F22:c.txt"}));
+            (Events{"PreparingUpload", "OpeningDataChannel:1", "DataChannelOpen",
+                    "UploadRefused:a.txt", "UploadFailed:a.txt", "OpeningDataChannel:1",
+                    "DataChannelOpen", "Uploading:b.txt", "Complete:b.txt", "OpeningDataChannel:1",
+                    "DataChannelOpen", "Uploading:c.txt", "Complete:c.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
@@ -224,8 +239,10 @@ TEST_F(FtpTransferTest, DeleteAfterUploadOnlyWhenTheServerConfirmed) {
         StorSteps("a.txt", "aaaa", "451 Local error in processing.") + kNextChannel +
         StorSteps("b.txt", "bbbbb"));
   Upload(session, local / "*.txt", "/in/", true, false, false);
-  EXPECT_EQ(session.events, (Events{"S20", "S28:1", "S29", "F19:a.txt", "F27:a.txt", "S28:1", "S29",
-                                    "F19:b.txt", "F22:b.txt", "F21:b.txt"}));
+  EXPECT_EQ(session.events,
+            (Events{"PreparingUpload", "OpeningDataChannel:1", "DataChannelOpen", "Uploading:a.txt",
+                    "UploadFailed:a.txt", "OpeningDataChannel:1", "DataChannelOpen",
+                    "Uploading:b.txt", "Complete:b.txt", "Deleting:b.txt"}));
   EXPECT_EQ(DirectoryNames(local.Path()), (Names{"a.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
@@ -251,8 +268,11 @@ send 226 Transfer complete.\r\n
   const auto start = Clock::now();
   Upload(session, local / "*.*", "", true, false, false);
   EXPECT_LT(SecondsSince(start), 10.0);
-  EXPECT_EQ(session.events, (Events{"S20", "S28:1", "S29", "F19:big.bin", "F27:big.bin", "S28:1",
-                                    "S29", "F19:small.txt", "F22:small.txt", "F21:small.txt"}));
+  EXPECT_EQ(
+      session.events,
+      (Events{"PreparingUpload", "OpeningDataChannel:1", "DataChannelOpen", "Uploading:big.bin",
+              "UploadFailed:big.bin", "OpeningDataChannel:1", "DataChannelOpen",
+              "Uploading:small.txt", "Complete:small.txt", "Deleting:small.txt"}));
   EXPECT_EQ(DirectoryNames(local.Path()), (Names{"big.bin"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
@@ -265,8 +285,10 @@ TEST_F(FtpTransferTest, OnlyChangedUploadsComparesWithOneListing) {
         StorSteps("b.txt", "bbbbb") + kNextChannel + StorSteps("c.txt", "c"));
   Upload(session, local / "*.txt", "", false, true, false);
   // The upload of b.txt is announced with the server's entry.
-  EXPECT_EQ(session.events, (Events{"S20", "F18:a.txt", "S28:1", "S29", "F19:B.TXT", "F22:B.TXT",
-                                    "S28:1", "S29", "F19:c.txt", "F22:c.txt"}));
+  EXPECT_EQ(session.events,
+            (Events{"PreparingUpload", "Unchanged:a.txt", "OpeningDataChannel:1", "DataChannelOpen",
+                    "Uploading:B.TXT", "Complete:B.TXT", "OpeningDataChannel:1", "DataChannelOpen",
+                    "Uploading:c.txt", "Complete:c.txt"}));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 

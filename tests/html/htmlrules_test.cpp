@@ -7,6 +7,7 @@
 #include <string>
 
 #include "html/scan_helpers.h"
+#include "peers/fake_status_sink.h"
 
 namespace {
 
@@ -73,17 +74,17 @@ TEST(HtmlTokens, LongLinesStayWholeWithTheirLinks) {
 }
 
 TEST(HtmlTokens, UnclosedQuotes) {
-  MemoCapture memo;
+  InstalledFakeSink memo;
   // The page ends within the limit: single characters.
   EXPECT_EQ(Links("<a href=\"abc\r\ndef"), "");
   std::string fits = "href=\"" + std::string(248, 'p') + "\"";
   EXPECT_EQ(Links(fits), "3[" + fits + "]");
-  EXPECT_TRUE(memo.lines.empty());
+  EXPECT_TRUE(memo.Memo().empty());
   // Beyond the limit: plain text, and a complete link further on is found.
   EXPECT_EQ(Links("href=\"" + std::string(249, 'p') + "\""), "");
   EXPECT_EQ(Links("<a href=\"" + std::string(300, 'v') + "\n<img src=\"in.gif\">"),
             "2[src=\"in.gif\"]");
-  EXPECT_EQ(memo.lines, std::vector<std::string>(2, "LexLib: yytext overflow"));
+  EXPECT_EQ(memo.Memo(), std::vector<std::string>(2, "LexLib: yytext overflow"));
 }
 
 TEST(HtmlRoundTrip, InstalledDocumentationPages) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "html/scan_helpers.h"
+#include "peers/fake_status_sink.h"
 
 namespace {
 
@@ -79,24 +80,24 @@ TEST(Lex, LimitsCutTheCandidateAreShownOnceAndLoseNothing) {
       {kStackOverflow, std::string(300, 'a'), {205, 95}, "LexLib: match stack overflow"},
   };
   for (const Case& c : cases) {
-    MemoCapture memo;
+    InstalledFakeSink memo;
     std::vector<Token> tokens = ScanText(c.text, c.tables);
     std::vector<std::size_t> lengths;
     for (const Token& t : tokens) lengths.push_back(t.text.size());
     EXPECT_EQ(lengths, c.lengths) << c.message;
     EXPECT_EQ(Join(tokens), c.text);
-    EXPECT_EQ(memo.lines, std::vector<std::string>{c.message});
+    EXPECT_EQ(memo.Memo(), std::vector<std::string>{c.message});
   }
 }
 
 TEST(Lex, AReadErrorEndsTheInputAndIsShown) {
-  MemoCapture memo;
+  InstalledFakeSink memo;
   TempDir dir;
   Lexer lexer(kToy);
   ASSERT_TRUE(lexer.input.Open(dir.Path()));  // a directory opens but cannot be read
   EXPECT_EQ(Lex(lexer), 0);
   EXPECT_TRUE(lexer.input.failed);
-  EXPECT_EQ(memo.lines, std::vector<std::string>{"LexLib: input read error"});
+  EXPECT_EQ(memo.Memo(), std::vector<std::string>{"LexLib: input read error"});
 }
 
 }  // namespace

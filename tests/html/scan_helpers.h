@@ -1,5 +1,5 @@
-// Shared helpers of the lexer tests: running a lexer over a text, showing
-// tokens compactly, and catching the on-screen log lines.
+// Shared helpers of the lexer tests: running a lexer over a text and showing
+// tokens compactly.
 #pragma once
 
 #include <string>
@@ -9,7 +9,6 @@
 #include "html/htmlrules.h"
 #include "html/lexer.h"
 #include "peers/peers.h"
-#include "report/runlog.h"
 
 struct Token {
   int kind;
@@ -47,19 +46,3 @@ inline std::string Show(const std::vector<Token>& tokens, int skipKind = -1) {
       shown += (shown.empty() ? "" : " ") + std::to_string(t.kind) + "[" + t.text + "]";
   return shown;
 }
-
-// Collects the on-screen log lines while it exists.
-class MemoCapture : public StatusSink {
- public:
-  MemoCapture() { SetStatusSink(this); }
-  ~MemoCapture() override { SetStatusSink(nullptr); }
-  void SetLine(int, std::string_view) override {}
-  void AddMemoLine(std::string_view text) override { lines.emplace_back(text); }
-  void ShowPercent(int) override {}
-  void ShowByteCount(std::string_view) override {}
-  void HidePercent() override {}
-  void HideByteCount() override {}
-  void ShowError(std::string_view) override {}
-
-  std::vector<std::string> lines;
-};

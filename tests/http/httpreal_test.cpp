@@ -78,7 +78,8 @@ TEST_F(RealServers, PageIsStoredWithItsDate) {
   EXPECT_NE(response.serverDate, 0u);
   EXPECT_EQ(response.lastModified, PackedGmt(kPageTime));
   EXPECT_EQ(GetFileDate(local.Str() + "page.html"), response.lastModified);
-  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F3", "P100", "F9", "P-1"}));
+  EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "Downloading",
+                                    "P100", "Complete", "P-1"}));
   EXPECT_EQ(session.StatusLine().Str(), "HTTP/1.1 200 OK");
 }
 
@@ -93,7 +94,7 @@ TEST_F(RealServers, IfModifiedSkipsUnchangedAndFetchesChanged) {
   {
     RecordingHttpSession session;
     EXPECT_TRUE(Get(session, "/page.html", true));
-    EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F8"}));
+    EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "Unchanged"}));
     EXPECT_EQ(Stored("page.html"), "kept");
   }
   WriteFile(Served("page.html"), "<html>changed</html>\n");
@@ -101,7 +102,7 @@ TEST_F(RealServers, IfModifiedSkipsUnchangedAndFetchesChanged) {
   {
     RecordingHttpSession session;
     EXPECT_TRUE(Get(session, "/page.html", true));
-    EXPECT_TRUE(session.Saw("F9"));
+    EXPECT_TRUE(session.Saw("Complete"));
     EXPECT_EQ(Stored("page.html"), "<html>changed</html>\n");
     EXPECT_EQ(GetFileDate(local.Str() + "page.html"), PackedGmt(kPageTime + 3600));
   }
@@ -161,7 +162,7 @@ TEST_F(RealServers, FileBeyondFourGibibytesArrivesWholeAndComplete) {
   stored.read(last.data(), static_cast<std::streamsize>(last.size()));
   EXPECT_EQ(last, marker);
   Events tail(session.events.end() - 3, session.events.end());
-  EXPECT_EQ(tail, (Events{"P100", "F9", "P-1"}));
+  EXPECT_EQ(tail, (Events{"P100", "Complete", "P-1"}));
 }
 
 TEST_F(RealServers, SameFetchThroughProxyOnAnotherPort) {

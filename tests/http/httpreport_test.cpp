@@ -26,7 +26,11 @@ TEST(ReportingHttpSession, StatusEventsShowShortAndLogLongLines) {
   {
     ReportingHttpSession session("");
     session.baseUrl = "http://host.test";
-    for (std::uint8_t code : {0, 1, 2, 5, 10, 3, 99}) session.StatusEvent(code);
+    using enum HttpStatusEvent;
+    for (HttpStatusEvent event : {Connecting, Connected, ConnectFailed, ReadingHeader, Interrupted,
+                                  HttpStatusEvent{3}, HttpStatusEvent{99}}) {
+      session.StatusEvent(event);
+    }
   }
   EXPECT_EQ(capture.Memo(), (Lines{"Connecting ... ", "Connection established",
                                    "Unable to establish connection",
@@ -41,15 +45,16 @@ TEST(ReportingHttpSession, FileEventsWriteTheSameTextToScreenAndLog) {
   ClearTransferCounts();
   {
     ReportingHttpSession session("");
-    session.FileEvent(3, ResponseFor("a.html", 1500));
-    session.FileEvent(3, ResponseFor("b.gif"));
-    session.FileEvent(3, ResponseFor("dvd.iso", 5000000000));
-    session.FileEvent(7, ResponseFor("c.txt"));
-    session.FileEvent(8, ResponseFor("d.txt"));
-    session.FileEvent(6, ResponseFor("e.txt"));  // nothing: the caller reports it
-    session.FileEvent(9, ResponseFor("f.txt", 0, 3));
-    session.FileEvent(9, ResponseFor("g.txt", 0, 125));
-    session.FileEvent(9, ResponseFor("h.txt", 0, 6000));  // 100 minutes keep two digits
+    using enum HttpFileEvent;
+    session.FileEvent(Downloading, ResponseFor("a.html", 1500));
+    session.FileEvent(Downloading, ResponseFor("b.gif"));
+    session.FileEvent(Downloading, ResponseFor("dvd.iso", 5000000000));
+    session.FileEvent(CreateFailed, ResponseFor("c.txt"));
+    session.FileEvent(Unchanged, ResponseFor("d.txt"));
+    session.FileEvent(Incomplete, ResponseFor("e.txt"));  // nothing: the caller reports it
+    session.FileEvent(Complete, ResponseFor("f.txt", 0, 3));
+    session.FileEvent(Complete, ResponseFor("g.txt", 0, 125));
+    session.FileEvent(Complete, ResponseFor("h.txt", 0, 6000));  // 100 minutes keep two digits
   }
   Lines expected = {"Downloading a.html 1500 bytes ",
                     "Downloading b.gif",
@@ -68,9 +73,9 @@ TEST(ReportingHttpSession, NotFoundAddsTheServersStatusLineToTheLogOnly) {
   ReportCapture capture;
   {
     ReportingHttpSession session("");
-    session.FileEvent(4, ResponseFor("gone.html"));  // no status line yet
+    session.FileEvent(HttpFileEvent::NotFound, ResponseFor("gone.html"));  // no status line yet
     session.statusLine = "HTTP/1.1 404 Not Found";
-    session.FileEvent(4, ResponseFor("lost.html"));
+    session.FileEvent(HttpFileEvent::NotFound, ResponseFor("lost.html"));
   }
   EXPECT_EQ(capture.Memo(), (Lines{"Unable to find gone.html", "Unable to find lost.html"}));
   EXPECT_EQ(capture.LogLines(), (Lines{"Unable to find gone.html", "Unable to find lost.html",

@@ -91,7 +91,7 @@ TEST_F(ScriptedHttp, MovedAnswerIsFetchedAgainAsDirectory) {
   EXPECT_EQ(Stored("docs.html"), "hello");
   EXPECT_EQ(session.Directory().Str(), "/docs/");
   EXPECT_EQ(session.BaseUrl().Str(), "127.0.0.1");  // the retry URL has no prefix
-  EXPECT_FALSE(session.Saw("F4"));
+  EXPECT_FALSE(session.Saw("NotFound"));
 }
 
 TEST_F(ScriptedHttp, RedirectSubdirectoryNamedDotDotStaysInside) {
@@ -116,7 +116,7 @@ TEST_F(ScriptedHttp, BodyWithoutLengthEndsPromptlyAtClose) {
   EXPECT_EQ(Stored("plain.txt"), "part one, part two");
   EXPECT_LT(seconds, 1.5);  // the close ended it, not the idle time-out
   EXPECT_EQ(session.Only('B'), (Events{"B9", "B18", "B-1"}));
-  EXPECT_TRUE(session.Saw("F9"));
+  EXPECT_TRUE(session.Saw("Complete"));
   EXPECT_EQ(response.contentType.Str(), "TEXT/PLAIN");
 }
 
@@ -146,8 +146,8 @@ TEST_F(ScriptedHttp, ChunkedBodyCutShortIsIncomplete) {
         "send 10\\r\\nonly a part\n"
         "close\n");
   EXPECT_FALSE(Get("/c.txt"));
-  EXPECT_TRUE(session.Saw("F6"));
-  EXPECT_FALSE(session.Saw("F9"));
+  EXPECT_TRUE(session.Saw("Incomplete"));
+  EXPECT_FALSE(session.Saw("Complete"));
   EXPECT_EQ(StoreEntries(), Names{});  // no partial file under any name
 }
 
@@ -208,12 +208,13 @@ TEST_F(ScriptedHttp, StalledBodyIsIncompleteAndCostsNoProcessorTime) {
   EXPECT_GE(seconds, 1.9);
   EXPECT_LT(seconds, 4.0);
   EXPECT_LT(cpu, seconds / 10) << "the wait for body bytes spins";
-  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F3", "P9", "F6", "P-1"}));
+  EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "Downloading", "P9",
+                                    "Incomplete", "P-1"}));
   EXPECT_EQ(Stored("stall.bin"), "good old copy");
   EXPECT_EQ(GetFileDate(local.Str() + "stall.bin"), oldDate);
   EXPECT_EQ(StoreEntries(), Names{"stall.bin"});
   session.Done();
-  EXPECT_EQ(session.events.back(), "S10");
+  EXPECT_EQ(session.events.back(), "Interrupted");
 }
 
 TEST_F(ScriptedHttp, StalledBodyWithoutLengthIsIncompleteAndNotProbed) {
@@ -225,7 +226,7 @@ TEST_F(ScriptedHttp, StalledBodyWithoutLengthIsIncompleteAndNotProbed) {
         "expect_close\n");
   EXPECT_FALSE(Get("/stall.txt"));
   EXPECT_EQ(Verdict(), "DONE\n");
-  EXPECT_TRUE(session.Saw("F6"));
+  EXPECT_TRUE(session.Saw("Incomplete"));
   EXPECT_EQ(StoreEntries(), Names{});
 }
 
@@ -236,7 +237,8 @@ TEST_F(ScriptedHttp, LengthBeyondFourGibibytesIsKeptWhole) {
         "close\n");
   EXPECT_FALSE(Get("/huge.iso"));
   EXPECT_EQ(response.contentLength, 4294967299LL);
-  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F3", "P0", "F6", "P-1"}));
+  EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "Downloading", "P0",
+                                    "Incomplete", "P-1"}));
   EXPECT_EQ(StoreEntries(), Names{});
 }
 
@@ -324,16 +326,16 @@ TEST_F(ScriptedHttp, LineFeedInLinkIsEncodedInTheRequestLine) {
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_EQ(response.status, 404);
   EXPECT_EQ(session.StatusLine().Str(), "HTTP/1.0 404 Not Found");
-  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F4"}));
+  EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "NotFound"}));
 }
 
 TEST_F(ScriptedHttp, ServerClosingBeforeStatusLineIsReported) {
   Serve("expect_match GET *\nclose\n");
   EXPECT_FALSE(Get("/gone.html"));
-  EXPECT_EQ(session.events, (Events{"S0", "S1", "S5", "F4"}));
+  EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "NotFound"}));
   EXPECT_EQ(session.StatusLine().Str(), "");
   session.Done();
-  EXPECT_EQ(session.events.back(), "S10");
+  EXPECT_EQ(session.events.back(), "Interrupted");
 }
 
 TEST_F(ScriptedHttp, ShortNamesAndIfModifiedWithoutDate) {
@@ -383,7 +385,7 @@ TEST(ScriptedProxy, RequestLineAndHostCarryTheOriginPort) {
   RecordingHttpSession session;  // without ":" the proxy port is 0
   session.proxy = "127.0.0.1";
   EXPECT_FALSE(HttpGet(session, "origin.test/", local, 80, false, false, response));
-  EXPECT_EQ(session.events, (Events{"S0", "S2"}));
+  EXPECT_EQ(session.events, (Events{"Connecting", "ConnectFailed"}));
 }
 
 }  // namespace

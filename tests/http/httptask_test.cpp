@@ -338,10 +338,10 @@ TEST_F(LevelSite, TranslateRewritesLinksToTheStoredFiles) {
 }
 
 // Asks the run to stop once the first page has been read for links.
-class StopAfterFirstPage : public RecordingSink {
+class StopAfterFirstPage : public FakeStatusSink {
  public:
   void AddMemoLine(std::string_view text) override {
-    RecordingSink::AddMemoLine(text);
+    FakeStatusSink::AddMemoLine(text);
     if (text.starts_with("Finished parsing ")) RequestStop(SIGTERM);
   }
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -11,25 +12,30 @@
 #include "peers/peers.h"
 #include "peers/report_capture.h"
 
-// Records each event as text: "S<code>", "F<code>", "P<percent>", "B<bytes>".
+// Records each event as text: status and file events by name ("Connecting",
+// "Complete"), percent and byte events as "P<percent>" and "B<bytes>".
 class RecordingHttpSession : public HttpSession {
  public:
   explicit RecordingHttpSession(std::string_view debugLogName = "") : HttpSession(debugLogName) {}
   ~RecordingHttpSession() override { Done(); }
 
-  void StatusEvent(std::uint8_t code) override { Record("S", code); }
-  void FileEvent(std::uint8_t code, const HttpResponse&) override { Record("F", code); }
+  void StatusEvent(HttpStatusEvent event) override {
+    events.emplace_back(HttpStatusEventName(event));
+  }
+  void FileEvent(HttpFileEvent event, const HttpResponse&) override {
+    events.emplace_back(HttpFileEventName(event));
+  }
   void PercentEvent(std::int32_t percent) override { Record("P", percent); }
   void BytesEvent(std::int64_t bytes) override { Record("B", bytes); }
 
   bool Saw(const std::string& event) const {
     return std::find(events.begin(), events.end(), event) != events.end();
   }
-  // The events that start with prefix, in order.
-  std::vector<std::string> Only(char prefix) const {
+  // The percent ('P') or byte ('B') events, in order.
+  std::vector<std::string> Only(char kind) const {
     std::vector<std::string> picked;
     for (const auto& e : events) {
-      if (e[0] == prefix) picked.push_back(e);
+      if (e.size() > 1 && e[0] == kind && (e[1] == '-' || std::isdigit(e[1]))) picked.push_back(e);
     }
     return picked;
   }

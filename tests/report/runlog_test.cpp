@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "peers/fake_status_sink.h"
 #include "peers/peers.h"
 
 namespace {
@@ -95,33 +96,6 @@ TEST_F(LogFileTest, LineIsLostWhenReopeningFailsAndTheNextOneTriesAgain) {
   EXPECT_EQ(LogFileTexts(path), (Texts{"kept"}));
 }
 
-// A front end that keeps what it was told, with the visibility rules of the
-// window: the bar is visible and the counter hidden at the start.
-class FakeSink : public StatusSink {
- public:
-  void SetLine(int n, std::string_view text) override {
-    lines.push_back(std::to_string(n) + ":" + std::string(text));
-  }
-  void AddMemoLine(std::string_view text) override { memo.emplace_back(text); }
-  void ShowPercent(int p) override {
-    barVisible = true;
-    percent = p;
-  }
-  void ShowByteCount(std::string_view caption) override {
-    counterVisible = true;
-    counterCaption = caption;
-  }
-  void HidePercent() override { barVisible = false; }
-  void HideByteCount() override { counterVisible = false; }
-  void ShowError(std::string_view text) override { errors.emplace_back(text); }
-
-  std::vector<std::string> lines, memo, errors;
-  bool barVisible = true;
-  bool counterVisible = false;
-  int percent = 0;
-  std::string counterCaption;
-};
-
 class StatusTest : public ::testing::Test {
  protected:
   void SetUp() override { SetStatusSink(&sink); }
@@ -136,7 +110,7 @@ class StatusTest : public ::testing::Test {
 
   TempDir dir;
   std::string logPath = dir / "run.log";
-  FakeSink sink;
+  FakeStatusSink sink;
 };
 
 TEST_F(StatusTest, RunLogChannelsAreSeparate) {
@@ -145,8 +119,8 @@ TEST_F(StatusTest, RunLogChannelsAreSeparate) {
   RunLog::Show("to the memo");
   ShowError("to the error box");
   EXPECT_EQ(LogFileTexts(logPath), (Texts{"", "QUORBIT 1.10.007", kDashes, "to the file"}));
-  EXPECT_EQ(sink.memo, (Texts{"to the memo"}));
-  EXPECT_EQ(sink.errors, (Texts{"to the error box"}));
+  EXPECT_EQ(sink.Memo(), (Texts{"to the memo"}));
+  EXPECT_EQ(sink.TextsOf("error"), (Texts{"to the error box"}));
 }
 
 TEST_F(StatusTest, EmptyLogNameStopsWritingToThePreviousLog) {
@@ -163,7 +137,7 @@ TEST_F(StatusTest, SetLineShowsAndLogsByNumber) {
   StatusDisplay::SetLine(0, "log only");
   StatusDisplay::SetLine(4, "nothing at all");
   StatusDisplay::SetLine(3, "");
-  EXPECT_EQ(sink.lines, (Texts{"1:one", "3:"}));
+  EXPECT_EQ(sink.Display(), (Texts{"line1: one", "line3: "}));
   EXPECT_EQ(RunLogTexts(), (Texts{"one", "log only"}));
 }
 
@@ -171,17 +145,17 @@ TEST_F(StatusTest, BarAndByteCounterShareTheirPlace) {
   StatusDisplay::ShowByteCount(1234);
   EXPECT_TRUE(sink.counterVisible);
   EXPECT_FALSE(sink.barVisible);
-  EXPECT_EQ(sink.counterCaption, "Received 1234 bytes");
+  EXPECT_EQ(sink.calls.back(), "bytes: Received 1234 bytes");
 
   StatusDisplay::ShowPercent(50);
   EXPECT_TRUE(sink.barVisible);
   EXPECT_FALSE(sink.counterVisible);
-  EXPECT_EQ(sink.percent, 50);
+  EXPECT_EQ(sink.calls.back(), "percent: 50");
 
   StatusDisplay::HidePercent();
   EXPECT_FALSE(sink.barVisible);
   StatusDisplay::ShowByteCount(-1);
-  EXPECT_EQ(sink.counterCaption, "Received -1 bytes");
+  EXPECT_EQ(sink.calls.back(), "bytes: Received -1 bytes");
   StatusDisplay::HideByteCount();
   EXPECT_FALSE(sink.counterVisible || sink.barVisible);
 }
