@@ -43,7 +43,7 @@ void ReportingFtpSession::StatusEvent(std::uint8_t code, const Str255& text) {
       break;
     case 2:
       RunLog::ShowAndWrite("Unable to establish connection",
-                   Cat("Unable to establish connection with ", Host()));
+                           Cat("Unable to establish connection with ", Host()));
       break;
     case 4:
       RunLog::ShowAndWrite("Unable to find file", "Unable to find file(s) to transfer");
@@ -58,7 +58,8 @@ void ReportingFtpSession::StatusEvent(std::uint8_t code, const Str255& text) {
       RunLog::ShowAndWrite("Password error", "Password error");
       break;
     case 12:
-      RunLog::ShowAndWrite("Unable to change working directory", "Unable to change working directory");
+      RunLog::ShowAndWrite("Unable to change working directory",
+                           "Unable to change working directory");
       break;
     case 13:
       RunLog::Show("Sending user name");
@@ -82,7 +83,8 @@ void ReportingFtpSession::StatusEvent(std::uint8_t code, const Str255& text) {
       RunLog::ShowAndWrite("Connection interrupted", "Connection interrupted");
       break;
     case 28:
-      RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", text), "Establishing data channel");
+      RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", text),
+                           "Establishing data channel");
       break;
     case 29:
       RunLog::ShowAndWrite("Data channel open", "Data channel open");
@@ -142,6 +144,10 @@ void ReportingFtpSession::FileEvent(std::uint8_t code, const FtpFileRecord& file
   if (code == 6 && !LastReply().Empty()) RunLog::Write(Cat("Server reported: ", LastReply()));
 }
 
-void ReportingFtpSession::PercentEvent(std::int32_t percent) { progress_.Percent(percent); }
+void ReportingFtpSession::PercentEvent(std::int32_t percent) {
+  progress_.Percent(percent);
+}
 
-void ReportingFtpSession::BytesEvent(std::int64_t count) { progress_.Bytes(count); }
+void ReportingFtpSession::BytesEvent(std::int64_t count) {
+  progress_.Bytes(count);
+}

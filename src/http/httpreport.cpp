@@ -22,11 +22,12 @@ void ReportingHttpSession::StatusEvent(std::uint8_t code) {
       RunLog::Show("Connecting ... ");
       break;
     case HttpStatus::Connected:
-      RunLog::ShowAndWrite("Connection established", Cat("Connection established with ", BaseUrl()));
+      RunLog::ShowAndWrite("Connection established",
+                           Cat("Connection established with ", BaseUrl()));
       break;
     case HttpStatus::ConnectFailed:
       RunLog::ShowAndWrite("Unable to establish connection",
-                   Cat("Unable to establish connection with ", BaseUrl()));
+                           Cat("Unable to establish connection with ", BaseUrl()));
       break;
     case HttpStatus::ReadingHeader:
       RunLog::Show("Retrieving file header information");
@@ -67,6 +68,10 @@ void ReportingHttpSession::FileEvent(std::uint8_t code, const HttpResponse& resp
   }
 }
 
-void ReportingHttpSession::PercentEvent(std::int32_t percent) { progress_.Percent(percent); }
+void ReportingHttpSession::PercentEvent(std::int32_t percent) {
+  progress_.Percent(percent);
+}
 
-void ReportingHttpSession::BytesEvent(std::int64_t bytes) { progress_.Bytes(bytes); }
+void ReportingHttpSession::BytesEvent(std::int64_t bytes) {
+  progress_.Bytes(bytes);
+}

@@ -51,7 +51,9 @@ SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t pro
   return s < 0 ? kNoSocket : s;
 }
 
-int CloseSocket(SocketHandle socket) { return close(socket); }
+int CloseSocket(SocketHandle socket) {
+  return close(socket);
+}
 
 int ConnectSocket(SocketHandle socket, const SocketAddress& address) {
   sockaddr_in native{};
@@ -59,7 +61,9 @@ int ConnectSocket(SocketHandle socket, const SocketAddress& address) {
   return connect(socket, reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0 ? 0 : -1;
 }
 
-bool SocketConnectInProgress() { return errno == EINPROGRESS || errno == EINTR; }
+bool SocketConnectInProgress() {
+  return errno == EINPROGRESS || errno == EINTR;
+}
 
 int ConnectError(SocketHandle socket) {
   int error = 0;
@@ -97,7 +101,9 @@ int PendingBytes(SocketHandle socket) {
   return count;
 }
 
-bool SocketWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
+bool SocketWouldBlock() {
+  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
 
 IpAddress ResolveHost(std::string_view name) {
   IpAddress result = {};
@@ -115,8 +121,7 @@ IpAddress ResolveHost(std::string_view name) {
 }
 
 bool IsDottedAddress(std::string_view text) {
-  bool allDigitsOrDots = std::all_of(text.begin(), text.end(), [](char c) {
-    return c == '.' || (c >= '0' && c <= '9');
-  });
+  bool allDigitsOrDots = std::all_of(text.begin(), text.end(),
+                                     [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
   return allDigitsOrDots && std::count(text.begin(), text.end(), '.') == 3;
 }

@@ -1,11 +1,12 @@
 // The FTP session against scripted servers: each case states the lines the
 // server sends and the commands the client must answer with.
+#include "ftp/ftpsession.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "ftp/ftpsession.h"
 #include "ftp/listingfetch.h"
 #include "ftp_test_support.h"
 
@@ -61,8 +62,8 @@ send 530 not allowed\r\n
   const auto start = Clock::now();
   EXPECT_FALSE(LogIn(session, server->Port(), 2));
   EXPECT_LT(SecondsSince(start), 4.0);
-  EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S30", "S17", "S0:2", "S1", "S13",
-                                    "S30", "S17"}));
+  EXPECT_EQ(session.events,
+            (Events{"S0:1", "S1", "S13", "S30", "S17", "S0:2", "S1", "S13", "S30", "S17"}));
   EXPECT_EQ(server->Outcome(), "DONE\n");
 }
 
@@ -78,8 +79,7 @@ expect USER alice
 send 230 welcome back\r\n
 )");
   EXPECT_TRUE(LogIn(session, server->Port(), 2));
-  EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S7", "S17", "S0:2", "S1", "S13",
-                                    "S15"}));
+  EXPECT_EQ(session.events, (Events{"S0:1", "S1", "S13", "S7", "S17", "S0:2", "S1", "S13", "S15"}));
   EXPECT_EQ(server->Outcome(), "DONE\n");
 }
 
@@ -248,7 +248,8 @@ class FtpListingTest : public ScriptedFtpTest {
   void StartWithListing(const std::string& text, const std::string& ending = kListingDone) {
     WriteFile(files / "listing.txt", text);
     Start(kListRequest + R"(send 150 ok\r\n
-data send_file )" + (files / "listing.txt") + "\n" + ending + R"(expect PWD
+data send_file )" +
+          (files / "listing.txt") + "\n" + ending + R"(expect PWD
 pause 0.2
 send 257 "/big" is current\r\n
 )");
