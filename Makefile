@@ -12,7 +12,7 @@ ifdef CI
 WERROR := -DQUORBIT_WERROR=ON
 endif
 
-.PHONY: all deps build configure test test-fast test-asan fuzz demo screenshot bench install package clean
+.PHONY: all deps build configure test test-fast test-asan lint format fuzz demo screenshot bench install package clean
 
 all: build
 
@@ -25,10 +25,11 @@ configure:
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The whole suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then every fuzz target for a few seconds so that none of them rots.
+# The whole suite, the lint checks, then the suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then every fuzz target for a few seconds so that none of them rots.
 test: deps
 	$(MAKE) test-fast
+	$(MAKE) lint
 	$(MAKE) test-asan
 	$(MAKE) fuzz FUZZ_SECONDS=3
 
@@ -41,6 +42,15 @@ test-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Layout (.clang-format) over every C++ file, and clang-tidy (.clang-tidy) over the
+# program's sources with the build's compile commands.
+lint: configure
+	BUILD=$(BUILD) JOBS=$(JOBS) scripts/lint
+
+# Lays out every C++ file as lint expects.
+format:
+	find src tests fuzz \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format-14 -i
 
 # The parsers of untrusted input under libFuzzer (clang++), each for FUZZ_SECONDS.
 fuzz:

@@ -11,8 +11,8 @@
 #include "fuzz/fuzz_support.h"
 #include "html/htmlrules.h"
 #include "html/linkscanner.h"
-#include "http/httptask.h"
 #include "http/httpclient.h"
+#include "http/httptask.h"
 
 namespace {
 

@@ -35,8 +35,8 @@ class QuietSession : public HttpSession {
 bool ServeFromSocketPair(TcpConnection& connection, std::string_view reply) {
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return false;
-  const bool sent = ::send(ends[1], reply.data(), reply.size(), 0) ==
-                    static_cast<ssize_t>(reply.size());
+  const bool sent =
+      ::send(ends[1], reply.data(), reply.size(), 0) == static_cast<ssize_t>(reply.size());
   ::close(ends[1]);
   SocketGiver::Give(connection, ends[0]);
   return sent;

@@ -7,7 +7,9 @@
 namespace {
 
 // A local path from the file uses the platform separator only.
-bool IsLocalPath(std::string_view path) { return path.find('\\') == std::string_view::npos; }
+bool IsLocalPath(std::string_view path) {
+  return path.find('\\') == std::string_view::npos;
+}
 
 void CheckHttpTask(const HttpTask& task) {
   FUZZ_CHECK(task.LEVEL != 0 && task.PORT != 0);

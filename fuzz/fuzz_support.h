@@ -15,12 +15,12 @@
 #include <string_view>
 
 // A broken property is a finding like a crash: the fuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                                              \
-  do {                                                                                     \
-    if (!(condition)) {                                                                    \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                        \
-    }                                                                                      \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (false)
 
 inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {
@@ -52,8 +52,8 @@ inline const std::string& ScratchDirectory() {
   static char created[64];
   static const std::string path = [] {
     struct stat info {};
-    const bool memory = ::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) &&
-                        ::access("/dev/shm", W_OK) == 0;
+    const bool memory =
+        ::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) && ::access("/dev/shm", W_OK) == 0;
     std::snprintf(created, sizeof created, "%s/quorbit-fuzz-XXXXXX", memory ? "/dev/shm" : "/tmp");
     if (!::mkdtemp(created)) std::abort();
     std::atexit([] {

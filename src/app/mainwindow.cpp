@@ -32,7 +32,8 @@ std::string DisplayText(std::string_view text) {
   auto length = static_cast<unsigned>(text.size());
   if (fl_utf8test(text.data(), length) != 0) return std::string(text);
   std::string utf8(text.size() * 2 + 1, '\0');
-  unsigned made = fl_utf8froma(utf8.data(), static_cast<unsigned>(utf8.size()), text.data(), length);
+  unsigned made =
+      fl_utf8froma(utf8.data(), static_cast<unsigned>(utf8.size()), text.data(), length);
   utf8.resize(std::min<std::size_t>(made, utf8.size() - 1));
   return utf8;
 }
@@ -140,7 +141,9 @@ void MainWindow::OnTimer1(void* form) {
   Fl::repeat_timeout(kPollSeconds, OnTimer1, form);
 }
 
-void MainWindow::OnUpdates(void* form) { static_cast<MainWindow*>(form)->ApplyUpdates(); }
+void MainWindow::OnUpdates(void* form) {
+  static_cast<MainWindow*>(form)->ApplyUpdates();
+}
 
 void MainWindow::OnClose(Fl_Widget* window, void*) {
   // Like a form of the original system, the window does not close on Escape.
@@ -163,7 +166,8 @@ void MainWindow::Apply(const StatusUpdate& update) {
   Fl_Box* const lines[] = {Line1, Line2, Line3};
   switch (update.kind) {
     case Kind::kLine:
-      if (update.number >= 1 && update.number <= 3) SetCaption(lines[update.number - 1], update.text);
+      if (update.number >= 1 && update.number <= 3)
+        SetCaption(lines[update.number - 1], update.text);
       break;
     case Kind::kMemoLine:
       AddMemoLine(update.text);

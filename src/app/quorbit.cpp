@@ -10,8 +10,8 @@
 #include "app/worker.h"
 #include "net/sockets.h"
 #include "report/runlog.h"
-#include "util/stoprequest.h"
 #include "util/shorttext.h"
+#include "util/stoprequest.h"
 
 #ifdef QUORBIT_HAVE_FLTK
 #include "app/mainwindow.h"

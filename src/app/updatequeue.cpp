@@ -20,12 +20,24 @@ void UpdateQueue::Push(Kind kind, int number, std::string_view text) {
   if (wasEmpty && wake_) wake_();
 }
 
-void UpdateQueue::SetLine(int n, std::string_view text) { Push(Kind::kLine, n, text); }
-void UpdateQueue::AddMemoLine(std::string_view text) { Push(Kind::kMemoLine, 0, text); }
-void UpdateQueue::ShowPercent(int percent) { Push(Kind::kPercent, percent, {}); }
-void UpdateQueue::ShowByteCount(std::string_view caption) { Push(Kind::kByteCount, 0, caption); }
-void UpdateQueue::HidePercent() { Push(Kind::kHidePercent, 0, {}); }
-void UpdateQueue::HideByteCount() { Push(Kind::kHideByteCount, 0, {}); }
+void UpdateQueue::SetLine(int n, std::string_view text) {
+  Push(Kind::kLine, n, text);
+}
+void UpdateQueue::AddMemoLine(std::string_view text) {
+  Push(Kind::kMemoLine, 0, text);
+}
+void UpdateQueue::ShowPercent(int percent) {
+  Push(Kind::kPercent, percent, {});
+}
+void UpdateQueue::ShowByteCount(std::string_view caption) {
+  Push(Kind::kByteCount, 0, caption);
+}
+void UpdateQueue::HidePercent() {
+  Push(Kind::kHidePercent, 0, {});
+}
+void UpdateQueue::HideByteCount() {
+  Push(Kind::kHideByteCount, 0, {});
+}
 
 void UpdateQueue::ShowError(std::string_view text) {
   Push(Kind::kError, 0, text);

@@ -64,9 +64,13 @@ void RunWorker(const std::vector<std::string>& arguments) {
   RunResult.store(ExitStatus());
 }
 
-bool WorkerFinished() { return RunResult.load() != -1; }
+bool WorkerFinished() {
+  return RunResult.load() != -1;
+}
 
-int StopExitCode() { return StopSignal() != 0 ? 128 + StopSignal() : 0; }
+int StopExitCode() {
+  return StopSignal() != 0 ? 128 + StopSignal() : 0;
+}
 
 void WorkerThread::Start(const std::vector<std::string>& arguments,
                          std::function<void()> onFinished) {

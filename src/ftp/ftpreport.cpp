@@ -43,7 +43,7 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       break;
     case FtpStatusEvent::ConnectFailed:
       RunLog::ShowAndWrite("Unable to establish connection",
-                   Cat("Unable to establish connection with ", Host()));
+                           Cat("Unable to establish connection with ", Host()));
       break;
     case FtpStatusEvent::NoFilesFound:
       RunLog::ShowAndWrite("Unable to find file", "Unable to find file(s) to transfer");
@@ -147,6 +147,10 @@ void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& fil
   }
 }
 
-void ReportingFtpSession::PercentEvent(std::int32_t percent) { progress_.Percent(percent); }
+void ReportingFtpSession::PercentEvent(std::int32_t percent) {
+  progress_.Percent(percent);
+}
 
-void ReportingFtpSession::BytesEvent(std::int64_t count) { progress_.Bytes(count); }
+void ReportingFtpSession::BytesEvent(std::int64_t count) {
+  progress_.Bytes(count);
+}

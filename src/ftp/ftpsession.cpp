@@ -15,7 +15,9 @@ constexpr std::string_view kPasswordCommand = "PASS ";
 constexpr std::string_view kMaskedPassword = "PASS ****";
 
 // A 4xx or 5xx reply refuses the command: no further reply to it follows.
-bool IsNegativeReply(std::int32_t code) { return code >= 400 && code <= 599; }
+bool IsNegativeReply(std::int32_t code) {
+  return code >= 400 && code <= 599;
+}
 
 bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   if (suffix.size() > text.size()) return false;
@@ -113,7 +115,9 @@ PassiveAddress ParsePassiveReply(std::string_view reply) {
 
 // --- Session -----------------------------------------------------------------
 
-FtpSession::FtpSession(std::string_view debugLogName) { Create(debugLogName); }
+FtpSession::FtpSession(std::string_view debugLogName) {
+  Create(debugLogName);
+}
 
 void FtpSession::Create(std::string_view debugLogName) {
   control_.Init();
@@ -198,8 +202,7 @@ bool FtpSession::LoginTry(std::string_view user, std::uint16_t port, std::string
 }
 
 bool FtpSession::Login(std::string_view host, std::string_view user, std::uint16_t port,
-                       std::uint16_t retryDelay, std::uint16_t tries,
-                       std::string_view password) {
+                       std::uint16_t retryDelay, std::uint16_t tries, std::string_view password) {
   if (tries == 0) tries = 1;
   if (retryDelay == 0) retryDelay = kDefaultRetryDelay;
   host_ = host;
@@ -242,7 +245,9 @@ Str255 FtpSession::WorkingDir() {
   return directory;
 }
 
-void FtpSession::Quit() { SendCommand("QUIT"); }
+void FtpSession::Quit() {
+  SendCommand("QUIT");
+}
 
 // --- Data channel ------------------------------------------------------------
 

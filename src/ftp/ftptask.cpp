@@ -2,13 +2,13 @@
 
 #include <vector>
 
-#include "ftp/listingfetch.h"
 #include "ftp/ftpreport.h"
 #include "ftp/ftptransfer.h"
-#include "util/stringset.h"
+#include "ftp/listingfetch.h"
 #include "report/runlog.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
+#include "util/stringset.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <memory>
 #include <string_view>
 
-#include "util/packeddate.h"
 #include "util/localfiles.h"
+#include "util/packeddate.h"
 #include "util/shorttext.h"
 
 struct RemoteListing;

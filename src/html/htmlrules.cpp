@@ -55,6 +55,7 @@ constexpr std::array<StateRow, 37> kRows = {{
     {4, 0},                          // 36 BACKGROUND link
 }};
 
+// clang-format off
 constexpr std::array<LexTransition, 51> kTransitions = {{
     // 0 and 1
     {LexCharsOf("\n"), 6}, {LexCharsOf("<"), 2}, {Letter('B'), 5}, {Letter('H'), 4},
@@ -90,6 +91,7 @@ constexpr std::array<LexTransition, 51> kTransitions = {{
     {kWhite, 34}, {kQuote, 35},
     {kInQuotes, 35}, {kQuote, 36},
 }};
+// clang-format on
 
 constexpr std::size_t CountAccepting() {
   std::size_t n = 0;
@@ -133,7 +135,7 @@ static_assert(CountTransitions() == kTransitions.size());
 static_assert(kRules.size() == 10);
 
 void HtmlAction(Lexer& lexer, int rule) {
-  static constexpr int kKindOfRule[] = {EndOfInput, BaseTag,   SrcLink,  HrefLink,
+  static constexpr int kKindOfRule[] = {EndOfInput,     BaseTag,   SrcLink,  HrefLink,
                                         BackgroundAttr, PlainText, PlainText};
   if (rule == kLineFeedRule) lexer.yytext = "\r\n";
   ReturnKind(lexer, kKindOfRule[rule]);
@@ -143,4 +145,6 @@ constexpr LexTables kHtmlTables{kStates, kRules, kRules, kTransitions, HtmlActio
 
 }  // namespace
 
-const LexTables& HtmlLexTables() { return kHtmlTables; }
+const LexTables& HtmlLexTables() {
+  return kHtmlTables;
+}

@@ -19,7 +19,9 @@ void ReportLimit(Lexer& lexer, std::string_view message) {
   RunLog::Show(Cat("LexLib: ", message));
 }
 
-void PushBack(Lexer& lexer, char c) { lexer.pushBack[lexer.pushCount++] = c; }
+void PushBack(Lexer& lexer, char c) {
+  lexer.pushBack[lexer.pushCount++] = c;
+}
 
 // Puts the next piece of the input into the push-back buffer, last character
 // first, under a line feed when the piece ended at a line end. A line longer
@@ -113,8 +115,8 @@ std::uint16_t SingleCharacterRule(const LexTables& t, const LexState& start, cha
   const int target = TransitionTarget(t, start, c);
   if (target < 0) return 0;
   const LexState& end = t.states[target];
-  if (end.transitions.first != end.transitions.last ||
-      end.matches.last - end.matches.first != 1 || end.marks.last - end.marks.first != 1) {
+  if (end.transitions.first != end.transitions.last || end.matches.last - end.matches.first != 1 ||
+      end.marks.last - end.marks.first != 1) {
     return 0;
   }
   const std::uint16_t rule = t.matches[end.matches.first];

@@ -18,7 +18,7 @@ Str255 CopyBaseName(std::string_view pageName) {
 // The copy is written back a token at a time; its text is collected in a
 // buffer of this size while the copy is open and written when the buffer is
 // full, so that a page costs a few writes instead of one per token.
-constexpr std::size_t kCopyBufferSize = 64 * 1024;
+constexpr std::size_t kCopyBufferSize = std::size_t{64} * 1024;
 
 // Last characters tried in turn when the name ending in "tmp" is taken.
 constexpr std::string_view kCopyEndings = "0123456789abcdefghijklmnopqrstuvwxyz";

@@ -29,7 +29,9 @@ bool FillBuffer(TextReader& file) {
   return file.bufPos < file.bufEnd;
 }
 
-bool IsLineEnd(char c) { return c == '\r' || c == '\n' || c == '\0'; }
+bool IsLineEnd(char c) {
+  return c == '\r' || c == '\n' || c == '\0';
+}
 
 // Consumes the line end at the read position and, when the next character
 // is its partner, that one too.

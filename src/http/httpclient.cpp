@@ -18,7 +18,9 @@ constexpr std::uint16_t kBlockSize = 60 * 1024;
 constexpr std::size_t kLinePiece = 255;     // longest piece ReadLine hands out
 constexpr std::size_t kLocalPathMax = 254;  // longest local file path
 
-bool IsRedirect(std::uint16_t status) { return status == 301 || status == 302; }
+bool IsRedirect(std::uint16_t status) {
+  return status == 301 || status == 302;
+}
 
 // The text before the first c, removed from rest together with that c;
 // without c the whole rest.
@@ -28,7 +30,9 @@ Str255 TakeUntil(Str255& rest, char c) {
   return head;
 }
 
-std::string_view CutAt(std::string_view text, char c) { return text.substr(0, text.find(c)); }
+std::string_view CutAt(std::string_view text, char c) {
+  return text.substr(0, text.find(c));
+}
 
 // A date or time field for PackDateTime; a value no field can hold stays
 // invalid instead of wrapping into a plausible one.
@@ -227,8 +231,8 @@ bool StartNextChunk(BodyReader& body) {
 
 bool NextChunkedBlock(BodyReader& body, char* buffer, std::uint16_t& got) {
   if (body.chunkLeft == 0 && !StartNextChunk(body)) return false;
-  std::uint16_t maxCount = body.chunkLeft < kBlockSize ? static_cast<std::uint16_t>(body.chunkLeft)
-                                                       : kBlockSize;
+  std::uint16_t maxCount =
+      body.chunkLeft < kBlockSize ? static_cast<std::uint16_t>(body.chunkLeft) : kBlockSize;
   if (ReceiveSome(body, buffer, maxCount, got) != Arrival::Data) return false;
   body.chunkLeft -= got;
   return true;
@@ -309,8 +313,8 @@ bool RemoteChanged(const HttpResponse& response, std::string_view path) {
 
 }  // namespace
 
-bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified,
-                 bool shortNames, HttpResponse& response) {
+bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified, bool shortNames,
+                 HttpResponse& response) {
   EnsureTrailing(localDirectory, kPathSep);
   // Built apart from the caller's variable, which may have no room left for
   // the separator: a name must never be glued onto the directory's own name.
@@ -397,8 +401,7 @@ bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirect
   return RetryAsDirectory(session, host, localDirectory, port, ifModified, shortNames, response);
 }
 
-bool ReadResponseHeader(HttpSession& session, HttpResponse& response,
-                        std::string_view wantedName) {
+bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::string_view wantedName) {
   response = HttpResponse();
   response.fileName = StoredFileName(wantedName, session.directory);
   session.statusLine.Clear();

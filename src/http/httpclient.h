@@ -19,7 +19,6 @@
 #include <string_view>
 
 #include "net/connection.h"
-#include "report/runlog.h"
 #include "report/datetext.h"
 #include "util/eventnames.h"
 #include "util/shorttext.h"
@@ -33,11 +32,11 @@ enum class BodyFraming : std::uint8_t {
 
 // Values of the last response read; cleared at the start of each header read.
 struct HttpResponse {
-  Str255 fileName;                // local name (no directory) the body is stored under
-  Str255 contentType;             // upper case
+  Str255 fileName;                 // local name (no directory) the body is stored under
+  Str255 contentType;              // upper case
   std::int64_t contentLength = 0;  // 0: not given (or chunked)
   PackedDateTime lastModified = 0;
-  bool connectionClose = false;   // CONNECTION was exactly CLOSE
+  bool connectionClose = false;  // CONNECTION was exactly CLOSE
   std::uint16_t status = 0;
   PackedDateTime serverDate = 0;
   Str255 server;                  // upper case
@@ -122,7 +121,7 @@ class HttpSession {
   Str255 file;        // after the last "/"; the 8.3 name when short names are used
   Str255 statusLine;  // first response line as received
   TcpConnection connection;
-  Str255 proxy;       // "host:port" of the proxy; empty: connect directly
+  Str255 proxy;  // "host:port" of the proxy; empty: connect directly
   // Seconds a body may stay silent before the transfer counts as broken.
   std::uint16_t bodyIdleSeconds = DefaultTimeout;
 
@@ -158,8 +157,8 @@ std::int64_t ParseChunkSize(std::string_view line);
 // and stores its body in localDirectory (which gains a trailing separator)
 // under the session's file part. True when the body was stored completely or
 // skipped as unchanged (ifModified).
-bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified,
-                 bool shortNames, HttpResponse& response);
+bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified, bool shortNames,
+                 HttpResponse& response);
 
 // Clears the response, derives its fileName from wantedName (or from the
 // session's directory), waits for and reads the status line and the header

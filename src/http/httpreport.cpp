@@ -26,7 +26,7 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
       break;
     case HttpStatusEvent::ConnectFailed:
       RunLog::ShowAndWrite("Unable to establish connection",
-                   Cat("Unable to establish connection with ", BaseUrl()));
+                           Cat("Unable to establish connection with ", BaseUrl()));
       break;
     case HttpStatusEvent::ReadingHeader:
       RunLog::Show("Retrieving file header information");
@@ -68,6 +68,10 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
   }
 }
 
-void ReportingHttpSession::PercentEvent(std::int32_t percent) { progress_.Percent(percent); }
+void ReportingHttpSession::PercentEvent(std::int32_t percent) {
+  progress_.Percent(percent);
+}
 
-void ReportingHttpSession::BytesEvent(std::int64_t bytes) { progress_.Bytes(bytes); }
+void ReportingHttpSession::BytesEvent(std::int64_t bytes) {
+  progress_.Bytes(bytes);
+}

@@ -13,8 +13,8 @@
 #include "http/httpreport.h"
 #include "report/runlog.h"
 #include "util/crc32.h"
-#include "util/localfiles.h"
 #include "util/emptyguard.h"
+#include "util/localfiles.h"
 #include "util/stoprequest.h"
 
 namespace {
@@ -96,7 +96,9 @@ std::string VisitedKey(const WebUrl& url, std::uint16_t port) {
 }
 
 // The request for an address; the port goes to the connection apart.
-std::string RequestText(const WebUrl& url) { return "http://" + url.host + url.path; }
+std::string RequestText(const WebUrl& url) {
+  return "http://" + url.host + url.path;
+}
 
 // The key of the assignment's own address ("http://" may be left out).
 std::string StartKey(std::string_view uri, std::uint16_t port) {
@@ -107,7 +109,9 @@ std::string StartKey(std::string_view uri, std::uint16_t port) {
 
 // --- Local paths -----------------------------------------------------------
 
-bool IsLinkSeparator(char c) { return kLinkSeparators.find(c) != std::string_view::npos; }
+bool IsLinkSeparator(char c) {
+  return kLinkSeparators.find(c) != std::string_view::npos;
+}
 
 // location (which begins with root) with "." and ".." resolved below root;
 // empty when it climbs out of root. Only the part after root is resolved:
@@ -190,8 +194,8 @@ struct QueuedFetch {
 
 // A stored HTML page, to be rewritten when every file has been fetched.
 struct StoredPage {
-  Str255 file;                 // as the page is opened
-  std::string directory;       // absolute, for the links written into it
+  Str255 file;            // as the page is opened
+  std::string directory;  // absolute, for the links written into it
   PageContext context;
 };
 
@@ -219,8 +223,7 @@ void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
                const PageContext& page, std::uint16_t kind, std::string_view text) {
   if (!LevelAllows(task, level, kind)) return;
   const ResolvedLink link = ResolveLink(SplitLinkToken(text).link, page);
-  if (!link.followable || run.visited.Contains(link.key) || !EnsureDirectory(link.location))
-    return;
+  if (!link.followable || run.visited.Contains(link.key) || !EnsureDirectory(link.location)) return;
   run.visited.Add(link.key);
   HttpTask linkTask = task;
   linkTask.URI = link.request;
@@ -229,8 +232,8 @@ void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
 }
 
 // Reads the stored page for its links and queues the files they name.
-void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
-              const PageContext& page, const Str255& storedName) {
+void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, const PageContext& page,
+              const Str255& storedName) {
   auto scanner = std::make_unique<LinkScanner>();
   const Str255 file = Cat(task.LOCATION, storedName);
   if (!scanner->OpenPage(file)) {

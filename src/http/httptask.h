@@ -44,10 +44,10 @@ LinkToken SplitLinkToken(std::string_view text);
 // The page a link stands on: the address it was fetched from, where it is
 // stored, and the directory that nothing may leave (the assignment's own).
 struct PageContext {
-  Str255 baseUrl;    // "http://" + host, or the host alone
-  Str255 directory;  // begins and ends with "/"
-  Str80 location;    // local directory of the page
-  Str80 root;        // local directory of the assignment
+  Str255 baseUrl;                         // "http://" + host, or the host alone
+  Str255 directory;                       // begins and ends with "/"
+  Str80 location;                         // local directory of the page
+  Str80 root;                             // local directory of the assignment
   std::uint16_t port = kHttpDefaultPort;  // the port the page came from
 };
 

@@ -1,13 +1,14 @@
 #include "net/connection.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "util/stoprequest.h"
 
 namespace {
 
-constexpr std::size_t kPieceSize = 255;   // longest line, largest peek
+constexpr std::size_t kPieceSize = 255;    // longest line, largest peek
 constexpr std::size_t kLogEntryMax = 254;  // longest "R " entry
 
 // The four dot-separated decimal numbers, each kept to its low byte.
@@ -60,7 +61,9 @@ void TcpConnection::Init() {
   debugLog_.Init();
 }
 
-void TcpConnection::Done() { debugLog_.Done(); }
+void TcpConnection::Done() {
+  debugLog_.Done();
+}
 
 void TcpConnection::ResetState() {
   socket_.Reset();
@@ -107,9 +110,9 @@ bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
 bool TcpConnection::ConnectTo(const SocketAddress& address) {
   // Connecting without blocking lets the wait for the peer's answer notice
   // a stop; how long it may take is still the operating system's affair.
-  bool connected = !StopRequested() && SetNonBlocking(socket_.Get()) == 0 &&
-                   (ConnectSocket(socket_.Get(), address) == 0 ||
-                    (SocketConnectInProgress() && AwaitConnect()));
+  bool connected =
+      !StopRequested() && SetNonBlocking(socket_.Get()) == 0 &&
+      (ConnectSocket(socket_.Get(), address) == 0 || (SocketConnectInProgress() && AwaitConnect()));
   if (!connected) socket_.Reset();
   return connected;
 }
@@ -123,7 +126,9 @@ bool TcpConnection::AwaitConnect() const {
   }
 }
 
-void TcpConnection::Close() { socket_.Reset(); }
+void TcpConnection::Close() {
+  socket_.Reset();
+}
 
 TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) const {
   for (;;) {
@@ -247,7 +252,9 @@ int TcpConnection::SendOnce(const void* buffer, int count) {
   return sent;
 }
 
-bool TcpConnection::SendLine(std::string_view text) { return SendLine(text, text); }
+bool TcpConnection::SendLine(std::string_view text) {
+  return SendLine(text, text);
+}
 
 bool TcpConnection::SendLine(std::string_view text, std::string_view logText) {
   if (Failed()) return false;

@@ -9,10 +9,9 @@
 //
 // Waits sleep in poll() and never spin. Once a stop of the run is requested
 // (util/stoprequest.h), every wait, connect and block transfer ends within a
-// fraction of a second as a failure and the connection is Failed. A readable wait ends early, as not
-// readable, when the peer has closed the connection and nothing is left to
-// read; the connection is then Failed, as it would be had the wait run out,
-// because nothing can arrive any more.
+// fraction of a second as a failure and the connection is Failed. A readable wait ends early, as
+// not readable, when the peer has closed the connection and nothing is left to read; the connection
+// is then Failed, as it would be had the wait run out, because nothing can arrive any more.
 #pragma once
 
 #include <chrono>

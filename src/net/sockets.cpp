@@ -18,8 +18,7 @@ std::uint16_t NetworkOrderPort(std::uint16_t port) {
 }
 
 bool IsDottedAddress(std::string_view text) {
-  bool allDigitsOrDots = std::all_of(text.begin(), text.end(), [](char c) {
-    return c == '.' || (c >= '0' && c <= '9');
-  });
+  bool allDigitsOrDots = std::all_of(text.begin(), text.end(),
+                                     [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
   return allDigitsOrDots && std::count(text.begin(), text.end(), '.') == 3;
 }

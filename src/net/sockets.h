@@ -25,9 +25,9 @@ using IpAddress = std::array<std::uint8_t, 4>;
 
 // The 16-byte IPv4 socket address handed to connect.
 struct SocketAddress {
-  std::uint16_t family = 0;       // always 2, internet
-  std::uint16_t port = 0;         // network byte order
-  IpAddress address = {};         // in the order written
+  std::uint16_t family = 0;  // always 2, internet
+  std::uint16_t port = 0;    // network byte order
+  IpAddress address = {};    // in the order written
   std::uint8_t zero[8] = {};
 };
 static_assert(sizeof(SocketAddress) == 16);

@@ -47,7 +47,9 @@ DateTimeParts NowParts() {
   return p;
 }
 
-PackedDateTime NowPacked() { return PackDateTime(NowParts()); }
+PackedDateTime NowPacked() {
+  return PackDateTime(NowParts());
+}
 
 Str255 FormatDateParts(std::uint16_t year, std::uint16_t month, std::uint16_t day,
                        std::string_view pattern) {
@@ -106,4 +108,3 @@ int MonthFromName(std::string_view text) {
   }
   return 0;
 }
-

@@ -23,4 +23,4 @@ Str255 FormatDate(PackedDateTime packed, std::string_view pattern);
 Str255 FormatTime(PackedDateTime packed, std::string_view pattern);
 
 int WeekdayOf(int year, int month, int day);  // 0 = Sunday .. 6 = Saturday
-int MonthFromName(std::string_view text);      // 1..12, 0 when no month name
+int MonthFromName(std::string_view text);     // 1..12, 0 when no month name

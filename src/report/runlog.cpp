@@ -31,13 +31,19 @@ void PutStampedLine(std::FILE* file, std::string_view text) {
 
 // Opens for appending; a missing file (or directory) is created, so a log
 // deleted between two lines comes back with the next one.
-bool ReopenForAppend(TextFile& file) { return AppendTextFile(file) == 0 && file.IsOpen(); }
+bool ReopenForAppend(TextFile& file) {
+  return AppendTextFile(file) == 0 && file.IsOpen();
+}
 
 }  // namespace
 
-Str255 VersionText() { return Cat(kVersionPrefix, PadLeft(kBuildNumber, 3, '0')); }
+Str255 VersionText() {
+  return Cat(kVersionPrefix, PadLeft(kBuildNumber, 3, '0'));
+}
 
-Str255 DashLine() { return RepeatChar('-', kDashCount); }
+Str255 DashLine() {
+  return RepeatChar('-', kDashCount);
+}
 
 Str255 LogStamp() {
   PackedDateTime now = NowPacked();
@@ -47,7 +53,9 @@ Str255 LogStamp() {
   return stamp;
 }
 
-void LogFile::Init() { opened = false; }
+void LogFile::Init() {
+  opened = false;
+}
 
 bool LogFile::Open(std::string_view fileName, std::string_view banner) {
   name = LocalPath(fileName);
@@ -67,9 +75,13 @@ void LogFile::WriteLine(std::string_view text) {
   if (ReopenForAppend(file)) PutStampedLine(file.Handle(), text);
 }
 
-void LogFile::Done() { opened = false; }
+void LogFile::Done() {
+  opened = false;
+}
 
-void SetStatusSink(StatusSink* sink) { installedSink = sink; }
+void SetStatusSink(StatusSink* sink) {
+  installedSink = sink;
+}
 
 namespace RunLog {
 
@@ -78,9 +90,13 @@ void Open(std::string_view logName) {
   if (!logName.empty()) runLog.Open(logName, VersionText());
 }
 
-void Close() { runLog.Done(); }
+void Close() {
+  runLog.Done();
+}
 
-void Write(std::string_view text) { runLog.WriteLine(text); }
+void Write(std::string_view text) {
+  runLog.WriteLine(text);
+}
 
 void Show(std::string_view text) {
   if (installedSink) installedSink->AddMemoLine(text);

@@ -67,8 +67,8 @@ std::int32_t Stopwatch::Elapsed() const {
   return SecondsBetween(hour, minute, second, h, m, s);
 }
 
-std::int32_t SecondsBetween(std::uint16_t h1, std::uint16_t m1, std::uint16_t s1,
-                            std::uint16_t h2, std::uint16_t m2, std::uint16_t s2) {
+std::int32_t SecondsBetween(std::uint16_t h1, std::uint16_t m1, std::uint16_t s1, std::uint16_t h2,
+                            std::uint16_t m2, std::uint16_t s2) {
   std::int64_t diff = (SecondOfDay(h2, m2, s2) - SecondOfDay(h1, m1, s1)) % kSecondsPerDay;
   if (diff < 0) diff += kSecondsPerDay;
   return static_cast<std::int32_t>(diff);

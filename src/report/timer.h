@@ -21,8 +21,8 @@ struct Stopwatch {
 };
 
 // Seconds from one time of day to a later one, modulo one day.
-std::int32_t SecondsBetween(std::uint16_t h1, std::uint16_t m1, std::uint16_t s1,
-                            std::uint16_t h2, std::uint16_t m2, std::uint16_t s2);
+std::int32_t SecondsBetween(std::uint16_t h1, std::uint16_t m1, std::uint16_t s1, std::uint16_t h2,
+                            std::uint16_t m2, std::uint16_t s2);
 
 // Returns on the n-th change of the clock's second; sleeps meanwhile.
 void WaitSeconds(std::uint16_t n);

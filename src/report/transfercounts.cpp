@@ -2,7 +2,9 @@
 
 TransferCountsRecord TransferCounts;
 
-void ClearTransferCounts() { TransferCounts = TransferCountsRecord{}; }
+void ClearTransferCounts() {
+  TransferCounts = TransferCountsRecord{};
+}
 
 void CountHttpFetched() {
   ++TransferCounts.HttpFetched;
@@ -19,4 +21,6 @@ void CountFtpUploaded() {
   TransferCounts.sent = true;
 }
 
-int ExitStatus() { return (TransferCounts.received ? 1 : 0) + (TransferCounts.sent ? 2 : 0); }
+int ExitStatus() {
+  return (TransferCounts.received ? 1 : 0) + (TransferCounts.sent ? 2 : 0);
+}

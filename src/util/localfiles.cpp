@@ -304,8 +304,7 @@ PartFile::~PartFile() {
 }
 
 bool PartFile::Create() {
-  if (target_.empty() ||
-      (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
+  if (target_.empty() || (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
     return false;
   }
   file_.reset(std::fopen(part_.c_str(), "wb"));

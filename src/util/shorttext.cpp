@@ -4,8 +4,12 @@
 
 namespace {
 
-bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
-bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
+bool IsLower(char c) {
+  return c >= 'a' && c <= 'z';
+}
+bool IsUpper(char c) {
+  return c >= 'A' && c <= 'Z';
+}
 
 // Position (0-based) of the n-th occurrence of c counted from the end, or
 // npos when c occurs fewer than n times.
@@ -19,8 +23,12 @@ std::size_t NthFromEnd(std::string_view text, char c, std::size_t n) {
 
 }  // namespace
 
-char UpperLetter(char c) { return IsLower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
-char LowerLetter(char c) { return IsUpper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
+char UpperLetter(char c) {
+  return IsLower(c) ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char LowerLetter(char c) {
+  return IsUpper(c) ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 Str255 UpperStr(std::string_view text) {
   Str255 r(text);
@@ -36,7 +44,9 @@ void TrimBlanks(ShortStrRef text) {
   text.Assign(v);
 }
 
-Str255 IntToText(std::int64_t value) { return Str255(std::to_string(value)); }
+Str255 IntToText(std::int64_t value) {
+  return Str255(std::to_string(value));
+}
 
 std::int32_t TextToInt(std::string_view text) {
   if (text.empty()) return 0;
@@ -66,7 +76,9 @@ Str255 PadLeft(std::string_view text, std::size_t width, char pad) {
   return r;
 }
 
-Str255 TwoDigits(std::uint16_t value) { return PadLeft(IntToText(value), 2, '0'); }
+Str255 TwoDigits(std::uint16_t value) {
+  return PadLeft(IntToText(value), 2, '0');
+}
 
 Str255 RepeatChar(char c, std::size_t count) {
   Str255 r;

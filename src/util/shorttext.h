@@ -177,19 +177,19 @@ struct ShortStrRef {
 
 // --- The shared operations -------------------------------------------------
 
-Str255 UpperStr(std::string_view text);                   // a..z to A..Z only
-char UpperLetter(char c);                                  // a..z to A..Z only
-char LowerLetter(char c);                                  // A..Z to a..z only
-void TrimBlanks(ShortStrRef text);                         // spaces and NULs, both ends
+Str255 UpperStr(std::string_view text);  // a..z to A..Z only
+char UpperLetter(char c);                // a..z to A..Z only
+char LowerLetter(char c);                // A..Z to a..z only
+void TrimBlanks(ShortStrRef text);       // spaces and NULs, both ends
 Str255 IntToText(std::int64_t value);
-std::int32_t TextToInt(std::string_view text);             // 0 when not a number
-Str255 TwoDigits(std::uint16_t value);                     // "07"; longer: first 2 chars
+std::int32_t TextToInt(std::string_view text);  // 0 when not a number
+Str255 TwoDigits(std::uint16_t value);          // "07"; longer: first 2 chars
 Str255 PadLeft(std::string_view text, std::size_t width, char pad);
 Str255 RepeatChar(char c, std::size_t count);
-void EnsureTrailing(ShortStrRef text, char c);             // empty text stays empty
+void EnsureTrailing(ShortStrRef text, char c);  // empty text stays empty
 Str255 AfterLast(std::string_view text, char c, std::size_t n);
 Str255 UpToLast(std::string_view text, char c, std::size_t n);
-std::size_t LastPos(std::string_view text, char c);        // length + 1 when absent
+std::size_t LastPos(std::string_view text, char c);  // length + 1 when absent
 Str255 HexByte(std::uint8_t value);
 Str255 HexWord(std::uint16_t value);
 Str255 HexLong(std::uint32_t value);

@@ -15,9 +15,13 @@ void RequestStop(int signalNumber) {
   requested.store(true);
 }
 
-bool StopRequested() { return requested.load(std::memory_order_relaxed); }
+bool StopRequested() {
+  return requested.load(std::memory_order_relaxed);
+}
 
-int StopSignal() { return requestedBy.load(); }
+int StopSignal() {
+  return requestedBy.load();
+}
 
 void ClearStopRequest() {
   requested.store(false);

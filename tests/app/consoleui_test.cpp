@@ -48,13 +48,13 @@ TEST_F(ConsoleTest, TerminalKeepsAFooterBelowScrollingLines) {
   std::string first = Contents(out);
   // Three status rows and the bar, none reaching the last column (80 on a
   // file), so that no row wraps.
-  EXPECT_EQ(first, std::string(79, 'a') + "\n\n\n[" + std::string(20, '#') +
-                       std::string(20, ' ') + "]  50%\n");
+  EXPECT_EQ(first, std::string(79, 'a') + "\n\n\n[" + std::string(20, '#') + std::string(20, ' ') +
+                       "]  50%\n");
 
   view.Apply({Update(Kind::kMemoLine, "log line"), Update(Kind::kByteCount, "Received 7 bytes")});
   std::string second = Contents(out).substr(first.size());
-  EXPECT_EQ(second, "\x1b[4A\r\x1b[Jlog line\n" + std::string(79, 'a') +
-                        "\n\n\nReceived 7 bytes\n");
+  EXPECT_EQ(second,
+            "\x1b[4A\r\x1b[Jlog line\n" + std::string(79, 'a') + "\n\n\nReceived 7 bytes\n");
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <regex>
 #include <string>
 #include <thread>
@@ -82,8 +82,8 @@ TEST(Flags, ExitCodesAndMessages) {
   struct Row {
     std::vector<std::string> args;
     int exitCode;
-    std::string out;     // expected in standard output
-    std::string err;     // expected in standard error
+    std::string out;  // expected in standard output
+    std::string err;  // expected in standard error
   };
   TempDir dir;
   WriteFile(dir / "run.ini", kEmptyRun);
@@ -93,9 +93,13 @@ TEST(Flags, ExitCodesAndMessages) {
   const std::vector<Row> rows = {
       // Nothing was transferred: 0, never the "still running" value.
       {{"--exit-status", "--console", "run.ini"}, 0, "", ""},
-      {{"--exit-status", "--console", "absent.ini"}, 66, "",
+      {{"--exit-status", "--console", "absent.ini"},
+       66,
+       "",
        "quorbit: cannot open INI file absent.ini: No such file or directory\n"},
-      {{"--exit-status", "--console", "folder.ini"}, 66, "",
+      {{"--exit-status", "--console", "folder.ini"},
+       66,
+       "",
        "quorbit: cannot open INI file folder.ini: Is a directory\n"},
       {{"--exit-status", "--console", "bad.ini"}, 78, "", "on line 2"},
       // Without the flag the exit code stays 0.
@@ -268,8 +272,8 @@ TEST(Window, ShowsTheVersionCaptionAndClosesByItself) {
   TempDir dir;
   WriteFile(dir / "run.ini", kEmptyRun);
   PeerProcess program;
-  ASSERT_TRUE(program.Start({"/usr/bin/env", "DISPLAY=" + display, kProgram, "--keep-open=2", "run.ini"},
-                            dir.Path()));
+  ASSERT_TRUE(program.Start(
+      {"/usr/bin/env", "DISPLAY=" + display, kProgram, "--keep-open=2", "run.ini"}, dir.Path()));
   std::string windows;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   while (windows.find("\"QUORBIT 1.10.007\"") == std::string::npos &&
@@ -304,7 +308,8 @@ TEST(Window, CloseButtonDuringTheRunStopsItAsSigtermWould) {
   ASSERT_NE(port, 0);
   WriteRunIni(dir, kStalledDownloadTask, port);
   PeerProcess program;
-  ASSERT_TRUE(program.Start({"/usr/bin/env", "DISPLAY=" + display, kProgram, "run.ini"}, dir.Path()));
+  ASSERT_TRUE(
+      program.Start({"/usr/bin/env", "DISPLAY=" + display, kProgram, "run.ini"}, dir.Path()));
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   while (ReadFile(dir / "run.log").find("Downloading ") == std::string::npos &&
          std::chrono::steady_clock::now() < deadline) {

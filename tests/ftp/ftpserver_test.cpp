@@ -73,9 +73,9 @@ TEST_F(FtpServerTest, WorkingDirectoryAndChangingIntoSubdirectoryAndBack) {
 }
 
 TEST_F(FtpServerTest, ListingParsedIntoNamesSizesAndKinds) {
-  const Entries expected = {{"README", {kFtpFile, 10}},       {"index.htm", {kFtpFile, 20}},
-                            {"INDEX.HTML", {kFtpFile, 30}},   {"LONGNAME1.TXT", {kFtpFile, 40}},
-                            {"sub", {kFtpDirectory, 0}},      {"empty", {kFtpDirectory, 0}}};
+  const Entries expected = {{"README", {kFtpFile, 10}},     {"index.htm", {kFtpFile, 20}},
+                            {"INDEX.HTML", {kFtpFile, 30}}, {"LONGNAME1.TXT", {kFtpFile, 40}},
+                            {"sub", {kFtpDirectory, 0}},    {"empty", {kFtpDirectory, 0}}};
   auto [entries, selected] = List("*.*");
   // Directory sizes are the server's; compare kinds and file sizes.
   ASSERT_EQ(entries.size(), expected.size());

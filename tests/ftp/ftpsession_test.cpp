@@ -1,11 +1,12 @@
 // The FTP session against scripted servers: each case states the lines the
 // server sends and the commands the client must answer with.
+#include "ftp/ftpsession.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "ftp/ftpsession.h"
 #include "ftp/listingfetch.h"
 #include "ftp_test_support.h"
 
@@ -254,7 +255,8 @@ class FtpListingTest : public ScriptedFtpTest {
   void StartWithListing(const std::string& text, const std::string& ending = kListingDone) {
     WriteFile(files / "listing.txt", text);
     Start(kListRequest + R"(send 150 ok\r\n
-data send_file )" + (files / "listing.txt") + "\n" + ending + R"(expect PWD
+data send_file )" +
+          (files / "listing.txt") + "\n" + ending + R"(expect PWD
 pause 0.2
 send 257 "/big" is current\r\n
 )");

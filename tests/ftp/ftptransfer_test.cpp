@@ -92,14 +92,15 @@ data send 01234
 data close
 pause 0.2
 send 426 Connection closed; transfer aborted.\r\n
-)" + kNextChannel + RetrSteps("b.txt", "01234") + kNextChannel + R"(expect RETR c.txt
+)" + kNextChannel +
+        RetrSteps("b.txt", "01234") + kNextChannel + R"(expect RETR c.txt
 send 150 ok\r\n
 data send 0123456789
 data close
 pause 0.2
 send 451 Local error in processing\r\n
-)" + kNextChannel + RetrSteps("d.txt", "0123456789") + kNextChannel +
-        RetrSteps("e.txt", "0123456789"));
+)" + kNextChannel +
+        RetrSteps("d.txt", "0123456789") + kNextChannel + RetrSteps("e.txt", "0123456789"));
   const auto start = Clock::now();
   Download(session, "/*.txt", LocalDir(), true, false);
   EXPECT_LT(SecondsSince(start), 5.0);
@@ -258,7 +259,8 @@ data expect_bytes AAAAAAAAAA
 send 426 Failure writing network stream.\r\n
 pause 0.2
 data close
-)" + kNextChannel + R"(expect STOR small.txt
+)" + kNextChannel +
+        R"(expect STOR small.txt
 send 150 Ok to send data.\r\n
 data accept
 data expect_bytes s

@@ -120,8 +120,7 @@ TEST(ParseListLineTest, DirectoryAndFileColumnsFromTheRight) {
 
 TEST(ParseListLineTest, SizesAbove4GiBAreExactAndBeyond63BitsAreNoSize) {
   EXPECT_EQ(Parse("-rw-r--r-- 1 u g 4831838208 Jan 5 12:00 big.iso").size, 4831838208);
-  EXPECT_EQ(Parse("-rw-r--r-- 1 u g 9223372036854775807 Jan 5 12:00 max").size,
-            INT64_MAX);
+  EXPECT_EQ(Parse("-rw-r--r-- 1 u g 9223372036854775807 Jan 5 12:00 max").size, INT64_MAX);
   Parse("-rw-r--r-- 1 u g 9223372036854775808 Jan 5 12:00 over", false);
   Parse("-rw-r--r-- 1 u g 18446744073709551626 Jan 5 12:00 wraps", false);
 }

@@ -36,7 +36,9 @@ std::vector<Token> ScanRoundTrip(std::string_view page) {
   return tokens;
 }
 
-std::string Links(std::string_view page) { return Show(ScanRoundTrip(page), PlainText); }
+std::string Links(std::string_view page) {
+  return Show(ScanRoundTrip(page), PlainText);
+}
 
 TEST(HtmlTokens, KindsAndTheirExactTexts) {
   EXPECT_EQ(Links("<BASE HREF=\"http://x/\"><img src = \"a.gif\"><A HREF=\"b.html\">"
@@ -49,8 +51,8 @@ TEST(HtmlTokens, KindsAndTheirExactTexts) {
   EXPECT_EQ(Links("<basefont size=3>x"), "5[<basefont size=3>]");
   // Single-quoted or unquoted values, and names without a quoted
   // assignment, are plain text.
-  for (std::string page : {"<img src='a.gif'>", "<a href=b.html>", "SRC x", "src =",
-                           "src = x\"y\"", "BACKGROUND color", "<BASE>", "<base", "href\"x\""})
+  for (std::string page : {"<img src='a.gif'>", "<a href=b.html>", "SRC x", "src =", "src = x\"y\"",
+                           "BACKGROUND color", "<BASE>", "<base", "href\"x\""})
     EXPECT_EQ(Links(page), "") << page;
   EXPECT_EQ(ScanText("src='a'").size(), 7u);
 }
@@ -63,7 +65,11 @@ TEST(HtmlTokens, LineEnds) {
   std::string split = std::string(TextReader::kBufferSize - 1, 'a') + "\r\nb";
   EXPECT_EQ(Join(ScanText(split)), std::string(TextReader::kBufferSize - 1, 'a') + "\r\nb");
   // A Ctrl-Z at the start of a line ends the page.
-  EXPECT_EQ(Join(ScanText("a\x1a" "b\r\n\x1a" "rest")), "a\x1a" "b\r\n");
+  EXPECT_EQ(Join(ScanText("a\x1a"
+                          "b\r\n\x1a"
+                          "rest")),
+            "a\x1a"
+            "b\r\n");
 }
 
 TEST(HtmlTokens, LongLinesStayWholeWithTheirLinks) {
@@ -105,8 +111,9 @@ TEST(HtmlRoundTrip, InstalledDocumentationPages) {
 
 TEST(HtmlRoundTrip, GeneratedPages) {
   const std::vector<std::string> pieces = {
-      "src", "SRC", "href", "HrEf", "background", "<base", "<BASEFONT", "<", ">", "=", " ",
-      "\t", "\"", "'", "\r", "\n", "\r\n", "\n\r", "a.gif", "<img ", std::string(120, 'L')};
+      "src", "SRC", "href", "HrEf", "background", "<base", "<BASEFONT",
+      "<",   ">",   "=",    " ",    "\t",         "\"",    "'",
+      "\r",  "\n",  "\r\n", "\n\r", "a.gif",      "<img ", std::string(120, 'L')};
   std::mt19937 random(20240611);
   for (int n = 0; n < 200; ++n) {
     std::string page;

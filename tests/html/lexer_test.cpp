@@ -14,7 +14,9 @@ namespace {
 constexpr int kUnmatched = 99;
 
 // Each rule returns a token of ten times its number.
-void KindPerRule(Lexer& lexer, int rule) { ReturnKind(lexer, rule * 10); }
+void KindPerRule(Lexer& lexer, int rule) {
+  ReturnKind(lexer, rule * 10);
+}
 
 constexpr LexState State(std::uint16_t rule0, std::uint16_t rule1, std::uint16_t tr0,
                          std::uint16_t tr1) {
@@ -25,19 +27,21 @@ constexpr LexState State(std::uint16_t rule0, std::uint16_t rule1, std::uint16_t
 // 6 "#" at a line start only, 7 a line feed.
 constexpr LexCharSet kLower = LexCharsOf("abcdefghijklmnopqrstuvwxyz");
 constexpr std::array<std::uint16_t, 9> kToyRules = {2, 2, 1, 2, 4, 3, 5, 6, 7};
+// clang-format off
 constexpr std::array<LexTransition, 17> kToyTransitions = {{
     {LexCharsOf("i"), 2}, {kLower, 3}, {LexCharsOf("<"), 5}, {LexCharsOf("\n"), 11},
     {LexCharsOf("#"), 10}, {LexCharsOf("i"), 2}, {kLower, 3}, {LexCharsOf("<"), 5},
     {LexCharsOf("\n"), 11}, {LexCharsOf("f"), 4}, {kLower, 3}, {kLower, 3}, {kLower, 3},
     {LexCharsOf(">"), 6}, {LexCharsOf("-"), 7}, {LexCharsOf("-"), 8}, {LexCharsOf(">"), 9},
 }};
+// clang-format on
 constexpr std::array<LexState, 12> kToyStates = {
     State(0, 0, 0, 4),   State(0, 0, 4, 9),   State(0, 1, 9, 11),  State(1, 2, 11, 12),
     State(2, 4, 12, 13), State(4, 5, 13, 15), State(5, 6, 15, 15), State(6, 6, 15, 16),
     State(6, 6, 16, 17), State(6, 7, 17, 17), State(7, 8, 17, 17), State(8, 9, 17, 17),
 };
-constexpr LexTables kToy{kToyStates, kToyRules, kToyRules, kToyTransitions, KindPerRule,
-                         kUnmatched};
+constexpr LexTables kToy{kToyStates,      kToyRules,   kToyRules,
+                         kToyTransitions, KindPerRule, kUnmatched};
 
 TEST(Lex, LongestMatchRuleOrderGiveBackAndLineStarts) {
   testing::internal::CaptureStdout();
@@ -59,12 +63,12 @@ constexpr std::array<std::uint16_t, 5> kFiveMatches = {1, 1, 1, 1, 1};
 constexpr std::array<LexTransition, 1> kOnlyA = {{{LexCharsOf("a"), 2}}};
 constexpr std::array<LexState, 3> kLoopOnA = {State(0, 0, 0, 1), State(0, 0, 0, 1),
                                               State(0, 1, 0, 1)};
-constexpr std::array<LexState, 3> kLoopOnAFiveMatches = {
-    State(0, 0, 0, 1), State(0, 0, 0, 1), LexState{{0, 1}, {0, 5}, {0, 1}}};
-constexpr LexTables kTooManyRules{kLoopOnA, kRuleTooHigh, kRuleTooHigh, kOnlyA, KindPerRule,
-                                  kUnmatched};
+constexpr std::array<LexState, 3> kLoopOnAFiveMatches = {State(0, 0, 0, 1), State(0, 0, 0, 1),
+                                                         LexState{{0, 1}, {0, 5}, {0, 1}}};
+constexpr LexTables kTooManyRules{kLoopOnA, kRuleTooHigh, kRuleTooHigh,
+                                  kOnlyA,   KindPerRule,  kUnmatched};
 constexpr LexTables kStackOverflow{kLoopOnAFiveMatches, kFiveMatches, kFiveMatches, kOnlyA,
-                                   KindPerRule, kUnmatched};
+                                   KindPerRule,         kUnmatched};
 
 TEST(Lex, LimitsCutTheCandidateAreShownOnceAndLoseNothing) {
   struct Case {

@@ -84,8 +84,8 @@ TEST(ParseHeaderField, NameEndsAtTheColonAndWhiteSpaceAroundTheValueGoes) {
       {"Date: Sun, 06 Nov 1994 08:49:37 GMT", true, "Date", "Sun, 06 Nov 1994 08:49:37 GMT"},
       {"Location: http://a.test:8080/x", true, "Location", "http://a.test:8080/x"},
       {"Content-Type: text/html ; charset=x", true, "Content-Type", "text/html ; charset=x"},
-      {"Content-Length : 5", false, "", ""},   // white space before the colon
-      {" Content-Length: 5", false, "", ""},   // a folded continuation line
+      {"Content-Length : 5", false, "", ""},  // white space before the colon
+      {" Content-Length: 5", false, "", ""},  // a folded continuation line
       {"\tContent-Length: 5", false, "", ""},
       {": 5", false, "", ""},
       {"no colon at all", false, "", ""},

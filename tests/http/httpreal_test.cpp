@@ -1,7 +1,7 @@
 // HttpGet against real servers started on free loopback ports: nginx serving
 // a generated tree, and tinyproxy in front of it.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <ctime>
@@ -72,7 +72,8 @@ TEST_F(RealServers, PageIsStoredWithItsDate) {
   ASSERT_TRUE(Get(session, "/page.html"));
   EXPECT_EQ(Stored("page.html"), ReadFile(Served("page.html")));
   EXPECT_EQ(response.status, 200);
-  EXPECT_EQ(response.contentLength, static_cast<std::int64_t>(ReadFile(Served("page.html")).size()));
+  EXPECT_EQ(response.contentLength,
+            static_cast<std::int64_t>(ReadFile(Served("page.html")).size()));
   EXPECT_EQ(response.contentType.Str(), "TEXT/HTML");
   EXPECT_EQ(response.server.Str().rfind("NGINX", 0), 0u);
   EXPECT_NE(response.serverDate, 0u);
@@ -149,7 +150,8 @@ TEST_F(RealServers, FileBeyondFourGibibytesArrivesWholeAndComplete) {
   const std::string marker = "the last bytes";
   const std::int64_t size = (std::int64_t{1} << 32) + 4099;
   WriteFile(Served("huge.bin"), "");
-  std::filesystem::resize_file(Served("huge.bin"), static_cast<std::uintmax_t>(size) - marker.size());
+  std::filesystem::resize_file(Served("huge.bin"),
+                               static_cast<std::uintmax_t>(size) - marker.size());
   std::ofstream(Served("huge.bin"), std::ios::binary | std::ios::app) << marker;
   RecordingHttpSession session;
   session.bodyIdleSeconds = 5;

@@ -1,9 +1,10 @@
 // The reporting session: which lines reach the screen and the run log, the
 // progress bar and byte counter with their repeat suppression, and the
 // transfer count.
+#include "http/httpreport.h"
+
 #include <gtest/gtest.h>
 
-#include "http/httpreport.h"
 #include "httptestsupport.h"
 #include "report/transfercounts.h"
 #include "util/localfiles.h"
@@ -32,9 +33,9 @@ TEST(ReportingHttpSession, StatusEventsShowShortAndLogLongLines) {
       session.StatusEvent(event);
     }
   }
-  EXPECT_EQ(capture.Memo(), (Lines{"Connecting ... ", "Connection established",
-                                   "Unable to establish connection",
-                                   "Retrieving file header information", "Connection interrupted"}));
+  EXPECT_EQ(capture.Memo(),
+            (Lines{"Connecting ... ", "Connection established", "Unable to establish connection",
+                   "Retrieving file header information", "Connection interrupted"}));
   EXPECT_EQ(capture.LogLines(), (Lines{"Connection established with http://host.test",
                                        "Unable to establish connection with http://host.test",
                                        "Connection interrupted"}));
@@ -102,11 +103,11 @@ TEST(ReportingHttpSession, DownloadIsReportedFromStartToEnd) {
   ReportCapture capture;
   ClearTransferCounts();
   PeerProcess server;
-  int port = StartScriptedServer(
-      server, capture.dir,
-      "expect GET /f.bin HTTP/1.1\nexpect_match Host: *\nexpect \n"
-      "send HTTP/1.1 200 OK\\r\\nContent-Length: 1500\\r\\n\\r\\n" + std::string(1000, 'x') +
-          "\npause 0.2\nsend " + std::string(500, 'y') + "\nclose\n");
+  int port = StartScriptedServer(server, capture.dir,
+                                 "expect GET /f.bin HTTP/1.1\nexpect_match Host: *\nexpect \n"
+                                 "send HTTP/1.1 200 OK\\r\\nContent-Length: 1500\\r\\n\\r\\n" +
+                                     std::string(1000, 'x') + "\npause 0.2\nsend " +
+                                     std::string(500, 'y') + "\nclose\n");
   ASSERT_NE(port, 0);
   Str80 local = capture.dir / "store/";
   ASSERT_TRUE(EnsureDirectory(local));
@@ -127,8 +128,8 @@ TEST(ReportingHttpSession, DownloadIsReportedFromStartToEnd) {
                          transferTime}));
   EXPECT_EQ(capture.LogLines(), (Lines{"Connection established with http://127.0.0.1",
                                        "Downloading f.bin 1500 bytes ", transferTime}));
-  EXPECT_EQ(capture.Display(), (Lines{"hide bytes", "percent: 67", "hide bytes", "percent: 100",
-                                      "hide percent"}));
+  EXPECT_EQ(capture.Display(),
+            (Lines{"hide bytes", "percent: 67", "hide bytes", "percent: 100", "hide percent"}));
   EXPECT_EQ(TransferCounts.HttpFetched, 1);
 }
 

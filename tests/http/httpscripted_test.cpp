@@ -81,8 +81,10 @@ TEST_F(ScriptedHttp, MovedAnswerIsFetchedAgainAsDirectory) {
   // /docs answered 301: the client asks for /docs/ on a new connection and
   // stores the page as docs.html in the subdirectory docs.
   Serve(Request("/docs") +
-        "send HTTP/1.1 301 Moved Permanently\\r\\nLocation: /docs/\\r\\nContent-Length: 0\\r\\n\\r\\n\n"
-        "accept\n" + Request("/docs/") +
+        "send HTTP/1.1 301 Moved Permanently\\r\\nLocation: /docs/\\r\\nContent-Length: "
+        "0\\r\\n\\r\\n\n"
+        "accept\n" +
+        Request("/docs/") +
         "send HTTP/1.1 200 OK\\r\\nContent-Length: 5\\r\\n\\r\\nhello\n"
         "expect_close\n");
   EXPECT_TRUE(Get("/docs"));
@@ -97,8 +99,8 @@ TEST_F(ScriptedHttp, MovedAnswerIsFetchedAgainAsDirectory) {
 TEST_F(ScriptedHttp, RedirectSubdirectoryNamedDotDotStaysInside) {
   Serve(Request("/x/..") +
         "send HTTP/1.1 302 Found\\r\\nContent-Length: 0\\r\\n\\r\\n\n"
-        "accept\n" + Request("/x/../") +
-        "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nok\n");
+        "accept\n" +
+        Request("/x/../") + "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nok\n");
   EXPECT_TRUE(Get("/x/.."));
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_EQ(local.Str(), dir / "store/__/");
@@ -125,14 +127,17 @@ TEST_F(ScriptedHttp, ChunkedBodyIsStoredWithoutItsFraming) {
   // an extension, then the last chunk and a trailer.
   std::string big;
   for (int i = 0; i < 5000; ++i) big += static_cast<char>(i % 251);
-  WriteFile(dir / "chunks.bin", "1388\r\n" + big + "\r\n3;name=x\r\nend\r\n0\r\nX-Trailer: 1\r\n\r\n");
+  WriteFile(dir / "chunks.bin",
+            "1388\r\n" + big + "\r\n3;name=x\r\nend\r\n0\r\nX-Trailer: 1\r\n\r\n");
   Serve(Request("/c.bin") +
         "send HTTP/1.1 200 OK\\r\\nTransfer-Encoding: chunked\\r\\nContent-Length: 9\\r\\n\\r\\n\n"
-        "send_file " + dir / "chunks.bin" + "\n"
+        "send_file " +
+        dir / "chunks.bin" +
+        "\n"
         "pause 3\n");
   EXPECT_TRUE(Get("/c.bin"));
   EXPECT_EQ(Stored("c.bin"), big + "end");
-  EXPECT_LT(seconds, 1.5);  // the last chunk ended it
+  EXPECT_LT(seconds, 1.5);               // the last chunk ended it
   EXPECT_EQ(response.contentLength, 0);  // a length beside chunks is void
   EXPECT_EQ(session.Only('B').back(), "B-1");
   EXPECT_TRUE(session.Saw("B5003"));
@@ -179,7 +184,8 @@ TEST_F(ScriptedHttp, HeaderAndChunkLinesWrittenByteByByte) {
         Dribble("HTTP/1.1 200 OK\r\ncontent-length:5\r\nContent-Type:\ttext/plain \r\n\r\n") +
         "send hello\n"
         "expect_close\n"
-        "accept\n" + Request("/slow.bin") +
+        "accept\n" +
+        Request("/slow.bin") +
         Dribble("HTTP/1.1 200 OK\r\nTransfer-Encoding:chunked\r\n\r\n2\r\nhi\r\n0\r") +
         "send \\n\\r\\n\n"
         "expect_close\n");
@@ -251,7 +257,9 @@ TEST_F(ScriptedHttp, Http10BinaryBodyKeepsEveryByte26) {
         "send HTTP/1.0 200 OK\\r\\nContent-Type: application/octet-stream\\r\\n\\r\\n\n"
         "send ab\\x1a\n"
         "pause 0.3\n"
-        "send_file " + dir / "ctrlz.bin" + "\n"
+        "send_file " +
+        dir / "ctrlz.bin" +
+        "\n"
         "pause 0.3\n"
         "send \\x1a\\x1a\n"
         "close\n");
@@ -269,7 +277,9 @@ TEST_F(ScriptedHttp, KeepAliveBodyEndsAtItsLength) {
   EXPECT_TRUE(Get("/k.bin"));
   EXPECT_EQ(Verdict(), "DONE\n");  // and nothing (no probe byte) was sent after the request
   EXPECT_LT(seconds, 1.5);
-  EXPECT_EQ(Stored("k.bin"), "a\x1a" "c");
+  EXPECT_EQ(Stored("k.bin"),
+            "a\x1a"
+            "c");
   EXPECT_EQ(session.Only('P'), (Events{"P33", "P67", "P100", "P-1"}));
 }
 
@@ -301,7 +311,8 @@ TEST_F(ScriptedHttp, RestsOfLongHeaderLinesAreNoFieldsOfTheirOwn) {
   ASSERT_EQ(exact.size(), 255u);
   std::string padded = "X-Pad: " + std::string(293, 'c');
   Serve(Request("/long.txt") + "send HTTP/1.1 200 OK\\r\\n" + tricky + "\\r\\n" + padded +
-        "\\r\\n" + exact + "\\r\\nContent-Length: 4\\r\\n\\r\\nbody\n"
+        "\\r\\n" + exact +
+        "\\r\\nContent-Length: 4\\r\\n\\r\\nbody\n"
         "expect_close\n");
   EXPECT_TRUE(Get("/long.txt"));
   EXPECT_EQ(Stored("long.txt"), "body");
@@ -320,8 +331,7 @@ TEST_F(ScriptedHttp, EscapedSlashesDoNotLeaveTheDirectory) {
 }
 
 TEST_F(ScriptedHttp, LineFeedInLinkIsEncodedInTheRequestLine) {
-  Serve(Request("/a%20b%0D%0AX-Injected:%201") +
-        "send HTTP/1.0 404 Not Found\\r\\n\\r\\n\n");
+  Serve(Request("/a%20b%0D%0AX-Injected:%201") + "send HTTP/1.0 404 Not Found\\r\\n\\r\\n\n");
   EXPECT_FALSE(Get("/a b\r\nX-Injected: 1"));
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_EQ(response.status, 404);
@@ -352,17 +362,17 @@ TEST_F(ScriptedHttp, ShortNamesAndIfModifiedWithoutDate) {
 TEST(ScriptedProxy, RequestLineAndHostCarryTheOriginPort) {
   TempDir dir;
   PeerProcess proxy;
-  int proxyPort = StartScriptedServer(
-      proxy, dir,
-      "expect GET HTTP://origin.test:8080/a/b.htm?x=1#top HTTP/1.1\n"
-      "expect Host: origin.test:8080\n"
-      "expect \n"
-      "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nhi\n"
-      "accept\n"
-      "expect GET HTTP://origin.test/docs/ HTTP/1.1\n"
-      "expect Host: origin.test\n"
-      "expect \n"
-      "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nho\n");
+  int proxyPort =
+      StartScriptedServer(proxy, dir,
+                          "expect GET HTTP://origin.test:8080/a/b.htm?x=1#top HTTP/1.1\n"
+                          "expect Host: origin.test:8080\n"
+                          "expect \n"
+                          "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nhi\n"
+                          "accept\n"
+                          "expect GET HTTP://origin.test/docs/ HTTP/1.1\n"
+                          "expect Host: origin.test\n"
+                          "expect \n"
+                          "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nho\n");
   ASSERT_NE(proxyPort, 0);
   Str80 local = dir / "store/";
   ASSERT_TRUE(EnsureDirectory(local));

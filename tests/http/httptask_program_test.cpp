@@ -68,12 +68,11 @@ TEST_F(ProgramHttpRun, MirrorsAndRewritesTheSiteAndLogsEachPage) {
   EXPECT_EQ(ReadFile(top / "run/store/p.html"), "<a href=\"" + Server() + "/q.html\">q</a>\r\n");
   EXPECT_EQ(StoredFiles(top / "run/store"),
             (std::set<std::string>{"index.html", "p.html", "img/a.gif"}));
-  EXPECT_TRUE(InOrder(LogFileTexts(top / "run/run.log"),
-                      {"Using ini file run.ini", "Processing task Mirror", "Process 2 level(s)",
-                       "Store files in store/", "Parsing store/index.html",
-                       "Finished parsing store/index.html", "Parsing store/p.html",
-                       "Finished parsing store/p.html",
-                       std::string(60, '-')}));
+  EXPECT_TRUE(InOrder(
+      LogFileTexts(top / "run/run.log"),
+      {"Using ini file run.ini", "Processing task Mirror", "Process 2 level(s)",
+       "Store files in store/", "Parsing store/index.html", "Finished parsing store/index.html",
+       "Parsing store/p.html", "Finished parsing store/p.html", std::string(60, '-')}));
 }
 
 TEST_F(ProgramHttpRun, FailedAssignmentLeavesTheNextOneToRunAndNothingEscapes) {
@@ -86,8 +85,9 @@ TEST_F(ProgramHttpRun, FailedAssignmentLeavesTheNextOneToRunAndNothingEscapes) {
   EXPECT_TRUE(InOrder(LogFileTexts(top / "run/run.log"),
                       {"Processing task Missing", "Processing task Hostile",
                        "Parsing deep/store/index.html", "Finished parsing deep/store/index.html"}));
-  EXPECT_EQ(ReadFile(top / "run/deep/store/index.html"),
-            "<a href=\"" + Server() + "/x.html\">x</a><img src=\"" + Server() + "/etc/x.gif\">\r\n");
+  EXPECT_EQ(
+      ReadFile(top / "run/deep/store/index.html"),
+      "<a href=\"" + Server() + "/x.html\">x</a><img src=\"" + Server() + "/etc/x.gif\">\r\n");
   EXPECT_EQ(StoredFiles(top / "run"),
             (std::set<std::string>{"run.ini", "run.log", "deep/store/index.html"}));
 }
@@ -104,6 +104,7 @@ TEST_F(ProgramHttpRun, EmptiesLocationOnlyWhenItHoldsNothingOfTheUsers) {
     std::string said;               // the line that explains, empty when emptied
     std::string stored;             // where the page lands
   } cases[] = {
+      // clang-format off
       {".", "run.ini", "run.log", "", ".", {"notes.txt", "old/page.html"},
        "Not emptying LOCATION ./: it holds the INI file", "index.html"},
       {"sub", "run.ini", "run.log", "", "..", {"notes.txt", "sub/notes.txt"},
@@ -117,6 +118,7 @@ TEST_F(ProgramHttpRun, EmptiesLocationOnlyWhenItHoldsNothingOfTheUsers) {
       {".", "run.ini", "run.log", "dbg/tcp.log", "dbg", {"dbg/keep.txt"},
        "Not emptying LOCATION dbg/: it holds the debug log", "dbg/index.html"},
       {".", "run.ini", "run.log", "", "mirror", {}, "", "mirror/index.html"},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.location);
@@ -195,7 +197,8 @@ TEST_F(ProgramHttpRun, EachFileIsRequestedOnceByItsPlainAddressAndOtherSchemesSt
   EXPECT_EQ(ReadFile(store + "/news/2025/moon.html"),
             "<link href=\"../../css/site.css\"><img src=\"../../img/moon.svg\">\r\n"
             "<a href=\"../../index.html\">home</a> <a href=\"moon.html\">self</a>\r\n"
-            "<a href=\"" + Server() + "/above.html\">above</a>\r\n");
+            "<a href=\"" +
+                Server() + "/above.html\">above</a>\r\n");
   EXPECT_EQ(ReadFile(store + "/docs/guide.html"),
             "<link href=\"../css/site.css\"><img src=\"../img/moon.svg\">\r\n"
             "<a href=\"../news/2025/moon.html\">news</a>\r\n");

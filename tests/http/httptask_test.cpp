@@ -306,9 +306,11 @@ TEST_F(LevelSite, TranslateRewritesLinksToTheStoredFiles) {
             "<a href=\"p1.html\">one</a> <a href=\"sub/p2.html\">two</a>\r\n"
             "<a href=\"mailto:someone@example.com?subject=hi\">mail</a> "
             "<a href=\"FTP://127.0.0.1/file.txt\">ftp</a>\r\n"
-            "<a href=\"#top\">top</a> <a href=\"" + server + "/sub/\">dir</a> "
-            "<a href=\"index.html\">home</a>\r\n"
-            "</body></html>\r\n");
+            "<a href=\"#top\">top</a> <a href=\"" +
+                server +
+                "/sub/\">dir</a> "
+                "<a href=\"index.html\">home</a>\r\n"
+                "</body></html>\r\n");
   EXPECT_EQ(Stored("p1.html"),
             "<img src=\"img/p1.gif\"><a href=\"" + server + "/p3.html\">three</a>\r\n");
   // Links climb from the page's own directory, locally and on the server.
@@ -456,9 +458,8 @@ TEST_F(HttpAssignment, HostilePageCannotWriteOutsideTheLocation) {
   EXPECT_NE(page.find("href=\"" + server + "/x.html\""), std::string::npos);
   EXPECT_NE(page.find("src=\"" + server + "/etc/quorbit-escape.gif\""), std::string::npos);
   EXPECT_NE(page.find("href=\"inner/page.html\""), std::string::npos);
-  EXPECT_EQ(
-      Stored("inner/page.html"),
-      "<img src=\"../ok.gif\"><img src=\"" + server + "/out.gif\">\r\n");
+  EXPECT_EQ(Stored("inner/page.html"),
+            "<img src=\"../ok.gif\"><img src=\"" + server + "/out.gif\">\r\n");
 }
 
 TEST_F(HttpAssignment, PagesEmbeddingEachOtherEndWithoutTranslate) {

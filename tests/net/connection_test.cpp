@@ -56,7 +56,8 @@ class TcpConnectionTest : public ::testing::Test {
     std::string log = ReadFile(dir / "debug.log");
     std::size_t dashes = log.find(std::string(60, '-'));
     std::size_t start = log.find('\n', dashes) + 1;
-    for (std::size_t end; dashes != std::string::npos && (end = log.find('\n', start)) != std::string::npos;
+    for (std::size_t end;
+         dashes != std::string::npos && (end = log.find('\n', start)) != std::string::npos;
          start = end + 1) {
       std::string line = log.substr(start, end - start);
       std::size_t text = line.find("  ");
@@ -332,8 +333,8 @@ TEST_F(TcpConnectionTest, DataConnectionOpensAGivenAddressWithoutLogging) {
   data.Close();
   EXPECT_EQ(server.ReadRest(), "DONE\n");
   EXPECT_EQ(LogEntries(), (Entries{"R 150 Here"}));
-  EXPECT_FALSE(data.Open(MakeSocketAddress({127, 0, 0, 1},
-                                           static_cast<std::uint16_t>(FreeLoopbackPort()))));
+  EXPECT_FALSE(
+      data.Open(MakeSocketAddress({127, 0, 0, 1}, static_cast<std::uint16_t>(FreeLoopbackPort()))));
 }
 
 // A loopback listener whose queue of connections not yet accepted is full,
@@ -395,8 +396,7 @@ TEST_F(TcpConnectionTest, StopEndsEveryStalledWaitPromptlyAndFailsTheConnection)
          }
          return false;
        }},
-      {"connect", "",
-       [&full](TcpConnection& c) { return c.Connect("127.0.0.1", full.Port()); }},
+      {"connect", "", [&full](TcpConnection& c) { return c.Connect("127.0.0.1", full.Port()); }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

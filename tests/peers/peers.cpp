@@ -25,8 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
@@ -55,8 +54,12 @@ int WaitOrKill(pid_t pid, double timeoutSeconds) {
 
 }  // namespace
 
-std::string PeersDir() { return QUORBIT_PEERS_DIR; }
-std::string SourceDir() { return QUORBIT_SOURCE_DIR; }
+std::string PeersDir() {
+  return QUORBIT_PEERS_DIR;
+}
+std::string SourceDir() {
+  return QUORBIT_SOURCE_DIR;
+}
 
 TempDir::TempDir() {
   std::string tmpl = (fs::temp_directory_path() / "quorbit-test-XXXXXX").string();
@@ -70,7 +73,8 @@ TempDir::~TempDir() {
     // Make everything writable again so that read-only test files go too.
     for (auto it = fs::recursive_directory_iterator(path_, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+      if (!it->is_symlink())
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
@@ -167,7 +171,9 @@ InDirectory::InDirectory(const std::string& path) : previous_(fs::current_path()
   EXPECT_EQ(chdir(path.c_str()), 0) << path;
 }
 
-InDirectory::~InDirectory() { EXPECT_EQ(chdir(previous_.c_str()), 0) << previous_; }
+InDirectory::~InDirectory() {
+  EXPECT_EQ(chdir(previous_.c_str()), 0) << previous_;
+}
 
 FileSizeLimit::FileSizeLimit(rlim_t bytes) {
   getrlimit(RLIMIT_FSIZE, &saved_);
@@ -182,7 +188,9 @@ FileSizeLimit::~FileSizeLimit() {
   std::signal(SIGXFSZ, previousHandler_);
 }
 
-PeerProcess::~PeerProcess() { Stop(); }
+PeerProcess::~PeerProcess() {
+  Stop();
+}
 
 bool PeerProcess::Start(const std::vector<std::string>& argv, const std::string& workdir) {
   Stop();

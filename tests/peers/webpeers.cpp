@@ -9,7 +9,9 @@
 
 namespace {
 
-bool Executable(const char* path) { return access(path, X_OK) == 0; }
+bool Executable(const char* path) {
+  return access(path, X_OK) == 0;
+}
 
 bool CanConnect(int port) {
   int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -50,7 +52,9 @@ bool WaitForListener(int port, int timeoutSeconds) {
   return false;
 }
 
-bool NginxPeer::Installed() { return Executable(kBinary); }
+bool NginxPeer::Installed() {
+  return Executable(kBinary);
+}
 
 bool NginxPeer::Start(const std::string& root) {
   port_ = FreeLoopbackPort();
@@ -58,6 +62,7 @@ bool NginxPeer::Start(const std::string& root) {
   // The tests run as root; nginx would otherwise switch its worker to nobody,
   // who may not read the served tree.
   std::string user = geteuid() == 0 ? "user root;\n" : "";
+  // clang-format off
   WriteFile(work_ / "nginx.conf",
             user + "daemon off;\n"
                    "worker_processes 1;\n"
@@ -80,18 +85,26 @@ bool NginxPeer::Start(const std::string& root) {
                    "    index index.html;\n"
                    "  }\n"
                    "}\n");
-  return StartListening(
-      process_, {kBinary, "-p", w, "-e", w + "/error.log", "-c", work_ / "nginx.conf"}, port_,
-      problem_);
+  // clang-format on
+  return StartListening(process_,
+                        {kBinary, "-p", w, "-e", w + "/error.log", "-c", work_ / "nginx.conf"},
+                        port_, problem_);
 }
 
-std::string NginxPeer::ErrorLog() const { return ReadFile(work_ / "error.log"); }
-std::string NginxPeer::AccessLog() const { return ReadFile(work_ / "access.log"); }
+std::string NginxPeer::ErrorLog() const {
+  return ReadFile(work_ / "error.log");
+}
+std::string NginxPeer::AccessLog() const {
+  return ReadFile(work_ / "access.log");
+}
 
-bool TinyproxyPeer::Installed() { return Executable(kBinary); }
+bool TinyproxyPeer::Installed() {
+  return Executable(kBinary);
+}
 
 bool TinyproxyPeer::Start() {
   port_ = FreeLoopbackPort();
+  // clang-format off
   WriteFile(work_ / "tinyproxy.conf",
             "Port " + std::to_string(port_) + "\n"
             "Listen 127.0.0.1\n"
@@ -101,6 +114,6 @@ bool TinyproxyPeer::Start() {
             "LogFile \"" + work_ / "tinyproxy.log" + "\"\n"
             "LogLevel Info\n"
             "PidFile \"" + work_ / "tinyproxy.pid" + "\"\n");
-  return StartListening(process_, {kBinary, "-d", "-c", work_ / "tinyproxy.conf"}, port_,
-                        problem_);
+  // clang-format on
+  return StartListening(process_, {kBinary, "-d", "-c", work_ / "tinyproxy.conf"}, port_, problem_);
 }

@@ -24,7 +24,7 @@ TEST(WeekdayOf, KnownDays) {
   EXPECT_EQ(WeekdayOf(2000, 1, 1), 6);
   EXPECT_EQ(WeekdayOf(2026, 12, 7), 1);
   EXPECT_EQ(WeekdayOf(2000, 2, 29), 2);
-  EXPECT_EQ(WeekdayOf(1980, 1, 1), 2);   // remainder below zero before correction
+  EXPECT_EQ(WeekdayOf(1980, 1, 1), 2);  // remainder below zero before correction
   EXPECT_EQ(WeekdayOf(2099, 12, 31), 4);
   for (int month = 0; month <= 15; ++month) {  // odd input stays in 0..6
     const int w = WeekdayOf(1980, month, 0);

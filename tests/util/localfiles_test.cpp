@@ -14,7 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string CurrentDirectory() { return fs::current_path().string(); }
+std::string CurrentDirectory() {
+  return fs::current_path().string();
+}
 
 std::vector<std::string> NamesOf(const std::vector<FoundFile>& found) {
   std::vector<std::string> names;

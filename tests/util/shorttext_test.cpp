@@ -138,10 +138,10 @@ TEST(ShortText, HexValuesOfOddInput) {
   EXPECT_EQ(HexDigitValue('9'), 9);
   EXPECT_EQ(HexDigitValue('a'), 10);
   EXPECT_EQ(HexDigitValue('F'), 15);
-  EXPECT_EQ(HexDigitValue('G'), 16);                 // 'G' - 55
-  EXPECT_EQ(HexDigitValue('g'), 48);                 // 'g' - 55
-  EXPECT_EQ(HexDigitValue(' '), 240);                // ' ' - 48, kept in 8 bits
-  EXPECT_EQ(HexDigitValue('\xff'), 200);             // 255 - 55
+  EXPECT_EQ(HexDigitValue('G'), 16);      // 'G' - 55
+  EXPECT_EQ(HexDigitValue('g'), 48);      // 'g' - 55
+  EXPECT_EQ(HexDigitValue(' '), 240);     // ' ' - 48, kept in 8 bits
+  EXPECT_EQ(HexDigitValue('\xff'), 200);  // 255 - 55
 
   EXPECT_EQ(HexPairValue("2F"), 0x2F);
   EXPECT_EQ(HexPairValue("ff"), 0xFF);

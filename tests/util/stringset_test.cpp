@@ -6,7 +6,9 @@
 
 namespace {
 
-std::string Url(int i) { return "HTTP://HOST/PAGE" + std::to_string(i) + ".HTML"; }
+std::string Url(int i) {
+  return "HTTP://HOST/PAGE" + std::to_string(i) + ".HTML";
+}
 
 TEST(CrcStringSet, MembershipIsByExactTextAndLookupsAddNothing) {
   CrcStringSet set;
