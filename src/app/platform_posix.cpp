@@ -1,6 +1,4 @@
 // The console and the signals over POSIX.
-#include "app/platform.h"
-
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "app/platform.h"
 #include "util/stoprequest.h"
 
 namespace {

@@ -58,7 +58,8 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::ShowAndWrite("Password error", "Password error");
       break;
     case FtpStatusEvent::ChangeDirFailed:
-      RunLog::ShowAndWrite("Unable to change working directory", "Unable to change working directory");
+      RunLog::ShowAndWrite("Unable to change working directory",
+                           "Unable to change working directory");
       break;
     case FtpStatusEvent::SendingUser:
       RunLog::Show("Sending user name");
@@ -82,7 +83,8 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::ShowAndWrite("Connection interrupted", "Connection interrupted");
       break;
     case FtpStatusEvent::OpeningDataChannel:
-      RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", text), "Establishing data channel");
+      RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", text),
+                           "Establishing data channel");
       break;
     case FtpStatusEvent::DataChannelOpen:
       RunLog::ShowAndWrite("Data channel open", "Data channel open");

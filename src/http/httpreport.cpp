@@ -22,7 +22,8 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
       RunLog::Show("Connecting ... ");
       break;
     case HttpStatusEvent::Connected:
-      RunLog::ShowAndWrite("Connection established", Cat("Connection established with ", BaseUrl()));
+      RunLog::ShowAndWrite("Connection established",
+                           Cat("Connection established with ", BaseUrl()));
       break;
     case HttpStatusEvent::ConnectFailed:
       RunLog::ShowAndWrite("Unable to establish connection",

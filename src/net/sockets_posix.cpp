@@ -1,6 +1,4 @@
 // The socket layer over POSIX sockets.
-#include "net/sockets.h"
-
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -14,6 +12,8 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+
+#include "net/sockets.h"
 
 static_assert(sizeof(SocketAddress) == sizeof(sockaddr_in));
 static_assert(kInternetFamily == AF_INET && kStreamType == SOCK_STREAM);
@@ -47,7 +47,9 @@ SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t pro
   return s < 0 ? kNoSocket : s;
 }
 
-int CloseSocket(SocketHandle socket) { return close(socket); }
+int CloseSocket(SocketHandle socket) {
+  return close(socket);
+}
 
 int ConnectSocket(SocketHandle socket, const SocketAddress& address) {
   sockaddr_in native{};
@@ -55,7 +57,9 @@ int ConnectSocket(SocketHandle socket, const SocketAddress& address) {
   return connect(socket, reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0 ? 0 : -1;
 }
 
-bool SocketConnectInProgress() { return errno == EINPROGRESS || errno == EINTR; }
+bool SocketConnectInProgress() {
+  return errno == EINPROGRESS || errno == EINTR;
+}
 
 bool SocketPeerAddress(SocketHandle socket, IpAddress& address) {
   sockaddr_in peer{};
@@ -104,7 +108,9 @@ int PendingBytes(SocketHandle socket) {
   return count;
 }
 
-bool SocketWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
+bool SocketWouldBlock() {
+  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
 
 IpAddress ResolveHost(std::string_view name) {
   IpAddress result = {};

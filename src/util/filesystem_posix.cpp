@@ -1,6 +1,4 @@
 // Files and directories over POSIX.
-#include "util/filesystem.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -12,11 +10,17 @@
 #include <cstdlib>
 #include <memory>
 
+#include "util/filesystem.h"
+
 namespace {
 
-int Fd(const SystemHandle& handle) { return static_cast<int>(handle.Native()); }
+int Fd(const SystemHandle& handle) {
+  return static_cast<int>(handle.Native());
+}
 
-int ErrnoUnless(bool succeeded) { return succeeded ? 0 : errno; }
+int ErrnoUnless(bool succeeded) {
+  return succeeded ? 0 : errno;
+}
 
 EntryStatus StatusOf(const struct stat& st) {
   EntryStatus status;
@@ -40,7 +44,9 @@ int StatAt(int dirFd, const std::string& path, bool followLinks, EntryStatus& st
 
 }  // namespace
 
-SystemHandle::~SystemHandle() { Close(); }
+SystemHandle::~SystemHandle() {
+  Close();
+}
 
 SystemHandle& SystemHandle::operator=(SystemHandle&& other) noexcept {
   if (this != &other) {
@@ -126,8 +132,8 @@ int RemoveEntry(const SystemHandle& directory, const std::string& name, bool isD
 }
 
 int OpenRegularFile(std::string_view path, SystemHandle& file, EntryStatus& status) {
-  file = SystemHandle(
-      ::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  file =
+      SystemHandle(::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!file.Valid()) return errno;
   struct stat st;
   if (::fstat(Fd(file), &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -1,7 +1,7 @@
 // The wall clock and local time over POSIX.
-#include "util/systemclock.h"
-
 #include <time.h>
+
+#include "util/systemclock.h"
 
 WallClockReading ReadWallClock() {
   timespec now{};
