@@ -30,6 +30,28 @@ std::string DottedText(const IpAddress& address) {
          std::to_string(address[2]) + "." + std::to_string(address[3]);
 }
 
+// A host in brackets is an IPv6 address as addresses in URLs write it.
+std::string_view WithoutBrackets(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    return host.substr(1, host.size() - 2);
+  }
+  return host;
+}
+
+// The addresses to try for the host: a dotted address as its four decimal
+// numbers, an IPv6 address as written, a name as the resolver finds it
+// (named is then true). Empty when there is none; brackets hold an IPv6
+// address and nothing else.
+std::vector<HostAddress> AddressesOf(std::string_view host, std::uint16_t port, bool& named) {
+  named = false;
+  if (IsDottedAddress(host)) return ResolveHost(DottedText(ParseDottedAddress(host)), port, true);
+  const std::string_view bare = WithoutBrackets(host);
+  if (bare.find(':') != std::string_view::npos) return ResolveHost(bare, port, true);
+  if (bare.size() != host.size()) return {};
+  named = true;
+  return ResolveHost(host, port, false);
+}
+
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
@@ -81,48 +103,55 @@ void TcpConnection::OpenDebugLog(std::string_view fileName) {
 }
 
 bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
-  socket_.Reset(OpenSocket(kInternetFamily, kStreamType, 0));
-  if (socket_.Get() == kNoSocket) return false;
-
-  Str255 entry("C ");
-  IpAddress address;
-  if (IsDottedAddress(host)) {
-    address = ParseDottedAddress(host);
-  } else {
-    address = ResolveHost(host);
-    if (address == IpAddress{}) {
-      debugLog_.WriteLine(Cat("E Unable to locate host ", host));
-      socket_.Reset();
-      return false;
-    }
-    entry += host;
-    entry += ", ";
+  socket_.Reset();
+  bool named = false;
+  const std::vector<HostAddress> addresses = AddressesOf(host, port, named);
+  if (addresses.empty()) {
+    debugLog_.WriteLine(Cat("E Unable to locate host ", host));
+    return false;
   }
-  entry += "ip ";
-  entry += DottedText(address);
-  debugLog_.WriteLine(entry);
+  return ConnectToFirst(addresses, named ? host : std::string_view());
+}
 
-  if (ConnectTo(MakeSocketAddress(address, port))) return true;
-  debugLog_.WriteLine("E Unable to connect to host");
+bool TcpConnection::ConnectToFirst(const std::vector<HostAddress>& addresses,
+                                   std::string_view name) {
+  Str255 entry("C ");
+  if (!name.empty()) entry += Cat(name, ", ");
+  entry += "ip ";
+  const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
+  bool tried = false;
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    // A family the system cannot open (IPv6 switched off) is passed over.
+    socket_.Reset(OpenSocket(addresses[i].family, kStreamType, 0));
+    if (socket_.Get() == kNoSocket) continue;
+    tried = true;
+    debugLog_.WriteLine(Cat(entry, addresses[i].text));
+    // Each address gets an equal share of the time left, so that one that
+    // never answers leaves time for the others.
+    const auto share = (deadline - Clock::now()) / static_cast<int>(addresses.size() - i);
+    if (ConnectTo(addresses[i], Clock::now() + share)) return true;
+  }
+  if (tried) debugLog_.WriteLine("E Unable to connect to host");
   return false;
 }
 
-bool TcpConnection::ConnectTo(const SocketAddress& address) {
+bool TcpConnection::ConnectTo(const HostAddress& address, Clock::time_point deadline) {
   // Connecting without blocking lets the wait for the peer's answer notice
-  // a stop; how long it may take is still the operating system's affair.
-  bool connected =
-      !StopRequested() && SetNonBlocking(socket_.Get()) == 0 &&
-      (ConnectSocket(socket_.Get(), address) == 0 || (SocketConnectInProgress() && AwaitConnect()));
+  // a stop and end at the deadline.
+  bool connected = !StopRequested() && SetNonBlocking(socket_.Get()) == 0 &&
+                   (ConnectSocket(socket_.Get(), address) == 0 ||
+                    (SocketConnectInProgress() && AwaitConnect(deadline)));
   if (!connected) socket_.Reset();
   return connected;
 }
 
-bool TcpConnection::AwaitConnect() const {
+bool TcpConnection::AwaitConnect(Clock::time_point deadline) const {
   for (;;) {
     if (StopRequested()) return false;
-    int ready = WaitSocket(socket_.Get(), kWaitSliceMs);
+    int ready = WaitSocket(socket_.Get(), NextSliceUntil(deadline));
     if (ready < 0) return false;
     if (ready > 0) return ConnectError(socket_.Get()) == 0;
+    if (Clock::now() >= deadline) return false;
   }
 }
 
@@ -314,5 +343,6 @@ bool TcpConnection::SendBlock(const void* buffer, std::uint16_t count, std::uint
 bool DataConnection::Open(const SocketAddress& address) {
   socket_.Reset(OpenSocket(kInternetFamily, kStreamType, 0));
   if (socket_.Get() == kNoSocket) return false;
-  return ConnectTo(address);
+  return ConnectTo(ToHostAddress(address),
+                   std::chrono::steady_clock::now() + std::chrono::seconds(DefaultTimeout));
 }

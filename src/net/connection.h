@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "net/sockets.h"
 #include "report/runlog.h"
@@ -44,9 +45,15 @@ class TcpConnection {
   // Opens the debug log (with its banner) unless the name is empty.
   void OpenDebugLog(std::string_view fileName);
 
-  // A new socket connected to the host, given as a dotted address or as a
-  // name to look up; non-blocking afterwards. The state is not reset.
+  // A new socket connected to the host, given as a dotted address, an IPv6
+  // address (bare or in brackets: "[::1]") or a name to look up; the name's
+  // addresses are tried in turn. Non-blocking afterwards. The state is not
+  // reset.
   virtual bool Connect(std::string_view host, std::uint16_t port);
+  // Connects to the first of the addresses that answers, trying them in
+  // order within DefaultTimeout in all; name is the host name for the debug
+  // log, empty for a numeric address.
+  bool ConnectToFirst(const std::vector<HostAddress>& addresses, std::string_view name);
   void Close();
   bool Failed() const { return state_ == ConnectionState::Failed; }
   // Usable again with a fresh socket to come, the debug log kept: for a new
@@ -87,8 +94,9 @@ class TcpConnection {
   bool SendBlock(const void* buffer, std::uint16_t count, std::uint16_t& sent);
 
  protected:
-  // Connects the fresh socket, makes it non-blocking, closes it on failure.
-  bool ConnectTo(const SocketAddress& address);
+  // Connects the fresh socket without blocking, giving up at the deadline;
+  // closes it on failure.
+  bool ConnectTo(const HostAddress& address, std::chrono::steady_clock::time_point deadline);
 
   LogFile debugLog_;
   ConnectionState state_ = ConnectionState::Usable;
@@ -103,7 +111,7 @@ class TcpConnection {
   enum class Arrival { Data, Closed, TimedOut, Error, Stopped };
 
   Arrival AwaitData(Clock::time_point deadline) const;
-  bool AwaitConnect() const;
+  bool AwaitConnect(Clock::time_point deadline) const;
   // Fails the connection when a stop is requested; true when it has failed.
   bool FailedOrStopping();
   bool WaitWritable();
@@ -116,6 +124,7 @@ class TcpConnection {
 // The FTP data channel: connected to an address the caller already has.
 class DataConnection : public TcpConnection {
  public:
-  // Connects (blocking) and switches to non-blocking; writes no debug line.
+  // Connects (within DefaultTimeout) and is non-blocking afterwards; writes
+  // no debug line.
   bool Open(const SocketAddress& address);
 };

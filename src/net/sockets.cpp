@@ -17,6 +17,14 @@ std::uint16_t NetworkOrderPort(std::uint16_t port) {
   return result;
 }
 
+HostAddress ToHostAddress(const SocketAddress& address) {
+  HostAddress result;
+  result.family = kInternetFamily;
+  result.length = sizeof address;
+  std::memcpy(result.raw.data(), &address, sizeof address);
+  return result;
+}
+
 bool IsDottedAddress(std::string_view text) {
   bool allDigitsOrDots = std::all_of(text.begin(), text.end(),
                                      [](char c) { return c == '.' || (c >= '0' && c <= '9'); });

@@ -1,12 +1,14 @@
 // The thin socket layer. Each operation is one call of the
-// platform's socket interface (IPv4 only), so that the connection code above
+// platform's socket interface (IPv4 and IPv6), so that the connection code above
 // it does not depend on the platform. sockets_posix.cpp implements it over
 // POSIX sockets; sockets.cpp holds what needs no call of the system.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 using SocketHandle = int;
 constexpr SocketHandle kNoSocket = -1;  // all bits set
@@ -32,6 +34,19 @@ struct SocketAddress {
 };
 static_assert(sizeof(SocketAddress) == 16);
 
+// One address to connect to, IPv4 or IPv6, port included: the system's own
+// socket address kept as bytes, so that nothing above this layer depends on
+// its layout.
+struct HostAddress {
+  std::int16_t family = 0;  // as OpenSocket takes it
+  std::uint8_t length = 0;  // bytes of raw in use
+  std::array<std::uint8_t, 28> raw = {};  // room for an IPv6 socket address
+  std::string text;                       // numeric form: "127.0.0.1", "::1"
+};
+
+// The IPv4 socket address as a HostAddress (text left empty).
+HostAddress ToHostAddress(const SocketAddress& address);
+
 // A socket that is closed when its owner goes away or takes another one.
 class UniqueSocket {
  public:
@@ -56,7 +71,7 @@ int CloseSocket(SocketHandle socket);
 // connect: 0 on success, -1 on failure. On a non-blocking socket -1 with
 // SocketConnectInProgress() means the answer is still to come: the socket
 // becomes writable when it is there, and ConnectError tells which it was.
-int ConnectSocket(SocketHandle socket, const SocketAddress& address);
+int ConnectSocket(SocketHandle socket, const HostAddress& address);
 bool SocketConnectInProgress();
 // The address of the connected peer; false when there is none.
 bool SocketPeerAddress(SocketHandle socket, IpAddress& address);
@@ -83,7 +98,9 @@ bool SocketWouldBlock();
 
 // The port as SocketAddress::port holds it: network byte order.
 std::uint16_t NetworkOrderPort(std::uint16_t port);
-// First IPv4 address of the name; all zero when the name is not found.
-IpAddress ResolveHost(std::string_view name);
+// Every address of the host (IPv6 and IPv4) with the port, in the order the
+// resolver prefers; empty when none is found. With numericOnly the host must
+// be a numeric address and nothing is looked up.
+std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly);
 // True when every character is a digit or '.' and there are exactly three dots.
 bool IsDottedAddress(std::string_view text);

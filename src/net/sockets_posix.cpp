@@ -12,10 +12,12 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "net/sockets.h"
 
 static_assert(sizeof(SocketAddress) == sizeof(sockaddr_in));
+static_assert(sizeof(HostAddress::raw) >= sizeof(sockaddr_in6));
 static_assert(kInternetFamily == AF_INET && kStreamType == SOCK_STREAM);
 static_assert(kReceivePeek == MSG_PEEK && kReceiveNoWait == MSG_DONTWAIT);
 
@@ -51,10 +53,10 @@ int CloseSocket(SocketHandle socket) {
   return close(socket);
 }
 
-int ConnectSocket(SocketHandle socket, const SocketAddress& address) {
-  sockaddr_in native{};
-  std::memcpy(&native, &address, sizeof native);
-  return connect(socket, reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0 ? 0 : -1;
+int ConnectSocket(SocketHandle socket, const HostAddress& address) {
+  sockaddr_storage native{};
+  std::memcpy(&native, address.raw.data(), address.length);
+  return connect(socket, reinterpret_cast<const sockaddr*>(&native), address.length) == 0 ? 0 : -1;
 }
 
 bool SocketConnectInProgress() {
@@ -112,16 +114,31 @@ bool SocketWouldBlock() {
   return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
 }
 
-IpAddress ResolveHost(std::string_view name) {
-  IpAddress result = {};
+std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly) {
+  std::vector<HostAddress> result;
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | (numericOnly ? AI_NUMERICHOST : 0);
   addrinfo* answer = nullptr;
-  if (getaddrinfo(std::string(name).c_str(), nullptr, &hints, &answer) != 0) return result;
-  if (answer && answer->ai_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(answer->ai_addr);
-    std::memcpy(result.data(), &in->sin_addr, result.size());
+  if (getaddrinfo(std::string(host).c_str(), std::to_string(port).c_str(), &hints, &answer) != 0) {
+    return result;
+  }
+  for (const addrinfo* entry = answer; entry; entry = entry->ai_next) {
+    if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
+        entry->ai_addrlen > sizeof(HostAddress::raw)) {
+      continue;
+    }
+    HostAddress address;
+    address.family = static_cast<std::int16_t>(entry->ai_family);
+    address.length = static_cast<std::uint8_t>(entry->ai_addrlen);
+    std::memcpy(address.raw.data(), entry->ai_addr, entry->ai_addrlen);
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(entry->ai_addr, entry->ai_addrlen, text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST) == 0) {
+      address.text = text;
+    }
+    result.push_back(std::move(address));
   }
   freeaddrinfo(answer);
   return result;

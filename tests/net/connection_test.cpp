@@ -314,11 +314,57 @@ TEST_F(TcpConnectionTest, RefusedConnectIsLogged) {
 
 TEST_F(TcpConnectionTest, UnknownHostIsLogged) {
   // A label over 63 characters is refused by the resolver before any query
-  // leaves the machine.
-  std::string host = std::string(70, 'x') + ".invalid";
+  // leaves the machine; brackets hold nothing but a numeric IPv6 address.
+  const std::string hosts[] = {std::string(70, 'x') + ".invalid", "[localhost]", "[::1", "::1::2",
+                               "[127.0.0.1]"};
   conn.OpenDebugLog(dir / "debug.log");
-  EXPECT_FALSE(conn.Connect(host, 80));
-  EXPECT_EQ(LogEntries(), (Entries{"E Unable to locate host " + host}));
+  Entries expected;
+  for (const std::string& host : hosts) {
+    EXPECT_FALSE(conn.Connect(host, 80)) << host;
+    expected.push_back("E Unable to locate host " + host);
+  }
+  EXPECT_EQ(LogEntries(), expected);
+}
+
+TEST_F(TcpConnectionTest, Ipv6AddressBareOrInBracketsIsConnectedAndLogged) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback";
+  conn.OpenDebugLog(dir / "debug.log");
+  for (const char* host : {"::1", "[::1]", "[0:0::1]"}) {
+    port = StartScriptedServer(server, dir, "send 220 Ready\\r\\n\nexpect_close\n", "::1");
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(conn.Connect(host, static_cast<std::uint16_t>(port))) << host;
+    EXPECT_EQ(NextLine(), "220 Ready");
+    IpAddress ipv4;
+    EXPECT_FALSE(conn.PeerAddress(ipv4));  // the IPv4 peer address of FTP has none to give
+    EXPECT_EQ(Verdict(), "DONE\n");
+  }
+  EXPECT_EQ(LogEntries(), (Entries{"C ip ::1", "R 220 Ready", "C ip ::1", "R 220 Ready", "C ip ::1",
+                                   "R 220 Ready"}));
+}
+
+TEST_F(TcpConnectionTest, AddressesAreTriedInOrderUntilOneAnswers) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback";
+  port = StartScriptedServer(server, dir, "expect_close\n");
+  ASSERT_NE(port, 0);
+  // A name that resolves to an IPv6 address nobody listens on, then to the
+  // server's IPv4 address.
+  std::vector<HostAddress> addresses =
+      ResolveHost("::1", static_cast<std::uint16_t>(FreeLoopbackPort()), true);
+  for (const HostAddress& address : ResolveHost("127.0.0.1", static_cast<std::uint16_t>(port), true)) {
+    addresses.push_back(address);
+  }
+  ASSERT_EQ(addresses.size(), 2u);
+  conn.OpenDebugLog(dir / "debug.log");
+  ASSERT_TRUE(conn.ConnectToFirst(addresses, "server.test"));
+  IpAddress peer;
+  ASSERT_TRUE(conn.PeerAddress(peer));
+  EXPECT_EQ(peer, (IpAddress{127, 0, 0, 1}));
+  EXPECT_EQ(Verdict(), "DONE\n");
+
+  addresses.pop_back();  // only the silent one: every address has been tried
+  EXPECT_FALSE(conn.ConnectToFirst(addresses, "server.test"));
+  EXPECT_EQ(LogEntries(), (Entries{"C server.test, ip ::1", "C server.test, ip 127.0.0.1",
+                                   "C server.test, ip ::1", "E Unable to connect to host"}));
 }
 
 TEST_F(TcpConnectionTest, DataConnectionOpensAGivenAddressWithoutLogging) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 // Names that look almost like addresses must go to the resolver; only the
 // predicate is checked here, nothing is looked up or connected.
@@ -16,8 +19,32 @@ TEST(IsDottedAddress, ExactlyThreeDotsAndDigitsOnly) {
   EXPECT_FALSE(IsDottedAddress(""));
 }
 
-TEST(ResolveHost, LocalhostGivesLoopbackAddress) {
-  EXPECT_EQ(ResolveHost("localhost"), (IpAddress{127, 0, 0, 1}));
+// Each row: what is resolved, whether only numeric addresses are taken, and
+// the numeric texts of the addresses found (nothing leaves the machine).
+TEST(ResolveHost, NamesAndNumericAddressesOfBothFamilies) {
+  const struct {
+    const char* host;
+    bool numericOnly;
+    std::vector<std::string> texts;
+  } cases[] = {
+      {"127.0.0.1", true, {"127.0.0.1"}},
+      {"::1", true, {"::1"}},
+      {"0:0:0:0:0:0:0:1", true, {"::1"}},
+      {"localhost", true, {}},  // a name is no numeric address
+      {"[::1]", true, {}},      // brackets belong to URLs, not to addresses
+      {"::1::2", true, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> texts;
+    for (const HostAddress& address : ResolveHost(c.host, 80, c.numericOnly)) {
+      texts.push_back(address.text);
+      EXPECT_EQ(address.family == kInternetFamily, address.text.find(':') == std::string::npos);
+    }
+    EXPECT_EQ(texts, c.texts) << c.host;
+  }
+  std::vector<std::string> local;
+  for (const HostAddress& address : ResolveHost("localhost", 80, false)) local.push_back(address.text);
+  EXPECT_NE(std::find(local.begin(), local.end(), "127.0.0.1"), local.end());
 }
 
 TEST(UniqueSocket, ClosesWhatItHolds) {

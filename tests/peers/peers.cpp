@@ -102,6 +102,17 @@ int FreeLoopbackPort() {
   return port;
 }
 
+bool HasIpv6Loopback() {
+  int s = socket(AF_INET6, SOCK_STREAM, 0);
+  if (s < 0) return false;
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  bool bound = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(s);
+  return bound;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
@@ -283,11 +294,12 @@ int StartScriptedPeer(PeerProcess& peer, const std::string& script,
   return port.empty() ? 0 : std::atoi(port.c_str());
 }
 
-int StartScriptedServer(PeerProcess& peer, const TempDir& dir, std::string_view script) {
+int StartScriptedServer(PeerProcess& peer, const TempDir& dir, std::string_view script,
+                        const std::string& listenAddress) {
   static int scriptsWritten = 0;
   std::string path = dir / ("script" + std::to_string(++scriptsWritten) + ".txt");
   WriteFile(path, script);
-  return StartScriptedPeer(peer, "scripted_server.py", {path});
+  return StartScriptedPeer(peer, "scripted_server.py", {path, listenAddress});
 }
 
 ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& workdir,

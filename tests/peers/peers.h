@@ -32,6 +32,8 @@ class TempDir {
 
 // A port on 127.0.0.1 that nobody listens on at the moment of the call.
 int FreeLoopbackPort();
+// True when the machine has the IPv6 loopback address ::1 to listen on.
+bool HasIpv6Loopback();
 
 // Whole-file helpers for tests.
 std::string ReadFile(const std::string& path);
@@ -120,7 +122,9 @@ int StartScriptedPeer(PeerProcess& peer, const std::string& script,
 // starts scripted_server.py on it. Returns the port, or 0. What the server
 // printed afterwards ("DONE", "MISMATCH ...", "RECEIVED <n>") is read with
 // peer.ReadRest().
-int StartScriptedServer(PeerProcess& peer, const TempDir& dir, std::string_view script);
+// It listens on listenAddress: "127.0.0.1", or "::1" for IPv6.
+int StartScriptedServer(PeerProcess& peer, const TempDir& dir, std::string_view script,
+                        const std::string& listenAddress = "127.0.0.1");
 
 // The result of running a program to its end.
 struct ProgramRun {

@@ -1,8 +1,8 @@
 r"""Scripted TCP server for client tests: plays one script, step by step.
 
-Usage: scripted_server.py SCRIPT-FILE
+Usage: scripted_server.py SCRIPT-FILE [ADDRESS]
 
-Listens on 127.0.0.1 on a free port, prints "PORT <n>", then runs the
+Listens on ADDRESS (127.0.0.1, or ::1 for IPv6) on a free port, prints "PORT <n>", then runs the
 script. Each line of the script is one step; empty lines and lines starting
 with "#" are skipped. A step is a keyword, optionally followed by one space
 and an argument. TEXT arguments are taken verbatim up to the end of the line
@@ -81,10 +81,10 @@ def decode(text):
     return bytes(out)
 
 
-def listener():
-    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+def listener(host="127.0.0.1"):
+    s = socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET, socket.SOCK_STREAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind(("127.0.0.1", 0))
+    s.bind((host, 0))
     s.listen(8)
     return s
 
@@ -166,10 +166,10 @@ class Channel:
 
 
 class Server:
-    def __init__(self):
+    def __init__(self, host):
         self.timeout = 10.0
         self.control = Channel(self)
-        self.control.listener = listener()
+        self.control.listener = listener(host)
         self.data = Channel(self)
 
     def run_step(self, keyword, arg, channel):
@@ -255,7 +255,7 @@ def parse(line):
 def main():
     with open(sys.argv[1], encoding="latin-1") as f:
         steps = [l.rstrip("\n") for l in f]
-    server = Server()
+    server = Server(sys.argv[2] if len(sys.argv) > 2 else "127.0.0.1")
     print("PORT %d" % server.control.listener.getsockname()[1])
     status = 0
     try:

@@ -1,5 +1,6 @@
 #include "peers/webpeers.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,26 +14,35 @@ bool Executable(const char* path) {
   return access(path, X_OK) == 0;
 }
 
-bool CanConnect(int port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
+bool CanConnect(int port, const std::string& address) {
+  const bool v6 = address.find(':') != std::string::npos;
+  int s = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (s < 0) return false;
   sockaddr_in a{};
+  sockaddr_in6 a6{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  a6.sin6_family = AF_INET6;
+  a.sin_port = a6.sin6_port = htons(static_cast<std::uint16_t>(port));
+  bool ok = false;
+  if (v6) {
+    ok = inet_pton(AF_INET6, address.c_str(), &a6.sin6_addr) == 1 &&
+         connect(s, reinterpret_cast<sockaddr*>(&a6), sizeof a6) == 0;
+  } else {
+    ok = inet_pton(AF_INET, address.c_str(), &a.sin_addr) == 1 &&
+         connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
   close(s);
   return ok;
 }
 
 // Starts argv and waits for its port; sets problem when either fails.
 bool StartListening(PeerProcess& process, const std::vector<std::string>& argv, int port,
-                    std::string& problem) {
+                    std::string& problem, const std::string& address = "127.0.0.1") {
   if (port == 0) {
     problem = "no free loopback port";
   } else if (!process.Start(argv)) {
     problem = "could not start " + argv[0];
-  } else if (!WaitForListener(port)) {
+  } else if (!WaitForListener(port, 10, address)) {
     problem = argv[0] + " did not listen on port " + std::to_string(port);
   } else {
     return true;
@@ -43,10 +53,10 @@ bool StartListening(PeerProcess& process, const std::vector<std::string>& argv, 
 
 }  // namespace
 
-bool WaitForListener(int port, int timeoutSeconds) {
+bool WaitForListener(int port, int timeoutSeconds, const std::string& address) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (CanConnect(port)) return true;
+    if (CanConnect(port, address)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
@@ -56,8 +66,10 @@ bool NginxPeer::Installed() {
   return Executable(kBinary);
 }
 
-bool NginxPeer::Start(const std::string& root) {
+bool NginxPeer::Start(const std::string& root, const std::string& listenAddress) {
   port_ = FreeLoopbackPort();
+  const std::string listenOn =
+      listenAddress.find(':') != std::string::npos ? "[" + listenAddress + "]" : listenAddress;
   const std::string& w = work_.Path();
   // The tests run as root; nginx would otherwise switch its worker to nobody,
   // who may not read the served tree.
@@ -80,7 +92,7 @@ bool NginxPeer::Start(const std::string& root) {
                    "  default_type application/octet-stream;\n"
                    "  keepalive_timeout 65;\n"
                    "  server {\n"
-                   "    listen 127.0.0.1:" + std::to_string(port_) + ";\n"
+                   "    listen " + listenOn + ":" + std::to_string(port_) + ";\n"
                    "    root " + root + ";\n"
                    "    index index.html;\n"
                    "  }\n"
@@ -88,7 +100,7 @@ bool NginxPeer::Start(const std::string& root) {
   // clang-format on
   return StartListening(process_,
                         {kBinary, "-p", w, "-e", w + "/error.log", "-c", work_ / "nginx.conf"},
-                        port_, problem_);
+                        port_, problem_, listenAddress);
 }
 
 std::string NginxPeer::ErrorLog() const {

@@ -7,8 +7,9 @@
 
 #include "peers/peers.h"
 
-// True when something accepts connections on 127.0.0.1:port within the time.
-bool WaitForListener(int port, int timeoutSeconds = 10);
+// True when something accepts connections on the loopback address ("127.0.0.1"
+// or "::1") and port within the time.
+bool WaitForListener(int port, int timeoutSeconds = 10, const std::string& address = "127.0.0.1");
 
 // nginx, HTTP/1.1 with keep-alive, serving root (index.html as directory index).
 class NginxPeer {
@@ -16,8 +17,9 @@ class NginxPeer {
   static constexpr const char* kBinary = "/usr/sbin/nginx";
   static bool Installed();
 
-  // Starts nginx; false when it did not come up (see Problem).
-  bool Start(const std::string& root);
+  // Starts nginx listening on the loopback address ("127.0.0.1" or "::1");
+  // false when it did not come up (see Problem).
+  bool Start(const std::string& root, const std::string& listenAddress = "127.0.0.1");
   int Port() const { return port_; }
   const std::string& Problem() const { return problem_; }
   // The error log, for a failing test's message.
