@@ -5,6 +5,7 @@
 #include <chrono>
 #include <vector>
 
+#include "http/weburl.h"
 #include "report/timer.h"
 #include "util/localfiles.h"
 
@@ -75,11 +76,13 @@ void ExtendLocalDirectory(ShortStrRef localDirectory, std::string_view name) {
 
 // --- Request ---------------------------------------------------------------
 
+// The proxy is "host:port" or "[IPv6 address]:port"; without a port, or with
+// one that is no port number, it is asked on port 0, which fails to connect.
 bool ConnectSession(HttpSession& session, std::string_view host, std::uint16_t port) {
   if (session.proxy.Empty()) return session.connection.Connect(host, port);
-  Str255 proxyPort = session.proxy;
-  Str255 proxyHost = TakeUntil(proxyPort, ':');
-  return session.connection.Connect(proxyHost, static_cast<std::uint16_t>(TextToInt(proxyPort)));
+  WebUrl proxy;
+  if (!ParseAuthority(session.proxy.View(), proxy)) proxy = WebUrl{session.proxy.Str(), 0, ""};
+  return session.connection.Connect(proxy.host, proxy.port);
 }
 
 // Request line, "Host: " and the empty line. The port goes into both when it

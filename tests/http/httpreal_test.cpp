@@ -183,4 +183,23 @@ TEST_F(RealServers, SameFetchThroughProxyOnAnotherPort) {
   EXPECT_TRUE(Stored("big.bin") == ReadFile(Served("big.bin"))) << "stored copy differs";
 }
 
+TEST_F(RealServers, PageOverIpv6IsStoredAndTheDebugLogNamesTheAddress) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback";
+  NginxPeer nginx6;
+  ASSERT_TRUE(nginx6.Start(dir / "www", "::1")) << nginx6.Problem() << "\n" << nginx6.ErrorLog();
+  {
+    RecordingHttpSession session(dir / "debug.log");
+    ASSERT_TRUE(HttpGet(session, "http://[::1]/page.html", local,
+                        static_cast<std::uint16_t>(nginx6.Port()), false, false, response));
+    EXPECT_EQ(session.BaseUrl().Str(), "http://[::1]");
+  }
+  EXPECT_EQ(Stored("page.html"), ReadFile(Served("page.html")));
+  EXPECT_EQ(GetFileDate(local.Str() + "page.html"), PackedGmt(kPageTime));
+  const std::vector<std::string> log = LogFileTexts(dir / "debug.log");
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_EQ(log[3], "C ip ::1");
+  EXPECT_EQ(log[4], "S GET /page.html HTTP/1.1");
+  EXPECT_EQ(log[5], "S Host: [::1]:" + std::to_string(nginx6.Port()));
+}
+
 }  // namespace

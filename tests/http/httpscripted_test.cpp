@@ -398,4 +398,25 @@ TEST(ScriptedProxy, RequestLineAndHostCarryTheOriginPort) {
   EXPECT_EQ(session.events, (Events{"Connecting", "ConnectFailed"}));
 }
 
+TEST(ScriptedProxy, Ipv6ProxyIsReachedAndTheOriginKeepsItsBrackets) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback";
+  TempDir dir;
+  PeerProcess proxy;
+  int proxyPort = StartScriptedServer(proxy, dir,
+                                      "expect GET HTTP://[2001:db8::1]:8080/a.htm HTTP/1.1\n"
+                                      "expect Host: [2001:db8::1]:8080\n"
+                                      "expect \n"
+                                      "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nhi\n",
+                                      "::1");
+  ASSERT_NE(proxyPort, 0);
+  Str80 local = dir / "store/";
+  ASSERT_TRUE(EnsureDirectory(local));
+  HttpResponse response;
+  RecordingHttpSession session;
+  session.proxy = "[::1]:" + std::to_string(proxyPort);
+  EXPECT_TRUE(HttpGet(session, "http://[2001:db8::1]/a.htm", local, 8080, false, false, response));
+  EXPECT_EQ(ReadFile(local.Str() + "a.htm"), "hi");
+  EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
+}
+
 }  // namespace

@@ -99,6 +99,8 @@ TEST(ResolveLink, OtherServersGoToTheDirectoryNamedByTheirHostsCrc) {
   // A host that merely begins with the page's host is another server.
   ExpectFollowed("http://h2/x.html", Page(), "http://h2/x.html", "/L/" + CrcDir("H2"));
   ExpectFollowed("http://localhost/a", Page(), "http://localhost/a", "/L/" + CrcDir("LOCALHOST"));
+  ExpectFollowed("http://[2001:db8::A]/x.gif", Page(), "http://[2001:db8::A]/x.gif",
+                 "/L/" + CrcDir("[2001:DB8::A]"));
 }
 
 TEST(ResolveLink, OtherSchemesAnchorsAndDirectoriesAreNeverFollowed) {

@@ -32,6 +32,7 @@ TEST(WebUrl, AuthoritiesGiveHostAndPortOrAreRefused) {
       {"h:65535", true, "h", 65535},
       {"[::1]:81", true, "[::1]", 81},
       {"[::1]", true, "[::1]", 0},
+      {"[2001:DB8::a]:8080", true, "[2001:DB8::a]", 8080},
       {"", false, "", 0},
       {":80", false, "", 0},
       {"h:0", false, "", 0},
@@ -41,6 +42,7 @@ TEST(WebUrl, AuthoritiesGiveHostAndPortOrAreRefused) {
       {"user:pw@h", false, "", 0},
       {"[::1", false, "", 0},
       {"[::1]x", false, "", 0},
+      {"[::1]:65536", false, "", 0},
   };
   for (const auto& c : cases) {
     WebUrl url;
