@@ -38,8 +38,8 @@ static_assert(sizeof(SocketAddress) == 16);
 // socket address kept as bytes, so that nothing above this layer depends on
 // its layout.
 struct HostAddress {
-  std::int16_t family = 0;  // as OpenSocket takes it
-  std::uint8_t length = 0;  // bytes of raw in use
+  std::int16_t family = 0;                // as OpenSocket takes it
+  std::uint8_t length = 0;                // bytes of raw in use
   std::array<std::uint8_t, 28> raw = {};  // room for an IPv6 socket address
   std::string text;                       // numeric form: "127.0.0.1", "::1"
 };

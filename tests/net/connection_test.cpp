@@ -350,7 +350,8 @@ TEST_F(TcpConnectionTest, AddressesAreTriedInOrderUntilOneAnswers) {
   // server's IPv4 address.
   std::vector<HostAddress> addresses =
       ResolveHost("::1", static_cast<std::uint16_t>(FreeLoopbackPort()), true);
-  for (const HostAddress& address : ResolveHost("127.0.0.1", static_cast<std::uint16_t>(port), true)) {
+  for (const HostAddress& address :
+       ResolveHost("127.0.0.1", static_cast<std::uint16_t>(port), true)) {
     addresses.push_back(address);
   }
   ASSERT_EQ(addresses.size(), 2u);

@@ -43,7 +43,8 @@ TEST(ResolveHost, NamesAndNumericAddressesOfBothFamilies) {
     EXPECT_EQ(texts, c.texts) << c.host;
   }
   std::vector<std::string> local;
-  for (const HostAddress& address : ResolveHost("localhost", 80, false)) local.push_back(address.text);
+  for (const HostAddress& address : ResolveHost("localhost", 80, false))
+    local.push_back(address.text);
   EXPECT_NE(std::find(local.begin(), local.end(), "127.0.0.1"), local.end());
 }
 
