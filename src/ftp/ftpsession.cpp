@@ -121,6 +121,8 @@ FtpSession::FtpSession(std::string_view debugLogName) {
 
 void FtpSession::Create(std::string_view debugLogName) {
   control_.Init();
+  // The passive data channel goes to the control peer's IPv4 address.
+  control_.KeepToIpv4();
   currentType_ = kTypeAscii;
   control_.OpenDebugLog(debugLogName);
   lastReply_.Clear();

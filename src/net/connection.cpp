@@ -105,7 +105,11 @@ void TcpConnection::OpenDebugLog(std::string_view fileName) {
 bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
   socket_.Reset();
   bool named = false;
-  const std::vector<HostAddress> addresses = AddressesOf(host, port, named);
+  std::vector<HostAddress> addresses = AddressesOf(host, port, named);
+  if (ipv4Only_) {
+    std::erase_if(addresses,
+                  [](const HostAddress& address) { return address.family != kInternetFamily; });
+  }
   if (addresses.empty()) {
     debugLog_.WriteLine(Cat("E Unable to locate host ", host));
     return false;

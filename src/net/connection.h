@@ -50,6 +50,9 @@ class TcpConnection {
   // addresses are tried in turn. Non-blocking afterwards. The state is not
   // reset.
   virtual bool Connect(std::string_view host, std::uint16_t port);
+  // Connect tries IPv4 addresses only: for a protocol whose data channel
+  // can only reach an IPv4 peer (FTP's PASV).
+  void KeepToIpv4() { ipv4Only_ = true; }
   // Connects to the first of the addresses that answers, trying them in
   // order within DefaultTimeout in all; name is the host name for the debug
   // log, empty for a numeric address.
@@ -102,6 +105,7 @@ class TcpConnection {
   ConnectionState state_ = ConnectionState::Usable;
   UniqueSocket socket_;
   bool peerClosed_ = false;
+  bool ipv4Only_ = false;
   // The last line ended with a CR that was the last byte received so far, so
   // an LF arriving next still belongs to that line end.
   bool lfMayFollow_ = false;

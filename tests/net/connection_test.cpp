@@ -323,6 +323,10 @@ TEST_F(TcpConnectionTest, UnknownHostIsLogged) {
     EXPECT_FALSE(conn.Connect(host, 80)) << host;
     expected.push_back("E Unable to locate host " + host);
   }
+  // A connection kept to IPv4 (FTP's control connection) has no address for ::1.
+  conn.KeepToIpv4();
+  EXPECT_FALSE(conn.Connect("[::1]", 80));
+  expected.push_back("E Unable to locate host [::1]");
   EXPECT_EQ(LogEntries(), expected);
 }
 
