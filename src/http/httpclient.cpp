@@ -28,8 +28,7 @@ bool IsMovedOrFound(std::uint16_t status) {
 bool IsRedirect(const HttpResponse& response) {
   const std::uint16_t status = response.status;
   const bool named = !response.location.Empty() || response.locationCut;
-  return IsMovedOrFound(status) ||
-         ((status == 303 || status == 307 || status == 308) && named);
+  return IsMovedOrFound(status) || ((status == 303 || status == 307 || status == 308) && named);
 }
 
 // The text before the first c, removed from rest together with that c;
@@ -417,7 +416,8 @@ bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, Str25
     return false;
   }
   asked.push_back(ChainKey(session.address));
-  if (hop > kMaxRedirects || std::find(asked.begin(), asked.end(), ChainKey(*target)) != asked.end()) {
+  if (hop > kMaxRedirects ||
+      std::find(asked.begin(), asked.end(), ChainKey(*target)) != asked.end()) {
     session.FileEvent(HttpFileEvent::TooManyRedirects, response);
     return false;
   }

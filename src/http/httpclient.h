@@ -20,9 +20,9 @@
 #include <optional>
 #include <string_view>
 
+#include "http/weburl.h"
 #include "net/connection.h"
 #include "report/datetext.h"
-#include "http/weburl.h"
 #include "util/eventnames.h"
 #include "util/shorttext.h"
 
@@ -182,8 +182,8 @@ std::int64_t ParseChunkSize(std::string_view line);
 
 // Reads the response to the request already sent on the session's connection
 // and stores its body in localDirectory (which gains a trailing separator)
-// under the session's stored name or else its file part. True when the body was stored completely or
-// skipped as unchanged (ifModified).
+// under the session's stored name or else its file part. True when the body was stored completely
+// or skipped as unchanged (ifModified).
 bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified, bool shortNames,
                  HttpResponse& response);
 

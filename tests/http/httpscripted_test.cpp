@@ -124,9 +124,8 @@ std::string Chain(std::initializer_list<std::string> answers) {
 TEST_F(ScriptedHttp, RedirectedFileKeepsTheNameOfTheLinkAsked) {
   // Every redirect status leads to the page named, and the body is stored
   // under the name of the address first asked for, in the same directory.
-  for (const std::string status :
-       {"301 Moved Permanently", "302 Found", "303 See Other", "307 Temporary Redirect",
-        "308 Permanent Redirect"}) {
+  for (const std::string status : {"301 Moved Permanently", "302 Found", "303 See Other",
+                                   "307 Temporary Redirect", "308 Permanent Redirect"}) {
     SCOPED_TRACE(status);
     session.events.clear();
     Serve(Redirect("/old/page.html", status, "../new/Other.html?v=2") + "accept\n" +
@@ -198,7 +197,8 @@ TEST_F(ScriptedHttp, RedirectWithoutLocationOfAnotherKindIsNotFound) {
 TEST_F(ScriptedHttp, RedirectToAnotherServerIsFollowedThere) {
   PeerProcess other;
   const int otherPort = StartScriptedServer(
-      other, dir, Request("/site/") + "send HTTP/1.1 200 OK\\r\\nContent-Length: 4\\r\\n\\r\\nsite\n");
+      other, dir,
+      Request("/site/") + "send HTTP/1.1 200 OK\\r\\nContent-Length: 4\\r\\n\\r\\nsite\n");
   ASSERT_NE(otherPort, 0);
   const std::string there = "http://127.0.0.1:" + std::to_string(otherPort) + "/site/";
   Serve(Redirect("/", "301 Moved Permanently", there));
