@@ -1,5 +1,6 @@
 #include "http/httpclient.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -19,8 +20,16 @@ constexpr std::uint16_t kBlockSize = 60 * 1024;
 constexpr std::size_t kLinePiece = 255;     // longest piece ReadLine hands out
 constexpr std::size_t kLocalPathMax = 254;  // longest local file path
 
-bool IsRedirect(std::uint16_t status) {
+bool IsMovedOrFound(std::uint16_t status) {
   return status == 301 || status == 302;
+}
+
+// A 301 or 302 is followed even without LOCATION (as a directory); the other
+// redirects only to the address they name.
+bool IsRedirect(const HttpResponse& response) {
+  const std::uint16_t status = response.status;
+  const bool named = !response.location.Empty() || response.locationCut;
+  return IsMovedOrFound(status) || ((status == 303 || status == 307 || status == 308) && named);
 }
 
 // The text before the first c, removed from rest together with that c;
@@ -113,13 +122,16 @@ bool AwaitLine(TcpConnection& connection, std::uint16_t seconds, Str255& line) {
 }
 
 // One header line, waited for. A line longer than one piece arrives in
-// pieces; its rest is read and dropped, so that it is never taken for a line
-// of its own (an empty rest would otherwise end the header early).
-bool ReadHeaderLine(TcpConnection& connection, Str255& line) {
+// pieces; its rest is read and dropped (cut tells), so that it is never
+// taken for a line of its own (an empty rest would otherwise end the header
+// early).
+bool ReadHeaderLine(TcpConnection& connection, Str255& line, bool& cut) {
+  cut = false;
   if (!AwaitLine(connection, 0, line)) return false;
   Str255 rest = line;
   while (rest.Length() == kLinePiece) {
     if (!AwaitLine(connection, 0, rest)) return false;
+    cut = cut || !rest.Empty();
   }
   return true;
 }
@@ -139,13 +151,17 @@ std::string_view TrimWhiteSpace(std::string_view text) {
   return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
 }
 
-// Names are compared, and values kept, in upper case.
-void ApplyHeaderField(HttpResponse& response, std::string_view line) {
+// Names are compared, and values kept, in upper case; LOCATION keeps its
+// case, since paths know letter case.
+void ApplyHeaderField(HttpResponse& response, std::string_view line, bool cut) {
   std::string_view fieldName, fieldValue;
   if (!ParseHeaderField(line, fieldName, fieldValue)) return;
   const Str255 name = UpperStr(fieldName);
   const Str255 value = UpperStr(fieldValue);
-  if (name == "SERVER") {
+  if (name == "LOCATION") {
+    response.location = fieldValue;
+    response.locationCut = cut;
+  } else if (name == "SERVER") {
     response.server = value;
   } else if (name == "DATE") {
     response.serverDate = ParseHttpDate(value);
@@ -322,8 +338,10 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
   // Built apart from the caller's variable, which may have no room left for
   // the separator: a name must never be glued onto the directory's own name.
   const Str255 folder = WithTrailingSep(localDirectory.View());
-  if (!ReadResponseHeader(session, response, session.file)) {
-    if (!IsRedirect(response.status)) session.FileEvent(HttpFileEvent::NotFound, response);
+  const bool ok = ReadResponseHeader(session, response, session.file);
+  if (!session.storedName.Empty()) response.fileName = session.storedName;
+  if (!ok) {
+    if (!IsRedirect(response)) session.FileEvent(HttpFileEvent::NotFound, response);
     return false;
   }
   if (shortNames) {
@@ -342,17 +360,83 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
 
 namespace {
 
-// The file part of the URL is taken to be a directory: fetch host +
-// directory + file + "/" into a subdirectory of the same name.
-bool RetryAsDirectory(HttpSession& session, std::string_view host, ShortStrRef localDirectory,
-                      std::uint16_t port, bool ifModified, bool shortNames,
-                      HttpResponse& response) {
-  Str255 url = Cat(host, session.directory);
-  url += session.file;
-  url += '/';
-  ExtendLocalDirectory(localDirectory, session.file);
-  EnsureDirectory(localDirectory.View());
-  return HttpGet(session, url, localDirectory, port, ifModified, shortNames, response);
+// One request of url on its own connection, its answer stored as ReceiveBody
+// says.
+bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
+                 std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response) {
+  const Str255 host = SplitUrl(session, url);
+  session.address = {host.Str(), port, Cat(session.directory, session.file).Str()};
+  session.StatusEvent(HttpStatusEvent::Connecting);
+  if (!ConnectSession(session, host, port)) {
+    session.StatusEvent(HttpStatusEvent::ConnectFailed);
+    return false;
+  }
+  session.StatusEvent(HttpStatusEvent::Connected);
+  SendRequest(session, host, port);
+  const bool stored = ReceiveBody(session, localDirectory, ifModified, shortNames, response);
+  session.connection.Close();
+  return stored;
+}
+
+// One spelling per address of a redirect chain: host names know no case.
+std::string ChainKey(const WebUrl& url) {
+  std::string key;
+  for (char c : url.host) key += LowerLetter(c);
+  return key + ":" + std::to_string(url.port) + url.path;
+}
+
+// The address requested, with "/" added: what a 301 or 302 without LOCATION
+// is taken to mean.
+WebUrl DirectoryForm(const WebUrl& address) {
+  return {address.host, address.port, address.path + "/"};
+}
+
+bool IsDirectoryForm(const WebUrl& target, const WebUrl& address) {
+  return ChainKey(target) == ChainKey(DirectoryForm(address));
+}
+
+// Where the redirect just answered leads; empty when it cannot be followed.
+std::optional<WebUrl> NextAddress(const HttpSession& session, const HttpResponse& response) {
+  if (response.locationCut) return std::nullopt;
+  if (response.location.Empty()) return DirectoryForm(session.address);
+  return RedirectTarget(response.location, session.address);
+}
+
+// Follows the redirect just answered (its hop number given): a redirect to
+// the address as a directory, in the first place, stores the file in a
+// subdirectory of that name, as a directory page; any other keeps the name
+// the first address gave. Sets url and port to the next request; false (the
+// reason raised) when the chain ends here.
+bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, Str255& url,
+                    std::uint16_t& port, ShortStrRef localDirectory,
+                    std::vector<std::string>& asked) {
+  if (response.location.Empty() && !response.locationCut && session.file.Empty()) return false;
+  const std::optional<WebUrl> target = NextAddress(session, response);
+  const std::string text = target ? UrlText(*target) : std::string(response.location);
+  if (!target || text.size() > Str255::kMax) {
+    response.location = text;
+    session.FileEvent(HttpFileEvent::RedirectRefused, response);
+    return false;
+  }
+  asked.push_back(ChainKey(session.address));
+  if (hop > kMaxRedirects ||
+      std::find(asked.begin(), asked.end(), ChainKey(*target)) != asked.end()) {
+    session.FileEvent(HttpFileEvent::TooManyRedirects, response);
+    return false;
+  }
+  port = target->port;
+  if (session.storedName.Empty() && IsDirectoryForm(*target, session.address)) {
+    // As a retry of the same request: the URL keeps the form it was given in.
+    ExtendLocalDirectory(localDirectory, session.file);
+    EnsureDirectory(localDirectory.View());
+    url = Cat(session.address.host, target->path);
+    return true;
+  }
+  if (session.storedName.Empty()) session.storedName = response.fileName;
+  response.location = text;
+  session.FileEvent(HttpFileEvent::Redirected, response);
+  url = Cat("http://", target->host) + target->path;
+  return session.MayFollow(*target);
 }
 
 }  // namespace
@@ -388,20 +472,25 @@ Str255 SplitUrl(HttpSession& session, std::string_view url) {
   return host;
 }
 
+bool HttpSession::MayFollow(const WebUrl& /*target*/) {
+  return true;
+}
+
 bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
              std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response) {
-  const Str255 host = SplitUrl(session, url);
-  session.StatusEvent(HttpStatusEvent::Connecting);
-  if (!ConnectSession(session, host, port)) {
-    session.StatusEvent(HttpStatusEvent::ConnectFailed);
-    return false;
+  session.requested = url;
+  session.storedName.Clear();
+  Str255 next(url);
+  std::vector<std::string> asked;
+  for (int hop = 1;; ++hop) {
+    if (RequestOnce(session, next, localDirectory, port, ifModified, shortNames, response)) {
+      return true;
+    }
+    if (!IsRedirect(response) ||
+        !FollowRedirect(session, response, hop, next, port, localDirectory, asked)) {
+      return false;
+    }
   }
-  session.StatusEvent(HttpStatusEvent::Connected);
-  SendRequest(session, host, port);
-  bool stored = ReceiveBody(session, localDirectory, ifModified, shortNames, response);
-  session.connection.Close();
-  if (stored || session.file.Empty() || !IsRedirect(response.status)) return stored;
-  return RetryAsDirectory(session, host, localDirectory, port, ifModified, shortNames, response);
 }
 
 bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::string_view wantedName) {
@@ -410,13 +499,14 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::strin
   session.statusLine.Clear();
   session.StatusEvent(HttpStatusEvent::ReadingHeader);
   Str255 line;
-  if (!ReadHeaderLine(session.connection, line)) return false;
+  bool cut = false;
+  if (!ReadHeaderLine(session.connection, line, cut)) return false;
   session.statusLine = line;
   response.status = StatusCode(line);
   for (;;) {
-    if (!ReadHeaderLine(session.connection, line)) return false;
+    if (!ReadHeaderLine(session.connection, line, cut)) return false;
     if (line.Empty()) break;
-    ApplyHeaderField(response, line);
+    ApplyHeaderField(response, line, cut);
   }
   if (response.framing == BodyFraming::Chunked) response.contentLength = 0;
   return response.status == 200;
@@ -444,6 +534,19 @@ std::int64_t ParseChunkSize(std::string_view line) {
   std::int64_t size = -1;
   auto parsed = std::from_chars(line.data(), line.data() + line.size(), size, 16);
   return parsed.ec == std::errc() ? size : -1;
+}
+
+std::optional<WebUrl> RedirectTarget(std::string_view location, const WebUrl& from) {
+  // Resolved against the path: a query of the address answered is none of
+  // the next one's.
+  const WebUrl base{from.host, from.port, std::string(CutAt(from.path, '?'))};
+  std::optional<WebUrl> target = ResolveReference(location, base);
+  if (!target) return std::nullopt;
+  if (target->port == 0) target->port = kHttpDefaultPort;
+  const std::string_view beforeFragment = CutAt(location, '#');
+  const std::size_t query = beforeFragment.find('?');
+  if (query != std::string_view::npos) target->path += beforeFragment.substr(query);
+  return target;
 }
 
 Str255 StoredFileName(std::string_view wantedName, std::string_view urlDirectory) {

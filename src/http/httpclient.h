@@ -1,8 +1,9 @@
 // The HTTP client: fetches one URL with an HTTP/1.1 GET, directly or through a proxy,
 // and stores the body in a local directory. Reads the status line and the
 // header fields it needs, can skip a file whose LAST-MODIFIED equals the
-// stored copy's date, can store under 8.3 names, retries a 301 or 302 answer
-// once as a directory, and stamps the stored file with LAST-MODIFIED. A body
+// stored copy's date, can store under 8.3 names, follows redirects (a 301 or
+// 302 without LOCATION, or one to the same address with a "/" added, is
+// fetched as a directory), and stamps the stored file with LAST-MODIFIED. A body
 // is written to ".<name>.quorbit-part" beside the stored copy and replaces
 // it only when complete, so a broken transfer leaves the old copy as it was.
 //
@@ -16,8 +17,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
+#include "http/weburl.h"
 #include "net/connection.h"
 #include "report/datetext.h"
 #include "util/eventnames.h"
@@ -42,6 +45,10 @@ struct HttpResponse {
   Str255 server;                  // upper case
   std::int32_t transferTime = 0;  // whole seconds spent receiving the body
   BodyFraming framing = BodyFraming::UntilClose;
+  // LOCATION as written; once a redirect is followed or refused, the address
+  // it led to. locationCut: the line was too long to hold the whole address.
+  Str255 location;
+  bool locationCut = false;
 };
 
 // Events of HttpSession::StatusEvent. The numbers are those the reporting
@@ -75,15 +82,21 @@ enum class HttpFileEvent : std::uint8_t {
   CreateFailed = 7,  // the local file could not be written
   Unchanged = 8,     // skipped: LAST-MODIFIED equals the stored copy's date
   Complete = 9,
+  Redirected = 11,        // a redirect is followed to response.location
+  RedirectRefused = 12,   // response.location is no http address (https: for now)
+  TooManyRedirects = 13,  // a sixth redirect, or one back to an address of the chain
 };
 
-inline constexpr std::array<EventName<HttpFileEvent>, 6> kHttpFileEventNames = {{
+inline constexpr std::array<EventName<HttpFileEvent>, 9> kHttpFileEventNames = {{
     {HttpFileEvent::Downloading, "Downloading"},
     {HttpFileEvent::NotFound, "NotFound"},
     {HttpFileEvent::Incomplete, "Incomplete"},
     {HttpFileEvent::CreateFailed, "CreateFailed"},
     {HttpFileEvent::Unchanged, "Unchanged"},
     {HttpFileEvent::Complete, "Complete"},
+    {HttpFileEvent::Redirected, "Redirected"},
+    {HttpFileEvent::RedirectRefused, "RedirectRefused"},
+    {HttpFileEvent::TooManyRedirects, "TooManyRedirects"},
 }};
 static_assert(NamesAreDistinct(kHttpFileEventNames));
 
@@ -91,7 +104,10 @@ constexpr std::string_view HttpFileEventName(HttpFileEvent event) {
   return NameOf(kHttpFileEventNames, event);
 }
 
-// One fetch (with its redirect retry): the parts of the URL requested, the
+// Redirects followed for one file before it counts as failed.
+inline constexpr int kMaxRedirects = 5;
+
+// One fetch (with its redirects): the parts of the URL requested, the
 // connection and the event operations. Done must be called by the owner
 // while the derived object still exists (its destructor may do it), because
 // it may raise an event.
@@ -115,11 +131,19 @@ class HttpSession {
   virtual void FileEvent(HttpFileEvent event, const HttpResponse& response) = 0;
   virtual void PercentEvent(std::int32_t percent) = 0;
   virtual void BytesEvent(std::int64_t bytes) = 0;
+  // Asked before a redirect to target is followed; false ends the fetch
+  // there (the owner already has that file).
+  virtual bool MayFollow(const WebUrl& target);
 
   Str255 baseUrl;     // "http://" + host when the URL had that prefix, else the host
   Str255 directory;   // begins and ends with "/"
   Str255 file;        // after the last "/"; the 8.3 name when short names are used
   Str255 statusLine;  // first response line as received
+  Str255 requested;   // the URL HttpGet was given, before any redirect
+  WebUrl address;     // where the last request went; its path with the query
+  // The local name fixed by the address first asked for, once a redirect has
+  // been followed; empty: the name comes from the address requested.
+  Str255 storedName;
   TcpConnection connection;
   Str255 proxy;  // "host:port" of the proxy; empty: connect directly
   // Seconds a body may stay silent before the transfer counts as broken.
@@ -134,8 +158,11 @@ class HttpSession {
 Str255 SplitUrl(HttpSession& session, std::string_view url);
 
 // Fetches url into localDirectory (the caller's variable: it gains a trailing
-// separator, and a redirect retry extends it by one subdirectory). True when
-// the body was stored completely or skipped as unchanged (ifModified).
+// separator, and a redirect to the same address as a directory extends it by
+// one subdirectory). Other redirects (301, 302, 303, 307, 308) are followed
+// up to kMaxRedirects times, on whatever http server and port they name, and
+// the file keeps the name of url. True when the body was stored completely
+// or skipped as unchanged (ifModified).
 bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
              std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response);
 
@@ -155,8 +182,8 @@ std::int64_t ParseChunkSize(std::string_view line);
 
 // Reads the response to the request already sent on the session's connection
 // and stores its body in localDirectory (which gains a trailing separator)
-// under the session's file part. True when the body was stored completely or
-// skipped as unchanged (ifModified).
+// under the session's stored name or else its file part. True when the body was stored completely
+// or skipped as unchanged (ifModified).
 bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified, bool shortNames,
                  HttpResponse& response);
 
@@ -164,6 +191,10 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
 // session's directory), waits for and reads the status line and the header
 // up to its empty line. True when the header is whole and the status is 200.
 bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::string_view wantedName);
+
+// The address a LOCATION value names, resolved against the address it
+// answers; its query is kept. Empty for another scheme or no usable server.
+std::optional<WebUrl> RedirectTarget(std::string_view location, const WebUrl& from);
 
 // The local name for a file part (empty: named after the directory, "/docs/"
 // gives "docs.html", "/" gives "index.html"): query and fragment cut, %XX

@@ -59,6 +59,15 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
       text = TransferTimeText(response.transferTime);
       CountHttpFetched();
       break;
+    case HttpFileEvent::Redirected:
+      text = Cat("Redirected to ", response.location);
+      break;
+    case HttpFileEvent::RedirectRefused:
+      text = Cat("Unable to follow redirect to ", response.location);
+      break;
+    case HttpFileEvent::TooManyRedirects:
+      text = Cat("Too many redirects for ", requested);
+      break;
     case HttpFileEvent::Incomplete:  // the caller reports the failed fetch
     default:
       return;

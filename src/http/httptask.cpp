@@ -206,6 +206,9 @@ struct AssignmentRun {
   std::deque<QueuedFetch> queue;
   // By absolute path: a file stored over a page replaces it here too.
   std::map<std::string, StoredPage> pages;
+  // Addresses whose redirect led to a known one (perhaps still queued): their
+  // file is that address's file, once every fetch is done.
+  std::vector<std::pair<std::string, std::string>> aliases;
 };
 
 // HREF links only from pages above the last level; SRC links from every
@@ -298,39 +301,76 @@ void ShowAssignment(const HttpTask& task) {
   StatusDisplay::SetLine(3, Joined<95>("Store files in ", task.LOCATION));
 }
 
+// The session of one fetch. Given the visited set, it follows no redirect
+// to an address already known: that file is fetched once per run.
+class FetchSession : public ReportingHttpSession {
+ public:
+  FetchSession(std::string_view debugLog, const VisitedUrlSet* known)
+      : ReportingHttpSession(debugLog), known_(known) {}
+
+  bool MayFollow(const WebUrl& target) override {
+    const std::string targetKey = VisitedKey(target, target.port);
+    if (known_ == nullptr || !known_->Contains(targetKey)) return true;
+    knownTarget = targetKey;
+    return false;
+  }
+
+  std::string knownTarget;  // the known address a redirect led to
+
+ private:
+  const VisitedUrlSet* known_;
+};
+
 // One fetch: the session lives until the page has been read for links.
 struct Fetch {
-  explicit Fetch(std::string_view debugLog) : session(debugLog) {}
-  ReportingHttpSession session;
+  Fetch(std::string_view debugLog, const VisitedUrlSet* known) : session(debugLog, known) {}
+  FetchSession session;
   HttpResponse response;
 };
 
-// Fetches one file into the task's LOCATION and records where it went; an
-// HTML page is read for links, whose files join the queue. True when the
-// fetch ended with status 200.
-bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, std::string_view key) {
+// Records where the address (when it has a key) was stored.
+void RecordStored(VisitedUrlSet& visited, const std::string& key, const std::string& stored) {
+  if (key.empty()) return;
+  visited.Add(key);
+  visited.SetStoredPath(key, stored);
+}
+
+// Fetches one file into the task's LOCATION and records where it went, under
+// the address asked for and the one a redirect led to; an HTML page is read
+// for links, whose files join the queue. A redirect leads the task to the
+// server it names: the page's links are read as that server's, and the
+// files they name are fetched from it. A linked file (not the assignment's
+// own) that redirects to a known address is that address's file. True when
+// the fetch ended with status 200.
+bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std::string& key,
+               bool linked) {
   if (!EnsureDirectory(task.LOCATION)) {
     RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
     return false;
   }
-  auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG);
-  if (!Settings.PROXY.Empty()) fetch->session.proxy = Settings.PROXY;
-  const std::uint16_t port = task.PORT;
-  if (!HttpGet(fetch->session, task.URI, task.LOCATION, port, task.IFMOD != 0, task.SHORTNAMES != 0,
+  auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG, linked ? &run.visited : nullptr);
+  FetchSession& session = fetch->session;
+  if (!Settings.PROXY.Empty()) session.proxy = Settings.PROXY;
+  if (!HttpGet(session, task.URI, task.LOCATION, task.PORT, task.IFMOD != 0, task.SHORTNAMES != 0,
                fetch->response)) {
+    if (!session.knownTarget.empty()) {
+      run.aliases.emplace_back(key, session.knownTarget);
+      return false;
+    }
     RunLog::Show(Joined<111>("Unable to complete download of ", task.URI));
     return false;
   }
   const HttpResponse& response = fetch->response;
   if (response.status != 200) return false;
-  task.URI =
-      fetch->session.BaseUrl() + fetch->session.Directory().View() + response.fileName.View();
+  const std::uint16_t port = session.address.port;
+  task.PORT = port;
+  task.URI = session.BaseUrl() + session.Directory().View() + response.fileName.View();
   const std::string stored = AbsoluteLocalPath(Cat(task.LOCATION, response.fileName));
-  if (!key.empty()) run.visited.SetStoredPath(key, stored);
+  RecordStored(run.visited, key, stored);
+  RecordStored(run.visited, VisitedKey(session.address, port), stored);
   run.pages.erase(stored);
   if (response.contentType.Pos("HTML") == 0) return true;
-  const PageContext page{fetch->session.BaseUrl(), fetch->session.Directory(), task.LOCATION,
-                         run.root, port};
+  const PageContext page{session.BaseUrl(), session.Directory(), task.LOCATION, run.root, port};
   ScanPage(run, task, level, page, response.fileName);
   return true;
 }
@@ -385,16 +425,19 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited)
     return false;
   }
   if (level == 1 && !task.IFMOD) EmptyLocationUnlessGuarded(task.LOCATION);
-  AssignmentRun run{visited, task.LOCATION, {}, {}};
+  AssignmentRun run{visited, task.LOCATION, {}, {}, {}};
   EnsureTrailing(run.root, kPathSep);
   const std::string key = StartKey(task.URI, task.PORT);
   if (!key.empty()) visited.Add(key);
-  const bool stored = FetchFile(run, task, level, key);
+  const bool stored = FetchFile(run, task, level, key, false);
   // Level by level: every file is met first by its shortest way.
   while (!run.queue.empty() && !StopRequested()) {
     QueuedFetch next = std::move(run.queue.front());
     run.queue.pop_front();
-    FetchFile(run, next.task, next.level, next.key);
+    FetchFile(run, next.task, next.level, next.key, true);
+  }
+  for (const auto& [alias, target] : run.aliases) {
+    RecordStored(visited, alias, std::string(visited.StoredPath(target)));
   }
   for (const auto& [path, page] : run.pages) {
     if (StopRequested()) break;

@@ -46,7 +46,13 @@ TEST(ReportingHttpSession, FileEventsWriteTheSameTextToScreenAndLog) {
   ClearTransferCounts();
   {
     ReportingHttpSession session("");
+    session.requested = "http://host.test/a";
+    HttpResponse moved;
+    moved.location = "http://other.test:8080/b";
     using enum HttpFileEvent;
+    session.FileEvent(Redirected, moved);
+    session.FileEvent(RedirectRefused, moved);
+    session.FileEvent(TooManyRedirects, moved);
     session.FileEvent(Downloading, ResponseFor("a.html", 1500));
     session.FileEvent(Downloading, ResponseFor("b.gif"));
     session.FileEvent(Downloading, ResponseFor("dvd.iso", 5000000000));
@@ -57,7 +63,10 @@ TEST(ReportingHttpSession, FileEventsWriteTheSameTextToScreenAndLog) {
     session.FileEvent(Complete, ResponseFor("g.txt", 0, 125));
     session.FileEvent(Complete, ResponseFor("h.txt", 0, 6000));  // 100 minutes keep two digits
   }
-  Lines expected = {"Downloading a.html 1500 bytes ",
+  Lines expected = {"Redirected to http://other.test:8080/b",
+                    "Unable to follow redirect to http://other.test:8080/b",
+                    "Too many redirects for http://host.test/a",
+                    "Downloading a.html 1500 bytes ",
                     "Downloading b.gif",
                     "Downloading dvd.iso 5000000000 bytes ",
                     "Unable to create file on local drive c.txt",

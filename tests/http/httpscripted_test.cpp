@@ -107,6 +107,110 @@ TEST_F(ScriptedHttp, RedirectSubdirectoryNamedDotDotStaysInside) {
   EXPECT_EQ(Stored("...html"), "ok");
 }
 
+// The answer to target: a redirect with status and LOCATION.
+std::string Redirect(const std::string& target, const std::string& status,
+                     const std::string& location) {
+  return Request(target) + "send HTTP/1.1 " + status + "\\r\\nLocation: " + location +
+         "\\r\\nContent-Length: 0\\r\\n\\r\\n\n";
+}
+
+// The redirects of a chain, each answered on a connection of its own.
+std::string Chain(std::initializer_list<std::string> answers) {
+  std::string script;
+  for (const std::string& answer : answers) script += (script.empty() ? "" : "accept\n") + answer;
+  return script;
+}
+
+TEST_F(ScriptedHttp, RedirectedFileKeepsTheNameOfTheLinkAsked) {
+  // Every redirect status leads to the page named, and the body is stored
+  // under the name of the address first asked for, in the same directory.
+  for (const std::string status : {"301 Moved Permanently", "302 Found", "303 See Other",
+                                   "307 Temporary Redirect", "308 Permanent Redirect"}) {
+    SCOPED_TRACE(status);
+    session.events.clear();
+    Serve(Redirect("/old/page.html", status, "../new/Other.html?v=2") + "accept\n" +
+          Request("/new/Other.html?v=2") +
+          "send HTTP/1.1 200 OK\\r\\nContent-Length: 3\\r\\n\\r\\nnew\n"
+          "expect_close\n");
+    EXPECT_TRUE(Get("/old/page.html"));
+    EXPECT_EQ(Verdict(), "DONE\n");
+    EXPECT_EQ(Stored("page.html"), "new");
+    EXPECT_EQ(StoreEntries(), Names{"page.html"});
+    EXPECT_EQ(response.fileName.Str(), "page.html");
+    // Its links are read against where it came from.
+    EXPECT_EQ(session.Directory().Str(), "/new/");
+    EXPECT_EQ(session.address.port, port);
+    EXPECT_EQ(session.events,
+              (Events{"Connecting", "Connected", "ReadingHeader", "Redirected", "Connecting",
+                      "Connected", "ReadingHeader", "Downloading", "P100", "Complete", "P-1"}));
+    EXPECT_EQ(session.address.path, "/new/Other.html?v=2");
+    std::filesystem::remove(local.Str() + "page.html");
+  }
+}
+
+TEST_F(ScriptedHttp, RedirectsEndAtALoopOrTheSixthHop) {
+  struct Row {
+    std::string script;
+    std::string first;
+  };
+  const std::string found = "302 Found";
+  const Row rows[] = {
+      // a -> b -> a: the second request of a is never made.
+      {Chain({Redirect("/a", found, "/b"), Redirect("/b", found, "/a")}), "/a"},
+      // A redirect to the address itself.
+      {Redirect("/self", found, "/self#x"), "/self"},
+      // Five hops are followed, the sixth is not.
+      {Chain({Redirect("/h0", found, "/h1"), Redirect("/h1", found, "/h2"),
+              Redirect("/h2", found, "/h3"), Redirect("/h3", found, "/h4"),
+              Redirect("/h4", found, "/h5"), Redirect("/h5", found, "/h6")}),
+       "/h0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.first);
+    session.events.clear();
+    Serve(row.script);
+    EXPECT_FALSE(Get(row.first));
+    EXPECT_EQ(Verdict(), "DONE\n");
+    EXPECT_EQ(session.events.back(), "TooManyRedirects");
+    EXPECT_EQ(session.requested.Str(), "127.0.0.1" + row.first);
+    EXPECT_EQ(StoreEntries(), Names{});
+  }
+}
+
+TEST_F(ScriptedHttp, RedirectToAnotherSchemeIsRefusedWithoutARequest) {
+  Serve(Redirect("/login", "301 Moved Permanently", "https://127.0.0.1/login"));
+  EXPECT_FALSE(Get("/login"));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_EQ(session.events.back(), "RedirectRefused");
+  EXPECT_EQ(response.location.Str(), "https://127.0.0.1/login");
+  EXPECT_EQ(StoreEntries(), Names{});
+}
+
+TEST_F(ScriptedHttp, RedirectWithoutLocationOfAnotherKindIsNotFound) {
+  // Only 301 and 302 are read as "the same address as a directory".
+  Serve(Request("/docs") + "send HTTP/1.1 307 Temporary Redirect\\r\\n\\r\\n\nexpect_close\n");
+  EXPECT_FALSE(Get("/docs"));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_EQ(session.events.back(), "NotFound");
+}
+
+TEST_F(ScriptedHttp, RedirectToAnotherServerIsFollowedThere) {
+  PeerProcess other;
+  const int otherPort = StartScriptedServer(
+      other, dir,
+      Request("/site/") + "send HTTP/1.1 200 OK\\r\\nContent-Length: 4\\r\\n\\r\\nsite\n");
+  ASSERT_NE(otherPort, 0);
+  const std::string there = "http://127.0.0.1:" + std::to_string(otherPort) + "/site/";
+  Serve(Redirect("/", "301 Moved Permanently", there));
+  EXPECT_TRUE(Get("/"));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_EQ(other.ReadRest(15), "DONE\n");
+  EXPECT_EQ(Stored("index.html"), "site");
+  EXPECT_EQ(session.address.port, otherPort);
+  EXPECT_EQ(session.BaseUrl().Str(), "http://127.0.0.1");
+  EXPECT_EQ(session.Directory().Str(), "/site/");
+}
+
 TEST_F(ScriptedHttp, BodyWithoutLengthEndsPromptlyAtClose) {
   Serve(Request("/plain.txt") +
         "send HTTP/1.1 200 OK\\r\\nContent-Type: text/plain\\r\\n\\r\\n\n"

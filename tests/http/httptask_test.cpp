@@ -605,4 +605,60 @@ TEST_F(DocTree, TranslatedPagesLinkTheirStoredFiles) {
   }
 }
 
+// --- Redirects ---------------------------------------------------------------
+
+// The request the client must send for target (any port in Host).
+std::string Asked(const std::string& target) {
+  return "expect GET " + target + " HTTP/1.1\nexpect_match Host: 127.0.0.1:*\nexpect \n";
+}
+
+std::string Answer(std::string_view status, std::string_view fields, std::string_view body) {
+  return "send HTTP/1.1 " + std::string(status) + "\\r\\n" + std::string(fields) +
+         "Content-Length: " + std::to_string(body.size()) + "\\r\\n\\r\\n" + std::string(body) +
+         "\n";
+}
+
+TEST(HttpRedirects, SiteMovedToAnotherServerIsMirroredAsTheAssignmentsOwn) {
+  // The assignment's address answers 301 to the home page of another server
+  // (port): that server is the site. Its page is stored as the address asked
+  // for named it, its own links land in LOCATION itself (no directory of
+  // another server), and a link that redirects to a file already fetched
+  // costs no second request of that file and is rewritten to it.
+  TempDir top;
+  ReportCapture capture;
+  PeerProcess site;
+  PeerProcess moved;
+  const std::string page =
+      "<img src=\"i.gif\"><a href=\"p.html\">p</a><a href=\"/home/old.html\">o</a>";
+  const int sitePort = StartScriptedServer(
+      site, top,
+      Asked("/home/") + Answer("200 OK", "Content-Type: text/html\\r\\n", page) + "accept\n" +
+          Asked("/home/i.gif") + Answer("200 OK", "", "gif") + "accept\n" + Asked("/home/p.html") +
+          Answer("200 OK", "", "p") + "accept\n" + Asked("/home/old.html") +
+          Answer("301 Moved Permanently", "Location: p.html\\r\\n", "") + "expect_close\n");
+  ASSERT_NE(sitePort, 0);
+  const std::string home = "http://127.0.0.1:" + std::to_string(sitePort) + "/home/";
+  const int movedPort = StartScriptedServer(
+      moved, top, Asked("/") + Answer("301 Moved Permanently", "Location: " + home + "\\r\\n", ""));
+  ASSERT_NE(movedPort, 0);
+
+  const std::string location = top / "loc/";
+  HttpTask task{};
+  task.URI = "http://127.0.0.1/";
+  task.LOCATION = location;
+  task.LEVEL = 2;
+  task.TRANSLATE = true;
+  task.PORT = static_cast<std::uint16_t>(movedPort);
+  VisitedUrlSet visited;
+  EXPECT_TRUE(ProcessHttpTask(task, 1, visited));
+  EXPECT_EQ(moved.ReadRest(15), "DONE\n");
+  EXPECT_EQ(site.ReadRest(15), "DONE\n");
+  EXPECT_EQ(StoredFiles(location), (std::set<std::string>{"index.html", "i.gif", "p.html"}));
+  EXPECT_EQ(ReadFile(location + "index.html"),
+            "<img src=\"i.gif\"><a href=\"p.html\">p</a><a href=\"p.html\">o</a>");
+  const std::vector<std::string> log = capture.LogLines();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Redirected to " + home), log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), "Redirected to " + home + "p.html"), log.end());
+}
+
 }  // namespace
