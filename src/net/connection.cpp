@@ -88,7 +88,7 @@ void TcpConnection::Done() {
 }
 
 void TcpConnection::ResetState() {
-  socket_.Reset();
+  DropSocket();
   state_ = ConnectionState::Usable;
   peerClosed_ = false;
   lfMayFollow_ = false;
@@ -103,7 +103,7 @@ void TcpConnection::OpenDebugLog(std::string_view fileName) {
 }
 
 bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
-  socket_.Reset();
+  DropSocket();
   bool named = false;
   std::vector<HostAddress> addresses = AddressesOf(host, port, named);
   if (ipv4Only_) {
@@ -124,6 +124,7 @@ bool TcpConnection::ConnectToFirst(const std::vector<HostAddress>& addresses,
   entry += "ip ";
   const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
   bool tried = false;
+  tls_.reset();
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     // A family the system cannot open (IPv6 switched off) is passed over.
     socket_.Reset(OpenSocket(addresses[i].family, kStreamType, 0));
@@ -149,21 +150,96 @@ bool TcpConnection::ConnectTo(const HostAddress& address, Clock::time_point dead
   return connected;
 }
 
-bool TcpConnection::AwaitConnect(Clock::time_point deadline) const {
+bool TcpConnection::AwaitSocket(bool readable, Clock::time_point deadline) const {
   for (;;) {
     if (StopRequested()) return false;
-    int ready = WaitSocket(socket_.Get(), NextSliceUntil(deadline));
-    if (ready < 0) return false;
-    if (ready > 0) return ConnectError(socket_.Get()) == 0;
+    const int slice = NextSliceUntil(deadline);
+    int ready =
+        readable ? WaitSocketReadable(socket_.Get(), slice) : WaitSocket(socket_.Get(), slice);
+    if (ready != 0) return ready > 0;
     if (Clock::now() >= deadline) return false;
   }
 }
 
+bool TcpConnection::AwaitConnect(Clock::time_point deadline) const {
+  return AwaitSocket(false, deadline) && ConnectError(socket_.Get()) == 0;
+}
+
+bool TcpConnection::StartTls(std::string_view host, const TlsOptions& options, Str255& failure) {
+  std::string reason;
+  tls_ = NewTlsSession(socket_.Get(), host, options, reason);
+  if (tls_ && Handshake(reason)) {
+    debugLog_.WriteLine(Cat("C ", TlsDescription(*tls_)));
+    return true;
+  }
+  bool refused = false;
+  if (tls_ && reason.empty()) reason = TlsFailure(*tls_, refused);
+  failure = refused ? Cat(Cat("Certificate of ", host), " not trusted: ")
+                    : Cat(Cat("TLS handshake with ", host), " failed: ");
+  failure += reason;
+  debugLog_.WriteLine(Cat("E ", failure));
+  DropSocket();
+  return false;
+}
+
+// Steps through the handshake, sleeping while it waits for the peer; reason
+// is set only for an end the session itself cannot tell.
+bool TcpConnection::Handshake(std::string& reason) {
+  const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
+  for (;;) {
+    const TlsStep step = TlsHandshake(*tls_);
+    if (step == TlsStep::Done) return true;
+    if (step != TlsStep::WantRead && step != TlsStep::WantWrite) return false;
+    if (!AwaitSocket(step == TlsStep::WantRead, deadline)) {
+      reason = StopRequested() ? "stopped" : "no answer from the server";
+      return false;
+    }
+  }
+}
+
+int TcpConnection::Receive(void* buffer, int length, int flags) {
+  if (!tls_) {
+    const int got = ReceiveSocket(socket_.Get(), buffer, length, flags);
+    wouldBlock_ = got < 0 && SocketWouldBlock();
+    return got;
+  }
+  int got = 0;
+  const TlsStep step = TlsReceive(*tls_, buffer, length, flags == kReceivePeek, got);
+  wouldBlock_ = step == TlsStep::WantRead || step == TlsStep::WantWrite;
+  if (step == TlsStep::Done) return got;
+  return step == TlsStep::Closed ? 0 : -1;
+}
+
+int TcpConnection::Send(const void* buffer, int length) {
+  if (!tls_) {
+    const int sent = SendSocket(socket_.Get(), buffer, length, 0);
+    wouldBlock_ = sent < 0 && SocketWouldBlock();
+    return sent;
+  }
+  int sent = 0;
+  const TlsStep step = TlsSend(*tls_, buffer, length, sent);
+  wouldBlock_ = step == TlsStep::WantRead || step == TlsStep::WantWrite;
+  return step == TlsStep::Done ? sent : -1;
+}
+
+int TcpConnection::Pending() const {
+  return tls_ ? TlsPending(*tls_) : PendingBytes(socket_.Get());
+}
+
 void TcpConnection::Close() {
+  if (tls_) TlsClose(*tls_);
+  DropSocket();
+}
+
+void TcpConnection::DropSocket() {
+  tls_.reset();
   socket_.Reset();
 }
 
-TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) const {
+TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) {
+  // Bytes the TLS session has already taken from the socket show in no wait
+  // on the socket.
+  if (tls_ && TlsPending(*tls_) > 0) return Arrival::Data;
   for (;;) {
     if (StopRequested()) return Arrival::Stopped;
     int ready = WaitSocketReadable(socket_.Get(), NextSliceUntil(deadline));
@@ -175,10 +251,10 @@ TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) cons
     // Readable with nothing to read means the peer closed or the socket has
     // an error; a peek of one byte tells which.
     char probe;
-    int got = ReceiveSocket(socket_.Get(), &probe, 1, kReceivePeek);
+    int got = Receive(&probe, 1, kReceivePeek);
     if (got > 0) return Arrival::Data;
     if (got == 0) return Arrival::Closed;
-    if (!SocketWouldBlock()) return Arrival::Error;
+    if (!LastWouldBlock()) return Arrival::Error;
     if (Clock::now() >= deadline) return Arrival::TimedOut;
   }
 }
@@ -186,7 +262,7 @@ TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) cons
 bool TcpConnection::WaitReadable(std::uint16_t seconds) {
   if (FailedOrStopping()) return false;
   if (seconds == 0) seconds = DefaultTimeout;
-  if (PendingBytes(socket_.Get()) > 0) return true;
+  if (Pending() > 0) return true;
   Arrival arrival = AwaitData(Clock::now() + std::chrono::seconds(seconds));
   if (arrival == Arrival::Data) return true;
   peerClosed_ = arrival == Arrival::Closed;
@@ -197,7 +273,7 @@ bool TcpConnection::WaitReadable(std::uint16_t seconds) {
 bool TcpConnection::Discard(int count) {
   char scratch[kPieceSize];
   while (count > 0) {
-    int got = ReceiveSocket(socket_.Get(), scratch, count, kReceiveNormal);
+    int got = Receive(scratch, count, kReceiveNormal);
     if (got <= 0) return false;
     count -= got;
   }
@@ -215,11 +291,10 @@ bool TcpConnection::ReadLine(Str255& line, std::uint8_t maxLength) {
   bool firstPiece = true;
   for (;;) {
     char piece[kPieceSize];
-    int got = ReceiveSocket(socket_.Get(), piece, static_cast<int>(kPieceSize - text.Length()),
-                            kReceivePeek);
+    int got = Receive(piece, static_cast<int>(kPieceSize - text.Length()), kReceivePeek);
     if (got == 0) break;  // peer closed: what arrived is the line
     if (got < 0) {
-      if (!SocketWouldBlock()) {
+      if (!LastWouldBlock()) {
         Fail();
         return false;
       }
@@ -280,8 +355,8 @@ bool TcpConnection::WaitWritable() {
 
 int TcpConnection::SendOnce(const void* buffer, int count) {
   if (!WaitWritable()) return 0;
-  int sent = SendSocket(socket_.Get(), buffer, count, 0);
-  if (sent < 0 && SocketWouldBlock()) return 0;  // no room after all: nothing sent
+  int sent = Send(buffer, count);
+  if (sent < 0 && LastWouldBlock()) return 0;  // no room after all: nothing sent
   return sent;
 }
 
@@ -312,7 +387,7 @@ bool TcpConnection::SendByte(std::uint8_t value) {
 
 void TcpConnection::SkipLateLineFeed() {
   char first;
-  if (ReceiveSocket(socket_.Get(), &first, 1, kReceivePeek) != 1) return;
+  if (Receive(&first, 1, kReceivePeek) != 1) return;
   lfMayFollow_ = false;
   if (first == '\n') Discard(1);
 }
@@ -328,9 +403,9 @@ bool TcpConnection::ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint
   if (lfMayFollow_) SkipLateLineFeed();
   // One receive that does not wait: it takes what is pending (up to
   // maxCount), and finds nothing (or the peer's close, 0) otherwise.
-  int got = ReceiveSocket(socket_.Get(), buffer, maxCount, kReceiveNoWait);
+  int got = Receive(buffer, maxCount, kReceiveNoWait);
   if (got < 0) {
-    if (!SocketWouldBlock()) Fail();
+    if (!LastWouldBlock()) Fail();
     return false;
   }
   received = static_cast<std::uint16_t>(got);
@@ -345,6 +420,7 @@ bool TcpConnection::SendBlock(const void* buffer, std::uint16_t count, std::uint
 }
 
 bool DataConnection::Open(const SocketAddress& address) {
+  tls_.reset();
   socket_.Reset(OpenSocket(kInternetFamily, kStreamType, 0));
   if (socket_.Get() == kNoSocket) return false;
   return ConnectTo(ToHostAddress(address),

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "net/sockets.h"
+#include "net/tls.h"
 #include "report/runlog.h"
 #include "util/shorttext.h"
 
@@ -57,6 +58,13 @@ class TcpConnection {
   // order within DefaultTimeout in all; name is the host name for the debug
   // log, empty for a numeric address.
   bool ConnectToFirst(const std::vector<HostAddress>& addresses, std::string_view name);
+  // Starts TLS over the connected socket and completes the handshake
+  // within DefaultTimeout; every later wait, read and send then goes through
+  // the session. On failure the socket is closed (as after a failed Connect,
+  // the state is left as it was) and failure is the run-log line that says why ("Certificate of
+  // <host> not trusted: ..." or "TLS handshake with <host> failed: ...").
+  bool StartTls(std::string_view host, const TlsOptions& options, Str255& failure);
+  // Ends a TLS session politely, then closes the socket.
   void Close();
   bool Failed() const { return state_ == ConnectionState::Failed; }
   // Usable again with a fresh socket to come, the debug log kept: for a new
@@ -104,6 +112,7 @@ class TcpConnection {
   LogFile debugLog_;
   ConnectionState state_ = ConnectionState::Usable;
   UniqueSocket socket_;
+  UniqueTlsSession tls_;  // set while TLS runs over the socket
   bool peerClosed_ = false;
   bool ipv4Only_ = false;
   // The last line ended with a CR that was the last byte received so far, so
@@ -111,11 +120,25 @@ class TcpConnection {
   bool lfMayFollow_ = false;
 
  private:
+  bool wouldBlock_ = false;
+
   using Clock = std::chrono::steady_clock;
   enum class Arrival { Data, Closed, TimedOut, Error, Stopped };
 
-  Arrival AwaitData(Clock::time_point deadline) const;
+  Arrival AwaitData(Clock::time_point deadline);
+  // Sleeps until the socket is readable (or writable), in slices that notice
+  // a stop; false at the deadline, on a stop or an error.
+  bool AwaitSocket(bool readable, Clock::time_point deadline) const;
   bool AwaitConnect(Clock::time_point deadline) const;
+  bool Handshake(std::string& reason);
+  // The socket calls, through the TLS session while one runs: the same
+  // results as ReceiveSocket and SendSocket, with LastWouldBlock for
+  // "not yet".
+  int Receive(void* buffer, int length, int flags);
+  int Send(const void* buffer, int length);
+  int Pending() const;
+  bool LastWouldBlock() const { return wouldBlock_; }
+  void DropSocket();
   // Fails the connection when a stop is requested; true when it has failed.
   bool FailedOrStopping();
   bool WaitWritable();
