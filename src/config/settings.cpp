@@ -25,12 +25,13 @@ constexpr KeyLayout kMainKeys[] = {
     {"LOG", kKindText, 80},
     {"DEBUG_LOG", kKindText, 80},
     {"PROXY", kKindText, 80},
+    {"CA_FILE", kKindText, 80},
 };
 
 constexpr KeyLayout kHttpKeys[] = {
     {"NAME", kKindText, 80},       {"URI", kKindText, 80},       {"LOCATION", kKindText, 80},
     {"LEVEL", kKindByte, 1},       {"TRANSLATE", kKindYesNo, 1}, {"IFMOD", kKindYesNo, 1},
-    {"SHORTNAMES", kKindYesNo, 1}, {"PORT", kKindWord, 2},
+    {"SHORTNAMES", kKindYesNo, 1}, {"PORT", kKindWord, 2},       {"VERIFY", kKindText, 3},
 };
 
 constexpr KeyLayout kFtpKeys[] = {
@@ -69,6 +70,7 @@ constexpr std::int32_t LayoutSize(std::span<const KeyLayout> keys) {
 ASSERT_FIELD(SettingsRecord, kMainKeys, LOG);
 ASSERT_FIELD(SettingsRecord, kMainKeys, DEBUG_LOG);
 ASSERT_FIELD(SettingsRecord, kMainKeys, PROXY);
+ASSERT_FIELD(SettingsRecord, kMainKeys, CA_FILE);
 static_assert(sizeof(SettingsRecord) == LayoutSize(kMainKeys));
 
 ASSERT_FIELD(HttpTask, kHttpKeys, NAME);
@@ -79,6 +81,7 @@ ASSERT_FIELD(HttpTask, kHttpKeys, TRANSLATE);
 ASSERT_FIELD(HttpTask, kHttpKeys, IFMOD);
 ASSERT_FIELD(HttpTask, kHttpKeys, SHORTNAMES);
 ASSERT_FIELD(HttpTask, kHttpKeys, PORT);
+ASSERT_FIELD(HttpTask, kHttpKeys, VERIFY);
 static_assert(sizeof(HttpTask) == LayoutSize(kHttpKeys));
 
 ASSERT_FIELD(FtpTask, kFtpKeys, NAME);
@@ -123,7 +126,7 @@ Str255 OpenIniFile(IniReader& reader, std::string_view name) {
 
 void ApplyDefaults(HttpTask& task) {
   if (task.LEVEL == 0) task.LEVEL = 1;
-  if (task.PORT == 0) task.PORT = 80;
+  if (task.PORT == 0) task.PORT = IsHttpsUri(task.URI) ? 443 : 80;
   task.LOCATION = LocalPath(task.LOCATION);
   EnsureTrailing(task.LOCATION, kPathSep);
 }
@@ -149,6 +152,7 @@ std::int32_t LoadMain(IniReader& reader) {
   const std::int32_t result = reader.ReadSection(&Settings);
   Settings.LOG = LocalPath(Settings.LOG);
   Settings.DEBUG_LOG = LocalPath(Settings.DEBUG_LOG);
+  Settings.CA_FILE = LocalPath(Settings.CA_FILE);
   return result;
 }
 
@@ -187,4 +191,12 @@ std::int32_t LoadSettings(std::string_view name) {
 
 void ReleaseSettings() {
   Reader.reset();
+}
+
+bool IsHttpsUri(std::string_view uri) {
+  return UpperStr(uri.substr(0, 8)) == "HTTPS://";
+}
+
+bool VerifiesCertificates(const HttpTask& task) {
+  return UpperStr(task.VERIFY.View()) != "NO";
 }

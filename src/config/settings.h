@@ -11,12 +11,13 @@
 #include "util/shorttext.h"
 
 // Packed record images, laid out exactly as the INI reader fills them. In the
-// local paths (LOG, DEBUG_LOG, LOCATION) every "\" is read as kPathSep.
+// local paths (LOG, DEBUG_LOG, CA_FILE, LOCATION) every "\" is read as kPathSep.
 #pragma pack(push, 1)
 struct SettingsRecord {
   Str80 LOG;
   Str80 DEBUG_LOG;
   Str80 PROXY;
+  Str80 CA_FILE;  // PEM certificates trusted for https beside the system's
 };
 
 struct HttpTask {
@@ -27,7 +28,8 @@ struct HttpTask {
   std::uint8_t TRANSLATE;  // 1 = yes
   std::uint8_t IFMOD;
   std::uint8_t SHORTNAMES;
-  std::uint16_t PORT;
+  std::uint16_t PORT;  // after loading: 443 for an https URI, else 80, unless given
+  ShortStr<3> VERIFY;  // "NO" (any case): https certificates are not checked
 };
 
 constexpr std::size_t kTransferSlots = 255;
@@ -50,6 +52,11 @@ constexpr std::size_t kMaxTasks = 1024;
 extern SettingsRecord Settings;
 extern std::vector<std::unique_ptr<HttpTask>> HttpTasks;  // at most kMaxTasks
 extern std::vector<std::unique_ptr<FtpTask>> FtpTasks;    // at most kMaxTasks
+
+// The assignment's URI names an https address.
+bool IsHttpsUri(std::string_view uri);
+// Certificates of the assignment's https servers are checked (VERIFY is not NO).
+bool VerifiesCertificates(const HttpTask& task);
 
 // The INI file loaded when the command line names none.
 constexpr std::string_view kDefaultIniName = "QUORBIT.INI";

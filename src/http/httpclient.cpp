@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr std::uint16_t kHttpPort = 80;
 // Body bytes taken per receive (ReceiveBlock counts in 16 bits). Large, so
 // that a big file costs few system calls; a multiple of the page size, so
 // that the file takes whole pages.
@@ -98,7 +97,7 @@ bool ConnectSession(HttpSession& session, std::string_view host, std::uint16_t p
 // is not the default one, so that neither a proxy nor a virtual host loses it.
 void SendRequest(HttpSession& session, std::string_view host, std::uint16_t port) {
   Str255 authority = EncodeRequestText(host);
-  if (port != kHttpPort) authority += Cat(":", IntToText(port));
+  if (port != DefaultPort(session.secure)) authority += Cat(":", IntToText(port));
   Str255 line("GET ");
   if (!session.proxy.Empty()) line += Cat("HTTP://", authority);
   line += EncodeRequestText(Cat(session.directory, session.file));
@@ -364,11 +363,23 @@ namespace {
 // says.
 bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
                  std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response) {
+  // The answer of an earlier hop must not be taken for this one's when no
+  // answer comes.
+  response = HttpResponse();
   const Str255 host = SplitUrl(session, url);
-  session.address = {host.Str(), port, Cat(session.directory, session.file).Str()};
+  session.address = {host.Str(), port, Cat(session.directory, session.file).Str(), session.secure};
+  if (session.secure && !session.proxy.Empty()) {
+    session.tlsFailure = Cat("Unable to fetch https addresses through a proxy: ", url);
+    session.StatusEvent(HttpStatusEvent::TlsFailed);
+    return false;
+  }
   session.StatusEvent(HttpStatusEvent::Connecting);
   if (!ConnectSession(session, host, port)) {
     session.StatusEvent(HttpStatusEvent::ConnectFailed);
+    return false;
+  }
+  if (session.secure && !session.connection.StartTls(host, session.tls, session.tlsFailure)) {
+    session.StatusEvent(HttpStatusEvent::TlsFailed);
     return false;
   }
   session.StatusEvent(HttpStatusEvent::Connected);
@@ -382,13 +393,13 @@ bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDi
 std::string ChainKey(const WebUrl& url) {
   std::string key;
   for (char c : url.host) key += LowerLetter(c);
-  return key + ":" + std::to_string(url.port) + url.path;
+  return std::string(SchemePrefix(url.secure)) + key + ":" + std::to_string(url.port) + url.path;
 }
 
 // The address requested, with "/" added: what a 301 or 302 without LOCATION
 // is taken to mean.
 WebUrl DirectoryForm(const WebUrl& address) {
-  return {address.host, address.port, address.path + "/"};
+  return {address.host, address.port, address.path + "/", address.secure};
 }
 
 bool IsDirectoryForm(const WebUrl& target, const WebUrl& address) {
@@ -429,13 +440,13 @@ bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, Str25
     // As a retry of the same request: the URL keeps the form it was given in.
     ExtendLocalDirectory(localDirectory, session.file);
     EnsureDirectory(localDirectory.View());
-    url = Cat(session.address.host, target->path);
+    url = Cat(session.secure ? SchemePrefix(true) : "", session.address.host) + target->path;
     return true;
   }
   if (session.storedName.Empty()) session.storedName = response.fileName;
   response.location = text;
   session.FileEvent(HttpFileEvent::Redirected, response);
-  url = Cat("http://", target->host) + target->path;
+  url = Cat(SchemePrefix(target->secure), target->host) + target->path;
   return session.MayFollow(*target);
 }
 
@@ -454,9 +465,11 @@ void HttpSession::Done() {
 
 Str255 SplitUrl(HttpSession& session, std::string_view url) {
   session.baseUrl.Clear();
-  if (UpperStr(url.substr(0, 7)) == "HTTP://") {
-    url.remove_prefix(7);
-    session.baseUrl = "http://";
+  session.secure = UpperStr(url.substr(0, 8)) == "HTTPS://";
+  const std::string_view prefix = SchemePrefix(session.secure);
+  if (UpperStr(url.substr(0, prefix.size())).View() == UpperStr(prefix).View()) {
+    url.remove_prefix(prefix.size());
+    session.baseUrl = prefix;
   }
   const std::size_t first = url.find('/');
   Str255 host(url.substr(0, first));
@@ -539,10 +552,10 @@ std::int64_t ParseChunkSize(std::string_view line) {
 std::optional<WebUrl> RedirectTarget(std::string_view location, const WebUrl& from) {
   // Resolved against the path: a query of the address answered is none of
   // the next one's.
-  const WebUrl base{from.host, from.port, std::string(CutAt(from.path, '?'))};
+  const WebUrl base{from.host, from.port, std::string(CutAt(from.path, '?')), from.secure};
   std::optional<WebUrl> target = ResolveReference(location, base);
   if (!target) return std::nullopt;
-  if (target->port == 0) target->port = kHttpDefaultPort;
+  if (target->port == 0) target->port = DefaultPort(target->secure);
   const std::string_view beforeFragment = CutAt(location, '#');
   const std::size_t query = beforeFragment.find('?');
   if (query != std::string_view::npos) target->path += beforeFragment.substr(query);

@@ -1,11 +1,10 @@
-// The HTTP client: fetches one URL with an HTTP/1.1 GET, directly or through a proxy,
-// and stores the body in a local directory. Reads the status line and the
-// header fields it needs, can skip a file whose LAST-MODIFIED equals the
-// stored copy's date, can store under 8.3 names, follows redirects (a 301 or
-// 302 without LOCATION, or one to the same address with a "/" added, is
-// fetched as a directory), and stamps the stored file with LAST-MODIFIED. A body
-// is written to ".<name>.quorbit-part" beside the stored copy and replaces
-// it only when complete, so a broken transfer leaves the old copy as it was.
+// The HTTP client: fetches one http or https URL with an HTTP/1.1 GET, directly
+// or (http only, for now) through a proxy, and stores the body in a local directory. Reads the
+// status line and the header fields it needs, can skip a file whose LAST-MODIFIED equals the stored
+// copy's date, can store under 8.3 names, follows redirects (a 301 or 302 without LOCATION, or one
+// to the same address with a "/" added, is fetched as a directory), and stamps the stored file with
+// LAST-MODIFIED. A body is written to ".<name>.quorbit-part" beside the stored copy and replaces it
+// only when complete, so a broken transfer leaves the old copy as it was.
 //
 // Progress goes out through four event operations; ReportingHttpSession
 // (httpreport.h) turns them into screen and log lines.
@@ -59,14 +58,16 @@ enum class HttpStatusEvent : std::uint8_t {
   ConnectFailed = 2,
   ReadingHeader = 5,
   Interrupted = 10,  // the connection failed during the fetch
+  TlsFailed = 14,    // no TLS session: HttpSession::tlsFailure says why
 };
 
-inline constexpr std::array<EventName<HttpStatusEvent>, 5> kHttpStatusEventNames = {{
+inline constexpr std::array<EventName<HttpStatusEvent>, 6> kHttpStatusEventNames = {{
     {HttpStatusEvent::Connecting, "Connecting"},
     {HttpStatusEvent::Connected, "Connected"},
     {HttpStatusEvent::ConnectFailed, "ConnectFailed"},
     {HttpStatusEvent::ReadingHeader, "ReadingHeader"},
     {HttpStatusEvent::Interrupted, "Interrupted"},
+    {HttpStatusEvent::TlsFailed, "TlsFailed"},
 }};
 static_assert(NamesAreDistinct(kHttpStatusEventNames));
 
@@ -83,7 +84,7 @@ enum class HttpFileEvent : std::uint8_t {
   Unchanged = 8,     // skipped: LAST-MODIFIED equals the stored copy's date
   Complete = 9,
   Redirected = 11,        // a redirect is followed to response.location
-  RedirectRefused = 12,   // response.location is no http address (https: for now)
+  RedirectRefused = 12,   // response.location is no http or https address
   TooManyRedirects = 13,  // a sixth redirect, or one back to an address of the chain
 };
 
@@ -135,17 +136,20 @@ class HttpSession {
   // there (the owner already has that file).
   virtual bool MayFollow(const WebUrl& target);
 
-  Str255 baseUrl;     // "http://" + host when the URL had that prefix, else the host
-  Str255 directory;   // begins and ends with "/"
-  Str255 file;        // after the last "/"; the 8.3 name when short names are used
-  Str255 statusLine;  // first response line as received
-  Str255 requested;   // the URL HttpGet was given, before any redirect
-  WebUrl address;     // where the last request went; its path with the query
+  Str255 baseUrl;  // "http://" or "https://" + host when the URL had that prefix, else the host
+  bool secure = false;  // the URL is an https address
+  Str255 directory;     // begins and ends with "/"
+  Str255 file;          // after the last "/"; the 8.3 name when short names are used
+  Str255 statusLine;    // first response line as received
+  Str255 requested;     // the URL HttpGet was given, before any redirect
+  WebUrl address;       // where the last request went; its path with the query
   // The local name fixed by the address first asked for, once a redirect has
   // been followed; empty: the name comes from the address requested.
   Str255 storedName;
   TcpConnection connection;
-  Str255 proxy;  // "host:port" of the proxy; empty: connect directly
+  Str255 proxy;       // "host:port" of the proxy; empty: connect directly
+  TlsOptions tls;     // how https servers are checked
+  Str255 tlsFailure;  // the line that says why the last TLS session did not start
   // Seconds a body may stay silent before the transfer counts as broken.
   std::uint16_t bodyIdleSeconds = DefaultTimeout;
 
@@ -153,16 +157,17 @@ class HttpSession {
   bool done_ = false;
 };
 
-// Splits the URL into the session's baseUrl, directory and file; returns the
-// host. A port written in the URL stays part of the host.
+// Splits the URL into the session's baseUrl, secure, directory and file;
+// returns the host. A port written in the URL stays part of the host.
 Str255 SplitUrl(HttpSession& session, std::string_view url);
 
 // Fetches url into localDirectory (the caller's variable: it gains a trailing
 // separator, and a redirect to the same address as a directory extends it by
 // one subdirectory). Other redirects (301, 302, 303, 307, 308) are followed
-// up to kMaxRedirects times, on whatever http server and port they name, and
-// the file keeps the name of url. True when the body was stored completely
-// or skipped as unchanged (ifModified).
+// up to kMaxRedirects times, on whatever http or https server and port they
+// name, and the file keeps the name of url. An https address is fetched over
+// TLS as the session's tls options say; there is never a fallback to http. True when the body was
+// stored completely or skipped as unchanged (ifModified).
 bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
              std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response);
 

@@ -32,6 +32,9 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
     case HttpStatusEvent::ReadingHeader:
       RunLog::Show("Retrieving file header information");
       break;
+    case HttpStatusEvent::TlsFailed:
+      RunLog::ShowAndWrite(tlsFailure, tlsFailure);
+      break;
     case HttpStatusEvent::Interrupted:
       RunLog::ShowAndWrite("Connection interrupted", "Connection interrupted");
       break;

@@ -38,6 +38,7 @@ constexpr int kEmbedDepthBeyondLevel = 8;
 constexpr int kLastPossibleLevel = 255;
 
 constexpr std::string_view kHttpPrefix = "HTTP://";
+constexpr std::string_view kHttpsPrefix = "HTTPS://";
 // Separators of local directories in a link: "\" separates like "/".
 constexpr std::string_view kLinkSeparators = "/\\";
 
@@ -70,40 +71,61 @@ ShortStr<N> Joined(std::string_view prefix, std::string_view value) {
 // directory.
 WebUrl PageAddress(const PageContext& page) {
   std::string_view host = page.baseUrl;
+  const bool secure = StartsWithNoCase(host, kHttpsPrefix);
+  if (secure) host.remove_prefix(kHttpsPrefix.size());
   if (StartsWithNoCase(host, kHttpPrefix)) host.remove_prefix(kHttpPrefix.size());
-  WebUrl base{std::string(host), page.port, std::string(page.directory)};
+  WebUrl base{std::string(host), page.port, std::string(page.directory), secure};
   ParseAuthority(host, base);  // a port written with the host is not the one asked
   base.port = page.port;
   return base;
 }
 
-// A link that names no port is fetched from the assignment's port, as is
-// every file of the assignment; one that names another port cannot be.
-bool Reachable(const WebUrl& url, std::uint16_t port) {
-  return url.port == 0 || url.port == port;
+// A link under the page's scheme that names no port is fetched from the
+// assignment's port, as is every file of the assignment; one that names
+// another port cannot be. A link under the other scheme goes to the port it
+// names or else to that scheme's default one.
+std::uint16_t LinkPort(const WebUrl& url, const WebUrl& page) {
+  if (url.port != 0) return url.port;
+  return url.secure == page.secure ? page.port : DefaultPort(url.secure);
+}
+
+bool Reachable(const WebUrl& url, const WebUrl& page) {
+  return url.secure != page.secure || LinkPort(url, page) == page.port;
 }
 
 bool SameServer(const WebUrl& url, const WebUrl& page) {
-  return LowerText(url.host) == LowerText(page.host) && Reachable(url, page.port);
+  return url.secure == page.secure && LowerText(url.host) == LowerText(page.host) &&
+         Reachable(url, page);
+}
+
+// The local subdirectory of another server's files: the CRC-32 of its
+// upper-cased host, for https servers after a prefix that no http server's
+// name has.
+std::string ServerDirectory(const WebUrl& url) {
+  const std::string crc(HexLong(Crc32(UpperStr(url.host))).View());
+  return url.secure ? "https_" + crc : crc;
 }
 
 // The visited set's key: host names know no letter case, but paths on the
 // servers of this system do (FAQ.html and faq.html are two files). The port
 // is the one the address is fetched from.
 std::string VisitedKey(const WebUrl& url, std::uint16_t port) {
-  return "http://" + LowerText(url.host) + ":" + std::to_string(url.port ? url.port : port) +
-         url.path;
+  return std::string(SchemePrefix(url.secure)) + LowerText(url.host) + ":" +
+         std::to_string(url.port ? url.port : port) + url.path;
 }
 
 // The request for an address; the port goes to the connection apart.
 std::string RequestText(const WebUrl& url) {
-  return "http://" + url.host + url.path;
+  return std::string(SchemePrefix(url.secure)) + url.host + url.path;
 }
 
 // The key of the assignment's own address ("http://" may be left out).
 std::string StartKey(std::string_view uri, std::uint16_t port) {
+  WebUrl scheme;
+  scheme.secure = StartsWithNoCase(uri, kHttpsPrefix);
+  if (scheme.secure) uri.remove_prefix(kHttpsPrefix.size());
   if (StartsWithNoCase(uri, kHttpPrefix)) uri.remove_prefix(kHttpPrefix.size());
-  const std::optional<WebUrl> url = ResolveReference("//" + std::string(uri), WebUrl());
+  const std::optional<WebUrl> url = ResolveReference("//" + std::string(uri), scheme);
   return url ? VisitedKey(*url, port) : std::string();
 }
 
@@ -145,15 +167,14 @@ std::optional<std::string> PlaceBelowRoot(std::string_view location, std::string
 
 // The local directory of a link: the page's own directory followed by the
 // link's path (for absolute paths too, less the page's directory where it
-// begins with it). Another server's files go to a subdirectory named by the
-// CRC-32 of its upper-cased host. Empty when the directory would leave the
-// root or not fit.
+// begins with it). Another server's files go to its ServerDirectory. Empty when the directory would
+// leave the root or not fit.
 std::optional<Str80> LinkLocation(const UrlReference& ref, const WebUrl& url,
                                   const PageContext& page) {
   std::string location(page.location);
   std::string_view path = ref.path;
   if (ref.hasAuthority && !SameServer(url, PageAddress(page))) {
-    location += HexLong(Crc32(UpperStr(url.host))).View();
+    location += ServerDirectory(url);
     location += kPathSep;
     path = {};
   }
@@ -231,6 +252,7 @@ void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
   HttpTask linkTask = task;
   linkTask.URI = link.request;
   linkTask.LOCATION = link.location;
+  linkTask.PORT = link.port;
   run.queue.push_back({linkTask, static_cast<std::uint8_t>(level + 1), link.key});
 }
 
@@ -351,6 +373,7 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
   auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG, linked ? &run.visited : nullptr);
   FetchSession& session = fetch->session;
   if (!Settings.PROXY.Empty()) session.proxy = Settings.PROXY;
+  session.tls = {VerifiesCertificates(task), Settings.CA_FILE.Str()};
   if (!HttpGet(session, task.URI, task.LOCATION, task.PORT, task.IFMOD != 0, task.SHORTNAMES != 0,
                fetch->response)) {
     if (!session.knownTarget.empty()) {
@@ -410,16 +433,21 @@ ResolvedLink ResolveLink(std::string_view linkText, const PageContext& page) {
   if (request.size() > Str80::kMax) return resolved;
   resolved.url = UrlText(*url);
   if (hash != std::string_view::npos) resolved.fragment = linkText.substr(hash);
-  resolved.key = VisitedKey(*url, page.port);
+  const WebUrl base = PageAddress(page);
+  resolved.port = LinkPort(*url, base);
+  resolved.key = VisitedKey(*url, resolved.port);
   resolved.request = request;
   const std::optional<Str80> location = LinkLocation(SplitReference(address), *url, page);
   if (location) resolved.location = *location;
-  resolved.followable = location && Reachable(*url, page.port) && !url->path.ends_with('/');
+  resolved.followable = location && Reachable(*url, base) && !url->path.ends_with('/');
   return resolved;
 }
 
 bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited) {
   if (level == 1) ShowAssignment(task);
+  if (level == 1 && !VerifiesCertificates(task)) {
+    RunLog::Write(Joined<111>("Not verifying certificates for ", task.URI));
+  }
   if (!EnsureDirectory(task.LOCATION)) {
     RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
     return false;

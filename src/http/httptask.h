@@ -44,28 +44,31 @@ LinkToken SplitLinkToken(std::string_view text);
 // The page a link stands on: the address it was fetched from, where it is
 // stored, and the directory that nothing may leave (the assignment's own).
 struct PageContext {
-  Str255 baseUrl;                         // "http://" + host, or the host alone
+  Str255 baseUrl;                         // "http://" or "https://" + host, or the host alone
   Str255 directory;                       // begins and ends with "/"
   Str80 location;                         // local directory of the page
   Str80 root;                             // local directory of the assignment
   std::uint16_t port = kHttpDefaultPort;  // the port the page came from
 };
 
-// Where a link leads. An in-page anchor ("#..."), a link of another scheme
-// (mailto:, https:, javascript: ...), one whose server cannot be asked (a
+// Where a link leads. An in-page anchor ("#..."), a link of a scheme other
+// than http and https (mailto:, javascript: ...), one whose server cannot be asked (a
 // user name, a bad port) and one whose address would not fit the 80
 // characters of a request keep their text and are never followed. Every other
 // link becomes an absolute address with "." and ".." resolved, which is
-// followed unless it ends with "/", names another port of the page's server
-// than the assignment's, or its local directory would leave the root or not
-// fit. A fragment ("page.html#x") names a place in the linked file: it is no
+// followed unless it ends with "/", names another port than the assignment's
+// under the page's own scheme, or its local directory would leave the root or
+// not fit. A link under the other scheme that names no port is fetched from
+// that scheme's default port (443, 80), one under the page's scheme from the
+// assignment's. A fragment ("page.html#x") names a place in the linked file: it is no
 // part of the address and is kept apart to be written back after the link.
 struct ResolvedLink {
-  std::string url;       // the absolute address (with its port), or the link as written
-  std::string fragment;  // "#" and what follows it; empty when there is none
-  std::string key;       // the visited set's key; empty when the link is no http address
-  Str80 request;         // the address to fetch
-  Str80 location;        // local directory for the linked file
+  std::string url;         // the absolute address (with its port), or the link as written
+  std::string fragment;    // "#" and what follows it; empty when there is none
+  std::string key;         // the visited set's key; empty when the link is no http address
+  Str80 request;           // the address to fetch
+  Str80 location;          // local directory for the linked file
+  std::uint16_t port = 0;  // the port to fetch it from
   bool followable = false;
 };
 

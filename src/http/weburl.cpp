@@ -163,13 +163,15 @@ std::string NormalizePath(std::string_view path) {
 
 std::optional<WebUrl> ResolveReference(std::string_view text, const WebUrl& base) {
   const UrlReference ref = SplitReference(text);
-  const bool http = EqualNoCase(ref.scheme, "http");
-  if (!ref.scheme.empty() && !http) return std::nullopt;
+  const bool https = EqualNoCase(ref.scheme, "https");
+  if (!ref.scheme.empty() && !https && !EqualNoCase(ref.scheme, "http")) return std::nullopt;
   WebUrl url;
+  url.secure = ref.scheme.empty() ? base.secure : https;
   if (ref.hasAuthority) {
     if (!ParseAuthority(ref.authority, url)) return std::nullopt;
     url.path = NormalizePath(ref.path);
   } else {
+    if (url.secure != base.secure) return std::nullopt;
     url.host = base.host;
     url.port = base.port;
     if (ref.path.empty()) {
@@ -185,7 +187,7 @@ std::optional<WebUrl> ResolveReference(std::string_view text, const WebUrl& base
 }
 
 std::string UrlText(const WebUrl& url) {
-  std::string text = "http://" + url.host;
-  if (url.port != 0 && url.port != kHttpDefaultPort) text += ":" + std::to_string(url.port);
+  std::string text = std::string(SchemePrefix(url.secure)) + url.host;
+  if (url.port != 0 && url.port != DefaultPort(url.secure)) text += ":" + std::to_string(url.port);
   return text + url.path;
 }

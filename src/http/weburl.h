@@ -1,5 +1,5 @@
 // Web addresses as pages name them: whether a link begins with a scheme, the
-// parts of an http address, and a link resolved against the page it stands
+// parts of an http or https address, and a link resolved against the page it stands
 // on (RFC 3986), with "." and ".." segments removed, so that one file on a
 // server has one spelling. Pure functions over text: nothing here touches a
 // file or the network.
@@ -17,12 +17,24 @@
 #include <string_view>
 
 inline constexpr std::uint16_t kHttpDefaultPort = 80;
+inline constexpr std::uint16_t kHttpsDefaultPort = 443;
 
 struct WebUrl {
   std::string host;        // as written (names know no letter case)
   std::uint16_t port = 0;  // 0 when none was written
   std::string path;        // begins with "/"; no dot segments, query or fragment
+  bool secure = false;     // https
 };
+
+// 443 for https, 80 for http.
+constexpr std::uint16_t DefaultPort(bool secure) {
+  return secure ? kHttpsDefaultPort : kHttpDefaultPort;
+}
+
+// "https://" or "http://".
+constexpr std::string_view SchemePrefix(bool secure) {
+  return secure ? "https://" : "http://";
+}
 
 // The length of the scheme name when text begins with one ("mailto" in
 // "mailto:x"): a letter, then letters, digits, "+", "-" or ".", then ":".
@@ -50,13 +62,15 @@ bool ParseAuthority(std::string_view authority, WebUrl& url);
 // ".." above the root stays at the root.
 std::string NormalizePath(std::string_view path);
 
-// The http address that text names on the page whose address is base (its
-// path is the page's directory, ending with "/"). A reference without scheme
-// or authority takes the page's host and port; "//host/path" takes the page's
-// scheme; "http:" followed by a relative path is relative too. Query and
-// fragment are dropped. Empty for another scheme or an authority that
-// ParseAuthority refuses.
+// The http or https address that text names on the page whose address is
+// base (its path is the page's directory, ending with "/"). A reference
+// without scheme or authority takes the page's scheme, host and port;
+// "//host/path" takes the page's scheme; the page's own scheme followed by a
+// relative path ("http:a.html") is relative too. Query and fragment are
+// dropped. Empty for another scheme, a relative path under the other one of
+// the two, or an authority that ParseAuthority refuses.
 std::optional<WebUrl> ResolveReference(std::string_view text, const WebUrl& base);
 
-// "http://" + host, ":" + port when one is set and is not 80, and the path.
+// The scheme's prefix + host, ":" + port when one is set and is not the
+// scheme's default, and the path.
 std::string UrlText(const WebUrl& url);

@@ -35,9 +35,12 @@ TEST_F(SettingsTest, HttpDefaults) {
                  "LOCATION=C:\\PAGES\r\n[END]\r\n"
                  "[HTTP]\r\nLEVEL=256\r\nPORT=65617\r\nLOCATION=pages\\sub\\\r\n[END]\r\n"
                  "[HTTP]\r\nLOCATION=" +
-                 full + "\r\n[END]\r\n"),
+                 full +
+                 "\r\n[END]\r\n"
+                 "[HTTP]\r\nURI=HTTPS://host/\r\nVERIFY=no\r\n[END]\r\n"
+                 "[HTTP]\r\nURI=https://host/\r\nPORT=8443\r\n[END]\r\n"),
             0);
-  ASSERT_EQ(HttpTasks.size(), 4u);
+  ASSERT_EQ(HttpTasks.size(), 6u);
   const HttpTask& plain = *HttpTasks[0];
   EXPECT_EQ(plain.URI, "http://host/");
   EXPECT_EQ(plain.LEVEL, 1);
@@ -53,6 +56,11 @@ TEST_F(SettingsTest, HttpDefaults) {
   EXPECT_EQ(+HttpTasks[2]->PORT, 81);  // 65617 keeps 81
   EXPECT_EQ(HttpTasks[2]->LOCATION, "pages/sub/");
   EXPECT_EQ(HttpTasks[3]->LOCATION.View(), full);  // no room for the separator
+  EXPECT_TRUE(VerifiesCertificates(plain));
+  EXPECT_EQ(+HttpTasks[4]->PORT, 443);
+  EXPECT_FALSE(VerifiesCertificates(*HttpTasks[4]));
+  EXPECT_EQ(+HttpTasks[5]->PORT, 8443);
+  EXPECT_TRUE(VerifiesCertificates(*HttpTasks[5]));
 }
 
 TEST_F(SettingsTest, FtpDefaultsAndTransferSlots) {

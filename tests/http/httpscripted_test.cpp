@@ -178,11 +178,11 @@ TEST_F(ScriptedHttp, RedirectsEndAtALoopOrTheSixthHop) {
 }
 
 TEST_F(ScriptedHttp, RedirectToAnotherSchemeIsRefusedWithoutARequest) {
-  Serve(Redirect("/login", "301 Moved Permanently", "https://127.0.0.1/login"));
+  Serve(Redirect("/login", "301 Moved Permanently", "ftp://127.0.0.1/login"));
   EXPECT_FALSE(Get("/login"));
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_EQ(session.events.back(), "RedirectRefused");
-  EXPECT_EQ(response.location.Str(), "https://127.0.0.1/login");
+  EXPECT_EQ(response.location.Str(), "ftp://127.0.0.1/login");
   EXPECT_EQ(StoreEntries(), Names{});
 }
 

@@ -156,7 +156,7 @@ TEST_F(ProgramHttpRun, EachFileIsRequestedOnceByItsPlainAddressAndOtherSchemesSt
   // schemes; a link above LOCATION.
   const std::string site = top / "site";
   const std::string otherSchemes =
-      "<a href=\"https://127.0.0.1/x.html\">s</a> <a href=\"javascript:void(0)\">j</a>\r\n"
+      "<a href=\"ftps://127.0.0.1/x.html\">s</a> <a href=\"javascript:void(0)\">j</a>\r\n"
       "<img src=\"data:image/gif;base64,R0lGODlh\"> <a href=\"tel:+4912345\">t</a>\r\n"
       "<a href=\"file:///etc/passwd\">f</a> <a href=\"ws://127.0.0.1/s\">w</a>\r\n"
       "<a href=\"mailto:a@b.example?subject=hi\">m</a> <a href=\"ftp://127.0.0.1/f\">f</a>\r\n";

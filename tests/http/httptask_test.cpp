@@ -106,7 +106,7 @@ TEST(ResolveLink, OtherServersGoToTheDirectoryNamedByTheirHostsCrc) {
 TEST(ResolveLink, OtherSchemesAnchorsAndDirectoriesAreNeverFollowed) {
   // Links of other schemes, and servers no request can reach, stay as written.
   for (const char* link :
-       {"#top", "#a?b", "MailTo:a@b.example?subject=x", "ftp://h/file.txt", "https://h/x.html",
+       {"#top", "#a?b", "MailTo:a@b.example?subject=x", "ftp://h/file.txt", "ftps://h/x.html",
         "javascript:void(0)", "data:image/gif;base64,R0lGOD", "tel:+4912345", "file:///etc/x",
         "ws://h/socket", "news:comp.lang", "mailto:x@y.example#z", "http://user@h/x.html",
         "http://h:99999/x.html", "http:///x.html"}) {
@@ -119,6 +119,36 @@ TEST(ResolveLink, OtherSchemesAnchorsAndDirectoriesAreNeverFollowed) {
   // Another port than the assignment's cannot be fetched.
   ExpectNotFollowed("http://h:8080/x.html", Page(), "http://h:8080/x.html");
   EXPECT_EQ(ResolveLink("#top", Page("/L/sub/")).location.Str(), "/L/sub/");
+}
+
+TEST(ResolveLink, HttpsServersAreFollowedAndStoredApartFromHttpOnes) {
+  const PageContext secure{"https://h", "/docs/", "/L/", "/L/", 8443};
+  const struct {
+    PageContext page;
+    const char* link;
+    const char* url;
+    std::string location;  // "" when the link is not followed
+    std::uint16_t port;    // where it is fetched from
+  } cases[] = {
+      {secure, "p.html", "https://h:8443/docs/p.html", "/L/", 8443},
+      {secure, "//h/x/y.html", "https://h/x/y.html", "/L/x/", 8443},
+      {secure, "https://h:8443/docs/a.html", "https://h:8443/docs/a.html", "/L/", 8443},
+      {secure, "https://h:9443/a.html", "https://h:9443/a.html", "", 9443},
+      {secure, "http://h/docs/a.html", "http://h/docs/a.html", "/L/" + CrcDir("H"), 80},
+      {Page(), "https://h/docs/a.html", "https://h/docs/a.html", "/L/https_" + CrcDir("H"), 443},
+      {Page(), "https://O/b.html", "https://O/b.html", "/L/https_" + CrcDir("O"), 443},
+      {Page("/L/", "/docs/", "/L/", 8080), "https://h:8443/a.html", "https://h:8443/a.html",
+       "/L/https_" + CrcDir("H"), 8443},
+  };
+  for (const auto& c : cases) {
+    const ResolvedLink r = ResolveLink(c.link, c.page);
+    EXPECT_EQ(r.url, c.url) << c.link;
+    EXPECT_EQ(r.followable, !c.location.empty()) << c.link;
+    if (r.followable) {
+      EXPECT_EQ(r.location.Str(), c.location) << c.link;
+    }
+    EXPECT_EQ(r.port, c.port) << c.link;
+  }
 }
 
 TEST(ResolveLink, AddressesLongerThanARequestAreNotFollowedAndKeepTheirText) {

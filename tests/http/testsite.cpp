@@ -34,14 +34,15 @@ bool StartsWithNoCase(const std::string& text, std::size_t at, std::string_view 
          strncasecmp(text.data() + at, word.data(), word.size()) == 0;
 }
 
-// Every "http://" (in any case) pointed at "http://localhost/external/".
+// Every "http://" and "https://" (in any case) pointed at
+// "http://localhost/external/", so that no link leads off this machine.
 std::string PointWebAddressesAtLocalhost(const std::string& html) {
   std::string out;
   out.reserve(html.size());
   for (std::size_t at = 0; at < html.size();) {
-    if (StartsWithNoCase(html, at, "http://")) {
+    if (StartsWithNoCase(html, at, "http://") || StartsWithNoCase(html, at, "https://")) {
       out += "http://localhost/external/";
-      at += 7;
+      at += StartsWithNoCase(html, at, "http://") ? 7 : 8;
     } else {
       out += html[at++];
     }

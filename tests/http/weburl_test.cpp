@@ -95,8 +95,10 @@ TEST(WebUrl, ReferencesResolveAgainstThePage) {
       {"HTTP://Other:80/y", "http://Other/y"},
       {"http:moon.html", "http://h:8080/news/2025/moon.html"},
       {"http://h", "http://h/"},
-      {"https://h/x", ""},
-      {"HTTPS://h/x", ""},
+      {"https://h/x", "https://h/x"},
+      {"HTTPS://h:443/x", "https://h/x"},
+      {"https://h:80/x", "https://h:80/x"},
+      {"https:moon.html", ""},
       {"mailto:a@h", ""},
       {"javascript:go()", ""},
       {"file:///etc/passwd", ""},
@@ -107,6 +109,24 @@ TEST(WebUrl, ReferencesResolveAgainstThePage) {
       {"//h:x/y", ""},
       {"x:y", ""},
       {"x/a:b.html", "http://h:8080/news/2025/x/a:b.html"},
+  };
+  for (const auto& c : cases) {
+    const std::optional<WebUrl> url = ResolveReference(c.link, page);
+    EXPECT_EQ(url ? UrlText(*url) : std::string(), c.url) << c.link;
+  }
+}
+
+TEST(WebUrl, ReferencesOnAnHttpsPageKeepItsScheme) {
+  const WebUrl page{"h", 8443, "/d/", true};
+  const struct {
+    const char* link;
+    const char* url;
+  } cases[] = {
+      {"a.html", "https://h:8443/d/a.html"},
+      {"//o/x", "https://o/x"},
+      {"http://h/x", "http://h/x"},
+      {"https:a.html", "https://h:8443/d/a.html"},
+      {"http:a.html", ""},
   };
   for (const auto& c : cases) {
     const std::optional<WebUrl> url = ResolveReference(c.link, page);

@@ -74,6 +74,13 @@ bool NginxPeer::Start(const std::string& root, const std::string& listenAddress)
   // The tests run as root; nginx would otherwise switch its worker to nobody,
   // who may not read the served tree.
   std::string user = geteuid() == 0 ? "user root;\n" : "";
+  const std::string tls = certificate_.empty() ? ""
+                                               : " ssl;\n"
+                                                 "    ssl_certificate " +
+                                                     certificate_ +
+                                                     ";\n"
+                                                     "    ssl_certificate_key " +
+                                                     key_;
   // clang-format off
   WriteFile(work_ / "nginx.conf",
             user + "daemon off;\n"
@@ -92,7 +99,7 @@ bool NginxPeer::Start(const std::string& root, const std::string& listenAddress)
                    "  default_type application/octet-stream;\n"
                    "  keepalive_timeout 65;\n"
                    "  server {\n"
-                   "    listen " + listenOn + ":" + std::to_string(port_) + ";\n"
+                   "    listen " + listenOn + ":" + std::to_string(port_) + tls + ";\n"
                    "    root " + root + ";\n"
                    "    index index.html;\n"
                    "  }\n"
@@ -108,6 +115,38 @@ std::string NginxPeer::ErrorLog() const {
 }
 std::string NginxPeer::AccessLog() const {
   return ReadFile(work_ / "access.log");
+}
+
+bool TestCertificates::Make() {
+  if (!Executable(kBinary)) {
+    problem_ = "openssl is not installed";
+    return false;
+  }
+  const ProgramRun run = RunProgram(
+      {kBinary, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+       "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=Quorbit Test CA"},
+      dir_.Path());
+  if (run.exitCode != 0) {
+    problem_ = "openssl could not make the CA: " + run.err;
+    return false;
+  }
+  return Sign("server", "IP:127.0.0.1,IP:::1,DNS:localhost") &&
+         Sign("stranger", "DNS:elsewhere.invalid");
+}
+
+bool TestCertificates::Sign(const std::string& name, const std::string& altNames) {
+  WriteFile(dir_ / (name + ".ext"), "subjectAltName=" + altNames + "\nbasicConstraints=CA:FALSE\n");
+  const ProgramRun request =
+      RunProgram({kBinary, "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                  "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + name},
+                 dir_.Path());
+  const ProgramRun sign = RunProgram(
+      {kBinary, "x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+       "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".pem"},
+      dir_.Path());
+  if (request.exitCode == 0 && sign.exitCode == 0) return true;
+  problem_ = "openssl could not sign " + name + ": " + request.err + sign.err;
+  return false;
 }
 
 bool TinyproxyPeer::Installed() {

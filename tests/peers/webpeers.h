@@ -11,11 +11,35 @@
 // or "::1") and port within the time.
 bool WaitForListener(int port, int timeoutSeconds = 10, const std::string& address = "127.0.0.1");
 
+// Certificates made with the openssl command in a directory of their own: a
+// private CA (ca.pem) and, signed by it, a server certificate for 127.0.0.1,
+// ::1 and localhost (server.pem, server.key) and one for another name only
+// (stranger.pem, stranger.key).
+class TestCertificates {
+ public:
+  static constexpr const char* kBinary = "/usr/bin/openssl";
+  // False when the openssl command failed (see Problem).
+  bool Make();
+  std::string File(const std::string& name) const { return dir_ / name; }
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  bool Sign(const std::string& name, const std::string& altNames);
+  TempDir dir_;
+  std::string problem_;
+};
+
 // nginx, HTTP/1.1 with keep-alive, serving root (index.html as directory index).
 class NginxPeer {
  public:
   static constexpr const char* kBinary = "/usr/sbin/nginx";
   static bool Installed();
+
+  // Before Start: serve https with this certificate and key (PEM files).
+  void UseTls(const std::string& certificate, const std::string& key) {
+    certificate_ = certificate;
+    key_ = key;
+  }
 
   // Starts nginx listening on the loopback address ("127.0.0.1" or "::1");
   // false when it did not come up (see Problem).
@@ -32,6 +56,7 @@ class NginxPeer {
   PeerProcess process_;
   int port_ = 0;
   std::string problem_;
+  std::string certificate_, key_;
 };
 
 // tinyproxy in the foreground, accepting clients from 127.0.0.1 only.
