@@ -186,6 +186,19 @@ TEST_F(ScriptedHttp, RedirectToAnotherSchemeIsRefusedWithoutARequest) {
   EXPECT_EQ(StoreEntries(), Names{});
 }
 
+TEST_F(ScriptedHttp, HttpsToAServerThatSpeaksNoTlsFailsWithoutFallingBackToHttp) {
+  // The server answers the TLS hello with plain HTTP and closes: no request
+  // may go out in the clear, and the failure names the host and the reason.
+  Serve("send HTTP/1.1 400 Bad Request\\r\\n\\r\\n\nclose\n");
+  EXPECT_FALSE(HttpGet(session, "https://127.0.0.1/x.html", local, port, false, false, response));
+  EXPECT_EQ(Verdict(), "DONE\n");
+  EXPECT_EQ(session.events.back(), "TlsFailed");
+  EXPECT_EQ(session.tlsFailure.View().substr(0, 37), "TLS handshake with 127.0.0.1 failed: ")
+      << session.tlsFailure.Str();
+  EXPECT_GT(session.tlsFailure.Length(), 37u);
+  EXPECT_EQ(StoreEntries(), Names{});
+}
+
 TEST_F(ScriptedHttp, RedirectWithoutLocationOfAnotherKindIsNotFound) {
   // Only 301 and 302 are read as "the same address as a directory".
   Serve(Request("/docs") + "send HTTP/1.1 307 Temporary Redirect\\r\\n\\r\\n\nexpect_close\n");
