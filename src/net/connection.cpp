@@ -144,6 +144,7 @@ bool TcpConnection::ConnectTo(const HostAddress& address, Clock::time_point dead
   // Connecting without blocking lets the wait for the peer's answer notice
   // a stop and end at the deadline.
   bool connected = !StopRequested() && SetNonBlocking(socket_.Get()) == 0 &&
+                   SetNoDelay(socket_.Get()) == 0 &&
                    (ConnectSocket(socket_.Get(), address) == 0 ||
                     (SocketConnectInProgress() && AwaitConnect(deadline)));
   if (!connected) socket_.Reset();

@@ -90,6 +90,10 @@ int WaitSocket(SocketHandle socket, int milliseconds);
 // read, 0 time-out, -1 error.
 int WaitSocketReadable(SocketHandle socket, int milliseconds);
 int SetNonBlocking(SocketHandle socket);
+// Sends small writes at once instead of holding them for the peer's
+// acknowledgement: a request or command written in pieces would otherwise
+// wait for the peer's delayed acknowledgement (tens of milliseconds) each time.
+int SetNoDelay(SocketHandle socket);
 // Received bytes waiting to be read; 0 when the call fails.
 int PendingBytes(SocketHandle socket);
 // True when the last failed receive or send only means "not yet": no data

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -102,6 +103,11 @@ int SetNonBlocking(SocketHandle socket) {
   int flags = fcntl(socket, F_GETFL);
   if (flags < 0) return -1;
   return fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : -1;
+}
+
+int SetNoDelay(SocketHandle socket) {
+  const int on = 1;
+  return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 ? 0 : -1;
 }
 
 int PendingBytes(SocketHandle socket) {

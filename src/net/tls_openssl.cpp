@@ -3,7 +3,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <map>
 #include <mutex>
+#include <utility>
 
 #include "net/tls.h"
 
@@ -19,7 +21,7 @@ struct SslFree {
 }  // namespace
 
 struct TlsSession {
-  std::unique_ptr<SSL_CTX, ContextFree> context;
+  std::shared_ptr<SSL_CTX> context;
   std::unique_ptr<SSL, SslFree> ssl;
   SocketHandle socket = kNoSocket;
   std::string failure;  // of the last failed step
@@ -98,15 +100,31 @@ void TlsSessionFree::operator()(TlsSession* session) const {
 
 namespace {
 
-// Settings a session takes over from its context when it is made.
+// Settings a session takes over from its context when it is made. The
+// system's trusted certificates are looked up by subject in its hashed
+// directory as a chain needs them, rather than the whole bundle parsed for
+// every context: that costs time and memory.
 bool ConfigureContext(SSL_CTX* context, const TlsOptions& options) {
   SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
   SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   SSL_CTX_set_verify(context, options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
   if (!options.verify) return true;
-  if (SSL_CTX_set_default_verify_paths(context) != 1) return false;
+  if (SSL_CTX_set_default_verify_dir(context) != 1) return false;
   return options.caFile.empty() ||
          SSL_CTX_load_verify_locations(context, options.caFile.c_str(), nullptr) == 1;
+}
+
+// One context per set of options for the whole run: its trusted
+// certificates are loaded once, and sessions made from it can be resumed.
+std::shared_ptr<SSL_CTX> SharedContext(const TlsOptions& options) {
+  static std::mutex lock;
+  static std::map<std::pair<bool, std::string>, std::shared_ptr<SSL_CTX>> contexts;
+  const std::lock_guard<std::mutex> guard(lock);
+  std::shared_ptr<SSL_CTX>& context = contexts[{options.verify, options.caFile}];
+  if (context) return context;
+  std::shared_ptr<SSL_CTX> made(SSL_CTX_new(TLS_client_method()), ContextFree());
+  if (made && ConfigureContext(made.get(), options)) context = made;
+  return made && context ? context : nullptr;
 }
 
 // The certificate must name the host asked for: an address as an address, a
@@ -144,10 +162,8 @@ UniqueTlsSession NewTlsSession(SocketHandle socket, std::string_view host,
   UniqueTlsSession session(new TlsSession);
   session->verify = options.verify;
   ERR_clear_error();
-  session->context.reset(SSL_CTX_new(TLS_client_method()));
-  if (session->context && ConfigureContext(session->context.get(), options)) {
-    session->ssl.reset(SSL_new(session->context.get()));
-  }
+  session->context = SharedContext(options);
+  if (session->context) session->ssl.reset(SSL_new(session->context.get()));
   BIO* bio = session->ssl ? BIO_new(SocketLayerMethod()) : nullptr;
   if (bio == nullptr || !ConfigureHost(session->ssl.get(), host)) {
     BIO_free(bio);
