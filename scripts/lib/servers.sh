@@ -5,14 +5,17 @@
 #
 # Source from bash, then:
 #   servers_init DIR                 scratch directory for configs, logs, pids
-#   start_nginx ROOT [ACCESS-LOG]    serves ROOT; sets NGINX_PORT
+#   make_certificates                a private CA (ca.pem) and a certificate for
+#                                    127.0.0.1, ::1 and localhost; sets CERT_DIR
+#   start_nginx ROOT [ACCESS-LOG]    serves ROOT; sets NGINX_PORT, and once
+#                                    certificates are made, NGINX_TLS_PORT (https)
 #   start_ftpd USER PASSWORD HOME    serves HOME; sets FTPD_PORT
 #   start_stall                      accepts and stays silent; sets STALL_PORT
 #   stop_servers                     stops everything started above
 # The caller stops the servers from its EXIT trap, so they go on failure and
 # on Ctrl-C too.
 
-# NGINX_PORT, FTPD_PORT and STALL_PORT are set here for the caller.
+# NGINX_PORT, NGINX_TLS_PORT, CERT_DIR, FTPD_PORT and STALL_PORT are set here for the caller.
 # shellcheck disable=SC2034
 
 SERVERS_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -94,8 +97,45 @@ start_stall() {
   STALL_PORT=$(cat "$_servers_dir/stall.port")
 }
 
+# A CA made for this run only, and a server certificate it signed, in the
+# scratch directory: clients trust ca.pem (Quorbit's CA_FILE, curl --cacert).
+make_certificates() {
+  CERT_DIR=$_servers_dir/certs
+  mkdir -p "$CERT_DIR"
+  (
+    cd "$CERT_DIR"
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ca.key \
+      -out ca.pem -days 2 -subj "/CN=Quorbit Demo CA"
+    openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout server.key \
+      -out server.csr -subj "/CN=localhost"
+    printf 'subjectAltName=IP:127.0.0.1,IP:::1,DNS:localhost\nbasicConstraints=CA:FALSE\n' >server.ext
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+      -extfile server.ext -out server.pem
+  ) >"$_servers_dir/certs.log" 2>&1 || {
+    echo "servers: openssl could not make the certificates:" >&2
+    cat "$_servers_dir/certs.log" >&2
+    return 1
+  }
+}
+
+# The https server block, once make_certificates ran.
+_nginx_tls_server() {
+  local root=$1 port=$2
+  [ -n "${CERT_DIR:-}" ] || return 0
+  cat <<EOF
+  server {
+    listen 127.0.0.1:$port ssl;
+    server_name localhost;
+    root $root;
+    index index.html;
+    ssl_certificate $CERT_DIR/server.pem;
+    ssl_certificate_key $CERT_DIR/server.key;
+  }
+EOF
+}
+
 _write_nginx_conf() {
-  local prefix=$1 root=$2 port=$3 access_log=$4 user_line=""
+  local prefix=$1 root=$2 port=$3 access_log=$4 tls_port=$5 user_line=""
   # Run as root, nginx would hand its workers to "nobody", who may not read
   # the served tree; the workers keep the caller's identity instead.
   [ "$(id -u)" = 0 ] && user_line="user root root;"
@@ -124,19 +164,21 @@ http {
     root $root;
     index index.html;
   }
+$(_nginx_tls_server "$root" "$tls_port")
 }
 EOF
 }
 
 start_nginx() {
-  local root access_log=${2:-off} prefix="$_servers_dir/nginx" port pid tries
+  local root access_log=${2:-off} prefix="$_servers_dir/nginx" port tls_port pid tries
   root=$(cd "$1" && pwd) || return 1
   mkdir -p "$prefix/tmp"
   # Another process may take the free port before nginx binds it; then nginx
   # exits at once and the next attempt takes another port.
   for _ in 1 2 3; do
     port=$(free_port)
-    _write_nginx_conf "$prefix" "$root" "$port" "$access_log"
+    tls_port=$(free_port)
+    _write_nginx_conf "$prefix" "$root" "$port" "$access_log" "$tls_port"
     nginx -p "$prefix" -e "$prefix/error.log" -c "$prefix/nginx.conf" 2>>"$prefix/start.log" &
     pid=$!
     tries=0
@@ -147,6 +189,7 @@ start_nginx() {
     if kill -0 "$pid" 2>/dev/null && _port_open "$port"; then
       _server_pids+=("$pid")
       NGINX_PORT=$port
+      [ -z "${CERT_DIR:-}" ] || NGINX_TLS_PORT=$tls_port
       return 0
     fi
     kill -TERM "$pid" 2>/dev/null || true
