@@ -37,6 +37,9 @@ CASES = [
      [("wall", 1.0), ("cpu", 1.2), PLAIN_MEMORY]),
     ("ftp_up", "FTP, one large file up to pyftpdlib", ["curl", "lftp"], [("wall", 1.0), ("cpu", 1.2), PLAIN_MEMORY]),
     ("ftp_small", "FTP, 1000 files of 4 KiB down by mask", ["lftp"], [PLAIN_MEMORY]),
+    ("ftps_down", "FTPS, one large file down from vsftpd", ["curl", "lftp"], [("wall", 1.1), ("cpu", 1.2), TLS_MEMORY]),
+    ("ftps_up", "FTPS, one large file up to vsftpd", ["curl", "lftp"], [("wall", 1.1), ("cpu", 1.2), TLS_MEMORY]),
+    ("ftps_small", "FTPS, 1000 files of 4 KiB down by mask", ["lftp"], [("wall", 1.0), TLS_MEMORY]),
     ("stall_http", "HTTP server that never answers", ["curl"], [("idle", 0.01)]),
     ("stall_ftp", "FTP server that never answers", ["lftp"], [("idle", 0.01)]),
 ]

@@ -10,12 +10,15 @@
 #   start_nginx ROOT [ACCESS-LOG]    serves ROOT; sets NGINX_PORT, and once
 #                                    certificates are made, NGINX_TLS_PORT (https)
 #   start_ftpd USER PASSWORD HOME    serves HOME; sets FTPD_PORT
+#   start_ftps HOME                  vsftpd requiring TLS (make_certificates
+#                                    first), anonymous, HOME/pub writable;
+#                                    sets FTPS_PORT
 #   start_stall                      accepts and stays silent; sets STALL_PORT
 #   stop_servers                     stops everything started above
 # The caller stops the servers from its EXIT trap, so they go on failure and
 # on Ctrl-C too.
 
-# NGINX_PORT, NGINX_TLS_PORT, CERT_DIR, FTPD_PORT and STALL_PORT are set here for the caller.
+# NGINX_PORT, NGINX_TLS_PORT, CERT_DIR, FTPD_PORT, FTPS_PORT and STALL_PORT are set here for the caller.
 # shellcheck disable=SC2034
 
 SERVERS_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -89,6 +92,73 @@ start_ftpd() {
   _start_port_printer ftpd "$SERVERS_PYTHON" "$SERVERS_PEERS_DIR/ftp_server.py" "$1" "$2" "$3" \
     >"$_servers_dir/ftpd.port" || return 1
   FTPD_PORT=$(cat "$_servers_dir/ftpd.port")
+}
+
+# vsftpd wants an anonymous root that its ftp user cannot write to; uploads
+# go below it, into pub/. Login and every data channel must use TLS, and data
+# channels must resume the control channel's TLS session.
+_write_vsftpd_conf() {
+  local home=$1 port=$2 conf=$3
+  cat >"$conf" <<EOF
+listen=YES
+listen_address=127.0.0.1
+listen_port=$port
+background=NO
+anonymous_enable=YES
+local_enable=NO
+anon_root=$home
+no_anon_password=YES
+write_enable=YES
+anon_upload_enable=YES
+anon_mkdir_write_enable=YES
+anon_other_write_enable=YES
+anon_umask=022
+pasv_enable=YES
+pasv_address=127.0.0.1
+pasv_min_port=0
+pasv_max_port=0
+seccomp_sandbox=NO
+secure_chroot_dir=/var/run/vsftpd/empty
+xferlog_enable=NO
+vsftpd_log_file=$_servers_dir/vsftpd.log
+ssl_enable=YES
+allow_anon_ssl=YES
+force_anon_logins_ssl=YES
+force_anon_data_ssl=YES
+require_ssl_reuse=YES
+ssl_ciphers=HIGH
+rsa_cert_file=$CERT_DIR/server.pem
+rsa_private_key_file=$CERT_DIR/server.key
+EOF
+}
+
+start_ftps() {
+  local home port pid tries
+  home=$(cd "$1" && pwd) || return 1
+  mkdir -p /var/run/vsftpd/empty "$home/pub"
+  chmod 555 "$home"
+  chown ftp "$home/pub" 2>/dev/null || chmod 777 "$home/pub"
+  for _ in 1 2 3; do
+    port=$(free_port)
+    _write_vsftpd_conf "$home" "$port" "$_servers_dir/vsftpd.conf"
+    vsftpd "$_servers_dir/vsftpd.conf" >>"$_servers_dir/vsftpd.err" 2>&1 &
+    pid=$!
+    tries=0
+    while kill -0 "$pid" 2>/dev/null && ! _port_open "$port" && [ $tries -lt 100 ]; do
+      sleep 0.1
+      tries=$((tries + 1))
+    done
+    if kill -0 "$pid" 2>/dev/null && _port_open "$port"; then
+      _server_pids+=("$pid")
+      FTPS_PORT=$port
+      return 0
+    fi
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "servers: vsftpd did not start:" >&2
+  cat "$_servers_dir/vsftpd.err" >&2 2>/dev/null
+  return 1
 }
 
 start_stall() {
