@@ -1,5 +1,5 @@
-// A "LIST" reply as a server may send it: cut into lines, parsed column by
-// column from the right, and searched with a mask.
+// A "LIST" or "MLSD" reply as a server may send it: cut into lines, parsed
+// as Unix, Windows-style or MLSD lines, and searched with a mask.
 //
 // Input: an optional mask and a NUL, then the listing text.
 #include <memory>
@@ -21,15 +21,27 @@ void CheckLineCutting(std::string_view text) {
   }
 }
 
+// The same for the MLSD cut, which takes lines whole.
+void CheckMlsdLineCutting(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t before = text.size();
+    const std::string_view line = TakeMlsdLine(text);
+    FUZZ_CHECK(text.size() < before);
+    FUZZ_CHECK(line.find_first_of("\r\n") == std::string_view::npos);
+  }
+}
+
 void CheckEntries(const RemoteListing& listing) {
   FUZZ_CHECK(listing.count <= kMaxListingEntries);
   for (std::size_t i = 0; i < listing.count; ++i) {
     const FtpFileRecord& entry = listing.items[i];
     FUZZ_CHECK(entry.attribute == kFtpDirectory || entry.attribute == kFtpFile);
     FUZZ_CHECK(entry.listing == &listing);
-    FUZZ_CHECK(entry.date == 0);
-    // The name is one word of one line.
-    FUZZ_CHECK(entry.name.Pos(' ') == 0 && entry.name.Pos('\r') == 0);
+    FUZZ_CHECK(entry.size >= 0);
+    // A date is a real one or none.
+    FUZZ_CHECK(entry.date == 0 || PackDateTime(UnpackDateTime(entry.date)) == entry.date);
+    // The name is part of one line.
+    FUZZ_CHECK(entry.name.Pos('\r') == 0);
   }
 }
 
@@ -61,10 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   text = text.substr(0, kMaxListingText);
 
   CheckLineCutting(text);
-  listing->Clear();
-  ParseListingText(text, *listing);
-  CheckEntries(*listing);
-  CheckSearch(*listing, mask, kFilterAny);
-  CheckSearch(*listing, mask, kFilterFiles);
+  CheckMlsdLineCutting(text);
+  for (const ListingFormat format : {ListingFormat::List, ListingFormat::Mlsd}) {
+    listing->Clear();
+    ParseListingText(text, *listing, format);
+    CheckEntries(*listing);
+    CheckSearch(*listing, mask, kFilterAny);
+    CheckSearch(*listing, mask, kFilterFiles);
+  }
   return 0;
 }

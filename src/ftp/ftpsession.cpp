@@ -1,5 +1,6 @@
 #include "ftp/ftpsession.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "report/timer.h"
@@ -13,10 +14,23 @@ constexpr std::uint16_t kDefaultRetryDelay = 3;
 constexpr std::string_view kPasswordCommand = "PASS ";
 // What the debug log shows in place of a PASS command.
 constexpr std::string_view kMaskedPassword = "PASS ****";
+// Lines and waits a FEAT reply may take before it is given up.
+constexpr int kMaxFeatureSteps = 256;
 
 // A 4xx or 5xx reply refuses the command: no further reply to it follows.
 bool IsNegativeReply(std::int32_t code) {
   return code >= 400 && code <= 599;
+}
+
+// Any line of a multi-line 211 reply but its last ("211 ...").
+bool ContinuesFeatures(std::string_view line) {
+  return !(line.starts_with("211") && (line.size() == 3 || line[3] == ' '));
+}
+
+// A feature line " MLST type*;size*;...": the server lists with MLSD.
+bool AnnouncesMlst(std::string_view line) {
+  const Str255 feature = UpperStr(line.substr(std::min(line.find_first_not_of(' '), line.size())));
+  return feature == "MLST" || feature.View().starts_with("MLST ");
 }
 
 bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
@@ -74,6 +88,8 @@ ReplyCodeTable StandardReplyCodes() {
       {"USER", {230, 530, 500, 501, 421, 331, 332}},
       {"PASS", {230, 202, 530, 500, 501, 503, 421, 332}},
       {"LIST", {150, 125}},
+      {"MLSD", {150, 125}},
+      {"FEAT", {211, 202}},
   };
   ReplyCodeTable table;
   for (const Row& row : rows) {
@@ -127,6 +143,7 @@ void FtpSession::Create(std::string_view debugLogName) {
   control_.OpenDebugLog(debugLogName);
   lastReply_.Clear();
   replyTable_ = StandardReplyCodes();
+  listsWithMlsd_ = false;
 }
 
 void FtpSession::Destroy() {
@@ -200,6 +217,7 @@ bool FtpSession::LoginTry(std::string_view user, std::uint16_t port, std::string
   bool loggedIn = SendCredentials(user, password) == 230;
   StatusEvent(loggedIn ? FtpStatusEvent::LoggedIn : FtpStatusEvent::LoginFailed, {});
   DrainReplies();
+  if (loggedIn) ReadFeatures();
   return loggedIn;
 }
 
@@ -245,6 +263,23 @@ Str255 FtpSession::WorkingDir() {
   directory.Delete(1, directory.Pos('"'));
   directory.Delete(directory.Pos('"'), directory.Length());
   return directory;
+}
+
+// The features come one a line between "211-" and the line "211 ".
+void FtpSession::ReadFeatures() {
+  listsWithMlsd_ = false;
+  SendCommand("FEAT");
+  if (ReadReply("FEAT") != 211) return;
+  bool continued = ContinuesFeatures(lastReply_);
+  for (int step = 0; continued && step < kMaxFeatureSteps; ++step) {
+    Str255 line;
+    if (!control_.ReadLine(line)) {
+      if (!control_.WaitReadable(0)) return;
+      continue;
+    }
+    if (AnnouncesMlst(line)) listsWithMlsd_ = true;
+    continued = ContinuesFeatures(line);
+  }
 }
 
 void FtpSession::Quit() {

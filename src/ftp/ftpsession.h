@@ -172,7 +172,7 @@ class FtpSession {
   void Destroy();
 
   // Connects and logs in, up to tries times (0 means 1) with retryDelay
-  // seconds (0 means 3) after each failed try.
+  // seconds (0 means 3) after each failed try; once in, reads the features.
   bool Login(std::string_view host, std::string_view user, std::uint16_t port,
              std::uint16_t retryDelay, std::uint16_t tries, std::string_view password);
   // Sends the command line; a "PASS " line reaches the debug log masked.
@@ -192,6 +192,11 @@ class FtpSession {
   bool ChangeDir(std::string_view path);
   // The directory named in the 257 reply to PWD; empty when refused.
   Str255 WorkingDir();
+  // Asks which extensions the server offers (FEAT) and notes whether it
+  // lists directories in MLSD form; a server that refuses FEAT has none.
+  void ReadFeatures();
+  // True once FEAT announced MLST: listings are then fetched with "MLSD".
+  bool ListsWithMlsd() const { return listsWithMlsd_; }
   void Quit();
 
   // Sets the type, asks for a passive address and connects the data channel.
@@ -230,4 +235,5 @@ class FtpSession {
   std::uint8_t currentType_ = kTypeAscii;
   ReplyCodeTable replyTable_;
   std::uint16_t listDelay_ = kDefaultListDelay;
+  bool listsWithMlsd_ = false;
 };

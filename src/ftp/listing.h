@@ -1,7 +1,8 @@
 // Remote directory listings as data: the file record that every FTP
 // operation passes around, the listing container, cutting a listing text
-// into lines, parsing Unix long-format lines and matching entries against a
-// file mask. Pure functions over memory: no session, file or socket.
+// into lines, parsing its lines (Unix long format, Windows style and MLSD
+// facts) and matching entries against a file mask. Pure functions over
+// memory: no session, file or socket.
 //
 // A listing is owned by a ListingPtr that the caller keeps; records taken
 // from the listing point at it without owning it, so that any copy of a
@@ -40,7 +41,9 @@ struct FtpFileRecord {
   std::uint8_t direction = 0;  // 1 while downloaded, 0 while uploaded
   Str255 name;
   std::uint16_t attribute = 0;  // kFtpDirectory or kFtpFile
-  PackedDateTime date = 0;      // local files only; 0 for listing entries
+  // Local time. Listing entries have one only when the line states it
+  // (Windows-style and MLSD lines); 0 otherwise.
+  PackedDateTime date = 0;
   std::int64_t size = 0;
   RemoteListing* listing = nullptr;  // not owned
   std::int32_t transferSeconds = 0;
@@ -80,9 +83,39 @@ Str255 TakeLine(std::string_view& text);
 // holds a size.
 bool ParseListLine(std::string_view line, FtpFileRecord& entry);
 
+// Parses one Windows-style (IIS) line: "MM-DD-YY  HH:MMAM" (a four-digit
+// year and a 24-hour clock without AM/PM are also read), then "<DIR>" or the
+// size, then blanks and the name, which is the rest of the line, blanks
+// included. The date and time, as written, become the entry's date. Not
+// valid for any other shape, nor for the names "." and "..".
+bool ParseWindowsListLine(std::string_view line, FtpFileRecord& entry);
+
+// Parses one line of a "LIST" reply: Windows style when it starts with a
+// digit (a date), else the Unix long format.
+bool ParseAnyListLine(std::string_view line, FtpFileRecord& entry);
+
+// Parses one "MLSD" line: facts ("type=file;size=123;modify=...;"), one
+// space and the exact name. Only the types file and dir give entries (the
+// directory itself, its parent and links, devices and the like do not); a
+// file needs a size. The modify fact, UTC, becomes the entry's date in
+// local time.
+bool ParseMlsdLine(std::string_view line, FtpFileRecord& entry);
+
+// Takes the first line off the front of an MLSD text: up to a CR or LF,
+// with any further line ends, whatever its length (a cut would change the
+// name at its end).
+std::string_view TakeMlsdLine(std::string_view& text);
+
+// The reply a listing text comes from.
+enum class ListingFormat : std::uint8_t {
+  List,  // "LIST": Unix or Windows-style lines
+  Mlsd,  // "MLSD": one line of facts per entry
+};
+
 // Parses a whole listing text into the listing (lines that do not parse are
 // skipped; entries beyond the 2048th are dropped).
-void ParseListingText(std::string_view text, RemoteListing& listing);
+void ParseListingText(std::string_view text, RemoteListing& listing,
+                      ListingFormat format = ListingFormat::List);
 
 // Starts a search of the listing: the mask is stored upper-cased and the
 // cursor goes back before the first entry.

@@ -137,8 +137,10 @@ bool FetchListing(FtpSession& session, std::string_view mask, std::uint16_t filt
   session.DrainReplies();
 
   if (!OpenListingChannel(session)) return false;
-  session.SendCommand("LIST");
-  const std::int32_t code = session.ReadReply("LIST");
+  const bool mlsd = session.ListsWithMlsd();
+  const std::string_view command = mlsd ? "MLSD" : "LIST";
+  session.SendCommand(command);
+  const std::int32_t code = session.ReadReply(command);
   if (code != 125 && code != 150) {
     session.CloseDataChannel();
     return false;
@@ -147,7 +149,7 @@ bool FetchListing(FtpSession& session, std::string_view mask, std::uint16_t filt
   listing->Clear();
   const std::string text = CollectListingText(session);
   session.DrainReplies();
-  ParseListingText(text, *listing);
+  ParseListingText(text, *listing, mlsd ? ListingFormat::Mlsd : ListingFormat::List);
   StartSearch(*listing, mask, filter);
   const bool found = NextMatch(record);
   session.CloseDataChannel();

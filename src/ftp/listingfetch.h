@@ -1,6 +1,6 @@
-// Fetching remote directory listings: a "LIST" reply read over the passive
-// data channel while the control connection is watched for its end, parsed
-// into a listing that the caller keeps.
+// Fetching remote directory listings: a "LIST" reply (or "MLSD", when the server offers it) read
+// over the passive data channel while the control connection is watched for its end, parsed into a
+// listing that the caller keeps.
 #pragma once
 
 #include <cstdint>

@@ -82,11 +82,6 @@ int DirectoryIoCode(std::string_view path) {
   return IoCodeOf(CheckEnterable(p), path);
 }
 
-PackedDateTime PackLocalTime(std::time_t t) {
-  std::tm tm{};
-  return ToLocalTime(t, tm) ? PackBrokenDownTime(tm) : 0;
-}
-
 bool LocalTimeOf(PackedDateTime date, std::time_t& t) {
   const DateTimeParts parts = UnpackDateTime(date);
   std::tm tm{};
@@ -249,6 +244,11 @@ std::string PartPathFor(std::string_view target) {
 }
 
 }  // namespace
+
+PackedDateTime PackLocalTime(std::time_t t) {
+  std::tm tm{};
+  return ToLocalTime(t, tm) ? PackBrokenDownTime(tm) : 0;
+}
 
 Str255 LocalPath(std::string_view path) {
   Str255 local(path);

@@ -128,6 +128,8 @@ void SetAttributes(std::string_view name, std::uint16_t attributes);
 // True for a regular file that can be opened for reading.
 bool FileExists(std::string_view name);
 PackedDateTime GetFileDate(std::string_view name);  // local time; 0 when not a readable file
+// The instant (seconds since the epoch) in local time; 0 outside 1980..2099.
+PackedDateTime PackLocalTime(std::time_t t);
 bool SetFileDate(std::string_view name, PackedDateTime date);
 // The size and attributes of the named entry, 0 when missing.
 // FileSizeOf looks only for ordinary files (as a search with kAttrArchive),

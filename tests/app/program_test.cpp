@@ -166,7 +166,8 @@ TEST(StopBySignal, StalledDownloadAndUploadEndPromptlyAndCleanly) {
       // The server takes none of the data, so the upload waits for room.
       {"FTP upload with DELETE",
        "send 220 ready\\r\\n\nexpect USER alice\nsend 331 password please\\r\\n\n"
-       "expect PASS s3cret\nsend 230 logged in\\r\\n\nexpect PWD\n"
+       "expect PASS s3cret\nsend 230 logged in\\r\\n\n"
+       "expect FEAT\nsend 502 not implemented\\r\\n\nexpect PWD\n"
        "send 257 \"/\" is the current directory\\r\\n\nexpect CWD /\nsend 250 ok\\r\\n\n"
        "expect TYPE I\nsend 200 binary\\r\\n\nexpect PASV\npasv\nexpect STOR big.bin\n"
        "send 150 Ok to send data\\r\\n\npause 30\n",

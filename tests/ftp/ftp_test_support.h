@@ -65,13 +65,15 @@ class ScriptedFtpServer {
 };
 
 // The server's half of a plain login of alice with password s3cret, up to
-// the reply to PASS, and with the reply that accepts her.
+// the reply to PASS, and with the reply that accepts her and the FEAT that
+// follows, which this server does not know (so listings use LIST).
 inline const std::string kUpToPassword = R"(send 220 ready\r\n
 expect USER alice
 send 331 password please\r\n
 expect PASS s3cret
 )";
-inline const std::string kLoginScript = kUpToPassword + "send 230 logged in\\r\\n\n";
+inline const std::string kNoFeatures = "expect FEAT\nsend 502 FEAT not implemented\\r\\n\n";
+inline const std::string kLoginScript = kUpToPassword + "send 230 logged in\\r\\n\n" + kNoFeatures;
 
 // The server's half of a LIST on a fresh passive data channel, up to its
 // first reply.

@@ -30,6 +30,8 @@ expect USER alice
 send 331 password please\r\n
 expect PASS s3cret
 send 230-Welcome, alice\r\n230 logged in\r\n
+expect FEAT
+send 502 FEAT not implemented\r\n
 expect PWD
 send 257 "/home/alice" is the current directory\r\n
 )");
@@ -44,8 +46,8 @@ TEST_F(FtpLoginTest, UserAnsweredWith230NeedsNoPassword) {
   Serve(R"(send 220 ready\r\n
 expect USER alice
 send 230 no password needed\r\n
-expect QUIT
-)");
+)" + kNoFeatures +
+        "expect QUIT\n");
   ASSERT_TRUE(LogIn(session, server->Port()));
   EXPECT_EQ(session.events, (Events{"Connecting:1", "Connected", "SendingUser", "LoggedIn"}));
   EXPECT_EQ(Finish(), "DONE\n");
@@ -79,7 +81,7 @@ accept
 send 220 ready\r\n
 expect USER alice
 send 230 welcome back\r\n
-)");
+)" + kNoFeatures);
   EXPECT_TRUE(LogIn(session, server->Port(), 2));
   EXPECT_EQ(session.events,
             (Events{"Connecting:1", "Connected", "SendingUser", "UserRefused", "LoginFailed",
@@ -118,6 +120,33 @@ TEST_F(FtpLoginTest, NoTriesAndNoDelayMeanOneTryAndThreeSeconds) {
   EXPECT_GT(seconds, 1.9);
   EXPECT_LT(seconds, 4.5);
   EXPECT_EQ(session.events, (Events{"Connecting:1", "ConnectFailed"}));
+}
+
+TEST(FtpFeaturesTest, AfterLoginTheyDecideBetweenMlsdAndList) {
+  struct Row {
+    const char* reply;  // the server's answer to FEAT
+    bool mlsd;
+  };
+  const Row rows[] = {
+      {"211-Features:\\r\\n MDTM\\r\\n MLST type*;size*;modify*;\\r\\n SIZE\\r\\n211 End\\r\\n",
+       true},
+      // A late line of the welcome is read past; feature names in any case.
+      {"230 more welcome\\r\\n211-Extensions:\\r\\n mlst type*;\\r\\n211 END\\r\\n", true},
+      {"211-Features:\\r\\n MLSTX\\r\\n UTF8\\r\\n211 End\\r\\n", false},
+      {"211 No features\\r\\n", false},
+      {"500 Unknown command\\r\\n", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.reply);
+    RecordingFtpSession fresh;
+    ScriptedFtpServer peer(kUpToPassword + "send 230 logged in\\r\\n\nexpect FEAT\nsend " +
+                           row.reply + "\nexpect PWD\nsend 257 \"/\" is current\\r\\n\n");
+    ASSERT_TRUE(LogIn(fresh, peer.Port()));
+    EXPECT_EQ(fresh.ListsWithMlsd(), row.mlsd);
+    // The whole reply was taken: PWD gets its own answer.
+    EXPECT_EQ(fresh.WorkingDir(), "/");
+    EXPECT_EQ(peer.Outcome(), "DONE\n");
+  }
 }
 
 TEST_F(FtpLoginTest, DebugLogShowsTheConversationButNotThePassword) {

@@ -173,8 +173,7 @@ TEST_F(FtpProgramTest, UpAndDownByMaskAreByteIdentical) {
   for (const char* name : {"a.txt", "B.TXT", "big.bin", "long name.txt"}) {
     EXPECT_TRUE(ReadFile(home / "incoming/" + name) == ReadFile(work / "out/" + name)) << name;
   }
-  // "*.*" on the server takes 8.3 names only, and a name with a blank
-  // cannot be requested.
+  // "*.*" on the server takes 8.3 names only.
   EXPECT_EQ(DirectoryNames(work / "back"), (Lines{"B.TXT", "a.txt", "big.bin"}));
   for (const char* name : {"a.txt", "B.TXT", "big.bin"}) {
     EXPECT_TRUE(ReadFile(work / "back/" + name) == ReadFile(work / "out/" + name)) << name;
@@ -269,6 +268,38 @@ TEST_F(FtpProgramTest, SynchroniseTwiceMovesNothingTheSecondTime) {
   std::filesystem::remove(work / "run.log");
   const ProgramRun second = Run({"sync/, /shared/, SYNCH"});
   EXPECT_EQ(second.exitCode, 0) << Log();
+  EXPECT_FALSE(LogHas("Uploading")) << Log();
+  EXPECT_FALSE(LogHas("Downloading")) << Log();
+}
+
+TEST_F(FtpProgramTest, NamesWithBlanksGoUpDownAndSynchroniseWhole) {
+  // The server lists with MLSD, so names keep every blank.
+  MakeDirs(home, {"in", "pub", "shared"});
+  MakeDirs(work, {"out", "back", "sync"});
+  WriteFile(work / "out/my file.txt", "up with a blank");
+  WriteFile(home / "pub/a  b.txt", "down with two blanks");
+  WriteFile(work / "sync/local copy.txt", "only here");
+  WriteFile(home / "shared/remote copy.txt", "only there");
+  WriteFile(work / "sync/both sides.txt", "LOCAL");
+  WriteFile(home / "shared/both sides.txt", "REMOTE!");
+  const Lines lines = {"out/*.txt, /in, UP", "/pub/*.txt, back, DOWN, IFMOD",
+                       "sync/, /shared/, SYNCH"};
+  const ProgramRun first = Run(lines);
+  EXPECT_EQ(first.exitCode, 3) << Log();
+  EXPECT_EQ(ReadFile(home / "in/my file.txt"), "up with a blank");
+  EXPECT_EQ(ReadFile(work / "back/a  b.txt"), "down with two blanks");
+  const Lines both = {"both sides.txt", "local copy.txt", "remote copy.txt"};
+  EXPECT_EQ(DirectoryNames(work / "sync"), both);
+  EXPECT_EQ(DirectoryNames(home / "shared"), both);
+  EXPECT_EQ(ReadFile(home / "shared/both sides.txt"), "LOCAL");
+  EXPECT_EQ(ReadFile(work / "sync/remote copy.txt"), "only there");
+
+  // Sizes from the listing: the download is unchanged, and nothing is left
+  // to synchronise.
+  std::filesystem::remove(work / "run.log");
+  const ProgramRun second = Run({lines[1], lines[2]});
+  EXPECT_EQ(second.exitCode, 0) << Log();
+  EXPECT_TRUE(LogHas("Skipping unmodified file a  b.txt")) << Log();
   EXPECT_FALSE(LogHas("Uploading")) << Log();
   EXPECT_FALSE(LogHas("Downloading")) << Log();
 }

@@ -115,6 +115,26 @@ send 451 Local error in processing\r\n
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
+TEST_F(FtpTransferTest, WindowsStyleListingDownloadsTheMatchingFilesWithTheirSizes) {
+  // An IIS listing: directories are never fetched, names keep their blanks,
+  // the mask picks by name, and each file is read to its listed size.
+  Start(ListingSteps({"12-08-26  06:31PM       <DIR>          reports.txt",
+                      "12-08-26  06:31PM                10 notes.txt",
+                      "12-09-26  09:05AM                 4 q 1.txt",
+                      "01-15-27  11:59PM              1234 data.bin"}) +
+        kFirstChannel + RetrSteps("notes.txt", "0123456789") + kNextChannel +
+        RetrSteps("q 1.txt", "four"));
+  Download(session, "*.txt", LocalDir(), false, false);
+  EXPECT_EQ(session.events, (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
+                                    "DataChannelOpen", "Downloading:notes.txt",
+                                    "Complete:notes.txt", "OpeningDataChannel:1", "DataChannelOpen",
+                                    "Downloading:q 1.txt", "Complete:q 1.txt"}));
+  EXPECT_EQ(DirectoryNames(local.Path()), (Names{"notes.txt", "q 1.txt"}));
+  EXPECT_EQ(ReadFile(local / "notes.txt"), "0123456789");
+  EXPECT_EQ(ReadFile(local / "q 1.txt"), "four");
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
 TEST_F(FtpTransferTest, MissingLocalDirectoryIsCreatedOrReportedOnce) {
   WriteFile(local / "notadir", "a file, not a directory");
   Start(ListingSteps({FileLine("a.txt", 2)}) + kFirstChannel + RetrSteps("a.txt", "ok"));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "ftp/ftpsession.h"
@@ -12,17 +13,20 @@ namespace {
 
 TEST(ReplyCodeTableTest, StandardTableEndsWaitsAsListed) {
   const ReplyCodeTable table = StandardReplyCodes();
-  EXPECT_EQ(table.count, 5);
+  EXPECT_EQ(table.count, 7);
   EXPECT_EQ(table.Lookup("CWD", 250), 1);
   EXPECT_EQ(table.Lookup("CWD", 550), 1);
   EXPECT_EQ(table.Lookup("USER", 331), 1);
   EXPECT_EQ(table.Lookup("PASS", 230), 1);
   EXPECT_EQ(table.Lookup("TYPE", 504), 1);
   EXPECT_EQ(table.Lookup("LIST", 125), 1);
+  EXPECT_EQ(table.Lookup("MLSD", 150), 1);
+  EXPECT_EQ(table.Lookup("FEAT", 211), 1);
   // Listed commands read past other codes.
   EXPECT_EQ(table.Lookup("USER", 220), -1);
   EXPECT_EQ(table.Lookup("PASS", 331), -1);
   EXPECT_EQ(table.Lookup("LIST", 226), -1);
+  EXPECT_EQ(table.Lookup("FEAT", 230), -1);
   EXPECT_EQ(table.Lookup("TYPE", -1), -1);
   // Unlisted, empty or differently spelled commands take any reply.
   EXPECT_EQ(table.Lookup("PWD", 257), 0);
@@ -133,6 +137,155 @@ TEST(ParseListLineTest, ShortLinesAreRejected) {
   Parse("x Jan 5 12:00 name", false);
   // Six fields are enough; a size without digits reads as 0.
   EXPECT_EQ(Parse("- x Jan 5 12:00 name").size, 0);
+}
+
+// What a Windows-style or MLSD line must give; name empty: no entry.
+struct LineRow {
+  std::string line;
+  std::string name;
+  std::uint16_t attribute = 0;
+  std::int64_t size = 0;
+  PackedDateTime date = 0;
+};
+
+void ExpectRows(bool (*parse)(std::string_view, FtpFileRecord&), const std::vector<LineRow>& rows) {
+  for (const LineRow& row : rows) {
+    SCOPED_TRACE(row.line);
+    FtpFileRecord entry;
+    entry.size = 99;  // every row starts from a used record
+    const bool valid = parse(row.line, entry);
+    EXPECT_EQ(valid, !row.name.empty());
+    if (!valid) continue;
+    EXPECT_EQ(entry.name.Str(), row.name);
+    EXPECT_EQ(entry.attribute, row.attribute);
+    EXPECT_EQ(entry.size, row.size);
+    EXPECT_EQ(entry.date, row.date);
+  }
+}
+
+PackedDateTime Local(std::uint16_t year, std::uint16_t month, std::uint16_t day, std::uint16_t hour,
+                     std::uint16_t minute) {
+  return PackDateTime({year, month, day, hour, minute, 0});
+}
+
+// A UTC time as the local time the record keeps.
+PackedDateTime FromUtc(int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return PackLocalTime(timegm(&tm));
+}
+
+TEST(ParseWindowsListLineTest, DateTimeDirOrSizeAndTheRestAsName) {
+  const std::string name255(255, 'n');
+  ExpectRows(
+      ParseWindowsListLine,
+      {
+          {"12-08-26  06:31PM       <DIR>          reports", "reports", kFtpDirectory, 0,
+           Local(2026, 12, 8, 18, 31)},
+          {"12-08-26  06:31PM              1234 notes.txt", "notes.txt", kFtpFile, 1234,
+           Local(2026, 12, 8, 18, 31)},
+          {"01-02-99  12:05AM  5 my notes  v2.txt", "my notes  v2.txt", kFtpFile, 5,
+           Local(1999, 1, 2, 0, 5)},
+          {"07-04-26  12:00pm  <dir>  Lower", "Lower", kFtpDirectory, 0, Local(2026, 7, 4, 12, 0)},
+          // A four-digit year and a 24-hour clock; the LF of the last CR LF.
+          {"\n02-29-2024  23:59  4831838208 big.iso", "big.iso", kFtpFile, 4831838208,
+           Local(2024, 2, 29, 23, 59)},
+          {"12-08-26  06:31PM  0 " + name255, name255, kFtpFile, 0, Local(2026, 12, 8, 18, 31)},
+          // No entry: a wrong date, time, size or name.
+          {"13-08-26  06:31PM  1 month", ""},
+          {"12-32-26  06:31PM  1 day", ""},
+          {"12-8-26  06:31PM  1 short", ""},
+          {"12-08-226  06:31PM  1 year", ""},
+          {"12-08-26  13:31PM  1 hour", ""},
+          {"12-08-26  00:31AM  1 hour", ""},
+          {"12-08-26  24:00  1 hour", ""},
+          {"12-08-26  06:60PM  1 minute", ""},
+          {"12-08-26 06:31PM 12x4 size", ""},
+          {"12-08-26  06:31PM  9223372036854775808 toolarge", ""},
+          {"12-08-26  06:31PM  -1 negative", ""},
+          {"12-08-26  06:31PM       <DIR>", ""},
+          {"12-08-26  06:31PM       <DIR>       ", ""},
+          {"12-08-26  06:31PM       <DIR>          .", ""},
+          {"12-08-26  06:31PM       <DIR>          ..", ""},
+          {"12-08-2606:31PM  1 glued", ""},
+          {"12-08-26", ""},
+          {"total 24", ""},
+      });
+}
+
+TEST(ParseMlsdLineTest, FactsGiveKindSizeAndDateAndTheNameIsExact) {
+  const std::string name255(255, 'm');
+  ExpectRows(
+      ParseMlsdLine,
+      {
+          {"type=file;size=123;modify=20261208183100; notes.txt", "notes.txt", kFtpFile, 123,
+           FromUtc(2026, 12, 8, 18, 31, 0)},
+          // Facts in any case and order, unknown ones ignored; blanks
+          // belong to the name, also at its ends.
+          {"UNIX.mode=0644;Modify=20240229000000.123;Size=5;Type=File;  two  blanks ",
+           " two  blanks ", kFtpFile, 5, FromUtc(2024, 2, 29, 0, 0, 0)},
+          {"type=file;size=7;modify=20260229000000; no leap day", "no leap day", kFtpFile, 7},
+          {"type=dir;sizd=4096;modify=20261208183100; my dir", "my dir", kFtpDirectory, 0,
+           FromUtc(2026, 12, 8, 18, 31, 0)},
+          {"type=file;size=4831838208; big.iso", "big.iso", kFtpFile, 4831838208},
+          {"type=file;size=0; empty", "empty", kFtpFile, 0},
+          {"type=file;size=7;modify=2026120818310; short date", "short date", kFtpFile, 7},
+          {"type=file;size=7;modify=20261308183100; month 13", "month 13", kFtpFile, 7},
+          {"type=file;size=7;modify=20261208183100Z; suffix", "suffix", kFtpFile, 7},
+          {"type=file;size=1; " + name255, name255, kFtpFile, 1},
+          // No entry: the directory itself, its parent, links and
+          // other kinds, files without a size, no name.
+          {"type=cdir;modify=20261208183100; /pub", ""},
+          {"type=pdir;modify=20261208183100; ..", ""},
+          {"type=dir; .", ""},
+          {"type=OS.unix=slink:/etc/passwd;size=11; link", ""},
+          {"type=file; nosize", ""},
+          {"type=file;size=1x; badsize", ""},
+          {"type=file;size=; emptysize", ""},
+          {"type=file;size=9223372036854775808; toolarge", ""},
+          {"size=1; notype", ""},
+          {"type=file;size=1;", ""},
+          {"type=file;size=1; ", ""},
+          {"type=file;size=1; " + name255 + "m", ""},
+          {"-rw-r--r-- 1 u g 10 Jan 5 12:00 unix", ""},
+          {"", ""},
+      });
+}
+
+TEST(ParseListingTextTest, ListTextsMixUnixAndWindowsLines) {
+  RemoteListing listing;
+  ParseListingText(
+      "total 2\r\n"
+      "-rw-r--r-- 1 u g 10 Jan 5 12:00 unix.txt\r\n"
+      "12-08-26  06:31PM              1234 win dows.txt\r\n"
+      "12-08-26  06:31PM       <DIR>          reports\r\n",
+      listing);
+  ASSERT_EQ(listing.count, 3);
+  EXPECT_EQ(listing.items[0].name, "unix.txt");
+  EXPECT_EQ(listing.items[1].name, "win dows.txt");
+  EXPECT_EQ(listing.items[1].size, 1234);
+  EXPECT_EQ(listing.items[2].attribute, kFtpDirectory);
+}
+
+TEST(ParseListingTextTest, MlsdLinesAreTakenWholeWhateverTheirLineEnds) {
+  // Facts and a name of 255 characters make a line longer than LIST lines
+  // may be; it is neither cut nor split.
+  const std::string longName(240, 'x');
+  const std::string text = "type=cdir; /here\r\ntype=file;size=3;modify=20261208183100; " +
+                           longName + " end\r\ntype=file;size=4; a b\ntype=dir; c\r\n\r\n";
+  RemoteListing listing;
+  ParseListingText(text, listing, ListingFormat::Mlsd);
+  ASSERT_EQ(listing.count, 3);
+  EXPECT_EQ(listing.items[0].name.Str(), longName + " end");
+  EXPECT_EQ(listing.items[1].name, "a b");
+  EXPECT_EQ(listing.items[1].size, 4);
+  EXPECT_EQ(listing.items[2].name, "c");
+  EXPECT_EQ(listing.items[2].listing, &listing);
 }
 
 // A listing holding the given lines, searched with mask and filter.
