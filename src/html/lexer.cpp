@@ -19,12 +19,16 @@ void ReportLimit(Lexer& lexer, std::string_view message) {
   RunLog::Show(Cat("LexLib: ", message));
 }
 
-void PushBack(Lexer& lexer, char c) {
-  lexer.pushBack[lexer.pushCount++] = c;
+bool PushBackEmpty(const Lexer& lexer) {
+  return lexer.pushNext == kLexPushBackMax;
 }
 
-// Puts the next piece of the input into the push-back buffer, last character
-// first, under a line feed when the piece ended at a line end. A line longer
+void PushBack(Lexer& lexer, char c) {
+  lexer.pushBack[--lexer.pushNext] = c;
+}
+
+// Puts the next piece of the input into the emptied push-back buffer,
+// followed by a line feed when the piece ended at a line end. A line longer
 // than a piece simply continues in the next piece.
 void LoadPiece(Lexer& lexer) {
   if (TextEof(lexer.input)) {
@@ -33,14 +37,14 @@ void LoadPiece(Lexer& lexer) {
   }
   Str255 piece;
   if (ReadPiece(lexer.input, piece)) PushBack(lexer, '\n');
-  std::reverse_copy(piece.begin(), piece.end(), lexer.pushBack.begin() + lexer.pushCount);
-  lexer.pushCount += piece.Length();
+  lexer.pushNext -= piece.Length();
+  std::copy(piece.begin(), piece.end(), lexer.pushBack.begin() + static_cast<std::ptrdiff_t>(lexer.pushNext));
 }
 
 // The next input character, NUL at the end of the input.
 char ReadInput(Lexer& lexer) {
-  if (lexer.pushCount == 0) LoadPiece(lexer);
-  return lexer.pushCount ? lexer.pushBack[--lexer.pushCount] : '\0';
+  if (PushBackEmpty(lexer)) LoadPiece(lexer);
+  return PushBackEmpty(lexer) ? '\0' : lexer.pushBack[lexer.pushNext++];
 }
 
 // Pushes back the characters of yytext after the first n.
@@ -49,8 +53,15 @@ void GiveBack(Lexer& lexer, std::size_t n) {
   lexer.yytext.SetLength(n);
 }
 
+// The line-start state of a token that follows one ending with the character
+// last (NUL when none, which leaves it as it was).
+int LineStartAfter(int lineStart, char last) {
+  if (last == '\0') return lineStart;
+  return last == '\n' ? 1 : 0;
+}
+
 void StartToken(Lexer& lexer) {
-  if (lexer.lastChar != '\0') lexer.lineStart = lexer.lastChar == '\n' ? 1 : 0;
+  lexer.lineStart = LineStartAfter(lexer.lineStart, lexer.lastChar);
   lexer.yytext.Clear();
   lexer.matchCount = 0;
 }
@@ -106,36 +117,80 @@ void ScanCandidate(Lexer& lexer) {
   }
 }
 
-// The rule of the token that the character c alone makes from the start
-// state: c leads from that state (which has no rules of its own) to a state
-// without transitions whose one rule it marks and matches. 0 when that is
-// not so and the automaton has to be walked.
-std::uint16_t SingleCharacterRule(const LexTables& t, const LexState& start, char c) {
-  if (start.marks.first != start.marks.last || start.matches.first != start.matches.last) return 0;
+// The first step from the start state with the character c. The token of c
+// alone is known from it when c leads from that state (which has no rules of
+// its own) to a state whose one rule it marks and matches; when that state
+// has transitions of its own, the next character decides.
+Lexer::FirstStep FirstStepOf(const LexTables& t, const LexState& start, char c) {
+  const Lexer::FirstStep walk{0, -1};
+  if (start.marks.first != start.marks.last || start.matches.first != start.matches.last) {
+    return walk;
+  }
   const int target = TransitionTarget(t, start, c);
-  if (target < 0) return 0;
+  if (target < 0) return walk;
   const LexState& end = t.states[target];
-  if (end.transitions.first != end.transitions.last || end.matches.last - end.matches.first != 1 ||
-      end.marks.last - end.marks.first != 1) {
-    return 0;
+  if (end.matches.last - end.matches.first != 1 || end.marks.last - end.marks.first != 1) {
+    return walk;
   }
   const std::uint16_t rule = t.matches[end.matches.first];
-  return rule <= kLexRuleMax && t.marks[end.marks.first] == rule ? rule : 0;
+  if (rule > kLexRuleMax || t.marks[end.marks.first] != rule) return walk;
+  const bool goesOn = end.transitions.first != end.transitions.last;
+  return {rule, static_cast<std::int16_t>(goesOn ? target : -1)};
+}
+
+// Whether the character after pushBack[i], loaded already, leads nowhere
+// from the state reached with pushBack[i], so that pushBack[i] is a token
+// alone.
+bool NextLeadsNowhere(const Lexer& lexer, std::size_t i, int state) {
+  const LexTables& t = lexer.tables;
+  return i + 1 < kLexPushBackMax &&
+         TransitionTarget(t, t.states[state], lexer.pushBack[i + 1]) < 0;
+}
+
+// The rule of the token that the character pushBack[i] alone makes when a
+// token with the line-start state lineStart starts there; 0 when the
+// automaton has to be walked to know.
+std::uint16_t SingleCharacterRule(const Lexer& lexer, std::size_t i, int lineStart) {
+  const Lexer::FirstStep step =
+      lexer.firstSteps[lineStart][static_cast<unsigned char>(lexer.pushBack[i])];
+  return step.goesOn < 0 || NextLeadsNowhere(lexer, i, step.goesOn) ? step.rule : 0;
+}
+
+// A character after which the next token starts with the line-start state 0,
+// whatever came before.
+bool InLine(char c) {
+  return c != '\n' && c != '\0';
+}
+
+// The end of the row of tokens of the run rule that goes on the one-character
+// token at pushBack[first], at most runMax long. Its characters are InLine,
+// so that each after the first starts with the line-start state 0.
+std::size_t RowEnd(const Lexer& lexer, std::size_t first, std::size_t runMax) {
+  std::size_t end = first + 1;
+  if (!InLine(lexer.pushBack[first])) return end;
+  const std::size_t stop =
+      first + std::min(std::clamp<std::size_t>(runMax, 1, kLexYytextMax), kLexPushBackMax - first);
+  for (; end < stop; ++end) {
+    const std::int16_t step = lexer.rowSteps[static_cast<unsigned char>(lexer.pushBack[end])];
+    if (step == Lexer::kNotInRow || (step >= 0 && !NextLeadsNowhere(lexer, end, step))) break;
+  }
+  return end;
 }
 
 // Most tokens are one character; those are taken here by table, with the
 // result the walk of the automaton would give (yytext, last character, the
-// rule, nothing left recorded). 0 when the walk is needed, or the input is
-// not loaded yet.
-int TakeSingleCharacter(Lexer& lexer) {
-  if (lexer.pushCount == 0) return 0;
-  const char c = lexer.pushBack[lexer.pushCount - 1];
-  const std::uint16_t rule =
-      lexer.singleCharacterRules[lexer.lineStart][static_cast<unsigned char>(c)];
+// rule, nothing left recorded). A row of such tokens of the run rule is
+// taken as one (see RowEnd). 0 when the walk is needed, or the input is not
+// loaded yet.
+int TakeSingleCharacters(Lexer& lexer, std::size_t runMax) {
+  const std::size_t first = lexer.pushNext;
+  if (PushBackEmpty(lexer)) return 0;
+  const std::uint16_t rule = SingleCharacterRule(lexer, first, lexer.lineStart);
   if (rule == 0) return 0;
-  --lexer.pushCount;
-  lexer.yytext = std::string_view(&c, 1);
-  lexer.lastChar = c;
+  const std::size_t end = rule == lexer.tables.runRule ? RowEnd(lexer, first, runMax) : first + 1;
+  lexer.yytext = std::string_view(lexer.pushBack.data() + first, end - first);
+  lexer.pushNext = end;
+  lexer.lastChar = lexer.yytext.Last();
   lexer.matchPos[rule] = 0;
   return rule;
 }
@@ -160,17 +215,22 @@ int TakeLongestMatch(Lexer& lexer) {
 }  // namespace
 
 Lexer::Lexer(const LexTables& lexTables) : tables(lexTables) {
-  for (std::size_t start = 0; start < singleCharacterRules.size(); ++start) {
+  for (std::size_t start = 0; start < firstSteps.size(); ++start) {
     for (int c = 0; c < 256; ++c) {
-      singleCharacterRules[start][static_cast<std::size_t>(c)] =
-          SingleCharacterRule(tables, tables.states[start], static_cast<char>(c));
+      firstSteps[start][static_cast<std::size_t>(c)] =
+          FirstStepOf(tables, tables.states[start], static_cast<char>(c));
     }
+  }
+  for (int c = 0; c < 256; ++c) {
+    const FirstStep step = firstSteps[0][static_cast<std::size_t>(c)];
+    const bool inRow = tables.runRule != 0 && step.rule == tables.runRule && InLine(static_cast<char>(c));
+    rowSteps[static_cast<std::size_t>(c)] = inRow ? step.goesOn : kNotInRow;
   }
   ClearLexer(*this);
 }
 
 void ClearLexer(Lexer& lexer) {
-  lexer.pushCount = 0;
+  lexer.pushNext = kLexPushBackMax;
   lexer.lineStart = 1;
   lexer.lastChar = '\0';
   lexer.yytext.Clear();
@@ -179,11 +239,11 @@ void ClearLexer(Lexer& lexer) {
   lexer.limitReported = false;
 }
 
-int Lex(Lexer& lexer) {
+int Lex(Lexer& lexer, std::size_t runMax) {
   lexer.done = false;
   while (!lexer.done) {
     StartToken(lexer);
-    int rule = TakeSingleCharacter(lexer);
+    int rule = TakeSingleCharacters(lexer, runMax);
     if (rule == 0) {
       ScanCandidate(lexer);
       rule = TakeLongestMatch(lexer);
