@@ -142,8 +142,8 @@ void HtmlAction(Lexer& lexer, int rule) {
   ReturnKind(lexer, kKindOfRule[rule]);
 }
 
-constexpr LexTables kHtmlTables{kStates,    kRules,    kRules,
-                                kTransitions, HtmlAction, PlainText, kOtherCharacterRule};
+constexpr LexTables kHtmlTables{
+    kStates, kRules, kRules, kTransitions, HtmlAction, PlainText, kOtherCharacterRule};
 
 }  // namespace
 

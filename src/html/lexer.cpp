@@ -38,7 +38,8 @@ void LoadPiece(Lexer& lexer) {
   Str255 piece;
   if (ReadPiece(lexer.input, piece)) PushBack(lexer, '\n');
   lexer.pushNext -= piece.Length();
-  std::copy(piece.begin(), piece.end(), lexer.pushBack.begin() + static_cast<std::ptrdiff_t>(lexer.pushNext));
+  std::copy(piece.begin(), piece.end(),
+            lexer.pushBack.begin() + static_cast<std::ptrdiff_t>(lexer.pushNext));
 }
 
 // The next input character, NUL at the end of the input.
@@ -143,8 +144,7 @@ Lexer::FirstStep FirstStepOf(const LexTables& t, const LexState& start, char c) 
 // alone.
 bool NextLeadsNowhere(const Lexer& lexer, std::size_t i, int state) {
   const LexTables& t = lexer.tables;
-  return i + 1 < kLexPushBackMax &&
-         TransitionTarget(t, t.states[state], lexer.pushBack[i + 1]) < 0;
+  return i + 1 < kLexPushBackMax && TransitionTarget(t, t.states[state], lexer.pushBack[i + 1]) < 0;
 }
 
 // The rule of the token that the character pushBack[i] alone makes when a
@@ -223,7 +223,8 @@ Lexer::Lexer(const LexTables& lexTables) : tables(lexTables) {
   }
   for (int c = 0; c < 256; ++c) {
     const FirstStep step = firstSteps[0][static_cast<std::size_t>(c)];
-    const bool inRow = tables.runRule != 0 && step.rule == tables.runRule && InLine(static_cast<char>(c));
+    const bool inRow =
+        tables.runRule != 0 && step.rule == tables.runRule && InLine(static_cast<char>(c));
     rowSteps[static_cast<std::size_t>(c)] = inRow ? step.goesOn : kNotInRow;
   }
   ClearLexer(*this);

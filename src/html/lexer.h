@@ -109,8 +109,8 @@ struct Lexer {
   // Per start state (0, 1) and character: the first step of the automaton.
   // Made from the tables once.
   struct FirstStep {
-    std::uint16_t rule;    // of the one-character token, 0 when the walk is needed
-    std::int16_t goesOn;   // the state reached when it has transitions, else -1
+    std::uint16_t rule;   // of the one-character token, 0 when the walk is needed
+    std::int16_t goesOn;  // the state reached when it has transitions, else -1
   };
   std::array<std::array<FirstStep, 256>, 2> firstSteps{};
   // Per character: whether it goes on a row of tokens of the run rule, as

@@ -42,7 +42,8 @@ std::size_t BeforeLineEnd(std::string_view text) {
   std::size_t length = text.size();
   for (char lineEnd : kLineEnds) {
     const void* found = std::memchr(text.data(), lineEnd, length);
-    if (found != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    if (found != nullptr)
+      length = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
   }
   return length;
 }

@@ -157,15 +157,15 @@ TEST_F(LinkScannerTest, PlainTextComesInRunsAndLinksStandAlone) {
 // of plain text joined: the same links in the same places, the same text.
 TEST_F(LinkScannerTest, RowsOfPlainTextHoldWhatTheLexerSees) {
   std::vector<std::string> pages = {
-      std::string(254, 'x') + "src=\"a.gif\"",    // "s" ends a piece, "rc" comes next
-      std::string(253, 'x') + "src=\"a.gif\"s",   // "sr" ends a piece
-      std::string(252, 'x') + "<base>\n<b",        // "<" before a piece ends and before a line end
-      "s\nh\r\nb\n<\nhs bh <a sb",                // candidates cut by line ends and text
+      std::string(254, 'x') + "src=\"a.gif\"",   // "s" ends a piece, "rc" comes next
+      std::string(253, 'x') + "src=\"a.gif\"s",  // "sr" ends a piece
+      std::string(252, 'x') + "<base>\n<b",      // "<" before a piece ends and before a line end
+      "s\nh\r\nb\n<\nhs bh <a sb",               // candidates cut by line ends and text
       std::string(600, 'a') + "\n" + std::string(255, 'z') + "href=\"y\"",
   };
-  const std::vector<std::string> pieces = {"src", "HREF", "background", "<base", "<", ">", "=",
-                                           "\"",   " ",    "\n",         "\r\n", "b", "h",
-                                           "s",     std::string(100, 'L')};
+  const std::vector<std::string> pieces = {
+      "src", "HREF", "background",         "<base", "<", ">", "=", "\"", " ", "\n", "\r\n", "b",
+      "h",   "s",    std::string(100, 'L')};
   std::mt19937 random(20261208);
   for (int n = 0; n < 100; ++n) {
     std::string page;
