@@ -126,11 +126,11 @@ void ClearLexer(Lexer& lexer);
 // Scans one token and returns its kind, 0 at the end of the input; yytext
 // holds its text. With runMax above 1, a row of up to runMax one-character
 // tokens of the tables' runRule comes as one token (the row stops at the end
-// of the input loaded so far). A token that would outgrow yytext, or another limit of
-// the tables, ends the candidate there: the longest match found so far is
-// taken and the rest of the text is scanned again, so no text is lost. The
-// first such event of a text is shown as an on-screen line "LexLib: " plus
-// the limit's message. A read error ends the input (input.failed tells).
+// of the input loaded so far). A token that would outgrow yytext, or another
+// limit of the tables, ends the candidate there: the longest match found so
+// far is taken and the rest of the text is scanned again, so no text is lost.
+// The first such event of a text is shown as an on-screen line "LexLib: "
+// plus the limit's message. A read error ends the input (input.failed tells).
 int Lex(Lexer& lexer, std::size_t runMax = 1);
 
 // For rule actions: ends the scan with a token of this kind.
