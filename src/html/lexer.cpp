@@ -120,40 +120,37 @@ void ScanCandidate(Lexer& lexer) {
 
 // The first step from the start state with the character c. The token of c
 // alone is known from it when c leads from that state (which has no rules of
-// its own) to a state whose one rule it marks and matches; when that state
-// has transitions of its own, the next character decides.
+// its own) to a state whose one rule it marks and matches; when characters
+// lead on from there, the next character decides.
 Lexer::FirstStep FirstStepOf(const LexTables& t, const LexState& start, char c) {
-  const Lexer::FirstStep walk{0, -1};
-  if (start.marks.first != start.marks.last || start.matches.first != start.matches.last) {
-    return walk;
-  }
+  if (start.marks.first != start.marks.last || start.matches.first != start.matches.last) return {};
   const int target = TransitionTarget(t, start, c);
-  if (target < 0) return walk;
+  if (target < 0) return {};
   const LexState& end = t.states[target];
-  if (end.matches.last - end.matches.first != 1 || end.marks.last - end.marks.first != 1) {
-    return walk;
-  }
+  if (end.matches.last - end.matches.first != 1 || end.marks.last - end.marks.first != 1) return {};
   const std::uint16_t rule = t.matches[end.matches.first];
-  if (rule > kLexRuleMax || t.marks[end.marks.first] != rule) return walk;
-  const bool goesOn = end.transitions.first != end.transitions.last;
-  return {rule, static_cast<std::int16_t>(goesOn ? target : -1)};
+  if (rule > kLexRuleMax || t.marks[end.marks.first] != rule) return {};
+  Lexer::FirstStep step{rule, {}};
+  for (std::size_t i = end.transitions.first; i < end.transitions.last; ++i)
+    step.leadOn.Add(t.transitions[i].chars);
+  return step;
 }
 
-// Whether the character after pushBack[i], loaded already, leads nowhere
-// from the state reached with pushBack[i], so that pushBack[i] is a token
-// alone.
-bool NextLeadsNowhere(const Lexer& lexer, std::size_t i, int state) {
-  const LexTables& t = lexer.tables;
-  return i + 1 < kLexPushBackMax && TransitionTarget(t, t.states[state], lexer.pushBack[i + 1]) < 0;
+// Whether the character pushBack[i], having taken the step, is a token alone
+// as far as the characters after it tell: nothing leads on from the state
+// reached, or the next character, loaded already, does not.
+bool EndsAlone(const Lexer& lexer, const Lexer::FirstStep& step, std::size_t i) {
+  if (i + 1 < kLexPushBackMax) return !step.leadOn.Has(lexer.pushBack[i + 1]);
+  return step.leadOn.Empty();
 }
 
 // The rule of the token that the character pushBack[i] alone makes when a
 // token with the line-start state lineStart starts there; 0 when the
 // automaton has to be walked to know.
 std::uint16_t SingleCharacterRule(const Lexer& lexer, std::size_t i, int lineStart) {
-  const Lexer::FirstStep step =
+  const Lexer::FirstStep& step =
       lexer.firstSteps[lineStart][static_cast<unsigned char>(lexer.pushBack[i])];
-  return step.goesOn < 0 || NextLeadsNowhere(lexer, i, step.goesOn) ? step.rule : 0;
+  return step.rule != 0 && EndsAlone(lexer, step, i) ? step.rule : 0;
 }
 
 // A character after which the next token starts with the line-start state 0,
@@ -171,8 +168,10 @@ std::size_t RowEnd(const Lexer& lexer, std::size_t first, std::size_t runMax) {
   const std::size_t stop =
       first + std::min(std::clamp<std::size_t>(runMax, 1, kLexYytextMax), kLexPushBackMax - first);
   for (; end < stop; ++end) {
-    const std::int16_t step = lexer.rowSteps[static_cast<unsigned char>(lexer.pushBack[end])];
-    if (step == Lexer::kNotInRow || (step >= 0 && !NextLeadsNowhere(lexer, end, step))) break;
+    const auto c = static_cast<unsigned char>(lexer.pushBack[end]);
+    const Lexer::RowStep step = lexer.rowSteps[c];
+    if (step == Lexer::RowStep::GoesOn) continue;
+    if (step == Lexer::RowStep::Ends || !EndsAlone(lexer, lexer.firstSteps[0][c], end)) break;
   }
   return end;
 }
@@ -222,10 +221,11 @@ Lexer::Lexer(const LexTables& lexTables) : tables(lexTables) {
     }
   }
   for (int c = 0; c < 256; ++c) {
-    const FirstStep step = firstSteps[0][static_cast<std::size_t>(c)];
-    const bool inRow =
-        tables.runRule != 0 && step.rule == tables.runRule && InLine(static_cast<char>(c));
-    rowSteps[static_cast<std::size_t>(c)] = inRow ? step.goesOn : kNotInRow;
+    const FirstStep& step = firstSteps[0][static_cast<std::size_t>(c)];
+    RowStep rowStep = RowStep::Ends;
+    if (tables.runRule != 0 && step.rule == tables.runRule && InLine(static_cast<char>(c)))
+      rowStep = step.leadOn.Empty() ? RowStep::GoesOn : RowStep::NextDecides;
+    rowSteps[static_cast<std::size_t>(c)] = rowStep;
   }
   ClearLexer(*this);
 }

@@ -21,10 +21,14 @@ struct LexCharSet {
     auto u = static_cast<unsigned char>(c);
     words[u >> 6] |= std::uint64_t{1} << (u & 63);
   }
+  constexpr void Add(const LexCharSet& other) {
+    for (std::size_t i = 0; i < words.size(); ++i) words[i] |= other.words[i];
+  }
   constexpr bool Has(char c) const {
     auto u = static_cast<unsigned char>(c);
     return (words[u >> 6] >> (u & 63)) & 1u;
   }
+  constexpr bool Empty() const { return (words[0] | words[1] | words[2] | words[3]) == 0; }
 };
 
 // The characters given.
@@ -107,16 +111,16 @@ struct Lexer {
   std::size_t pushNext = kLexPushBackMax;
   std::array<char, kLexPushBackMax> pushBack{};
   // Per start state (0, 1) and character: the first step of the automaton.
-  // Made from the tables once.
+  // Made from the tables once, like rowSteps.
   struct FirstStep {
-    std::uint16_t rule;   // of the one-character token, 0 when the walk is needed
-    std::int16_t goesOn;  // the state reached when it has transitions, else -1
+    std::uint16_t rule = 0;  // of the token of the character alone, 0 when the walk is needed
+    LexCharSet leadOn;       // the characters that lead on from the state reached
   };
   std::array<std::array<FirstStep, 256>, 2> firstSteps{};
-  // Per character: whether it goes on a row of tokens of the run rule, as
-  // the goesOn of its first step (from start state 0), or kNotInRow.
-  static constexpr std::int16_t kNotInRow = -2;
-  std::array<std::int16_t, 256> rowSteps{};
+  // Per character after another of a row of tokens of the run rule: whether
+  // it goes on the row.
+  enum class RowStep : std::uint8_t { Ends, GoesOn, NextDecides };
+  std::array<RowStep, 256> rowSteps{};
 };
 
 // Forgets the input taken so far and starts again as at the beginning of a
