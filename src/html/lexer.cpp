@@ -54,15 +54,8 @@ void GiveBack(Lexer& lexer, std::size_t n) {
   lexer.yytext.SetLength(n);
 }
 
-// The line-start state of a token that follows one ending with the character
-// last (NUL when none, which leaves it as it was).
-int LineStartAfter(int lineStart, char last) {
-  if (last == '\0') return lineStart;
-  return last == '\n' ? 1 : 0;
-}
-
 void StartToken(Lexer& lexer) {
-  lexer.lineStart = LineStartAfter(lexer.lineStart, lexer.lastChar);
+  if (lexer.lastChar != '\0') lexer.lineStart = lexer.lastChar == '\n' ? 1 : 0;
   lexer.yytext.Clear();
   lexer.matchCount = 0;
 }
