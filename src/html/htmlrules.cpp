@@ -20,6 +20,7 @@
 namespace {
 
 constexpr int kLineFeedRule = 5;
+constexpr int kOtherCharacterRule = 6;  // its action keeps the text, so a row can be one token
 
 constexpr LexCharSet Letter(char upper) {
   LexCharSet set;
@@ -141,7 +142,8 @@ void HtmlAction(Lexer& lexer, int rule) {
   ReturnKind(lexer, kKindOfRule[rule]);
 }
 
-constexpr LexTables kHtmlTables{kStates, kRules, kRules, kTransitions, HtmlAction, PlainText};
+constexpr LexTables kHtmlTables{
+    kStates, kRules, kRules, kTransitions, HtmlAction, PlainText, kOtherCharacterRule};
 
 }  // namespace
 

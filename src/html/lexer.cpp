@@ -19,12 +19,16 @@ void ReportLimit(Lexer& lexer, std::string_view message) {
   RunLog::Show(Cat("LexLib: ", message));
 }
 
-void PushBack(Lexer& lexer, char c) {
-  lexer.pushBack[lexer.pushCount++] = c;
+bool PushBackEmpty(const Lexer& lexer) {
+  return lexer.pushNext == kLexPushBackMax;
 }
 
-// Puts the next piece of the input into the push-back buffer, last character
-// first, under a line feed when the piece ended at a line end. A line longer
+void PushBack(Lexer& lexer, char c) {
+  lexer.pushBack[--lexer.pushNext] = c;
+}
+
+// Puts the next piece of the input into the emptied push-back buffer,
+// followed by a line feed when the piece ended at a line end. A line longer
 // than a piece simply continues in the next piece.
 void LoadPiece(Lexer& lexer) {
   if (TextEof(lexer.input)) {
@@ -33,14 +37,15 @@ void LoadPiece(Lexer& lexer) {
   }
   Str255 piece;
   if (ReadPiece(lexer.input, piece)) PushBack(lexer, '\n');
-  std::reverse_copy(piece.begin(), piece.end(), lexer.pushBack.begin() + lexer.pushCount);
-  lexer.pushCount += piece.Length();
+  lexer.pushNext -= piece.Length();
+  std::copy(piece.begin(), piece.end(),
+            lexer.pushBack.begin() + static_cast<std::ptrdiff_t>(lexer.pushNext));
 }
 
 // The next input character, NUL at the end of the input.
 char ReadInput(Lexer& lexer) {
-  if (lexer.pushCount == 0) LoadPiece(lexer);
-  return lexer.pushCount ? lexer.pushBack[--lexer.pushCount] : '\0';
+  if (PushBackEmpty(lexer)) LoadPiece(lexer);
+  return PushBackEmpty(lexer) ? '\0' : lexer.pushBack[lexer.pushNext++];
 }
 
 // Pushes back the characters of yytext after the first n.
@@ -106,36 +111,78 @@ void ScanCandidate(Lexer& lexer) {
   }
 }
 
-// The rule of the token that the character c alone makes from the start
-// state: c leads from that state (which has no rules of its own) to a state
-// without transitions whose one rule it marks and matches. 0 when that is
-// not so and the automaton has to be walked.
-std::uint16_t SingleCharacterRule(const LexTables& t, const LexState& start, char c) {
-  if (start.marks.first != start.marks.last || start.matches.first != start.matches.last) return 0;
+// The first step from the start state with the character c. The token of c
+// alone is known from it when c leads from that state (which has no rules of
+// its own) to a state whose one rule it marks and matches; when characters
+// lead on from there, the next character decides.
+Lexer::FirstStep FirstStepOf(const LexTables& t, const LexState& start, char c) {
+  if (start.marks.first != start.marks.last || start.matches.first != start.matches.last) return {};
   const int target = TransitionTarget(t, start, c);
-  if (target < 0) return 0;
+  if (target < 0) return {};
   const LexState& end = t.states[target];
-  if (end.transitions.first != end.transitions.last || end.matches.last - end.matches.first != 1 ||
-      end.marks.last - end.marks.first != 1) {
-    return 0;
-  }
+  if (end.matches.last - end.matches.first != 1 || end.marks.last - end.marks.first != 1) return {};
   const std::uint16_t rule = t.matches[end.matches.first];
-  return rule <= kLexRuleMax && t.marks[end.marks.first] == rule ? rule : 0;
+  if (rule > kLexRuleMax || t.marks[end.marks.first] != rule) return {};
+  Lexer::FirstStep step{rule, {}};
+  for (std::size_t i = end.transitions.first; i < end.transitions.last; ++i)
+    step.leadOn.Add(t.transitions[i].chars);
+  return step;
+}
+
+// Whether the character pushBack[i], having taken the step, is a token alone
+// as far as the characters after it tell: nothing leads on from the state
+// reached, or the next character, loaded already, does not.
+bool EndsAlone(const Lexer& lexer, const Lexer::FirstStep& step, std::size_t i) {
+  if (i + 1 < kLexPushBackMax) return !step.leadOn.Has(lexer.pushBack[i + 1]);
+  return step.leadOn.Empty();
+}
+
+// The rule of the token that the character pushBack[i] alone makes when a
+// token with the line-start state lineStart starts there; 0 when the
+// automaton has to be walked to know.
+std::uint16_t SingleCharacterRule(const Lexer& lexer, std::size_t i, int lineStart) {
+  const Lexer::FirstStep& step =
+      lexer.firstSteps[lineStart][static_cast<unsigned char>(lexer.pushBack[i])];
+  return step.rule != 0 && EndsAlone(lexer, step, i) ? step.rule : 0;
+}
+
+// A character after which the next token starts with the line-start state 0,
+// whatever came before.
+bool InLine(char c) {
+  return c != '\n' && c != '\0';
+}
+
+// The end of the row of tokens of the run rule that goes on the one-character
+// token at pushBack[first], at most runMax long. Its characters are InLine,
+// so that each after the first starts with the line-start state 0.
+std::size_t RowEnd(const Lexer& lexer, std::size_t first, std::size_t runMax) {
+  std::size_t end = first + 1;
+  if (!InLine(lexer.pushBack[first])) return end;
+  const std::size_t stop =
+      first + std::min(std::clamp<std::size_t>(runMax, 1, kLexYytextMax), kLexPushBackMax - first);
+  for (; end < stop; ++end) {
+    const auto c = static_cast<unsigned char>(lexer.pushBack[end]);
+    const Lexer::RowStep step = lexer.rowSteps[c];
+    if (step == Lexer::RowStep::GoesOn) continue;
+    if (step == Lexer::RowStep::Ends || !EndsAlone(lexer, lexer.firstSteps[0][c], end)) break;
+  }
+  return end;
 }
 
 // Most tokens are one character; those are taken here by table, with the
 // result the walk of the automaton would give (yytext, last character, the
-// rule, nothing left recorded). 0 when the walk is needed, or the input is
-// not loaded yet.
-int TakeSingleCharacter(Lexer& lexer) {
-  if (lexer.pushCount == 0) return 0;
-  const char c = lexer.pushBack[lexer.pushCount - 1];
-  const std::uint16_t rule =
-      lexer.singleCharacterRules[lexer.lineStart][static_cast<unsigned char>(c)];
+// rule, nothing left recorded). A row of such tokens of the run rule is
+// taken as one (see RowEnd). 0 when the walk is needed, or the input is not
+// loaded yet.
+int TakeSingleCharacters(Lexer& lexer, std::size_t runMax) {
+  const std::size_t first = lexer.pushNext;
+  if (PushBackEmpty(lexer)) return 0;
+  const std::uint16_t rule = SingleCharacterRule(lexer, first, lexer.lineStart);
   if (rule == 0) return 0;
-  --lexer.pushCount;
-  lexer.yytext = std::string_view(&c, 1);
-  lexer.lastChar = c;
+  const std::size_t end = rule == lexer.tables.runRule ? RowEnd(lexer, first, runMax) : first + 1;
+  lexer.yytext = std::string_view(lexer.pushBack.data() + first, end - first);
+  lexer.pushNext = end;
+  lexer.lastChar = lexer.yytext.Last();
   lexer.matchPos[rule] = 0;
   return rule;
 }
@@ -160,17 +207,24 @@ int TakeLongestMatch(Lexer& lexer) {
 }  // namespace
 
 Lexer::Lexer(const LexTables& lexTables) : tables(lexTables) {
-  for (std::size_t start = 0; start < singleCharacterRules.size(); ++start) {
+  for (std::size_t start = 0; start < firstSteps.size(); ++start) {
     for (int c = 0; c < 256; ++c) {
-      singleCharacterRules[start][static_cast<std::size_t>(c)] =
-          SingleCharacterRule(tables, tables.states[start], static_cast<char>(c));
+      firstSteps[start][static_cast<std::size_t>(c)] =
+          FirstStepOf(tables, tables.states[start], static_cast<char>(c));
     }
+  }
+  for (int c = 0; c < 256; ++c) {
+    const FirstStep& step = firstSteps[0][static_cast<std::size_t>(c)];
+    RowStep rowStep = RowStep::Ends;
+    if (tables.runRule != 0 && step.rule == tables.runRule && InLine(static_cast<char>(c)))
+      rowStep = step.leadOn.Empty() ? RowStep::GoesOn : RowStep::NextDecides;
+    rowSteps[static_cast<std::size_t>(c)] = rowStep;
   }
   ClearLexer(*this);
 }
 
 void ClearLexer(Lexer& lexer) {
-  lexer.pushCount = 0;
+  lexer.pushNext = kLexPushBackMax;
   lexer.lineStart = 1;
   lexer.lastChar = '\0';
   lexer.yytext.Clear();
@@ -179,11 +233,11 @@ void ClearLexer(Lexer& lexer) {
   lexer.limitReported = false;
 }
 
-int Lex(Lexer& lexer) {
+int Lex(Lexer& lexer, std::size_t runMax) {
   lexer.done = false;
   while (!lexer.done) {
     StartToken(lexer);
-    int rule = TakeSingleCharacter(lexer);
+    int rule = TakeSingleCharacters(lexer, runMax);
     if (rule == 0) {
       ScanCandidate(lexer);
       rule = TakeLongestMatch(lexer);

@@ -21,10 +21,14 @@ struct LexCharSet {
     auto u = static_cast<unsigned char>(c);
     words[u >> 6] |= std::uint64_t{1} << (u & 63);
   }
+  constexpr void Add(const LexCharSet& other) {
+    for (std::size_t i = 0; i < words.size(); ++i) words[i] |= other.words[i];
+  }
   constexpr bool Has(char c) const {
     auto u = static_cast<unsigned char>(c);
     return (words[u >> 6] >> (u & 63)) & 1u;
   }
+  constexpr bool Empty() const { return (words[0] | words[1] | words[2] | words[3]) == 0; }
 };
 
 // The characters given.
@@ -75,6 +79,9 @@ struct LexTables {
   std::span<const LexTransition> transitions;
   LexAction action;
   int unmatchedKind;  // kind of a single character that no rule matches
+  // A rule whose action keeps yytext as it is, so that a row of one-character
+  // tokens of it may come as one token (see Lex); 0 when there is none.
+  int runRule = 0;
 };
 
 constexpr std::size_t kLexYytextMax = 255;
@@ -99,12 +106,21 @@ struct Lexer {
   std::size_t matchCount = 0;
   std::array<std::uint16_t, kLexMatchStackMax> matchStack{};
   std::array<std::uint8_t, kLexRuleMax + 1> matchPos{};  // yytext length per rule, 0 = none
-  std::size_t pushCount = 0;
+  // The characters still to be taken are pushBack[pushNext, kLexPushBackMax)
+  // in reading order: pieces go in at the end, given-back text in front.
+  std::size_t pushNext = kLexPushBackMax;
   std::array<char, kLexPushBackMax> pushBack{};
-  // Per start state (0, 1) and character: the rule of the one-character
-  // token it makes, 0 when the automaton has to be walked. Made from the
-  // tables once.
-  std::array<std::array<std::uint16_t, 256>, 2> singleCharacterRules{};
+  // Per start state (0, 1) and character: the first step of the automaton.
+  // Made from the tables once, like rowSteps.
+  struct FirstStep {
+    std::uint16_t rule = 0;  // of the token of the character alone, 0 when the walk is needed
+    LexCharSet leadOn;       // the characters that lead on from the state reached
+  };
+  std::array<std::array<FirstStep, 256>, 2> firstSteps{};
+  // Per character after another of a row of tokens of the run rule: whether
+  // it goes on the row.
+  enum class RowStep : std::uint8_t { Ends, GoesOn, NextDecides };
+  std::array<RowStep, 256> rowSteps{};
 };
 
 // Forgets the input taken so far and starts again as at the beginning of a
@@ -112,12 +128,14 @@ struct Lexer {
 void ClearLexer(Lexer& lexer);
 
 // Scans one token and returns its kind, 0 at the end of the input; yytext
-// holds its text. A token that would outgrow yytext, or another limit of
-// the tables, ends the candidate there: the longest match found so far is
-// taken and the rest of the text is scanned again, so no text is lost. The
-// first such event of a text is shown as an on-screen line "LexLib: " plus
-// the limit's message. A read error ends the input (input.failed tells).
-int Lex(Lexer& lexer);
+// holds its text. With runMax above 1, a row of up to runMax one-character
+// tokens of the tables' runRule comes as one token (the row stops at the end
+// of the input loaded so far). A token that would outgrow yytext, or another
+// limit of the tables, ends the candidate there: the longest match found so
+// far is taken and the rest of the text is scanned again, so no text is lost.
+// The first such event of a text is shown as an on-screen line "LexLib: "
+// plus the limit's message. A read error ends the input (input.failed tells).
+int Lex(Lexer& lexer, std::size_t runMax = 1);
 
 // For rule actions: ends the scan with a token of this kind.
 void ReturnKind(Lexer& lexer, int kind);

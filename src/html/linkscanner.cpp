@@ -50,9 +50,10 @@ bool LinkScanner::ClosePage() {
   return lexer_.input.Close();
 }
 
-// The lexer's next token, left in its yytext.
-bool LinkScanner::LexToken(std::uint16_t& kind) {
-  const int next = Lex(lexer_);
+// The lexer's next token, left in its yytext; plain text comes in rows of up
+// to runMax characters.
+bool LinkScanner::LexToken(std::uint16_t& kind, std::size_t runMax) {
+  const int next = Lex(lexer_, runMax);
   // A page that could not be read to its end must not be replaced by the
   // part of it that was read.
   if (lexer_.input.failed) copyUsable_ = false;
@@ -66,7 +67,7 @@ bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
     aheadWaiting_ = false;
     kind = aheadKind_;
     text.Assign(aheadText_);
-  } else if (LexToken(kind)) {
+  } else if (LexToken(kind, text.max)) {
     text.Assign(lexer_.yytext.View());
   } else {
     return false;
@@ -75,7 +76,7 @@ bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
   // Gather the plain text that follows. The token that ends the run (or no
   // longer fits) is kept for the next call.
   std::uint16_t nextKind = 0;
-  while (*text.len < text.max && LexToken(nextKind)) {
+  while (*text.len < text.max && LexToken(nextKind, text.max - *text.len)) {
     const std::string_view next = lexer_.yytext.View();
     if (nextKind != PlainText || *text.len + next.size() > text.max) {
       aheadWaiting_ = true;

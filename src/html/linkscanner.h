@@ -55,7 +55,7 @@ class LinkScanner {
   bool EndRewrite();
 
  private:
-  bool LexToken(std::uint16_t& kind);
+  bool LexToken(std::uint16_t& kind, std::size_t runMax);
   bool WholePageRead();
   void WriteToCopy(std::string_view text);
   void FlushCopy();

@@ -1,6 +1,7 @@
 #include "html/textreader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -29,8 +30,24 @@ bool FillBuffer(TextReader& file) {
   return file.bufPos < file.bufEnd;
 }
 
+// Line feed first: it ends most lines, so the searches for the others stop
+// there.
+constexpr std::string_view kLineEnds{"\n\r\0", 3};
+
 bool IsLineEnd(char c) {
-  return c == '\r' || c == '\n' || c == '\0';
+  return kLineEnds.find(c) != std::string_view::npos;
+}
+
+// How many characters at the start of text are no line ends (searched for
+// one line end after the other, each search a fast memchr).
+std::size_t BeforeLineEnd(std::string_view text) {
+  std::size_t length = text.size();
+  for (char lineEnd : kLineEnds) {
+    const void* found = std::memchr(text.data(), lineEnd, length);
+    if (found != nullptr)
+      length = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+  }
+  return length;
 }
 
 // Consumes the line end at the read position and, when the next character
@@ -83,8 +100,7 @@ bool ReadPiece(TextReader& file, Str255& piece) {
     // has room for, taken at once.
     const char* run = file.buffer.data() + file.bufPos;
     const std::size_t limit = std::min(file.bufEnd - file.bufPos, Str255::kMax - piece.Length());
-    std::size_t count = 1;
-    while (count < limit && !IsLineEnd(run[count])) ++count;
+    const std::size_t count = BeforeLineEnd(std::string_view(run, limit));
     piece.Append(std::string_view(run, count));
     file.bufPos += count;
   }

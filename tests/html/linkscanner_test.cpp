@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "html/htmlrules.h"
@@ -150,6 +151,43 @@ TEST_F(LinkScannerTest, PlainTextComesInRunsAndLinksStandAlone) {
   // token holds), the link, and the rest of the page in one piece.
   EXPECT_EQ(kinds, (std::vector<std::uint16_t>{PlainText, PlainText, HrefLink, PlainText}));
   EXPECT_EQ(joined, CrLf(original));
+}
+
+// The scanner's tokens are the lexer's, one character at a time, with rows
+// of plain text joined: the same links in the same places, the same text.
+TEST_F(LinkScannerTest, RowsOfPlainTextHoldWhatTheLexerSees) {
+  std::vector<std::string> pages = {
+      std::string(254, 'x') + "src=\"a.gif\"",   // "s" ends a piece, "rc" comes next
+      std::string(253, 'x') + "src=\"a.gif\"s",  // "sr" ends a piece
+      std::string(252, 'x') + "<base>\n<b",      // "<" before a piece ends and before a line end
+      "s\nh\r\nb\n<\nhs bh <a sb",               // candidates cut by line ends and text
+      std::string(600, 'a') + "\n" + std::string(255, 'z') + "href=\"y\"",
+  };
+  const std::vector<std::string> pieces = {
+      "src", "HREF", "background",         "<base", "<", ">", "=", "\"", " ", "\n", "\r\n", "b",
+      "h",   "s",    std::string(100, 'L')};
+  std::mt19937 random(20261208);
+  for (int n = 0; n < 100; ++n) {
+    std::string page;
+    for (int i = static_cast<int>(random() % 300); i > 0; --i)
+      page += pieces[random() % pieces.size()];
+    pages.push_back(page);
+  }
+  for (const std::string& original : pages) {
+    SCOPED_TRACE(original);
+    const std::vector<Token> expected = ScanText(original);
+    LinkScanner scanner;
+    ASSERT_TRUE(scanner.OpenPage(Page(original)));
+    std::uint16_t kind = 0;
+    Str255 text;
+    std::vector<Token> tokens;
+    while (scanner.NextToken(kind, text)) {
+      EXPECT_FALSE(text.Empty());
+      tokens.push_back({kind, text.Str()});
+    }
+    EXPECT_EQ(Show(tokens, PlainText), Show(expected, PlainText));
+    EXPECT_EQ(Join(tokens), Join(expected));
+  }
 }
 
 TEST_F(LinkScannerTest, UnclosedQuoteIsWrittenBackWhole) {
