@@ -1,11 +1,11 @@
 // The HTTP client: fetches one http or https URL with an HTTP/1.1 GET, directly
-// or through a proxy (https through a CONNECT tunnel, TLS running inside it), and stores the body in
-// a local directory. Reads the
-// status line and the header fields it needs, can skip a file whose LAST-MODIFIED equals the stored
-// copy's date, can store under 8.3 names, follows redirects (a 301 or 302 without LOCATION, or one
-// to the same address with a "/" added, is fetched as a directory), and stamps the stored file with
-// LAST-MODIFIED. A body is written to ".<name>.quorbit-part" beside the stored copy and replaces it
-// only when complete, so a broken transfer leaves the old copy as it was.
+// or through a proxy (https through a CONNECT tunnel, TLS running inside it), and stores the body
+// in a local directory. Reads the status line and the header fields it needs, can skip a file whose
+// LAST-MODIFIED equals the stored copy's date, can store under 8.3 names, follows redirects (a 301
+// or 302 without LOCATION, or one to the same address with a "/" added, is fetched as a directory),
+// and stamps the stored file with LAST-MODIFIED. A body is written to ".<name>.quorbit-part" beside
+// the stored copy and replaces it only when complete, so a broken transfer leaves the old copy as
+// it was.
 //
 // A connection whose response was read exactly to its end, and which the server keeps open, serves
 // the next request to the same server: the next hop of a redirect, and, through a KeptConnection,
@@ -174,8 +174,8 @@ class HttpSession {
   ResponseRead responseRead = ResponseRead::Partly;
   // Where the connection is left after HttpGet for a later session; none: it is closed.
   KeptConnection* keep = nullptr;
-  Str255 proxy;       // "host:port" of the proxy; empty: connect directly
-  TlsOptions tls;     // how https servers are checked
+  Str255 proxy;    // "host:port" of the proxy; empty: connect directly
+  TlsOptions tls;  // how https servers are checked
   // The line that says why the last TLS session did not start (or why the
   // proxy gave no tunnel for it).
   Str255 tlsFailure;

@@ -502,8 +502,7 @@ TEST_F(ScriptedHttp, ConnectionServesTheNextFetchOnlyWhenItsAnswerEndedCleanly) 
            Request("/b") + Ok("", "B"),
        true, true, 1},
       {"short error page read past",
-       Request("/a") +
-           "send HTTP/1.1 404 Not Found\\r\\nContent-Length: 9\\r\\n\\r\\nnot here!\n" +
+       Request("/a") + "send HTTP/1.1 404 Not Found\\r\\nContent-Length: 9\\r\\n\\r\\nnot here!\n" +
            Request("/b") + Ok("", "B"),
        false, true, 1},
       {"HTTP/1.0 keep-alive",
@@ -522,14 +521,15 @@ TEST_F(ScriptedHttp, ConnectionServesTheNextFetchOnlyWhenItsAnswerEndedCleanly) 
            "expect_close\naccept\n" + Request("/b") + Ok("", "B"),
        true, true, 2},
       {"long error page left unread",
-       Request("/a") +
-           "send HTTP/1.1 404 Not Found\\r\\nContent-Length: 100000\\r\\n\\r\\nnot\n" +
+       Request("/a") + "send HTTP/1.1 404 Not Found\\r\\nContent-Length: 100000\\r\\n\\r\\nnot\n" +
            "expect_close\naccept\n" + Request("/b") + Ok("", "B"),
        false, true, 2},
-      {"closed while idle", Request("/a") + Ok("", "A") + "close\naccept\n" + Request("/b") + Ok("", "B"),
-       true, true, 2},
+      {"closed while idle",
+       Request("/a") + Ok("", "A") + "close\naccept\n" + Request("/b") + Ok("", "B"), true, true,
+       2},
       {"closed with the answer begun",
-       Request("/a") + Ok("", "A") + Request("/b") + "send HTTP/1.1 200 OK\\r\\nContent-Le\nclose\n",
+       Request("/a") + Ok("", "A") + Request("/b") +
+           "send HTTP/1.1 200 OK\\r\\nContent-Le\nclose\n",
        true, false, 1},
   };
   KeptConnection kept;
@@ -613,7 +613,8 @@ TEST(ScriptedProxy, RefusedTunnelEndsTheFetchWithItsReason) {
     HttpResponse response;
     RecordingHttpSession session;
     session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
-    EXPECT_FALSE(HttpGet(session, "https://origin.test/a.htm", local, 8443, false, false, response));
+    EXPECT_FALSE(
+        HttpGet(session, "https://origin.test/a.htm", local, 8443, false, false, response));
     EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
     EXPECT_EQ(session.events, (Events{"Connecting", "TlsFailed"}));
     EXPECT_EQ(session.tlsFailure.Str(), row.said);
