@@ -22,7 +22,7 @@ constexpr std::size_t kLocalPathMax = 254;  // longest local file path
 // The longest body of an answer that is not stored (a redirect, an error
 // page, an unchanged file) that is read and dropped to keep the connection;
 // past it a new connection costs less.
-constexpr std::int64_t kSkippableBody = 64 * 1024;
+constexpr std::int64_t kSkippableBody = std::int64_t{64} * 1024;
 
 bool IsMovedOrFound(std::uint16_t status) {
   return status == 301 || status == 302;
