@@ -76,8 +76,6 @@ class TcpConnection {
   // usable for a new one. Each keeps its own debug log: a connection kept
   // open for later requests passes from one owner to the next.
   void TakeOver(TcpConnection& other);
-  // A socket is held (connected, or failed and not yet closed).
-  bool Open() const { return socket_.Get() != kNoSocket; }
   SocketHandle Handle() const { return socket_.Get(); }
   // The IPv4 address of the peer; false when not connected.
   bool PeerAddress(IpAddress& address) const;
