@@ -9,6 +9,7 @@
 #include "http/weburl.h"
 #include "report/timer.h"
 #include "util/localfiles.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -18,6 +19,10 @@ namespace {
 constexpr std::uint16_t kBlockSize = 60 * 1024;
 constexpr std::size_t kLinePiece = 255;     // longest piece ReadLine hands out
 constexpr std::size_t kLocalPathMax = 254;  // longest local file path
+// The longest body of an answer that is not stored (a redirect, an error
+// page, an unchanged file) that is read and dropped to keep the connection;
+// past it a new connection costs less.
+constexpr std::int64_t kSkippableBody = std::int64_t{64} * 1024;
 
 bool IsMovedOrFound(std::uint16_t status) {
   return status == 301 || status == 302;
@@ -93,18 +98,24 @@ bool ConnectSession(HttpSession& session, std::string_view host, std::uint16_t p
   return session.connection.Connect(proxy.host, proxy.port);
 }
 
+// "host:port" as a request names a server: the port only when it is not
+// the scheme's default one, unless always is set.
+Str255 Authority(const HttpSession& session, std::string_view host, std::uint16_t port,
+                 bool always) {
+  Str255 authority = EncodeRequestText(host);
+  if (always || port != DefaultPort(session.secure)) authority += Cat(":", IntToText(port));
+  return authority;
+}
+
 // Request line, "Host: " and the empty line. The port goes into both when it
 // is not the default one, so that neither a proxy nor a virtual host loses it.
 void SendRequest(HttpSession& session, std::string_view host, std::uint16_t port) {
-  Str255 authority = EncodeRequestText(host);
-  if (port != DefaultPort(session.secure)) authority += Cat(":", IntToText(port));
+  const Str255 authority = Authority(session, host, port, false);
   Str255 line("GET ");
   if (!session.proxy.Empty()) line += Cat("HTTP://", authority);
   line += EncodeRequestText(Cat(session.directory, session.file));
   line += " HTTP/1.1";
-  session.connection.SendLine(line);
-  session.connection.SendLine(Cat("Host: ", authority));
-  session.connection.SendLine("");
+  session.connection.SendLines({line, Cat("Host: ", authority), ""});
 }
 
 // --- Response header -------------------------------------------------------
@@ -135,6 +146,12 @@ bool ReadHeaderLine(TcpConnection& connection, Str255& line, bool& cut) {
   return true;
 }
 
+// 204 and 304 answers never have a body, whatever their header says.
+bool HasNoBody(const HttpResponse& response) {
+  const bool emptyByLength = response.framing == BodyFraming::Length && response.contentLength == 0;
+  return response.status == 204 || response.status == 304 || emptyByLength;
+}
+
 std::uint16_t StatusCode(std::string_view statusLine) {
   Str255 rest(statusLine);
   rest.Delete(1, rest.Pos(' '));
@@ -148,6 +165,16 @@ std::string_view TrimWhiteSpace(std::string_view text) {
   const std::size_t first = text.find_first_not_of(kWhiteSpace);
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1);
+}
+
+// The comma-separated list names the token (both upper case).
+bool HasToken(std::string_view list, std::string_view token) {
+  while (!list.empty()) {
+    const std::size_t comma = std::min(list.find(','), list.size());
+    if (TrimWhiteSpace(list.substr(0, comma)) == token) return true;
+    list.remove_prefix(std::min(comma + 1, list.size()));
+  }
+  return false;
 }
 
 // Names are compared, and values kept, in upper case; LOCATION keeps its
@@ -165,7 +192,8 @@ void ApplyHeaderField(HttpResponse& response, std::string_view line, bool cut) {
   } else if (name == "DATE") {
     response.serverDate = ParseHttpDate(value);
   } else if (name == "CONNECTION") {
-    response.connectionClose = value == "CLOSE";
+    response.connectionClose = HasToken(value, "CLOSE");
+    response.connectionKeepAlive = HasToken(value, "KEEP-ALIVE");
   } else if (name == "CONTENT-LENGTH") {
     const std::int64_t length = ParseContentLength(value);
     if (length < 0) return;  // unusable: the body runs until the close
@@ -201,8 +229,13 @@ struct BodyReader {
   std::int64_t received = 0;   // Length: bytes read so far
   std::int64_t chunkLeft = 0;  // Chunked: bytes left in the current chunk
   bool chunkSeen = false;      // Chunked: a chunk's data (and its CR LF) came before
+  bool trailerRead = false;    // Chunked: the lines after the last chunk, to their empty one
   bool complete = false;       // the framing's own end was reached
 };
+
+// Trailer lines no real server sends this many of: past them the body is
+// taken to have no end that can be found.
+constexpr int kTrailerLinesMax = 64;
 
 // Up to maxCount bytes, waiting (asleep) while none are pending.
 Arrival ReceiveSome(BodyReader& body, char* buffer, std::uint16_t maxCount, std::uint16_t& got) {
@@ -233,14 +266,27 @@ bool ReadChunkLine(BodyReader& body, Str255& line) {
   return AwaitLine(body.connection, body.idleSeconds, line);
 }
 
+// The trailer after the last chunk, up to its empty line: only then does the
+// next answer on the connection begin.
+bool ReadTrailer(BodyReader& body) {
+  Str255 line;
+  for (int count = 0; count < kTrailerLinesMax; ++count) {
+    if (!ReadChunkLine(body, line)) return false;
+    if (line.Empty()) return true;
+  }
+  return false;
+}
+
 // Reads the CR LF that closes the previous chunk's data and the next size
-// line. A size of 0 is the last chunk: the body is complete.
+// line. A size of 0 is the last chunk: the body is complete (its trailer is
+// read too, for the connection's sake).
 bool StartNextChunk(BodyReader& body) {
   Str255 line;
   if (body.chunkSeen && (!ReadChunkLine(body, line) || !line.Empty())) return false;
   if (!ReadChunkLine(body, line)) return false;
   std::int64_t size = ParseChunkSize(line);
   body.complete = size == 0;
+  if (body.complete) body.trailerRead = ReadTrailer(body);
   if (size <= 0) return false;
   body.chunkLeft = size;
   body.chunkSeen = true;
@@ -278,11 +324,23 @@ void ReportProgress(HttpSession& session, const HttpResponse& response, std::int
   }
 }
 
+// Notes a body read exactly to the end its framing gives: the connection is
+// then at the next answer.
+void NoteBodyEnd(HttpSession& session, const BodyReader& body) {
+  const bool framedEnd = body.framing == BodyFraming::Length ||
+                         (body.framing == BodyFraming::Chunked && body.trailerRead);
+  session.responseRead = body.complete && framedEnd ? ResponseRead::Whole : ResponseRead::Partly;
+}
+
+BodyReader ReaderFor(HttpSession& session, const HttpResponse& response) {
+  return {session.connection, session.bodyIdleSeconds, response.framing, response.contentLength};
+}
+
 // Writes the body to out block by block; true when all of it arrived and
 // was written.
 bool CopyBody(HttpSession& session, PartFile& out, const HttpResponse& response) {
-  BodyReader body{session.connection, session.bodyIdleSeconds, response.framing,
-                  response.contentLength};
+  BodyReader body = ReaderFor(session, response);
+  session.responseRead = ResponseRead::Partly;  // until the body has ended
   // On the heap: the assignment's recursion runs on a thread's stack.
   std::vector<char> block(kBlockSize);
   std::int64_t total = 0;
@@ -292,7 +350,23 @@ bool CopyBody(HttpSession& session, PartFile& out, const HttpResponse& response)
     total += got;
     ReportProgress(session, response, total);
   }
+  NoteBodyEnd(session, body);
   return body.complete;
+}
+
+// Reads and drops the short body of an answer nothing stores, so that the
+// connection can serve the next request; a long body, or one that runs until
+// the close, is left unread (and the connection is closed).
+void SkipShortBody(HttpSession& session, const HttpResponse& response) {
+  if (response.framing == BodyFraming::UntilClose) return;
+  if (response.framing == BodyFraming::Length && response.contentLength > kSkippableBody) return;
+  BodyReader body = ReaderFor(session, response);
+  session.responseRead = ResponseRead::Partly;
+  std::vector<char> block(kBlockSize);
+  std::int64_t total = 0;
+  std::uint16_t got = 0;
+  while (total <= kSkippableBody && NextBodyBlock(body, block.data(), got)) total += got;
+  NoteBodyEnd(session, body);
 }
 
 // Stores the body through a PartFile; the stored copy is replaced, and then
@@ -359,8 +433,107 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
 
 namespace {
 
-// One request of url on its own connection, its answer stored as ReceiveBody
-// says.
+// --- Connections -----------------------------------------------------------
+
+// The proxy's answer to CONNECT: its status line, then header lines up to
+// the empty one.
+bool ReadTunnelAnswer(TcpConnection& connection, Str255& status) {
+  bool cut = false;
+  if (!ReadHeaderLine(connection, status, cut)) return false;
+  Str255 line;
+  do {
+    if (!ReadHeaderLine(connection, line, cut)) return false;
+  } while (!line.Empty());
+  return true;
+}
+
+// Asks the proxy, already connected, for a tunnel to the server; true when
+// it answered with a 2xx status. Otherwise tlsFailure says why.
+bool OpenTunnel(HttpSession& session, std::string_view host, std::uint16_t port) {
+  TcpConnection& connection = session.connection;
+  const Str255 authority = Authority(session, host, port, true);
+  connection.SendLines({Cat("CONNECT ", authority) + " HTTP/1.1", Cat("Host: ", authority), ""});
+  Str255 status;
+  if (ReadTunnelAnswer(connection, status) && StatusCode(status) / 100 == 2) return true;
+  session.tlsFailure = Cat("Proxy refused tunnel to ", authority);
+  session.tlsFailure += Cat(": ", status.Empty() ? Str255("no answer") : status);
+  return false;
+}
+
+void CloseConnection(HttpSession& session) {
+  session.connection.Close();
+  session.openServer.clear();
+}
+
+// TLS with the server, inside a tunnel through the proxy when there is one.
+bool StartSecureChannel(HttpSession& session, std::string_view host, std::uint16_t port) {
+  if (!session.proxy.Empty() && !OpenTunnel(session, host, port)) return false;
+  return session.connection.StartTls(host, session.tls, session.tlsFailure);
+}
+
+// A new connection to the server, or to the proxy (through a tunnel for
+// https), with TLS for https; the events tell how it went.
+bool OpenConnection(HttpSession& session, std::string_view host, std::uint16_t port) {
+  CloseConnection(session);
+  session.StatusEvent(HttpStatusEvent::Connecting);
+  if (!ConnectSession(session, host, port)) {
+    session.StatusEvent(HttpStatusEvent::ConnectFailed);
+    return false;
+  }
+  if (session.secure && !StartSecureChannel(session, host, port)) {
+    session.connection.Close();
+    session.StatusEvent(HttpStatusEvent::TlsFailed);
+    return false;
+  }
+  session.openServer = ServerKey(session, host, port);
+  session.StatusEvent(HttpStatusEvent::Connected);
+  return true;
+}
+
+// Takes the connection kept from an earlier fetch when it talks to server.
+void TakeKeptConnection(HttpSession& session, const std::string& server) {
+  KeptConnection* keep = session.keep;
+  if (!session.openServer.empty() || keep == nullptr || keep->server != server) return;
+  session.connection.TakeOver(keep->connection);
+  session.openServer = server;
+  keep->server.clear();
+}
+
+// After HttpGet: the open connection goes to the session's keep, or is closed.
+void KeepOrClose(HttpSession& session) {
+  if (session.keep == nullptr || session.openServer.empty()) {
+    CloseConnection(session);
+    return;
+  }
+  session.keep->connection.TakeOver(session.connection);
+  session.keep->server = session.openServer;
+  session.openServer.clear();
+}
+
+// The server lets the connection serve another request: HTTP/1.1 unless it
+// says "close", HTTP/1.0 only when it says "keep-alive".
+bool ServerKeepsOpen(const Str255& statusLine, const HttpResponse& response) {
+  if (response.connectionClose) return false;
+  return statusLine.View().starts_with("HTTP/1.1") ||
+         (statusLine.View().starts_with("HTTP/1.0") && response.connectionKeepAlive);
+}
+
+// The connection can serve the next request: the answer was read to its
+// end (a short unread body is read and dropped now), the server keeps it
+// open, and no stop is asked for.
+bool StaysOpen(HttpSession& session, const HttpResponse& response) {
+  if (session.openServer.empty() || session.connection.Failed() || StopRequested() ||
+      !ServerKeepsOpen(session.statusLine, response)) {
+    return false;
+  }
+  if (session.responseRead == ResponseRead::Header) SkipShortBody(session, response);
+  return session.responseRead == ResponseRead::Whole && !session.connection.Failed();
+}
+
+// One request of url, on the connection left open for its server or on a new
+// one, its answer stored as ReceiveBody says. An open connection the server
+// has closed meanwhile gives no answer at all: the request is then made once
+// more on a new connection.
 bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
                  std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response) {
   // The answer of an earlier hop must not be taken for this one's when no
@@ -368,24 +541,20 @@ bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDi
   response = HttpResponse();
   const Str255 host = SplitUrl(session, url);
   session.address = {host.Str(), port, Cat(session.directory, session.file).Str(), session.secure};
-  if (session.secure && !session.proxy.Empty()) {
-    session.tlsFailure = Cat("Unable to fetch https addresses through a proxy: ", url);
-    session.StatusEvent(HttpStatusEvent::TlsFailed);
-    return false;
-  }
-  session.StatusEvent(HttpStatusEvent::Connecting);
-  if (!ConnectSession(session, host, port)) {
-    session.StatusEvent(HttpStatusEvent::ConnectFailed);
-    return false;
-  }
-  if (session.secure && !session.connection.StartTls(host, session.tls, session.tlsFailure)) {
-    session.StatusEvent(HttpStatusEvent::TlsFailed);
-    return false;
-  }
-  session.StatusEvent(HttpStatusEvent::Connected);
+  const std::string server = ServerKey(session, host, port);
+  if (session.openServer != server) CloseConnection(session);
+  TakeKeptConnection(session, server);
+  const bool reused = !session.openServer.empty();
+  if (!reused && !OpenConnection(session, host, port)) return false;
   SendRequest(session, host, port);
+  if (reused && !session.connection.WaitReadable(0)) {
+    session.connection.ResetState();
+    session.openServer.clear();
+    if (StopRequested() || !OpenConnection(session, host, port)) return false;
+    SendRequest(session, host, port);
+  }
   const bool stored = ReceiveBody(session, localDirectory, ifModified, shortNames, response);
-  session.connection.Close();
+  if (!StaysOpen(session, response)) CloseConnection(session);
   return stored;
 }
 
@@ -495,21 +664,29 @@ bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirect
   session.storedName.Clear();
   Str255 next(url);
   std::vector<std::string> asked;
+  bool stored = false;
   for (int hop = 1;; ++hop) {
-    if (RequestOnce(session, next, localDirectory, port, ifModified, shortNames, response)) {
-      return true;
-    }
-    if (!IsRedirect(response) ||
+    stored = RequestOnce(session, next, localDirectory, port, ifModified, shortNames, response);
+    if (stored || !IsRedirect(response) ||
         !FollowRedirect(session, response, hop, next, port, localDirectory, asked)) {
-      return false;
+      break;
     }
   }
+  KeepOrClose(session);
+  return stored;
+}
+
+std::string ServerKey(const HttpSession& session, std::string_view host, std::uint16_t port) {
+  std::string key(SchemePrefix(session.secure));
+  for (char c : host) key += LowerLetter(c);
+  return key + ":" + std::to_string(port) + " " + session.proxy.Str();
 }
 
 bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::string_view wantedName) {
   response = HttpResponse();
   response.fileName = StoredFileName(wantedName, session.directory);
   session.statusLine.Clear();
+  session.responseRead = ResponseRead::Partly;
   session.StatusEvent(HttpStatusEvent::ReadingHeader);
   Str255 line;
   bool cut = false;
@@ -522,6 +699,7 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::strin
     ApplyHeaderField(response, line, cut);
   }
   if (response.framing == BodyFraming::Chunked) response.contentLength = 0;
+  session.responseRead = HasNoBody(response) ? ResponseRead::Whole : ResponseRead::Header;
   return response.status == 200;
 }
 

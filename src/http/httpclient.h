@@ -1,10 +1,16 @@
 // The HTTP client: fetches one http or https URL with an HTTP/1.1 GET, directly
-// or (http only, for now) through a proxy, and stores the body in a local directory. Reads the
-// status line and the header fields it needs, can skip a file whose LAST-MODIFIED equals the stored
-// copy's date, can store under 8.3 names, follows redirects (a 301 or 302 without LOCATION, or one
-// to the same address with a "/" added, is fetched as a directory), and stamps the stored file with
-// LAST-MODIFIED. A body is written to ".<name>.quorbit-part" beside the stored copy and replaces it
-// only when complete, so a broken transfer leaves the old copy as it was.
+// or through a proxy (https through a CONNECT tunnel, TLS running inside it), and stores the body
+// in a local directory. Reads the status line and the header fields it needs, can skip a file whose
+// LAST-MODIFIED equals the stored copy's date, can store under 8.3 names, follows redirects (a 301
+// or 302 without LOCATION, or one to the same address with a "/" added, is fetched as a directory),
+// and stamps the stored file with LAST-MODIFIED. A body is written to ".<name>.quorbit-part" beside
+// the stored copy and replaces it only when complete, so a broken transfer leaves the old copy as
+// it was.
+//
+// A connection whose response was read exactly to its end, and which the server keeps open, serves
+// the next request to the same server: the next hop of a redirect, and, through a KeptConnection,
+// the next fetch of the same assignment. A request on such a connection that fails before any
+// response byte (the server closed it while it was idle) is made once more on a fresh connection.
 //
 // Progress goes out through four event operations; ReportingHttpSession
 // (httpreport.h) turns them into screen and log lines.
@@ -17,6 +23,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "http/weburl.h"
@@ -38,7 +45,8 @@ struct HttpResponse {
   Str255 contentType;              // upper case
   std::int64_t contentLength = 0;  // 0: not given (or chunked)
   PackedDateTime lastModified = 0;
-  bool connectionClose = false;  // CONNECTION was exactly CLOSE
+  bool connectionClose = false;      // CONNECTION named CLOSE
+  bool connectionKeepAlive = false;  // CONNECTION named KEEP-ALIVE (an HTTP/1.0 server keeps it)
   std::uint16_t status = 0;
   PackedDateTime serverDate = 0;
   Str255 server;                  // upper case
@@ -108,6 +116,20 @@ constexpr std::string_view HttpFileEventName(HttpFileEvent event) {
 // Redirects followed for one file before it counts as failed.
 inline constexpr int kMaxRedirects = 5;
 
+// How far the last response on the connection was read.
+enum class ResponseRead : std::uint8_t {
+  Partly = 0,  // not even its header whole, or a body that broke off (or ran until the close)
+  Header = 1,  // the header to its empty line; a body may follow
+  Whole = 2,   // the header and exactly the body its framing announced: the next answer is next
+};
+
+// A connection left open by one fetch for the next fetch of the same
+// assignment, and the server it talks to.
+struct KeptConnection {
+  TcpConnection connection;
+  std::string server;  // as ServerKey gives it; empty: none kept
+};
+
 // One fetch (with its redirects): the parts of the URL requested, the
 // connection and the event operations. Done must be called by the owner
 // while the derived object still exists (its destructor may do it), because
@@ -147,15 +169,26 @@ class HttpSession {
   // been followed; empty: the name comes from the address requested.
   Str255 storedName;
   TcpConnection connection;
-  Str255 proxy;       // "host:port" of the proxy; empty: connect directly
-  TlsOptions tls;     // how https servers are checked
-  Str255 tlsFailure;  // the line that says why the last TLS session did not start
+  // The server the open connection talks to (ServerKey); empty: none open.
+  std::string openServer;
+  ResponseRead responseRead = ResponseRead::Partly;
+  // Where the connection is left after HttpGet for a later session; none: it is closed.
+  KeptConnection* keep = nullptr;
+  Str255 proxy;    // "host:port" of the proxy; empty: connect directly
+  TlsOptions tls;  // how https servers are checked
+  // The line that says why the last TLS session did not start (or why the
+  // proxy gave no tunnel for it).
+  Str255 tlsFailure;
   // Seconds a body may stay silent before the transfer counts as broken.
   std::uint16_t bodyIdleSeconds = DefaultTimeout;
 
  private:
   bool done_ = false;
 };
+
+// Who a connection talks to: scheme, host (in lower case), port and proxy. A
+// connection serves only requests of the same server key.
+std::string ServerKey(const HttpSession& session, std::string_view host, std::uint16_t port);
 
 // Splits the URL into the session's baseUrl, secure, directory and file;
 // returns the host. A port written in the URL stays part of the host.
@@ -167,7 +200,8 @@ Str255 SplitUrl(HttpSession& session, std::string_view url);
 // up to kMaxRedirects times, on whatever http or https server and port they
 // name, and the file keeps the name of url. An https address is fetched over
 // TLS as the session's tls options say; there is never a fallback to http. True when the body was
-// stored completely or skipped as unchanged (ifModified).
+// stored completely or skipped as unchanged (ifModified). Afterwards the connection is closed, or,
+// when it may serve another request, left in the session's keep.
 bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
              std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response);
 

@@ -230,6 +230,8 @@ struct AssignmentRun {
   // Addresses whose redirect led to a known one (perhaps still queued): their
   // file is that address's file, once every fetch is done.
   std::vector<std::pair<std::string, std::string>> aliases;
+  // The connection the last fetch left open, for the next fetch from its server.
+  KeptConnection kept;
 };
 
 // HREF links only from pages above the last level; SRC links from every
@@ -373,6 +375,7 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
   auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG, linked ? &run.visited : nullptr);
   FetchSession& session = fetch->session;
   if (!Settings.PROXY.Empty()) session.proxy = Settings.PROXY;
+  session.keep = &run.kept;
   session.tls = {VerifiesCertificates(task), Settings.CA_FILE.Str()};
   if (!HttpGet(session, task.URI, task.LOCATION, task.PORT, task.IFMOD != 0, task.SHORTNAMES != 0,
                fetch->response)) {
@@ -453,7 +456,7 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited)
     return false;
   }
   if (level == 1 && !task.IFMOD) EmptyLocationUnlessGuarded(task.LOCATION);
-  AssignmentRun run{visited, task.LOCATION, {}, {}, {}};
+  AssignmentRun run{visited, task.LOCATION, {}, {}, {}, {}};
   EnsureTrailing(run.root, kPathSep);
   const std::string key = StartKey(task.URI, task.PORT);
   if (!key.empty()) visited.Add(key);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "util/stoprequest.h"
 
@@ -92,6 +93,16 @@ void TcpConnection::ResetState() {
   state_ = ConnectionState::Usable;
   peerClosed_ = false;
   lfMayFollow_ = false;
+}
+
+void TcpConnection::TakeOver(TcpConnection& other) {
+  Close();
+  socket_.Reset(other.socket_.Release());
+  tls_ = std::move(other.tls_);
+  state_ = other.state_;
+  peerClosed_ = other.peerClosed_;
+  lfMayFollow_ = other.lfMayFollow_;
+  other.ResetState();
 }
 
 bool TcpConnection::PeerAddress(IpAddress& address) const {
@@ -370,6 +381,19 @@ bool TcpConnection::SendLine(std::string_view text, std::string_view logText) {
   bool sent = SendText(Cat(text, "\r\n"));
   debugLog_.WriteLine(Cat("S ", logText));
   return sent;
+}
+
+bool TcpConnection::SendLines(std::initializer_list<std::string_view> lines) {
+  if (Failed()) return false;
+  std::string text;
+  for (std::string_view line : lines) {
+    text += Cat(line, "\r\n").View();
+    debugLog_.WriteLine(Cat("S ", line));
+  }
+  const int count = static_cast<int>(text.size());
+  const int sent = SendOnce(text.data(), count);
+  if (sent < 0) Fail();
+  return sent == count;
 }
 
 bool TcpConnection::SendText(const Str255& text) {

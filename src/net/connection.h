@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -70,6 +71,11 @@ class TcpConnection {
   // Usable again with a fresh socket to come, the debug log kept: for a new
   // attempt after a failed one, which must not inherit its failure.
   void ResetState();
+  // Takes over the other connection's socket (and TLS session) with its
+  // state, closing the one held so far; the other is left without a socket,
+  // usable for a new one. Each keeps its own debug log: a connection kept
+  // open for later requests passes from one owner to the next.
+  void TakeOver(TcpConnection& other);
   SocketHandle Handle() const { return socket_.Get(); }
   // The IPv4 address of the peer; false when not connected.
   bool PeerAddress(IpAddress& address) const;
@@ -93,6 +99,10 @@ class TcpConnection {
   // "S " + logText where the text must not reach the log (a password).
   bool SendLine(std::string_view text);
   bool SendLine(std::string_view text, std::string_view logText);
+  // The lines, each + CR + LF (each cut to 255 bytes), in one send, and
+  // "S " + each in the debug log: a request of several lines leaves in one
+  // segment instead of waiting for the peer to acknowledge its first line.
+  bool SendLines(std::initializer_list<std::string_view> lines);
   // The bytes in one send; true only when all of them went out.
   bool SendText(const Str255& text);
   bool SendByte(std::uint8_t value);

@@ -58,6 +58,12 @@ class UniqueSocket {
   SocketHandle Get() const { return handle_; }
   // Closes the socket held so far and takes the given one.
   void Reset(SocketHandle handle = kNoSocket);
+  // Gives the socket up without closing it: its new owner closes it.
+  SocketHandle Release() {
+    const SocketHandle handle = handle_;
+    handle_ = kNoSocket;
+    return handle;
+  }
 
  private:
   SocketHandle handle_ = kNoSocket;

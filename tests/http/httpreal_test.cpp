@@ -183,6 +183,25 @@ TEST_F(RealServers, SameFetchThroughProxyOnAnotherPort) {
   EXPECT_TRUE(Stored("big.bin") == ReadFile(Served("big.bin"))) << "stored copy differs";
 }
 
+// A later session takes over the connection an earlier one kept; each
+// session's debug log shows a "C" line only for a connection it made.
+TEST_F(RealServers, KeptConnectionServesTheNextSessionAndItsDebugLogSaysSo) {
+  KeptConnection kept;
+  for (const char* name : {"first", "second"}) {
+    RecordingHttpSession session(dir / (std::string(name) + ".log"));
+    session.keep = &kept;
+    ASSERT_TRUE(Get(session, "/page.html")) << name;
+  }
+  EXPECT_EQ(nginx.ConnectionsServed(), 1) << nginx.AccessLog();
+  auto connectLines = [&](const char* name) {
+    const std::vector<std::string> log = LogFileTexts(dir / (std::string(name) + ".log"));
+    return std::count_if(log.begin(), log.end(),
+                         [](const std::string& line) { return line.starts_with("C "); });
+  };
+  EXPECT_EQ(connectLines("first"), 1);
+  EXPECT_EQ(connectLines("second"), 0);
+}
+
 TEST_F(RealServers, PageOverIpv6IsStoredAndTheDebugLogNamesTheAddress) {
   if (!HasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback";
   NginxPeer nginx6;

@@ -72,32 +72,62 @@ class ProgramHttpsRun : public ::testing::Test {
 
 const std::set<std::string> kMirrored = {"index.html", "p.html", "q.html", "img/a.gif"};
 
-TEST_F(ProgramHttpsRun, FetchesOnlyWhatItCanTrustOrIsToldNotToCheck) {
+// How an assignment reaches the site: directly, or through tinyproxy, which
+// opens CONNECT tunnels to the site's port or to none.
+enum class Via { Direct, Tunnel, RefusingProxy };
+
+// Starts tinyproxy as the case wants it; the [MAIN] line that names it.
+std::string ProxyLine(Via via, TinyproxyPeer& proxy, int sitePort) {
+  if (via == Via::Direct) return "";
+  proxy.AllowConnectTo(via == Via::Tunnel ? sitePort : 0);
+  if (!proxy.Start()) return "";
+  return "PROXY=127.0.0.1:" + std::to_string(proxy.Port()) + "\r\n";
+}
+
+// Every file of a site comes over one connection: the connection kept open
+// serves the next file, inside a proxy's tunnel too. A proxy that refuses
+// the tunnel ends the fetch with one line that says so.
+TEST_F(ProgramHttpsRun, FetchesWhatItCanTrustDirectlyOrThroughATunnelOnOneConnection) {
   const std::string uri = "https://127.0.0.1/index.html";
   const struct {
     std::string certificate, main, more;
-    std::string said;  // a line of the run log
+    Via via;
+    std::string said;  // a line of the run log; "{port}" stands for the site's port
     bool stored;
   } cases[] = {
-      {"server", caFile, "", "Finished parsing store/index.html", true},
-      {"server", "", "",
+      {"server", caFile, "", Via::Direct, "Finished parsing store/index.html", true},
+      {"server", "", "", Via::Direct,
        "Certificate of 127.0.0.1 not trusted: unable to get local issuer certificate", false},
-      {"stranger", caFile, "", "Certificate of 127.0.0.1 not trusted: IP address mismatch", false},
-      {"stranger", "", "VERIFY=no\r\n", "Not verifying certificates for " + uri, true},
-      {"server", caFile + "PROXY=127.0.0.1:1\r\n", "",
-       "Unable to fetch https addresses through a proxy: " + uri, false},
+      {"stranger", caFile, "", Via::Direct,
+       "Certificate of 127.0.0.1 not trusted: IP address mismatch", false},
+      {"stranger", "", "VERIFY=no\r\n", Via::Direct, "Not verifying certificates for " + uri, true},
+      {"server", caFile, "", Via::Tunnel, "Finished parsing store/index.html", true},
+      {"stranger", caFile, "", Via::Tunnel,
+       "Certificate of 127.0.0.1 not trusted: IP address mismatch", false},
+      {"server", caFile, "", Via::RefusingProxy,
+       "Proxy refused tunnel to 127.0.0.1:{port}: HTTP/1.1 403 Access violation", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.said);
+    if (c.via != Via::Direct && !TinyproxyPeer::Installed()) continue;
     HttpsSite site;
     ASSERT_TRUE(site.Start(*certificates, c.certificate)) << site.nginx.Problem();
-    const ProgramRun run = site.Run(c.main, uri, c.more);
+    TinyproxyPeer proxy;
+    const std::string proxyLine = ProxyLine(c.via, proxy, site.nginx.Port());
+    ASSERT_EQ(proxy.Problem(), "");
+    const ProgramRun run = site.Run(c.main + proxyLine, uri, c.more);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(Contains(site.Log(), c.said)) << ReadFile(site.top / "run/run.log");
+    std::string said = c.said;
+    if (said.find("{port}") != std::string::npos) {
+      said.replace(said.find("{port}"), 6, std::to_string(site.nginx.Port()));
+    }
+    const std::vector<std::string> log = site.Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), said), 1) << ReadFile(site.top / "run/run.log");
     EXPECT_EQ(run.out.find("Unable to complete download of " + uri) == std::string::npos, c.stored)
         << run.out;
     if (c.stored) {
       EXPECT_EQ(StoredFiles(site.top / "run/store"), kMirrored);
+      EXPECT_EQ(site.nginx.ConnectionsServed(), 1) << site.nginx.AccessLog();
       // Links to the https server itself lead to the stored copies.
       EXPECT_EQ(ReadFile(site.top / "run/store/index.html"),
                 "<img src=\"img/a.gif\"><a href=\"p.html\">p</a> <a href=\"q.html\">q</a>\r\n");

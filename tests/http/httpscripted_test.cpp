@@ -476,6 +476,79 @@ TEST_F(ScriptedHttp, ShortNamesAndIfModifiedWithoutDate) {
   EXPECT_EQ(Stored("avery~01.htm"), "new");
 }
 
+// A 200 answer with a body of the length given.
+std::string Ok(const std::string& fields, const std::string& body) {
+  return "send HTTP/1.1 200 OK\\r\\n" + fields + "Content-Length: " + std::to_string(body.size()) +
+         "\\r\\n\\r\\n" + body + "\n";
+}
+
+// Two fetches from one server, the connection kept between them: the second
+// request goes out on the first one's connection only when its answer was
+// read exactly to its end and the server keeps it open; a kept connection
+// the server closed while idle is given up and the request made again on a
+// new one, but never once an answer has begun to arrive.
+TEST_F(ScriptedHttp, ConnectionServesTheNextFetchOnlyWhenItsAnswerEndedCleanly) {
+  const struct {
+    std::string name, script;
+    bool firstStored;
+    bool secondStored;
+    int connections;
+  } rows[] = {
+      {"kept", Request("/a") + Ok("", "A") + Request("/b") + Ok("", "B"), true, true, 1},
+      {"chunked with a trailer",
+       Request("/a") +
+           "send HTTP/1.1 200 OK\\r\\nTransfer-Encoding: chunked\\r\\n\\r\\n"
+           "1\\r\\nA\\r\\n0\\r\\nX-Checksum: 1\\r\\n\\r\\n\n" +
+           Request("/b") + Ok("", "B"),
+       true, true, 1},
+      {"short error page read past",
+       Request("/a") + "send HTTP/1.1 404 Not Found\\r\\nContent-Length: 9\\r\\n\\r\\nnot here!\n" +
+           Request("/b") + Ok("", "B"),
+       false, true, 1},
+      {"HTTP/1.0 keep-alive",
+       Request("/a") +
+           "send HTTP/1.0 200 OK\\r\\nConnection: Keep-Alive\\r\\nContent-Length: "
+           "1\\r\\n\\r\\nA\n" +
+           Request("/b") + Ok("", "B"),
+       true, true, 1},
+      // The client closes at once: expect_close sees no second request.
+      {"Connection: close",
+       Request("/a") + Ok("Connection: close\\r\\n", "A") + "expect_close\naccept\n" +
+           Request("/b") + Ok("", "B"),
+       true, true, 2},
+      {"HTTP/1.0",
+       Request("/a") + "send HTTP/1.0 200 OK\\r\\nContent-Length: 1\\r\\n\\r\\nA\n" +
+           "expect_close\naccept\n" + Request("/b") + Ok("", "B"),
+       true, true, 2},
+      {"long error page left unread",
+       Request("/a") + "send HTTP/1.1 404 Not Found\\r\\nContent-Length: 100000\\r\\n\\r\\nnot\n" +
+           "expect_close\naccept\n" + Request("/b") + Ok("", "B"),
+       false, true, 2},
+      {"closed while idle",
+       Request("/a") + Ok("", "A") + "close\naccept\n" + Request("/b") + Ok("", "B"), true, true,
+       2},
+      {"closed with the answer begun",
+       Request("/a") + Ok("", "A") + Request("/b") +
+           "send HTTP/1.1 200 OK\\r\\nContent-Le\nclose\n",
+       true, false, 1},
+  };
+  KeptConnection kept;
+  session.keep = &kept;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    session.events.clear();
+    for (const char* name : {"a", "b"}) std::filesystem::remove(local.Str() + name);
+    Serve(row.script);
+    EXPECT_EQ(Get("/a"), row.firstStored);
+    EXPECT_EQ(Get("/b"), row.secondStored);
+    EXPECT_EQ(Verdict(), "DONE\n");
+    EXPECT_EQ(Stored("a"), row.firstStored ? "A" : "");
+    EXPECT_EQ(Stored("b"), row.secondStored ? "B" : "");
+    EXPECT_EQ(std::count(session.events.begin(), session.events.end(), "Connected"),
+              row.connections);
+  }
+}
+
 TEST(ScriptedProxy, RequestLineAndHostCarryTheOriginPort) {
   TempDir dir;
   PeerProcess proxy;
@@ -513,6 +586,40 @@ TEST(ScriptedProxy, RequestLineAndHostCarryTheOriginPort) {
   session.proxy = "127.0.0.1";
   EXPECT_FALSE(HttpGet(session, "origin.test/", local, 80, false, false, response));
   EXPECT_EQ(session.events, (Events{"Connecting", "ConnectFailed"}));
+}
+
+// An https address through a proxy is asked for as a CONNECT tunnel to its
+// server and port; an answer other than 2xx, or none, ends the fetch with
+// the line that says why, and nothing goes into the tunnel.
+TEST(ScriptedProxy, RefusedTunnelEndsTheFetchWithItsReason) {
+  const std::string connect =
+      "expect CONNECT origin.test:8443 HTTP/1.1\nexpect Host: origin.test:8443\nexpect \n";
+  const struct {
+    std::string script, said;
+  } rows[] = {
+      {connect + "send HTTP/1.1 407 Proxy Authentication Required\\r\\nContent-Length: "
+                 "0\\r\\n\\r\\n\nexpect_close\n",
+       "Proxy refused tunnel to origin.test:8443: HTTP/1.1 407 Proxy Authentication Required"},
+      {connect + "close\n", "Proxy refused tunnel to origin.test:8443: no answer"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.said);
+    TempDir dir;
+    PeerProcess proxy;
+    const int proxyPort = StartScriptedServer(proxy, dir, row.script);
+    ASSERT_NE(proxyPort, 0);
+    Str80 local = dir / "store/";
+    ASSERT_TRUE(EnsureDirectory(local));
+    HttpResponse response;
+    RecordingHttpSession session;
+    session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
+    EXPECT_FALSE(
+        HttpGet(session, "https://origin.test/a.htm", local, 8443, false, false, response));
+    EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
+    EXPECT_EQ(session.events, (Events{"Connecting", "TlsFailed"}));
+    EXPECT_EQ(session.tlsFailure.Str(), row.said);
+    EXPECT_TRUE(std::filesystem::is_empty(local.Str()));
+  }
 }
 
 TEST(ScriptedProxy, Ipv6ProxyIsReachedAndTheOriginKeepsItsBrackets) {

@@ -552,6 +552,25 @@ TEST_F(HttpAssignment, PageMetFarOutAndCloserIsFetchedOnceAndFollowedFromCloser)
   EXPECT_EQ(Stored("index.html"), "<a href=\"a.html\">a</a> <a href=\"b.html\">b</a>\r\n");
 }
 
+TEST_F(HttpAssignment, FilesOfTheSiteComeOverOneConnection) {
+  // A missing file and a directory asked for without its "/" among them:
+  // their short answers are read past, and the connection serves on.
+  Add("index.html",
+      "<img src=\"a.gif\"><a href=\"missing.html\">m</a> <a href=\"docs\">d</a> "
+      "<a href=\"p.html\">p</a>\n");
+  Add("a.gif", "GIF89a");
+  Add("docs/index.html", "<p>docs</p>\n");
+  Add("p.html", "<img src=\"a.gif\"><p>p</p>\n");
+  Serve();
+  EXPECT_TRUE(Run(Task("index.html", 2, true)));
+  EXPECT_EQ(StoredFiles(location),
+            (std::set<std::string>{"index.html", "a.gif", "docs/docs.html", "p.html"}));
+  EXPECT_EQ(RequestTargets(nginx.AccessLog()).size(), 6u) << nginx.AccessLog();
+  EXPECT_EQ(nginx.ConnectionsServed(), 1) << nginx.AccessLog();
+  const std::vector<std::string> memo = capture.Memo();
+  EXPECT_EQ(std::count(memo.begin(), memo.end(), "Connection established"), 1);
+}
+
 TEST_F(HttpAssignment, UnreachableLinkDoesNotStopThePage) {
   // The page comes from a scripted server that closes its port after it;
   // the link to the same server then finds the port closed.

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -89,7 +92,9 @@ bool NginxPeer::Start(const std::string& root, const std::string& listenAddress)
                    "error_log " + w + "/error.log;\n"
                    "events { worker_connections 64; }\n"
                    "http {\n"
-                   "  access_log " + w + "/access.log;\n"
+                   "  log_format withconnection '$remote_addr [$time_local] \"$request\" "
+                   "$status $body_bytes_sent conn=$connection';\n"
+                   "  access_log " + w + "/access.log withconnection;\n"
                    "  client_body_temp_path " + w + "/body;\n"
                    "  proxy_temp_path " + w + "/proxy;\n"
                    "  fastcgi_temp_path " + w + "/fastcgi;\n"
@@ -115,6 +120,17 @@ std::string NginxPeer::ErrorLog() const {
 }
 std::string NginxPeer::AccessLog() const {
   return ReadFile(work_ / "access.log");
+}
+
+int NginxPeer::ConnectionsServed() const {
+  static const std::regex serial(" conn=([0-9]+)$");
+  std::set<std::string> serials;
+  std::istringstream log(AccessLog());
+  std::smatch match;
+  for (std::string line; std::getline(log, line);) {
+    if (std::regex_search(line, match, serial)) serials.insert(match[1].str());
+  }
+  return static_cast<int>(serials.size());
 }
 
 bool TestCertificates::Make() {
@@ -164,7 +180,8 @@ bool TinyproxyPeer::Start() {
             "Allow 127.0.0.1\n"
             "LogFile \"" + work_ / "tinyproxy.log" + "\"\n"
             "LogLevel Info\n"
-            "PidFile \"" + work_ / "tinyproxy.pid" + "\"\n");
+            "PidFile \"" + work_ / "tinyproxy.pid" + "\"\n" +
+            (connectPort_ < 0 ? "" : "ConnectPort " + std::to_string(connectPort_) + "\n"));
   // clang-format on
   return StartListening(process_, {kBinary, "-d", "-c", work_ / "tinyproxy.conf"}, port_, problem_);
 }

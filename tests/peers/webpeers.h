@@ -48,8 +48,11 @@ class NginxPeer {
   const std::string& Problem() const { return problem_; }
   // The error log, for a failing test's message.
   std::string ErrorLog() const;
-  // The access log: one line per request, with its request line in quotes.
+  // The access log: one line per request, with its request line in quotes
+  // and, last, "conn=" and the serial number of the connection it came on.
   std::string AccessLog() const;
+  // How many connections the requests of the access log came on.
+  int ConnectionsServed() const;
 
  private:
   TempDir work_;
@@ -65,6 +68,10 @@ class TinyproxyPeer {
   static constexpr const char* kBinary = "/usr/bin/tinyproxy";
   static bool Installed();
 
+  // Before Start: the one port CONNECT tunnels may lead to (0: none at all);
+  // without it every port is allowed.
+  void AllowConnectTo(int port) { connectPort_ = port; }
+
   bool Start();
   int Port() const { return port_; }
   const std::string& Problem() const { return problem_; }
@@ -73,5 +80,6 @@ class TinyproxyPeer {
   TempDir work_;
   PeerProcess process_;
   int port_ = 0;
+  int connectPort_ = -1;  // -1: every port
   std::string problem_;
 };
