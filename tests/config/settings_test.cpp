@@ -164,7 +164,7 @@ TEST_F(SettingsTest, FileNameSearch) {
   EXPECT_EQ(LoadSettings("TASKS"), 0);
   EXPECT_EQ(LoadedIniFile, "TASKS.INI");  // the file that opened, for what it guards
   EXPECT_EQ(LoadSettings("lower"), 0);
-  EXPECT_EQ(LoadedIniFile, "lower.ini");
+  EXPECT_EQ(LoadedIniFile, kNamesIgnoreCase ? "lower.INI" : "lower.ini");
   EXPECT_EQ(LoadSettings("LOWER"), kNamesIgnoreCase ? 0 : -1);
   EXPECT_EQ(LoadSettings("TASKS.CFG"), -1);
   EXPECT_TRUE(LoadedIniFile.Empty());
