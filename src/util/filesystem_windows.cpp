@@ -1,8 +1,8 @@
 // Files and directories over Windows. Paths are 8-bit text in the system's
 // ANSI code page, as the INI files that name them are written, so the "A"
 // calls are used throughout.
-#include <windows.h>
 #include <io.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -88,7 +88,7 @@ EntryStatus StatusOf(DWORD attributes, std::uint64_t size, const FILETIME& writt
                      bool followedLinks) {
   EntryStatus status;
   const bool link = !followedLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  status.kind = link                                          ? EntryKind::Link
+  status.kind = link                                           ? EntryKind::Link
                 : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Directory
                 : (attributes & FILE_ATTRIBUTE_DEVICE) != 0    ? EntryKind::Other
                                                                : EntryKind::Regular;
@@ -103,8 +103,8 @@ EntryStatus StatusOf(DWORD attributes, std::uint64_t size, const FILETIME& writt
 int StatusOfHandle(HANDLE handle, EntryStatus& status) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(handle, &info)) return ErrnoFromWindows(GetLastError());
-  const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
-                             info.nFileSizeLow;
+  const std::uint64_t size =
+      (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   status = StatusOf(info.dwFileAttributes, size, info.ftLastWriteTime, true);
   return 0;
 }
@@ -125,9 +125,9 @@ std::string Joined(const std::string& directory, const std::string& name) {
 // open, so its path keeps naming it.
 SystemHandle OpenDirectoryHandle(const std::string& path, bool followLinks) {
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  const HANDLE handle = CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    flags, nullptr);
+  const HANDLE handle =
+      CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
   SystemHandle directory = Own(handle, path);
   BY_HANDLE_FILE_INFORMATION info{};
   if (directory.Valid() &&
@@ -155,8 +155,8 @@ std::wstring LongWidePath(std::string_view path) {
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, path.data(), size, wide.data(), length);
   std::wstring full(GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr), L'\0');
-  const DWORD written = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()),
-                                         full.data(), nullptr);
+  const DWORD written =
+      GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   if (full.empty() || written == 0 || written >= full.size()) return {};
   full.resize(written);
   if (full.starts_with(L"\\\\?\\")) return full;
@@ -250,7 +250,8 @@ int RenameOver(std::string_view from, std::string_view to) {
   // path limit: the rename takes the long form of both paths.
   const std::wstring source = LongWidePath(from), target = LongWidePath(to);
   if (source.empty() || target.empty()) return EINVAL;
-  return LastErrorUnless(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0);
+  return LastErrorUnless(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) !=
+                         0);
 }
 
 int OpenDirectory(std::string_view path, SystemHandle& directory) {

@@ -260,8 +260,8 @@ Str255 LocalPath(std::string_view path) {
 }
 
 std::size_t RootLength(std::string_view path) {
-  if (kPathSep == '\\' && path.size() >= 2 && path[1] == ':' &&
-      UpperLetter(path[0]) >= 'A' && UpperLetter(path[0]) <= 'Z') {
+  if (kPathSep == '\\' && path.size() >= 2 && path[1] == ':' && UpperLetter(path[0]) >= 'A' &&
+      UpperLetter(path[0]) <= 'Z') {
     return path.size() >= 3 && path[2] == kPathSep ? 3 : 2;
   }
   return path.starts_with(kPathSep) ? 1 : 0;

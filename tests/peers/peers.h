@@ -17,7 +17,8 @@ std::string PeersDir();
 // Source tree root (for examples and sample data).
 std::string SourceDir();
 
-// A fresh directory in the system's temporary directory, removed with everything in it on destruction.
+// A fresh directory in the system's temporary directory, removed with everything in it on
+// destruction.
 class TempDir {
  public:
   TempDir();

@@ -1,6 +1,7 @@
 #include "report/runlog.h"
 
 #include <gtest/gtest.h>
+
 #include <ctime>
 #include <filesystem>
 #include <regex>

@@ -81,10 +81,8 @@ TEST(DosPaths, DriveRootsKeepTheirSeparator) {
     const char* directory;
   } cases[] = {
 #ifdef _WIN32
-      {"C:\\file.txt", 3, "C:\\"},
-      {"c:\\data\\file.txt", 3, "c:\\data"},
-      {"C:file.txt", 2, ""},
-      {"\\file.txt", 1, "\\"},
+      {"C:\\file.txt", 3, "C:\\"}, {"c:\\data\\file.txt", 3, "c:\\data"},
+      {"C:file.txt", 2, ""},       {"\\file.txt", 1, "\\"},
 #else
       {"C:/file.txt", 0, "C:"},
       {"/file.txt", 1, "/"},
@@ -249,8 +247,8 @@ TEST_F(DosFiles, TheRootAndTheEmptyPathAreNeverCleared) {
   fs::create_directory(Path("sub"));
   std::error_code ec;
   fs::create_directory_symlink(NativePath("/"), Path("toroot"), ec);
-  for (const std::string& path : {std::string(), NativePath("/"), NativePath("//"),
-                                  NativePath("/tmp/.."), Path("toroot")}) {
+  for (const std::string& path :
+       {std::string(), NativePath("/"), NativePath("//"), NativePath("/tmp/.."), Path("toroot")}) {
     if (path == Path("toroot") && ec) continue;  // no links here
     EXPECT_TRUE(IsFileSystemRoot(path)) << path;
   }
