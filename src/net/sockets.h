@@ -1,7 +1,8 @@
 // The thin socket layer. Each operation is one call of the
 // platform's socket interface (IPv4 and IPv6), so that the connection code above
 // it does not depend on the platform. sockets_posix.cpp implements it over
-// POSIX sockets; sockets.cpp holds what needs no call of the system.
+// POSIX sockets, sockets_windows.cpp over Winsock 2; sockets.cpp holds what
+// needs no call of the system.
 #pragma once
 
 #include <array>
@@ -10,8 +11,14 @@
 #include <string_view>
 #include <vector>
 
+// The system's socket handle: a descriptor on POSIX, a SOCKET (an unsigned
+// handle as wide as a pointer) on Windows.
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+#else
 using SocketHandle = int;
-constexpr SocketHandle kNoSocket = -1;  // all bits set
+#endif
+constexpr SocketHandle kNoSocket = static_cast<SocketHandle>(-1);  // all bits set
 
 // Arguments of OpenSocket for the one kind of socket the system uses.
 constexpr std::int16_t kInternetFamily = 2;
@@ -69,7 +76,7 @@ class UniqueSocket {
   SocketHandle handle_ = kNoSocket;
 };
 
-// Starts the socket library; nothing to do on Linux.
+// Starts the socket library (Winsock on Windows); nothing to do on Linux.
 void SocketStartup();
 
 SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t protocol);
