@@ -123,6 +123,13 @@ int SetNonBlocking(SocketHandle socket) {
   return ioctlsocket(socket, FIONBIO, &on) == 0 ? 0 : -1;
 }
 
+int SetNoDelay(SocketHandle socket) {
+  const BOOL on = TRUE;
+  return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) == 0
+             ? 0
+             : -1;
+}
+
 int PendingBytes(SocketHandle socket) {
   u_long count = 0;
   if (ioctlsocket(socket, FIONREAD, &count) != 0) return 0;
