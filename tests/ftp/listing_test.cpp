@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <string>
 
@@ -170,14 +171,12 @@ PackedDateTime Local(std::uint16_t year, std::uint16_t month, std::uint16_t day,
 
 // A UTC time as the local time the record keeps.
 PackedDateTime FromUtc(int year, int month, int day, int hour, int minute, int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  return PackLocalTime(timegm(&tm));
+  using namespace std::chrono;
+  const auto instant = sys_days{year_month_day{std::chrono::year{year},
+                                               std::chrono::month{static_cast<unsigned>(month)},
+                                               std::chrono::day{static_cast<unsigned>(day)}}} +
+                       hours{hour} + minutes{minute} + seconds{second};
+  return PackLocalTime(system_clock::to_time_t(time_point_cast<system_clock::duration>(instant)));
 }
 
 TEST(ParseWindowsListLineTest, DateTimeDirOrSizeAndTheRestAsName) {
