@@ -94,8 +94,10 @@ void TcpConnection::ResetState() {
   lfMayFollow_ = false;
 }
 
-bool TcpConnection::PeerAddress(IpAddress& address) const {
-  return socket_.Get() != kNoSocket && SocketPeerAddress(socket_.Get(), address);
+bool TcpConnection::PeerAddress(std::uint16_t port, HostAddress& address) const {
+  if (socket_.Get() == kNoSocket || !SocketPeerAddress(socket_.Get(), address)) return false;
+  SetAddressPort(address, port);
+  return true;
 }
 
 void TcpConnection::OpenDebugLog(std::string_view fileName) {
@@ -105,11 +107,7 @@ void TcpConnection::OpenDebugLog(std::string_view fileName) {
 bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
   DropSocket();
   bool named = false;
-  std::vector<HostAddress> addresses = AddressesOf(host, port, named);
-  if (ipv4Only_) {
-    std::erase_if(addresses,
-                  [](const HostAddress& address) { return address.family != kInternetFamily; });
-  }
+  const std::vector<HostAddress> addresses = AddressesOf(host, port, named);
   if (addresses.empty()) {
     debugLog_.WriteLine(Cat("E Unable to locate host ", host));
     return false;
@@ -227,8 +225,21 @@ int TcpConnection::Pending() const {
 }
 
 void TcpConnection::Close() {
-  if (tls_) TlsClose(*tls_);
+  if (tls_) {
+    TlsClose(*tls_);
+    DiscardUnread();
+  }
   DropSocket();
+}
+
+void TcpConnection::DiscardUnread() {
+  char scratch[16 * 1024];
+  for (int left = PendingBytes(socket_.Get()); left > 0;) {
+    const int got = ReceiveSocket(socket_.Get(), scratch, std::min<int>(left, sizeof scratch),
+                                  kReceiveNoWait);
+    if (got <= 0) return;
+    left -= got;
+  }
 }
 
 void TcpConnection::DropSocket() {
@@ -408,6 +419,7 @@ bool TcpConnection::ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint
     if (!LastWouldBlock()) Fail();
     return false;
   }
+  if (got == 0) peerClosed_ = true;
   received = static_cast<std::uint16_t>(got);
   return received > 0;
 }
@@ -419,10 +431,10 @@ bool TcpConnection::SendBlock(const void* buffer, std::uint16_t count, std::uint
   return sent > 0;
 }
 
-bool DataConnection::Open(const SocketAddress& address) {
+bool DataConnection::Open(const HostAddress& address) {
   tls_.reset();
-  socket_.Reset(OpenSocket(kInternetFamily, kStreamType, 0));
+  socket_.Reset(OpenSocket(address.family, kStreamType, 0));
   if (socket_.Get() == kNoSocket) return false;
-  return ConnectTo(ToHostAddress(address),
+  return ConnectTo(address,
                    std::chrono::steady_clock::now() + std::chrono::seconds(DefaultTimeout));
 }

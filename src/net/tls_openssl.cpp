@@ -137,6 +137,30 @@ TlsStep StepResult(TlsSession& session, int result) {
   return TlsStep::Failed;
 }
 
+// The context of a session that resumes another is that session's own, so
+// that the resumed session belongs to the context it came from.
+bool MakeContext(TlsSession& session, const TlsOptions& options) {
+  if (options.resumeFrom != nullptr) {
+    SSL_CTX* shared = options.resumeFrom->context.get();
+    if (SSL_CTX_up_ref(shared) != 1) return false;
+    session.context.reset(shared);
+    return true;
+  }
+  session.context.reset(SSL_CTX_new(TLS_client_method()));
+  return session.context && ConfigureContext(session.context.get(), options);
+}
+
+// Offers the other session's TLS session for resumption; a server that does
+// not resume it makes a full handshake of it.
+bool OfferResumption(SSL* ssl, const TlsSession* from) {
+  if (from == nullptr) return true;
+  SSL_SESSION* resumable = SSL_get1_session(from->ssl.get());
+  if (resumable == nullptr) return true;
+  const int offered = SSL_set_session(ssl, resumable);
+  SSL_SESSION_free(resumable);
+  return offered == 1;
+}
+
 }  // namespace
 
 UniqueTlsSession NewTlsSession(SocketHandle socket, std::string_view host,
@@ -144,9 +168,9 @@ UniqueTlsSession NewTlsSession(SocketHandle socket, std::string_view host,
   UniqueTlsSession session(new TlsSession);
   session->verify = options.verify;
   ERR_clear_error();
-  session->context.reset(SSL_CTX_new(TLS_client_method()));
-  if (session->context && ConfigureContext(session->context.get(), options)) {
-    session->ssl.reset(SSL_new(session->context.get()));
+  if (MakeContext(*session, options)) session->ssl.reset(SSL_new(session->context.get()));
+  if (session->ssl && !OfferResumption(session->ssl.get(), options.resumeFrom)) {
+    session->ssl.reset();
   }
   BIO* bio = session->ssl ? BIO_new(SocketLayerMethod()) : nullptr;
   if (bio == nullptr || !ConfigureHost(session->ssl.get(), host)) {

@@ -12,7 +12,7 @@ namespace {
 
 TEST(ReplyCodeTableTest, StandardTableEndsWaitsAsListed) {
   const ReplyCodeTable table = StandardReplyCodes();
-  EXPECT_EQ(table.count, 5);
+  EXPECT_EQ(table.count, 9);
   EXPECT_EQ(table.Lookup("CWD", 250), 1);
   EXPECT_EQ(table.Lookup("CWD", 550), 1);
   EXPECT_EQ(table.Lookup("USER", 331), 1);
