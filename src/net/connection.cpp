@@ -205,7 +205,11 @@ int TcpConnection::Receive(void* buffer, int length, int flags) {
   const TlsStep step = TlsReceive(*tls_, buffer, length, flags == kReceivePeek, got);
   wouldBlock_ = step == TlsStep::WantRead || step == TlsStep::WantWrite;
   if (step == TlsStep::Done) return got;
-  return step == TlsStep::Closed ? 0 : -1;
+  if (step != TlsStep::Closed) return -1;
+  // The peer's close_notify is answered at once: a peer may wait for the
+  // answer before it goes on (an FTP server sends its 226 only then).
+  TlsClose(*tls_);
+  return 0;
 }
 
 int TcpConnection::Send(const void* buffer, int length) {
