@@ -239,8 +239,8 @@ void TcpConnection::Close() {
 void TcpConnection::DiscardUnread() {
   char scratch[16 * 1024];
   for (int left = PendingBytes(socket_.Get()); left > 0;) {
-    const int got = ReceiveSocket(socket_.Get(), scratch, std::min<int>(left, sizeof scratch),
-                                  kReceiveNoWait);
+    const int got =
+        ReceiveSocket(socket_.Get(), scratch, std::min<int>(left, sizeof scratch), kReceiveNoWait);
     if (got <= 0) return;
     left -= got;
   }

@@ -53,8 +53,8 @@ class ScriptedFtpServer {
   // It listens on listenAddress: "127.0.0.1", or "::1" for IPv6.
   explicit ScriptedFtpServer(std::string_view script,
                              const std::string& listenAddress = "127.0.0.1")
-      : port_(static_cast<std::uint16_t>(
-            StartScriptedServer(peer_, dir_, script, listenAddress))) {}
+      : port_(static_cast<std::uint16_t>(StartScriptedServer(peer_, dir_, script, listenAddress))) {
+  }
   std::uint16_t Port() const { return port_; }
   // What the server printed at its end: "DONE" when every step passed,
   // otherwise the failed step.

@@ -217,8 +217,7 @@ bool VsftpdPeer::Start(const std::string& certificate, const std::string& key,
             "xferlog_std_format=NO\n"
             "vsftpd_log_file=" + (work_ / "vsftpd.log") + "\n");
   // clang-format on
-  return StartListening(process_, {kBinary, work_ / "vsftpd.conf"}, port_, problem_,
-                        listenAddress);
+  return StartListening(process_, {kBinary, work_ / "vsftpd.conf"}, port_, problem_, listenAddress);
 }
 
 std::string VsftpdPeer::Log() const {

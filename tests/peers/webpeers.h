@@ -1,6 +1,6 @@
 // Real web and FTPS peers for tests: nginx serving a directory, tinyproxy in
-// front of it, and vsftpd speaking explicit FTPS, each on a free loopback port with its own configuration, pid and log
-// files in a temporary directory, and stopped when the object goes away.
+// front of it, and vsftpd speaking explicit FTPS, each on a free loopback port with its own
+// configuration, pid and log files in a temporary directory, and stopped when the object goes away.
 #pragma once
 
 #include <string>
