@@ -220,26 +220,23 @@ void FtpSession::UseTls(const TlsOptions& options) {
   tls_ = options;
 }
 
+bool FtpSession::AcceptedForTls(std::string_view line, std::string_view command,
+                                std::int32_t expected) {
+  SendCommand(line);
+  if (ReadReply(command) == expected) return true;
+  StatusEvent(FtpStatusEvent::TlsRefused, lastReply_);
+  return false;
+}
+
 bool FtpSession::SecureControl() {
-  SendCommand("AUTH TLS");
-  if (ReadReply("AUTH") != 234) {
-    StatusEvent(FtpStatusEvent::TlsRefused, lastReply_);
-    return false;
-  }
+  if (!AcceptedForTls("AUTH TLS", "AUTH", 234)) return false;
   Str255 failure;
   if (!control_.StartTls(host_, tls_, failure)) {
     StatusEvent(FtpStatusEvent::TlsFailed, failure);
     return false;
   }
   // No buffer size for TLS records; then every data channel is private.
-  for (std::string_view command : {"PBSZ", "PROT"}) {
-    SendCommand(command == "PBSZ" ? "PBSZ 0" : "PROT P");
-    if (ReadReply(command) != 200) {
-      StatusEvent(FtpStatusEvent::TlsRefused, lastReply_);
-      return false;
-    }
-  }
-  return true;
+  return AcceptedForTls("PBSZ 0", "PBSZ", 200) && AcceptedForTls("PROT P", "PROT", 200);
 }
 
 FtpSession::TryOutcome FtpSession::LoginTry(std::string_view user, std::uint16_t port,

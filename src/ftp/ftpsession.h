@@ -248,6 +248,9 @@ class FtpSession {
   // AUTH TLS, the handshake, PBSZ 0 and PROT P; raises the event that says
   // what failed.
   bool SecureControl();
+  // Sends the command line; true when the reply is the expected code, else
+  // TlsRefused with the reply.
+  bool AcceptedForTls(std::string_view line, std::string_view command, std::int32_t expected);
   // Asks for a passive data port; false when the server names none.
   bool RequestPassivePort(bool extended, std::uint16_t& port);
   // Sends USER (and PASS when asked for) and returns the final code.
