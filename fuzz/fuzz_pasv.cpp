@@ -1,5 +1,5 @@
 // A 227 reply as a server may send it: the reply code and the six numbers
-// inside its parentheses.
+// inside its parentheses; and any line read as a 229 reply.
 #include <string>
 
 #include "ftp/ftpsession.h"
@@ -35,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t code = ReplyCode(line);
   FUZZ_CHECK(code >= -1 && code <= 999);
   ParsePassiveReply(line);
+  std::uint16_t port = 0;
+  FUZZ_CHECK(!ParseExtendedPassiveReply(line, port) || port != 0);
   CheckWellFormedReply(text);
   return 0;
 }

@@ -44,6 +44,8 @@ constexpr KeyLayout kFtpKeys[] = {
     {"LIST_DELAY", kKindWord, 2},
     {"PORT", kKindWord, 2},
     {"TRANSFER", kKindText, 255, kTransferSlots},
+    {"TLS", kKindYesNo, 1},
+    {"VERIFY", kKindText, 3},
 };
 
 // Where the reader puts the first key named name; past the last key (the
@@ -93,6 +95,8 @@ ASSERT_FIELD(FtpTask, kFtpKeys, RETRY_DELAY);
 ASSERT_FIELD(FtpTask, kFtpKeys, LIST_DELAY);
 ASSERT_FIELD(FtpTask, kFtpKeys, PORT);
 ASSERT_FIELD(FtpTask, kFtpKeys, TRANSFER);
+ASSERT_FIELD(FtpTask, kFtpKeys, TLS);
+ASSERT_FIELD(FtpTask, kFtpKeys, VERIFY);
 static_assert(sizeof(FtpTask) == LayoutSize(kFtpKeys));
 
 #undef ASSERT_FIELD
@@ -197,6 +201,18 @@ bool IsHttpsUri(std::string_view uri) {
   return UpperStr(uri.substr(0, 8)) == "HTTPS://";
 }
 
+namespace {
+
+bool VerifyKeyAllows(const ShortStr<3>& verify) {
+  return UpperStr(verify.View()) != "NO";
+}
+
+}  // namespace
+
 bool VerifiesCertificates(const HttpTask& task) {
-  return UpperStr(task.VERIFY.View()) != "NO";
+  return VerifyKeyAllows(task.VERIFY);
+}
+
+bool VerifiesCertificates(const FtpTask& task) {
+  return VerifyKeyAllows(task.VERIFY);
 }

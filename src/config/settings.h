@@ -44,6 +44,8 @@ struct FtpTask {
   std::uint16_t LIST_DELAY;
   std::uint16_t PORT;
   Str255 TRANSFER[kTransferSlots];  // empty slots have no line
+  std::uint8_t TLS;                 // 1 = explicit FTPS (AUTH TLS)
+  ShortStr<3> VERIFY;               // "NO" (any case): certificates are not checked
 };
 #pragma pack(pop)
 
@@ -57,6 +59,7 @@ extern std::vector<std::unique_ptr<FtpTask>> FtpTasks;    // at most kMaxTasks
 bool IsHttpsUri(std::string_view uri);
 // Certificates of the assignment's https servers are checked (VERIFY is not NO).
 bool VerifiesCertificates(const HttpTask& task);
+bool VerifiesCertificates(const FtpTask& task);
 
 // The INI file loaded when the command line names none.
 constexpr std::string_view kDefaultIniName = "QUORBIT.INI";

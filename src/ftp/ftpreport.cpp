@@ -97,6 +97,14 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::ShowAndWrite(line, line);
       break;
     }
+    case FtpStatusEvent::TlsRefused: {
+      const Str255 line = Cat("Server refused TLS: ", text);
+      RunLog::ShowAndWrite(line, line);
+      break;
+    }
+    case FtpStatusEvent::TlsFailed:
+      RunLog::ShowAndWrite(text, text);
+      break;
     case FtpStatusEvent::LocalFileNotCreated:  // the "Download failed" line follows
     default:
       return;

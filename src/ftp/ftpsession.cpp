@@ -90,6 +90,10 @@ ReplyCodeTable StandardReplyCodes() {
       {"LIST", {150, 125}},
       {"MLSD", {150, 125}},
       {"FEAT", {211, 202}},
+      {"AUTH", {234}},
+      {"PBSZ", {200}},
+      {"PROT", {200}},
+      {"EPSV", {229}},
   };
   ReplyCodeTable table;
   for (const Row& row : rows) {
@@ -129,6 +133,29 @@ PassiveAddress ParsePassiveReply(std::string_view reply) {
   return result;
 }
 
+bool ParseExtendedPassiveReply(std::string_view reply, std::uint16_t& port) {
+  const std::size_t open = reply.find('(');
+  const std::size_t close = reply.find(')', open);
+  if (open == std::string_view::npos || close == std::string_view::npos) return false;
+  const std::string_view inside = reply.substr(open + 1, close - open - 1);
+  if (inside.size() < 5) return false;
+  const char delimiter = inside[0];
+  const bool usable = delimiter >= '!' && delimiter <= '~' && (delimiter < '0' || delimiter > '9');
+  if (!usable || inside[1] != delimiter || inside[2] != delimiter || inside.back() != delimiter) {
+    return false;
+  }
+  const std::string_view digits = inside.substr(3, inside.size() - 4);
+  if (digits.empty() || digits.size() > 5) return false;
+  std::uint32_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<std::uint16_t>(value);
+  return true;
+}
+
 // --- Session -----------------------------------------------------------------
 
 FtpSession::FtpSession(std::string_view debugLogName) {
@@ -137,8 +164,6 @@ FtpSession::FtpSession(std::string_view debugLogName) {
 
 void FtpSession::Create(std::string_view debugLogName) {
   control_.Init();
-  // The passive data channel goes to the control peer's IPv4 address.
-  control_.KeepToIpv4();
   currentType_ = kTypeAscii;
   control_.OpenDebugLog(debugLogName);
   lastReply_.Clear();
@@ -207,18 +232,49 @@ std::int32_t FtpSession::SendCredentials(std::string_view user, std::string_view
   return code;
 }
 
-bool FtpSession::LoginTry(std::string_view user, std::uint16_t port, std::string_view password) {
+void FtpSession::UseTls(const TlsOptions& options) {
+  useTls_ = true;
+  tls_ = options;
+}
+
+bool FtpSession::AcceptedForTls(std::string_view line, std::string_view command,
+                                std::int32_t expected) {
+  SendCommand(line);
+  if (ReadReply(command) == expected) return true;
+  StatusEvent(FtpStatusEvent::TlsRefused, lastReply_);
+  return false;
+}
+
+bool FtpSession::SecureControl() {
+  if (!AcceptedForTls("AUTH TLS", "AUTH", 234)) return false;
+  Str255 failure;
+  if (!control_.StartTls(host_, tls_, failure)) {
+    StatusEvent(FtpStatusEvent::TlsFailed, failure);
+    return false;
+  }
+  // No buffer size for TLS records; then every data channel is private.
+  return AcceptedForTls("PBSZ 0", "PBSZ", 200) && AcceptedForTls("PROT P", "PROT", 200);
+}
+
+FtpSession::TryOutcome FtpSession::LoginTry(std::string_view user, std::uint16_t port,
+                                            std::string_view password) {
   control_.ResetState();
   if (!control_.Connect(host_, port) || ReadReply("") != 220) {
     StatusEvent(FtpStatusEvent::ConnectFailed, {});
-    return false;
+    return TryOutcome::Failed;
   }
   StatusEvent(FtpStatusEvent::Connected, {});
+  if (useTls_ && !SecureControl()) {
+    // The server cannot be talked to safely: closed before anything else
+    // is sent, and not tried again.
+    control_.Close();
+    return TryOutcome::TlsFailed;
+  }
   bool loggedIn = SendCredentials(user, password) == 230;
   StatusEvent(loggedIn ? FtpStatusEvent::LoggedIn : FtpStatusEvent::LoginFailed, {});
   DrainReplies();
   if (loggedIn) ReadFeatures();
-  return loggedIn;
+  return loggedIn ? TryOutcome::LoggedIn : TryOutcome::Failed;
 }
 
 bool FtpSession::Login(std::string_view host, std::string_view user, std::uint16_t port,
@@ -228,7 +284,9 @@ bool FtpSession::Login(std::string_view host, std::string_view user, std::uint16
   host_ = host;
   for (std::uint16_t attempt = 1; attempt <= tries && !StopRequested(); ++attempt) {
     StatusEvent(FtpStatusEvent::Connecting, IntToText(attempt));
-    if (LoginTry(user, port, password)) return true;
+    const TryOutcome outcome = LoginTry(user, port, password);
+    if (outcome == TryOutcome::LoggedIn) return true;
+    if (outcome == TryOutcome::TlsFailed) return false;
     SocketStartup();
     // A stop ends the tries at once, without the delay.
     if (!StopRequested()) WaitSeconds(retryDelay);
@@ -288,18 +346,44 @@ void FtpSession::Quit() {
 
 // --- Data channel ------------------------------------------------------------
 
-// The data connection goes to the server the control connection talks to, on
-// the port the 227 reply names; the address in the reply is not trusted, so
-// a server cannot send the client's connection to a third host.
-bool FtpSession::OpenDataChannel(std::uint8_t type) {
-  if (!SetType(type)) return false;
+bool FtpSession::RequestPassivePort(bool extended, std::uint16_t& port) {
+  if (extended) {
+    SendCommand("EPSV");
+    return ReadReply("EPSV") == 229 && ParseExtendedPassiveReply(lastReply_, port);
+  }
   SendCommand("PASV");
   if (ReadReply("PASV") != 227) return false;
-  const PassiveAddress passive = ParsePassiveReply(lastReply_);
-  IpAddress server;
-  if (!control_.PeerAddress(server)) return false;
+  port = ParsePassiveReply(lastReply_).port;
+  return true;
+}
+
+// The data connection goes to the server the control connection talks to, on
+// the port the reply names; the address in a 227 reply is not trusted, so a
+// server cannot send the client's connection to a third host. PASV can name
+// IPv4 addresses only, so an IPv6 control connection asks with EPSV, whose
+// reply names just the port.
+bool FtpSession::OpenDataChannel(std::uint8_t type) {
+  if (!SetType(type)) return false;
+  HostAddress server;
+  std::uint16_t port = 0;
+  if (!control_.PeerAddress(0, server) ||
+      !RequestPassivePort(server.family != kInternetFamily, port)) {
+    return false;
+  }
+  SetAddressPort(server, port);
   data_.Init();
-  return data_.Open(MakeSocketAddress(server, passive.port));
+  return data_.Open(server);
+}
+
+bool FtpSession::SecureDataChannel() {
+  if (!useTls_) return true;
+  TlsOptions options = tls_;
+  options.resumeFrom = control_.Tls();
+  Str255 failure;
+  if (data_.StartTls(host_, options, failure)) return true;
+  StatusEvent(FtpStatusEvent::TlsFailed, failure);
+  CloseDataChannel();
+  return false;
 }
 
 bool FtpSession::OpenDataChannelWithRetries(const FtpFileRecord& file) {

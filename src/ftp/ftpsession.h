@@ -61,6 +61,12 @@ struct PassiveAddress {
 };
 PassiveAddress ParsePassiveReply(std::string_view reply);
 
+// The port named by a 229 reply: "(<d><d><d><port><d>)", where <d> is any
+// printable character other than a digit, the same all four times. False
+// when the parentheses do not hold exactly that or the port is not 1 to
+// 65535.
+bool ParseExtendedPassiveReply(std::string_view reply, std::uint16_t& port);
+
 // Events of FtpSession::StatusEvent. The numbers are those the reporting
 // session decodes.
 enum class FtpStatusEvent : std::uint8_t {
@@ -84,9 +90,11 @@ enum class FtpStatusEvent : std::uint8_t {
   DataChannelOpen = 29,
   NotLoggedIn = 30,       // the user name was answered with 530
   NoLocalDirectory = 31,  // text: the directory that is missing and cannot be created
+  TlsRefused = 32,        // text: the server's reply to AUTH TLS, PBSZ or PROT
+  TlsFailed = 33,         // text: why the handshake or the certificate failed
 };
 
-inline constexpr std::array<EventName<FtpStatusEvent>, 20> kFtpStatusEventNames = {{
+inline constexpr std::array<EventName<FtpStatusEvent>, 22> kFtpStatusEventNames = {{
     {FtpStatusEvent::Connecting, "Connecting"},
     {FtpStatusEvent::Connected, "Connected"},
     {FtpStatusEvent::ConnectFailed, "ConnectFailed"},
@@ -107,6 +115,8 @@ inline constexpr std::array<EventName<FtpStatusEvent>, 20> kFtpStatusEventNames 
     {FtpStatusEvent::DataChannelOpen, "DataChannelOpen"},
     {FtpStatusEvent::NotLoggedIn, "NotLoggedIn"},
     {FtpStatusEvent::NoLocalDirectory, "NoLocalDirectory"},
+    {FtpStatusEvent::TlsRefused, "TlsRefused"},
+    {FtpStatusEvent::TlsFailed, "TlsFailed"},
 }};
 static_assert(NamesAreDistinct(kFtpStatusEventNames));
 
@@ -171,6 +181,14 @@ class FtpSession {
   // Reports a failed control connection (Interrupted) and closes it.
   void Destroy();
 
+  // Before Login: the session speaks explicit FTPS. Right after the greeting
+  // it asks for TLS (AUTH TLS), checks the certificate as the options say
+  // and asks for protected data channels (PBSZ 0, PROT P), so that the login
+  // and every later command and data channel are encrypted. A refusal or a
+  // TLS failure ends the login (TlsRefused or TlsFailed, no further tries):
+  // nothing is ever sent in the clear instead.
+  void UseTls(const TlsOptions& options);
+
   // Connects and logs in, up to tries times (0 means 1) with retryDelay
   // seconds (0 means 3) after each failed try; once in, reads the features.
   bool Login(std::string_view host, std::string_view user, std::uint16_t port,
@@ -199,8 +217,14 @@ class FtpSession {
   bool ListsWithMlsd() const { return listsWithMlsd_; }
   void Quit();
 
-  // Sets the type, asks for a passive address and connects the data channel.
+  // Sets the type, asks for a passive port (EPSV over IPv6, PASV over IPv4)
+  // and connects the data channel to the control connection's peer.
   bool OpenDataChannel(std::uint8_t type);
+  // Under TLS, the handshake on the open data channel, resuming the control
+  // channel's TLS session; the server starts its side once it has answered
+  // the transfer command with its 1xx mark. Raises TlsFailed and closes the
+  // channel when it fails. Without TLS there is nothing to do.
+  bool SecureDataChannel();
   // Up to three image-type opens for a file transfer, with the events
   // OpeningDataChannel and DataChannelOpen, or DataChannelFailed for the file
   // when all fail.
@@ -223,8 +247,17 @@ class FtpSession {
   virtual void BytesEvent(std::int64_t count);
 
  private:
-  // One connection and login try; true when logged in.
-  bool LoginTry(std::string_view user, std::uint16_t port, std::string_view password);
+  enum class TryOutcome { LoggedIn, Failed, TlsFailed };
+  // One connection and login try.
+  TryOutcome LoginTry(std::string_view user, std::uint16_t port, std::string_view password);
+  // AUTH TLS, the handshake, PBSZ 0 and PROT P; raises the event that says
+  // what failed.
+  bool SecureControl();
+  // Sends the command line; true when the reply is the expected code, else
+  // TlsRefused with the reply.
+  bool AcceptedForTls(std::string_view line, std::string_view command, std::int32_t expected);
+  // Asks for a passive data port; false when the server names none.
+  bool RequestPassivePort(bool extended, std::uint16_t& port);
   // Sends USER (and PASS when asked for) and returns the final code.
   std::int32_t SendCredentials(std::string_view user, std::string_view password);
 
@@ -236,4 +269,6 @@ class FtpSession {
   ReplyCodeTable replyTable_;
   std::uint16_t listDelay_ = kDefaultListDelay;
   bool listsWithMlsd_ = false;
+  bool useTls_ = false;
+  TlsOptions tls_;
 };

@@ -187,6 +187,12 @@ void RunFtpTask(const FtpTask& task) {
   const std::uint16_t listDelay = task.LIST_DELAY;
 
   ReportingFtpSession session(Settings.DEBUG_LOG);
+  if (task.TLS == 1) {
+    session.UseTls({VerifiesCertificates(task), Settings.CA_FILE.Str()});
+    if (!VerifiesCertificates(task)) {
+      RunLog::Write(Cat("Not verifying certificates for ", task.URI));
+    }
+  }
   const bool loggedIn = session.Login(task.URI, task.USER, port, retryDelay, tries, task.PASSWORD);
   if (loggedIn) {
     const Str255 home = session.WorkingDir();

@@ -56,7 +56,7 @@ bool ConnectionFailed(FtpSession& session) {
   return session.Data().Failed() || session.Control().Failed();
 }
 
-// Discards the reply to a RETR whose transfer was given up, once it has
+// Discards the reply to a transfer command whose transfer was given up, once it has
 // arrived (or after a short while), so that it cannot answer the next command.
 void DiscardLateReply(FtpSession& session) {
   if (session.Control().Failed() || StopRequested()) return;
@@ -105,6 +105,9 @@ struct DownloadChannels {
   // short while. A connection that is readable with nothing to read has been
   // closed by the server (or broken): nothing more can come from it.
   void WaitQuietly() {
+    // The end of the data (under TLS the server's close_notify) has been
+    // read: the socket may stay open a while, but nothing more comes on it.
+    if (session.Data().PeerClosed()) dataOpen = false;
     bool& open = dataOpen ? dataOpen : controlOpen;
     if (!open) return;
     const SocketHandle socket = dataOpen ? session.Data().Handle() : session.Control().Handle();
@@ -208,6 +211,10 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
     session.FileEvent(FtpFileEvent::DownloadRefused, file);
     return false;
   }
+  if (!session.SecureDataChannel()) {
+    if (code != 226) DiscardLateReply(session);
+    return false;
+  }
 
   file.direction = 1;
   session.FileEvent(FtpFileEvent::Downloading, file);
@@ -299,6 +306,10 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   if (code != 125 && code != 150) {
     // A refusal is the final reply: nothing else will come for this file.
     session.FileEvent(FtpFileEvent::UploadRefused, record);
+    return false;
+  }
+  if (!session.SecureDataChannel()) {
+    DiscardLateReply(session);
     return false;
   }
 

@@ -53,6 +53,7 @@ struct ListingChannels {
   bool controlOpen = true;
 
   void WaitQuietly() {
+    if (session.Data().PeerClosed()) dataOpen = false;  // its end (or close_notify) was read
     if (dataOpen) {
       dataOpen = StillOpenAfterWait(session.Data().Handle());
     } else if (controlOpen) {
@@ -141,7 +142,7 @@ bool FetchListing(FtpSession& session, std::string_view mask, std::uint16_t filt
   const std::string_view command = mlsd ? "MLSD" : "LIST";
   session.SendCommand(command);
   const std::int32_t code = session.ReadReply(command);
-  if (code != 125 && code != 150) {
+  if ((code != 125 && code != 150) || !session.SecureDataChannel()) {
     session.CloseDataChannel();
     return false;
   }

@@ -105,8 +105,10 @@ void TcpConnection::TakeOver(TcpConnection& other) {
   other.ResetState();
 }
 
-bool TcpConnection::PeerAddress(IpAddress& address) const {
-  return socket_.Get() != kNoSocket && SocketPeerAddress(socket_.Get(), address);
+bool TcpConnection::PeerAddress(std::uint16_t port, HostAddress& address) const {
+  if (socket_.Get() == kNoSocket || !SocketPeerAddress(socket_.Get(), address)) return false;
+  SetAddressPort(address, port);
+  return true;
 }
 
 void TcpConnection::OpenDebugLog(std::string_view fileName) {
@@ -116,11 +118,7 @@ void TcpConnection::OpenDebugLog(std::string_view fileName) {
 bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
   DropSocket();
   bool named = false;
-  std::vector<HostAddress> addresses = AddressesOf(host, port, named);
-  if (ipv4Only_) {
-    std::erase_if(addresses,
-                  [](const HostAddress& address) { return address.family != kInternetFamily; });
-  }
+  const std::vector<HostAddress> addresses = AddressesOf(host, port, named);
   if (addresses.empty()) {
     debugLog_.WriteLine(Cat("E Unable to locate host ", host));
     return false;
@@ -219,7 +217,11 @@ int TcpConnection::Receive(void* buffer, int length, int flags) {
   const TlsStep step = TlsReceive(*tls_, buffer, length, flags == kReceivePeek, got);
   wouldBlock_ = step == TlsStep::WantRead || step == TlsStep::WantWrite;
   if (step == TlsStep::Done) return got;
-  return step == TlsStep::Closed ? 0 : -1;
+  if (step != TlsStep::Closed) return -1;
+  // The peer's close_notify is answered at once: a peer may wait for the
+  // answer before it goes on (an FTP server sends its 226 only then).
+  TlsClose(*tls_);
+  return 0;
 }
 
 int TcpConnection::Send(const void* buffer, int length) {
@@ -239,8 +241,21 @@ int TcpConnection::Pending() const {
 }
 
 void TcpConnection::Close() {
-  if (tls_) TlsClose(*tls_);
+  if (tls_) {
+    TlsClose(*tls_);
+    DiscardUnread();
+  }
   DropSocket();
+}
+
+void TcpConnection::DiscardUnread() {
+  char scratch[16 * 1024];
+  for (int left = PendingBytes(socket_.Get()); left > 0;) {
+    const int got =
+        ReceiveSocket(socket_.Get(), scratch, std::min<int>(left, sizeof scratch), kReceiveNoWait);
+    if (got <= 0) return;
+    left -= got;
+  }
 }
 
 void TcpConnection::DropSocket() {
@@ -433,6 +448,7 @@ bool TcpConnection::ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint
     if (!LastWouldBlock()) Fail();
     return false;
   }
+  if (got == 0) peerClosed_ = true;
   received = static_cast<std::uint16_t>(got);
   return received > 0;
 }
@@ -444,10 +460,10 @@ bool TcpConnection::SendBlock(const void* buffer, std::uint16_t count, std::uint
   return sent > 0;
 }
 
-bool DataConnection::Open(const SocketAddress& address) {
+bool DataConnection::Open(const HostAddress& address) {
   tls_.reset();
-  socket_.Reset(OpenSocket(kInternetFamily, kStreamType, 0));
+  socket_.Reset(OpenSocket(address.family, kStreamType, 0));
   if (socket_.Get() == kNoSocket) return false;
-  return ConnectTo(ToHostAddress(address),
+  return ConnectTo(address,
                    std::chrono::steady_clock::now() + std::chrono::seconds(DefaultTimeout));
 }

@@ -52,9 +52,6 @@ class TcpConnection {
   // addresses are tried in turn. Non-blocking afterwards. The state is not
   // reset.
   virtual bool Connect(std::string_view host, std::uint16_t port);
-  // Connect tries IPv4 addresses only: for a protocol whose data channel
-  // can only reach an IPv4 peer (FTP's PASV).
-  void KeepToIpv4() { ipv4Only_ = true; }
   // Connects to the first of the addresses that answers, trying them in
   // order within DefaultTimeout in all; name is the host name for the debug
   // log, empty for a numeric address.
@@ -65,7 +62,10 @@ class TcpConnection {
   // the state is left as it was) and failure is the run-log line that says why ("Certificate of
   // <host> not trusted: ..." or "TLS handshake with <host> failed: ...").
   bool StartTls(std::string_view host, const TlsOptions& options, Str255& failure);
-  // Ends a TLS session politely, then closes the socket.
+  // Ends a TLS session politely, then closes the socket. Bytes already
+  // received and not read (a TLS 1.3 server's late session tickets) are
+  // taken first: a close with unread bytes would reset the connection, and
+  // the reset could destroy data the peer has not read yet.
   void Close();
   bool Failed() const { return state_ == ConnectionState::Failed; }
   // Usable again with a fresh socket to come, the debug log kept: for a new
@@ -77,11 +77,15 @@ class TcpConnection {
   // open for later requests passes from one owner to the next.
   void TakeOver(TcpConnection& other);
   SocketHandle Handle() const { return socket_.Get(); }
-  // The IPv4 address of the peer; false when not connected.
-  bool PeerAddress(IpAddress& address) const;
-  // The last readable wait failed because the peer closed the connection
-  // (an orderly end), not because the time ran out or the socket broke.
+  // The address of the peer (IPv4 or IPv6) with the given port: where an
+  // FTP passive data channel goes. False when not connected.
+  bool PeerAddress(std::uint16_t port, HostAddress& address) const;
+  // The peer closed the connection (an orderly end, under TLS the peer's
+  // close_notify): seen by the last readable wait that failed, or by a
+  // block receive that found the end of the data.
   bool PeerClosed() const { return peerClosed_; }
+  // The TLS session running over the socket; null without one.
+  const TlsSession* Tls() const { return tls_.get(); }
 
   // True when bytes are pending within the seconds (0: DefaultTimeout).
   // Otherwise the connection is Failed.
@@ -124,7 +128,6 @@ class TcpConnection {
   UniqueSocket socket_;
   UniqueTlsSession tls_;  // set while TLS runs over the socket
   bool peerClosed_ = false;
-  bool ipv4Only_ = false;
   // The last line ended with a CR that was the last byte received so far, so
   // an LF arriving next still belongs to that line end.
   bool lfMayFollow_ = false;
@@ -149,6 +152,8 @@ class TcpConnection {
   int Pending() const;
   bool LastWouldBlock() const { return wouldBlock_; }
   void DropSocket();
+  // Takes the bytes received on the socket so far and not read, unseen.
+  void DiscardUnread();
   // Fails the connection when a stop is requested; true when it has failed.
   bool FailedOrStopping();
   bool WaitWritable();
@@ -163,5 +168,5 @@ class DataConnection : public TcpConnection {
  public:
   // Connects (within DefaultTimeout) and is non-blocking afterwards; writes
   // no debug line.
-  bool Open(const SocketAddress& address);
+  bool Open(const HostAddress& address);
 };

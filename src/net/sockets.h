@@ -86,8 +86,11 @@ int CloseSocket(SocketHandle socket);
 // becomes writable when it is there, and ConnectError tells which it was.
 int ConnectSocket(SocketHandle socket, const HostAddress& address);
 bool SocketConnectInProgress();
-// The address of the connected peer; false when there is none.
-bool SocketPeerAddress(SocketHandle socket, IpAddress& address);
+// The address of the connected peer (IPv4 or IPv6, text left empty); false
+// when there is none.
+bool SocketPeerAddress(SocketHandle socket, HostAddress& address);
+// Puts the port into the address.
+void SetAddressPort(HostAddress& address, std::uint16_t port);
 // The outcome of a connect that was in progress: 0 connected, else the error.
 int ConnectError(SocketHandle socket);
 // recv with kReceiveNormal, kReceivePeek or kReceiveNoWait: count received,

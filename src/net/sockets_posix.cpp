@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -64,15 +65,26 @@ bool SocketConnectInProgress() {
   return errno == EINPROGRESS || errno == EINTR;
 }
 
-bool SocketPeerAddress(SocketHandle socket, IpAddress& address) {
-  sockaddr_in peer{};
+bool SocketPeerAddress(SocketHandle socket, HostAddress& address) {
+  sockaddr_storage peer{};
   socklen_t length = sizeof peer;
   if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-      peer.sin_family != AF_INET) {
+      (peer.ss_family != AF_INET && peer.ss_family != AF_INET6) || length > address.raw.size()) {
     return false;
   }
-  std::memcpy(address.data(), &peer.sin_addr.s_addr, address.size());
+  address = HostAddress{};
+  address.family = static_cast<std::int16_t>(peer.ss_family);
+  address.length = static_cast<std::uint8_t>(length);
+  std::memcpy(address.raw.data(), &peer, length);
   return true;
+}
+
+void SetAddressPort(HostAddress& address, std::uint16_t port) {
+  // sin_port and sin6_port lie at the same place, right after the family.
+  static_assert(offsetof(sockaddr_in, sin_port) == offsetof(sockaddr_in6, sin6_port));
+  const std::uint16_t networkOrder = htons(port);
+  std::memcpy(address.raw.data() + offsetof(sockaddr_in, sin_port), &networkOrder,
+              sizeof networkOrder);
 }
 
 int ConnectError(SocketHandle socket) {

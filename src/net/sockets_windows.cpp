@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -72,15 +73,27 @@ bool SocketConnectInProgress() {
   return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEINTR;
 }
 
-bool SocketPeerAddress(SocketHandle socket, IpAddress& address) {
-  sockaddr_in peer{};
+bool SocketPeerAddress(SocketHandle socket, HostAddress& address) {
+  sockaddr_storage peer{};
   int length = sizeof peer;
   if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-      peer.sin_family != AF_INET) {
+      (peer.ss_family != AF_INET && peer.ss_family != AF_INET6) ||
+      static_cast<std::size_t>(length) > address.raw.size()) {
     return false;
   }
-  std::memcpy(address.data(), &peer.sin_addr.s_addr, address.size());
+  address = HostAddress{};
+  address.family = static_cast<std::int16_t>(peer.ss_family);
+  address.length = static_cast<std::uint8_t>(length);
+  std::memcpy(address.raw.data(), &peer, static_cast<std::size_t>(length));
   return true;
+}
+
+void SetAddressPort(HostAddress& address, std::uint16_t port) {
+  // sin_port and sin6_port lie at the same place, right after the family.
+  static_assert(offsetof(sockaddr_in, sin_port) == offsetof(sockaddr_in6, sin6_port));
+  const std::uint16_t networkOrder = htons(port);
+  std::memcpy(address.raw.data() + offsetof(sockaddr_in, sin_port), &networkOrder,
+              sizeof networkOrder);
 }
 
 int ConnectError(SocketHandle socket) {

@@ -11,18 +11,26 @@
 
 #include "net/sockets.h"
 
+struct TlsSession;  // the backend's
+
 struct TlsOptions {
   // Certificate chain and host name (or IP address) checked against the
   // trusted certificates; false accepts any certificate.
   bool verify = true;
   // A PEM file of certificates trusted beside the system's; empty: none.
   std::string caFile;
+  // An established session on another connection to the same server whose
+  // TLS session the new one offers to resume (an FTP data channel resumes
+  // its control channel's, as servers demand); null: a full handshake. It
+  // must outlive the call of NewTlsSession only. A backend takes the session
+  // as it stands at that call, so that tickets the server sent after the
+  // handshake (TLS 1.3) are included.
+  const TlsSession* resumeFrom = nullptr;
 };
 
 // What a call achieved: done, or what it needs before it can go on.
 enum class TlsStep { Done, WantRead, WantWrite, Closed, Failed };
 
-struct TlsSession;  // the backend's
 struct TlsSessionFree {
   void operator()(TlsSession* session) const;
 };

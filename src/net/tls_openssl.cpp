@@ -155,6 +155,17 @@ TlsStep StepResult(TlsSession& session, int result) {
   return TlsStep::Failed;
 }
 
+// Offers the other session's TLS session for resumption; a server that does
+// not resume it makes a full handshake of it.
+bool OfferResumption(SSL* ssl, const TlsSession* from) {
+  if (from == nullptr) return true;
+  SSL_SESSION* resumable = SSL_get1_session(from->ssl.get());
+  if (resumable == nullptr) return true;
+  const int offered = SSL_set_session(ssl, resumable);
+  SSL_SESSION_free(resumable);
+  return offered == 1;
+}
+
 }  // namespace
 
 UniqueTlsSession NewTlsSession(SocketHandle socket, std::string_view host,
@@ -164,6 +175,9 @@ UniqueTlsSession NewTlsSession(SocketHandle socket, std::string_view host,
   ERR_clear_error();
   session->context = SharedContext(options);
   if (session->context) session->ssl.reset(SSL_new(session->context.get()));
+  if (session->ssl && !OfferResumption(session->ssl.get(), options.resumeFrom)) {
+    session->ssl.reset();
+  }
   BIO* bio = session->ssl ? BIO_new(SocketLayerMethod()) : nullptr;
   if (bio == nullptr || !ConfigureHost(session->ssl.get(), host)) {
     BIO_free(bio);

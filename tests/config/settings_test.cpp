@@ -69,7 +69,7 @@ TEST_F(SettingsTest, FtpDefaultsAndTransferSlots) {
   for (int i = 1; i <= 256; ++i) transfers += "TRANSFER=line " + std::to_string(i) + "\r\n";
   ASSERT_EQ(Load("[FTP]\r\nURI=ftp.example\r\nPASSWORD= p=w \r\n" + transfers +
                  "[END]\r\n[FTP]\r\nPORT=2121\r\nRETRY=3\r\nRETRY_DELAY=$10\r\nLIST_DELAY=5\r\n"
-                 "TRANSFER=only\r\n[END]\r\n"),
+                 "TRANSFER=only\r\nTLS=yes\r\nVERIFY=No\r\n[END]\r\n"),
             0);
   ASSERT_EQ(FtpTasks.size(), 2u);
   const FtpTask& many = *FtpTasks[0];
@@ -83,6 +83,10 @@ TEST_F(SettingsTest, FtpDefaultsAndTransferSlots) {
   EXPECT_EQ(one.RETRY * 10000 + one.RETRY_DELAY * 100 + one.LIST_DELAY, 31605);
   EXPECT_EQ(one.TRANSFER[0], "only");
   EXPECT_EQ(one.TRANSFER[1], "");
+  EXPECT_EQ(many.TLS, 0);
+  EXPECT_TRUE(VerifiesCertificates(many));
+  EXPECT_EQ(one.TLS, 1);
+  EXPECT_FALSE(VerifiesCertificates(one));
 }
 
 TEST_F(SettingsTest, SectionsAreToldByTheirHeader) {

@@ -50,8 +50,11 @@ struct StopRequestCleared {
 // passive data connection.
 class ScriptedFtpServer {
  public:
-  explicit ScriptedFtpServer(std::string_view script)
-      : port_(static_cast<std::uint16_t>(StartScriptedServer(peer_, dir_, script))) {}
+  // It listens on listenAddress: "127.0.0.1", or "::1" for IPv6.
+  explicit ScriptedFtpServer(std::string_view script,
+                             const std::string& listenAddress = "127.0.0.1")
+      : port_(static_cast<std::uint16_t>(StartScriptedServer(peer_, dir_, script, listenAddress))) {
+  }
   std::uint16_t Port() const { return port_; }
   // What the server printed at its end: "DONE" when every step passed,
   // otherwise the failed step.
@@ -87,7 +90,9 @@ inline bool LogIn(FtpSession& session, std::uint16_t port, std::uint16_t tries =
 class ScriptedFtpTest : public ::testing::Test {
  protected:
   // Starts a server that plays the whole script.
-  void Serve(std::string_view script) { server = std::make_unique<ScriptedFtpServer>(script); }
+  void Serve(std::string_view script, const std::string& listenAddress = "127.0.0.1") {
+    server = std::make_unique<ScriptedFtpServer>(script, listenAddress);
+  }
   // Starts a server that plays the login, the steps and a final QUIT; logs
   // in and forgets the login's events.
   void Start(std::string_view steps) {

@@ -40,21 +40,38 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
     session.StatusEvent(OpeningDataChannel, "1");
     session.StatusEvent(OpeningDataChannel, "3");
     session.StatusEvent(NoLocalDirectory, "/data/in/");
+    session.StatusEvent(TlsRefused, "534 Policy requires SSL.");
+    session.StatusEvent(TlsFailed, "TLS handshake with h failed: no answer from the server");
   }
-  EXPECT_EQ(capture.Memo(),
-            (Lines{"Sending user name", "Sending password", "Login successful",
-                   "Preparing to download", "Login unsuccessful", "Preparing to upload",
-                   "Retrieving file information", "Unable to find file", "User name incorrect",
-                   "Password error", "Connection interrupted", "Data channel open", "Not logged in",
-                   "Establishing connection", "Establishing connection (try 2)",
-                   "Establishing data channel", "Establishing data channel",
-                   "Establishing data channel (try 3)", "Unable to create directory /data/in/"}));
-  EXPECT_EQ(capture.LogLines(),
-            (Lines{"Unable to find file(s) to transfer", "User name incorrect", "Password error",
-                   "Connection interrupted", "Data channel open", "Not logged in",
-                   "Establishing connection", "Establishing connection (try 2)",
-                   "Establishing data channel", "Establishing data channel",
-                   "Establishing data channel", "Unable to create directory /data/in/"}));
+  EXPECT_EQ(capture.Memo(), (Lines{"Sending user name",
+                                   "Sending password",
+                                   "Login successful",
+                                   "Preparing to download",
+                                   "Login unsuccessful",
+                                   "Preparing to upload",
+                                   "Retrieving file information",
+                                   "Unable to find file",
+                                   "User name incorrect",
+                                   "Password error",
+                                   "Connection interrupted",
+                                   "Data channel open",
+                                   "Not logged in",
+                                   "Establishing connection",
+                                   "Establishing connection (try 2)",
+                                   "Establishing data channel",
+                                   "Establishing data channel",
+                                   "Establishing data channel (try 3)",
+                                   "Unable to create directory /data/in/",
+                                   "Server refused TLS: 534 Policy requires SSL.",
+                                   "TLS handshake with h failed: no answer from the server"}));
+  EXPECT_EQ(
+      capture.LogLines(),
+      (Lines{"Unable to find file(s) to transfer", "User name incorrect", "Password error",
+             "Connection interrupted", "Data channel open", "Not logged in",
+             "Establishing connection", "Establishing connection (try 2)",
+             "Establishing data channel", "Establishing data channel", "Establishing data channel",
+             "Unable to create directory /data/in/", "Server refused TLS: 534 Policy requires SSL.",
+             "TLS handshake with h failed: no answer from the server"}));
 }
 
 // The host and the last reply come from a real login attempt: the scripted

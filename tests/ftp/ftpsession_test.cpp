@@ -167,6 +167,29 @@ TEST_F(FtpLoginTest, DebugLogShowsTheConversationButNotThePassword) {
   EXPECT_EQ(log.find("s3cret"), std::string::npos) << log;
 }
 
+TEST_F(FtpLoginTest, ServerRefusingTlsGetsNoLoginAndNoFurtherTry) {
+  // Under TLS nothing but AUTH TLS may be sent in the clear: a refusal ends
+  // the login at once, and the server sees the connection close.
+  Serve(R"(send 220 ready\r\n
+expect AUTH TLS
+send 500 AUTH not understood\r\n
+expect_close
+)");
+  const std::string logName = server->Dir() / "debug.log";
+  {
+    RecordingFtpSession secure(logName);
+    secure.UseTls({});
+    EXPECT_FALSE(LogIn(secure, server->Port(), 3));
+    EXPECT_EQ(secure.events,
+              (Events{"Connecting:1", "Connected", "TlsRefused:500 AUTH not understood"}));
+    secure.Destroy();
+  }
+  EXPECT_EQ(server->Outcome(), "DONE\n");
+  const std::string log = ReadFile(logName);
+  EXPECT_EQ(log.find("S USER"), std::string::npos) << log;
+  EXPECT_EQ(log.find("S PASS"), std::string::npos) << log;
+}
+
 // --- Type and directories ----------------------------------------------------
 
 class FtpSessionTest : public ScriptedFtpTest {};
@@ -261,6 +284,29 @@ data close
   ASSERT_TRUE(session.Data().ReceiveBlock(buffer, sizeof buffer, received));
   EXPECT_EQ(std::string_view(buffer, received), "hello\r\n");
   session.CloseDataChannel();
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
+TEST_F(FtpDataChannelTest, Ipv6ControlConnectionAsksWithEpsv) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback";
+  Serve(kLoginScript + R"(expect EPSV
+pasv 229 Entering Extended Passive Mode (|||{port}|)
+data send hello\r\n
+data close
+expect EPSV
+send 229 Entering Extended Passive Mode (|||0|)\r\n
+expect QUIT
+)",
+        "::1");
+  ASSERT_TRUE(session.Login("[::1]", "alice", server->Port(), 1, 1, "s3cret"));
+  ASSERT_TRUE(session.OpenDataChannel(kTypeAscii));
+  ASSERT_TRUE(session.Data().WaitReadable(5));
+  char buffer[16];
+  std::uint16_t received = 0;
+  ASSERT_TRUE(session.Data().ReceiveBlock(buffer, sizeof buffer, received));
+  EXPECT_EQ(std::string_view(buffer, received), "hello\r\n");
+  session.CloseDataChannel();
+  EXPECT_FALSE(session.OpenDataChannel(kTypeAscii));  // no port to connect to
   EXPECT_EQ(Finish(), "DONE\n");
 }
 

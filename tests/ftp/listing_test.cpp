@@ -14,7 +14,7 @@ namespace {
 
 TEST(ReplyCodeTableTest, StandardTableEndsWaitsAsListed) {
   const ReplyCodeTable table = StandardReplyCodes();
-  EXPECT_EQ(table.count, 7);
+  EXPECT_EQ(table.count, 11);
   EXPECT_EQ(table.Lookup("CWD", 250), 1);
   EXPECT_EQ(table.Lookup("CWD", 550), 1);
   EXPECT_EQ(table.Lookup("USER", 331), 1);
@@ -69,6 +69,34 @@ TEST(ReplyCodeTest, FirstThreeCharactersAsNumber) {
   EXPECT_EQ(ReplyCode("Hello"), -1);
   EXPECT_EQ(ReplyCode("2x0 odd"), -1);
   EXPECT_EQ(ReplyCode(" 220"), -1);
+}
+
+TEST(PassiveReplyTest, ExtendedReplyGivesThePortOrNothing) {
+  const struct {
+    const char* reply;
+    int port;  // -1: refused
+  } rows[] = {
+      {"229 Entering Extended Passive Mode (|||6446|)", 6446},
+      {"229 (!!!65535!)", 65535},
+      {"229 Extended (###1#). Thanks", 1},
+      {"229 (|||0|)", -1},
+      {"229 (|||65536|)", -1},
+      {"229 (|||123456|)", -1},
+      {"229 (||||)", -1},
+      {"229 (|||12a|)", -1},
+      {"229 (||6446|)", -1},
+      {"229 (|||6446!)", -1},
+      {"229 (111611)", -1},  // a digit cannot delimit
+      {"229 (   6446 )", -1},
+      {"229 |||6446|", -1},
+      {"229 (|||6446|", -1},
+      {"", -1},
+  };
+  for (const auto& row : rows) {
+    std::uint16_t port = 7;
+    EXPECT_EQ(ParseExtendedPassiveReply(row.reply, port), row.port >= 0) << row.reply;
+    EXPECT_EQ(port, row.port >= 0 ? row.port : 7) << row.reply;
+  }
 }
 
 TEST(PassiveReplyTest, SixFieldsGiveAddressAndPort) {

@@ -323,10 +323,6 @@ TEST_F(TcpConnectionTest, UnknownHostIsLogged) {
     EXPECT_FALSE(conn.Connect(host, 80)) << host;
     expected.push_back("E Unable to locate host " + host);
   }
-  // A connection kept to IPv4 (FTP's control connection) has no address for ::1.
-  conn.KeepToIpv4();
-  EXPECT_FALSE(conn.Connect("[::1]", 80));
-  expected.push_back("E Unable to locate host [::1]");
   EXPECT_EQ(LogEntries(), expected);
 }
 
@@ -338,8 +334,9 @@ TEST_F(TcpConnectionTest, Ipv6AddressBareOrInBracketsIsConnectedAndLogged) {
     ASSERT_NE(port, 0);
     ASSERT_TRUE(conn.Connect(host, static_cast<std::uint16_t>(port))) << host;
     EXPECT_EQ(NextLine(), "220 Ready");
-    IpAddress ipv4;
-    EXPECT_FALSE(conn.PeerAddress(ipv4));  // the IPv4 peer address of FTP has none to give
+    HostAddress peer;
+    ASSERT_TRUE(conn.PeerAddress(21, peer));
+    EXPECT_NE(peer.family, kInternetFamily);
     EXPECT_EQ(Verdict(), "DONE\n");
   }
   EXPECT_EQ(LogEntries(), (Entries{"C ip ::1", "R 220 Ready", "C ip ::1", "R 220 Ready", "C ip ::1",
@@ -361,9 +358,13 @@ TEST_F(TcpConnectionTest, AddressesAreTriedInOrderUntilOneAnswers) {
   ASSERT_EQ(addresses.size(), 2u);
   conn.OpenDebugLog(dir / "debug.log");
   ASSERT_TRUE(conn.ConnectToFirst(addresses, "server.test"));
-  IpAddress peer;
-  ASSERT_TRUE(conn.PeerAddress(peer));
-  EXPECT_EQ(peer, (IpAddress{127, 0, 0, 1}));
+  // The peer's address with another port is where an FTP data channel goes.
+  HostAddress peer;
+  ASSERT_TRUE(conn.PeerAddress(21, peer));
+  const HostAddress expected = ResolveHost("127.0.0.1", 21, true).at(0);
+  EXPECT_EQ(peer.family, kInternetFamily);
+  EXPECT_EQ(std::vector(peer.raw.begin(), peer.raw.begin() + peer.length),
+            std::vector(expected.raw.begin(), expected.raw.begin() + expected.length));
   EXPECT_EQ(Verdict(), "DONE\n");
 
   addresses.pop_back();  // only the silent one: every address has been tried
@@ -377,15 +378,16 @@ TEST_F(TcpConnectionTest, DataConnectionOpensAGivenAddressWithoutLogging) {
   ASSERT_NE(port, 0);
   DataConnection data;
   data.OpenDebugLog(dir / "debug.log");
-  ASSERT_TRUE(data.Open(MakeSocketAddress({127, 0, 0, 1}, static_cast<std::uint16_t>(port))));
+  ASSERT_TRUE(data.Open(
+      ToHostAddress(MakeSocketAddress({127, 0, 0, 1}, static_cast<std::uint16_t>(port)))));
   Str255 line;
   ASSERT_TRUE(data.WaitReadable(5));
   ASSERT_TRUE(data.ReadLine(line, 255));
   data.Close();
   EXPECT_EQ(server.ReadRest(), "DONE\n");
   EXPECT_EQ(LogEntries(), (Entries{"R 150 Here"}));
-  EXPECT_FALSE(
-      data.Open(MakeSocketAddress({127, 0, 0, 1}, static_cast<std::uint16_t>(FreeLoopbackPort()))));
+  EXPECT_FALSE(data.Open(ToHostAddress(
+      MakeSocketAddress({127, 0, 0, 1}, static_cast<std::uint16_t>(FreeLoopbackPort())))));
 }
 
 // A loopback listener whose queue of connections not yet accepted is full,

@@ -32,11 +32,12 @@ A connection is accepted by the first step that needs it.
   accept             close the connection (if any) and accept the next one on
                      the same listener
   timeout SECONDS    time limit for each later read or accept (default 10)
-  pasv [TEXT]        open a data listener on 127.0.0.1 and send, on the
-                     control connection, TEXT + CR LF where "{addr}" becomes
-                     "127,0,0,1,p1,p2" and "{p1}", "{p2}" the two port
-                     numbers alone (so that a reply can name another host
-                     while the listener stays on 127.0.0.1); default TEXT:
+  pasv [TEXT]        open a data listener on the control listener's address
+                     and send, on the control connection, TEXT + CR LF where
+                     "{addr}" becomes "127,0,0,1,p1,p2", "{p1}", "{p2}" the
+                     two port numbers alone (so that a reply can name another
+                     host while the listener stays on 127.0.0.1) and "{port}"
+                     the port (for a 229 reply); default TEXT:
                      "227 Entering Passive Mode ({addr})"
 
 Output on standard output: "PORT <n>" once listening; "RECEIVED <n>" for
@@ -169,6 +170,7 @@ class Server:
     def __init__(self, host):
         self.timeout = 10.0
         self.control = Channel(self)
+        self.host = host
         self.control.listener = listener(host)
         self.data = Channel(self)
 
@@ -214,11 +216,11 @@ class Server:
 
     def open_passive(self, template):
         self.data.close_all()
-        self.data.listener = listener()
+        self.data.listener = listener(self.host)
         port = self.data.listener.getsockname()[1]
         p1, p2 = str(port // 256), str(port % 256)
         text = (template.replace("{addr}", "127,0,0,1,%s,%s" % (p1, p2))
-                .replace("{p1}", p1).replace("{p2}", p2))
+                .replace("{p1}", p1).replace("{p2}", p2).replace("{port}", str(port)))
         self.control.connection().sendall(decode(text) + b"\r\n")
 
     def flood(self, conn, text):

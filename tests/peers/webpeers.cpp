@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -184,4 +185,58 @@ bool TinyproxyPeer::Start() {
             (connectPort_ < 0 ? "" : "ConnectPort " + std::to_string(connectPort_) + "\n"));
   // clang-format on
   return StartListening(process_, {kBinary, "-d", "-c", work_ / "tinyproxy.conf"}, port_, problem_);
+}
+
+bool VsftpdPeer::Installed() {
+  return Executable(kBinary);
+}
+
+bool VsftpdPeer::Start(const std::string& certificate, const std::string& key,
+                       const std::string& listenAddress) {
+  port_ = FreeLoopbackPort();
+  const bool v6 = listenAddress.find(':') != std::string::npos;
+  const std::string empty = work_ / "empty";
+  mkdir(empty.c_str(), 0755);
+  mkdir(Pub().c_str(), 0777);
+  chmod(root_.Path().c_str(), 0755);
+  chmod(Pub().c_str(), 0777);  // the umask took some bits
+  const std::string listen = v6 ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=" + listenAddress
+                                : "listen=YES\nlisten_address=" + listenAddress;
+  // clang-format off
+  WriteFile(work_ / "vsftpd.conf",
+            listen + "\n"
+            "listen_port=" + std::to_string(port_) + "\n"
+            "background=NO\n"
+            "anonymous_enable=YES\n"
+            "no_anon_password=YES\n"
+            "local_enable=NO\n"
+            "anon_root=" + root_.Path() + "\n"
+            "write_enable=YES\n"
+            "anon_upload_enable=YES\n"
+            "anon_mkdir_write_enable=YES\n"
+            "anon_other_write_enable=YES\n"
+            "anon_umask=022\n"
+            "ssl_enable=YES\n"
+            "allow_anon_ssl=YES\n"
+            "force_anon_logins_ssl=YES\n"
+            "force_anon_data_ssl=YES\n"
+            "require_ssl_reuse=YES\n"
+            "ssl_ciphers=HIGH\n"
+            "rsa_cert_file=" + certificate + "\n"
+            "rsa_private_key_file=" + key + "\n"
+            "pasv_enable=YES\n"
+            "pasv_address=127.0.0.1\n"
+            "seccomp_sandbox=NO\n"
+            "secure_chroot_dir=" + empty + "\n"
+            "max_per_ip=0\n"
+            "log_ftp_protocol=YES\n"
+            "xferlog_enable=YES\n"
+            "xferlog_std_format=NO\n"
+            "vsftpd_log_file=" + (work_ / "vsftpd.log") + "\n");
+  // clang-format on
+  return StartListening(process_, {kBinary, work_ / "vsftpd.conf"}, port_, problem_, listenAddress);
+}
+
+std::string VsftpdPeer::Log() const {
+  return ReadFile(work_ / "vsftpd.log");
 }

@@ -1,6 +1,6 @@
-// Real web peers for tests: nginx serving a directory and tinyproxy in front
-// of it, each on a free loopback port with its own configuration, pid and log
-// files in a temporary directory, and stopped when the object goes away.
+// Real web and FTPS peers for tests: nginx serving a directory, tinyproxy in
+// front of it, and vsftpd speaking explicit FTPS, each on a free loopback port with its own
+// configuration, pid and log files in a temporary directory, and stopped when the object goes away.
 #pragma once
 
 #include <string>
@@ -81,5 +81,35 @@ class TinyproxyPeer {
   PeerProcess process_;
   int port_ = 0;
   int connectPort_ = -1;  // -1: every port
+  std::string problem_;
+};
+
+// vsftpd in the foreground: anonymous login (user "anonymous") over explicit
+// FTPS only, every data channel encrypted, and each data channel required to
+// resume the control channel's TLS session. The root is not writable by the
+// server's ftp user (vsftpd demands it); its directory pub/ is, for uploads,
+// directories, deletion and renaming.
+class VsftpdPeer {
+ public:
+  static constexpr const char* kBinary = "/usr/sbin/vsftpd";
+  static bool Installed();
+
+  // Starts vsftpd with the certificate and key (PEM files) on the loopback
+  // address ("127.0.0.1" or "::1"); false when it did not come up (see
+  // Problem).
+  bool Start(const std::string& certificate, const std::string& key,
+             const std::string& listenAddress = "127.0.0.1");
+  int Port() const { return port_; }
+  // The local path of pub/.
+  std::string Pub() const { return root_ / "pub"; }
+  const std::string& Problem() const { return problem_; }
+  // The server's protocol log: every command and reply.
+  std::string Log() const;
+
+ private:
+  TempDir work_;
+  TempDir root_;
+  PeerProcess process_;
+  int port_ = 0;
   std::string problem_;
 };
