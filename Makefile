@@ -2,6 +2,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+WIN_BUILD  ?= build-windows
 # Seconds each fuzz target runs in `make fuzz`.
 FUZZ_SECONDS ?= 60
 PREFIX     ?= /usr/local
@@ -12,7 +13,7 @@ ifdef CI
 WERROR := -DQUORBIT_WERROR=ON
 endif
 
-.PHONY: all deps build configure test test-fast test-asan lint format fuzz demo screenshot bench install package clean
+.PHONY: all deps build configure test test-fast test-asan lint format fuzz windows windows-configure test-windows demo screenshot bench install package clean
 
 all: build
 
@@ -32,6 +33,7 @@ test: deps
 	$(MAKE) lint
 	$(MAKE) test-asan
 	$(MAKE) fuzz FUZZ_SECONDS=3
+	$(MAKE) test-windows
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -59,6 +61,20 @@ fuzz:
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	FUZZ_BUILD=$(FUZZ_BUILD) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz
 
+# The Windows program, cross-built with mingw-w64: $(WIN_BUILD)/quorbit.exe.
+windows-configure:
+	@test -f $(WIN_BUILD)/CMakeCache.txt || cmake -S . -B $(WIN_BUILD) $(GENERATOR) $(WERROR) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+
+windows: windows-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target quorbit
+
+# The unit tests cross-built for Windows and run under wine, in a wine prefix
+# of their own inside the build tree.
+test-windows: windows-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) scripts/test-windows
+
 demo: deps build
 	scripts/demo
 
@@ -75,4 +91,4 @@ package: build
 	cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

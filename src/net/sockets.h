@@ -10,8 +10,14 @@
 #include <string_view>
 #include <vector>
 
+// The system's socket handle: a descriptor on POSIX, a SOCKET (an unsigned
+// handle as wide as a pointer) on Windows.
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+#else
 using SocketHandle = int;
-constexpr SocketHandle kNoSocket = -1;  // all bits set
+#endif
+constexpr SocketHandle kNoSocket = static_cast<SocketHandle>(-1);  // all bits set
 
 // Arguments of OpenSocket for the one kind of socket the system uses.
 constexpr std::int16_t kInternetFamily = 2;
@@ -63,7 +69,7 @@ class UniqueSocket {
   SocketHandle handle_ = kNoSocket;
 };
 
-// Starts the socket library; nothing to do on Linux.
+// Starts the socket library (Winsock on Windows); nothing to do on Linux.
 void SocketStartup();
 
 SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t protocol);

@@ -1,0 +1,156 @@
+// The socket layer over Winsock 2.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "net/sockets.h"
+
+static_assert(sizeof(SocketAddress) == sizeof(sockaddr_in));
+static_assert(sizeof(HostAddress::raw) >= sizeof(sockaddr_in6));
+static_assert(kInternetFamily == AF_INET && kStreamType == SOCK_STREAM);
+static_assert(kReceivePeek == MSG_PEEK);
+static_assert(kNoSocket == INVALID_SOCKET);
+
+namespace {
+
+// WSAPoll on one socket for the given events; 1 when any event (or an error
+// or hang-up) is reported. A wait longer than WSAPoll takes at once goes on
+// with the time that is left.
+int PollSocket(SocketHandle socket, short events, int milliseconds) {
+  if (socket == kNoSocket) return -1;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  WSAPOLLFD entry{socket, events, 0};
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int result = WSAPoll(&entry, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+    if (result < 0 && WSAGetLastError() == WSAEINTR) continue;
+    if (result < 0) return -1;
+    if (result > 0 && (entry.revents & POLLNVAL)) return -1;
+    return result;
+  }
+}
+
+}  // namespace
+
+void SocketStartup() {
+  WSADATA data{};
+  WSAStartup(MAKEWORD(2, 2), &data);
+}
+
+SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t protocol) {
+  // Not inherited by processes the program might start.
+  return WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+}
+
+int CloseSocket(SocketHandle socket) {
+  return closesocket(socket) == 0 ? 0 : -1;
+}
+
+int ConnectSocket(SocketHandle socket, const HostAddress& address) {
+  sockaddr_storage native{};
+  std::memcpy(&native, address.raw.data(), address.length);
+  return connect(socket, reinterpret_cast<const sockaddr*>(&native), address.length) == 0 ? 0 : -1;
+}
+
+bool SocketConnectInProgress() {
+  const int error = WSAGetLastError();
+  return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEINTR;
+}
+
+bool SocketPeerAddress(SocketHandle socket, IpAddress& address) {
+  sockaddr_in peer{};
+  int length = sizeof peer;
+  if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+      peer.sin_family != AF_INET) {
+    return false;
+  }
+  std::memcpy(address.data(), &peer.sin_addr.s_addr, address.size());
+  return true;
+}
+
+int ConnectError(SocketHandle socket) {
+  int error = 0;
+  int length = sizeof error;
+  if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
+    return WSAGetLastError();
+  }
+  return error;
+}
+
+int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags) {
+  // Winsock has no per-call "do not wait": a receive that would wait is
+  // answered as "not yet" without calling it.
+  if ((flags & kReceiveNoWait) != 0) {
+    flags &= ~kReceiveNoWait;
+    if (PollSocket(socket, POLLRDNORM, 0) == 0) {
+      WSASetLastError(WSAEWOULDBLOCK);
+      return -1;
+    }
+  }
+  return recv(socket, static_cast<char*>(buffer), length, flags);
+}
+
+int SendSocket(SocketHandle socket, const void* buffer, int length, int flags) {
+  // Winsock raises no signal for a peer that has gone.
+  return send(socket, static_cast<const char*>(buffer), length, flags);
+}
+
+int WaitSocket(SocketHandle socket, int milliseconds) {
+  return PollSocket(socket, POLLWRNORM, milliseconds);
+}
+
+int WaitSocketReadable(SocketHandle socket, int milliseconds) {
+  return PollSocket(socket, POLLRDNORM, milliseconds);
+}
+
+int SetNonBlocking(SocketHandle socket) {
+  u_long on = 1;
+  return ioctlsocket(socket, FIONBIO, &on) == 0 ? 0 : -1;
+}
+
+int PendingBytes(SocketHandle socket) {
+  u_long count = 0;
+  if (ioctlsocket(socket, FIONREAD, &count) != 0) return 0;
+  return static_cast<int>(count);
+}
+
+bool SocketWouldBlock() {
+  const int error = WSAGetLastError();
+  return error == WSAEWOULDBLOCK || error == WSAEINTR;
+}
+
+std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly) {
+  std::vector<HostAddress> result;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | (numericOnly ? AI_NUMERICHOST : 0);
+  addrinfo* answer = nullptr;
+  if (getaddrinfo(std::string(host).c_str(), std::to_string(port).c_str(), &hints, &answer) != 0) {
+    return result;
+  }
+  for (const addrinfo* entry = answer; entry; entry = entry->ai_next) {
+    if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
+        entry->ai_addrlen > sizeof(HostAddress::raw)) {
+      continue;
+    }
+    HostAddress address;
+    address.family = static_cast<std::int16_t>(entry->ai_family);
+    address.length = static_cast<std::uint8_t>(entry->ai_addrlen);
+    std::memcpy(address.raw.data(), entry->ai_addr, entry->ai_addrlen);
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(entry->ai_addr, static_cast<socklen_t>(entry->ai_addrlen), text, sizeof text,
+                    nullptr, 0, NI_NUMERICHOST) == 0) {
+      address.text = text;
+    }
+    result.push_back(std::move(address));
+  }
+  freeaddrinfo(answer);
+  return result;
+}

@@ -1,0 +1,28 @@
+// The wall clock and local time over Windows.
+#include <windows.h>
+
+#include <time.h>
+
+#include "util/systemclock.h"
+
+namespace {
+
+// 100-nanosecond ticks from 1601-01-01 (the file-time origin) to the epoch.
+constexpr unsigned long long kEpochTicks = 116444736000000000ULL;
+constexpr unsigned long long kTicksPerSecond = 10000000ULL;
+
+}  // namespace
+
+WallClockReading ReadWallClock() {
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+  const unsigned long long ticks =
+      ((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) -
+      kEpochTicks;
+  return {static_cast<std::time_t>(ticks / kTicksPerSecond),
+          static_cast<long>(ticks % kTicksPerSecond) * 100};
+}
+
+bool ToLocalTime(std::time_t instant, std::tm& local) {
+  return localtime_s(&local, &instant) == 0;
+}
