@@ -109,8 +109,7 @@ class MainWindow {
 };
 
 MainWindow::MainWindow(const std::vector<std::string>& arguments, int keepOpenSeconds)
-    : updates_(/*errorsWait=*/true,
-               [this] { PostMessageW(window_, kUpdatesArrived, 0, 0); }),
+    : updates_(/*errorsWait=*/true, [this] { PostMessageW(window_, kUpdatesArrived, 0, 0); }),
       arguments_(arguments),
       keepOpenTicks_(keepOpenSeconds) {}
 
@@ -126,13 +125,13 @@ bool MainWindow::Create() {
   const int height = frame.bottom - frame.top;
   const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  window_ = CreateWindowExW(0, kWindowClass, L"Quorbit", kStyle, left, top, width, height,
-                            nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  window_ = CreateWindowExW(0, kWindowClass, L"Quorbit", kStyle, left, top, width, height, nullptr,
+                            nullptr, GetModuleHandleW(nullptr), this);
   if (!window_) return false;
 
-  Outputmemo = AddControl(
-      L"EDIT", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
-      WS_EX_CLIENTEDGE, 8, 80, 409, 161);
+  Outputmemo =
+      AddControl(L"EDIT", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+                 WS_EX_CLIENTEDGE, 8, 80, 409, 161);
   // The memo keeps every line of the run, beyond the control's usual 32K.
   SendMessageW(Outputmemo, EM_SETLIMITTEXT, 0, 0);
   Line1 = AddLabel(8, 8, "Line1");
@@ -148,9 +147,9 @@ bool MainWindow::Create() {
 
 HWND MainWindow::AddControl(const wchar_t* windowClass, DWORD style, DWORD exStyle, int left,
                             int top, int width, int height) {
-  HWND control = CreateWindowExW(exStyle, windowClass, L"", WS_CHILD | WS_VISIBLE | style, left,
-                                 top, width, height, window_, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
+  HWND control =
+      CreateWindowExW(exStyle, windowClass, L"", WS_CHILD | WS_VISIBLE | style, left, top, width,
+                      height, window_, nullptr, GetModuleHandleW(nullptr), nullptr);
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.handle), FALSE);
   return control;
 }
@@ -178,8 +177,7 @@ void MainWindow::SetCaption(HWND label, std::string_view text) {
   SetWindowTextW(label, wide.c_str());
 }
 
-LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                        LPARAM lParam) {
+LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
     auto* form = static_cast<MainWindow*>(create->lpCreateParams);
