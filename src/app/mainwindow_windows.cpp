@@ -25,6 +25,9 @@ constexpr int kLabelHeight = 13;
 constexpr int kFontHeight = -11;  // 8 point at 96 pixels per inch
 constexpr UINT kPollMilliseconds = 1000;
 constexpr UINT_PTR kTimer1 = 1;
+// How long the end of the session waits for a stopped worker: 40 x 100 ms.
+constexpr int kSessionEndTicks = 40;
+constexpr DWORD kSessionEndTick = 100;
 // Posted by the worker's thread when updates wait in the queue.
 constexpr UINT kUpdatesArrived = WM_APP + 1;
 constexpr const wchar_t* kWindowClass = L"QuorbitMainWindow";
@@ -87,6 +90,7 @@ class MainWindow {
   // Every second: closes the window once the worker has finished.
   void Poll();
   void Close();
+  void EndWithSession();
   void ApplyUpdates();
   void Apply(const StatusUpdate& update);
   void AddMemoLine(std::string_view text);
@@ -217,6 +221,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       Close();
       return 0;
+    case WM_ENDSESSION:
+      if (wParam) EndWithSession();
+      return 0;
     case WM_DESTROY:
       KillTimer(window_, kTimer1);
       PostQuitMessage(0);
@@ -246,6 +253,10 @@ BOOL CALLBACK DismissErrorBox(HWND window, LPARAM) {
 }
 
 void MainWindow::Poll() {
+  // A window started minimized or hidden (a shortcut's "Run: Minimized")
+  // may never be activated; nobody may be there to do it, so the run starts
+  // at the first tick all the same.
+  Startup();
   // A requested stop dismisses the error box: nobody may be there to press
   // OK. The box's own message loop runs this timer too.
   if (StopRequested()) EnumThreadWindows(GetCurrentThreadId(), DismissErrorBox, 0);
@@ -266,6 +277,14 @@ void MainWindow::Close() {
     return;
   }
   DestroyWindow(window_);
+}
+
+// The user logs off or the system shuts down, and the process ends when this
+// returns: the run stops as SIGTERM would, and the worker gets a few seconds
+// to abandon its transfer and finish the run log.
+void MainWindow::EndWithSession() {
+  RequestStop(SIGTERM);
+  for (int tick = 0; tick < kSessionEndTicks && !WorkerFinished(); ++tick) Sleep(kSessionEndTick);
 }
 
 void MainWindow::ApplyUpdates() {
