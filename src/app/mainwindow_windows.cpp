@@ -5,6 +5,7 @@
 // windows.h first: commctrl.h builds on its types.
 #include <commctrl.h>
 
+#include <atomic>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -106,6 +107,9 @@ class MainWindow {
   HWND Received = nullptr;
 
   FormFont font_;
+  // The window as the worker's thread sees it: set once it exists, never
+  // cleared (a message to a window that is gone is dropped).
+  std::atomic<HWND> updatesTarget_{nullptr};
   UpdateQueue updates_;
   WorkerThread worker_;
   std::vector<std::string> arguments_;
@@ -113,7 +117,8 @@ class MainWindow {
 };
 
 MainWindow::MainWindow(const std::vector<std::string>& arguments, int keepOpenSeconds)
-    : updates_(/*errorsWait=*/true, [this] { PostMessageW(window_, kUpdatesArrived, 0, 0); }),
+    : updates_(/*errorsWait=*/true,
+               [this] { PostMessageW(updatesTarget_.load(), kUpdatesArrived, 0, 0); }),
       arguments_(arguments),
       keepOpenTicks_(keepOpenSeconds) {}
 
@@ -132,6 +137,7 @@ bool MainWindow::Create() {
   window_ = CreateWindowExW(0, kWindowClass, L"Quorbit", kStyle, left, top, width, height, nullptr,
                             nullptr, GetModuleHandleW(nullptr), this);
   if (!window_) return false;
+  updatesTarget_.store(window_);
 
   Outputmemo =
       AddControl(L"EDIT", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
