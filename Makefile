@@ -70,10 +70,12 @@ windows: windows-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target quorbit
 
 # The unit tests cross-built for Windows and run under wine, in a wine prefix
-# of their own inside the build tree.
+# of their own inside the build tree; then quorbit.exe under wine against
+# nginx and pyftpdlib on 127.0.0.1.
 test-windows: windows-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) scripts/test-windows
+	WIN_BUILD=$(WIN_BUILD) scripts/e2e-windows
 
 # The Windows downloads: build-windows/quorbit-<version>-win64.zip (program,
 # README.txt, example INI files) and the NSIS installer beside it.
