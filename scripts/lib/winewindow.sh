@@ -21,6 +21,7 @@ winewindow_line=""
 _winewindow_xvfb=""
 
 _winewindow_cleanup() {
+  set +e  # every step runs, whatever failed before
   [ -n "$winewindow_pid" ] && kill "$winewindow_pid" 2>/dev/null
   [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
   [ -n "$_winewindow_xvfb" ] && kill "$_winewindow_xvfb" 2>/dev/null
