@@ -13,6 +13,7 @@ set(QUORBIT_NSIS_SCRIPT ${CMAKE_SOURCE_DIR}/installer/quorbit.nsi)
 find_program(QUORBIT_MAKENSIS makensis)
 
 file(GLOB QUORBIT_WINDOWS_EXAMPLES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/examples/ini/*.ini)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(stage_commands
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${QUORBIT_STAGE}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORBIT_STAGE}/examples
