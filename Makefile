@@ -13,7 +13,7 @@ ifdef CI
 WERROR := -DQUORBIT_WERROR=ON
 endif
 
-.PHONY: all deps build configure test test-fast test-asan lint format fuzz windows windows-configure test-windows demo screenshot bench install package clean
+.PHONY: all deps build configure test test-fast test-asan lint format fuzz windows windows-configure test-windows windows-package screenshot-windows demo screenshot bench install package clean
 
 all: build
 
@@ -76,6 +76,15 @@ test-windows: windows-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) scripts/test-windows
 	WIN_BUILD=$(WIN_BUILD) scripts/e2e-windows
+
+# The Windows downloads: build-windows/quorbit-<version>-win64.zip (program,
+# README.txt, example INI files) and the NSIS installer beside it.
+windows-package: windows
+	cmake --build $(WIN_BUILD) --target windows-package
+
+# A PNG of the Windows program's window in the middle of a run, under wine and Xvfb.
+screenshot-windows: windows
+	QUORBIT=$(WIN_BUILD)/quorbit.exe scripts/screenshot-windows
 
 demo: deps build
 	scripts/demo

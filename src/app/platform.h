@@ -6,6 +6,13 @@
 #include <cstdio>
 #include <string_view>
 
+// Gives standard output and standard error a place to go where the system
+// starts the program without one (a window program on Windows): the console
+// of the process that started it, if any; streams it was handed, a pipe or
+// a file, stay as they are. Without a console they stay closed and whatever
+// is written to them is dropped.
+void AttachStartingConsole();
+
 // Whether standard output is a terminal that understands cursor movement.
 bool StdoutIsTerminal();
 // The width of the terminal the stream writes to; 0 when unknown.

@@ -25,6 +25,9 @@ extern "C" void StopOnSignal(int signalNumber) {
 
 }  // namespace
 
+// A POSIX program always starts with the streams its starter gave it.
+void AttachStartingConsole() {}
+
 bool StdoutIsTerminal() {
   const char* term = std::getenv("TERM");
   return isatty(STDOUT_FILENO) && term && *term && std::string_view(term) != "dumb";

@@ -40,7 +40,24 @@ BOOL WINAPI StopOnConsoleEvent(DWORD event) {
   return TRUE;
 }
 
+bool HasStandardHandle(DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
+
+// A program of the window subsystem starts without a console; the streams a
+// starter redirected are handed over all the same.
+void AttachStartingConsole() {
+  const bool outMissing = !HasStandardHandle(STD_OUTPUT_HANDLE);
+  const bool errMissing = !HasStandardHandle(STD_ERROR_HANDLE);
+  if (!outMissing && !errMissing) return;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  // A failed reopening leaves the stream closed, as it was.
+  if (outMissing) static_cast<void>(std::freopen("CONOUT$", "w", stdout));
+  if (errMissing) static_cast<void>(std::freopen("CONOUT$", "w", stderr));
+}
 
 bool StdoutIsTerminal() {
   // A console that takes the cursor movements of a terminal (Windows 10 and

@@ -13,7 +13,7 @@
 #include "util/shorttext.h"
 #include "util/stoprequest.h"
 
-#ifdef QUORBIT_HAVE_FLTK
+#ifdef QUORBIT_HAVE_WINDOW
 #include "app/mainwindow.h"
 #endif
 
@@ -99,7 +99,7 @@ bool RunFrontEnd(const ProgramOptions& options) {
     RunConsole(options.arguments);
     return true;
   }
-#ifdef QUORBIT_HAVE_FLTK
+#ifdef QUORBIT_HAVE_WINDOW
   if (RunWindow(options.arguments, options.keepOpenSeconds)) return true;
   if (options.frontEnd == FrontEnd::kWindow) {
     std::fputs("quorbit: cannot open the display for the window\n", stderr);
@@ -136,6 +136,7 @@ int ExitCode(const ProgramOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  AttachStartingConsole();
   ProgramOptions options;
   if (!ParseOptions(argc, argv, options)) return kExitUsage;
   if (options.help) {
