@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -105,14 +106,16 @@ struct TlsSession {
   SocketHandle socket = kNoSocket;
   CtxtHandle context = {};
   bool hasContext = false;
-  std::string host;      // without brackets
-  std::wstring target;   // the same, as Schannel takes it
+  std::string host;     // without brackets
+  std::wstring target;  // the same, as Schannel takes it
   bool verify = true;
-  UniqueStore caStore;   // the CA file's certificates; none without one
+  UniqueStore caStore;           // the CA file's certificates; none without one
   bool contextComplete = false;  // the last handshake token made, maybe not yet sent
   bool established = false;
-  bool peerClosed = false;  // the peer said the session ends
-  bool broken = false;      // a failure; what was decrypted before stays readable
+  bool renegotiating = false;     // post-handshake messages partly handed over
+  bool certificateAsked = false;  // the server asked for a client certificate
+  bool peerClosed = false;        // the peer said the session ends
+  bool broken = false;            // a failure; what was decrypted before stays readable
   std::string failure;
   bool certificateRefused = false;
   SecPkgContext_StreamSizes sizes = {};
@@ -187,8 +190,7 @@ TlsStep Flush(TlsSession& session) {
     const int sent =
         SendSocket(session.socket, session.outgoing.data() + session.outgoingSent, length, 0);
     if (sent < 0) {
-      return SocketWouldBlock() ? TlsStep::WantWrite
-                                : Fail(session, "connection closed by peer");
+      return SocketWouldBlock() ? TlsStep::WantWrite : Fail(session, "connection closed by peer");
     }
     session.outgoingSent += static_cast<std::size_t>(sent);
   }
@@ -223,8 +225,9 @@ void KeepExtra(TlsSession& session, const SecBuffer& extra) {
     session.received.clear();
     return;
   }
+  const std::size_t kept = std::min<std::size_t>(extra.cbBuffer, session.received.size());
   session.received.erase(session.received.begin(),
-                         session.received.end() - static_cast<std::ptrdiff_t>(extra.cbBuffer));
+                         session.received.end() - static_cast<std::ptrdiff_t>(kept));
 }
 
 // One call of InitializeSecurityContext over the received bytes (none for the
@@ -257,7 +260,10 @@ SECURITY_STATUS Initialize(TlsSession& session, bool withInput) {
     }
     FreeContextBuffer(out[0].pvBuffer);
   }
-  if (withInput && status != SEC_E_INCOMPLETE_MESSAGE) KeepExtra(session, in[1]);
+  // Bytes Schannel could not use yet are offered again.
+  if (withInput && status != SEC_E_INCOMPLETE_MESSAGE && status != SEC_I_INCOMPLETE_CREDENTIALS) {
+    KeepExtra(session, in[1]);
+  }
   return status;
 }
 
@@ -302,7 +308,7 @@ std::string RefusalText(DWORD error, const CERT_CHAIN_CONTEXT& chain,
 // The certificates of a PEM file in a store of their own; empty when the file
 // cannot be read or holds none.
 UniqueStore LoadCaFile(const std::string& path, std::string& failure) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(std::filesystem::path(Widened(path)), std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   UniqueStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
   int loaded = 0;
@@ -314,8 +320,8 @@ UniqueStore LoadCaFile(const std::string& path, std::string& failure) {
     if (end == std::string::npos) break;
     const std::string pem = text.substr(begin, end + kEnd.size() - begin);
     DWORD size = 0;
-    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                              nullptr, &size, nullptr, nullptr)) {
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
+                              CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
       continue;
     }
     std::vector<BYTE> der(size);
@@ -385,6 +391,18 @@ bool EndsInCaFile(const TlsSession& session, const CERT_CHAIN_CONTEXT& chain) {
   return match != nullptr;
 }
 
+// What the chain's own status holds against it. Not every SSL policy check
+// refuses a chain that ends short of any root (wine's does not), so the
+// chain's status is looked at too.
+DWORD ChainError(const CERT_CHAIN_CONTEXT& chain, bool caFileRoot) {
+  const DWORD status = chain.TrustStatus.dwErrorStatus;
+  if ((status & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) return static_cast<DWORD>(CERT_E_CHAINING);
+  if ((status & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0 && !caFileRoot) {
+    return static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);
+  }
+  return 0;
+}
+
 // Checks the peer's certificate chain against the system's roots and the CA
 // file, and the host name or address against the certificate. The result is
 // left in the session.
@@ -431,13 +449,13 @@ bool CertificateAccepted(TlsSession& session) {
   policyPara.pvExtraPolicyPara = &ssl;
   CERT_CHAIN_POLICY_STATUS status = {};
   status.cbSize = sizeof status;
-  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara,
-                                        &status)) {
+  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara, &status)) {
     session.failure = "unable to check the certificate chain";
     return false;
   }
-  if (status.dwError != 0) {
-    session.failure = RefusalText(status.dwError, *chain, *certificate);
+  const DWORD error = status.dwError != 0 ? status.dwError : ChainError(*chain, caFileRoot);
+  if (error != 0) {
+    session.failure = RefusalText(error, *chain, *certificate);
     return false;
   }
   if (!address.empty() && !NamesAddress(*certificate, address)) {
@@ -464,14 +482,21 @@ TlsStep Established(TlsSession& session) {
 // ---- records ----
 
 // Hands the post-handshake messages the peer sent (session tickets, key
-// updates) to Schannel; its answer, if any, is queued.
+// updates) to Schannel, which may need more of them first; its answer, if
+// any, is sent as far as the socket takes it now, the rest before the next
+// record. True when nothing more can be done before more bytes arrive.
 bool Renegotiate(TlsSession& session) {
   const SECURITY_STATUS status = Initialize(session, true);
-  if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) {
-    Flush(session);
+  if (status == SEC_E_INCOMPLETE_MESSAGE) {
+    session.renegotiating = true;
     return true;
   }
-  Fail(session, StatusText(status));
+  if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
+    Fail(session, StatusText(status));
+    return true;
+  }
+  session.renegotiating = status == SEC_I_CONTINUE_NEEDED;
+  Flush(session);
   return false;
 }
 
@@ -479,6 +504,10 @@ bool Renegotiate(TlsSession& session) {
 // to read without waiting on the socket.
 void DecryptReceived(TlsSession& session) {
   while (!session.received.empty() && !session.peerClosed && !session.broken) {
+    if (session.renegotiating) {
+      if (Renegotiate(session)) return;
+      continue;
+    }
     SecBuffer buffers[4] = {};
     buffers[0].BufferType = SECBUFFER_DATA;
     buffers[0].pvBuffer = session.received.data();
@@ -512,7 +541,7 @@ void DecryptReceived(TlsSession& session) {
       session.received.clear();
     }
     if (status == SEC_I_CONTEXT_EXPIRED) session.peerClosed = true;
-    if (status == SEC_I_RENEGOTIATE && !Renegotiate(session)) return;
+    if (status == SEC_I_RENEGOTIATE && Renegotiate(session)) return;
   }
 }
 
@@ -564,8 +593,13 @@ TlsStep TlsHandshake(TlsSession& session) {
       session.contextComplete = true;
       continue;
     }
-    // A server asking for a client certificate gets none.
-    if (status == SEC_I_CONTINUE_NEEDED || status == SEC_I_INCOMPLETE_CREDENTIALS) continue;
+    if (status == SEC_I_CONTINUE_NEEDED) continue;
+    // A server asking for a client certificate gets none: the same bytes
+    // again go on without one, once.
+    if (status == SEC_I_INCOMPLETE_CREDENTIALS && !session.certificateAsked) {
+      session.certificateAsked = true;
+      continue;
+    }
     Flush(session);
     return Fail(session, StatusText(status));
   }
@@ -602,6 +636,8 @@ std::string TlsDescription(const TlsSession& session) {
 
 TlsStep TlsReceive(TlsSession& session, void* buffer, int length, bool peek, int& got) {
   got = 0;
+  // An answer to the peer's post-handshake messages that did not fit before.
+  Flush(session);
   for (;;) {
     DecryptReceived(session);
     const std::size_t available = session.plain.size() - session.plainStart;
@@ -630,7 +666,8 @@ TlsStep TlsSend(TlsSession& session, const void* buffer, int length, int& sent) 
     SecBuffer buffers[4] = {};
     buffers[0] = {sizes.cbHeader, SECBUFFER_STREAM_HEADER, record.data()};
     buffers[1] = {taken, SECBUFFER_DATA, record.data() + sizes.cbHeader};
-    buffers[2] = {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes.cbHeader + taken};
+    buffers[2] = {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER,
+                  record.data() + sizes.cbHeader + taken};
     buffers[3].BufferType = SECBUFFER_EMPTY;
     SecBufferDesc message = {SECBUFFER_VERSION, 4, buffers};
     const SECURITY_STATUS status = EncryptMessage(&session.context, 0, &message, 0);
