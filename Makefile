@@ -71,9 +71,11 @@ windows: windows-configure
 
 # The unit tests cross-built for Windows and run under wine, in a wine prefix
 # of their own inside the build tree.
-test-windows: windows-configure
+# The Linux TLS test also drives the Windows TLS probe against its nginx peers.
+test-windows: windows-configure configure
 	cmake --build $(WIN_BUILD) -j $(JOBS)
-	WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) scripts/test-windows
+	cmake --build $(BUILD) -j $(JOBS) --target test_net
+	WIN_BUILD=$(WIN_BUILD) BUILD=$(BUILD) JOBS=$(JOBS) scripts/test-windows
 
 demo: deps build
 	scripts/demo
