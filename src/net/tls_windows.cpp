@@ -218,8 +218,8 @@ TlsStep ReadMore(TlsSession& session) {
   return Fail(session, "connection closed by peer");
 }
 
-// Keeps only the last extra bytes of the received ones: those Schannel did
-// not take (extra is nullptr or not an extra buffer when it took them all).
+// Keeps only the received bytes Schannel did not take: the last ones, as many
+// as the extra buffer counts (none when it is no extra buffer).
 void KeepExtra(TlsSession& session, const SecBuffer& extra) {
   if (extra.BufferType != SECBUFFER_EXTRA || extra.cbBuffer == 0) {
     session.received.clear();
@@ -600,8 +600,10 @@ TlsStep TlsHandshake(TlsSession& session) {
       session.certificateAsked = true;
       continue;
     }
+    // The alert Schannel may have made for the peer goes out if it can.
+    Fail(session, StatusText(status));
     Flush(session);
-    return Fail(session, StatusText(status));
+    return TlsStep::Failed;
   }
 }
 
