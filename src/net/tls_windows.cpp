@@ -504,8 +504,10 @@ bool Renegotiate(TlsSession& session) {
 // to read without waiting on the socket.
 void DecryptReceived(TlsSession& session) {
   while (!session.received.empty() && !session.peerClosed && !session.broken) {
+    // A step that takes no byte waits for more rather than going round again.
+    const std::size_t held = session.received.size();
     if (session.renegotiating) {
-      if (Renegotiate(session)) return;
+      if (Renegotiate(session) || session.received.size() == held) return;
       continue;
     }
     SecBuffer buffers[4] = {};
@@ -542,6 +544,7 @@ void DecryptReceived(TlsSession& session) {
     }
     if (status == SEC_I_CONTEXT_EXPIRED) session.peerClosed = true;
     if (status == SEC_I_RENEGOTIATE && Renegotiate(session)) return;
+    if (session.received.size() == held) return;
   }
 }
 
@@ -581,7 +584,13 @@ TlsStep TlsHandshake(TlsSession& session) {
         const TlsStep read = ReadMore(session);
         if (read != TlsStep::Done) return read;
       }
+      const std::size_t held = session.received.size();
       status = Initialize(session, true);
+      // A step that takes no byte and has nothing to say waits for more.
+      if (status == SEC_I_CONTINUE_NEEDED && session.received.size() == held &&
+          session.outgoing.empty()) {
+        status = SEC_E_INCOMPLETE_MESSAGE;
+      }
     }
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
       const TlsStep read = ReadMore(session);
