@@ -1,5 +1,6 @@
 // The console and the signals as the operating system provides them.
-// platform_posix.cpp implements this for POSIX.
+// platform_posix.cpp implements this for POSIX, platform_windows.cpp for
+// Windows (Ctrl+C, Ctrl+Break and closing the console stand for the signals).
 #pragma once
 
 #include <cstdio>

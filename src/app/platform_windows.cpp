@@ -1,7 +1,7 @@
 // The console and the stop requests over Windows: Ctrl+C, Ctrl+Break and
 // the closing of the console (or the session) take the place of signals.
-#include <windows.h>
 #include <io.h>
+#include <windows.h>
 
 #include <csignal>
 #include <cstdio>

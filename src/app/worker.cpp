@@ -11,6 +11,7 @@
 #include "report/runlog.h"
 #include "report/transfercounts.h"
 #include "util/filesystem.h"
+#include "util/localfiles.h"
 #include "util/stoprequest.h"
 
 Str255 IniFileName = "QUORBIT.INI";
@@ -52,7 +53,10 @@ bool LoadSettingsOrShowError() {
 }  // namespace
 
 void ReadCommandLine(const std::vector<std::string>& arguments) {
-  if (!arguments.empty()) IniFileName = arguments.front();
+  if (arguments.empty()) return;
+  // Where names ignore letter case the system shows the name upper-cased;
+  // elsewhere upper-casing would make a lower-case name unreachable.
+  IniFileName = kNamesIgnoreCase ? UpperStr(arguments.front()) : Str255(arguments.front());
 }
 
 void RunWorker(const std::vector<std::string>& arguments) {

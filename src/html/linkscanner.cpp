@@ -156,7 +156,7 @@ bool LinkScanner::EndRewrite() {
   const PackedDateTime stamp = GetFileDate(pageName_);
   // rename replaces the page in one step, so there is no moment without it.
   // When it fails the page stays as stored and the copy stays beside it.
-  if (std::rename(copyName_.Str().c_str(), pageName_.Str().c_str()) != 0) return false;
+  if (!RenameReplacing(copyName_, pageName_)) return false;
   if (stamp != 0) SetFileDate(pageName_, stamp);
   return true;
 }

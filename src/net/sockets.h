@@ -1,7 +1,8 @@
 // The thin socket layer. Each operation is one call of the
 // platform's socket interface (IPv4 and IPv6), so that the connection code above
 // it does not depend on the platform. sockets_posix.cpp implements it over
-// POSIX sockets; sockets.cpp holds what needs no call of the system.
+// POSIX sockets, sockets_windows.cpp over Winsock 2; sockets.cpp holds what
+// needs no call of the system.
 #pragma once
 
 #include <array>

@@ -36,14 +36,23 @@ int PollSocket(SocketHandle socket, short events, int milliseconds) {
   }
 }
 
+// Winsock is started once, before its first use, whoever comes first.
+bool WinsockStarted() {
+  static const bool started = [] {
+    WSADATA data{};
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+}
+
 }  // namespace
 
 void SocketStartup() {
-  WSADATA data{};
-  WSAStartup(MAKEWORD(2, 2), &data);
+  WinsockStarted();
 }
 
 SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t protocol) {
+  if (!WinsockStarted()) return kNoSocket;
   // Not inherited by processes the program might start.
   return WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
 }
@@ -127,6 +136,8 @@ bool SocketWouldBlock() {
 
 std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly) {
   std::vector<HostAddress> result;
+  // Brackets belong to URLs, never to an address; Winsock would take them.
+  if (!WinsockStarted() || host.find_first_of("[]") != std::string_view::npos) return result;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;

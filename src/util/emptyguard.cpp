@@ -1,5 +1,6 @@
 #include "util/emptyguard.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -21,8 +22,7 @@ void AppendMissingParts(std::string& path, const std::vector<std::string>& outer
   for (auto part = outermostLast.rbegin(); part != outermostLast.rend(); ++part) {
     if (part->empty() || *part == ".") continue;
     if (*part == "..") {
-      const std::size_t sep = path.rfind(kPathSep);
-      path.erase(sep == 0 ? 1 : sep);
+      path.erase(std::max(path.rfind(kPathSep), RootLength(path)));
       continue;
     }
     if (path.back() != kPathSep) path += kPathSep;
@@ -37,9 +37,8 @@ std::string ResolvedIfNamed(std::string_view name) {
 }  // namespace
 
 std::string_view WhyNotEmpty(std::string_view location, const GuardedPaths& guarded) {
-  const std::string root(1, kPathSep);
   if (location.empty()) return "its path cannot be resolved";
-  if (location == root) return "it is the file system root";
+  if (location.size() == RootLength(location)) return "it is the file system root";
   // The run's own files first: they name what would be lost.
   if (Holds(location, guarded.iniFile)) return "it holds the INI file";
   if (Holds(location, guarded.runLog)) return "it holds the run log";
@@ -53,14 +52,16 @@ std::string_view WhyNotEmpty(std::string_view location, const GuardedPaths& guar
 
 std::string ResolvedPath(std::string_view path) {
   std::string existing(path);
-  if (existing.empty() || existing.front() != kPathSep) {
+  if (RootLength(existing) == 0) {
     const std::string cwd = CurrentDirectory();
     if (cwd.empty()) return {};
     existing = cwd + kPathSep + existing;
   }
   std::vector<std::string> missing;  // the parts below what exists, outermost last
   for (;;) {
-    while (existing.size() > 1 && existing.back() == kPathSep) existing.pop_back();
+    while (existing.size() > RootLength(existing) && existing.back() == kPathSep) {
+      existing.pop_back();
+    }
     int error = 0;
     std::string real = RealPath(existing, error);
     if (!real.empty()) {
@@ -68,10 +69,12 @@ std::string ResolvedPath(std::string_view path) {
       return real;
     }
     const std::size_t sep = existing.rfind(kPathSep);
-    if ((error != ENOENT && error != ENOTDIR) || sep == std::string::npos || existing.size() == 1)
+    if ((error != ENOENT && error != ENOTDIR) || sep == std::string::npos ||
+        existing.size() <= RootLength(existing)) {
       return {};
+    }
     missing.push_back(existing.substr(sep + 1));
-    existing.erase(sep == 0 ? 1 : sep);
+    existing.erase(std::max(sep, RootLength(existing)));
   }
 }
 

@@ -1,7 +1,8 @@
 // Files and directories as the operating system keeps them: the calls the
 // local file code needs, each reporting failure as the system's error number
 // (0 for success; the portable values of <cerrno> where the failure has one).
-// filesystem_posix.cpp implements this for POSIX.
+// filesystem_posix.cpp implements this for POSIX, filesystem_windows.cpp for
+// Windows.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +14,19 @@
 
 enum class EntryKind { Directory, Regular, Link, Other };
 
+// The attribute bits a file system of the DOS family keeps with each entry:
+// read-only, hidden, system, directory and archive.
+constexpr std::uint16_t kDosAttributeBits = 0x37;
+
 struct EntryStatus {
   EntryKind kind = EntryKind::Other;
   bool ownerWritable = false;
   std::uint64_t size = 0;
   std::time_t modified = 0;
+  // The entry's own attribute bits (kDosAttributeBits) where the file system
+  // keeps them (Windows); POSIX keeps none, and they follow from the rest.
+  bool hasAttributes = false;
+  std::uint16_t attributes = 0;
 };
 
 // An open file or directory, closed when its owner goes away.
@@ -52,6 +61,8 @@ int MakeDirectory(std::string_view path);
 int RemoveFileName(std::string_view path);
 // Clears every write permission, or gives the owner write permission back.
 int SetWritable(std::string_view path, bool writable);
+// Renames a file, replacing an existing file of the new name in one step.
+int RenameOver(std::string_view from, std::string_view to);
 
 // Opens a directory for the calls below; entries are named relative to it,
 // so a link swapped in on the way is never followed.

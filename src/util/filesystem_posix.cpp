@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -93,6 +94,10 @@ int SetWritable(std::string_view path, bool writable) {
   mode_t mode = st.st_mode & 07777;
   mode = writable ? mode | S_IWUSR : mode & ~(S_IWUSR | S_IWGRP | S_IWOTH);
   return ErrnoUnless(::chmod(p.c_str(), mode) == 0);
+}
+
+int RenameOver(std::string_view from, std::string_view to) {
+  return ErrnoUnless(::rename(std::string(from).c_str(), std::string(to).c_str()) == 0);
 }
 
 int OpenDirectory(std::string_view path, SystemHandle& directory) {

@@ -13,7 +13,6 @@ int IoCode = 0;
 
 namespace {
 
-constexpr std::string_view kSeparator(&kPathSep, 1);
 // Appended, after a leading ".", to a download's target name while it arrives.
 constexpr std::string_view kPartSuffix = ".quorbit-part";
 
@@ -66,9 +65,9 @@ int IoCodeOf(int err, std::string_view path) {
   return err == 0 ? IoCode = 0 : FailWithError(err, path);
 }
 
-// Drops one trailing separator, but keeps the root "/" whole.
+// Drops one trailing separator, but keeps a root ("/", "C:\\") whole.
 Str255 DropTrailingSep(std::string_view path) {
-  if (path.size() > 1 && path.back() == kPathSep) path.remove_suffix(1);
+  if (path.size() > RootLength(path) && path.back() == kPathSep) path.remove_suffix(1);
   return Str255(path);
 }
 
@@ -106,6 +105,7 @@ bool IsHiddenName(std::string_view name) {
 }
 
 std::uint16_t AttributesFromStatus(const EntryStatus& status, std::string_view name) {
+  if (status.hasAttributes) return status.attributes;
   std::uint16_t attributes = status.kind == EntryKind::Directory ? kAttrDirectory
                              : status.kind == EntryKind::Regular ? kAttrArchive
                                                                  : kAttrSystem;
@@ -159,12 +159,15 @@ void ClearDirectory(const SystemHandle& directory) {
     EntryStatus status;
     if (StatEntry(directory, name, false, status) != 0) continue;
     if (status.kind == EntryKind::Directory) {
-      const SystemHandle sub = OpenSubdirectory(directory, name);
-      if (sub.Valid()) ClearDirectory(sub);
+      // Closed before the removal: Windows removes no directory still open.
+      if (const SystemHandle sub = OpenSubdirectory(directory, name); sub.Valid()) {
+        ClearDirectory(sub);
+      }
       RemoveEntry(directory, name, true);
-    } else if (status.kind == EntryKind::Regular || status.kind == EntryKind::Link) {
-      // Removing needs only the directory's write permission on Linux, so
-      // the file's own read-only mode need not be cleared first.
+    } else if (status.kind == EntryKind::Link ||
+               (AttributesFromStatus(status, name) & kAttrArchive) != 0) {
+      // A read-only file goes as well: on Linux its directory's permission
+      // decides, on Windows the removal clears the attribute first.
       RemoveEntry(directory, name, false);
     }
   }
@@ -256,6 +259,18 @@ Str255 LocalPath(std::string_view path) {
   return local;
 }
 
+std::size_t RootLength(std::string_view path) {
+  if (kPathSep == '\\' && path.size() >= 2 && path[1] == ':' && UpperLetter(path[0]) >= 'A' &&
+      UpperLetter(path[0]) <= 'Z') {
+    return path.size() >= 3 && path[2] == kPathSep ? 3 : 2;
+  }
+  return path.starts_with(kPathSep) ? 1 : 0;
+}
+
+bool RenameReplacing(std::string_view from, std::string_view target) {
+  return RenameOver(from, target) == 0;
+}
+
 void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str255& extension) {
   const std::string whole(path);  // the outputs may alias the input
   std::string_view rest(whole);
@@ -272,7 +287,8 @@ void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str25
   if (sep == std::string_view::npos) {
     directory.Clear();
   } else {
-    directory = rest.substr(0, sep == 0 ? 1 : sep);  // a file in the root keeps "/"
+    // A file in a root keeps the root whole: "/", "C:\\".
+    directory = rest.substr(0, sep < RootLength(rest) ? sep + 1 : sep);
   }
 }
 
@@ -323,7 +339,7 @@ bool PartFile::Commit() {
   if (!file_) return false;
   const bool written = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
   const bool closed = std::fclose(file_.release()) == 0;
-  committed_ = written && closed && std::rename(part_.c_str(), target_.c_str()) == 0;
+  committed_ = written && closed && RenameReplacing(part_, target_);
   return committed_;
 }
 
@@ -352,7 +368,7 @@ bool EnsureDirectory(std::string_view path) {
 }
 
 bool MakeDirectoryPath(std::string_view path) {
-  if (path.empty() || path == kSeparator) return false;  // the root is never made
+  if (path.size() <= RootLength(path)) return false;  // a root is never made
   Str255 parentPart, name, extension;
   SplitFileName(DropTrailingSep(path), parentPart, name, extension);
   const Str255 parent = DropTrailingSep(parentPart);

@@ -4,9 +4,9 @@
 // sizes and attributes, 8.3 mask matching, 8.3 names and the local wildcard
 // search.
 //
-// Local paths use the platform separator (kPathSep, '/' on Linux); the root
-// "/" stands where another system has a drive root: it always exists, is
-// never created and never cleared. A relative path is taken from the current
+// Local paths use the platform separator (kPathSep: '\\' on Windows, '/' on
+// Linux). A root ("X:\\" on Windows, "/" on Linux) always exists, is never
+// created and never cleared. A relative path is taken from the current
 // directory, which nothing here changes. Failures are results, never
 // exceptions.
 #pragma once
@@ -21,7 +21,15 @@
 #include "util/packeddate.h"
 #include "util/shorttext.h"
 
+#ifdef _WIN32
+constexpr char kPathSep = '\\';
+// Windows names files without regard to letter case, so names taken from
+// the command line are upper-cased as the system always showed them.
+constexpr bool kNamesIgnoreCase = true;
+#else
 constexpr char kPathSep = '/';
+constexpr bool kNamesIgnoreCase = false;
+#endif
 
 // Error code of the last file operation: 0 success, 2 file not found (its
 // directory exists), 3 path not found (a directory of the path is missing or
@@ -30,10 +38,11 @@ constexpr char kPathSep = '/';
 // of the codes above.
 extern int IoCode;
 
-// Attribute bits as the rest of the system knows them. On Linux: directory
-// and regular file (archive) from the file type, read-only when the owner
-// lacks write permission, hidden when the name starts with '.', system for
-// anything that is neither a regular file nor a directory.
+// Attribute bits as the rest of the system knows them. On Windows the file
+// system's own. On Linux: directory and regular file (archive) from the file
+// type, read-only when the owner lacks write permission, hidden when the name
+// starts with '.', system for anything that is neither a regular file nor a
+// directory.
 constexpr std::uint16_t kAttrReadOnly = 1;
 constexpr std::uint16_t kAttrHidden = 2;
 constexpr std::uint16_t kAttrSystem = 4;
@@ -45,8 +54,18 @@ constexpr std::uint16_t kAttrAny = 0x3F;
 // "\" becomes the platform separator.
 Str255 LocalPath(std::string_view path);
 
+// The length of the root at the start of a local path: on Windows 3 for a
+// drive root "C:\\", 2 for a drive "C:", 1 for a leading "\\"; on Linux 1 for
+// "/"; 0 for a relative path.
+std::size_t RootLength(std::string_view path);
+
+// Renames a file onto target, replacing an existing target in one step;
+// false (the target untouched) when that fails.
+bool RenameReplacing(std::string_view from, std::string_view target);
+
 // "/data/file.txt" gives "/data", "file", ".txt"; "/file.txt" gives the
-// directory "/"; without a separator the directory is empty. The extension
+// directory "/" (on Windows "C:\\file.txt" the directory "C:\\"); without a
+// separator the directory is empty. The extension
 // is looked for in the last component only.
 void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str255& extension);
 
@@ -117,13 +136,14 @@ int DeleteFileForced(std::string_view name);
 // True when path names the root of the file system (also through "..",
 // repeated separators or links), or is empty: such a path is never cleared.
 bool IsFileSystemRoot(std::string_view path);
-// Clears the directory's contents: regular files, links (as links, never
-// followed) and subdirectories with their contents. Other entries (fifos,
-// sockets, devices) stay, like files without the archive bit. Always true;
+// Clears the directory's contents: files with the archive bit (on Linux every
+// regular file), links and junctions (as links, never followed) and
+// subdirectories with their contents. Other entries (files without the
+// archive bit; fifos, sockets, devices) stay. Always true;
 // does nothing for the root or an empty path.
 bool DeleteTree(std::string_view directory);
 // 0 makes the file writable for its owner; kAttrReadOnly takes every write
-// permission away. Other bits have no Linux counterpart.
+// permission away. Other bits are left as they are.
 void SetAttributes(std::string_view name, std::uint16_t attributes);
 // True for a regular file that can be opened for reading.
 bool FileExists(std::string_view name);

@@ -1,5 +1,6 @@
 // The wall clock and local time as the operating system keeps them.
-// systemclock_posix.cpp implements this for POSIX. Monotonic time and
+// systemclock_posix.cpp implements this for POSIX, systemclock_windows.cpp
+// for Windows. Monotonic time and
 // sleeping come from std::chrono and std::this_thread, which are the same
 // everywhere.
 #pragma once

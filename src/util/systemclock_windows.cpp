@@ -1,7 +1,6 @@
 // The wall clock and local time over Windows.
-#include <windows.h>
-
 #include <time.h>
+#include <windows.h>
 
 #include "util/systemclock.h"
 

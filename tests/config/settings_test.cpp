@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "peers/peers.h"
+#include "util/localfiles.h"
 
 namespace {
 
@@ -51,10 +52,10 @@ TEST_F(SettingsTest, HttpDefaults) {
   EXPECT_EQ(given.LEVEL, 3);
   EXPECT_EQ(+given.PORT, 8080);
   EXPECT_EQ(given.TRANSLATE + given.SHORTNAMES, 2);
-  EXPECT_EQ(given.LOCATION, "C:/PAGES/");
+  EXPECT_EQ(given.LOCATION, NativePath("C:/PAGES/"));
   EXPECT_EQ(HttpTasks[2]->LEVEL, 1);   // 256 keeps 0, which means 1
   EXPECT_EQ(+HttpTasks[2]->PORT, 81);  // 65617 keeps 81
-  EXPECT_EQ(HttpTasks[2]->LOCATION, "pages/sub/");
+  EXPECT_EQ(HttpTasks[2]->LOCATION, NativePath("pages/sub/"));
   EXPECT_EQ(HttpTasks[3]->LOCATION.View(), full);  // no room for the separator
   EXPECT_TRUE(VerifiesCertificates(plain));
   EXPECT_EQ(+HttpTasks[4]->PORT, 443);
@@ -89,8 +90,8 @@ TEST_F(SettingsTest, SectionsAreToldByTheirHeader) {
                  "[END]\r\n[FILES]\r\nPORT=not a number\r\n[END]\r\n[http]\r\nNAME=one\r\n"
                  "NAME=two\r\n[END]\r\n[ Ftp ]\r\nNAME=f\r\n[END]\r\n"),
             0);
-  EXPECT_EQ(Settings.LOG, "logs/run.log");
-  EXPECT_EQ(Settings.DEBUG_LOG, "logs/debug.log");
+  EXPECT_EQ(Settings.LOG, NativePath("logs/run.log"));
+  EXPECT_EQ(Settings.DEBUG_LOG, NativePath("logs/debug.log"));
   EXPECT_EQ(Settings.PROXY, "p:1");
   ASSERT_EQ(HttpTasks.size(), 1u);
   EXPECT_EQ(HttpTasks[0]->NAME, "one");
@@ -152,9 +153,10 @@ TEST_F(SettingsTest, FileNameSearch) {
   EXPECT_EQ(LoadSettings(kDefaultIniName), -1);
   WriteFile(dir / "quorbit.ini", kHttp);
   EXPECT_EQ(LoadSettings(kDefaultIniName), 0);  // the default also in lower case
-  EXPECT_EQ(LoadedIniFile, "quorbit.ini");
+  // Where names ignore case the name as given opens the file.
+  EXPECT_EQ(LoadedIniFile, kNamesIgnoreCase ? "QUORBIT.INI" : "quorbit.ini");
   EXPECT_EQ(HttpTasks.size(), 1u);
-  EXPECT_EQ(LoadSettings("QUORBIT"), -1);  // other names keep their case
+  EXPECT_EQ(LoadSettings("QUORBIT"), kNamesIgnoreCase ? 0 : -1);  // else names keep their case
 
   WriteFile(dir / "TASKS.INI", kHttp);
   WriteFile(dir / "TASKS.CFG.INI", kHttp);
@@ -162,8 +164,8 @@ TEST_F(SettingsTest, FileNameSearch) {
   EXPECT_EQ(LoadSettings("TASKS"), 0);
   EXPECT_EQ(LoadedIniFile, "TASKS.INI");  // the file that opened, for what it guards
   EXPECT_EQ(LoadSettings("lower"), 0);
-  EXPECT_EQ(LoadedIniFile, "lower.ini");
-  EXPECT_EQ(LoadSettings("LOWER"), -1);
+  EXPECT_EQ(LoadedIniFile, kNamesIgnoreCase ? "lower.INI" : "lower.ini");
+  EXPECT_EQ(LoadSettings("LOWER"), kNamesIgnoreCase ? 0 : -1);
   EXPECT_EQ(LoadSettings("TASKS.CFG"), -1);
   EXPECT_TRUE(LoadedIniFile.Empty());
   EXPECT_TRUE(HttpTasks.empty());

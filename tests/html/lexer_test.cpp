@@ -95,6 +95,9 @@ TEST(Lex, LimitsCutTheCandidateAreShownOnceAndLoseNothing) {
 }
 
 TEST(Lex, AReadErrorEndsTheInputAndIsShown) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a directory never opens as a file on Windows";
+#endif
   InstalledFakeSink memo;
   TempDir dir;
   Lexer lexer(kToy);

@@ -1,7 +1,11 @@
 #include "peers/peers.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,6 +13,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -20,10 +25,13 @@
 #include <regex>
 #include <sstream>
 
+#include "util/localfiles.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
+#ifndef _WIN32
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -51,6 +59,7 @@ int WaitOrKill(pid_t pid, double timeoutSeconds) {
     usleep(10000);
   }
 }
+#endif
 
 }  // namespace
 
@@ -62,9 +71,19 @@ std::string SourceDir() {
 }
 
 TempDir::TempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "quorbit-test-XXXXXX").string();
-  char* made = mkdtemp(tmpl.data());
-  path_ = made ? made : "";
+  // Six random letters or digits, as mkdtemp makes them: the paths of the
+  // tests stay short enough for the fixed-size fields they end up in.
+  static constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device seed;
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  // A name nobody has taken: create_directory fails on an existing one.
+  for (int attempt = 0; attempt < 100 && path_.empty() && !ec; ++attempt) {
+    std::string name = "quorbit-test-";
+    for (int i = 0; i < 6; ++i) name += kLetters[seed() % kLetters.size()];
+    if (fs::create_directory(base / name, ec)) path_ = (base / name).string();
+  }
+  while (path_.size() > 1 && (path_.back() == '/' || path_.back() == kPathSep)) path_.pop_back();
 }
 
 TempDir::~TempDir() {
@@ -82,9 +101,28 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::operator/(std::string_view name) const {
-  return path_ + "/" + std::string(name);
+  std::string path = path_ + kPathSep + std::string(name);
+  std::replace(path.begin(), path.end(), '/', kPathSep);
+  return path;
 }
 
+std::string NativePath(std::string_view path) {
+  std::string native(path);
+  std::replace(native.begin(), native.end(), '/', kPathSep);
+  if (kPathSep == '\\' && native.starts_with(kPathSep)) native.insert(0, "C:");
+  return native;
+}
+
+std::string NativeLines(std::string_view text) {
+  std::string native;
+  for (char c : text) {
+    if (c == '\n' && kPathSep == '\\') native += '\r';
+    native += c;
+  }
+  return native;
+}
+
+#ifndef _WIN32
 int FreeLoopbackPort() {
   int s = socket(AF_INET, SOCK_STREAM, 0);
   if (s < 0) return 0;
@@ -112,6 +150,7 @@ bool HasIpv6Loopback() {
   close(s);
   return bound;
 }
+#endif
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -153,7 +192,14 @@ std::vector<std::string> LogFileTexts(const std::string& path) {
   std::vector<std::string> texts;
   std::size_t start = 0;
   for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    const std::string line = text.substr(start, end - start);
+    std::string line = text.substr(start, end - start);
+    // A line ends with the platform's line end: CR LF on Windows.
+    if (kPathSep == '\\' && !line.empty() && line.back() == '\r') {
+      line.pop_back();
+    } else if (kPathSep == '\\') {
+      texts.push_back("<bad>" + line);
+      continue;
+    }
     std::smatch m;
     if (line.empty()) {
       texts.emplace_back();
@@ -172,19 +218,36 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 double ProcessorSeconds() {
+#ifdef _WIN32
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                               t.dwLowDateTime) /
+           1e7;
+  };
+  return seconds(kernel) + seconds(user);
+#else
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+#endif
 }
 
 InDirectory::InDirectory(const std::string& path) : previous_(fs::current_path().string()) {
-  EXPECT_EQ(chdir(path.c_str()), 0) << path;
+  std::error_code ec;
+  fs::current_path(path, ec);
+  EXPECT_FALSE(ec) << path;
 }
 
 InDirectory::~InDirectory() {
-  EXPECT_EQ(chdir(previous_.c_str()), 0) << previous_;
+  std::error_code ec;
+  fs::current_path(previous_, ec);
+  EXPECT_FALSE(ec) << previous_;
 }
+
+#ifndef _WIN32
 
 FileSizeLimit::FileSizeLimit(rlim_t bytes) {
   getrlimit(RLIMIT_FSIZE, &saved_);
@@ -361,3 +424,4 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& w
   run.seconds = Now() - start;
   return run;
 }
+#endif

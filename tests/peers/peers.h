@@ -2,8 +2,10 @@
 // servers, the program itself) that are always stopped, and free loopback ports.
 #pragma once
 
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/types.h>
+#endif
 
 #include <chrono>
 #include <string>
@@ -15,7 +17,8 @@ std::string PeersDir();
 // Source tree root (for examples and sample data).
 std::string SourceDir();
 
-// A fresh directory under /tmp, removed with everything in it on destruction.
+// A fresh directory in the system's temporary directory, removed with everything in it on
+// destruction.
 class TempDir {
  public:
   TempDir();
@@ -23,17 +26,27 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
-  // Path of a name inside the directory.
+  // Path of a name inside the directory; "/" in name becomes the platform's
+  // separator.
   std::string operator/(std::string_view name) const;
 
  private:
   std::string path_;
 };
 
+// A path written with "/" in the platform's form: "/" becomes the platform's
+// separator, and on Windows an absolute path starts on drive C:.
+std::string NativePath(std::string_view path);
+
+// Text as a text-mode file holds it: on Windows each "\n" as "\r\n".
+std::string NativeLines(std::string_view text);
+
+#ifndef _WIN32
 // A port on 127.0.0.1 that nobody listens on at the moment of the call.
 int FreeLoopbackPort();
 // True when the machine has the IPv6 loopback address ::1 to listen on.
 bool HasIpv6Loopback();
+#endif
 
 // Whole-file helpers for tests.
 std::string ReadFile(const std::string& path);
@@ -46,8 +59,8 @@ std::string RandomBytes(std::size_t count);
 
 // The texts of a log file's lines: "" for an empty line, the part after the
 // time stamp ("dd-mm-yy hh:mm:ss" and two blanks) for a stamped one, "<bad>"
-// and the line for anything else. A last line without a line end fails the
-// test.
+// and the line for anything else (also a line without the platform's CR
+// LF on Windows). A last line without a line end fails the test.
 std::vector<std::string> LogFileTexts(const std::string& path);
 
 // Wall time since start, and the processor time (user and system) this
@@ -67,6 +80,10 @@ class InDirectory {
  private:
   std::string previous_;
 };
+
+#ifndef _WIN32
+// Child processes and limits are POSIX test support: the peers they start
+// (nginx, pyftpdlib, scripted Python servers) are Linux programs.
 
 // Lets no file of this process grow beyond the bytes given while it lives: a
 // write beyond them fails (SIGXFSZ is ignored meanwhile).
@@ -138,3 +155,4 @@ struct ProgramRun {
 // timeoutSeconds; standard input is /dev/null.
 ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& workdir,
                       int timeoutSeconds = 60, const std::vector<std::string>& extraEnv = {});
+#endif

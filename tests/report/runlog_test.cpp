@@ -1,16 +1,16 @@
 #include "report/runlog.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "peers/fake_status_sink.h"
 #include "peers/peers.h"
+#include "util/systemclock.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ const std::string kDashes(60, '-');
 // The stamp the log should carry at t: seconds rounded down to even.
 std::string ExpectedStamp(std::time_t t) {
   std::tm parts{};
-  localtime_r(&t, &parts);
+  ToLocalTime(t, parts);
   parts.tm_sec &= ~1;
   char text[32];
   std::strftime(text, sizeof text, "%d-%m-%y %H:%M:%S", &parts);
@@ -89,9 +89,9 @@ TEST_F(LogFileTest, LineIsLostWhenReopeningFailsAndTheNextOneTriesAgain) {
   ASSERT_TRUE(Open());
   // A directory in the file's place makes the reopening fail, also for root.
   ASSERT_EQ(std::remove(path.c_str()), 0);
-  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(path));
   log.WriteLine("lost");
-  ASSERT_EQ(rmdir(path.c_str()), 0);
+  ASSERT_TRUE(std::filesystem::remove(path));
   log.WriteLine("kept");
   EXPECT_EQ(LogFileTexts(path), (Texts{"kept"}));
 }

@@ -1,8 +1,8 @@
 #include "util/emptyguard.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "peers/peers.h"
@@ -10,8 +10,9 @@
 namespace {
 
 TEST(EmptyGuard, RefusesEveryPlaceThatHoldsWhatTheUserKeeps) {
-  const GuardedPaths guarded = {"/home/u", "/home/u/work", "/etc/q/conf/run.ini",
-                                "/var/log/q/run.log", "/srv/mirror/dbg/tcp.log"};
+  const GuardedPaths guarded = {NativePath("/home/u"), NativePath("/home/u/work"),
+                                NativePath("/etc/q/conf/run.ini"), NativePath("/var/log/q/run.log"),
+                                NativePath("/srv/mirror/dbg/tcp.log")};
   struct Case {
     const char *location, *reason;
   } cases[] = {
@@ -33,12 +34,14 @@ TEST(EmptyGuard, RefusesEveryPlaceThatHoldsWhatTheUserKeeps) {
       {"/var/log/q2", ""},
       {"/srv/mirror/pages", ""},
   };
-  for (const Case& c : cases) EXPECT_EQ(WhyNotEmpty(c.location, guarded), c.reason) << c.location;
+  for (const Case& c : cases) {
+    EXPECT_EQ(WhyNotEmpty(NativePath(c.location), guarded), c.reason) << c.location;
+  }
 
   // The home directory above a current directory elsewhere is still held.
-  const GuardedPaths elsewhere = {"/home/u", "/tmp/run", "", "", ""};
-  EXPECT_EQ(WhyNotEmpty("/home", elsewhere), "it holds the home directory");
-  EXPECT_EQ(WhyNotEmpty("/tmp/run/store", elsewhere), "");
+  const GuardedPaths elsewhere = {NativePath("/home/u"), NativePath("/tmp/run"), "", "", ""};
+  EXPECT_EQ(WhyNotEmpty(NativePath("/home"), elsewhere), "it holds the home directory");
+  EXPECT_EQ(WhyNotEmpty(NativePath("/tmp/run/store"), elsewhere), "");
 }
 
 TEST(EmptyGuard, ResolvesLinksDotsAndPartsThatDoNotExistYet) {
@@ -46,25 +49,28 @@ TEST(EmptyGuard, ResolvesLinksDotsAndPartsThatDoNotExistYet) {
   const std::string top = ResolvedPath(dir.Path());
   ASSERT_FALSE(top.empty());
   WriteFile(dir / "real/file.txt", "x");
-  ASSERT_EQ(::symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
+  std::error_code ec;
+  std::filesystem::create_directory_symlink(dir / "real", dir / "link", ec);
+  if (ec) GTEST_SKIP() << "no directory links here: " << ec.message();
+  const std::string real = top + NativePath("/real");
   struct Case {
     std::string path, resolved;
   } cases[] = {
-      {dir / "real/", top + "/real"},
-      {dir / "link", top + "/real"},
-      {dir / "link/./../real//file.txt", top + "/real/file.txt"},
-      {dir / "link/new.log", top + "/real/new.log"},  // a log before its first line
-      {dir / "link/a/b/../c/", top + "/real/a/c"},
-      {dir / "real/file.txt/x", top + "/real/file.txt/x"},
-      {"/", "/"},
+      {dir / "real/", real},
+      {dir / "link", real},
+      {dir / "link/./../real//file.txt", real + NativePath("/file.txt")},
+      {dir / "link/new.log", real + NativePath("/new.log")},  // a log before its first line
+      {dir / "link/a/b/../c/", real + NativePath("/a/c")},
+      {dir / "real/file.txt/x", real + NativePath("/file.txt/x")},
+      {NativePath("/"), NativePath("/")},
   };
   for (const Case& c : cases) EXPECT_EQ(ResolvedPath(c.path), c.resolved) << c.path;
 
   InDirectory inside(dir / "real");
-  EXPECT_EQ(ResolvedPath(""), top + "/real");
-  EXPECT_EQ(ResolvedPath("./"), top + "/real");
-  EXPECT_EQ(ResolvedPath("../link/file.txt"), top + "/real/file.txt");
-  EXPECT_EQ(ResolvedPath("../../../../../../../../../.."), "/");
+  EXPECT_EQ(ResolvedPath(""), real);
+  EXPECT_EQ(ResolvedPath("./"), real);
+  EXPECT_EQ(ResolvedPath(NativePath("../link/file.txt")), real + NativePath("/file.txt"));
+  EXPECT_EQ(ResolvedPath(NativePath("../../../../../../../../../..")), NativePath("/"));
 }
 
 }  // namespace
