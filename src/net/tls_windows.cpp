@@ -500,6 +500,9 @@ bool Renegotiate(TlsSession& session) {
   return false;
 }
 
+// The content type of a TLS record that carries an alert.
+constexpr char kAlertRecord = 0x15;
+
 // Decrypts every whole record held, so that what is pending is all there is
 // to read without waiting on the socket.
 void DecryptReceived(TlsSession& session) {
@@ -516,6 +519,7 @@ void DecryptReceived(TlsSession& session) {
     buffers[0].cbBuffer = static_cast<unsigned long>(session.received.size());
     for (int i = 1; i < 4; ++i) buffers[i].BufferType = SECBUFFER_EMPTY;
     SecBufferDesc message = {SECBUFFER_VERSION, 4, buffers};
+    const bool alertRecord = session.received[0] == kAlertRecord;
     const SECURITY_STATUS status = DecryptMessage(&session.context, &message, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE) return;
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
@@ -527,6 +531,7 @@ void DecryptReceived(TlsSession& session) {
       session.plain.clear();
       session.plainStart = 0;
     }
+    const std::size_t plainBefore = session.plain.size();
     // The decrypted bytes lie inside the received ones: copy them out before
     // the extra bytes are moved to the front.
     for (const SecBuffer& buffer : buffers) {
@@ -542,7 +547,13 @@ void DecryptReceived(TlsSession& session) {
     } else {
       session.received.clear();
     }
-    if (status == SEC_I_CONTEXT_EXPIRED) session.peerClosed = true;
+    // Some Schannels (wine's) give the peer's close_notify as an empty
+    // record rather than as the end of the context: an alert record that
+    // yields no data is that end too.
+    const bool emptyAlert = alertRecord && session.plain.size() == plainBefore;
+    if (status == SEC_I_CONTEXT_EXPIRED || (status == SEC_E_OK && emptyAlert)) {
+      session.peerClosed = true;
+    }
     if (status == SEC_I_RENEGOTIATE && Renegotiate(session)) return;
     if (session.received.size() == held) return;
   }
