@@ -71,10 +71,12 @@ windows: windows-configure
 
 # The unit tests cross-built for Windows and run under wine, in a wine prefix
 # of their own inside the build tree; then quorbit.exe under wine against
-# nginx and pyftpdlib on 127.0.0.1.
-test-windows: windows-configure
+# nginx and pyftpdlib on 127.0.0.1. The Linux TLS test also drives the
+# Windows TLS probe against its nginx peers.
+test-windows: windows-configure configure
 	cmake --build $(WIN_BUILD) -j $(JOBS)
-	WIN_BUILD=$(WIN_BUILD) JOBS=$(JOBS) scripts/test-windows
+	cmake --build $(BUILD) -j $(JOBS) --target test_net
+	WIN_BUILD=$(WIN_BUILD) BUILD=$(BUILD) JOBS=$(JOBS) scripts/test-windows
 	WIN_BUILD=$(WIN_BUILD) scripts/e2e-windows
 
 # The Windows downloads: build-windows/quorbit-<version>-win64.zip (program,
