@@ -5,6 +5,7 @@
 #include "ftp/ftpreport.h"
 #include "ftp/ftptransfer.h"
 #include "ftp/listingfetch.h"
+#include "net/connection.h"
 #include "report/runlog.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
@@ -190,7 +191,7 @@ void RunFtpTask(const FtpTask& task) {
   if (task.TLS == 1) {
     session.UseTls({VerifiesCertificates(task), Settings.CA_FILE.Str()});
     if (!VerifiesCertificates(task)) {
-      RunLog::Write(Cat("Not verifying certificates for ", task.URI));
+      LogNotVerifying(task.URI);
     }
   }
   const bool loggedIn = session.Login(task.URI, task.USER, port, retryDelay, tries, task.PASSWORD);

@@ -11,6 +11,7 @@
 #include "html/htmlrules.h"
 #include "html/linkscanner.h"
 #include "http/httpreport.h"
+#include "net/connection.h"
 #include "report/runlog.h"
 #include "util/crc32.h"
 #include "util/emptyguard.h"
@@ -449,7 +450,7 @@ ResolvedLink ResolveLink(std::string_view linkText, const PageContext& page) {
 bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited) {
   if (level == 1) ShowAssignment(task);
   if (level == 1 && !VerifiesCertificates(task)) {
-    RunLog::Write(Joined<111>("Not verifying certificates for ", task.URI));
+    LogNotVerifying(task.URI);
   }
   if (!EnsureDirectory(task.LOCATION)) {
     RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));

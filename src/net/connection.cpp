@@ -69,6 +69,10 @@ int NextSliceUntil(std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
+void LogNotVerifying(std::string_view address) {
+  RunLog::Write(Cat("Not verifying certificates for ", address));
+}
+
 SocketAddress MakeSocketAddress(const IpAddress& address, std::uint16_t port) {
   SocketAddress result;
   result.family = static_cast<std::uint16_t>(kInternetFamily);

@@ -138,7 +138,8 @@ int SetNonBlocking(SocketHandle socket) {
 
 int SetNoDelay(SocketHandle socket) {
   const BOOL on = TRUE;
-  return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) == 0
+  return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                    sizeof on) == 0
              ? 0
              : -1;
 }
