@@ -53,7 +53,14 @@ constexpr const char* kUsage =
     "Whatever the flags, 64 means wrong options and 69 that the window asked for\n"
     "cannot be shown. SIGTERM, SIGINT or SIGHUP (or closing the window) stops the\n"
     "run at the next safe point, abandons the transfer in progress and exits with\n"
-    "128 + the signal's number (143 for SIGTERM); a second signal ends it at once.\n";
+    "128 + the signal's number (143 for SIGTERM); a second signal ends it at once.\n"
+    "\n"
+    "An HTTP assignment's URI may be http:// or https:// (TLS 1.2 or 1.3; the\n"
+    "certificate is checked against the system's trusted certificates and the\n"
+    "PEM file CA_FILE in [MAIN], unless the assignment says VERIFY=NO); https\n"
+    "goes through PROXY in a CONNECT tunnel. An FTP assignment with TLS=YES logs\n"
+    "in and moves every file over explicit TLS (AUTH TLS), or not at all. Hosts\n"
+    "may be IPv6 addresses in brackets ([::1]). Every INI key: quorbit(1).\n";
 
 bool ParseKeepOpen(std::string_view value, int& seconds) {
   if (value.empty() || value.size() > 4) return false;
