@@ -34,11 +34,18 @@ class SystemHandle {
  public:
   SystemHandle() = default;
   explicit SystemHandle(std::intptr_t native) : native_(native) {}
-  ~SystemHandle();
+  ~SystemHandle() { Close(); }
   SystemHandle(const SystemHandle&) = delete;
   SystemHandle& operator=(const SystemHandle&) = delete;
   SystemHandle(SystemHandle&& other) noexcept : native_(other.native_) { other.native_ = kNone; }
-  SystemHandle& operator=(SystemHandle&& other) noexcept;
+  SystemHandle& operator=(SystemHandle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      native_ = other.native_;
+      other.native_ = kNone;
+    }
+    return *this;
+  }
 
   bool Valid() const { return native_ != kNone; }
   std::intptr_t Native() const { return native_; }

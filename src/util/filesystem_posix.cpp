@@ -45,19 +45,6 @@ int StatAt(int dirFd, const std::string& path, bool followLinks, EntryStatus& st
 
 }  // namespace
 
-SystemHandle::~SystemHandle() {
-  Close();
-}
-
-SystemHandle& SystemHandle::operator=(SystemHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.native_;
-    other.native_ = kNone;
-  }
-  return *this;
-}
-
 bool SystemHandle::Close() {
   if (!Valid()) return true;
   const int rc = ::close(Fd(*this));

@@ -170,19 +170,6 @@ void DropTrailingSeparators(std::string& path) {
 
 }  // namespace
 
-SystemHandle::~SystemHandle() {
-  Close();
-}
-
-SystemHandle& SystemHandle::operator=(SystemHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.native_;
-    other.native_ = kNone;
-  }
-  return *this;
-}
-
 bool SystemHandle::Close() {
   if (!Valid()) return true;
   OpenEntry* entry = &EntryOf(*this);

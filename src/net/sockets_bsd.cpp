@@ -1,0 +1,73 @@
+// The socket calls that POSIX and Winsock share (the BSD socket API): name
+// resolution and peer addresses, written once for both.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "net/sockets.h"
+
+bool SocketPeerAddress(SocketHandle socket, HostAddress& address) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+      (peer.ss_family != AF_INET && peer.ss_family != AF_INET6) ||
+      static_cast<std::size_t>(length) > address.raw.size()) {
+    return false;
+  }
+  address = HostAddress{};
+  address.family = static_cast<std::int16_t>(peer.ss_family);
+  address.length = static_cast<std::uint8_t>(length);
+  std::memcpy(address.raw.data(), &peer, static_cast<std::size_t>(length));
+  return true;
+}
+
+void SetAddressPort(HostAddress& address, std::uint16_t port) {
+  // sin_port and sin6_port lie at the same place, right after the family.
+  static_assert(offsetof(sockaddr_in, sin_port) == offsetof(sockaddr_in6, sin6_port));
+  const std::uint16_t networkOrder = htons(port);
+  std::memcpy(address.raw.data() + offsetof(sockaddr_in, sin_port), &networkOrder,
+              sizeof networkOrder);
+}
+
+std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly) {
+  std::vector<HostAddress> result;
+  // Brackets belong to URLs, never to an address; Winsock would take them.
+  if (host.find_first_of("[]") != std::string_view::npos) return result;
+  SocketStartup();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | (numericOnly ? AI_NUMERICHOST : 0);
+  addrinfo* answer = nullptr;
+  if (getaddrinfo(std::string(host).c_str(), std::to_string(port).c_str(), &hints, &answer) != 0) {
+    return result;
+  }
+  for (const addrinfo* entry = answer; entry; entry = entry->ai_next) {
+    if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
+        entry->ai_addrlen > sizeof(HostAddress::raw)) {
+      continue;
+    }
+    HostAddress address;
+    address.family = static_cast<std::int16_t>(entry->ai_family);
+    address.length = static_cast<std::uint8_t>(entry->ai_addrlen);
+    std::memcpy(address.raw.data(), entry->ai_addr, entry->ai_addrlen);
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(entry->ai_addr, static_cast<socklen_t>(entry->ai_addrlen), text, sizeof text,
+                    nullptr, 0, NI_NUMERICHOST) == 0) {
+      address.text = text;
+    }
+    result.push_back(std::move(address));
+  }
+  freeaddrinfo(answer);
+  return result;
+}
