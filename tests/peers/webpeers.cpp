@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -119,8 +120,18 @@ bool NginxPeer::Start(const std::string& root, const std::string& listenAddress)
 std::string NginxPeer::ErrorLog() const {
   return ReadFile(work_ / "error.log");
 }
+// nginx writes a request's line once it has sent the answer, so a client
+// can be done before the line of its last request is there: the log is
+// read until it has stayed the same for a moment (at most a few seconds).
 std::string NginxPeer::AccessLog() const {
-  return ReadFile(work_ / "access.log");
+  std::string log = ReadFile(work_ / "access.log");
+  for (int settled = 0, tries = 0; settled < 2 && tries < 60; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::string again = ReadFile(work_ / "access.log");
+    settled = again == log ? settled + 1 : 0;
+    log = std::move(again);
+  }
+  return log;
 }
 
 int NginxPeer::ConnectionsServed() const {
