@@ -107,7 +107,12 @@ struct DownloadChannels {
   void WaitQuietly() {
     // The end of the data (under TLS the server's close_notify) has been
     // read: the socket may stay open a while, but nothing more comes on it.
-    if (session.Data().PeerClosed()) dataOpen = false;
+    // The caller looks again at once rather than waiting on the control
+    // connection for a confirmation that may have come already.
+    if (dataOpen && session.Data().PeerClosed()) {
+      dataOpen = false;
+      return;
+    }
     bool& open = dataOpen ? dataOpen : controlOpen;
     if (!open) return;
     const SocketHandle socket = dataOpen ? session.Data().Handle() : session.Control().Handle();

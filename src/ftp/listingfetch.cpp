@@ -53,7 +53,13 @@ struct ListingChannels {
   bool controlOpen = true;
 
   void WaitQuietly() {
-    if (session.Data().PeerClosed()) dataOpen = false;  // its end (or close_notify) was read
+    // Its end (or close_notify) was read: the caller looks again at once
+    // instead of waiting on the control connection for a reply that may
+    // have come already.
+    if (dataOpen && session.Data().PeerClosed()) {
+      dataOpen = false;
+      return;
+    }
     if (dataOpen) {
       dataOpen = StillOpenAfterWait(session.Data().Handle());
     } else if (controlOpen) {
