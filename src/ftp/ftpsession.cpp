@@ -402,3 +402,15 @@ void FtpSession::CloseDataChannel() {
   data_.Close();
   data_.Done();
 }
+
+void TransferChannels::WaitQuietly() {
+  if (dataOpen && session.Data().PeerClosed()) {
+    dataOpen = false;
+    return;
+  }
+  bool& open = dataOpen ? dataOpen : controlOpen;
+  if (!open) return;
+  const SocketHandle socket = dataOpen ? session.Data().Handle() : session.Control().Handle();
+  const int ready = WaitSocketReadable(socket, kQuietWaitMilliseconds);
+  open = ready == 0 || (ready > 0 && PendingBytes(socket) > 0);
+}

@@ -164,6 +164,9 @@ constexpr std::uint8_t kTypeImage = 1;
 
 // Seconds to wait for the first listing data when none was configured.
 constexpr std::uint16_t kDefaultListDelay = 5;
+// Longest sleep between two looks at the connections while a transfer is
+// quiet: short enough that a reply is noticed promptly.
+constexpr int kQuietWaitMilliseconds = 250;
 // Tries of a data channel open.
 constexpr int kDataChannelTries = 3;
 
@@ -271,4 +274,22 @@ class FtpSession {
   bool listsWithMlsd_ = false;
   bool useTls_ = false;
   TlsOptions tls_;
+};
+
+// The two connections a listing or download reads from, and which of them
+// may still bring something: the data until the server closes it, then the
+// control connection.
+struct TransferChannels {
+  FtpSession& session;
+  bool dataOpen = true;
+  bool controlOpen = true;
+
+  // Sleeps until the connection being watched has something to read, or a
+  // short while (kQuietWaitMilliseconds). A connection that is readable with
+  // nothing to read has been closed by the server (or broken): nothing more
+  // can come from it. Once the data's end (or close_notify) has been read,
+  // it returns at once, so that the caller looks for a reply that may have
+  // come already instead of waiting for it on the control connection.
+  void WaitQuietly();
+  bool AnyOpen() const { return dataOpen || controlOpen; }
 };

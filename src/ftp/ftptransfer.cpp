@@ -19,9 +19,6 @@ namespace {
 constexpr std::uint16_t kTransferBlock = 60 * 1024;
 // Seconds without data after which a download ends.
 constexpr std::int32_t kDownloadIdleLimit = 300;
-// Longest sleep between two looks at the connections while a download is
-// quiet: short enough that a reply is noticed promptly.
-constexpr int kQuietWaitMilliseconds = 250;
 // How long a failed download waits for the server's final reply to its RETR,
 // so that the reply does not answer the next command.
 constexpr int kLateReplyMilliseconds = 3000;
@@ -94,33 +91,6 @@ class DataChannelGuard {
 
 // --- Download ------------------------------------------------------------------
 
-// Which of a download's two connections may still bring something: the data
-// until the server closes it, then the control connection.
-struct DownloadChannels {
-  FtpSession& session;
-  bool dataOpen = true;
-  bool controlOpen = true;
-
-  // Sleeps until the connection being watched has something to read, or a
-  // short while. A connection that is readable with nothing to read has been
-  // closed by the server (or broken): nothing more can come from it.
-  void WaitQuietly() {
-    // The end of the data (under TLS the server's close_notify) has been
-    // read: the socket may stay open a while, but nothing more comes on it.
-    // The caller looks again at once rather than waiting on the control
-    // connection for a confirmation that may have come already.
-    if (dataOpen && session.Data().PeerClosed()) {
-      dataOpen = false;
-      return;
-    }
-    bool& open = dataOpen ? dataOpen : controlOpen;
-    if (!open) return;
-    const SocketHandle socket = dataOpen ? session.Data().Handle() : session.Control().Handle();
-    const int ready = WaitSocketReadable(socket, kQuietWaitMilliseconds);
-    open = ready == 0 || (ready > 0 && PendingBytes(socket) > 0);
-  }
-};
-
 struct ReceiveOutcome {
   std::int64_t received = 0;
   bool confirmed = false;       // 226 or 250 arrived
@@ -156,7 +126,7 @@ ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartF
   ReceiveOutcome outcome;
   outcome.confirmed = complete;
   outcome.finalReplyRead = complete;
-  DownloadChannels channels{session};
+  TransferChannels channels{session};
   Stopwatch idle;
   Block block(kTransferBlock);
   int quietLooksWithAllData = 0;
@@ -188,7 +158,7 @@ ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartF
     outcome.dataEnded =
         !channels.dataOpen || (allListed && quietLooksWithAllData >= kQuietLooksBeforeDataEnd);
     if ((outcome.confirmed && outcome.dataEnded) || ConnectionFailed(session) ||
-        idle.Elapsed() > kDownloadIdleLimit || (!channels.dataOpen && !channels.controlOpen)) {
+        idle.Elapsed() > kDownloadIdleLimit || !channels.AnyOpen()) {
       return outcome;
     }
     if (code == -1) {

@@ -10,9 +10,6 @@
 namespace {
 
 constexpr std::uint16_t kListingBlock = 2048;
-// Longest sleep between two looks at the connections while a listing is
-// quiet: short enough that a reply is noticed promptly.
-constexpr int kQuietWaitMilliseconds = 250;
 
 // Listing text of at most kMaxListingText bytes. Once more arrives than fits,
 // the text is cut back to its last complete line (a line cut in the middle
@@ -34,39 +31,6 @@ struct ListingText {
   // The data has reached a line end (or there is none), so a 226 that has
   // arrived may end the listing.
   bool AtLineEnd() const { return bytes.empty() || bytes.back() == '\n' || bytes.back() == '\r'; }
-};
-
-// Sleeps until the socket has something to read, or a short while; false
-// when the peer has closed it (or it has an error), since nothing more can
-// arrive on it.
-bool StillOpenAfterWait(SocketHandle socket) {
-  const int ready = WaitSocketReadable(socket, kQuietWaitMilliseconds);
-  if (ready < 0) return false;
-  return ready == 0 || PendingBytes(socket) > 0;
-}
-
-// The two connections a listing reads from, and which of them may still
-// bring something: the data while it is open, then the control connection.
-struct ListingChannels {
-  FtpSession& session;
-  bool dataOpen = true;
-  bool controlOpen = true;
-
-  void WaitQuietly() {
-    // Its end (or close_notify) was read: the caller looks again at once
-    // instead of waiting on the control connection for a reply that may
-    // have come already.
-    if (dataOpen && session.Data().PeerClosed()) {
-      dataOpen = false;
-      return;
-    }
-    if (dataOpen) {
-      dataOpen = StillOpenAfterWait(session.Data().Handle());
-    } else if (controlOpen) {
-      controlOpen = StillOpenAfterWait(session.Control().Handle());
-    }
-  }
-  bool AnyOpen() const { return dataOpen || controlOpen; }
 };
 
 // The server's final reply may still be on its way: it is given the list
@@ -96,7 +60,7 @@ std::string CollectListingText(FtpSession& session) {
   }
 
   ListingText text;
-  ListingChannels channels{session};
+  TransferChannels channels{session};
   Stopwatch idle;
   std::int32_t code = -1;
   char block[kListingBlock];
