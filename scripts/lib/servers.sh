@@ -133,7 +133,7 @@ EOF
 }
 
 start_ftps() {
-  local home port pid tries
+  local home port
   home=$(cd "$1" && pwd) || return 1
   mkdir -p /var/run/vsftpd/empty "$home/pub"
   chmod 555 "$home"
@@ -142,19 +142,10 @@ start_ftps() {
     port=$(free_port)
     _write_vsftpd_conf "$home" "$port" "$_servers_dir/vsftpd.conf"
     vsftpd "$_servers_dir/vsftpd.conf" >>"$_servers_dir/vsftpd.err" 2>&1 &
-    pid=$!
-    tries=0
-    while kill -0 "$pid" 2>/dev/null && ! _port_open "$port" && [ $tries -lt 100 ]; do
-      sleep 0.1
-      tries=$((tries + 1))
-    done
-    if kill -0 "$pid" 2>/dev/null && _port_open "$port"; then
-      _server_pids+=("$pid")
+    if _kept_once_listening $! "$port"; then
       FTPS_PORT=$port
       return 0
     fi
-    kill -TERM "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
   done
   echo "servers: vsftpd did not start:" >&2
   cat "$_servers_dir/vsftpd.err" >&2 2>/dev/null
@@ -165,6 +156,25 @@ start_stall() {
   _start_port_printer stall "$SERVERS_PYTHON" "$SERVERS_LIB_DIR/stall_server.py" \
     >"$_servers_dir/stall.port" || return 1
   STALL_PORT=$(cat "$_servers_dir/stall.port")
+}
+
+# Waits up to 10 s for the server started as PID to listen on PORT. Then it
+# is stopped with the others; a server that exited (another process took
+# the free port first) or never listens is stopped now, and the caller tries
+# another port.
+_kept_once_listening() {
+  local pid=$1 port=$2 tries=0
+  while kill -0 "$pid" 2>/dev/null && ! _port_open "$port" && [ $tries -lt 100 ]; do
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+  if kill -0 "$pid" 2>/dev/null && _port_open "$port"; then
+    _server_pids+=("$pid")
+    return 0
+  fi
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  return 1
 }
 
 # A CA made for this run only, and a server certificate it signed, in the
@@ -240,7 +250,7 @@ EOF
 }
 
 start_nginx() {
-  local root access_log=${2:-off} prefix="$_servers_dir/nginx" port tls_port pid tries
+  local root access_log=${2:-off} prefix="$_servers_dir/nginx" port tls_port
   root=$(cd "$1" && pwd) || return 1
   mkdir -p "$prefix/tmp"
   # Another process may take the free port before nginx binds it; then nginx
@@ -250,20 +260,11 @@ start_nginx() {
     tls_port=$(free_port)
     _write_nginx_conf "$prefix" "$root" "$port" "$access_log" "$tls_port"
     nginx -p "$prefix" -e "$prefix/error.log" -c "$prefix/nginx.conf" 2>>"$prefix/start.log" &
-    pid=$!
-    tries=0
-    while kill -0 "$pid" 2>/dev/null && ! _port_open "$port" && [ $tries -lt 100 ]; do
-      sleep 0.1
-      tries=$((tries + 1))
-    done
-    if kill -0 "$pid" 2>/dev/null && _port_open "$port"; then
-      _server_pids+=("$pid")
+    if _kept_once_listening $! "$port"; then
       NGINX_PORT=$port
       [ -z "${CERT_DIR:-}" ] || NGINX_TLS_PORT=$tls_port
       return 0
     fi
-    kill -TERM "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
   done
   echo "servers: nginx did not start:" >&2
   cat "$prefix/start.log" "$prefix/error.log" >&2 2>/dev/null
