@@ -73,14 +73,6 @@ void LogNotVerifying(std::string_view address) {
   RunLog::Write(Cat("Not verifying certificates for ", address));
 }
 
-SocketAddress MakeSocketAddress(const IpAddress& address, std::uint16_t port) {
-  SocketAddress result;
-  result.family = static_cast<std::uint16_t>(kInternetFamily);
-  result.port = NetworkOrderPort(port);
-  result.address = address;
-  return result;
-}
-
 void TcpConnection::Init() {
   state_ = ConnectionState::Usable;
   peerClosed_ = false;

@@ -31,8 +31,6 @@ constexpr std::uint8_t DefaultTimeout = 120;
 
 enum class ConnectionState : std::int32_t { Usable = 0, Failed = 2 };
 
-SocketAddress MakeSocketAddress(const IpAddress& address, std::uint16_t port);
-
 // The run-log line of an assignment that talks TLS without checking
 // certificates (VERIFY=NO), written once when it starts.
 void LogNotVerifying(std::string_view address);

@@ -32,15 +32,6 @@ constexpr int kReceiveNoWait = 0x40;  // returns at once, also on a blocking soc
 // Four address bytes in the order written: 10.1.2.3 is {10, 1, 2, 3}.
 using IpAddress = std::array<std::uint8_t, 4>;
 
-// The 16-byte IPv4 socket address handed to connect.
-struct SocketAddress {
-  std::uint16_t family = 0;  // always 2, internet
-  std::uint16_t port = 0;    // network byte order
-  IpAddress address = {};    // in the order written
-  std::uint8_t zero[8] = {};
-};
-static_assert(sizeof(SocketAddress) == 16);
-
 // One address to connect to, IPv4 or IPv6, port included: the system's own
 // socket address kept as bytes, so that nothing above this layer depends on
 // its layout.
@@ -50,9 +41,6 @@ struct HostAddress {
   std::array<std::uint8_t, 28> raw = {};  // room for an IPv6 socket address
   std::string text;                       // numeric form: "127.0.0.1", "::1"
 };
-
-// The IPv4 socket address as a HostAddress (text left empty).
-HostAddress ToHostAddress(const SocketAddress& address);
 
 // A socket that is closed when its owner goes away or takes another one.
 class UniqueSocket {
@@ -116,8 +104,6 @@ int PendingBytes(SocketHandle socket);
 // has arrived, or there is no room to send, on a non-blocking socket.
 bool SocketWouldBlock();
 
-// The port as SocketAddress::port holds it: network byte order.
-std::uint16_t NetworkOrderPort(std::uint16_t port);
 // Every address of the host (IPv6 and IPv4) with the port, in the order the
 // resolver prefers; empty when none is found. With numericOnly the host must
 // be a numeric address and nothing is looked up.

@@ -18,7 +18,6 @@
 
 #include "net/sockets.h"
 
-static_assert(sizeof(SocketAddress) == sizeof(sockaddr_in));
 static_assert(sizeof(HostAddress::raw) >= sizeof(sockaddr_in6));
 static_assert(kInternetFamily == AF_INET && kStreamType == SOCK_STREAM);
 static_assert(kReceivePeek == MSG_PEEK && kReceiveNoWait == MSG_DONTWAIT);

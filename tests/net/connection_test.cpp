@@ -373,21 +373,24 @@ TEST_F(TcpConnectionTest, AddressesAreTriedInOrderUntilOneAnswers) {
                                    "C server.test, ip ::1", "E Unable to connect to host"}));
 }
 
+// 127.0.0.1 and the port, as a data channel is given its address.
+HostAddress Loopback(int port) {
+  return ResolveHost("127.0.0.1", static_cast<std::uint16_t>(port), true).front();
+}
+
 TEST_F(TcpConnectionTest, DataConnectionOpensAGivenAddressWithoutLogging) {
   port = StartScriptedServer(server, dir, "send 150 Here\\r\\n\nexpect_close\n");
   ASSERT_NE(port, 0);
   DataConnection data;
   data.OpenDebugLog(dir / "debug.log");
-  ASSERT_TRUE(data.Open(
-      ToHostAddress(MakeSocketAddress({127, 0, 0, 1}, static_cast<std::uint16_t>(port)))));
+  ASSERT_TRUE(data.Open(Loopback(port)));
   Str255 line;
   ASSERT_TRUE(data.WaitReadable(5));
   ASSERT_TRUE(data.ReadLine(line, 255));
   data.Close();
   EXPECT_EQ(server.ReadRest(), "DONE\n");
   EXPECT_EQ(LogEntries(), (Entries{"R 150 Here"}));
-  EXPECT_FALSE(data.Open(ToHostAddress(
-      MakeSocketAddress({127, 0, 0, 1}, static_cast<std::uint16_t>(FreeLoopbackPort())))));
+  EXPECT_FALSE(data.Open(Loopback(FreeLoopbackPort())));
 }
 
 // A loopback listener whose queue of connections not yet accepted is full,
