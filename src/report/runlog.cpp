@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "report/datetext.h"
+#include "report/transfercounts.h"
 #include "util/localfiles.h"
 
 namespace {
@@ -139,6 +140,11 @@ void HideByteCount() {
 void RunLog::ShowAndWrite(std::string_view screenText, std::string_view logText) {
   Show(screenText);
   Write(logText);
+}
+
+void RunLog::ShowAndWriteFailure(std::string_view screenText, std::string_view logText) {
+  CountFailure();
+  ShowAndWrite(screenText, logText);
 }
 
 Str255 TransferTimeText(std::int32_t seconds) {

@@ -54,6 +54,8 @@ void Write(std::string_view text);  // log file only
 void Show(std::string_view text);   // screen memo only
 // A line for the memo, then one for the log file.
 void ShowAndWrite(std::string_view screenText, std::string_view logText);
+// The same for a failure: the run's outcome then says that something failed.
+void ShowAndWriteFailure(std::string_view screenText, std::string_view logText);
 }  // namespace RunLog
 
 // "Transfer time " + MM:SS (minutes cut to two digits).

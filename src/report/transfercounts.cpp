@@ -21,6 +21,11 @@ void CountFtpUploaded() {
   TransferCounts.sent = true;
 }
 
+void CountFailure() {
+  TransferCounts.failed = true;
+}
+
 int ExitStatus() {
-  return (TransferCounts.received ? 1 : 0) + (TransferCounts.sent ? 2 : 0);
+  return (TransferCounts.received ? 1 : 0) + (TransferCounts.sent ? 2 : 0) +
+         (TransferCounts.failed ? 4 : 0);
 }

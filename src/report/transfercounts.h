@@ -12,6 +12,8 @@ struct TransferCountsRecord {
   // never wrap back, so a run of exactly 65536 transfers still counts.
   bool received = false;
   bool sent = false;
+  // Whether anything failed: a file, a listing, a login or an assignment.
+  bool failed = false;
 };
 
 // One set per process, bumped by the HTTP and FTP reporting.
@@ -21,5 +23,8 @@ void ClearTransferCounts();
 void CountHttpFetched();
 void CountFtpDownloaded();
 void CountFtpUploaded();
-// 1 when anything was received, plus 2 when anything was sent.
+// Marks the run as having failed somewhere; every failure line goes through here.
+void CountFailure();
+// 1 when anything was received, plus 2 when anything was sent, plus 4 when
+// anything failed.
 int ExitStatus();
