@@ -1,6 +1,7 @@
 #include "report/runlog.h"
 
 #include <cstdio>
+#include <string>
 
 #include "report/datetext.h"
 #include "report/transfercounts.h"
@@ -21,12 +22,37 @@ void Put(std::FILE* file, std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), file);
 }
 
+bool IsControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+// Names and header values come from servers: a line feed in one would start
+// a forged log line, an escape sequence would drive the terminal. Control
+// characters are shown as \xHH; every other byte (UTF-8 names) stays.
+std::string Escaped(std::string_view text) {
+  constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(text.size());
+  for (char c : text) {
+    if (!IsControl(c)) {
+      shown += c;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(c);
+    shown += "\\x";
+    shown += kHexDigits[byte >> 4];
+    shown += kHexDigits[byte & 0x0F];
+  }
+  return shown;
+}
+
 // Writes directly instead of building one short string, so that a long
 // text after the stamp is not cut.
 void PutStampedLine(std::FILE* file, std::string_view text) {
   Put(file, LogStamp());
   Put(file, kStampGap);
-  Put(file, text);
+  Put(file, Escaped(text));
   Put(file, kLineEnd);
 }
 
@@ -86,9 +112,9 @@ void SetStatusSink(StatusSink* sink) {
 
 namespace RunLog {
 
-void Open(std::string_view logName) {
+bool Open(std::string_view logName) {
   runLog.Init();
-  if (!logName.empty()) runLog.Open(logName, VersionText());
+  return logName.empty() || runLog.Open(logName, VersionText());
 }
 
 void Close() {
@@ -100,7 +126,7 @@ void Write(std::string_view text) {
 }
 
 void Show(std::string_view text) {
-  if (installedSink) installedSink->AddMemoLine(text);
+  if (installedSink) installedSink->AddMemoLine(Escaped(text));
 }
 
 }  // namespace RunLog
@@ -109,7 +135,7 @@ namespace StatusDisplay {
 
 void SetLine(std::uint8_t n, std::string_view text) {
   if (n > 3) return;
-  if (n > 0 && installedSink) installedSink->SetLine(n, text);
+  if (n > 0 && installedSink) installedSink->SetLine(n, Escaped(text));
   if (!text.empty()) RunLog::Write(text);
 }
 
@@ -177,5 +203,5 @@ void ProgressFilter::Bytes(std::int64_t count) {
 }
 
 void ShowError(std::string_view text) {
-  if (installedSink) installedSink->ShowError(text);
+  if (installedSink) installedSink->ShowError(Escaped(text));
 }

@@ -1,5 +1,8 @@
 // The worker's three channels to the user: log files (the run log and the
 // TCP/IP debug log), the status display of the front end, and the error box.
+// Texts often carry what a server sent, so every channel shows a control
+// character (a line feed, an escape, a NUL) as \xHH: one call is one line,
+// and every log line starts with its stamp.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +51,9 @@ class StatusSink {
 void SetStatusSink(StatusSink* sink);
 
 namespace RunLog {
-void Open(std::string_view logName);  // empty name: no file, writes dropped
+// An empty name: no file, writes dropped. False when a log was named but
+// cannot be opened (its lines are then dropped too).
+bool Open(std::string_view logName);
 void Close();
 void Write(std::string_view text);  // log file only
 void Show(std::string_view text);   // screen memo only

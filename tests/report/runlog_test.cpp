@@ -141,6 +141,51 @@ TEST_F(StatusTest, SetLineShowsAndLogsByNumber) {
   EXPECT_EQ(RunLogTexts(), (Texts{"one", "log only"}));
 }
 
+// Names and header values come from servers. Whatever bytes they hold, one
+// call stays one stamped line, in the log files and on every screen channel
+// alike: control characters are shown as \xHH, UTF-8 keeps its bytes.
+TEST_F(StatusTest, ControlCharactersFromServersAreShownEscapedOnEveryChannel) {
+  struct Row {
+    std::string text;
+    std::string shown;
+  };
+  const std::vector<Row> rows = {
+      {"payroll.csv\n09-12-26 00:47:28  Downloading payroll.csv 1000 bytes",
+       "payroll.csv\\x0A09-12-26 00:47:28  Downloading payroll.csv 1000 bytes"},
+      {"Location: /a\r\nSet-Cookie: x", "Location: /a\\x0D\\x0ASet-Cookie: x"},
+      {"\x1b[2J\x1b]0;owned\x07name", "\\x1B[2J\\x1B]0;owned\\x07name"},
+      {std::string("nul\0byte", 8), "nul\\x00byte"},
+      {"tab\there\x7f", "tab\\x09here\\x7F"},
+      {"caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.txt \xff",
+       "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.txt \xff"},
+      {"C:\\dir\\100% ok; \\x0A typed", "C:\\dir\\100% ok; \\x0A typed"},
+  };
+  const std::string debugPath = dir / "debug.log";
+  LogFile debugLog;
+  debugLog.Init();
+  ASSERT_TRUE(debugLog.Open(debugPath, "TCP/IP debug log"));
+  RunLog::Open(logPath);
+  Texts shown;
+  for (const Row& row : rows) {
+    RunLog::ShowAndWrite(row.text, row.text);
+    StatusDisplay::SetLine(2, row.text);
+    ShowError(row.text);
+    debugLog.WriteLine("R " + row.text);
+    shown.push_back(row.shown);
+  }
+  Texts logged;
+  Texts debugged = {"", "TCP/IP debug log", kDashes};
+  for (const std::string& text : shown) {
+    logged.insert(logged.end(), {text, text});  // the log line and the status line
+    debugged.push_back("R " + text);
+  }
+  EXPECT_EQ(RunLogTexts(), logged);
+  EXPECT_EQ(LogFileTexts(debugPath), debugged);
+  EXPECT_EQ(sink.Memo(), shown);
+  EXPECT_EQ(sink.TextsOf("line2"), shown);
+  EXPECT_EQ(sink.TextsOf("error"), shown);
+}
+
 TEST_F(StatusTest, BarAndByteCounterShareTheirPlace) {
   StatusDisplay::ShowByteCount(1234);
   EXPECT_TRUE(sink.counterVisible);
