@@ -287,10 +287,12 @@ void MainWindow::Close() {
 
 // The user logs off or the system shuts down, and the process ends when this
 // returns: the run stops as SIGTERM would, and the worker gets a few seconds
-// to abandon its transfer and finish the run log.
+// to abandon its transfer and finish the run log; a part file it still
+// writes then is removed.
 void MainWindow::EndWithSession() {
   RequestStop(SIGTERM);
   for (int tick = 0; tick < kSessionEndTicks && !WorkerFinished(); ++tick) Sleep(kSessionEndTick);
+  if (!WorkerFinished()) RemovePartFilesInProgress([](const char* path) { DeleteFileA(path); });
 }
 
 void MainWindow::ApplyUpdates() {

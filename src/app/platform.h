@@ -19,9 +19,10 @@ bool StdoutIsTerminal();
 int ConsoleColumns(std::FILE* stream);
 
 // The first of the signals that end a run (SIGTERM, SIGINT, SIGHUP) asks the
-// worker to stop at its next safe point; a second one ends the process at
-// once. A peer or reader that goes away makes writes fail instead of ending
-// the process.
+// worker to stop at its next safe point; signals within the next second count
+// as the same one, and a later one ends the process at once, removing the
+// part file being written. A peer or reader that goes away makes writes fail
+// instead of ending the process.
 void InstallStopSignalHandlers();
 // "SIGTERM", "SIGINT" or "SIGHUP"; empty for any other signal.
 std::string_view StopSignalName(int signalNumber);

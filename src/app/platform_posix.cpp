@@ -1,9 +1,12 @@
 // The console and the signals over POSIX.
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 
 #include "app/platform.h"
@@ -11,16 +14,29 @@
 
 namespace {
 
+// Milliseconds on the monotonic clock; clock_gettime is async-signal-safe.
+std::int64_t MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void UnlinkPartFile(const char* path) {
+  unlink(path);
+}
+
 // The first of these signals asks the worker to stop at its next safe point;
-// a second one, from an impatient user, ends the process at once as the
-// signal's default action would. Only async-signal-safe calls here.
+// one that comes a second or more later, from an impatient user, ends the
+// process at once as the signal's default action would, without leaving the
+// part file of the download under way. Only async-signal-safe calls here.
 extern "C" void StopOnSignal(int signalNumber) {
-  if (StopRequested()) {
+  const int savedErrno = errno;
+  if (RequestStopBySignal(signalNumber, MonotonicMs())) {
+    RemovePartFilesInProgress(UnlinkPartFile);
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
-    return;
   }
-  RequestStop(signalNumber);
+  errno = savedErrno;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 
 #include "app/platform.h"
@@ -29,14 +30,27 @@ int SignalOfConsoleEvent(DWORD event) {
   }
 }
 
-// The first event asks the worker to stop at its next safe point; a second
-// one ends the process at once (the default handler does). The system ends
-// the process when this returns from a close, log-off or shut-down, so the
-// handler waits a little for the worker to wind down and write its log.
+void DeletePartFile(const char* path) {
+  DeleteFileA(path);
+}
+
+// The first event asks the worker to stop at its next safe point; events
+// within the next second count as the same one, and a later one ends the
+// process at once (the default handler does), after removing the part file
+// being written. The system ends the process when this returns from a close,
+// log-off or shut-down, so the handler waits a little for the worker to wind
+// down and write its log, and removes a part file the worker still holds.
+// Each event comes on a thread of its own.
 BOOL WINAPI StopOnConsoleEvent(DWORD event) {
-  if (StopRequested()) return FALSE;
-  RequestStop(SignalOfConsoleEvent(event));
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(4000);
+  const auto now = static_cast<std::int64_t>(GetTickCount64());
+  if (RequestStopBySignal(SignalOfConsoleEvent(event), now)) {
+    RemovePartFilesInProgress(DeletePartFile);
+    return FALSE;
+  }
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+    Sleep(4000);
+    RemovePartFilesInProgress(DeletePartFile);
+  }
   return TRUE;
 }
 

@@ -89,6 +89,7 @@ WorkerThread::~WorkerThread() {
   if (!thread_.joinable()) return;
   if (!WorkerFinished()) {
     std::fflush(nullptr);
+    RemovePartFilesInProgress([](const char* path) { std::remove(path); });
     std::_Exit(StopExitCode());
   }
   thread_.join();

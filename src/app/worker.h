@@ -14,7 +14,7 @@
 // The INI file to load: "QUORBIT.INI" unless the command line names one.
 extern Str255 IniFileName;
 
-// -1 while the worker runs; then the run's ExitStatus (0 to 3), stored as
+// -1 while the worker runs; then the run's ExitStatus (0 to 7), stored as
 // the worker's last act.
 extern std::atomic<std::int32_t> RunResult;
 
@@ -36,8 +36,8 @@ class WorkerThread {
   WorkerThread() = default;
   // Joins a finished worker. A worker still running means the user would
   // not wait for a requested stop: the process ends at once and the worker
-  // with it, with the stop's exit code; every log line written so far is
-  // already on disk.
+  // with it, with the stop's exit code, removing the part file it was
+  // writing; every log line written so far is already on disk.
   ~WorkerThread();
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "util/filesystem.h"
+#include "util/stoprequest.h"
 #include "util/systemclock.h"
 
 int IoCode = 0;
@@ -314,15 +315,19 @@ int TextFile::OpenMode(const char* mode) {
 PartFile::PartFile(std::string_view target) : target_(target), part_(PartPathFor(target)) {}
 
 PartFile::~PartFile() {
-  if (!created_ || committed_) return;
-  file_.reset();
-  std::remove(part_.c_str());
+  if (created_ && !committed_) {
+    file_.reset();
+    std::remove(part_.c_str());
+  }
+  ForgetPartFileInProgress(part_);
 }
 
 bool PartFile::Create() {
   if (target_.empty() || (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
     return false;
   }
+  // Noted first, so that a program ended at once removes it from the start.
+  NotePartFileInProgress(part_);
   file_.reset(std::fopen(part_.c_str(), "wb"));
   created_ = file_ != nullptr;
   // Downloads come in large blocks already: each goes to the file in one

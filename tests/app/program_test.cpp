@@ -207,6 +207,89 @@ TEST(StopBySignal, StalledDownloadAndUploadEndPromptlyAndCleanly) {
   }
 }
 
+// The stalled download runs; the status line "Downloading " shows on the
+// console. A run that did not get there fails the test.
+void StartStalledDownload(const TempDir& dir, PeerProcess& server, PeerProcess& program,
+                          std::vector<std::string> prefix = {}) {
+  const int port = StartScriptedServer(server, dir, kStalledDownload);
+  ASSERT_NE(port, 0);
+  WriteRunIni(dir, kStalledDownloadTask, port);
+  prefix.insert(prefix.end(), {"/usr/bin/env", "-u", "DISPLAY", kProgram, "--console", "run.ini"});
+  ASSERT_TRUE(program.Start(prefix, dir.Path()));
+  ASSERT_NE(program.WaitForLine("Downloading ", 20), "") << ReadFile(dir / "run.log");
+}
+
+// Signals that arrive together are one request to stop: timeout(1) sends
+// SIGTERM to the program and then to its whole process group, and a user may
+// press Ctrl-C twice. The run still ends cleanly: the stop and the summary in
+// the log, no part file left.
+TEST(StopBySignal, SignalsArrivingTogetherStopTheRunCleanly) {
+  struct Row {
+    const char* what;
+    std::vector<std::string> prefix;  // what the program runs under
+    int gapMs;                        // between our two SIGTERMs; -1: none sent
+    int exitCode;
+  };
+  const std::vector<Row> rows = {
+      {"timeout(1)", {"timeout", "3"}, -1, 124},
+      {"two SIGTERMs a tenth of a second apart", {}, 100, 143},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    PeerProcess server;
+    PeerProcess program;
+    StartStalledDownload(dir, server, program, row.prefix);
+    if (HasFatalFailure()) return;
+    if (row.gapMs >= 0) {
+      ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(row.gapMs));
+      ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
+    }
+    const std::string rest = program.ReadRest(10);
+    EXPECT_EQ(program.Stop(), row.exitCode);
+    EXPECT_NE(rest.find("Run stopped by signal SIGTERM\n"), std::string::npos) << rest;
+    ExpectStoppedRunLog(dir / "run.log", "SIGTERM");
+    EXPECT_TRUE(DirectoryNames(dir / "store").empty())
+        << ::testing::PrintToString(DirectoryNames(dir / "store"));
+  }
+}
+
+// A second signal a second or more after the first is an impatient user: it
+// ends the program at once, even while the worker cannot move, and still
+// leaves no part file. The worker is held with its part file open: once it
+// waits for the answer, the run log becomes a pipe that nobody reads, so the
+// log line that follows the creation of the part file never gets written.
+TEST(StopBySignal, ASignalASecondAfterTheFirstEndsAtOnceWithoutAPartFile) {
+  TempDir dir;
+  PeerProcess server;
+  const int port = StartScriptedServer(
+      server, dir,
+      "expect_match GET /big.bin *\nexpect_match Host: *\nexpect \npause 2\n"
+      "send HTTP/1.1 200 OK\\r\\nContent-Length: 1000000\\r\\n\\r\\nthe first bytes\n"
+      "pause 30\n");
+  ASSERT_NE(port, 0);
+  WriteRunIni(dir, kStalledDownloadTask, port);
+  PeerProcess program;
+  ASSERT_TRUE(program.Start({"/usr/bin/env", "-u", "DISPLAY", kProgram, "--console", "run.ini"},
+                            dir.Path()));
+  ASSERT_NE(program.WaitForLine("Retrieving file header", 20), "") << ReadFile(dir / "run.log");
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0644), 0);
+  ASSERT_EQ(rename((dir / "pipe").c_str(), (dir / "run.log").c_str()), 0);
+  ASSERT_NE(program.WaitForLine("Downloading ", 20), "");
+
+  ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  ASSERT_EQ(DirectoryNames(dir / "store").size(), 1u) << "the worker should still be held";
+  const auto signalled = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
+  program.ReadRest(10);
+  EXPECT_LT(SecondsSince(signalled), 1.5);
+  EXPECT_EQ(program.Stop(), -1);  // ended by the signal itself
+  EXPECT_TRUE(DirectoryNames(dir / "store").empty())
+      << ::testing::PrintToString(DirectoryNames(dir / "store"));
+}
+
 bool OnPath(const std::string& tool) {
   return RunProgram({"/bin/sh", "-c", "command -v " + tool}, "", 10).exitCode == 0;
 }
