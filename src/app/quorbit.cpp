@@ -41,10 +41,14 @@ constexpr const char* kUsage =
     "  --console            show the run on the console\n"
     "  --window             show the run in a window\n"
     "                       (default: the window when a display is available)\n"
-    "  --exit-status        exit with the run's outcome: 1 when anything was\n"
-    "                       received, plus 2 when anything was sent; 66 when\n"
-    "                       the INI file cannot be opened, 78 for an error in it\n"
-    "                       (default: 0 in all these cases)\n"
+    "  --exit-status        exit with the run's outcome (default: 0 in all\n"
+    "                       these cases):\n"
+    "                         1  something was received\n"
+    "                         2  something was sent\n"
+    "                         4  something failed (a file, a listing, a login,\n"
+    "                            an assignment; the run log says what)\n"
+    "                       added up (7: received, sent and failed); 66 when the\n"
+    "                       INI file cannot be opened, 78 for an error in it\n"
     "  --keep-open=SECONDS  keep the window open SECONDS longer after the run,\n"
     "                       e.g. for screenshots\n"
     "  --help               show this help and exit\n"
@@ -53,7 +57,8 @@ constexpr const char* kUsage =
     "Whatever the flags, 64 means wrong options and 69 that the window asked for\n"
     "cannot be shown. SIGTERM, SIGINT or SIGHUP (or closing the window) stops the\n"
     "run at the next safe point, abandons the transfer in progress and exits with\n"
-    "128 + the signal's number (143 for SIGTERM); a second signal ends it at once.\n"
+    "128 + the signal's number (143 for SIGTERM). Signals within one second count\n"
+    "as one (timeout(1) sends two); a later one ends the program at once.\n"
     "\n"
     "An HTTP assignment's URI may be http:// or https:// (TLS 1.2 or 1.3; the\n"
     "certificate is checked against the system's trusted certificates and the\n"
@@ -123,7 +128,7 @@ bool RunFrontEnd(const ProgramOptions& options) {
 }
 
 // Exit codes of a run that could not start; they lie outside the outcome
-// values 0 to 3 that --exit-status reports.
+// values 0 to 7 that --exit-status reports.
 constexpr int kExitUsage = 64;        // unknown option or wrong arguments
 constexpr int kExitNoInput = 66;      // the INI file cannot be opened (--exit-status)
 constexpr int kExitUnavailable = 69;  // the front end asked for cannot be shown

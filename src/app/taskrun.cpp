@@ -40,7 +40,12 @@ Str255 FormatDuration(std::int32_t seconds) {
 
 void RunTaskSequence(std::string_view iniFileName) {
   Stopwatch runTime;
-  RunLog::Open(Settings.LOG);
+  if (!RunLog::Open(Settings.LOG)) {
+    // The run goes on, but whoever reads its outcome must learn that there
+    // is no log of it.
+    const Str255 text = Cat("Unable to open run log ", Settings.LOG);
+    RunLog::ShowAndWriteFailure(text, text);
+  }
   RunLog::Write(Cat("Using ini file ", iniFileName));
   RunAllTasks();
   if (StopRequested()) {

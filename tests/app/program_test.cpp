@@ -90,9 +90,18 @@ TEST(Flags, ExitCodesAndMessages) {
   WriteFile(dir / "bad.ini", "[MAIN]\r\nLOG=logs/run.log\r\n");
   WriteFile(dir / "window.ini", "[MAIN]\r\nLOG=window/run.log\r\n[END]\r\n");
   ASSERT_EQ(mkdir((dir / "folder.ini").c_str(), 0755), 0);
+  // A run log that cannot be opened: its directory is a file.
+  WriteFile(dir / "plain", "a file, not a directory");
+  WriteFile(dir / "nolog.ini", "[MAIN]\r\nLOG=plain/run.log\r\n[END]\r\n");
   const std::vector<Row> rows = {
       // Nothing was transferred: 0, never the "still running" value.
       {{"--exit-status", "--console", "run.ini"}, 0, "", ""},
+      // The run goes on without its log, but its outcome says it failed.
+      {{"--exit-status", "--console", "nolog.ini"},
+       4,
+       "Unable to open run log plain/run.log\n",
+       ""},
+      {{"--console", "nolog.ini"}, 0, "Unable to open run log plain/run.log\n", ""},
       {{"--exit-status", "--console", "absent.ini"},
        66,
        "",
@@ -106,6 +115,7 @@ TEST(Flags, ExitCodesAndMessages) {
       {{"--console", "bad.ini"}, 0, "", "on line 2"},
       {{"--version"}, 0, "QUORBIT 1.10.007\n", ""},
       {{"--help"}, 0, "--exit-status", ""},
+      {{"--help"}, 0, "4  something failed", ""},
       {{"--frobnicate", "run.ini"}, 64, "", "--frobnicate"},
       // A forced window without a display runs nothing.
       {{"--window", "window.ini"}, 69, "", "window"},
