@@ -133,6 +133,40 @@ TEST(Flags, ExitCodesAndMessages) {
   EXPECT_FALSE(PathExists(dir / "window"));
 }
 
+// With --exit-status the outcome adds up what was received, sent and what
+// failed: a file that came in a run whose log cannot be written is 1 + 4.
+TEST(Flags, OutcomeAddsUpWhatCameAndWhatFailed) {
+  struct Row {
+    const char* what;
+    std::string log;  // the LOG key
+    int exitCode;
+  };
+  const std::vector<Row> rows = {
+      {"a fetch and its log", "run.log", 1},
+      {"a fetch without its log", "plain/run.log", 5},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    WriteFile(dir / "plain", "a file, not a directory");
+    PeerProcess server;
+    const int port = StartScriptedServer(
+        server, dir,
+        "expect_match GET /a.txt *\nexpect_match Host: *\nexpect \n"
+        "send HTTP/1.1 200 OK\\r\\nContent-Length: 5\\r\\nConnection: close\\r\\n\\r\\nhello\n"
+        "close\n");
+    ASSERT_NE(port, 0);
+    WriteFile(dir / "run.ini",
+              "[MAIN]\r\nLOG=" + row.log +
+                  "\r\n[END]\r\n[HTTP]\r\nNAME=One\r\nURI=http://127.0.0.1/a.txt\r\n"
+                  "LOCATION=store\r\nPORT=" +
+                  std::to_string(port) + "\r\n[END]\r\n");
+    ProgramRun run = RunHeadless({"--exit-status", "--console", "run.ini"}, dir.Path());
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.out;
+    EXPECT_EQ(ReadFile(dir / "store/a.txt"), "hello");
+  }
+}
+
 // A scheduler's SIGTERM in the middle of a transfer that stalls: the run ends
 // within a couple of seconds with 128 + 15, abandons the transfer without
 // leaving a half file under its final name or deleting a source, and closes
