@@ -275,7 +275,7 @@ TEST(StopBySignal, SignalsArrivingTogetherStopTheRunCleanly) {
     int exitCode;
   };
   const std::vector<Row> rows = {
-      {"timeout(1)", {"timeout", "3"}, -1, 124},
+      {"timeout(1)", {"timeout", "5"}, -1, 124},
       {"two SIGTERMs a tenth of a second apart", {}, 100, 143},
   };
   for (const Row& row : rows) {
