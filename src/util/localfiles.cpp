@@ -326,10 +326,10 @@ bool PartFile::Create() {
   if (target_.empty() || (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
     return false;
   }
-  // Noted first, so that a program ended at once removes it from the start.
-  NotePartFileInProgress(part_);
   file_.reset(std::fopen(part_.c_str(), "wb"));
   created_ = file_ != nullptr;
+  // Only a file made here, so that a program ended at once removes its own.
+  if (created_) NotePartFileInProgress(part_);
   // Downloads come in large blocks already: each goes to the file in one
   // write, as it arrives, without a copy into the stream's buffer.
   if (created_) std::setvbuf(file_.get(), nullptr, _IONBF, 0);

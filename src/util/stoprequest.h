@@ -28,7 +28,7 @@ constexpr std::int64_t kImpatientSignalMs = 1000;
 bool RequestStopBySignal(int signalNumber, std::int64_t atMs);
 
 // The part files being written, so that a program ended at once does not
-// leave them behind. The worker notes a part file before it creates it and
+// leave them behind. The worker notes a part file once it has created it and
 // forgets it once it is committed or removed; paths too long to keep are not
 // noted.
 void NotePartFileInProgress(std::string_view path);
