@@ -308,7 +308,7 @@ TEST_F(FtpProgramTest, LocalDirectoryThatCannotBeMadeIsReportedOnce) {
   WriteFile(work / "blocker", "a file where a directory should be");
   WriteFile(home / "r.txt", "remote");
   const ProgramRun run = Run({"/*.*, blocker/in, DOWN", "blocker/in/, /, SYNCH"});
-  EXPECT_EQ(run.exitCode, 0) << Log();
+  EXPECT_EQ(run.exitCode, 4) << Log();
   const std::string line = "Unable to create directory blocker/in/";
   const std::string log = Log();
   const std::size_t first = log.find(line);
@@ -321,7 +321,7 @@ TEST_F(FtpProgramTest, LoginFailureSkipsTheLines) {
   MakeDirs(work, {"out"});
   WriteFile(work / "out/a.txt", "aaa");
   const ProgramRun run = Run({"out/*.txt, /, UP"}, "wrong");
-  EXPECT_EQ(run.exitCode, 0) << Log();
+  EXPECT_EQ(run.exitCode, 4) << Log();
   EXPECT_TRUE(LogHas("Password error")) << Log();
   EXPECT_TRUE(LogHas("Server reported: 530 ")) << Log();
   EXPECT_FALSE(LogHas("Attempting to upload")) << Log();
