@@ -146,6 +146,7 @@ bool IniReader::AtEnd() {
 Str255 IniReader::ReadLine() {
   std::FILE* f = file_.get();
   Str255 line;
+  lineCut_ = false;
   for (int c = std::getc(f); c != EOF && c != '\n'; c = std::getc(f)) {
     if (c == kCtrlZ) {
       std::ungetc(c, f);
@@ -156,7 +157,10 @@ Str255 IniReader::ReadLine() {
       if (next != '\n' && next != EOF) std::ungetc(next, f);
       break;
     }
-    line.Append(static_cast<char>(c));  // beyond 255 characters: dropped
+    // Beyond 255 characters the line is dropped; only blanks, which the trim
+    // below would take anyway, are lost without the line counting as cut.
+    if (line.Length() == Str255::kMax && c != ' ' && c != '\0') lineCut_ = true;
+    line.Append(static_cast<char>(c));
   }
   TrimBlanks(line);
   if (lineCount_ < std::numeric_limits<std::int32_t>::max()) ++lineCount_;
@@ -186,7 +190,7 @@ std::int32_t IniReader::ReadSection(void* record) {
   if (!current_) return 0;  // no section found, nothing to fill
   auto* image = static_cast<std::uint8_t*>(record);
   std::memset(image, 0, static_cast<std::size_t>(current_->recordSize));
-  for (KeyDef& key : current_->keys) key.seen = false;
+  for (KeyDef& key : current_->keys) key.seen = key.cut = false;
   while (!AtEnd()) {
     Str255 line = ReadLine();
     if (line.Empty() || line[0] == ';') continue;
@@ -199,6 +203,8 @@ std::int32_t IniReader::ReadSection(void* record) {
     KeyDef* key = FirstUnseenKey(*current_, keyName);
     if (!key) continue;
     key->seen = true;
+    key->cut = lineCut_ ||
+               (key->kind == kKindText && static_cast<std::int32_t>(line.Length()) > key->size);
     if (!StoreValue(*key, line, image)) return lineCount_;
   }
   return lineCount_;  // the section has no "[END]"

@@ -34,6 +34,7 @@ struct KeyDef {
   std::int32_t size = 0;
   std::int32_t offset = 0;
   bool seen = false;  // filled by a line of the current section
+  bool cut = false;   // its line or value was longer than allowed and lost its end
 };
 
 struct SectionDef {
@@ -73,6 +74,10 @@ class IniReader {
   // file's last line when the section has no "[END]").
   std::int32_t ReadSection(void* record);
 
+  // The declaration of the section last found, with what ReadSection saw of
+  // each key; nullptr before the first.
+  const SectionDef* CurrentSection() const { return current_; }
+
   // 1-based number of the last line read since FirstSection.
   std::int32_t LineCount() const { return lineCount_; }
 
@@ -88,4 +93,5 @@ class IniReader {
   std::unique_ptr<std::FILE, FileCloser> file_;
   std::int32_t lineCount_ = 0;
   SectionDef* current_ = nullptr;  // of the last header found, in list_
+  bool lineCut_ = false;           // the last line read was longer than 255 characters
 };

@@ -1,6 +1,8 @@
 #include "config/settings.h"
 
+#include <bitset>
 #include <cstddef>
+#include <map>
 #include <span>
 
 #include "config/inireader.h"
@@ -103,6 +105,9 @@ static_assert(sizeof(FtpTask) == LayoutSize(kFtpKeys));
 
 std::unique_ptr<IniReader> Reader;
 
+// The cut TRANSFER lines of each loaded FTP assignment, by its record.
+std::map<const FtpTask*, std::bitset<kTransferSlots>> CutTransferLines;
+
 SectionDef DefineSection(std::string_view name, std::span<const KeyLayout> keys) {
   SectionDef def(name);
   for (const KeyLayout& key : keys) {
@@ -160,9 +165,28 @@ std::int32_t LoadMain(IniReader& reader) {
   return result;
 }
 
+// The TRANSFER slots of the section just read whose lines were cut: the
+// slots are filled in the order of the lines.
+std::bitset<kTransferSlots> CutTransferSlots(const IniReader& reader) {
+  std::bitset<kTransferSlots> cut;
+  std::size_t slot = 0;
+  for (const KeyDef& key : reader.CurrentSection()->keys) {
+    if (key.name != "TRANSFER") continue;
+    cut[slot++] = key.cut;
+  }
+  return cut;
+}
+
+std::int32_t LoadFtpTask(IniReader& reader) {
+  const std::size_t loaded = FtpTasks.size();
+  const std::int32_t result = LoadTask(reader, FtpTasks);
+  if (FtpTasks.size() > loaded) CutTransferLines[FtpTasks.back().get()] = CutTransferSlots(reader);
+  return result;
+}
+
 std::int32_t LoadSection(IniReader& reader, std::string_view section) {
   if (section == "HTTP") return LoadTask(reader, HttpTasks);
-  if (section == "FTP") return LoadTask(reader, FtpTasks);
+  if (section == "FTP") return LoadFtpTask(reader);
   if (section == "MAIN") return LoadMain(reader);
   return 0;
 }
@@ -182,6 +206,7 @@ void DefineSettings() {
 std::int32_t LoadSettings(std::string_view name) {
   HttpTasks.clear();
   FtpTasks.clear();
+  CutTransferLines.clear();
   LoadedIniFile = Reader ? OpenIniFile(*Reader, name) : Str255();
   if (LoadedIniFile.Empty()) return -1;
   std::int32_t result = 0;
@@ -215,4 +240,9 @@ bool VerifiesCertificates(const HttpTask& task) {
 
 bool VerifiesCertificates(const FtpTask& task) {
   return VerifyKeyAllows(task.VERIFY);
+}
+
+bool TransferLineWasCut(const FtpTask& task, std::size_t slot) {
+  const auto found = CutTransferLines.find(&task);
+  return found != CutTransferLines.end() && slot < kTransferSlots && found->second[slot];
 }

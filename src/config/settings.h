@@ -55,6 +55,11 @@ extern SettingsRecord Settings;
 extern std::vector<std::unique_ptr<HttpTask>> HttpTasks;  // at most kMaxTasks
 extern std::vector<std::unique_ptr<FtpTask>> FtpTasks;    // at most kMaxTasks
 
+// Whether the assignment's TRANSFER line in the slot was longer than an INI
+// line may be and lost its end when it was loaded: what is left of it must
+// not run as if it were the whole line.
+bool TransferLineWasCut(const FtpTask& task, std::size_t slot);
+
 // The assignment's URI names an https address.
 bool IsHttpsUri(std::string_view uri);
 // Certificates of the assignment's https servers are checked (VERIFY is not NO).

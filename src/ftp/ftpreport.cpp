@@ -29,6 +29,13 @@ bool QuotesServerReply(FtpStatusEvent event) {
          event == FtpStatusEvent::PasswordRefused || event == FtpStatusEvent::ChangeDirFailed;
 }
 
+// File events whose line says that the file was not transferred or its
+// source not deleted.
+bool IsFileFailure(FtpFileEvent event) {
+  return event == FtpFileEvent::DataChannelFailed || event == FtpFileEvent::DownloadFailed ||
+         event == FtpFileEvent::UploadFailed || event == FtpFileEvent::SourceKept;
+}
+
 }  // namespace
 
 void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) {
@@ -42,8 +49,8 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::ShowAndWrite("Connection established", Cat("Connection established with ", Host()));
       break;
     case FtpStatusEvent::ConnectFailed:
-      RunLog::ShowAndWrite("Unable to establish connection",
-                           Cat("Unable to establish connection with ", Host()));
+      RunLog::ShowAndWriteFailure("Unable to establish connection",
+                                  Cat("Unable to establish connection with ", Host()));
       break;
     case FtpStatusEvent::NoFilesFound:
       RunLog::ShowAndWrite("Unable to find file", "Unable to find file(s) to transfer");
@@ -52,14 +59,14 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::Show("Retrieving file information");
       break;
     case FtpStatusEvent::UserRefused:
-      RunLog::ShowAndWrite("User name incorrect", "User name incorrect");
+      RunLog::ShowAndWriteFailure("User name incorrect", "User name incorrect");
       break;
     case FtpStatusEvent::PasswordRefused:
-      RunLog::ShowAndWrite("Password error", "Password error");
+      RunLog::ShowAndWriteFailure("Password error", "Password error");
       break;
     case FtpStatusEvent::ChangeDirFailed:
-      RunLog::ShowAndWrite("Unable to change working directory",
-                           "Unable to change working directory");
+      RunLog::ShowAndWriteFailure("Unable to change working directory",
+                                  "Unable to change working directory");
       break;
     case FtpStatusEvent::SendingUser:
       RunLog::Show("Sending user name");
@@ -80,7 +87,7 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::Show("Preparing to upload");
       break;
     case FtpStatusEvent::Interrupted:
-      RunLog::ShowAndWrite("Connection interrupted", "Connection interrupted");
+      RunLog::ShowAndWriteFailure("Connection interrupted", "Connection interrupted");
       break;
     case FtpStatusEvent::OpeningDataChannel:
       RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", text),
@@ -90,21 +97,26 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::ShowAndWrite("Data channel open", "Data channel open");
       break;
     case FtpStatusEvent::NotLoggedIn:
-      RunLog::ShowAndWrite("Not logged in", "Not logged in");
+      RunLog::ShowAndWriteFailure("Not logged in", "Not logged in");
       break;
     case FtpStatusEvent::NoLocalDirectory: {
       const Str255 line = Cat("Unable to create directory ", text);
-      RunLog::ShowAndWrite(line, line);
+      RunLog::ShowAndWriteFailure(line, line);
       break;
     }
     case FtpStatusEvent::TlsRefused: {
       const Str255 line = Cat("Server refused TLS: ", text);
-      RunLog::ShowAndWrite(line, line);
+      RunLog::ShowAndWriteFailure(line, line);
       break;
     }
     case FtpStatusEvent::TlsFailed:
-      RunLog::ShowAndWrite(text, text);
+      RunLog::ShowAndWriteFailure(text, text);
       break;
+    case FtpStatusEvent::DeleteFailed: {
+      const Str255 line = Cat("Unable to delete file ", text);
+      RunLog::ShowAndWriteFailure(line, line);
+      break;
+    }
     case FtpStatusEvent::LocalFileNotCreated:  // the "Download failed" line follows
     default:
       return;
@@ -146,12 +158,19 @@ void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& fil
     case FtpFileEvent::UploadFailed:
       text = Cat(Cat("Upload failed, ", file.name), " not transferred");
       break;
+    case FtpFileEvent::SourceKept:
+      text = Cat(Cat("Not deleting ", file.name), ": the server did not confirm its size");
+      break;
     case FtpFileEvent::DownloadRefused:  // the "... failed" line follows
     case FtpFileEvent::UploadRefused:
     default:
       return;
   }
-  RunLog::ShowAndWrite(text, text);
+  if (IsFileFailure(event)) {
+    RunLog::ShowAndWriteFailure(text, text);
+  } else {
+    RunLog::ShowAndWrite(text, text);
+  }
   if (event == FtpFileEvent::DataChannelFailed && !LastReply().Empty()) {
     RunLog::Write(Cat("Server reported: ", LastReply()));
   }

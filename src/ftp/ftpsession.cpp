@@ -94,6 +94,10 @@ ReplyCodeTable StandardReplyCodes() {
       {"PBSZ", {200}},
       {"PROT", {200}},
       {"EPSV", {229}},
+      // A transfer's end (226) that arrives with the mark belongs to the
+      // transfer, not to the command.
+      {"STOR", {125, 150, 226, 250}},
+      {"APPE", {125, 150, 226, 250}},
   };
   ReplyCodeTable table;
   for (const Row& row : rows) {

@@ -92,9 +92,10 @@ enum class FtpStatusEvent : std::uint8_t {
   NoLocalDirectory = 31,  // text: the directory that is missing and cannot be created
   TlsRefused = 32,        // text: the server's reply to AUTH TLS, PBSZ or PROT
   TlsFailed = 33,         // text: why the handshake or the certificate failed
+  DeleteFailed = 34,      // text: the source's name, ": " and why it is still there
 };
 
-inline constexpr std::array<EventName<FtpStatusEvent>, 22> kFtpStatusEventNames = {{
+inline constexpr std::array<EventName<FtpStatusEvent>, 23> kFtpStatusEventNames = {{
     {FtpStatusEvent::Connecting, "Connecting"},
     {FtpStatusEvent::Connected, "Connected"},
     {FtpStatusEvent::ConnectFailed, "ConnectFailed"},
@@ -117,6 +118,7 @@ inline constexpr std::array<EventName<FtpStatusEvent>, 22> kFtpStatusEventNames 
     {FtpStatusEvent::NoLocalDirectory, "NoLocalDirectory"},
     {FtpStatusEvent::TlsRefused, "TlsRefused"},
     {FtpStatusEvent::TlsFailed, "TlsFailed"},
+    {FtpStatusEvent::DeleteFailed, "DeleteFailed"},
 }};
 static_assert(NamesAreDistinct(kFtpStatusEventNames));
 
@@ -137,9 +139,10 @@ enum class FtpFileEvent : std::uint8_t {
   ZeroBytesSkipped = 23,
   DownloadFailed = 26,
   UploadFailed = 27,
+  SourceKept = 35,  // DELETE: the server did not confirm the uploaded size
 };
 
-inline constexpr std::array<EventName<FtpFileEvent>, 11> kFtpFileEventNames = {{
+inline constexpr std::array<EventName<FtpFileEvent>, 12> kFtpFileEventNames = {{
     {FtpFileEvent::Downloading, "Downloading"},
     {FtpFileEvent::DataChannelFailed, "DataChannelFailed"},
     {FtpFileEvent::DownloadRefused, "DownloadRefused"},
@@ -151,6 +154,7 @@ inline constexpr std::array<EventName<FtpFileEvent>, 11> kFtpFileEventNames = {{
     {FtpFileEvent::ZeroBytesSkipped, "ZeroBytesSkipped"},
     {FtpFileEvent::DownloadFailed, "DownloadFailed"},
     {FtpFileEvent::UploadFailed, "UploadFailed"},
+    {FtpFileEvent::SourceKept, "SourceKept"},
 }};
 static_assert(NamesAreDistinct(kFtpFileEventNames));
 

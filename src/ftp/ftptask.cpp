@@ -77,6 +77,43 @@ Str255 TakeField(Str255& rest) {
   return field;
 }
 
+bool IsKnownDirection(const Str255& direction) {
+  return direction == "UP" || direction == "DOWN" || direction == "SYNCH";
+}
+
+// Whether the line names its remote directory from the root, so that it does
+// not depend on the directory the server is in: the destination of an UP or
+// SYNCH line, the directory part of a DOWN line's source (a DOWN source of
+// "/" and a mask stays in the current directory).
+bool NamesRemoteDirectoryFromRoot(const TransferLine& line) {
+  if (line.direction == "DOWN") {
+    const Str255 directory = DirectoryPart(RemotePath(line.source), '/');
+    return directory.Length() > 1 && directory[0] == '/';
+  }
+  const Str255 destination =
+      line.direction == "UP" ? RemotePath(line.destination) : line.destination;
+  return !destination.Empty() && destination[0] == '/';
+}
+
+// Why the line cannot run as written; empty when it can. inHome: the server
+// is in the login directory, where relative remote paths start.
+Str255 ReasonToSkip(const TransferLine& line, bool cut, bool inHome, bool homeKnown) {
+  if (cut) return "the line is longer than 255 characters";
+  if (!IsKnownDirection(line.direction)) {
+    return line.direction.Empty() ? Str255("no direction")
+                                  : Cat("unknown direction ", line.direction);
+  }
+  if (inHome || NamesRemoteDirectoryFromRoot(line)) return {};
+  return homeKnown ? "unable to return to the login directory" : "the login directory is not known";
+}
+
+void ReportSkippedLine(std::size_t slot, const Str255& reason) {
+  Str255 text = Cat("Skipping transfer line ", IntToText(static_cast<std::int64_t>(slot + 1)));
+  text += ": ";
+  text += reason.View();
+  RunLog::ShowAndWriteFailure(text, text);
+}
+
 void RunTransferLine(FtpSession& session, const TransferLine& line) {
   if (line.direction == "UP") {
     const Str255 source = LocalPath(line.source);
@@ -198,10 +235,19 @@ void RunFtpTask(const FtpTask& task) {
   if (loggedIn) {
     const Str255 home = session.WorkingDir();
     session.SetListDelay(listDelay);
+    // Relative remote paths start from the login directory: a line that has
+    // one runs only when the server is back there.
+    bool inHome = true;
     for (std::size_t i = 0; i < kTransferSlots && !task.TRANSFER[i].Empty() && !StopRequested();
          ++i) {
-      if (i > 0) session.ChangeDir(home);
-      RunTransferLine(session, SplitTransferLine(task.TRANSFER[i]));
+      if (i > 0) inHome = !home.Empty() && session.ChangeDir(home);
+      const TransferLine line = SplitTransferLine(task.TRANSFER[i]);
+      const Str255 reason = ReasonToSkip(line, TransferLineWasCut(task, i), inHome, !home.Empty());
+      if (reason.Empty()) {
+        RunTransferLine(session, line);
+      } else {
+        ReportSkippedLine(i, reason);
+      }
     }
     session.Quit();
   }

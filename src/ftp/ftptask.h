@@ -15,7 +15,7 @@
 struct TransferLine {
   Str255 source;
   Str255 destination;
-  Str255 direction;  // "UP", "DOWN" or "SYNCH"; anything else does nothing
+  Str255 direction;  // "UP", "DOWN" or "SYNCH"; anything else is skipped
   Str255 options;
   bool onlyChanged = false;  // "IFMOD" anywhere in the options
   bool deleteAfter = false;  // "DELETE" anywhere in the options
@@ -23,7 +23,10 @@ struct TransferLine {
 
 TransferLine SplitTransferLine(std::string_view line);
 
-// Logs in, runs the transfer lines until the first empty one, quits.
+// Logs in, runs the transfer lines until the first empty one, quits. A line
+// that was cut, has an unknown direction, or has a relative remote path while
+// the server cannot be brought back to the login directory (its name unknown,
+// or the change refused) is skipped with a failure line.
 void RunFtpTask(const FtpTask& task);
 
 // The upload half of a synchronise: files of the local spec's directory

@@ -1,5 +1,6 @@
 #include "ftp/ftptransfer.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -67,6 +68,25 @@ bool JoinLocalPath(std::string_view directory, std::string_view name, Str255& pa
   if (directory.size() + name.size() > Str255::kMax) return false;
   path = Cat(directory, name);
   return true;
+}
+
+// Why a local delete failed, from its IoCode.
+Str255 LocalDeleteReason(int code) {
+  switch (code) {
+    case 2:
+      return "file not found";
+    case 3:
+      return "path not found";
+    case 5:
+      return "access denied";
+    default:
+      return Cat("system error ", IntToText(code >= 100 ? code - 100 : code));
+  }
+}
+
+// "<name>: <reason>", the text of a DeleteFailed event.
+Str255 DeleteFailureText(std::string_view name, std::string_view reason) {
+  return Cat(Cat(name, ": "), reason);
 }
 
 // The directory part of a local spec including its separator, and the mask
@@ -217,20 +237,53 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
   session.FileEvent(FtpFileEvent::Complete, file);
   if (deleteAfter) {
     session.FileEvent(FtpFileEvent::Deleting, file);
-    DeleteRemote(session, file.name);
+    Str255 refusal;
+    if (!DeleteRemote(session, file.name, refusal)) {
+      session.StatusEvent(FtpStatusEvent::DeleteFailed, DeleteFailureText(file.name, refusal));
+    }
   }
   return true;
 }
 
 // --- Upload ----------------------------------------------------------------------
 
+// A final reply (2xx to 5xx) already waiting on the control connection; -1
+// when none is there. Marks and other text lines are read past. Never waits.
+std::int32_t WaitingFinalReply(FtpSession& session) {
+  for (;;) {
+    const std::int32_t code = WaitingReplyCode(session);
+    if (code == -1 || code >= 200) return code;
+  }
+}
+
+// Waits until the data connection can take more bytes, watching the control
+// connection meanwhile, so that a server that answers and stops reading does
+// not hold the upload for the whole send time. The code of a final reply
+// that arrived first; -1 when there is room (or the wait ran out, which the
+// next send then reports).
+std::int32_t AwaitRoomOrReply(FtpSession& session) {
+  Stopwatch waited;
+  for (;;) {
+    const std::int32_t code = WaitingFinalReply(session);
+    if (code != -1) return code;
+    if (WaitSocket(session.Data().Handle(), kQuietWaitMilliseconds) != 0 || StopRequested() ||
+        waited.Elapsed() >= DefaultTimeout) {
+      return -1;
+    }
+  }
+}
+
 // Sends all count bytes, continuing after partial sends. A send that takes
 // nothing has already waited DefaultTimeout for room, so the connection is
-// broken or stalled: the upload fails rather than repeating it.
-bool SendAll(DataConnection& data, const char* bytes, std::size_t count) {
+// broken or stalled: the upload fails rather than repeating it. A final
+// reply that arrives meanwhile ends the sending (earlyCode).
+bool SendAll(FtpSession& session, const char* bytes, std::size_t count, std::int32_t& earlyCode) {
   while (count > 0) {
+    earlyCode = AwaitRoomOrReply(session);
+    if (earlyCode != -1) return false;
     std::uint16_t sent = 0;
-    if (!data.SendBlock(bytes, static_cast<std::uint16_t>(count), sent) || sent == 0) return false;
+    const auto piece = static_cast<std::uint16_t>(count);
+    if (!session.Data().SendBlock(bytes, piece, sent) || sent == 0) return false;
     bytes += sent;
     count -= sent;
   }
@@ -239,33 +292,93 @@ bool SendAll(DataConnection& data, const char* bytes, std::size_t count) {
 
 struct SendOutcome {
   bool wholeFileSent = false;
-  std::int32_t finalCode = -1;  // the reply that ended the loop, -1 when none did
+  std::int32_t earlyCode = -1;  // a final reply that came before the data's end, -1 when none
 };
 
-// Sends the file in blocks, watching the control connection between them
-// for a reply that ends the transfer early.
+// Sends the file in blocks until its end, a final reply from the server, a
+// failed connection or a stop.
 SendOutcome SendFile(FtpSession& session, TextFile& source, std::uint64_t localSize) {
   SendOutcome outcome;
   Block block(kTransferBlock);
   std::int64_t sent = 0;
-  std::int32_t code = -1;
   std::size_t count = std::fread(block.data(), 1, kTransferBlock, source.Handle());
-  while (count > 0 && !ConfirmsTransfer(code) && !IsAbortReply(code) &&
-         !ConnectionFailed(session) && !StopRequested()) {
-    if (!SendAll(session.Data(), block.data(), count)) return outcome;
+  while (count > 0) {
+    if (ConnectionFailed(session) || StopRequested() ||
+        !SendAll(session, block.data(), count, outcome.earlyCode)) {
+      return outcome;
+    }
     sent += static_cast<std::int64_t>(count);
     session.PercentEvent(ProgressPercent(sent, static_cast<std::int64_t>(localSize)));
     count = std::fread(block.data(), 1, kTransferBlock, source.Handle());
-    code = WaitingReplyCode(session);
   }
-  if (ConfirmsTransfer(code) || IsAbortReply(code)) outcome.finalCode = code;
-  outcome.wholeFileSent = count == 0 && !std::ferror(source.Handle()) && !ConnectionFailed(session);
+  outcome.wholeFileSent = !std::ferror(source.Handle()) && !ConnectionFailed(session);
   return outcome;
 }
 
+// With every byte handed to the data connection: whether the server is still
+// receiving. A server learns that a file has ended only when we close our
+// side, so a final reply already waiting, or a data connection the server
+// has closed or reset, means that it stopped taking the file before it had
+// all of it (it may never have read a byte).
+bool ServerStillReceiving(FtpSession& session, std::int32_t& earlyCode) {
+  earlyCode = WaitingFinalReply(session);
+  if (earlyCode != -1) return false;
+  char unexpected = 0;
+  std::uint16_t got = 0;
+  session.Data().ReceiveBlock(&unexpected, 1, got);
+  return !session.Data().Failed() && !session.Data().PeerClosed();
+}
+
+// The size the server gives for the file in its current directory: the
+// SIZE reply, or, when the server does not answer SIZE, the file's entry in
+// a fresh listing (MLSD or LIST). -1 when neither tells.
+std::int64_t ServerSizeOf(FtpSession& session, std::string_view name) {
+  session.DrainReplies();
+  session.SendCommand(Cat("SIZE ", name));
+  if (session.ReadReply("SIZE") == 213) {
+    const std::string_view reply = session.LastReply().View();
+    std::int64_t size = -1;
+    const char* end = reply.data() + reply.size();
+    const char* digits = reply.size() > 4 ? reply.data() + 4 : end;
+    const auto [stop, error] = std::from_chars(digits, end, size);
+    if (error == std::errc() && size >= 0 && (stop == end || *stop == ' ' || *stop == '\r')) {
+      return size;
+    }
+  }
+  FtpFileRecord entry;
+  ListingPtr listing;
+  FetchListing(session, "*", kFilterFiles, entry, listing);
+  std::int64_t size = -1;
+  for (std::size_t i = 0; listing && i < listing->count; ++i) {
+    const FtpFileRecord& item = listing->items[i];
+    if ((item.attribute & kFilterFiles) != 0 && item.name == name) size = item.size;
+  }
+  ReleaseListing(entry, listing);
+  return size;
+}
+
+// DELETE after a complete upload: the local source goes only once the server
+// confirms that it holds the file with the local size; otherwise it stays,
+// and the line says so.
+void DeleteUploadedSource(FtpSession& session, FtpFileRecord source, const FoundFile& local,
+                          const Str255& localPath) {
+  source.name = local.name;
+  if (ServerSizeOf(session, local.name) != static_cast<std::int64_t>(local.size)) {
+    session.FileEvent(FtpFileEvent::SourceKept, source);
+    return;
+  }
+  session.FileEvent(FtpFileEvent::Deleting, source);
+  const int code = DeleteFileForced(localPath);
+  if (code != 0) {
+    session.StatusEvent(FtpStatusEvent::DeleteFailed,
+                        DeleteFailureText(local.name, LocalDeleteReason(code)));
+  }
+}
+
 // One local file: opened before the server is asked to store it (so that a
-// file that cannot be read never truncates the server's copy), sent, and
-// confirmed by the final reply. False when the file failed.
+// file that cannot be read never truncates the server's copy), sent to its
+// end, our side of the data connection closed, and only then confirmed by the
+// final reply. False when the file failed.
 bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& local,
                const Str255& localPath, bool deleteAfter, bool append) {
   if (HasLineBreak(local.name)) return false;  // would split the command line
@@ -295,26 +408,28 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   record.transferSeconds = transferTime.Elapsed();
   source.Close();
   session.PercentEvent(kProgressEnd);
-  // The server sends its final reply once the data connection is closed.
+  std::int32_t earlyCode = outcome.earlyCode;
+  const bool sentToTheEnd = outcome.wholeFileSent && ServerStillReceiving(session, earlyCode);
+  // Closing our side ends the file for the server, which then sends its
+  // final reply: one that came before that confirms nothing.
   session.CloseDataChannel();
-  const std::int32_t finalCode =
-      outcome.finalCode != -1 ? outcome.finalCode : session.ReadReply("");
-  if (!outcome.wholeFileSent || !ConfirmsTransfer(finalCode)) return false;
+  const std::int32_t finalCode = earlyCode != -1 ? earlyCode : session.ReadReply("");
+  if (!sentToTheEnd || !ConfirmsTransfer(finalCode)) return false;
 
   session.FileEvent(FtpFileEvent::Complete, record);
-  if (deleteAfter) {
-    session.FileEvent(FtpFileEvent::Deleting, record);
-    DeleteFileForced(localPath);
-  }
+  if (deleteAfter) DeleteUploadedSource(session, record, local, localPath);
   return true;
 }
 
 }  // namespace
 
-bool DeleteRemote(FtpSession& session, std::string_view name) {
+bool DeleteRemote(FtpSession& session, std::string_view name, Str255& refusal) {
   session.DrainReplies();
   session.SendCommand(Cat("DELE ", name));
-  return session.ReadReply("DELE") == 250;
+  const std::int32_t code = session.ReadReply("DELE");
+  if (code == 250) return true;
+  refusal = code == 0 ? Str255("no reply") : session.LastReply();
+  return false;
 }
 
 bool IsUnchanged(std::int64_t remoteSize, std::string_view localPath) {

@@ -4,7 +4,8 @@
 // tells a changed file from an unchanged one.
 //
 // Everything is reported through the session's events. A source is deleted
-// (DELETE) only after the server confirmed the complete transfer; a download
+// (DELETE) only after the server confirmed the complete transfer, and an
+// uploaded one only once the server also reports its size; a download
 // goes to a temporary file beside its target and replaces the target only
 // once confirmed, so a failed transfer leaves the previous copy as it was.
 #pragma once
@@ -14,8 +15,9 @@
 
 #include "ftp/ftpsession.h"
 
-// DELE; true when the server answered 250.
-bool DeleteRemote(FtpSession& session, std::string_view name);
+// DELE; true when the server answered 250. Otherwise refusal is the reply
+// line, or "no reply".
+bool DeleteRemote(FtpSession& session, std::string_view name, Str255& refusal);
 
 // Downloads every remote file that matches the last component of remoteSpec
 // (the part before its last "/" is the remote directory; without "/" the
@@ -28,7 +30,11 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
 
 // Uploads every ordinary local file that matches the last component of
 // localSpec into remoteDirectory (empty: the current remote directory), with
-// STOR, or APPE when append is set.
+// STOR, or APPE when append is set. A file counts as uploaded only when every
+// byte was sent, our side of the data connection was closed while the server
+// was still taking it, and the confirmation came after that; with
+// deleteAfter the source is deleted only when SIZE (or, without SIZE, the
+// file's entry in a listing) gives the local size.
 void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,
             bool deleteAfter, bool onlyChanged, bool append);
 

@@ -169,6 +169,16 @@ TEST_F(IniFileTest, ReadingLines) {
   EXPECT_EQ(ReadFirst("[TEST]\r\n" + longLine + "\r\nFLAG=maybe\r\n"), 3);
   EXPECT_EQ(record.LINE[0].View(), std::string(250, 'a'));
   EXPECT_EQ(+record.PORT, 0);
+  EXPECT_TRUE(reader.CurrentSection()->keys[4].cut);
+  // Only blanks beyond 255 characters: nothing of the value is lost.
+  const std::string blanks = "LINE=" + std::string(250, 'a') + std::string(10, ' ');
+  EXPECT_EQ(ReadFirst("[TEST]\r\n" + blanks + "\r\nLINE=b\r\nNAME=" + std::string(81, 'n') +
+                      "\r\n[END]\r\n"),
+            0);
+  const std::vector<KeyDef>& keys = reader.CurrentSection()->keys;
+  EXPECT_FALSE(keys[4].cut);
+  EXPECT_FALSE(keys[5].cut);
+  EXPECT_TRUE(keys[0].cut);  // NAME holds 80 characters
 
   // Ctrl-Z ends the file.
   EXPECT_EQ(ReadFirst("[TEST]\r\nNAME=x\x1ay\r\n[END]\r\n"), 2);

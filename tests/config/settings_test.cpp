@@ -87,6 +87,22 @@ TEST_F(SettingsTest, FtpDefaultsAndTransferSlots) {
   EXPECT_TRUE(VerifiesCertificates(many));
   EXPECT_EQ(one.TLS, 1);
   EXPECT_FALSE(VerifiesCertificates(one));
+  EXPECT_FALSE(TransferLineWasCut(many, 0));
+}
+
+TEST_F(SettingsTest, CutTransferLinesAreKnownBySlot) {
+  const std::string longLine = "TRANSFER=a, b, DOWN, " + std::string(240, ' ') + "DELETE\r\n";
+  ASSERT_EQ(Load("[FTP]\r\nTRANSFER=first\r\n" + longLine +
+                 "TRANSFER=third\r\n[END]\r\n"
+                 "[FTP]\r\nTRANSFER=x\r\n[END]\r\n"),
+            0);
+  ASSERT_EQ(FtpTasks.size(), 2u);
+  EXPECT_FALSE(TransferLineWasCut(*FtpTasks[0], 0));
+  EXPECT_TRUE(TransferLineWasCut(*FtpTasks[0], 1));
+  EXPECT_FALSE(TransferLineWasCut(*FtpTasks[0], 2));
+  EXPECT_FALSE(TransferLineWasCut(*FtpTasks[1], 1));
+  const FtpTask unloaded{};
+  EXPECT_FALSE(TransferLineWasCut(unloaded, 1));
 }
 
 TEST_F(SettingsTest, SectionsAreToldByTheirHeader) {

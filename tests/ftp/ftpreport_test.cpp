@@ -42,6 +42,7 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
     session.StatusEvent(NoLocalDirectory, "/data/in/");
     session.StatusEvent(TlsRefused, "534 Policy requires SSL.");
     session.StatusEvent(TlsFailed, "TLS handshake with h failed: no answer from the server");
+    session.StatusEvent(DeleteFailed, "a.txt: 550 Permission denied.");
   }
   EXPECT_EQ(capture.Memo(), (Lines{"Sending user name",
                                    "Sending password",
@@ -63,7 +64,8 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
                                    "Establishing data channel (try 3)",
                                    "Unable to create directory /data/in/",
                                    "Server refused TLS: 534 Policy requires SSL.",
-                                   "TLS handshake with h failed: no answer from the server"}));
+                                   "TLS handshake with h failed: no answer from the server",
+                                   "Unable to delete file a.txt: 550 Permission denied."}));
   EXPECT_EQ(
       capture.LogLines(),
       (Lines{"Unable to find file(s) to transfer", "User name incorrect", "Password error",
@@ -71,7 +73,8 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
              "Establishing connection", "Establishing connection (try 2)",
              "Establishing data channel", "Establishing data channel", "Establishing data channel",
              "Unable to create directory /data/in/", "Server refused TLS: 534 Policy requires SSL.",
-             "TLS handshake with h failed: no answer from the server"}));
+             "TLS handshake with h failed: no answer from the server",
+             "Unable to delete file a.txt: 550 Permission denied."}));
 }
 
 // The host and the last reply come from a real login attempt: the scripted
@@ -128,6 +131,7 @@ TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
     session.FileEvent(ZeroBytesSkipped, File("empty.txt"));
     session.FileEvent(DownloadFailed, File("down.txt"));
     session.FileEvent(UploadFailed, File("up.txt"));
+    session.FileEvent(SourceKept, File("kept.txt"));
     session.FileEvent(DownloadRefused, File("refused.txt"));  // nothing: DownloadFailed follows
     session.FileEvent(UploadRefused, File("refused.txt"));    // nothing: UploadFailed follows
   }
@@ -140,7 +144,8 @@ TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
                           "Transfer time 00:03",
                           "Skipping zero byte file empty.txt",
                           "Download failed, down.txt not transferred",
-                          "Upload failed, up.txt not transferred"};
+                          "Upload failed, up.txt not transferred",
+                          "Not deleting kept.txt: the server did not confirm its size"};
   EXPECT_EQ(capture.Memo(), expected);
   EXPECT_EQ(capture.LogLines(), expected);
 }
@@ -154,9 +159,44 @@ TEST(ReportingFtpSession, CompletedTransfersCountByDirection) {
   EXPECT_EQ(TransferCounts.FtpDownloaded, 0);
   EXPECT_EQ(ExitStatus(), 2);
   session.FileEvent(FtpFileEvent::Complete, File("down", 1, 0, 1));
+  EXPECT_EQ(ExitStatus(), 3);
   session.FileEvent(FtpFileEvent::DownloadFailed, File("failed", 1, 0, 1));
   EXPECT_EQ(TransferCounts.FtpDownloaded, 1);
-  EXPECT_EQ(ExitStatus(), 3);
+  EXPECT_EQ(ExitStatus(), 7);
+  ClearTransferCounts();
+}
+
+// Every line that says something went wrong marks the run as failed; lines
+// of progress do not.
+TEST(ReportingFtpSession, FailureLinesMarkTheRunAsFailed) {
+  ReportCapture capture;
+  ReportingFtpSession session("");
+  using enum FtpStatusEvent;
+  for (const FtpStatusEvent event :
+       {ConnectFailed, UserRefused, PasswordRefused, ChangeDirFailed, Interrupted, NotLoggedIn,
+        NoLocalDirectory, TlsRefused, TlsFailed, DeleteFailed}) {
+    ClearTransferCounts();
+    session.StatusEvent(event, "x");
+    EXPECT_TRUE(TransferCounts.failed) << FtpStatusEventName(event);
+  }
+  for (const FtpStatusEvent event : {Connecting, Connected, NoFilesFound, LoggedIn,
+                                     OpeningDataChannel, DataChannelOpen, LoginFailed}) {
+    ClearTransferCounts();
+    session.StatusEvent(event, "1");
+    EXPECT_FALSE(TransferCounts.failed) << FtpStatusEventName(event);
+  }
+  for (const FtpFileEvent event : {FtpFileEvent::DataChannelFailed, FtpFileEvent::DownloadFailed,
+                                   FtpFileEvent::UploadFailed, FtpFileEvent::SourceKept}) {
+    ClearTransferCounts();
+    session.FileEvent(event, File("f"));
+    EXPECT_TRUE(TransferCounts.failed) << FtpFileEventName(event);
+  }
+  for (const FtpFileEvent event : {FtpFileEvent::Downloading, FtpFileEvent::Deleting,
+                                   FtpFileEvent::Complete, FtpFileEvent::Unchanged}) {
+    ClearTransferCounts();
+    session.FileEvent(event, File("f"));
+    EXPECT_FALSE(TransferCounts.failed) << FtpFileEventName(event);
+  }
   ClearTransferCounts();
 }
 

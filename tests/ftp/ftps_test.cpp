@@ -95,9 +95,12 @@ TEST_F(VsftpdTest, UpDownAndSynchAreByteIdentical) {
   WriteFile(work / "sync/local.txt", "only here");
   WriteFile(synchronised + "/remote.txt", "only there");
 
-  const Lines log = Run(Task({work / "out/up.bin, /pub/, UP", "/pub/down.bin, " + work / "in, DOWN",
-                              work / "sync/, /pub/s/, SYNCH"}));
+  const Lines log =
+      Run(Task({work / "out/up.bin, /pub/, UP, DELETE", "/pub/down.bin, " + work / "in, DOWN",
+                work / "sync/, /pub/s/, SYNCH"}));
   EXPECT_EQ(ReadFile(server.Pub() + "/up.bin"), up);
+  // Deleted once the server's SIZE matched.
+  EXPECT_FALSE(PathExists(work / "out/up.bin"));
   EXPECT_EQ(ReadFile(work / "in/down.bin"), down);
   EXPECT_EQ(ReadFile(synchronised + "/local.txt"), "only here");
   EXPECT_EQ(ReadFile(work / "sync/remote.txt"), "only there");

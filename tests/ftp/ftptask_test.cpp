@@ -96,16 +96,27 @@ TEST_F(FtpServerFixture, ScreenAndLogLinesOfAWholeAssignment) {
   RunFtpTask(task);
 
   EXPECT_EQ(WithoutTimes(capture.Memo()),
-            (Lines{"Establishing connection",    "Connection established",
-                   "Sending user name",          "Sending password",
-                   "Login successful",           "Preparing to upload",
-                   "Establishing data channel",  "Data channel open",
-                   "Uploading a.txt 5 bytes ",   "Transfer time 00:0x",
-                   "Preparing to download",      "Retrieving file information",
-                   "Establishing data channel",  "Data channel open",
-                   "Downloading r.txt 7 bytes ", "Transfer time 00:0x",
-                   "Preparing to download",      "Unable to change working directory",
-                   "Preparing to upload",        "Unable to find file"}));
+            (Lines{"Establishing connection",
+                   "Connection established",
+                   "Sending user name",
+                   "Sending password",
+                   "Login successful",
+                   "Preparing to upload",
+                   "Establishing data channel",
+                   "Data channel open",
+                   "Uploading a.txt 5 bytes ",
+                   "Transfer time 00:0x",
+                   "Preparing to download",
+                   "Retrieving file information",
+                   "Establishing data channel",
+                   "Data channel open",
+                   "Downloading r.txt 7 bytes ",
+                   "Transfer time 00:0x",
+                   "Preparing to download",
+                   "Unable to change working directory",
+                   "Preparing to upload",
+                   "Unable to find file",
+                   "Skipping transfer line 5: unknown direction SIDEWAYS"}));
   EXPECT_EQ(
       WithoutTimes(capture.LogLines()),
       (Lines{"Processing task Nightly", "Establishing connection",
@@ -115,7 +126,8 @@ TEST_F(FtpServerFixture, ScreenAndLogLinesOfAWholeAssignment) {
              "Data channel open", "Downloading r.txt 7 bytes ", "Transfer time 00:0x",
              "Attempting to download /missing/*.*", "Unable to change working directory",
              "Server reported: 257 \"/\" is the current directory.",
-             "Attempting to upload " + out + "*.zip", "Unable to find file(s) to transfer"}));
+             "Attempting to upload " + out + "*.zip", "Unable to find file(s) to transfer",
+             "Skipping transfer line 5: unknown direction SIDEWAYS"}));
   Lines statusLines;
   for (const std::string& call : capture.Display()) {
     if (call.rfind("line", 0) == 0) statusLines.push_back(call);
@@ -131,6 +143,55 @@ TEST_F(FtpServerFixture, ScreenAndLogLinesOfAWholeAssignment) {
   EXPECT_EQ(TransferCounts.FtpUploaded, 1);
   EXPECT_EQ(TransferCounts.FtpDownloaded, 1);
   ClearTransferCounts();
+}
+
+// PWD refused: the login directory cannot be found again, so after the first
+// line only lines that name their remote directory from the root run.
+TEST(FtpTaskScripted, RelativeLinesFailWhenTheLoginDirectoryIsUnknown) {
+  TempDir local;
+  const std::string entry = "-rw-r--r--    1 ftp ftp 2 Jan  5 12:00 f.txt";
+  ScriptedFtpServer server(kLoginScript + R"(expect PWD
+send 550 Permission denied.\r\n
+expect CWD /pub
+send 250 Directory successfully changed.\r\n
+)" + kListRequest + "send 150 Here comes the listing\\r\\n\ndata send " +
+                           entry +
+                           R"(\r\n
+data close
+send 226 Directory send OK\r\n
+expect TYPE I
+send 200 Switching to Binary mode\r\n
+expect PASV
+pasv
+expect RETR f.txt
+send 150 ok\r\n
+data send ok
+data close
+send 226 Transfer complete\r\n
+expect QUIT
+send 221 Goodbye\r\n
+)");
+  const std::string none = local / "none/*.txt";
+  const std::string back = local / "back";
+  FtpTask task = MakeTask(server.Port(), {none + ", , UP", "/pub/f.txt, " + back + ", DOWN",
+                                          "f.txt, " + back + ", DOWN", "x, sub/, UP"});
+  task.LIST_DELAY = 2;
+  ClearTransferCounts();
+  ReportCapture capture;
+  RunFtpTask(task);
+
+  EXPECT_EQ(
+      WithoutTimes(capture.LogLines()),
+      (Lines{"Processing task Nightly", "Establishing connection",
+             "Connection established with 127.0.0.1", "Attempting to upload " + none,
+             "Unable to find file(s) to transfer", "Attempting to download /pub/f.txt",
+             "Establishing data channel", "Data channel open", "Downloading f.txt 2 bytes ",
+             "Transfer time 00:0x", "Skipping transfer line 3: the login directory is not known",
+             "Skipping transfer line 4: the login directory is not known"}));
+  EXPECT_EQ(DirectoryNames(back), (Lines{"f.txt"}));
+  EXPECT_EQ(ExitStatus(), 5);
+  ClearTransferCounts();
+  EXPECT_EQ(server.Outcome(), "DONE\n");
 }
 
 // --- The program -------------------------------------------------------------------
@@ -308,7 +369,7 @@ TEST_F(FtpProgramTest, LocalDirectoryThatCannotBeMadeIsReportedOnce) {
   WriteFile(work / "blocker", "a file where a directory should be");
   WriteFile(home / "r.txt", "remote");
   const ProgramRun run = Run({"/*.*, blocker/in, DOWN", "blocker/in/, /, SYNCH"});
-  EXPECT_EQ(run.exitCode, 0) << Log();
+  EXPECT_EQ(run.exitCode, 4) << Log();
   const std::string line = "Unable to create directory blocker/in/";
   const std::string log = Log();
   const std::size_t first = log.find(line);
@@ -317,11 +378,24 @@ TEST_F(FtpProgramTest, LocalDirectoryThatCannotBeMadeIsReportedOnce) {
   EXPECT_FALSE(LogHas("Download failed")) << log;
 }
 
+TEST_F(FtpProgramTest, UnknownDirectionsAndCutLinesAreSkippedWithALine) {
+  WriteFile(home / "r.txt", "remote");
+  // Cut at 255 characters, the line would run without its DELETE.
+  const std::string cut = "/*.*, cut, DOWN, " + std::string(250, ' ') + "DELETE";
+  const ProgramRun run = Run({"/*.*, dwon, DWON", cut, "/*.*, back, DOWN"});
+  EXPECT_EQ(run.exitCode, 5) << Log();
+  EXPECT_TRUE(LogHas("Skipping transfer line 1: unknown direction DWON")) << Log();
+  EXPECT_TRUE(LogHas("Skipping transfer line 2: the line is longer than 255 characters")) << Log();
+  EXPECT_EQ(DirectoryNames(work.Path()), (Lines{"back", "run.ini", "run.log"}));
+  EXPECT_EQ(ReadFile(work / "back/r.txt"), "remote");
+  EXPECT_TRUE(PathExists(home / "r.txt"));
+}
+
 TEST_F(FtpProgramTest, LoginFailureSkipsTheLines) {
   MakeDirs(work, {"out"});
   WriteFile(work / "out/a.txt", "aaa");
   const ProgramRun run = Run({"out/*.txt, /, UP"}, "wrong");
-  EXPECT_EQ(run.exitCode, 0) << Log();
+  EXPECT_EQ(run.exitCode, 4) << Log();
   EXPECT_TRUE(LogHas("Password error")) << Log();
   EXPECT_TRUE(LogHas("Server reported: 530 ")) << Log();
   EXPECT_FALSE(LogHas("Attempting to upload")) << Log();

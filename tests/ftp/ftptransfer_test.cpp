@@ -258,7 +258,7 @@ TEST_F(FtpTransferTest, DeleteAfterUploadOnlyWhenTheServerConfirmed) {
   WriteFile(local / "b.txt", "bbbbb");
   Start("expect CWD /in\nsend 250 Directory successfully changed.\\r\\n\n" + kFirstChannel +
         StorSteps("a.txt", "aaaa", "451 Local error in processing.") + kNextChannel +
-        StorSteps("b.txt", "bbbbb"));
+        StorSteps("b.txt", "bbbbb") + "expect SIZE b.txt\nsend 213 5\\r\\n\n");
   Upload(session, local / "*.txt", "/in/", true, false, false);
   EXPECT_EQ(session.events,
             (Events{"PreparingUpload", "OpeningDataChannel:1", "DataChannelOpen", "Uploading:a.txt",
@@ -286,6 +286,8 @@ data accept
 data expect_bytes s
 data expect_close
 send 226 Transfer complete.\r\n
+expect SIZE small.txt
+send 213 1\r\n
 )");
   const auto start = Clock::now();
   Upload(session, local / "*.*", "", true, false, false);

@@ -14,7 +14,7 @@ namespace {
 
 TEST(ReplyCodeTableTest, StandardTableEndsWaitsAsListed) {
   const ReplyCodeTable table = StandardReplyCodes();
-  EXPECT_EQ(table.count, 11);
+  EXPECT_EQ(table.count, 13);
   EXPECT_EQ(table.Lookup("CWD", 250), 1);
   EXPECT_EQ(table.Lookup("CWD", 550), 1);
   EXPECT_EQ(table.Lookup("USER", 331), 1);
@@ -23,6 +23,9 @@ TEST(ReplyCodeTableTest, StandardTableEndsWaitsAsListed) {
   EXPECT_EQ(table.Lookup("LIST", 125), 1);
   EXPECT_EQ(table.Lookup("MLSD", 150), 1);
   EXPECT_EQ(table.Lookup("FEAT", 211), 1);
+  // A transfer's end that comes with the mark is left for the transfer.
+  EXPECT_EQ(table.Lookup("STOR", 150), 1);
+  EXPECT_EQ(table.Lookup("APPE", 226), 1);
   // Listed commands read past other codes.
   EXPECT_EQ(table.Lookup("USER", 220), -1);
   EXPECT_EQ(table.Lookup("PASS", 331), -1);
