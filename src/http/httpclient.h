@@ -21,6 +21,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -52,6 +53,9 @@ struct HttpResponse {
   Str255 server;                  // upper case
   std::int32_t transferTime = 0;  // whole seconds spent receiving the body
   BodyFraming framing = BodyFraming::UntilClose;
+  // A CONTENT-LENGTH that gives no length (see ParseContentLength), or two
+  // that differ: where the body ends cannot be known.
+  bool lengthUnusable = false;
   // LOCATION as written; once a redirect is followed or refused, the address
   // it led to. locationCut: the line was too long to hold the whole address.
   Str255 location;
@@ -115,6 +119,12 @@ constexpr std::string_view HttpFileEventName(HttpFileEvent event) {
 
 // Redirects followed for one file before it counts as failed.
 inline constexpr int kMaxRedirects = 5;
+
+// Bounds of one answer's header, interim (1xx) answers before it included;
+// the time is the session's headerSeconds. Far beyond what real servers
+// send; a server that goes on past them never ends its header.
+inline constexpr int kHeaderLinesMax = 1000;
+inline constexpr std::int64_t kHeaderBytesMax = std::int64_t{256} * 1024;
 
 // How far the last response on the connection was read.
 enum class ResponseRead : std::uint8_t {
@@ -181,6 +191,13 @@ class HttpSession {
   Str255 tlsFailure;
   // Seconds a body may stay silent before the transfer counts as broken.
   std::uint16_t bodyIdleSeconds = DefaultTimeout;
+  // Seconds from sending a request until its answer's header must be whole.
+  std::uint16_t headerSeconds = DefaultTimeout;
+  // When the header of the answer to the request just sent must be whole.
+  std::chrono::steady_clock::time_point answerDue;
+  // Why the last answer could not be used at all (a header without end, a
+  // length that is no length); its line has been written. Empty: it could.
+  Str255 answerFailure;
 
  private:
   bool done_ = false;
@@ -211,8 +228,9 @@ bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirect
 // holds white space (a folded continuation line, "NAME : value").
 bool ParseHeaderField(std::string_view line, std::string_view& name, std::string_view& value);
 
-// A CONTENT-LENGTH value: decimal digits only; -1 for anything else or a
-// number too large to count.
+// A CONTENT-LENGTH value: decimal digits only; -1 for anything else (a
+// sign, a list) or a number beyond 63 bits. An answer with such a value has no
+// body length anyone can know, and cannot be used.
 std::int64_t ParseContentLength(std::string_view value);
 
 // The hexadecimal size at the start of a chunk-size line (an extension
@@ -228,7 +246,9 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
 
 // Clears the response, derives its fileName from wantedName (or from the
 // session's directory), waits for and reads the status line and the header
-// up to its empty line. True when the header is whole and the status is 200.
+// up to its empty line, passing over interim (1xx) answers. True when the
+// header is whole and the status is 200. A header past its bounds (see
+// kHeaderLinesMax) or with an unusable CONTENT-LENGTH sets answerFailure.
 bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::string_view wantedName);
 
 // The address a LOCATION value names, resolved against the address it
