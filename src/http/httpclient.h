@@ -9,8 +9,14 @@
 //
 // A connection whose response was read exactly to its end, and which the server keeps open, serves
 // the next request to the same server: the next hop of a redirect, and, through a KeptConnection,
-// the next fetch of the same assignment. A request on such a connection that fails before any
-// response byte (the server closed it while it was idle) is made once more on a fresh connection.
+// the next fetch of the same assignment, unless bytes nobody asked for wait on it: they would be
+// taken for the next answer, so the connection is closed instead. A request on such a connection
+// that fails before any response byte (the server closed it while it was idle) is made once more
+// on a fresh connection.
+//
+// A header is bounded in lines, bytes and time (the whole of it, from the request on); interim
+// (1xx) answers before it are passed over. A header past its bounds, or one whose CONTENT-LENGTH
+// gives no length, fails the fetch with a run-log line that says why, written here.
 //
 // Progress goes out through four event operations; ReportingHttpSession
 // (httpreport.h) turns them into screen and log lines.
