@@ -11,6 +11,7 @@
 #include "http/httpclient.h"
 #include "httptestsupport.h"
 #include "peers/peers.h"
+#include "report/transfercounts.h"
 #include "util/localfiles.h"
 
 namespace {
@@ -625,6 +626,7 @@ TEST(ScriptedAnswers, HostileOrOddAnswersEndTheFetchAsTheyShould) {
     Str80 local = dir / "store/";
     ASSERT_TRUE(EnsureDirectory(local));
     ReportCapture capture;
+    ClearTransferCounts();
     HttpResponse response;
     RecordingHttpSession session;
     session.headerSeconds = 2;
@@ -642,6 +644,7 @@ TEST(ScriptedAnswers, HostileOrOddAnswersEndTheFetchAsTheyShould) {
     }
     EXPECT_EQ(capture.LogLines(), row.line.empty() ? Names{} : Names{row.line});
     EXPECT_EQ(session.answerFailure.Str(), row.line);
+    EXPECT_EQ(TransferCounts.failed, !row.line.empty());  // the line counts as a failure
     session.Done();
     EXPECT_FALSE(session.Saw("Interrupted"));
   }
