@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "http/weburl.h"
+#include "report/runlog.h"
 #include "report/timer.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Body bytes taken per receive (ReceiveBlock counts in 16 bits). Large, so
 // that a big file costs few system calls; a multiple of the page size, so
@@ -107,6 +110,15 @@ Str255 Authority(const HttpSession& session, std::string_view host, std::uint16_
   return authority;
 }
 
+std::chrono::seconds WholeSeconds(std::uint16_t seconds) {
+  return std::chrono::seconds(seconds == 0 ? DefaultTimeout : seconds);
+}
+
+// When a header asked for now must be whole.
+Clock::time_point HeaderDeadline(const HttpSession& session) {
+  return Clock::now() + WholeSeconds(session.headerSeconds);
+}
+
 // Request line, "Host: " and the empty line. The port goes into both when it
 // is not the default one, so that neither a proxy nor a virtual host loses it.
 void SendRequest(HttpSession& session, std::string_view host, std::uint16_t port) {
@@ -116,34 +128,105 @@ void SendRequest(HttpSession& session, std::string_view host, std::uint16_t port
   line += EncodeRequestText(Cat(session.directory, session.file));
   line += " HTTP/1.1";
   session.connection.SendLines({line, Cat("Host: ", authority), ""});
+  session.answerDue = HeaderDeadline(session);
+}
+
+// Closes the connection and forgets that it failed: for a connection whose
+// end has been accounted for, so that it is not reported as interrupted.
+void DropConnection(HttpSession& session) {
+  session.connection.Close();
+  session.connection.ResetState();
+  session.openServer.clear();
 }
 
 // --- Response header -------------------------------------------------------
 
-// One line, waited for up to the seconds (0: DefaultTimeout). The LF of a
-// CR LF pair can arrive apart from its CR: a read that finds only that LF
+// One line, waited for (its start and its end) until the deadline. The LF of
+// a CR LF pair can arrive apart from its CR: a read that finds only that LF
 // takes it and gives no line, and the line itself is then waited for again.
-bool AwaitLine(TcpConnection& connection, std::uint16_t seconds, Str255& line) {
+bool AwaitLineUntil(TcpConnection& connection, Clock::time_point deadline, Str255& line) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!connection.WaitReadable(seconds)) return false;
-    if (connection.ReadLine(line)) return true;
+    if (!connection.WaitReadableUntil(deadline)) return false;
+    if (connection.ReadLineUntil(line, deadline)) return true;
   }
   return false;
+}
+
+// One line, waited for up to the seconds in all (0: DefaultTimeout).
+bool AwaitLine(TcpConnection& connection, std::uint16_t seconds, Str255& line) {
+  return AwaitLineUntil(connection, Clock::now() + WholeSeconds(seconds), line);
+}
+
+// Which bound of a header ran out.
+enum class HeaderOverrun : std::uint8_t { None, Lines, Bytes, Time };
+
+// What a header may still take: a server that sends a field a second, or a
+// byte at a time, must not hold the fetch for as long as it likes.
+struct HeaderBudget {
+  Clock::time_point deadline;
+  int linesLeft = kHeaderLinesMax;
+  std::int64_t bytesLeft = kHeaderBytesMax;
+  HeaderOverrun overrun = HeaderOverrun::None;
+};
+
+// One piece of a header line, charged to the budget (one byte more for a
+// line end).
+bool AwaitHeaderPiece(TcpConnection& connection, HeaderBudget& budget, Str255& piece) {
+  if (!AwaitLineUntil(connection, budget.deadline, piece)) {
+    if (!connection.PeerClosed() && !StopRequested() && Clock::now() >= budget.deadline) {
+      budget.overrun = HeaderOverrun::Time;
+    }
+    return false;
+  }
+  budget.bytesLeft -= static_cast<std::int64_t>(piece.Length()) + 1;
+  if (budget.bytesLeft < 0) budget.overrun = HeaderOverrun::Bytes;
+  return budget.bytesLeft >= 0;
 }
 
 // One header line, waited for. A line longer than one piece arrives in
 // pieces; its rest is read and dropped (cut tells), so that it is never
 // taken for a line of its own (an empty rest would otherwise end the header
 // early).
-bool ReadHeaderLine(TcpConnection& connection, Str255& line, bool& cut) {
+bool ReadHeaderLine(TcpConnection& connection, HeaderBudget& budget, Str255& line, bool& cut) {
   cut = false;
-  if (!AwaitLine(connection, 0, line)) return false;
+  if (--budget.linesLeft < 0) {
+    budget.overrun = HeaderOverrun::Lines;
+    return false;
+  }
+  if (!AwaitHeaderPiece(connection, budget, line)) return false;
   Str255 rest = line;
   while (rest.Length() == kLinePiece) {
-    if (!AwaitLine(connection, 0, rest)) return false;
+    if (!AwaitHeaderPiece(connection, budget, rest)) return false;
     cut = cut || !rest.Empty();
   }
   return true;
+}
+
+// The line that says which bound the header from the session's server ran past.
+Str255 OverrunText(const HttpSession& session, HeaderOverrun overrun) {
+  Str255 text = Cat("Header from ", session.BaseUrl());
+  switch (overrun) {
+    case HeaderOverrun::Lines:
+      text += Cat(" longer than ", IntToText(kHeaderLinesMax)) + " lines";
+      break;
+    case HeaderOverrun::Bytes:
+      text += Cat(" longer than ", IntToText(kHeaderBytesMax)) + " bytes";
+      break;
+    case HeaderOverrun::Time:
+    case HeaderOverrun::None:
+      text += Cat(" not complete within ", IntToText(WholeSeconds(session.headerSeconds).count()));
+      text += " seconds";
+      break;
+  }
+  return text;
+}
+
+// The answer cannot be used at all: its line says why, and the connection,
+// out of step with the server now, is closed without a line of its own.
+void RefuseAnswer(HttpSession& session, const Str255& reason) {
+  session.answerFailure = reason;
+  RunLog::ShowAndWriteFailure(reason, reason);
+  DropConnection(session);
 }
 
 // 204 and 304 answers never have a body, whatever their header says.
@@ -196,7 +279,12 @@ void ApplyHeaderField(HttpResponse& response, std::string_view line, bool cut) {
     response.connectionKeepAlive = HasToken(value, "KEEP-ALIVE");
   } else if (name == "CONTENT-LENGTH") {
     const std::int64_t length = ParseContentLength(value);
-    if (length < 0) return;  // unusable: the body runs until the close
+    const bool differs =
+        response.framing == BodyFraming::Length && length != response.contentLength;
+    if (length < 0 || differs) {
+      response.lengthUnusable = true;
+      return;
+    }
     response.contentLength = length;
     if (response.framing != BodyFraming::Chunked) response.framing = BodyFraming::Length;
   } else if (name == "CONTENT-TYPE") {
@@ -206,6 +294,31 @@ void ApplyHeaderField(HttpResponse& response, std::string_view line, bool cut) {
   } else if (name == "TRANSFER-ENCODING" && value.View().ends_with("CHUNKED")) {
     // Chunks carry their own sizes; a CONTENT-LENGTH beside them is void.
     response.framing = BodyFraming::Chunked;
+  }
+}
+
+// An interim answer (100 Continue, 103 Early Hints) comes before the one
+// that answers the request.
+bool IsInterim(std::uint16_t status) {
+  return status >= 100 && status < 200;
+}
+
+// The status line and the fields of one answer, up to its empty line; the
+// fields of an interim answer before it are forgotten.
+bool ReadAnswerHeader(HttpSession& session, HttpResponse& response, HeaderBudget& budget) {
+  const Str255 fileName = response.fileName;
+  response = HttpResponse();
+  response.fileName = fileName;
+  session.statusLine.Clear();
+  Str255 line;
+  bool cut = false;
+  if (!ReadHeaderLine(session.connection, budget, line, cut)) return false;
+  session.statusLine = line;
+  response.status = StatusCode(line);
+  for (;;) {
+    if (!ReadHeaderLine(session.connection, budget, line, cut)) return false;
+    if (line.Empty()) return true;
+    ApplyHeaderField(response, line, cut);
   }
 }
 
@@ -246,12 +359,15 @@ Arrival ReceiveSome(BodyReader& body, char* buffer, std::uint16_t maxCount, std:
   }
 }
 
+// Never more than the length: what follows it is no part of the body.
 bool NextLengthBlock(BodyReader& body, char* buffer, std::uint16_t& got) {
   if (body.received >= body.length) {
     body.complete = body.received == body.length;
     return false;
   }
-  if (ReceiveSome(body, buffer, kBlockSize, got) != Arrival::Data) return false;
+  const std::int64_t left = body.length - body.received;
+  const auto maxCount = left < kBlockSize ? static_cast<std::uint16_t>(left) : kBlockSize;
+  if (ReceiveSome(body, buffer, maxCount, got) != Arrival::Data) return false;
   body.received += got;
   return true;
 }
@@ -351,6 +467,8 @@ bool CopyBody(HttpSession& session, PartFile& out, const HttpResponse& response)
     ReportProgress(session, response, total);
   }
   NoteBodyEnd(session, body);
+  // The server's close ended the body as it should: no interruption.
+  if (body.complete && body.framing == BodyFraming::UntilClose) DropConnection(session);
   return body.complete;
 }
 
@@ -414,7 +532,9 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
   const bool ok = ReadResponseHeader(session, response, session.file);
   if (!session.storedName.Empty()) response.fileName = session.storedName;
   if (!ok) {
-    if (!IsRedirect(response)) session.FileEvent(HttpFileEvent::NotFound, response);
+    if (session.answerFailure.Empty() && !IsRedirect(response)) {
+      session.FileEvent(HttpFileEvent::NotFound, response);
+    }
     return false;
   }
   if (shortNames) {
@@ -427,7 +547,11 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
     return true;
   }
   bool declaredEmpty = response.framing == BodyFraming::Length && response.contentLength == 0;
-  if (!declaredEmpty && !session.connection.WaitReadable(session.bodyIdleSeconds)) return false;
+  // A body that runs until the close is empty when the close comes at once.
+  if (!declaredEmpty && !session.connection.WaitReadable(session.bodyIdleSeconds) &&
+      !(response.framing == BodyFraming::UntilClose && session.connection.PeerClosed())) {
+    return false;
+  }
   return StoreBody(session, path, response);
 }
 
@@ -437,12 +561,13 @@ namespace {
 
 // The proxy's answer to CONNECT: its status line, then header lines up to
 // the empty one.
-bool ReadTunnelAnswer(TcpConnection& connection, Str255& status) {
+bool ReadTunnelAnswer(HttpSession& session, Str255& status) {
+  HeaderBudget budget{HeaderDeadline(session)};
   bool cut = false;
-  if (!ReadHeaderLine(connection, status, cut)) return false;
+  if (!ReadHeaderLine(session.connection, budget, status, cut)) return false;
   Str255 line;
   do {
-    if (!ReadHeaderLine(connection, line, cut)) return false;
+    if (!ReadHeaderLine(session.connection, budget, line, cut)) return false;
   } while (!line.Empty());
   return true;
 }
@@ -454,7 +579,7 @@ bool OpenTunnel(HttpSession& session, std::string_view host, std::uint16_t port)
   const Str255 authority = Authority(session, host, port, true);
   connection.SendLines({Cat("CONNECT ", authority) + " HTTP/1.1", Cat("Host: ", authority), ""});
   Str255 status;
-  if (ReadTunnelAnswer(connection, status) && StatusCode(status) / 100 == 2) return true;
+  if (ReadTunnelAnswer(session, status) && StatusCode(status) / 100 == 2) return true;
   session.tlsFailure = Cat("Proxy refused tunnel to ", authority);
   session.tlsFailure += Cat(": ", status.Empty() ? Str255("no answer") : status);
   return false;
@@ -544,10 +669,15 @@ bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDi
   const std::string server = ServerKey(session, host, port);
   if (session.openServer != server) CloseConnection(session);
   TakeKeptConnection(session, server);
+  // Bytes that came unasked for would be taken for the answer to this request.
+  if (session.connection.BytesWaiting()) CloseConnection(session);
   const bool reused = !session.openServer.empty();
   if (!reused && !OpenConnection(session, host, port)) return false;
   SendRequest(session, host, port);
-  if (reused && !session.connection.WaitReadable(0)) {
+  // A kept connection the server has closed or reset ends before the answer
+  // is due; one that stays silent until then is a server too slow to answer.
+  if (reused && !session.connection.WaitReadableUntil(session.answerDue) &&
+      Clock::now() < session.answerDue) {
     session.connection.ResetState();
     session.openServer.clear();
     if (StopRequested() || !OpenConnection(session, host, port)) return false;
@@ -662,12 +792,13 @@ bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirect
              std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response) {
   session.requested = url;
   session.storedName.Clear();
+  session.answerFailure.Clear();
   Str255 next(url);
   std::vector<std::string> asked;
   bool stored = false;
   for (int hop = 1;; ++hop) {
     stored = RequestOnce(session, next, localDirectory, port, ifModified, shortNames, response);
-    if (stored || !IsRedirect(response) ||
+    if (stored || !session.answerFailure.Empty() || !IsRedirect(response) ||
         !FollowRedirect(session, response, hop, next, port, localDirectory, asked)) {
       break;
     }
@@ -685,20 +816,24 @@ std::string ServerKey(const HttpSession& session, std::string_view host, std::ui
 bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::string_view wantedName) {
   response = HttpResponse();
   response.fileName = StoredFileName(wantedName, session.directory);
-  session.statusLine.Clear();
+  session.answerFailure.Clear();
   session.responseRead = ResponseRead::Partly;
   session.StatusEvent(HttpStatusEvent::ReadingHeader);
-  Str255 line;
-  bool cut = false;
-  if (!ReadHeaderLine(session.connection, line, cut)) return false;
-  session.statusLine = line;
-  response.status = StatusCode(line);
-  for (;;) {
-    if (!ReadHeaderLine(session.connection, line, cut)) return false;
-    if (line.Empty()) break;
-    ApplyHeaderField(response, line, cut);
+  HeaderBudget budget{session.answerDue};
+  do {
+    if (!ReadAnswerHeader(session, response, budget)) {
+      if (budget.overrun != HeaderOverrun::None) {
+        RefuseAnswer(session, OverrunText(session, budget.overrun));
+      }
+      return false;
+    }
+  } while (IsInterim(response.status));
+  if (response.framing == BodyFraming::Chunked) {
+    response.contentLength = 0;
+  } else if (response.lengthUnusable) {
+    RefuseAnswer(session, Cat("Invalid Content-Length from ", session.BaseUrl()));
+    return false;
   }
-  if (response.framing == BodyFraming::Chunked) response.contentLength = 0;
   session.responseRead = HasNoBody(response) ? ResponseRead::Whole : ResponseRead::Header;
   return response.status == 200;
 }

@@ -9,8 +9,14 @@
 //
 // A connection whose response was read exactly to its end, and which the server keeps open, serves
 // the next request to the same server: the next hop of a redirect, and, through a KeptConnection,
-// the next fetch of the same assignment. A request on such a connection that fails before any
-// response byte (the server closed it while it was idle) is made once more on a fresh connection.
+// the next fetch of the same assignment, unless bytes nobody asked for wait on it: they would be
+// taken for the next answer, so the connection is closed instead. A request on such a connection
+// that fails before any response byte (the server closed it while it was idle) is made once more
+// on a fresh connection.
+//
+// A header is bounded in lines, bytes and time (the whole of it, from the request on); interim
+// (1xx) answers before it are passed over. A header past its bounds, or one whose CONTENT-LENGTH
+// gives no length, fails the fetch with a run-log line that says why, written here.
 //
 // Progress goes out through four event operations; ReportingHttpSession
 // (httpreport.h) turns them into screen and log lines.
@@ -21,6 +27,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -52,6 +59,9 @@ struct HttpResponse {
   Str255 server;                  // upper case
   std::int32_t transferTime = 0;  // whole seconds spent receiving the body
   BodyFraming framing = BodyFraming::UntilClose;
+  // A CONTENT-LENGTH that gives no length (see ParseContentLength), or two
+  // that differ: where the body ends cannot be known.
+  bool lengthUnusable = false;
   // LOCATION as written; once a redirect is followed or refused, the address
   // it led to. locationCut: the line was too long to hold the whole address.
   Str255 location;
@@ -115,6 +125,12 @@ constexpr std::string_view HttpFileEventName(HttpFileEvent event) {
 
 // Redirects followed for one file before it counts as failed.
 inline constexpr int kMaxRedirects = 5;
+
+// Bounds of one answer's header, interim (1xx) answers before it included;
+// the time is the session's headerSeconds. Far beyond what real servers
+// send; a server that goes on past them never ends its header.
+inline constexpr int kHeaderLinesMax = 1000;
+inline constexpr std::int64_t kHeaderBytesMax = std::int64_t{256} * 1024;
 
 // How far the last response on the connection was read.
 enum class ResponseRead : std::uint8_t {
@@ -181,6 +197,13 @@ class HttpSession {
   Str255 tlsFailure;
   // Seconds a body may stay silent before the transfer counts as broken.
   std::uint16_t bodyIdleSeconds = DefaultTimeout;
+  // Seconds from sending a request until its answer's header must be whole.
+  std::uint16_t headerSeconds = DefaultTimeout;
+  // When the header of the answer to the request just sent must be whole.
+  std::chrono::steady_clock::time_point answerDue;
+  // Why the last answer could not be used at all (a header without end, a
+  // length that is no length); its line has been written. Empty: it could.
+  Str255 answerFailure;
 
  private:
   bool done_ = false;
@@ -211,8 +234,9 @@ bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirect
 // holds white space (a folded continuation line, "NAME : value").
 bool ParseHeaderField(std::string_view line, std::string_view& name, std::string_view& value);
 
-// A CONTENT-LENGTH value: decimal digits only; -1 for anything else or a
-// number too large to count.
+// A CONTENT-LENGTH value: decimal digits only; -1 for anything else (a
+// sign, a list) or a number beyond 63 bits. An answer with such a value has no
+// body length anyone can know, and cannot be used.
 std::int64_t ParseContentLength(std::string_view value);
 
 // The hexadecimal size at the start of a chunk-size line (an extension
@@ -228,7 +252,9 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
 
 // Clears the response, derives its fileName from wantedName (or from the
 // session's directory), waits for and reads the status line and the header
-// up to its empty line. True when the header is whole and the status is 200.
+// up to its empty line, passing over interim (1xx) answers. True when the
+// header is whole and the status is 200. A header past its bounds (see
+// kHeaderLinesMax) or with an unusable CONTENT-LENGTH sets answerFailure.
 bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::string_view wantedName);
 
 // The address a LOCATION value names, resolved against the address it

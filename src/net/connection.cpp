@@ -283,10 +283,14 @@ TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) {
 }
 
 bool TcpConnection::WaitReadable(std::uint16_t seconds) {
-  if (FailedOrStopping()) return false;
   if (seconds == 0) seconds = DefaultTimeout;
+  return WaitReadableUntil(Clock::now() + std::chrono::seconds(seconds));
+}
+
+bool TcpConnection::WaitReadableUntil(Clock::time_point deadline) {
+  if (FailedOrStopping()) return false;
   if (Pending() > 0) return true;
-  Arrival arrival = AwaitData(Clock::now() + std::chrono::seconds(seconds));
+  Arrival arrival = AwaitData(deadline);
   if (arrival == Arrival::Data) return true;
   peerClosed_ = arrival == Arrival::Closed;
   Fail();
@@ -304,11 +308,15 @@ bool TcpConnection::Discard(int count) {
 }
 
 bool TcpConnection::ReadLine(Str255& line, std::uint8_t maxLength) {
+  return ReadLineUntil(line, Clock::now() + std::chrono::seconds(DefaultTimeout), maxLength);
+}
+
+bool TcpConnection::ReadLineUntil(Str255& line, Clock::time_point deadline,
+                                  std::uint8_t maxLength) {
   // Nothing pending shows in the first peek: it finds no bytes and no line
   // has begun, so the call returns at once.
   if (Failed()) return false;
 
-  const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
   Str255 text;
   bool begun = false;  // bytes of this line (not just a leftover LF) were taken
   bool firstPiece = true;
@@ -426,6 +434,15 @@ void TcpConnection::SkipLateLineFeed() {
   if (Receive(&first, 1, kReceivePeek) != 1) return;
   lfMayFollow_ = false;
   if (first == '\n') Discard(1);
+}
+
+bool TcpConnection::BytesWaiting() {
+  if (Failed() || socket_.Get() == kNoSocket) return false;
+  if (lfMayFollow_) SkipLateLineFeed();
+  if (Pending() > 0) return true;
+  // A TLS record not yet taken from the socket shows only to a peek.
+  char probe;
+  return Receive(&probe, 1, kReceivePeek) > 0;
 }
 
 bool TcpConnection::FailedOrStopping() {

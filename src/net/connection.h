@@ -92,6 +92,9 @@ class TcpConnection {
   // True when bytes are pending within the seconds (0: DefaultTimeout).
   // Otherwise the connection is Failed.
   bool WaitReadable(std::uint16_t seconds);
+  // The same, waiting until a point in time: a caller that bounds a whole
+  // exchange of many lines hands its one deadline to every wait.
+  bool WaitReadableUntil(std::chrono::steady_clock::time_point deadline);
   // One line, ended by CR (an LF right after the CR is consumed too; an LF
   // alone is no line end), of at most 255 bytes: a longer line comes in
   // 255-byte pieces. Bytes beyond maxLength are consumed and lost. False
@@ -101,6 +104,14 @@ class TcpConnection {
   // last line's CR LF, arriving alone, is taken and gives no line (false):
   // a caller that wants the next line waits again.
   bool ReadLine(Str255& line, std::uint8_t maxLength = 255);
+  // ReadLine, with the rest of a begun line waited for only until the
+  // deadline instead of for DefaultTimeout.
+  bool ReadLineUntil(Str255& line, std::chrono::steady_clock::time_point deadline,
+                     std::uint8_t maxLength = 255);
+  // Bytes have arrived that nothing has read yet (the LF that ends the last
+  // line read does not count); never waits. A connection about to carry a
+  // new request must have none: they would be taken for its answer.
+  bool BytesWaiting();
   // text + CR + LF (cut to 255 bytes) in one send; logs "S " + text, or
   // "S " + logText where the text must not reach the log (a password).
   bool SendLine(std::string_view text);

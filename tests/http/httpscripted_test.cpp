@@ -6,10 +6,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "http/httpclient.h"
 #include "httptestsupport.h"
 #include "peers/peers.h"
+#include "report/transfercounts.h"
 #include "util/localfiles.h"
 
 namespace {
@@ -527,6 +529,22 @@ TEST_F(ScriptedHttp, ConnectionServesTheNextFetchOnlyWhenItsAnswerEndedCleanly) 
       {"closed while idle",
        Request("/a") + Ok("", "A") + "close\naccept\n" + Request("/b") + Ok("", "B"), true, true,
        2},
+      // Bytes beyond the answer, there before the next request goes out,
+      // would be taken for its answer: b must not get the smuggled text.
+      {"a second answer nobody asked for",
+       Request("/a") +
+           "send HTTP/1.1 200 OK\\r\\nContent-Length: 1\\r\\n\\r\\nA"
+           "HTTP/1.1 200 OK\\r\\nContent-Length: 5\\r\\n\\r\\nevil!\n"
+           "expect_close\naccept\n" +
+           Request("/b") + Ok("", "B"),
+       true, true, 2},
+      {"an error page read past with more behind it",
+       Request("/a") +
+           "send HTTP/1.1 404 Not Found\\r\\nContent-Length: 9\\r\\n\\r\\nnot here!"
+           "HTTP/1.1 200 OK\\r\\nContent-Length: 5\\r\\n\\r\\nevil!\n"
+           "expect_close\naccept\n" +
+           Request("/b") + Ok("", "B"),
+       false, true, 2},
       {"closed with the answer begun",
        Request("/a") + Ok("", "A") + Request("/b") +
            "send HTTP/1.1 200 OK\\r\\nContent-Le\nclose\n",
@@ -534,6 +552,7 @@ TEST_F(ScriptedHttp, ConnectionServesTheNextFetchOnlyWhenItsAnswerEndedCleanly) 
   };
   KeptConnection kept;
   session.keep = &kept;
+  // One session for all rows: the last one leaves its connection failed.
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     session.events.clear();
@@ -546,6 +565,88 @@ TEST_F(ScriptedHttp, ConnectionServesTheNextFetchOnlyWhenItsAnswerEndedCleanly) 
     EXPECT_EQ(Stored("b"), row.secondStored ? "B" : "");
     EXPECT_EQ(std::count(session.events.begin(), session.events.end(), "Connected"),
               row.connections);
+  }
+}
+
+// Answers that must not be stored as they come, or must not hold the fetch:
+// what the server sends, what is stored (nothing: the fetch fails), and the
+// line the client writes to say why (empty: none). None of them may end
+// with "Connection interrupted", and every one ends within a few seconds.
+TEST(ScriptedAnswers, HostileOrOddAnswersEndTheFetchAsTheyShould) {
+  const std::string ok = "send HTTP/1.1 200 OK\\r\\n\n";
+  const std::string tooSlow = "Header from 127.0.0.1 not complete within 2 seconds";
+  const std::string badLength = "Invalid Content-Length from 127.0.0.1";
+  const auto withLength = [](const std::string& fields) {
+    return "send HTTP/1.1 200 OK\\r\\n" + fields + "\\r\\nhello\nclose\n";
+  };
+  const struct {
+    std::string name, script;
+    std::optional<std::string> stored;
+    std::string line;
+  } rows[] = {
+      {"a header field a second without end", ok + "drip 0.3 X-Field: 1\\r\\n\n", std::nullopt,
+       tooSlow},
+      {"a header line of 100 bytes a second without end",
+       ok + "send X-Slow: \ndrip 0.1 aaaaaaaaaa\n", std::nullopt, tooSlow},
+      {"a status line that never ends", "drip 0.2 HTTP/1.1 \n", std::nullopt, tooSlow},
+      {"header fields without end, fast", ok + "flood X-Field: 1\\r\\n\n", std::nullopt,
+       "Header from 127.0.0.1 longer than 1000 lines"},
+      {"one header line without end, fast", ok + "send X-Big: \nflood aaaaaaaaaaaaaaaa\n",
+       std::nullopt, "Header from 127.0.0.1 longer than 262144 bytes"},
+      {"interim answers without end", "flood HTTP/1.1 100 Continue\\r\\n\\r\\n\n", std::nullopt,
+       "Header from 127.0.0.1 longer than 1000 lines"},
+      {"a negative length", withLength("Content-Length: -5\\r\\n"), std::nullopt, badLength},
+      {"a length that is no number", withLength("Content-Length: 5x\\r\\n"), std::nullopt,
+       badLength},
+      {"a length beyond 63 bits", withLength("Content-Length: 9223372036854775808\\r\\n"),
+       std::nullopt, badLength},
+      {"two lengths that differ", withLength("Content-Length: 5\\r\\nContent-Length: 3\\r\\n"),
+       std::nullopt, badLength},
+      {"103 Early Hints before the answer",
+       "send HTTP/1.1 103 Early Hints\\r\\nLink: </s.css>; rel=preload\\r\\n\\r\\n\n"
+       "pause 0.2\n" +
+           ok + "send Content-Length: 2\\r\\n\\r\\nok\n",
+       "ok", ""},
+      {"two interim answers in the answer's segment",
+       "send HTTP/1.1 100 Continue\\r\\n\\r\\nHTTP/1.1 102 Processing\\r\\nX: 1\\r\\n\\r\\n"
+       "HTTP/1.1 200 OK\\r\\nContent-Length: 3\\r\\n\\r\\nyes\nclose\n",
+       "yes", ""},
+      {"an HTTP/1.0 body ended by the close",
+       "send HTTP/1.0 200 OK\\r\\nContent-Type: text/plain\\r\\n\\r\\nall of it\nclose\n",
+       "all of it", ""},
+      {"an empty HTTP/1.0 body ended by the close", "send HTTP/1.0 200 OK\\r\\n\\r\\n\nclose\n", "",
+       ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    PeerProcess server;
+    const int port = StartScriptedServer(server, dir, Request("/f.txt") + row.script);
+    ASSERT_NE(port, 0);
+    Str80 local = dir / "store/";
+    ASSERT_TRUE(EnsureDirectory(local));
+    ReportCapture capture;
+    ClearTransferCounts();
+    HttpResponse response;
+    RecordingHttpSession session;
+    session.headerSeconds = 2;
+    session.bodyIdleSeconds = 2;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(HttpGet(session, "127.0.0.1/f.txt", local, static_cast<std::uint16_t>(port), false,
+                      false, response),
+              row.stored.has_value());
+    EXPECT_LT(SecondsSince(start), 4.0);
+    EXPECT_EQ(server.ReadRest(15), "DONE\n");  // the client closed, or read all
+    if (row.stored) {
+      EXPECT_EQ(ReadFile(local.Str() + "f.txt"), *row.stored);
+    } else {
+      EXPECT_TRUE(std::filesystem::is_empty(local.Str()));  // no part file either
+    }
+    EXPECT_EQ(capture.LogLines(), row.line.empty() ? Names{} : Names{row.line});
+    EXPECT_EQ(session.answerFailure.Str(), row.line);
+    EXPECT_EQ(TransferCounts.failed, !row.line.empty());  // the line counts as a failure
+    session.Done();
+    EXPECT_FALSE(session.Saw("Interrupted"));
   }
 }
 

@@ -39,6 +39,9 @@ A connection is accepted by the first step that needs it.
                      host while the listener stays on 127.0.0.1) and "{port}"
                      the port (for a 229 reply); default TEXT:
                      "227 Entering Passive Mode ({addr})"
+  drip SECONDS TEXT  send TEXT, then again every SECONDS, until the client
+                     closes the connection; a TIMEOUT when it has not closed
+                     within the time limit
 
 Output on standard output: "PORT <n>" once listening; "RECEIVED <n>" for
 each drain; "MISMATCH step <k>: ..." or "TIMEOUT step <k>: ..." when a check
@@ -47,6 +50,7 @@ fails (the script stops there, exit code 1); "DONE" when every step passed
 """
 
 import fnmatch
+import select
 import socket
 import sys
 import time
@@ -211,6 +215,9 @@ class Server:
             self.timeout = float(arg)
         elif keyword == "pasv":
             self.open_passive(arg or "227 Entering Passive Mode ({addr})")
+        elif keyword == "drip":
+            seconds, _, text = arg.partition(" ")
+            self.drip(channel.connection(), float(seconds), decode(text))
         else:
             raise ScriptFailure("MISMATCH", "unknown step %r" % keyword)
 
@@ -237,6 +244,18 @@ class Server:
         except socket.timeout:
             raise ScriptFailure("TIMEOUT", "client neither read nor closed")
         raise ScriptFailure("MISMATCH", "client took %d bytes without closing" % sent)
+
+    def drip(self, conn, seconds, text):
+        end = time.monotonic() + self.timeout
+        try:
+            while time.monotonic() < end:
+                conn.sendall(text)
+                readable, _, _ = select.select([conn], [], [], seconds)
+                if readable and not conn.recv(65536):
+                    return
+        except ConnectionError:
+            return
+        raise ScriptFailure("TIMEOUT", "client kept the connection open")
 
     @staticmethod
     def check(got, want):
