@@ -7,6 +7,7 @@
 #include "http/visitedset.h"
 #include "report/runlog.h"
 #include "report/timer.h"
+#include "util/localfiles.h"
 #include "util/stoprequest.h"
 
 void RunAllTasks() {
@@ -40,6 +41,9 @@ Str255 FormatDuration(std::int32_t seconds) {
 
 void RunTaskSequence(std::string_view iniFileName) {
   Stopwatch runTime;
+  // Whatever a server sends, the run never replaces its own files.
+  ProtectRunFiles(LoadedIniFile.Empty() ? iniFileName : LoadedIniFile.View(), Settings.LOG,
+                  Settings.DEBUG_LOG);
   if (!RunLog::Open(Settings.LOG)) {
     // The run goes on, but whoever reads its outcome must learn that there
     // is no log of it.

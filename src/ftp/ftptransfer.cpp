@@ -7,6 +7,7 @@
 
 #include "ftp/listingfetch.h"
 #include "net/sockets.h"
+#include "report/runlog.h"
 #include "report/timer.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
@@ -60,6 +61,14 @@ void DiscardLateReply(FtpSession& session) {
   if (session.Control().Failed() || StopRequested()) return;
   WaitSocketReadable(session.Control().Handle(), kLateReplyMilliseconds);
   session.DrainReplies();
+}
+
+// True, with the line that says so, when the local file is one of the run's
+// own, which nothing may replace or delete.
+bool IsRunFile(std::string_view localPath) {
+  const std::string line = NotOverwritingLine(localPath);
+  if (!line.empty()) RunLog::ShowAndWriteFailure(line, line);
+  return !line.empty();
 }
 
 // local directory + name, unless that does not fit in a short string (a cut
@@ -417,7 +426,9 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   if (!sentToTheEnd || !ConfirmsTransfer(finalCode)) return false;
 
   session.FileEvent(FtpFileEvent::Complete, record);
-  if (deleteAfter) DeleteUploadedSource(session, record, local, localPath);
+  if (deleteAfter && !IsRunFile(localPath)) {
+    DeleteUploadedSource(session, record, local, localPath);
+  }
   return true;
 }
 
@@ -486,6 +497,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
       if (!file.name.Empty()) session.FileEvent(FtpFileEvent::ZeroBytesSkipped, file);
       continue;
     }
+    if (pathFits && IsRunFile(localPath)) continue;
     if (!FetchFile(session, file, localDir, deleteAfter)) {
       session.FileEvent(FtpFileEvent::DownloadFailed, file);
     }

@@ -1,9 +1,9 @@
 #include "html/linkscanner.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "html/htmlrules.h"
+#include "report/runlog.h"
 #include "util/filesystem.h"
 
 namespace {
@@ -23,15 +23,17 @@ constexpr std::size_t kCopyBufferSize = std::size_t{64} * 1024;
 // Last characters tried in turn when the name ending in "tmp" is taken.
 constexpr std::string_view kCopyEndings = "0123456789abcdefghijklmnopqrstuvwxyz";
 
-// The first of the 37 candidate names in directory that no file has yet;
-// empty when all of them exist.
-Str255 FreeCopyName(std::string_view directory, const Str255& baseName) {
-  Str255 path = Cat(directory, baseName);
+// The first of the 37 candidate names beside the page that no entry has
+// yet (a link counts, even one that leads nowhere); empty when all are
+// taken.
+Str255 FreeCopyName(std::string_view pageName, const Str255& baseName) {
+  const std::string_view directory = pageName.substr(0, pageName.rfind(kPathSep) + 1);
+  Str255 name = baseName;
   for (char ending : kCopyEndings) {
-    if (!FileExists(path)) return path;
-    path[path.Length() - 1] = ending;
+    if (FileAttributesOf(Cat(directory, name)) == 0) return name;
+    name[name.Length() - 1] = ending;
   }
-  return FileExists(path) ? Str255() : path;
+  return FileAttributesOf(Cat(directory, name)) == 0 ? name : Str255();
 }
 
 }  // namespace
@@ -91,10 +93,11 @@ bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
 }
 
 bool LinkScanner::BeginRewrite(std::string_view directory) {
-  copyName_ = FreeCopyName(directory, CopyBaseName(pageName_));
-  if (copyName_.Empty()) return false;
-  copy_.emplace(copyName_);
-  rewriting_ = copy_->OpenMode("wb") == 0;
+  const Str255 copyName = FreeCopyName(pageName_, CopyBaseName(pageName_));
+  if (copyName.Empty()) return false;
+  copy_.emplace(pageName_, directory, copyName);
+  rewriting_ = copy_->Create();
+  if (!copy_->Refusal().empty()) RunLog::ShowAndWriteFailure(copy_->Refusal(), copy_->Refusal());
   if (rewriting_) {
     pending_ = std::make_unique_for_overwrite<char[]>(kCopyBufferSize);
     pendingLength_ = 0;
@@ -118,22 +121,13 @@ void LinkScanner::WriteText(std::string_view text) {
 // Writes the text to the open copy at once; an error makes the copy
 // unusable.
 void LinkScanner::WriteToCopy(std::string_view text) {
-  std::FILE* file = copy_->Handle();
-  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0) {
-    copyUsable_ = false;
-  }
+  if (!copy_->Write(text.data(), text.size())) copyUsable_ = false;
 }
 
 void LinkScanner::FlushCopy() {
   if (pendingLength_ == 0) return;
   WriteToCopy(std::string_view(pending_.get(), pendingLength_));
   pendingLength_ = 0;
-}
-
-// Writes what is collected and closes the copy, checking both.
-void LinkScanner::CloseCopy() {
-  FlushCopy();
-  if (!copy_->Close()) copyUsable_ = false;
 }
 
 // True when the scan stopped at the end of the file's data, not earlier at a
@@ -147,17 +141,15 @@ bool LinkScanner::WholePageRead() {
 bool LinkScanner::EndRewrite() {
   if (!rewriting_) return false;
   rewriting_ = false;
-  CloseCopy();
+  FlushCopy();
   const bool complete = copyUsable_ && !lexer_.input.failed && WholePageRead();
   lexer_.input.Close();
-  if (!complete) {
-    std::remove(copyName_.Str().c_str());
-    return false;
-  }
-  const PackedDateTime stamp = GetFileDate(pageName_);
-  // rename replaces the page in one step, so there is no moment without it.
-  // When it fails the page stays as stored and the copy stays beside it.
-  if (!RenameReplacing(copyName_, pageName_)) return false;
-  if (stamp != 0) SetFileDate(pageName_, stamp);
-  return true;
+  const PackedDateTime stamp = complete ? GetFileDate(pageName_) : 0;
+  // The commit replaces the page in one step, so there is no moment without
+  // it. An incomplete copy, or one that cannot take the page's place, is
+  // removed and the page stays as stored.
+  const bool replaced = complete && copy_->Commit();
+  copy_.reset();
+  if (replaced && stamp != 0) SetFileDate(pageName_, stamp);
+  return replaced;
 }

@@ -37,11 +37,14 @@ class LinkScanner {
   // than character by character.
   bool NextToken(std::uint16_t& kind, ShortStrRef text);
 
-  // Creates the temporary copy in directory (ending with the separator):
-  // the page's name up to its first "." plus ".tmp", or, when such files
-  // exist, the first free one of the extensions tm0..tm9, tma..tmz. False
-  // when all are taken or the file cannot be created; then nothing is
-  // rewritten and the page stays as it is.
+  // Creates the temporary copy beside the page, which lies inside directory
+  // (ending with the separator): the page's name up to its first "." plus
+  // ".tmp", or, when such entries exist, the first free one of the
+  // extensions tm0..tm9, tma..tmz. The copy is made new, never through a
+  // link. False when all are taken or the file cannot be created, and when
+  // the page is one of the run's files or lies outside directory (with the
+  // line that says so); then nothing is rewritten and the page stays as it
+  // is.
   bool BeginRewrite(std::string_view directory);
   bool Rewriting() const { return rewriting_; }
   // Appends text to the copy; nothing happens without a copy. The text is
@@ -59,7 +62,6 @@ class LinkScanner {
   bool WholePageRead();
   void WriteToCopy(std::string_view text);
   void FlushCopy();
-  void CloseCopy();
 
   Lexer lexer_;
   // A token read ahead while a run of plain text was gathered; it comes next.
@@ -67,8 +69,7 @@ class LinkScanner {
   std::uint16_t aheadKind_ = 0;
   Str255 aheadText_;
   Str255 pageName_;
-  Str255 copyName_;
-  std::optional<TextFile> copy_;
+  std::optional<PartFile> copy_;
   std::unique_ptr<char[]> pending_;  // while the copy is open: text not yet written to it
   std::size_t pendingLength_ = 0;
   bool rewriting_ = false;

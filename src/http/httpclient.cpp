@@ -492,9 +492,13 @@ void SkipShortBody(HttpSession& session, const HttpResponse& response) {
 // written. A body that arrived whole but could not be put in place counts
 // as a file that could not be created.
 bool StoreBody(HttpSession& session, const Str255& path, HttpResponse& response) {
-  PartFile part(path.View());
+  PartFile part(path.View(), session.storeRoot);
   if (!part.Create()) {
-    session.FileEvent(HttpFileEvent::CreateFailed, response);
+    if (part.Refusal().empty()) {
+      session.FileEvent(HttpFileEvent::CreateFailed, response);
+    } else {
+      RunLog::ShowAndWriteFailure(part.Refusal(), part.Refusal());
+    }
     return false;
   }
   session.FileEvent(HttpFileEvent::Downloading, response);

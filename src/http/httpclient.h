@@ -192,6 +192,9 @@ class HttpSession {
   KeptConnection* keep = nullptr;
   Str255 proxy;    // "host:port" of the proxy; empty: connect directly
   TlsOptions tls;  // how https servers are checked
+  // The directory stored files must stay inside (the assignment's); empty:
+  // the local directory of the fetch.
+  std::string storeRoot;
   // The line that says why the last TLS session did not start (or why the
   // proxy gave no tunnel for it).
   Str255 tlsFailure;

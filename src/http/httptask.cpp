@@ -250,7 +250,11 @@ void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
                const PageContext& page, std::uint16_t kind, std::string_view text) {
   if (!LevelAllows(task, level, kind)) return;
   const ResolvedLink link = ResolveLink(SplitLinkToken(text).link, page);
-  if (!link.followable || run.visited.Contains(link.key) || !EnsureDirectory(link.location)) return;
+  if (!link.followable || run.visited.Contains(link.key)) return;
+  if (std::string refusal; !EnsureDirectoryBelow(run.root, link.location, refusal)) {
+    if (!refusal.empty()) RunLog::ShowAndWriteFailure(refusal, refusal);
+    return;
+  }
   run.visited.Add(link.key);
   HttpTask linkTask = task;
   linkTask.URI = link.request;
@@ -377,6 +381,7 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
   FetchSession& session = fetch->session;
   if (!Settings.PROXY.Empty()) session.proxy = Settings.PROXY;
   session.keep = &run.kept;
+  session.storeRoot = run.root.Str();
   session.tls = {VerifiesCertificates(task), Settings.CA_FILE.Str()};
   if (!HttpGet(session, task.URI, task.LOCATION, task.PORT, task.IFMOD != 0, task.SHORTNAMES != 0,
                fetch->response)) {

@@ -83,6 +83,30 @@ int StatEntry(const SystemHandle& directory, const std::string& name, bool follo
 // Removes a file, link or empty directory inside an open directory.
 int RemoveEntry(const SystemHandle& directory, const std::string& name, bool isDirectory);
 
+// Makes a subdirectory inside an open directory.
+int MakeSubdirectory(const SystemHandle& parent, const std::string& name);
+// Creates a file for writing inside an open directory, only when no entry of
+// that name exists: a link of that name (dangling or not) makes it fail
+// (EEXIST) rather than be followed, so nothing is written where it leads.
+int CreateNewEntry(const SystemHandle& directory, const std::string& name, SystemHandle& file);
+// Renames an entry of an open directory onto another name in it, replacing
+// an existing entry of that name in one step: a link there is replaced
+// itself, never what it points at.
+int RenameEntry(const SystemHandle& directory, const std::string& from, const std::string& to);
+// Writes all count bytes to an open file; 0, or the error that stopped it.
+int WriteFileBytes(const SystemHandle& file, const char* bytes, std::size_t count);
+
+// What makes an entry the one it is, whatever path names it: its device (or
+// volume) and its number there.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+// The identity of the entry path names: of what a link points at when
+// followLinks is set, else of the link itself.
+int IdentityOf(std::string_view path, bool followLinks, FileIdentity& identity);
+
 // Opens a regular file for reading without ever blocking on it (a fifo);
 // anything but a regular file fails with EISDIR.
 int OpenRegularFile(std::string_view path, SystemHandle& file, EntryStatus& status);

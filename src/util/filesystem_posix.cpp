@@ -123,6 +123,40 @@ int RemoveEntry(const SystemHandle& directory, const std::string& name, bool isD
   return ErrnoUnless(::unlinkat(Fd(directory), name.c_str(), isDirectory ? AT_REMOVEDIR : 0) == 0);
 }
 
+int MakeSubdirectory(const SystemHandle& parent, const std::string& name) {
+  return ErrnoUnless(::mkdirat(Fd(parent), name.c_str(), 0777) == 0);
+}
+
+int CreateNewEntry(const SystemHandle& directory, const std::string& name, SystemHandle& file) {
+  file =
+      SystemHandle(::openat(Fd(directory), name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666));
+  return ErrnoUnless(file.Valid());
+}
+
+int RenameEntry(const SystemHandle& directory, const std::string& from, const std::string& to) {
+  return ErrnoUnless(::renameat(Fd(directory), from.c_str(), Fd(directory), to.c_str()) == 0);
+}
+
+int WriteFileBytes(const SystemHandle& file, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t written = ::write(Fd(file), bytes, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return written < 0 ? errno : EIO;
+    bytes += written;
+    count -= static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+int IdentityOf(std::string_view path, bool followLinks, FileIdentity& identity) {
+  struct stat st;
+  const std::string p(path);
+  if ((followLinks ? ::stat(p.c_str(), &st) : ::lstat(p.c_str(), &st)) != 0) return errno;
+  identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return 0;
+}
+
 int OpenRegularFile(std::string_view path, SystemHandle& file, EntryStatus& status) {
   file =
       SystemHandle(::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));

@@ -274,7 +274,12 @@ int StatEntry(const SystemHandle& directory, const std::string& name, bool follo
 int RemoveEntry(const SystemHandle& directory, const std::string& name, bool isDirectory) {
   const std::string path = Joined(EntryOf(directory).path, name);
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return ErrnoFromWindows(GetLastError());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    // A name past the classic path limit (a part file's) in its long form.
+    const std::wstring longPath = LongWidePath(path);
+    if (!isDirectory && !longPath.empty() && DeleteFileW(longPath.c_str())) return 0;
+    return ErrnoFromWindows(GetLastError());
+  }
   // A read-only file cannot be deleted on Windows: its attribute goes first.
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
@@ -285,6 +290,54 @@ int RemoveEntry(const SystemHandle& directory, const std::string& name, bool isD
     return LastErrorUnless(RemoveDirectoryA(path.c_str()) != 0);
   }
   return LastErrorUnless(DeleteFileA(path.c_str()) != 0);
+}
+
+int MakeSubdirectory(const SystemHandle& parent, const std::string& name) {
+  return MakeDirectory(Joined(EntryOf(parent).path, name));
+}
+
+int CreateNewEntry(const SystemHandle& directory, const std::string& name, SystemHandle& file) {
+  // CREATE_NEW fails on any existing entry, a link or junction included;
+  // the reparse-point flag makes sure none is ever followed.
+  // A part file's name is longer than its target's and may pass the classic
+  // path limit: the long form of the path is used.
+  const std::wstring path = LongWidePath(Joined(EntryOf(directory).path, name));
+  if (path.empty()) return EINVAL;
+  file =
+      Own(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return LastErrorUnless(file.Valid());
+}
+
+int RenameEntry(const SystemHandle& directory, const std::string& from, const std::string& to) {
+  const std::string& path = EntryOf(directory).path;
+  return RenameOver(Joined(path, from), Joined(path, to));
+}
+
+int WriteFileBytes(const SystemHandle& file, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    DWORD written = 0;
+    const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(count, 1U << 30));
+    if (!WriteFile(EntryOf(file).handle, bytes, asked, &written, nullptr)) {
+      return ErrnoFromWindows(GetLastError());
+    }
+    if (written == 0) return EIO;
+    bytes += written;
+    count -= written;
+  }
+  return 0;
+}
+
+int IdentityOf(std::string_view path, bool followLinks, FileIdentity& identity) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  const SystemHandle entry(Own(OpenExisting(std::string(path), FILE_READ_ATTRIBUTES, flags)));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!entry.Valid() || !GetFileInformationByHandle(EntryOf(entry).handle, &info)) {
+    return ErrnoFromWindows(GetLastError());
+  }
+  identity = {info.dwVolumeSerialNumber,
+              (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return 0;
 }
 
 int OpenRegularFile(std::string_view path, SystemHandle& file, EntryStatus& status) {

@@ -4,8 +4,11 @@
 #include <cerrno>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "util/emptyguard.h"
 #include "util/filesystem.h"
 #include "util/stoprequest.h"
 #include "util/systemclock.h"
@@ -237,14 +240,93 @@ bool MaskCharMatches(char pattern, char c) {
          (pattern == '#' && IsDigit(c));
 }
 
-// "dir/name" gives "dir/.name.quorbit-part".
-std::string PartPathFor(std::string_view target) {
-  const std::size_t nameStart = target.rfind(kPathSep) + 1;  // 0 without a separator
-  std::string part(target.substr(0, nameStart));
-  part += '.';
-  part += target.substr(nameStart);
-  part += kPartSuffix;
-  return part;
+// One of the files of the run, as ProtectRunFiles found it.
+struct RunFile {
+  std::string_view role;
+  std::string entry;     // its directory resolved, plus its name
+  std::string resolved;  // through every link
+  bool identified = false;
+  FileIdentity identity;
+};
+
+std::vector<RunFile>& ProtectedFiles() {
+  static std::vector<RunFile> files;
+  return files;
+}
+
+// The directory entry path names: its directory resolved through links, "."
+// and "..", its own name as written (a link is itself). Empty when the
+// directory cannot be resolved.
+std::string EntryPath(std::string_view path) {
+  while (path.size() > RootLength(path) && path.back() == kPathSep) path.remove_suffix(1);
+  const std::size_t sep = path.rfind(kPathSep);
+  const std::string_view name = sep == std::string_view::npos ? path : path.substr(sep + 1);
+  if (name.empty() || name == "." || name == "..") return ResolvedPath(path);
+  std::string directory =
+      ResolvedPath(sep == std::string_view::npos ? std::string_view() : path.substr(0, sep + 1));
+  if (directory.empty()) return {};
+  if (directory.back() != kPathSep) directory += kPathSep;
+  return directory + std::string(name);
+}
+
+bool SamePath(std::string_view a, std::string_view b) {
+  if (a.empty() || a.size() != b.size()) return false;
+  if (!kNamesIgnoreCase) return a == b;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperLetter(a[i]) != UpperLetter(b[i])) return false;
+  }
+  return true;
+}
+
+// The parts of path below root, in order; nullopt when path does not begin
+// with root (as a whole directory).
+std::optional<std::vector<std::string>> PartsBelow(std::string_view root, std::string_view path) {
+  while (root.size() > RootLength(root) && root.back() == kPathSep) root.remove_suffix(1);
+  if (!path.starts_with(root)) return std::nullopt;
+  std::string_view rest = path.substr(root.size());
+  if (!rest.empty() && rest.front() != kPathSep && !root.empty() && root.back() != kPathSep) {
+    return std::nullopt;  // "/data2" is not inside "/data"
+  }
+  std::vector<std::string> parts;
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find(kPathSep), rest.size());
+    const std::string_view part = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (!part.empty() && part != ".") parts.emplace_back(part);
+  }
+  return parts;
+}
+
+std::string OutsideLine(std::string_view path, std::string_view root) {
+  return Cat(Cat("Not writing ", path) + ": its real path is not inside ", OrCurrentDirectory(root))
+      .Str();
+}
+
+// Opens the directory at root + parts, entering every part below root
+// without following a link; a missing part is made when make is set.
+// Fails with refusal set when a part is a link or "..".
+SystemHandle OpenBelow(std::string_view root, const std::vector<std::string>& parts, bool make,
+                       std::string_view path, std::string& refusal) {
+  SystemHandle directory;
+  if (OpenDirectory(OrCurrentDirectory(root), directory) != 0) return {};
+  for (const std::string& part : parts) {
+    const bool climbs = part == "..";
+    SystemHandle sub = climbs ? SystemHandle() : OpenSubdirectory(directory, part);
+    if (!sub.Valid() && !climbs && make) {
+      MakeSubdirectory(directory, part);
+      sub = OpenSubdirectory(directory, part);
+    }
+    if (!sub.Valid()) {
+      EntryStatus status;
+      if (climbs ||
+          (StatEntry(directory, part, false, status) == 0 && status.kind == EntryKind::Link)) {
+        refusal = OutsideLine(path, root);
+      }
+      return {};
+    }
+    directory = std::move(sub);
+  }
+  return directory;
 }
 
 }  // namespace
@@ -269,7 +351,49 @@ std::size_t RootLength(std::string_view path) {
 }
 
 bool RenameReplacing(std::string_view from, std::string_view target) {
-  return RenameOver(from, target) == 0;
+  return RunFileRole(target).empty() && RenameOver(from, target) == 0;
+}
+
+void ProtectRunFiles(std::string_view iniFile, std::string_view runLog, std::string_view debugLog) {
+  std::vector<RunFile>& files = ProtectedFiles();
+  files.clear();
+  const std::pair<std::string_view, std::string_view> named[] = {
+      {"INI file", iniFile}, {"run log", runLog}, {"debug log", debugLog}};
+  for (const auto& [role, name] : named) {
+    if (name.empty()) continue;
+    RunFile file;
+    file.role = role;
+    file.entry = EntryPath(name);
+    file.resolved = ResolvedPath(name);
+    file.identified = IdentityOf(name, true, file.identity) == 0;
+    files.push_back(std::move(file));
+  }
+}
+
+std::string_view RunFileRole(std::string_view path) {
+  const std::vector<RunFile>& files = ProtectedFiles();
+  if (files.empty() || path.empty()) return {};
+  // The entry itself, and what it leads to when it is a link.
+  const std::string entry = EntryPath(path);
+  const std::string resolved = ResolvedPath(path);
+  FileIdentity identity;
+  const bool identified = IdentityOf(path, true, identity) == 0;
+  for (const RunFile& file : files) {
+    const auto names = [&file](const std::string& p) {
+      return SamePath(p, file.entry) || SamePath(p, file.resolved);
+    };
+    if (names(entry) || names(resolved) ||
+        (identified && file.identified && identity == file.identity)) {
+      return file.role;
+    }
+  }
+  return {};
+}
+
+std::string NotOverwritingLine(std::string_view path) {
+  const std::string_view role = RunFileRole(path);
+  if (role.empty()) return {};
+  return Cat(Cat("Not overwriting ", path) + ": it is this run's ", role).Str();
 }
 
 void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str255& extension) {
@@ -312,39 +436,70 @@ int TextFile::OpenMode(const char* mode) {
   return IoCode = 0;
 }
 
-PartFile::PartFile(std::string_view target) : target_(target), part_(PartPathFor(target)) {}
+PartFile::PartFile(std::string_view target, std::string_view root)
+    : PartFile(target, root, "." + std::string(LastComponent(target)) + std::string(kPartSuffix)) {
+  ownPartName_ = true;
+}
+
+PartFile::PartFile(std::string_view target, std::string_view root, std::string_view partName)
+    : target_(target),
+      root_(root),
+      targetName_(LastComponent(target)),
+      partName_(partName),
+      ownPartName_(false) {
+  part_ = target_.substr(0, target_.size() - targetName_.size()) + partName_;
+  if (root_.empty()) root_ = target_.substr(0, target_.size() - targetName_.size());
+}
 
 PartFile::~PartFile() {
   if (created_ && !committed_) {
-    file_.reset();
-    std::remove(part_.c_str());
+    file_.Close();
+    RemoveEntry(directory_, partName_, false);
   }
   ForgetPartFileInProgress(part_);
 }
 
-bool PartFile::Create() {
-  if (target_.empty() || (FileAttributesOf(target_) & (kAttrDirectory | kAttrReadOnly)) != 0) {
+// Opens the target's directory from root, entering no link on the way.
+bool PartFile::OpenTargetDirectory() {
+  const std::string_view directory =
+      std::string_view(target_).substr(0, target_.size() - targetName_.size());
+  const auto parts = PartsBelow(root_, directory);
+  if (!parts) {
+    refusal_ = OutsideLine(target_, root_);
     return false;
   }
-  file_.reset(std::fopen(part_.c_str(), "wb"));
-  created_ = file_ != nullptr;
+  directory_ = OpenBelow(root_, *parts, false, target_, refusal_);
+  return directory_.Valid();
+}
+
+bool PartFile::Create() {
+  if (targetName_.empty() || targetName_ == "." || targetName_ == "..") return false;
+  refusal_ = NotOverwritingLine(target_);
+  if (!refusal_.empty() || !OpenTargetDirectory()) return false;
+  EntryStatus status;
+  if (StatEntry(directory_, targetName_, false, status) == 0 &&
+      (status.kind == EntryKind::Directory ||
+       (status.kind == EntryKind::Regular && !status.ownerWritable))) {
+    return false;
+  }
+  // A part file left by an earlier run goes; whatever stands at its name is
+  // removed itself (a link is never followed), and the file made anew.
+  if (ownPartName_) RemoveEntry(directory_, partName_, false);
+  created_ = CreateNewEntry(directory_, partName_, file_) == 0;
   // Only a file made here, so that a program ended at once removes its own.
   if (created_) NotePartFileInProgress(part_);
-  // Downloads come in large blocks already: each goes to the file in one
-  // write, as it arrives, without a copy into the stream's buffer.
-  if (created_) std::setvbuf(file_.get(), nullptr, _IONBF, 0);
   return created_;
 }
 
 bool PartFile::Write(const char* bytes, std::size_t count) {
-  return file_ && std::fwrite(bytes, 1, count, file_.get()) == count;
+  return file_.Valid() && WriteFileBytes(file_, bytes, count) == 0;
 }
 
 bool PartFile::Commit() {
-  if (!file_) return false;
-  const bool written = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
-  const bool closed = std::fclose(file_.release()) == 0;
-  committed_ = written && closed && RenameReplacing(part_, target_);
+  if (!file_.Valid()) return false;
+  const bool closed = file_.Close();
+  committed_ = closed && RunFileRole(target_).empty() &&
+               RenameEntry(directory_, partName_, targetName_) == 0;
   return committed_;
 }
 
@@ -372,6 +527,16 @@ bool EnsureDirectory(std::string_view path) {
   return code == 0;  // access denied and the like: nothing is made
 }
 
+bool EnsureDirectoryBelow(std::string_view root, std::string_view path, std::string& refusal) {
+  if (root.empty()) return EnsureDirectory(path);
+  const auto parts = PartsBelow(root, path);
+  if (!parts) {
+    refusal = OutsideLine(path, root);
+    return false;
+  }
+  return EnsureDirectory(root) && OpenBelow(root, *parts, true, path, refusal).Valid();
+}
+
 bool MakeDirectoryPath(std::string_view path) {
   if (path.size() <= RootLength(path)) return false;  // a root is never made
   Str255 parentPart, name, extension;
@@ -387,6 +552,7 @@ bool MakeDirectoryPath(std::string_view path) {
 }
 
 int DeleteFileForced(std::string_view name) {
+  if (!RunFileRole(name).empty()) return IoCode = 5;
   if (RemoveFile(name) == 5) {
     SetAttributes(name, 0);
     RemoveFile(name);

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/filesystem.h"
 #include "util/packeddate.h"
 #include "util/shorttext.h"
 
@@ -60,7 +61,8 @@ Str255 LocalPath(std::string_view path);
 std::size_t RootLength(std::string_view path);
 
 // Renames a file onto target, replacing an existing target in one step;
-// false (the target untouched) when that fails.
+// false (the target untouched) when that fails or target is one of the
+// run's files.
 bool RenameReplacing(std::string_view from, std::string_view target);
 
 // "/data/file.txt" gives "/data", "file", ".txt"; "/file.txt" gives the
@@ -91,36 +93,66 @@ class TextFile {
   std::FILE* file_ = nullptr;
 };
 
+// The files of this run that nothing the run does may replace, rename or
+// delete: the INI file being run, the run log and the debug log. Set once
+// when the run starts; an empty name is none. A path names one of them when
+// it is the same directory entry (its directory resolved through links, "."
+// and "..") or the same file, however it is spelled.
+void ProtectRunFiles(std::string_view iniFile, std::string_view runLog, std::string_view debugLog);
+// "INI file", "run log" or "debug log" when path names that file of the run;
+// empty otherwise.
+std::string_view RunFileRole(std::string_view path);
+// "Not overwriting <path>: it is this run's <role>"; empty when path names
+// none of the run's files.
+std::string NotOverwritingLine(std::string_view path);
+
 // The file a download is written to: ".<name>.quorbit-part" beside the
 // target, put in the target's place only once the download is complete and
 // removed otherwise, so that a broken transfer never replaces or truncates a
 // good copy. Its path is no short string, so that the suffix never cuts a
 // name that fits as a target.
+//
+// Nothing is written through a link: the target's directory is reached from
+// root (the assignment's directory; empty: the target's own directory)
+// through real directories only, the part file is created new (a stale one
+// is removed first, a link in its place too, never followed), and the commit
+// replaces the entry at the target's name, a link there included. A target
+// that is one of the run's files, or that a link or ".." would place outside
+// root, is refused with the line that says so (Refusal).
 class PartFile {
  public:
-  explicit PartFile(std::string_view target);
+  explicit PartFile(std::string_view target, std::string_view root = {});
+  // The same with a part file of the caller's choice in the target's
+  // directory, which must not exist yet (it is never removed beforehand).
+  PartFile(std::string_view target, std::string_view root, std::string_view partName);
   ~PartFile();  // removes the part file unless it was committed
   PartFile(const PartFile&) = delete;
   PartFile& operator=(const PartFile&) = delete;
 
   const std::string& Path() const { return part_; }
   // Fails where creating the target itself would: no name, or a directory
-  // or read-only file of that name.
+  // or read-only file of that name; and where it is refused.
   bool Create();
+  // Why Create failed when it refused the target; empty otherwise.
+  const std::string& Refusal() const { return refusal_; }
   // True when all count bytes were written.
   bool Write(const char* bytes, std::size_t count);
-  // Flushes and closes the file and renames it onto the target; true when
-  // the target is now the complete file. Nothing may be written after it.
+  // Closes the file and renames it onto the target; true when the target is
+  // now the complete file. Nothing may be written after it.
   bool Commit();
 
  private:
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
+  bool OpenTargetDirectory();
 
   std::string target_;
+  std::string root_;
+  std::string targetName_;
+  std::string partName_;
   std::string part_;
-  std::unique_ptr<std::FILE, Closer> file_;
+  bool ownPartName_ = true;  // the part file's name is ours: a stale one may go
+  SystemHandle directory_;
+  SystemHandle file_;
+  std::string refusal_;
   bool created_ = false;
   bool committed_ = false;
 };
@@ -131,7 +163,14 @@ int AppendTextFile(TextFile& file);  // creates the file (and directories) when 
 
 // True when the directory exists or was made with its missing parents.
 bool EnsureDirectory(std::string_view path);
+// The same for a directory inside root (which may be reached through links
+// of the user's own): the parts of path below root are made or entered
+// without following a link. False when that fails; when a link or ".." would
+// lead outside root, refusal gets the line that says so.
+bool EnsureDirectoryBelow(std::string_view root, std::string_view path, std::string& refusal);
 bool MakeDirectoryPath(std::string_view path);
+// Deletes a file, clearing a read-only attribute when that is in the way;
+// one of the run's files is never deleted (5).
 int DeleteFileForced(std::string_view name);
 // True when path names the root of the file system (also through "..",
 // repeated separators or links), or is empty: such a path is never cleared.

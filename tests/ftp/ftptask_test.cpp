@@ -281,6 +281,48 @@ TEST_F(FtpProgramTest, UploadWithDeleteRemovesTheSourcesOnceStored) {
   EXPECT_EQ(ReadFile(home / "drop/b.txt"), "");
 }
 
+// No server can replace the INI file being run or the run log, and no
+// upload deletes them; a link planted at a part name or at a stored name in
+// the local directory is replaced, never written through. Each refusal is
+// one line.
+TEST_F(FtpProgramTest, TheRunsFilesAndPlantedLinksAreNeverWrittenThrough) {
+  MakeDirs(home, {"trap", "drop"});
+  MakeDirs(work, {"dl"});
+  WriteFile(home / "trap/run.ini", "[MAIN]\r\nLOG=elsewhere.log\r\n[END]\r\n");
+  WriteFile(home / "trap/run.log", "forged\n");
+  WriteFile(home / "trap/a.txt", "server a");
+  WriteFile(home / "trap/b.txt", "server b");
+  TempDir outside;
+  WriteFile(outside / "victim.txt", "victim");
+  std::filesystem::create_symlink(outside / "victim.txt", work / "dl/.a.txt.quorbit-part");
+  std::filesystem::create_symlink(outside / "victim.txt", work / "dl/b.txt");
+
+  Run({"/trap/*.*, ., DOWN", "/trap/*.txt, dl, DOWN", "run.ini, drop, UP, DELETE"});
+  const std::string ini = ReadFile(work / "run.ini");
+  EXPECT_NE(ini.find("TRANSFER=run.ini, drop, UP, DELETE"), std::string::npos) << ini;
+  EXPECT_EQ(ReadFile(home / "drop/run.ini"), ini);
+  EXPECT_EQ(ReadFile(work / "a.txt"), "server a");
+  EXPECT_FALSE(PathExists(work / "elsewhere.log"));
+  EXPECT_EQ(Log().find("forged"), std::string::npos);
+  for (const char* name : {"a.txt", "b.txt"}) {
+    EXPECT_TRUE(
+        std::filesystem::is_regular_file(std::filesystem::symlink_status(work / "dl/" + name)))
+        << name;
+  }
+  EXPECT_EQ(ReadFile(work / "dl/a.txt"), "server a");
+  EXPECT_EQ(ReadFile(work / "dl/b.txt"), "server b");
+  EXPECT_EQ(DirectoryNames(outside.Path()), Lines{"victim.txt"});
+  EXPECT_EQ(ReadFile(outside / "victim.txt"), "victim");
+  const Lines log = LogFileTexts(work / "run.log");
+  const auto said = [&log](const std::string& end) {
+    return std::count_if(log.begin(), log.end(), [&end](const std::string& line) {
+      return line.starts_with("Not overwriting ") && line.ends_with(end);
+    });
+  };
+  EXPECT_EQ(said("run.ini: it is this run's INI file"), 2) << Log();
+  EXPECT_EQ(said("run.log: it is this run's run log"), 1) << Log();
+}
+
 TEST_F(FtpProgramTest, SynchroniseTwoDirectories) {
   MakeDirs(home, {"shared"});
   MakeDirs(work, {"sync"});

@@ -53,10 +53,10 @@ class LinkScannerTest : public ::testing::Test {
   }
   // Copies the page through the scanner unchanged; true when the copy took
   // the page's place.
-  bool CopyThrough(const std::string& page) {
+  bool CopyThrough(const std::string& page, const std::string& directory = {}) {
     LinkScanner scanner;
     if (!scanner.OpenPage(page)) return false;
-    scanner.BeginRewrite(Dir());
+    scanner.BeginRewrite(directory.empty() ? Dir() : directory);
     CopyRest(scanner);
     bool replaced = scanner.EndRewrite();
     EXPECT_TRUE(scanner.ClosePage());
@@ -132,6 +132,68 @@ TEST_F(LinkScannerTest, WithoutAFreeTemporaryNameThePageStaysAsDownloaded) {
   EXPECT_EQ(ReadFile(dir / "index.tmz"), "taken");
   // "tmp" comes round again among tma..tmz: 36 names and the page.
   EXPECT_EQ(FilesIn(dir.Path()).size(), 37u);
+}
+
+// What is planted where the copy would go is never written through: a link
+// at the temporary name counts as taken (a dangling one too) and stays as
+// it is; a page that is one of the run's files, or that lies outside the
+// directory given, is not rewritten. Nothing outside the directory changes.
+TEST_F(LinkScannerTest, TheCopyIsNeverWrittenThroughALinkNorOverTheRunsFiles) {
+  enum class Plant { LinkToFile, DanglingLink, PageIsTheIni, LinkedDirectory };
+  struct Case {
+    const char* what;
+    Plant plant;
+    bool replaced;
+  } cases[] = {
+      {"a link at the temporary name to a file", Plant::LinkToFile, true},
+      {"a dangling link at the temporary name", Plant::DanglingLink, true},
+      {"the page is the INI file being run", Plant::PageIsTheIni, false},
+      {"the page's directory is a link out", Plant::LinkedDirectory, false},
+  };
+  const std::string original = "<a href=\"x.html\">x</a>\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir outside;
+    WriteFile(outside / "victim.txt", "victim");
+    fs::remove_all(dir / "site");
+    fs::create_directory(dir / "site");
+    std::string page = dir / "site/index.html";
+    std::error_code ec;
+    switch (c.plant) {
+      case Plant::LinkToFile:
+        fs::create_symlink(outside / "victim.txt", dir / "site/index.tmp", ec);
+        break;
+      case Plant::DanglingLink:
+        fs::create_symlink(outside / "created.txt", dir / "site/index.tmp", ec);
+        break;
+      case Plant::PageIsTheIni:
+        ProtectRunFiles(page, "", "");
+        break;
+      case Plant::LinkedDirectory:
+        fs::create_directory_symlink(outside.Path(), dir / "site/linked", ec);
+        page = dir / "site/linked/index.html";
+        break;
+    }
+    ASSERT_FALSE(ec);
+    WriteFile(page, original);
+    const std::vector<std::string> outsideBefore = FilesIn(outside.Path());
+    EXPECT_EQ(CopyThrough(page, Dir() + "site/"), c.replaced);
+    ProtectRunFiles("", "", "");
+    EXPECT_EQ(ReadFile(page), c.replaced ? CrLf(original) : original);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(page)));
+    EXPECT_EQ(FilesIn(outside.Path()), outsideBefore);
+    EXPECT_EQ(ReadFile(outside / "victim.txt"), "victim");
+    if (c.plant == Plant::LinkToFile || c.plant == Plant::DanglingLink) {
+      EXPECT_TRUE(fs::is_symlink(dir / "site/index.tmp"));
+    }
+  }
+  const std::vector<std::string> memoLines = memo.Memo();
+  EXPECT_EQ(std::ranges::count(memoLines, "Not overwriting " + (dir / "site/index.html") +
+                                              ": it is this run's INI file"),
+            1);
+  EXPECT_EQ(std::ranges::count(memoLines, "Not writing " + (dir / "site/linked/index.html") +
+                                              ": its real path is not inside " + Dir() + "site/"),
+            1);
 }
 
 TEST_F(LinkScannerTest, PlainTextComesInRunsAndLinksStandAlone) {

@@ -150,6 +150,51 @@ TEST_F(ProgramHttpRun, EmptiesLocationOnlyWhenItHoldsNothingOfTheUsers) {
   }
 }
 
+// A server cannot write the run's own files, nor anywhere a link planted in
+// LOCATION leads: a page that names the INI file and the run log is stored
+// beside them without touching them, and links at a part name, at the
+// rewrite's temporary name and at a subdirectory are never followed. Each
+// refusal is one line in the run log.
+TEST_F(ProgramHttpRun, NeitherTheRunsFilesNorPlantedLinksAreWrittenThrough) {
+  AddSiteFile(top / "site", "trap/index.html", "<img src=\"run.ini\"><img src=\"run.log\">\n");
+  AddSiteFile(top / "site", "trap/run.ini", "[MAIN]\r\nLOG=elsewhere.log\r\n[END]\r\n");
+  AddSiteFile(top / "site", "trap/run.log", "forged\n");
+  TempDir outside;
+  WriteFile(outside / "victim.txt", "victim");
+  const std::string store = top / "run/store";
+  std::filesystem::create_directories(store);
+  std::filesystem::create_directory_symlink(outside.Path(), store + "/img");
+  std::filesystem::create_symlink(outside / "victim.txt", store + "/.index.html.quorbit-part");
+  std::filesystem::create_symlink(outside / "created.html", store + "/index.tmp");
+  const auto assignment = [this](const std::string& path, const std::string& location) {
+    return "[HTTP]\r\nURI=http://127.0.0.1/" + path + "\r\nLOCATION=" + location +
+           "\r\nLEVEL=1\r\nTRANSLATE=YES\r\nIFMOD=YES\r\nPORT=" + std::to_string(nginx.Port()) +
+           "\r\n[END]\r\n";
+  };
+  const std::string ini = "[MAIN]\r\nLOG=run.log\r\n[END]\r\n" +
+                          assignment("trap/index.html", ".") + assignment("index.html", "store");
+  WriteFile(top / "run/run.ini", ini);
+  const ProgramRun run = RunProgram(
+      {"/usr/bin/env", "-u", "DISPLAY", QUORBIT_PROGRAM, "--console", "run.ini"}, top / "run", 60);
+
+  EXPECT_EQ(ReadFile(top / "run/run.ini"), ini);
+  EXPECT_FALSE(PathExists(top / "run/elsewhere.log"));
+  EXPECT_EQ(DirectoryNames(outside.Path()), std::vector<std::string>{"victim.txt"});
+  EXPECT_EQ(ReadFile(outside / "victim.txt"), "victim");
+  EXPECT_TRUE(
+      std::filesystem::is_regular_file(std::filesystem::symlink_status(store + "/index.html")));
+  EXPECT_EQ(ReadFile(store + "/index.html"), "<img src=\"" + Server() + "/img/a.gif\"><a href=\"" +
+                                                 Server() + "/p.html\">p</a>\r\n");
+  const std::vector<std::string> log = LogFileTexts(top / "run/run.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "forged"), 0);
+  const auto said = [&log](const std::string& line) {
+    return std::count(log.begin(), log.end(), line);
+  };
+  EXPECT_EQ(said("Not overwriting ./run.ini: it is this run's INI file"), 1) << run.out;
+  EXPECT_EQ(said("Not overwriting ./run.log: it is this run's run log"), 1) << run.out;
+  EXPECT_EQ(said("Not writing store/img/: its real path is not inside store/"), 1) << run.out;
+}
+
 TEST_F(ProgramHttpRun, EachFileIsRequestedOnceByItsPlainAddressAndOtherSchemesStayAsWritten) {
   // A stylesheet and an image met from three directories by relative,
   // absolute and network-path links with dot segments; links of other

@@ -328,6 +328,175 @@ TEST_F(DosFiles, PartFilesReplaceTheirTargetOnlyWhenCommitted) {
   EXPECT_FALSE(PartFile("").Create());
 }
 
+// A link planted in a download directory never makes a download write
+// where it leads. Each row plants one (or a stale part file) in the
+// assignment's directory "dl" and says whether the download is stored;
+// nothing outside "dl" is ever written, created or removed.
+TEST_F(DosFiles, PartFilesNeverWriteThroughAPlantedLink) {
+  enum class Plant { StalePart, LinkAtPart, DanglingLinkAtPart, LinkAtTarget, LinkedSubdirectory };
+  struct Case {
+    const char* what;
+    Plant plant;
+    const char* target;  // below "dl"
+    bool stored;
+  } cases[] = {
+      {"a stale part file is replaced", Plant::StalePart, "a.txt", true},
+      {"a link at the part name is replaced, not followed", Plant::LinkAtPart, "a.txt", true},
+      {"a dangling link at the part name creates nothing", Plant::DanglingLinkAtPart, "a.txt",
+       true},
+      {"a link at the stored name is replaced itself", Plant::LinkAtTarget, "a.txt", true},
+      {"a subdirectory that is a link is never entered", Plant::LinkedSubdirectory, "sub/a.txt",
+       false},
+      {"a path that climbs out is refused", Plant::StalePart, "../outside/a.txt", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Path("dl"));
+    fs::remove_all(Path("outside"));
+    fs::create_directory(Path("dl"));
+    fs::create_directory(Path("outside"));
+    Write("outside/victim.txt", "victim");
+    const std::string part = Path("dl/.a.txt.quorbit-part");
+    std::error_code ec;
+    switch (c.plant) {
+      case Plant::StalePart:
+        Write("dl/.a.txt.quorbit-part", "stale");
+        break;
+      case Plant::LinkAtPart:
+        fs::create_symlink(Path("outside/victim.txt"), part, ec);
+        break;
+      case Plant::DanglingLinkAtPart:
+        fs::create_symlink(Path("outside/created.txt"), part, ec);
+        break;
+      case Plant::LinkAtTarget:
+        fs::create_symlink(Path("outside/victim.txt"), Path("dl/a.txt"), ec);
+        break;
+      case Plant::LinkedSubdirectory:
+        fs::create_directory_symlink(Path("outside"), Path("dl/sub"), ec);
+        break;
+    }
+    if (ec) continue;  // no links here
+    const std::string target = Path("dl/" + std::string(c.target));
+    {
+      PartFile download(target, Path("dl"));
+      ASSERT_EQ(download.Create(), c.stored);
+      if (c.stored) {
+        EXPECT_TRUE(download.Write("new", 3));
+        EXPECT_TRUE(download.Commit());
+      } else {
+        EXPECT_EQ(download.Refusal(),
+                  "Not writing " + target + ": its real path is not inside " + Path("dl"));
+      }
+    }
+    if (c.stored) {
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
+      EXPECT_EQ(ReadFile(target), "new");
+      EXPECT_FALSE(PathExists(part));
+    }
+    EXPECT_EQ(DirectoryNames(Path("outside")), std::vector<std::string>{"victim.txt"});
+    EXPECT_EQ(ReadFile(Path("outside/victim.txt")), "victim");
+  }
+}
+
+// Directories below the assignment's are made and entered without ever
+// going through a link; the assignment's own directory may be reached
+// through the user's links.
+TEST_F(DosFiles, DirectoriesBelowTheAssignmentsFollowNoLink) {
+  fs::create_directories(Path("dl"));
+  fs::create_directories(Path("outside"));
+  std::error_code ec;
+  fs::create_directory_symlink(Path("outside"), Path("dl/linked"), ec);
+  fs::create_directory_symlink(Path("dl"), Path("userlink"), ec);
+  const bool links = !ec;
+  struct Case {
+    const char *root, *path;
+    bool made;
+    bool refused;
+  } cases[] = {
+      {"dl", "dl/a/b", true, false},      {"dl/", "dl/a/./c/", true, false},
+      {"dl", "dl/linked/x", false, true}, {"dl", "dl/../outside/y", false, true},
+      {"dl", "dl2/z", false, true},       {"userlink", "userlink/u", true, false},
+  };
+  for (const Case& c : cases) {
+    if (!links && (std::string_view(c.path).find("link") != std::string_view::npos)) continue;
+    std::string refusal;
+    EXPECT_EQ(EnsureDirectoryBelow(Path(c.root), Path(c.path), refusal), c.made) << c.path;
+    EXPECT_EQ(refusal.empty(), !c.refused) << c.path << ": " << refusal;
+    if (c.made) {
+      EXPECT_TRUE(fs::is_directory(Path(c.path))) << c.path;
+    }
+  }
+  EXPECT_TRUE(DirectoryNames(Path("outside")).empty());
+  EXPECT_FALSE(PathExists(Path("dl2")));
+}
+
+// The run's own files (the INI file, the run log, the debug log) are never
+// replaced, renamed onto or deleted, whatever spelling names them.
+TEST_F(DosFiles, TheRunsOwnFilesAreNeverReplacedOrDeleted) {
+  Write("t.ini", "[MAIN]");
+  Write("run.log", "log");
+  fs::create_directory(Path("sub"));
+  std::error_code ec;
+  fs::create_directory_symlink(root_, Path("alias"), ec);
+  const bool links = !ec;
+  fs::create_symlink(Path("t.ini"), Path("link.ini"), ec);
+  fs::create_hard_link(Path("t.ini"), Path("hard.ini"), ec);
+  const bool hardLinks = !ec;
+  ProtectRunFiles(Path("t.ini"), Path("run.log"), Path("logs/debug.log"));
+  struct Unprotect {
+    ~Unprotect() { ProtectRunFiles("", "", ""); }
+  } unprotect;
+
+  struct Case {
+    std::string path;
+    const char* role;  // empty: free to write
+    bool needsLinks;
+  } cases[] = {
+      {Path("t.ini"), "INI file", false},
+      {Path("sub/../t.ini"), "INI file", false},
+      {root_ + kPathSep + "." + kPathSep + "t.ini", "INI file", false},
+      {Path("alias/t.ini"), "INI file", true},
+      {Path("link.ini"), "INI file", true},
+      {Path("hard.ini"), hardLinks ? "INI file" : "", false},
+      {Path("run.log"), "run log", false},
+      {Path("logs/debug.log"), "debug log", false},  // not made yet
+      {Path("other.txt"), "", false},
+      {Path("sub/t.ini"), "", false},
+#ifdef _WIN32
+      {Path("T.INI"), "INI file", false},
+#endif
+  };
+  for (const Case& c : cases) {
+    if (c.needsLinks && !links) continue;
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(RunFileRole(c.path), c.role);
+    if (*c.role == '\0') {
+      EXPECT_EQ(NotOverwritingLine(c.path), "");
+      continue;
+    }
+    const std::string line = NotOverwritingLine(c.path);
+    EXPECT_EQ(line, "Not overwriting " + c.path + ": it is this run's " + c.role);
+    const std::string before = PathExists(c.path) ? ReadFile(c.path) : "";
+    {
+      PartFile download(c.path);
+      EXPECT_FALSE(download.Create());
+      EXPECT_EQ(download.Refusal(), line);
+    }
+    Write("new.txt", "new");
+    EXPECT_FALSE(RenameReplacing(Path("new.txt"), c.path));
+    EXPECT_EQ(DeleteFileForced(c.path), 5);
+    if (!before.empty()) {
+      EXPECT_EQ(ReadFile(c.path), before);
+    }
+  }
+  EXPECT_EQ(ReadFile(Path("t.ini")), "[MAIN]");
+  EXPECT_FALSE(PathExists(Path("logs")));
+
+  ProtectRunFiles("", "", "");
+  EXPECT_EQ(RunFileRole(Path("t.ini")), "");
+  EXPECT_EQ(DeleteFileForced(Path("other.txt")), 2);
+}
+
 TEST_F(DosFiles, DatesRoundTripInLocalTime) {
   EXPECT_EQ(GetFileDate(Path("missing")), 0u);
   EXPECT_EQ(GetFileDate(root_), 0u);
