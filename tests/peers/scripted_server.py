@@ -16,7 +16,7 @@ A connection is accepted by the first step that needs it.
                      out as one segment)
   send_file PATH     send the contents of a file
   flood TEXT         send TEXT again and again until the client closes the
-                     connection; a MISMATCH when the client has taken 4 MiB
+                     connection; a MISMATCH when the client has taken 64 MiB
                      without closing
   pause SECONDS      sleep (fractions allowed); between two sends it splits
                      the data into separate segments; on its own it holds the
@@ -39,6 +39,9 @@ A connection is accepted by the first step that needs it.
                      host while the listener stays on 127.0.0.1) and "{port}"
                      the port (for a 229 reply); default TEXT:
                      "227 Entering Passive Mode ({addr})"
+  trickle SECONDS TEXT
+                     send TEXT one byte at a time, SECONDS apart; the client
+                     closing the connection ends the step early
 
 Output on standard output: "PORT <n>" once listening; "RECEIVED <n>" for
 each drain; "MISMATCH step <k>: ..." or "TIMEOUT step <k>: ..." when a check
@@ -51,7 +54,7 @@ import socket
 import sys
 import time
 
-FLOOD_LIMIT = 4 * 1024 * 1024
+FLOOD_LIMIT = 64 * 1024 * 1024
 
 
 class ScriptFailure(Exception):
@@ -211,6 +214,9 @@ class Server:
             self.timeout = float(arg)
         elif keyword == "pasv":
             self.open_passive(arg or "227 Entering Passive Mode ({addr})")
+        elif keyword == "trickle":
+            seconds, _, text = arg.partition(" ")
+            self.trickle(channel.connection(), float(seconds), decode(text))
         else:
             raise ScriptFailure("MISMATCH", "unknown step %r" % keyword)
 
@@ -237,6 +243,15 @@ class Server:
         except socket.timeout:
             raise ScriptFailure("TIMEOUT", "client neither read nor closed")
         raise ScriptFailure("MISMATCH", "client took %d bytes without closing" % sent)
+
+    @staticmethod
+    def trickle(conn, seconds, text):
+        try:
+            for i in range(len(text)):
+                conn.sendall(text[i:i + 1])
+                time.sleep(seconds)
+        except ConnectionError:
+            return
 
     @staticmethod
     def check(got, want):
