@@ -287,7 +287,7 @@ bool ListingParser::TakeLineIfReady(std::string_view& text, bool atEnd) {
     const std::string_view line = TakeMlsdLine(text);
     if (skippingLongLine_) {
       skippingLongLine_ = false;  // the rest of a line too long to be an entry
-    } else if (ParseMlsdLine(line, entry)) {
+    } else if (line.size() <= kMaxMlsdLine && ParseMlsdLine(line, entry)) {
       listing_.Add(entry);
     }
     return true;

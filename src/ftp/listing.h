@@ -37,8 +37,9 @@ constexpr std::size_t kMaxListingEntries = 200000;
 constexpr std::uint64_t kMaxListingBytes = 64ull * 1024 * 1024;
 // Longest line taken from the listing text.
 constexpr std::size_t kMaxListingLine = 255;
-// An MLSD line longer than this cannot name an entry (its name has at most
-// 255 bytes): it is skipped without being kept.
+// An MLSD line longer than this is no entry a server means (a name has at
+// most 255 bytes, and a few facts are enough): it is skipped without being
+// kept whole.
 constexpr std::size_t kMaxMlsdLine = 4096;
 
 struct FtpFileRecord {

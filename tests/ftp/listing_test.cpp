@@ -363,6 +363,12 @@ TEST(ListingParserTest, OverlongMlsdLineIsSkippedWithoutBeingKept) {
   parser.Feed("\r\ntype=file;size=3; third\r\n");
   parser.Finish();
   EXPECT_EQ(Entries(listing), (std::vector<std::string>{"first 1", "third 3"}));
+
+  // The same line in a whole text.
+  RemoteListing whole;
+  ParseListingText("type=file;size=2;x=" + std::string(5000, 'n') + "; second\r\n", whole,
+                   ListingFormat::Mlsd);
+  EXPECT_EQ(whole.count, 0u);
 }
 
 // A listing holding the given lines, searched with mask and filter.
