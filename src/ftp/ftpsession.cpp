@@ -221,7 +221,7 @@ std::int32_t FtpSession::ReadReplyWithin(ReplyBound& bound, std::string_view com
 
 FtpSession::ReplyBound FtpSession::StartReply() {
   control_.LogAtMostLines(kLoggedReplyLines);
-  return ReplyBound{control_.TimeoutDeadline()};
+  return ReplyBound{control_.TimeoutDeadline(), Timeout()};
 }
 
 bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, bool wait) {
@@ -230,7 +230,7 @@ bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, bool wait) {
                         : control_.ReadLineBefore(line, bound.deadline);
   if (!got) {
     if (control_.Failed() && control_.TimedOut()) {
-      ReplyBeyondBound(Cat(Cat("not complete within ", IntToText(Timeout())), " s"));
+      ReplyBeyondBound(Cat(Cat("not complete within ", IntToText(bound.seconds)), " s"));
     }
     return false;
   }

@@ -226,6 +226,7 @@ class FtpSession {
   // Where a reply stands against its bounds; StartReply begins one.
   struct ReplyBound {
     std::chrono::steady_clock::time_point deadline;
+    std::uint32_t seconds = 0;  // from the start to the deadline, for the reason
     std::size_t lines = 0;
     std::size_t bytes = 0;
   };

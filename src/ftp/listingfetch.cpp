@@ -61,6 +61,7 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
   // The replies during the listing count as one, bounded by the listing's limit.
   FtpSession::ReplyBound reply = session.StartReply();
   reply.deadline = limit;
+  reply.seconds = session.ListingTimeLimit();
   Str255 line;
   if (!data.WaitReadable(session.ListDelay())) {
     const bool closed = data.PeerClosed();
