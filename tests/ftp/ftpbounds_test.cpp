@@ -98,6 +98,12 @@ const Row kRows[] = {
      Action::List,
      {"ListingCut:200000 entries"},
      10},
+    {"listing data that never ends and holds no entry, cut at its bound of bytes",
+     kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata flood " + std::string(250, 'x') +
+         "\\r\\n\npause 0.3\nsend 426 Connection closed\\r\\n\n",
+     Action::List,
+     {"ListingCut:67108864 bytes"},
+     10},
     {"data connection of a listing that stays silent beyond LIST_DELAY",
      kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata accept\npause 3\n",
      Action::Download,

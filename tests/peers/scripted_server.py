@@ -16,7 +16,7 @@ A connection is accepted by the first step that needs it.
                      out as one segment)
   send_file PATH     send the contents of a file
   flood TEXT         send TEXT again and again until the client closes the
-                     connection; a MISMATCH when the client has taken 64 MiB
+                     connection; a MISMATCH when the client has taken 128 MiB
                      without closing
   pause SECONDS      sleep (fractions allowed); between two sends it splits
                      the data into separate segments; on its own it holds the
@@ -54,7 +54,7 @@ import socket
 import sys
 import time
 
-FLOOD_LIMIT = 64 * 1024 * 1024
+FLOOD_LIMIT = 128 * 1024 * 1024
 
 
 class ScriptFailure(Exception):
