@@ -60,6 +60,23 @@ void CheckSearch(RemoteListing& listing, std::string_view mask, std::uint16_t fi
   }
 }
 
+// Parsed in pieces of the given size, as the text arrives from the network,
+// the text gives the same entries as parsed whole.
+void CheckPieces(std::string_view text, const RemoteListing& whole, ListingFormat format,
+                 std::size_t pieceSize) {
+  RemoteListing pieces;
+  ListingParser parser(pieces, format);
+  for (std::size_t at = 0; at < text.size(); at += pieceSize) {
+    parser.Feed(text.substr(at, pieceSize));
+  }
+  parser.Finish();
+  FUZZ_CHECK(pieces.count == whole.count);
+  for (std::size_t i = 0; i < whole.count; ++i) {
+    FUZZ_CHECK(pieces.items[i].name == whole.items[i].name);
+    FUZZ_CHECK(pieces.items[i].size == whole.items[i].size);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -70,7 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     mask = text.substr(0, nul);
     text.remove_prefix(nul + 1);
   }
-  text = text.substr(0, kMaxListingText);
 
   CheckLineCutting(text);
   CheckMlsdLineCutting(text);
@@ -78,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     listing->Clear();
     ParseListingText(text, *listing, format);
     CheckEntries(*listing);
+    CheckPieces(text, *listing, format, size % 300 + 1);
     CheckSearch(*listing, mask, kFilterAny);
     CheckSearch(*listing, mask, kFilterFiles);
   }

@@ -117,6 +117,19 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::ShowAndWriteFailure(line, line);
       break;
     }
+    case FtpStatusEvent::ReplyFailed:
+      RunLog::ShowAndWriteFailure(text, text);
+      break;
+    case FtpStatusEvent::ListingCut: {
+      const Str255 line = Cat(Cat("File list cut at ", text), ", later files not transferred");
+      RunLog::ShowAndWriteFailure(line, line);
+      break;
+    }
+    case FtpStatusEvent::ListingFailed: {
+      const Str255 line = Cat("Unable to read file list: ", text);
+      RunLog::ShowAndWriteFailure(line, line);
+      break;
+    }
     case FtpStatusEvent::LocalFileNotCreated:  // the "Download failed" line follows
     default:
       return;

@@ -8,14 +8,10 @@
 
 namespace {
 
-// Passes of the reply wait, each up to DefaultTimeout.
-constexpr int kReplyPasses = 121;
 constexpr std::uint16_t kDefaultRetryDelay = 3;
 constexpr std::string_view kPasswordCommand = "PASS ";
 // What the debug log shows in place of a PASS command.
 constexpr std::string_view kMaskedPassword = "PASS ****";
-// Lines and waits a FEAT reply may take before it is given up.
-constexpr int kMaxFeatureSteps = 256;
 
 // A 4xx or 5xx reply refuses the command: no further reply to it follows.
 bool IsNegativeReply(std::int32_t code) {
@@ -168,6 +164,7 @@ FtpSession::FtpSession(std::string_view debugLogName) {
 
 void FtpSession::Create(std::string_view debugLogName) {
   control_.Init();
+  lastCommand_.Clear();
   currentType_ = kTypeAscii;
   control_.OpenDebugLog(debugLogName);
   lastReply_.Clear();
@@ -190,33 +187,82 @@ void FtpSession::SetListDelay(std::uint16_t seconds) {
   listDelay_ = seconds == 0 ? kDefaultListDelay : seconds;
 }
 
+void FtpSession::SetTimeout(std::uint16_t seconds) {
+  control_.SetTimeout(seconds);
+  data_.SetTimeout(seconds);
+}
+
+void FtpSession::SetListingTimeLimit(std::uint32_t seconds) {
+  listingTimeLimit_ = seconds == 0 ? kDefaultListingTimeLimit : seconds;
+}
+
 bool FtpSession::SendCommand(std::string_view line) {
+  lastCommand_ = line.substr(0, line.find(' '));
   if (line.starts_with(kPasswordCommand)) return control_.SendLine(line, kMaskedPassword);
   return control_.SendLine(line);
 }
 
 // Reads past replies that do not answer command until one does. A command
-// missing from the table takes the first reply; a refusal (4xx, 5xx) always
-// ends the wait, since no other reply to the command will follow it.
+// missing from the table takes the first reply (and the lines already
+// arriving after it: the last one counts); a refusal (4xx, 5xx) always ends
+// the wait, since no other reply to the command will follow it.
 std::int32_t FtpSession::ReadReply(std::string_view command) {
+  ReplyBound bound = StartReply();
+  return ReadReplyWithin(bound, command);
+}
+
+std::int32_t FtpSession::ReadReplyWithin(ReplyBound& bound, std::string_view command) {
   std::int32_t result = 0;
-  int state = -1;
-  for (int pass = 0; pass < kReplyPasses && state == -1; ++pass) {
-    if (!control_.WaitReadable(0)) continue;
-    Str255 line;
-    while (state != 1 && control_.ReadLine(line)) {
-      lastReply_ = line;
-      result = ReplyCode(line);
-      state = replyTable_.Lookup(command, result);
-      if (state == -1 && IsNegativeReply(result)) state = 1;
-    }
+  Str255 line;
+  for (int state = -1; state != 1 && NextReplyLine(bound, line, state == -1);) {
+    lastReply_ = line;
+    result = ReplyCode(line);
+    state = replyTable_.Lookup(command, result);
+    if (state == -1 && IsNegativeReply(result)) state = 1;
   }
   return result;
 }
 
+FtpSession::ReplyBound FtpSession::StartReply() {
+  control_.LogAtMostLines(kLoggedReplyLines);
+  return ReplyBound{control_.TimeoutDeadline(), Timeout()};
+}
+
+bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, bool wait) {
+  if (control_.Failed()) return false;
+  const bool got = wait ? control_.AwaitLine(line, bound.deadline)
+                        : control_.ReadLineBefore(line, bound.deadline);
+  if (!got) {
+    if (control_.Failed() && control_.TimedOut()) {
+      ReplyBeyondBound(Cat(Cat("not complete within ", IntToText(bound.seconds)), " s"));
+    }
+    return false;
+  }
+  ++bound.lines;
+  bound.bytes += line.Length();
+  if (bound.lines > kMaxReplyLines) {
+    ReplyBeyondBound(Cat(Cat("longer than ", IntToText(kMaxReplyLines)), " lines"));
+    return false;
+  }
+  if (bound.bytes > kMaxReplyBytes) {
+    ReplyBeyondBound(Cat(Cat("longer than ", IntToText(kMaxReplyBytes)), " bytes"));
+    return false;
+  }
+  return true;
+}
+
+void FtpSession::ReplyBeyondBound(std::string_view beyond) {
+  control_.MarkFailed();
+  const Str255 reply = lastCommand_.Empty() ? Str255("Greeting") : Cat("Reply to ", lastCommand_);
+  StatusEvent(FtpStatusEvent::ReplyFailed, Cat(Cat(reply, " "), beyond));
+}
+
+// Lines already arriving belong to an earlier reply (its rest, or a late
+// one); none is waited for.
 void FtpSession::DrainReplies() {
+  ReplyBound bound = StartReply();
   Str255 line;
-  while (control_.ReadLine(line)) {
+  while (NextReplyLine(bound, line, false)) {
   }
 }
 
@@ -263,7 +309,9 @@ bool FtpSession::SecureControl() {
 FtpSession::TryOutcome FtpSession::LoginTry(std::string_view user, std::uint16_t port,
                                             std::string_view password) {
   control_.ResetState();
-  if (!control_.Connect(host_, port) || ReadReply("") != 220) {
+  lastCommand_.Clear();
+  // A greeting that ran beyond its bounds has failed the connection.
+  if (!control_.Connect(host_, port) || ReadReply("") != 220 || control_.Failed()) {
     StatusEvent(FtpStatusEvent::ConnectFailed, {});
     return TryOutcome::Failed;
   }
@@ -327,18 +375,15 @@ Str255 FtpSession::WorkingDir() {
   return directory;
 }
 
-// The features come one a line between "211-" and the line "211 ".
+// The features come one a line between "211-" and the line "211 ", all of
+// them one reply within its bounds.
 void FtpSession::ReadFeatures() {
   listsWithMlsd_ = false;
   SendCommand("FEAT");
-  if (ReadReply("FEAT") != 211) return;
-  bool continued = ContinuesFeatures(lastReply_);
-  for (int step = 0; continued && step < kMaxFeatureSteps; ++step) {
-    Str255 line;
-    if (!control_.ReadLine(line)) {
-      if (!control_.WaitReadable(0)) return;
-      continue;
-    }
+  ReplyBound bound = StartReply();
+  if (ReadReplyWithin(bound, "FEAT") != 211) return;
+  Str255 line;
+  for (bool continued = ContinuesFeatures(lastReply_); continued && NextReplyLine(bound, line);) {
     if (AnnouncesMlst(line)) listsWithMlsd_ = true;
     continued = ContinuesFeatures(line);
   }

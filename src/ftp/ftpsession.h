@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -93,9 +94,12 @@ enum class FtpStatusEvent : std::uint8_t {
   TlsRefused = 32,        // text: the server's reply to AUTH TLS, PBSZ or PROT
   TlsFailed = 33,         // text: why the handshake or the certificate failed
   DeleteFailed = 34,      // text: the source's name, ": " and why it is still there
+  ReplyFailed = 35,       // text: which reply went beyond which bound
+  ListingCut = 36,        // text: the bound the listing reached
+  ListingFailed = 37,     // text: why no listing could be read
 };
 
-inline constexpr std::array<EventName<FtpStatusEvent>, 23> kFtpStatusEventNames = {{
+inline constexpr std::array<EventName<FtpStatusEvent>, 26> kFtpStatusEventNames = {{
     {FtpStatusEvent::Connecting, "Connecting"},
     {FtpStatusEvent::Connected, "Connected"},
     {FtpStatusEvent::ConnectFailed, "ConnectFailed"},
@@ -119,6 +123,9 @@ inline constexpr std::array<EventName<FtpStatusEvent>, 23> kFtpStatusEventNames 
     {FtpStatusEvent::TlsRefused, "TlsRefused"},
     {FtpStatusEvent::TlsFailed, "TlsFailed"},
     {FtpStatusEvent::DeleteFailed, "DeleteFailed"},
+    {FtpStatusEvent::ReplyFailed, "ReplyFailed"},
+    {FtpStatusEvent::ListingCut, "ListingCut"},
+    {FtpStatusEvent::ListingFailed, "ListingFailed"},
 }};
 static_assert(NamesAreDistinct(kFtpStatusEventNames));
 
@@ -173,6 +180,16 @@ constexpr std::uint16_t kDefaultListDelay = 5;
 constexpr int kQuietWaitMilliseconds = 250;
 // Tries of a data channel open.
 constexpr int kDataChannelTries = 3;
+// Bounds of one reply, all its lines together: a server that sends line
+// after line, or each line slowly, cannot hold a command for longer than the
+// session's time-out. A legitimate reply (a long greeting, FEAT, STAT) takes
+// a few dozen lines.
+constexpr std::size_t kMaxReplyLines = 500;
+constexpr std::size_t kMaxReplyBytes = std::size_t{64} * 1024;
+// Lines of one reply that reach the debug log.
+constexpr std::size_t kLoggedReplyLines = 50;
+// Seconds a whole listing may take, however steadily its data trickles in.
+constexpr std::uint32_t kDefaultListingTimeLimit = 900;
 
 class FtpSession {
  public:
@@ -207,8 +224,23 @@ class FtpSession {
   // one of its codes or a refusal (4xx, 5xx) arrives; any other command
   // takes the first reply. The line it stopped on stays in LastReply.
   std::int32_t ReadReply(std::string_view command);
-  // Discards every line already waiting on the control connection.
+  // Discards every line already waiting on the control connection (within
+  // the bounds of one reply).
   void DrainReplies();
+  // Where a reply stands against its bounds; StartReply begins one.
+  struct ReplyBound {
+    std::chrono::steady_clock::time_point deadline;
+    std::uint32_t seconds = 0;  // from the start to the deadline, for the reason
+    std::size_t lines = 0;
+    std::size_t bytes = 0;
+  };
+  ReplyBound StartReply();
+  // The next line of the reply, waited for until the bound's deadline, or,
+  // without wait, only when one is already arriving. A line beyond the
+  // bound, or a deadline that passes, raises ReplyFailed with the reason and
+  // fails the control connection: whatever the server sends next could not
+  // be told apart from the rest of that reply. False when there is no line.
+  bool NextReplyLine(ReplyBound& bound, Str255& line, bool wait = true);
   // Sends "TYPE A" or "TYPE I" when the type differs from the one in force;
   // the type is remembered even when the server refuses it.
   bool SetType(std::uint8_t type);
@@ -244,6 +276,14 @@ class FtpSession {
   // Seconds a listing waits for its first data; 0 means 5.
   void SetListDelay(std::uint16_t seconds);
   std::uint16_t ListDelay() const { return listDelay_; }
+  // Seconds that take DefaultTimeout's place for this session (0 means
+  // DefaultTimeout): every wait on its connections, a whole reply, and the
+  // silence after which a listing or download ends.
+  void SetTimeout(std::uint16_t seconds);
+  std::uint16_t Timeout() const { return control_.Timeout(); }
+  // Seconds a whole listing may take (0 means kDefaultListingTimeLimit).
+  void SetListingTimeLimit(std::uint32_t seconds);
+  std::uint32_t ListingTimeLimit() const { return listingTimeLimit_; }
   TcpConnection& Control() { return control_; }
   DataConnection& Data() { return data_; }
 
@@ -263,6 +303,11 @@ class FtpSession {
   // Sends the command line; true when the reply is the expected code, else
   // TlsRefused with the reply.
   bool AcceptedForTls(std::string_view line, std::string_view command, std::int32_t expected);
+  // ReadReply within a reply already begun.
+  std::int32_t ReadReplyWithin(ReplyBound& bound, std::string_view command);
+  // Raises ReplyFailed: the reply (named by the command last sent) and what
+  // it went beyond; the control connection is failed.
+  void ReplyBeyondBound(std::string_view beyond);
   // Asks for a passive data port; false when the server names none.
   bool RequestPassivePort(bool extended, std::uint16_t& port);
   // Sends USER (and PASS when asked for) and returns the final code.
@@ -275,6 +320,8 @@ class FtpSession {
   std::uint8_t currentType_ = kTypeAscii;
   ReplyCodeTable replyTable_;
   std::uint16_t listDelay_ = kDefaultListDelay;
+  std::uint32_t listingTimeLimit_ = kDefaultListingTimeLimit;
+  Str255 lastCommand_;  // the keyword of the last command sent
   bool listsWithMlsd_ = false;
   bool useTls_ = false;
   TlsOptions tls_;

@@ -19,8 +19,6 @@ namespace {
 // multiple of the page size, so that the file is read and written in whole
 // pages.
 constexpr std::uint16_t kTransferBlock = 60 * 1024;
-// Seconds without data after which a download ends.
-constexpr std::int32_t kDownloadIdleLimit = 300;
 // How long a failed download waits for the server's final reply to its RETR,
 // so that the reply does not answer the next command.
 constexpr int kLateReplyMilliseconds = 3000;
@@ -187,7 +185,7 @@ ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartF
     outcome.dataEnded =
         !channels.dataOpen || (allListed && quietLooksWithAllData >= kQuietLooksBeforeDataEnd);
     if ((outcome.confirmed && outcome.dataEnded) || ConnectionFailed(session) ||
-        idle.Elapsed() > kDownloadIdleLimit || !channels.AnyOpen()) {
+        idle.Elapsed() > session.Timeout() || !channels.AnyOpen()) {
       return outcome;
     }
     if (code == -1) {
@@ -486,6 +484,8 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
   FtpFileRecord file;
   ListingPtr listing;
   const bool anyFound = FetchListing(session, mask, kFilterFiles, file, listing);
+  // Nothing found means nothing there only when the listing was read.
+  const bool listingRead = listing->fetched;
   for (bool found = anyFound; found && !StopRequested(); found = NextMatch(file)) {
     Str255 localPath;
     const bool pathFits = JoinLocalPath(localDir, file.name, localPath);
@@ -503,7 +503,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
     }
   }
   ReleaseListing(file, listing);
-  if (!anyFound) session.StatusEvent(FtpStatusEvent::NoFilesFound, {});
+  if (!anyFound && listingRead) session.StatusEvent(FtpStatusEvent::NoFilesFound, {});
 }
 
 void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,

@@ -115,7 +115,7 @@ bool Matches(const FtpFileRecord& entry, std::string_view upperMask, std::uint16
 }  // namespace
 
 void RemoteListing::Clear() {
-  items.fill(FtpFileRecord{});
+  items.clear();
   count = 0;
   cursor = 0;
   mask.Clear();
@@ -123,9 +123,9 @@ void RemoteListing::Clear() {
 }
 
 bool RemoteListing::Add(const FtpFileRecord& entry) {
-  if (count >= kMaxListingEntries) return false;
-  items[count] = entry;
-  items[count].listing = this;
+  if (Full()) return false;
+  items.push_back(entry);
+  items.back().listing = this;
   ++count;
   return true;
 }
@@ -255,16 +255,56 @@ std::string_view TakeMlsdLine(std::string_view& text) {
   return line;
 }
 
-void ParseListingText(std::string_view text, RemoteListing& listing, ListingFormat format) {
-  while (!text.empty()) {
-    FtpFileRecord entry;
-    if (format == ListingFormat::Mlsd) {
-      if (ParseMlsdLine(TakeMlsdLine(text), entry)) listing.Add(entry);
-      continue;
-    }
-    const Str255 line = TakeLine(text);
-    if (!line.Empty() && ParseAnyListLine(line, entry)) listing.Add(entry);
+ListingParser::ListingParser(RemoteListing& listing, ListingFormat format)
+    : listing_(listing), format_(format) {}
+
+void ListingParser::Feed(std::string_view piece) {
+  pending_.append(piece);
+  std::string_view text(pending_);
+  while (!text.empty() && TakeLineIfReady(text, false)) {
   }
+  pending_.erase(0, pending_.size() - text.size());
+  if (format_ == ListingFormat::Mlsd && pending_.size() > kMaxMlsdLine) {
+    pending_.clear();
+    skippingLongLine_ = true;
+  }
+}
+
+void ListingParser::Finish() {
+  std::string_view text(pending_);
+  while (!text.empty()) TakeLineIfReady(text, true);
+  pending_.clear();
+}
+
+bool ListingParser::AtLineEnd() const {
+  return pending_.empty() || pending_.back() == '\n' || pending_.back() == '\r';
+}
+
+bool ListingParser::TakeLineIfReady(std::string_view& text, bool atEnd) {
+  FtpFileRecord entry;
+  if (format_ == ListingFormat::Mlsd) {
+    if (!atEnd && text.find_first_of("\r\n") == std::string_view::npos) return false;
+    const std::string_view line = TakeMlsdLine(text);
+    if (skippingLongLine_) {
+      skippingLongLine_ = false;  // the rest of a line too long to be an entry
+    } else if (line.size() <= kMaxMlsdLine && ParseMlsdLine(line, entry)) {
+      listing_.Add(entry);
+    }
+    return true;
+  }
+  // A line is complete at its CR, or once it is too long for one line.
+  if (!atEnd && text.size() <= kMaxListingLine && text.find('\r') == std::string_view::npos) {
+    return false;
+  }
+  const Str255 line = TakeLine(text);
+  if (!line.Empty() && ParseAnyListLine(line, entry)) listing_.Add(entry);
+  return true;
+}
+
+void ParseListingText(std::string_view text, RemoteListing& listing, ListingFormat format) {
+  ListingParser parser(listing, format);
+  parser.Feed(text);
+  parser.Finish();
 }
 
 void StartSearch(RemoteListing& listing, std::string_view mask, std::uint16_t filter) {

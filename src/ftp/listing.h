@@ -10,9 +10,10 @@
 // records that still search in it.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "util/localfiles.h"
@@ -29,13 +30,17 @@ constexpr std::uint16_t kFtpFile = kAttrArchive;
 constexpr std::uint16_t kFilterFiles = kAttrArchive;
 constexpr std::uint16_t kFilterAny = kAttrAny;
 
-constexpr std::size_t kMaxListingEntries = 2048;
-// Bytes of one "LIST" reply that are kept.
-constexpr std::size_t kMaxListingText = 32000;
+// Bounds of one listing: its entries (some 300 bytes each, so about 60 MB
+// at most) and the bytes read for it, lines that parse or not. A directory of
+// 100,000 files fits well within both.
+constexpr std::size_t kMaxListingEntries = 200000;
+constexpr std::uint64_t kMaxListingBytes = 64ull * 1024 * 1024;
 // Longest line taken from the listing text.
 constexpr std::size_t kMaxListingLine = 255;
-// Seconds without listing data after which a listing ends.
-constexpr std::int32_t kListingIdleLimit = 300;
+// An MLSD line longer than this is no entry a server means (a name has at
+// most 255 bytes, and a few facts are enough): it is skipped without being
+// kept whole.
+constexpr std::size_t kMaxMlsdLine = 4096;
 
 struct FtpFileRecord {
   std::uint8_t direction = 0;  // 1 while downloaded, 0 while uploaded
@@ -50,15 +55,23 @@ struct FtpFileRecord {
 };
 
 struct RemoteListing {
-  std::array<FtpFileRecord, kMaxListingEntries> items{};
-  std::uint16_t count = 0;
-  std::uint16_t cursor = 0;  // 1-based position of the last match; 0 before the first
+  // A deque: it grows without moving what it holds, so a large listing never
+  // needs twice its size while it grows.
+  std::deque<FtpFileRecord> items;
+  std::size_t count = 0;     // entries in items
+  std::size_t cursor = 0;    // 1-based position of the last match; 0 before the first
   Str255 mask;               // upper-cased
   std::uint16_t filter = 0;  // attribute bits an entry must share to match
+  // The server's listing was read (to its end, or to the listing's bounds);
+  // false when it could not be, so that an empty listing is no proof that
+  // nothing is there.
+  bool fetched = false;
 
   void Clear();
-  // Appends the entry (linked to this listing); false once 2048 are held.
+  // Appends the entry (linked to this listing); false once
+  // kMaxListingEntries are held.
   bool Add(const FtpFileRecord& entry);
+  bool Full() const { return count >= kMaxListingEntries; }
 };
 
 using ListingPtr = std::unique_ptr<RemoteListing>;
@@ -112,8 +125,33 @@ enum class ListingFormat : std::uint8_t {
   Mlsd,  // "MLSD": one line of facts per entry
 };
 
+// Parses a listing text as it arrives, piece by piece, into the listing.
+// Only the line that has not ended yet is kept, so that memory grows with
+// the entries and not with the text. Lines are cut and parsed exactly as a
+// whole text would be.
+class ListingParser {
+ public:
+  ListingParser(RemoteListing& listing, ListingFormat format);
+  // Parses every line that the piece completes.
+  void Feed(std::string_view piece);
+  // Parses what is left as the last line.
+  void Finish();
+  // What has arrived ends with a line end (or nothing has).
+  bool AtLineEnd() const;
+
+ private:
+  // Takes the next line off text and parses it, when the line is complete
+  // (or atEnd); false when it must wait for more text.
+  bool TakeLineIfReady(std::string_view& text, bool atEnd);
+
+  RemoteListing& listing_;
+  ListingFormat format_;
+  std::string pending_;
+  bool skippingLongLine_ = false;  // inside an MLSD line too long to keep
+};
+
 // Parses a whole listing text into the listing (lines that do not parse are
-// skipped; entries beyond the 2048th are dropped).
+// skipped; entries beyond kMaxListingEntries are dropped).
 void ParseListingText(std::string_view text, RemoteListing& listing,
                       ListingFormat format = ListingFormat::List);
 

@@ -1,5 +1,6 @@
 #include "ftp/listingfetch.h"
 
+#include <chrono>
 #include <string>
 
 #include "ftp/ftpsession.h"
@@ -9,29 +10,24 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::uint16_t kListingBlock = 2048;
 
-// Listing text of at most kMaxListingText bytes. Once more arrives than fits,
-// the text is cut back to its last complete line (a line cut in the middle
-// would parse into an entry with a wrong name) and is full: the listing ends
-// there, and nothing more is appended.
-struct ListingText {
-  std::string bytes;
-  bool full = false;
-
-  void Append(std::string_view piece) {
-    const std::size_t room = kMaxListingText - bytes.size();
-    bytes.append(piece.substr(0, room));
-    if (piece.size() <= room) return;
-    full = true;
-    const std::size_t lastCr = bytes.rfind('\r');
-    bytes.resize(lastCr == std::string::npos ? 0 : lastCr + 1);
-  }
-
-  // The data has reached a line end (or there is none), so a 226 that has
-  // arrived may end the listing.
-  bool AtLineEnd() const { return bytes.empty() || bytes.back() == '\n' || bytes.back() == '\r'; }
+// How a listing's reading ended: read to its end, stopped at its bounds, or
+// failed (reason says why; empty when a stop of the run ended it).
+struct ListingOutcome {
+  enum class End { Complete, Cut, Failed } end = End::Complete;
+  Str255 reason;
 };
+
+ListingOutcome Failure(std::string_view reason) {
+  return {ListingOutcome::End::Failed, Str255(reason)};
+}
+
+Str255 Seconds(std::uint32_t seconds) {
+  return Cat(IntToText(seconds), " s");
+}
 
 // The server's final reply may still be on its way: it is given the list
 // delay to arrive, so that it is discarded with the listing rather than
@@ -40,61 +36,115 @@ void AwaitFinalReply(FtpSession& session) {
   WaitSocketReadable(session.Control().Handle(), session.ListDelay() * 1000);
 }
 
-bool ListingEnds(std::int32_t code, const ListingText& text) {
-  if (code == 226) return text.AtLineEnd();
-  return code == 250 || code == 425 || code == 426 || code == 451;
+bool ConfirmsListing(std::int32_t code) {
+  return code == 226 || code == 250;
 }
 
-// Reads the listing from the data connection, watching the control
-// connection for the reply that ends it, until the end reply, an abort
-// reply, 300 seconds without data, both connections closed, or a full text.
-// Empty when nothing arrives within the list delay; a server closes the data
-// connection of an empty listing before it sends its final reply. A full text
-// closes the data connection at once, so that data that never ends cannot
-// hold the run; the server answers that close with its final reply.
-std::string CollectListingText(FtpSession& session) {
+bool AbortsListing(std::int32_t code) {
+  return code == 425 || code == 426 || code == 451;
+}
+
+// Reads the listing from the data connection into the parser, watching the
+// control connection for the reply that ends it: until the end reply (with
+// the data at a line end), an abort reply, the session's time-out without
+// data, the listing's time limit, both connections closed, or the listing's
+// bounds. A data connection closed without data within the list delay is an
+// empty listing (a server closes it before it sends its final reply); one
+// that stays silent is a failure unless the listing was confirmed. At its
+// bounds the data connection is closed at once, so that data that
+// never ends cannot hold the run; the server answers that close with its
+// final reply.
+ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
+                              const RemoteListing& listing) {
   DataConnection& data = session.Data();
+  const auto limit = Clock::now() + std::chrono::seconds(session.ListingTimeLimit());
+  // The replies during the listing count as one, bounded by the listing's limit.
+  FtpSession::ReplyBound reply = session.StartReply();
+  reply.deadline = limit;
+  reply.seconds = session.ListingTimeLimit();
+  Str255 line;
   if (!data.WaitReadable(session.ListDelay())) {
+    const bool closed = data.PeerClosed();
     AwaitFinalReply(session);
-    return {};
+    // Empty when the server closed the data connection or confirmed the
+    // listing; a data connection that stays silent is no listing at all.
+    if (closed || (session.NextReplyLine(reply, line, false) && ConfirmsListing(ReplyCode(line)))) {
+      return {};
+    }
+    return Failure(Cat("no data within ", Seconds(session.ListDelay())));
   }
 
-  ListingText text;
   TransferChannels channels{session};
-  Stopwatch idle;
+  const auto timeout = std::chrono::seconds(session.Timeout());
+  auto idleUntil = Clock::now() + timeout;
+  std::uint64_t bytes = 0;
   std::int32_t code = -1;
   char block[kListingBlock];
   // Data that keeps coming never waits, so a stop is looked for here.
   while (!StopRequested()) {
     std::uint16_t received = 0;
     if (data.ReceiveBlock(block, kListingBlock, received)) {
-      idle.Start();
-      text.Append(std::string_view(block, received));
-      if (!text.full) continue;
+      idleUntil = Clock::now() + timeout;
+      bytes += received;
+      parser.Feed(std::string_view(block, received));
+      if (!listing.Full() && bytes < kMaxListingBytes) {
+        if (Clock::now() < limit) continue;
+        return Failure(Cat("not complete within ", Seconds(session.ListingTimeLimit())));
+      }
       data.Close();
       // A 226 read while the data still came is that reply already.
       if (code != 226) AwaitFinalReply(session);
-      break;
+      const Str255 bound = listing.Full() ? Cat(IntToText(kMaxListingEntries), " entries")
+                                          : Cat(IntToText(kMaxListingBytes), " bytes");
+      return {ListingOutcome::End::Cut, bound};
     }
-    Str255 line;
-    const bool gotLine = session.Control().ReadLine(line);
+    const bool gotLine = session.NextReplyLine(reply, line, false);
     if (gotLine) {
       code = ReplyCode(line);
     } else if (code != 226) {
       code = -1;
     }
-    if (ListingEnds(code, text) || idle.Elapsed() >= kListingIdleLimit || !channels.AnyOpen()) {
-      break;
-    }
+    if (ConfirmsListing(code) && (code == 250 || parser.AtLineEnd())) return {};
+    if (AbortsListing(code)) return Failure(line);
+    if (session.Control().Failed()) return Failure("the control connection failed");
+    if (!channels.AnyOpen()) return Failure("the server closed the connection");
+    const auto now = Clock::now();
+    if (now >= limit)
+      return Failure(Cat("not complete within ", Seconds(session.ListingTimeLimit())));
+    if (now >= idleUntil) return Failure(Cat("no data for ", Seconds(session.Timeout())));
     if (!gotLine) channels.WaitQuietly();
   }
-  return std::move(text.bytes);
+  return Failure("");
 }
 
 bool OpenListingChannel(FtpSession& session) {
   for (int attempt = 0; attempt < kDataChannelTries; ++attempt) {
     if (session.OpenDataChannel(kTypeAscii)) return true;
   }
+  return false;
+}
+
+// Why a listing did not start: the server's refusal, or no reply to take.
+Str255 StartFailure(FtpSession& session, std::string_view command, std::int32_t code) {
+  if (code == 125 || code == 150) return "no secure data channel";
+  if (session.Control().Failed() || session.LastReply().Empty()) {
+    return Cat("no usable reply to ", command);
+  }
+  return session.LastReply();
+}
+
+// Starts the listing on a fresh data channel; false, with the reason, when
+// it cannot.
+bool StartListing(FtpSession& session, std::string_view command, Str255& failure) {
+  if (!OpenListingChannel(session)) {
+    failure = "no data channel";
+    return false;
+  }
+  session.SendCommand(command);
+  const std::int32_t code = session.ReadReply(command);
+  if ((code == 125 || code == 150) && session.SecureDataChannel()) return true;
+  failure = StartFailure(session, command, code);
+  session.CloseDataChannel();
   return false;
 }
 
@@ -107,24 +157,29 @@ bool FetchListing(FtpSession& session, std::string_view mask, std::uint16_t filt
   record.listing = listing.get();
   session.DrainReplies();
 
-  if (!OpenListingChannel(session)) return false;
   const bool mlsd = session.ListsWithMlsd();
-  const std::string_view command = mlsd ? "MLSD" : "LIST";
-  session.SendCommand(command);
-  const std::int32_t code = session.ReadReply(command);
-  if ((code != 125 && code != 150) || !session.SecureDataChannel()) {
-    session.CloseDataChannel();
+  Str255 failure;
+  if (!StartListing(session, mlsd ? "MLSD" : "LIST", failure)) {
+    session.StatusEvent(FtpStatusEvent::ListingFailed, failure);
     return false;
   }
 
   listing->Clear();
-  const std::string text = CollectListingText(session);
+  ListingParser parser(*listing, mlsd ? ListingFormat::Mlsd : ListingFormat::List);
+  const ListingOutcome outcome = CollectListing(session, parser, *listing);
+  parser.Finish();
   session.DrainReplies();
-  ParseListingText(text, *listing, mlsd ? ListingFormat::Mlsd : ListingFormat::List);
-  StartSearch(*listing, mask, filter);
-  const bool found = NextMatch(record);
   session.CloseDataChannel();
-  return found;
+  // What arrived of a listing that failed is still used: each file is
+  // checked again when it is transferred.
+  listing->fetched = outcome.end != ListingOutcome::End::Failed;
+  if (outcome.end == ListingOutcome::End::Cut) {
+    session.StatusEvent(FtpStatusEvent::ListingCut, outcome.reason);
+  } else if (outcome.end == ListingOutcome::End::Failed && !outcome.reason.Empty()) {
+    session.StatusEvent(FtpStatusEvent::ListingFailed, outcome.reason);
+  }
+  StartSearch(*listing, mask, filter);
+  return NextMatch(record);
 }
 
 bool LookupRemote(FtpSession& session, std::string_view name, std::uint16_t filter,

@@ -141,20 +141,9 @@ void DropConnection(HttpSession& session) {
 
 // --- Response header -------------------------------------------------------
 
-// One line, waited for (its start and its end) until the deadline. The LF of
-// a CR LF pair can arrive apart from its CR: a read that finds only that LF
-// takes it and gives no line, and the line itself is then waited for again.
-bool AwaitLineUntil(TcpConnection& connection, Clock::time_point deadline, Str255& line) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!connection.WaitReadableUntil(deadline)) return false;
-    if (connection.ReadLineUntil(line, deadline)) return true;
-  }
-  return false;
-}
-
 // One line, waited for up to the seconds in all (0: DefaultTimeout).
 bool AwaitLine(TcpConnection& connection, std::uint16_t seconds, Str255& line) {
-  return AwaitLineUntil(connection, Clock::now() + WholeSeconds(seconds), line);
+  return connection.AwaitLine(line, Clock::now() + WholeSeconds(seconds));
 }
 
 // Which bound of a header ran out.
@@ -172,7 +161,7 @@ struct HeaderBudget {
 // One piece of a header line, charged to the budget (one byte more for a
 // line end).
 bool AwaitHeaderPiece(TcpConnection& connection, HeaderBudget& budget, Str255& piece) {
-  if (!AwaitLineUntil(connection, budget.deadline, piece)) {
+  if (!connection.AwaitLine(piece, budget.deadline)) {
     if (!connection.PeerClosed() && !StopRequested() && Clock::now() >= budget.deadline) {
       budget.overrun = HeaderOverrun::Time;
     }

@@ -76,8 +76,32 @@ void LogNotVerifying(std::string_view address) {
 void TcpConnection::Init() {
   state_ = ConnectionState::Usable;
   peerClosed_ = false;
+  timedOut_ = false;
   lfMayFollow_ = false;
   debugLog_.Init();
+}
+
+void TcpConnection::SetTimeout(std::uint16_t seconds) {
+  timeout_ = seconds == 0 ? DefaultTimeout : seconds;
+}
+
+TcpConnection::Clock::time_point TcpConnection::TimeoutDeadline() const {
+  return Clock::now() + std::chrono::seconds(timeout_);
+}
+
+void TcpConnection::LogAtMostLines(std::size_t count) {
+  linesToLog_ = count;
+  leftOutNoted_ = false;
+}
+
+void TcpConnection::LogReceived(const Str255& line) {
+  if (linesToLog_ > 0) {
+    --linesToLog_;
+    debugLog_.WriteLine(Cat("R ", line).View().substr(0, kLogEntryMax));
+  } else if (!leftOutNoted_) {
+    leftOutNoted_ = true;
+    debugLog_.WriteLine("E Further lines received are left out of this log");
+  }
 }
 
 void TcpConnection::Done() {
@@ -88,6 +112,7 @@ void TcpConnection::ResetState() {
   DropSocket();
   state_ = ConnectionState::Usable;
   peerClosed_ = false;
+  timedOut_ = false;
   lfMayFollow_ = false;
 }
 
@@ -97,6 +122,7 @@ void TcpConnection::TakeOver(TcpConnection& other) {
   tls_ = std::move(other.tls_);
   state_ = other.state_;
   peerClosed_ = other.peerClosed_;
+  timedOut_ = other.timedOut_;
   lfMayFollow_ = other.lfMayFollow_;
   other.ResetState();
 }
@@ -127,7 +153,7 @@ bool TcpConnection::ConnectToFirst(const std::vector<HostAddress>& addresses,
   Str255 entry("C ");
   if (!name.empty()) entry += Cat(name, ", ");
   entry += "ip ";
-  const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
+  const auto deadline = Clock::now() + std::chrono::seconds(timeout_);
   bool tried = false;
   tls_.reset();
   for (std::size_t i = 0; i < addresses.size(); ++i) {
@@ -191,7 +217,7 @@ bool TcpConnection::StartTls(std::string_view host, const TlsOptions& options, S
 // Steps through the handshake, sleeping while it waits for the peer; reason
 // is set only for an end the session itself cannot tell.
 bool TcpConnection::Handshake(std::string& reason) {
-  const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
+  const auto deadline = Clock::now() + std::chrono::seconds(timeout_);
   for (;;) {
     const TlsStep step = TlsHandshake(*tls_);
     if (step == TlsStep::Done) return true;
@@ -283,7 +309,7 @@ TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) {
 }
 
 bool TcpConnection::WaitReadable(std::uint16_t seconds) {
-  if (seconds == 0) seconds = DefaultTimeout;
+  if (seconds == 0) seconds = timeout_;
   return WaitReadableUntil(Clock::now() + std::chrono::seconds(seconds));
 }
 
@@ -293,6 +319,7 @@ bool TcpConnection::WaitReadableUntil(Clock::time_point deadline) {
   Arrival arrival = AwaitData(deadline);
   if (arrival == Arrival::Data) return true;
   peerClosed_ = arrival == Arrival::Closed;
+  timedOut_ = arrival == Arrival::TimedOut;
   Fail();
   return false;
 }
@@ -308,11 +335,30 @@ bool TcpConnection::Discard(int count) {
 }
 
 bool TcpConnection::ReadLine(Str255& line, std::uint8_t maxLength) {
-  return ReadLineUntil(line, Clock::now() + std::chrono::seconds(DefaultTimeout), maxLength);
+  return ReadLineBefore(line, TimeoutDeadline(), maxLength);
 }
 
-bool TcpConnection::ReadLineUntil(Str255& line, Clock::time_point deadline,
-                                  std::uint8_t maxLength) {
+bool TcpConnection::AwaitLine(Str255& line, Clock::time_point deadline, std::uint8_t maxLength) {
+  // Two rounds: the LF of the last line's CR LF, arriving alone, gives no
+  // line the first time.
+  for (int round = 0; round < 2; ++round) {
+    if (FailedOrStopping()) return false;
+    if (Pending() <= 0) {
+      const Arrival arrival = AwaitData(deadline);
+      if (arrival != Arrival::Data) {
+        peerClosed_ = arrival == Arrival::Closed;
+        timedOut_ = arrival == Arrival::TimedOut;
+        Fail();
+        return false;
+      }
+    }
+    if (ReadLineBefore(line, deadline, maxLength)) return true;
+  }
+  return false;
+}
+
+bool TcpConnection::ReadLineBefore(Str255& line, Clock::time_point deadline,
+                                   std::uint8_t maxLength) {
   // Nothing pending shows in the first peek: it finds no bytes and no line
   // has begun, so the call returns at once.
   if (Failed()) return false;
@@ -334,6 +380,7 @@ bool TcpConnection::ReadLineUntil(Str255& line, Clock::time_point deadline,
       Arrival arrival = AwaitData(deadline);
       if (arrival == Arrival::Data) continue;
       if (arrival == Arrival::Closed) break;
+      timedOut_ = arrival == Arrival::TimedOut;
       Fail();
       return false;
     }
@@ -361,7 +408,7 @@ bool TcpConnection::ReadLineUntil(Str255& line, Clock::time_point deadline,
   if (!begun) return false;
 
   line = text;
-  debugLog_.WriteLine(Cat("R ", text).View().substr(0, kLogEntryMax));
+  LogReceived(text);
   return true;
 }
 
@@ -372,7 +419,7 @@ bool TcpConnection::WaitWritable() {
     Fail();
     return false;
   }
-  const auto deadline = Clock::now() + std::chrono::seconds(DefaultTimeout);
+  const auto deadline = Clock::now() + std::chrono::seconds(timeout_);
   for (;;) {
     if (StopRequested()) {
       Fail();
@@ -477,6 +524,5 @@ bool DataConnection::Open(const HostAddress& address) {
   tls_.reset();
   socket_.Reset(OpenSocket(address.family, kStreamType, 0));
   if (socket_.Get() == kNoSocket) return false;
-  return ConnectTo(address,
-                   std::chrono::steady_clock::now() + std::chrono::seconds(DefaultTimeout));
+  return ConnectTo(address, TimeoutDeadline());
 }

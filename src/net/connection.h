@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -26,7 +27,8 @@
 #include "util/shorttext.h"
 
 // Seconds of every writable wait, of a readable wait asked for 0 seconds,
-// and of the wait for the rest of a line that has begun to arrive.
+// and of the wait for the rest of a line that has begun to arrive, unless a
+// connection is given a time of its own (SetTimeout).
 constexpr std::uint8_t DefaultTimeout = 120;
 
 enum class ConnectionState : std::int32_t { Usable = 0, Failed = 2 };
@@ -48,6 +50,14 @@ class TcpConnection {
   void Done();
   // Opens the debug log (with its banner) unless the name is empty.
   void OpenDebugLog(std::string_view fileName);
+  // The seconds that take DefaultTimeout's place in every wait of this
+  // connection (0: DefaultTimeout again). Kept across Init: it is the
+  // owner's choice, not the state of one connection.
+  void SetTimeout(std::uint16_t seconds);
+  std::uint16_t Timeout() const { return timeout_; }
+  // Now plus the connection's time-out: the deadline of one whole exchange
+  // (a reply of many lines, a header).
+  std::chrono::steady_clock::time_point TimeoutDeadline() const;
 
   // A new socket connected to the host, given as a dotted address, an IPv6
   // address (bare or in brackets: "[::1]") or a name to look up; the name's
@@ -70,6 +80,9 @@ class TcpConnection {
   // the reset could destroy data the peer has not read yet.
   void Close();
   bool Failed() const { return state_ == ConnectionState::Failed; }
+  // Failed for good from now on: for an owner that finds the peer out of
+  // step (a reply beyond its bounds), so that nothing more is read or sent.
+  void MarkFailed() { Fail(); }
   // Usable again with a fresh socket to come, the debug log kept: for a new
   // attempt after a failed one, which must not inherit its failure.
   void ResetState();
@@ -104,10 +117,24 @@ class TcpConnection {
   // last line's CR LF, arriving alone, is taken and gives no line (false):
   // a caller that wants the next line waits again.
   bool ReadLine(Str255& line, std::uint8_t maxLength = 255);
-  // ReadLine, with the rest of a begun line waited for only until the
-  // deadline instead of for DefaultTimeout.
-  bool ReadLineUntil(Str255& line, std::chrono::steady_clock::time_point deadline,
-                     std::uint8_t maxLength = 255);
+  // One whole line, waited for until the deadline, whether nothing or part
+  // of it has arrived: for a reply or header whose every line must come
+  // within one bound, however slowly each line trickles in. False when the
+  // deadline passes (the connection is then Failed, as the line was cut),
+  // when the peer has closed with nothing more to read, or on an error.
+  bool AwaitLine(Str255& line, std::chrono::steady_clock::time_point deadline,
+                 std::uint8_t maxLength = 255);
+  // ReadLine, with the wait for the rest of a begun line ending at the
+  // deadline instead of after the connection's time-out.
+  bool ReadLineBefore(Str255& line, std::chrono::steady_clock::time_point deadline,
+                      std::uint8_t maxLength = 255);
+  // The last failed wait or line read ran out of time (rather than finding
+  // the peer gone or an error).
+  bool TimedOut() const { return timedOut_; }
+  // From now on at most count received lines go to the debug log, then one
+  // entry saying that the rest is left out; the next call counts afresh.
+  // A server sending line after line then cannot fill the disk.
+  void LogAtMostLines(std::size_t count);
   // Bytes have arrived that nothing has read yet (the LF that ends the last
   // line read does not count); never waits. A connection about to carry a
   // new request must have none: they would be taken for its answer.
@@ -141,12 +168,18 @@ class TcpConnection {
   UniqueSocket socket_;
   UniqueTlsSession tls_;  // set while TLS runs over the socket
   bool peerClosed_ = false;
+  bool timedOut_ = false;
   // The last line ended with a CR that was the last byte received so far, so
   // an LF arriving next still belongs to that line end.
   bool lfMayFollow_ = false;
 
  private:
   bool wouldBlock_ = false;
+  std::uint16_t timeout_ = DefaultTimeout;
+  // Received lines the debug log still takes, and whether the line saying
+  // that the rest is left out has been written.
+  std::size_t linesToLog_ = std::numeric_limits<std::size_t>::max();
+  bool leftOutNoted_ = false;
 
   using Clock = std::chrono::steady_clock;
   enum class Arrival { Data, Closed, TimedOut, Error, Stopped };
@@ -172,6 +205,7 @@ class TcpConnection {
   bool WaitWritable();
   int SendOnce(const void* buffer, int count);
   bool Discard(int count);
+  void LogReceived(const Str255& line);
   void SkipLateLineFeed();
   void Fail() { state_ = ConnectionState::Failed; }
 };

@@ -77,6 +77,33 @@ TEST(ReportingFtpSession, StatusEventsOnScreenAndInTheLog) {
              "Unable to delete file a.txt: 550 Permission denied."}));
 }
 
+TEST(ReportingFtpSession, BoundsAndFailedListingsAreFailuresOfTheRun) {
+  using enum FtpStatusEvent;
+  const struct {
+    FtpStatusEvent event;
+    const char* text;
+    const char* line;
+  } rows[] = {
+      {ReplyFailed, "Reply to LIST longer than 500 lines", "Reply to LIST longer than 500 lines"},
+      {ListingCut, "200000 entries",
+       "File list cut at 200000 entries, later files not transferred"},
+      {ListingFailed, "no data for 120 s", "Unable to read file list: no data for 120 s"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    ClearTransferCounts();
+    ReportCapture capture;
+    {
+      ReportingFtpSession session("");
+      session.StatusEvent(row.event, row.text);
+    }
+    EXPECT_EQ(capture.Memo(), (Lines{row.line}));
+    EXPECT_EQ(capture.LogLines(), (Lines{row.line}));
+    EXPECT_TRUE(TransferCounts.failed);
+  }
+  ClearTransferCounts();
+}
+
 // The host and the last reply come from a real login attempt: the scripted
 // server refuses the password.
 TEST(ReportingFtpSession, RefusedPasswordQuotesTheServerInTheLogOnly) {

@@ -318,6 +318,62 @@ TEST(ParseListingTextTest, MlsdLinesAreTakenWholeWhateverTheirLineEnds) {
   EXPECT_EQ(listing.items[2].listing, &listing);
 }
 
+// Names and sizes of the entries, for comparing two listings.
+std::vector<std::string> Entries(const RemoteListing& listing) {
+  std::vector<std::string> entries;
+  for (const FtpFileRecord& entry : listing.items) {
+    entries.push_back(entry.name.Str() + " " + std::to_string(entry.size));
+  }
+  return entries;
+}
+
+TEST(ListingParserTest, TextArrivingInPiecesOfAnySizeParsesAsTheWholeText) {
+  const std::string longLine =
+      "-rw-r--r-- 1 u g 7 Jan 5 12:00 " + std::string(150, 'a') + " " + std::string(150, 'b');
+  const struct {
+    ListingFormat format;
+    std::string text;
+  } texts[] = {
+      {ListingFormat::List, "total 2\r\n-rw-r--r-- 1 u g 10 Jan 5 12:00 one.txt\r\n" + longLine +
+                                "\r\n12-08-26  06:31PM  1234 win dows.txt\r\n"
+                                "-rw-r--r-- 1 u g 30 Jan 5 12:00 last"},
+      {ListingFormat::Mlsd,
+       "type=file;size=3; " + std::string(240, 'x') +
+           "\r\ntype=file;size=4; a b\ntype=dir; c\r\n\r\ntype=file;size=5; z"},
+  };
+  for (const auto& [format, text] : texts) {
+    RemoteListing whole;
+    ParseListingText(text, whole, format);
+    ASSERT_GE(whole.count, 3u);
+    for (std::size_t pieceSize : {1, 2, 7, 254, 255, 256, 1000}) {
+      SCOPED_TRACE(pieceSize);
+      RemoteListing pieces;
+      ListingParser parser(pieces, format);
+      for (std::size_t at = 0; at < text.size(); at += pieceSize) {
+        parser.Feed(std::string_view(text).substr(at, pieceSize));
+      }
+      parser.Finish();
+      EXPECT_EQ(Entries(pieces), Entries(whole));
+    }
+  }
+}
+
+TEST(ListingParserTest, OverlongMlsdLineIsSkippedWithoutBeingKept) {
+  RemoteListing listing;
+  ListingParser parser(listing, ListingFormat::Mlsd);
+  parser.Feed("type=file;size=1; first\r\ntype=file;size=2; ");
+  for (int i = 0; i < 100; ++i) parser.Feed(std::string(1000, 'n'));
+  parser.Feed("\r\ntype=file;size=3; third\r\n");
+  parser.Finish();
+  EXPECT_EQ(Entries(listing), (std::vector<std::string>{"first 1", "third 3"}));
+
+  // The same line in a whole text.
+  RemoteListing whole;
+  ParseListingText("type=file;size=2;x=" + std::string(5000, 'n') + "; second\r\n", whole,
+                   ListingFormat::Mlsd);
+  EXPECT_EQ(whole.count, 0u);
+}
+
 // A listing holding the given lines, searched with mask and filter.
 struct Listing {
   RemoteListing listing;

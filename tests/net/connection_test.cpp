@@ -232,6 +232,73 @@ expect_close
   EXPECT_EQ(Verdict(), "DONE\n");
 }
 
+TEST_F(TcpConnectionTest, LinesWaitedForWithinOneDeadlineEndThereHoweverTheyTrickle) {
+  // Each row: what the server sends (a byte every 0.3 s), and the lines
+  // AwaitLine gives before the deadline one second on, after which the
+  // connection is failed as timed out.
+  struct Row {
+    const char* trickled;
+    Entries lines;
+  };
+  const Row rows[] = {
+      {"a line that never ends", {}},
+      {"a\\r\\nb\\r\\nc\\r\\n", {"a"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.trickled);
+    TempDir scriptDir;
+    PeerProcess peer;
+    const int peerPort =
+        StartScriptedServer(peer, scriptDir, std::string("trickle 0.3 ") + row.trickled);
+    ASSERT_NE(peerPort, 0);
+    TcpConnection connection;
+    connection.SetTimeout(30);
+    ASSERT_TRUE(connection.Connect("127.0.0.1", static_cast<std::uint16_t>(peerPort)));
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(1);
+    Entries lines;
+    for (Str255 line; connection.AwaitLine(line, deadline);) lines.push_back(line.Str());
+    EXPECT_LT(SecondsSince(start), 1.5);
+    EXPECT_EQ(lines, row.lines);
+    EXPECT_TRUE(connection.Failed());
+    EXPECT_TRUE(connection.TimedOut());
+    connection.Close();
+    EXPECT_EQ(peer.ReadRest(), "DONE\n");
+  }
+}
+
+TEST_F(TcpConnectionTest, ConfiguredTimeoutTakesTheDefaultsPlaceInEveryWait) {
+  Play(R"(send begun
+pause 4
+)");
+  conn.SetTimeout(1);
+  EXPECT_EQ(conn.Timeout(), 1);
+  auto start = std::chrono::steady_clock::now();
+  Str255 line;
+  EXPECT_TRUE(conn.WaitReadable(0));
+  EXPECT_FALSE(conn.ReadLine(line));  // the rest of the line never comes
+  EXPECT_LT(SecondsSince(start), 2.0);
+  EXPECT_TRUE(conn.TimedOut());
+  conn.SetTimeout(0);
+  EXPECT_EQ(conn.Timeout(), DefaultTimeout);
+}
+
+TEST_F(TcpConnectionTest, DebugLogTakesAtMostTheLinesItIsGiven) {
+  Play(R"(send 1\r\n2\r\n3\r\n4\r\n5\r\n
+pause 0.3
+send 6\r\n7\r\n
+)");
+  conn.LogAtMostLines(2);
+  for (int i = 0; i < 5; ++i) NextLine();
+  conn.LogAtMostLines(1);
+  NextLine();
+  NextLine();
+  EXPECT_EQ(LogEntries(), (Entries{"C ip 127.0.0.1", "R 1", "R 2",
+                                   "E Further lines received are left out of this log", "R 6",
+                                   "E Further lines received are left out of this log"}));
+  EXPECT_EQ(Verdict(), "DONE\n");
+}
+
 TEST_F(TcpConnectionTest, ReceiveBlockTakesAtMostItsLimit) {
   Play("send " + std::string(5000, 'x') + "\nexpect_close\n");
   ASSERT_TRUE(conn.WaitReadable(5));

@@ -16,7 +16,7 @@ A connection is accepted by the first step that needs it.
                      out as one segment)
   send_file PATH     send the contents of a file
   flood TEXT         send TEXT again and again until the client closes the
-                     connection; a MISMATCH when the client has taken 4 MiB
+                     connection; a MISMATCH when the client has taken 128 MiB
                      without closing
   pause SECONDS      sleep (fractions allowed); between two sends it splits
                      the data into separate segments; on its own it holds the
@@ -42,6 +42,9 @@ A connection is accepted by the first step that needs it.
   drip SECONDS TEXT  send TEXT, then again every SECONDS, until the client
                      closes the connection; a TIMEOUT when it has not closed
                      within the time limit
+  trickle SECONDS TEXT
+                     send TEXT one byte at a time, SECONDS apart; the client
+                     closing the connection ends the step early
 
 Output on standard output: "PORT <n>" once listening; "RECEIVED <n>" for
 each drain; "MISMATCH step <k>: ..." or "TIMEOUT step <k>: ..." when a check
@@ -55,7 +58,7 @@ import socket
 import sys
 import time
 
-FLOOD_LIMIT = 4 * 1024 * 1024
+FLOOD_LIMIT = 128 * 1024 * 1024
 
 
 class ScriptFailure(Exception):
@@ -218,6 +221,9 @@ class Server:
         elif keyword == "drip":
             seconds, _, text = arg.partition(" ")
             self.drip(channel.connection(), float(seconds), decode(text))
+        elif keyword == "trickle":
+            seconds, _, text = arg.partition(" ")
+            self.trickle(channel.connection(), float(seconds), decode(text))
         else:
             raise ScriptFailure("MISMATCH", "unknown step %r" % keyword)
 
@@ -256,6 +262,15 @@ class Server:
         except ConnectionError:
             return
         raise ScriptFailure("TIMEOUT", "client kept the connection open")
+
+    @staticmethod
+    def trickle(conn, seconds, text):
+        try:
+            for i in range(len(text)):
+                conn.sendall(text[i:i + 1])
+                time.sleep(seconds)
+        except ConnectionError:
+            return
 
     @staticmethod
     def check(got, want):
