@@ -67,6 +67,7 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
       RunLog::ShowAndWriteFailure(tlsFailure, tlsFailure);
       break;
     case HttpStatusEvent::Interrupted:
+      if (fileComplete_) break;
       RunLog::ShowAndWriteFailure("Connection interrupted", "Connection interrupted");
       break;
     default:
@@ -92,6 +93,7 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
     case HttpFileEvent::Complete:
       text = TransferTimeText(response.transferTime);
       CountHttpFetched();
+      fileComplete_ = true;
       break;
     case HttpFileEvent::Redirected:
       text = Cat("Redirected to ", response.location);

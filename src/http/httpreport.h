@@ -24,4 +24,7 @@ class ReportingHttpSession : public HttpSession {
 
  private:
   ProgressFilter progress_;
+  // The file came whole: a connection that fails after it (a body that ends
+  // with the server's close) interrupted nothing.
+  bool fileComplete_ = false;
 };

@@ -232,4 +232,27 @@ TEST(ReportingHttpSession, DownloadIsReportedFromStartToEnd) {
   EXPECT_EQ(TransferCounts.HttpFetched, 1);
 }
 
+TEST(ReportingHttpSession, ABodyEndedByTheServersCloseIsNoInterruption) {
+  ReportCapture capture;
+  ClearTransferCounts();
+  PeerProcess server;
+  const int port = StartScriptedServer(
+      server, capture.dir,
+      "expect GET /a.txt HTTP/1.1\nexpect_match Host: *\nexpect \n"
+      "send HTTP/1.0 200 OK\\r\\nContent-Type: text/plain\\r\\n\\r\\nhello\nclose\n");
+  ASSERT_NE(port, 0);
+  Str80 local = capture.dir / "store/";
+  ASSERT_TRUE(EnsureDirectory(local));
+  HttpResponse response;
+  {
+    ReportingHttpSession session("");
+    EXPECT_TRUE(HttpGet(session, "http://127.0.0.1/a.txt", local, static_cast<std::uint16_t>(port),
+                        false, false, response));
+  }
+  const Lines memo = capture.Memo();
+  EXPECT_EQ(std::count(memo.begin(), memo.end(), "Connection interrupted"), 0);
+  EXPECT_EQ(TransferCounts.HttpFetched, 1);
+  EXPECT_FALSE(TransferCounts.failed);
+}
+
 }  // namespace
