@@ -238,8 +238,9 @@ struct QueuedFetch {
 };
 
 // A stored HTML page, to be rewritten when every file has been fetched.
+// Kept for every page of the assignment: its texts take only their length.
 struct StoredPage {
-  Str255 file;            // as the page is opened
+  std::string file;       // as the page is opened
   std::string directory;  // absolute, for the links written into it
   PageContext context;
 };
@@ -310,7 +311,7 @@ void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, cons
   RunLog::ShowAndWrite(finished, finished);
   if (task.TRANSLATE) {
     const std::string path = AbsoluteLocalPath(file);
-    run.pages[path] = {file, AbsoluteLocalPath(task.LOCATION), page};
+    run.pages[path] = {file.Str(), AbsoluteLocalPath(task.LOCATION), page};
   }
 }
 
