@@ -32,7 +32,9 @@ void PushBack(Lexer& lexer, char c) {
 // than a piece simply continues in the next piece.
 void LoadPiece(Lexer& lexer) {
   if (TextEof(lexer.input)) {
-    if (lexer.input.failed) RunLog::Show("LexLib: input read error");
+    // The rest of the page is lost to the scan: a failure, in the run log too.
+    if (lexer.input.failed)
+      RunLog::ShowAndWriteFailure("LexLib: input read error", "LexLib: input read error");
     return;
   }
   Str255 piece;

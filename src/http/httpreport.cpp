@@ -2,6 +2,7 @@
 
 #include "report/runlog.h"
 #include "report/transfercounts.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -13,6 +14,36 @@ Str255 DownloadingText(const HttpResponse& response) {
     text += " bytes ";
   }
   return text;
+}
+
+// 404 and 410 say that the file is not there; any other answer is given as
+// the server wrote it.
+bool SaysNotFound(std::uint16_t status) {
+  return status == 404 || status == 410;
+}
+
+// Why no file came: a real not-found answer is "Unable to find"; a server
+// that never answered, an answer broken off in its header and any other
+// status are said as what they are.
+Str255 NoFileText(const HttpSession& session, const HttpResponse& response) {
+  const Str255 failed = Cat("Unable to download ", response.fileName);
+  const Str255 status = session.StatusLine();
+  if (status.Empty()) {
+    if (StopRequested()) return failed + ": the run was stopped";
+    if (session.connection.PeerClosed()) {
+      return failed + ": the server closed the connection without an answer";
+    }
+    return failed + ": no answer from the server";
+  }
+  if (SaysNotFound(response.status)) return Cat("Unable to find ", response.fileName);
+  if (response.status == 200) return failed + ": the answer broke off in its header";
+  return Cat(failed, ": the server answered ") + status;
+}
+
+bool IsFailure(HttpFileEvent event) {
+  using enum HttpFileEvent;
+  return event == NotFound || event == CreateFailed || event == RedirectRefused ||
+         event == TooManyRedirects;
 }
 }  // namespace
 
@@ -26,17 +57,18 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
                            Cat("Connection established with ", BaseUrl()));
       break;
     case HttpStatusEvent::ConnectFailed:
-      RunLog::ShowAndWrite("Unable to establish connection",
-                           Cat("Unable to establish connection with ", BaseUrl()));
+      RunLog::ShowAndWriteFailure("Unable to establish connection",
+                                  Cat("Unable to establish connection with ", BaseUrl()));
       break;
     case HttpStatusEvent::ReadingHeader:
       RunLog::Show("Retrieving file header information");
       break;
     case HttpStatusEvent::TlsFailed:
-      RunLog::ShowAndWrite(tlsFailure, tlsFailure);
+      RunLog::ShowAndWriteFailure(tlsFailure, tlsFailure);
       break;
     case HttpStatusEvent::Interrupted:
-      RunLog::ShowAndWrite("Connection interrupted", "Connection interrupted");
+      if (fileComplete_) break;
+      RunLog::ShowAndWriteFailure("Connection interrupted", "Connection interrupted");
       break;
     default:
       break;
@@ -50,7 +82,7 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
       text = DownloadingText(response);
       break;
     case HttpFileEvent::NotFound:
-      text = Cat("Unable to find ", response.fileName);
+      text = NoFileText(*this, response);
       break;
     case HttpFileEvent::CreateFailed:
       text = Cat("Unable to create file on local drive ", response.fileName);
@@ -61,6 +93,7 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
     case HttpFileEvent::Complete:
       text = TransferTimeText(response.transferTime);
       CountHttpFetched();
+      fileComplete_ = true;
       break;
     case HttpFileEvent::Redirected:
       text = Cat("Redirected to ", response.location);
@@ -75,8 +108,12 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
     default:
       return;
   }
-  RunLog::ShowAndWrite(text, text);
-  if (event == HttpFileEvent::NotFound && !StatusLine().Empty()) {
+  if (IsFailure(event)) {
+    RunLog::ShowAndWriteFailure(text, text);
+  } else {
+    RunLog::ShowAndWrite(text, text);
+  }
+  if (event == HttpFileEvent::NotFound && SaysNotFound(response.status)) {
     RunLog::Write(Cat("Server reported: ", StatusLine()));
   }
 }

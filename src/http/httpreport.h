@@ -1,7 +1,8 @@
 // The HTTP session the HTTP assignment creates: status and file events become
 // lines on screen and in the run log, percent and byte events drive the
 // progress bar and the byte counter (each value shown once), and a completed
-// download is counted in the run's transfer counts.
+// download is counted in the run's transfer counts. Every failure line
+// (no connection, no TLS, no file, a refused redirect) marks the run failed.
 #pragma once
 
 #include <cstdint>
@@ -23,4 +24,7 @@ class ReportingHttpSession : public HttpSession {
 
  private:
   ProgressFilter progress_;
+  // The file came whole: a connection that fails after it (a body that ends
+  // with the server's close) interrupted nothing.
+  bool fileComplete_ = false;
 };

@@ -20,14 +20,33 @@
 
 namespace {
 
+void ShowAndWriteFailure(std::string_view line) {
+  RunLog::ShowAndWriteFailure(line, line);
+}
+
+bool HoldsEntries(std::string_view directory) {
+  return !FindFiles(directory, "*", kAttrDirectory | kAttrHidden | kAttrSystem).empty();
+}
+
 // A fresh copy starts from an empty LOCATION, unless that would destroy files
-// the user keeps there: then the screen and the run log say why.
-void EmptyLocationUnlessGuarded(std::string_view location) {
+// the user keeps there: then the screen and the run log say why. True when
+// files of an earlier copy were removed.
+bool EmptyLocationUnlessGuarded(std::string_view location) {
+  const bool held = HoldsEntries(location);
   const std::string_view reason =
       EmptyUnlessGuarded(location, {LoadedIniFile, Settings.LOG, Settings.DEBUG_LOG});
-  if (reason.empty()) return;
+  if (reason.empty()) return held;
   const Str255 line = Cat("Not emptying LOCATION ", location) + ": " + reason;
   RunLog::ShowAndWrite(line, line);
+  return false;
+}
+
+// The earlier copy is gone and no new one came: the morning's reader must
+// not take the empty directory for a site that has become empty.
+void ReportEmptiedLocation(std::string_view location) {
+  if (HoldsEntries(location)) return;
+  ShowAndWriteFailure(Cat("LOCATION ", location) +
+                      " was emptied and is left empty: the download failed");
 }
 
 // SRC links (images, frames) are followed below the last HREF level too, but
@@ -64,6 +83,10 @@ ShortStr<N> Joined(std::string_view prefix, std::string_view value) {
   ShortStr<N> text(prefix);
   text += value;
   return text;
+}
+
+void ReportUncreatableLocation(std::string_view location) {
+  ShowAndWriteFailure(Joined<116>("Unable to create location directory ", location));
 }
 
 // --- Addresses ---------------------------------------------------------------
@@ -215,8 +238,9 @@ struct QueuedFetch {
 };
 
 // A stored HTML page, to be rewritten when every file has been fetched.
+// Kept for every page of the assignment: its texts take only their length.
 struct StoredPage {
-  Str255 file;            // as the page is opened
+  std::string file;       // as the page is opened
   std::string directory;  // absolute, for the links written into it
   PageContext context;
 };
@@ -233,6 +257,8 @@ struct AssignmentRun {
   std::vector<std::pair<std::string, std::string>> aliases;
   // The connection the last fetch left open, for the next fetch from its server.
   KeptConnection kept;
+  // Links to new addresses met while the queue or the visited set was full.
+  std::uint64_t linksNotFollowed = 0;
 };
 
 // HREF links only from pages above the last level; SRC links from every
@@ -251,6 +277,10 @@ void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
   if (!LevelAllows(task, level, kind)) return;
   const ResolvedLink link = ResolveLink(SplitLinkToken(text).link, page);
   if (!link.followable || run.visited.Contains(link.key)) return;
+  if (run.queue.size() >= kLinkQueueCapacity || run.visited.Full()) {
+    ++run.linksNotFollowed;
+    return;
+  }
   if (std::string refusal; !EnsureDirectoryBelow(run.root, link.location, refusal)) {
     if (!refusal.empty()) RunLog::ShowAndWriteFailure(refusal, refusal);
     return;
@@ -269,14 +299,14 @@ void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, cons
   auto scanner = std::make_unique<LinkScanner>();
   const Str255 file = Cat(task.LOCATION, storedName);
   if (!scanner->OpenPage(file)) {
-    RunLog::Show(Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
+    ShowAndWriteFailure(Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
     return;
   }
   const Str255 parsing = Cat(Joined<88>("Parsing ", task.LOCATION), storedName);
   RunLog::ShowAndWrite(parsing, parsing);
   std::uint16_t kind = 0;
   Str255 text;
-  while (scanner->NextToken(kind, text)) {
+  while (!StopRequested() && scanner->NextToken(kind, text)) {
     if (kind == SrcLink || kind == HrefLink) QueueLink(run, task, level, page, kind, text);
   }
   scanner->ClosePage();
@@ -284,7 +314,7 @@ void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, cons
   RunLog::ShowAndWrite(finished, finished);
   if (task.TRANSLATE) {
     const std::string path = AbsoluteLocalPath(file);
-    run.pages[path] = {file, AbsoluteLocalPath(task.LOCATION), page};
+    run.pages[path] = {file.Str(), AbsoluteLocalPath(task.LOCATION), page};
   }
 }
 
@@ -320,7 +350,7 @@ void RewritePage(const VisitedUrlSet& visited, const StoredPage& page) {
     replaced = scanner->EndRewrite();
   }
   scanner->ClosePage();
-  if (!replaced) RunLog::Show(Cat("Unable to rewrite ", page.file));
+  if (!replaced) ShowAndWriteFailure(Cat("Unable to rewrite ", page.file));
 }
 
 void ShowAssignment(const HttpTask& task) {
@@ -374,7 +404,7 @@ void RecordStored(VisitedUrlSet& visited, const std::string& key, const std::str
 bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std::string& key,
                bool linked) {
   if (!EnsureDirectory(task.LOCATION)) {
-    RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
+    ReportUncreatableLocation(task.LOCATION);
     return false;
   }
   auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG, linked ? &run.visited : nullptr);
@@ -389,7 +419,7 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
       run.aliases.emplace_back(key, session.knownTarget);
       return false;
     }
-    RunLog::Show(Joined<111>("Unable to complete download of ", task.URI));
+    ShowAndWriteFailure(Joined<111>("Unable to complete download of ", task.URI));
     return false;
   }
   const HttpResponse& response = fetch->response;
@@ -458,20 +488,25 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited)
     LogNotVerifying(task.URI);
   }
   if (!EnsureDirectory(task.LOCATION)) {
-    RunLog::Show(Joined<116>("Unable to create location directory ", task.LOCATION));
+    ReportUncreatableLocation(task.LOCATION);
     return false;
   }
-  if (level == 1 && !task.IFMOD) EmptyLocationUnlessGuarded(task.LOCATION);
-  AssignmentRun run{visited, task.LOCATION, {}, {}, {}, {}};
+  const bool emptied = level == 1 && !task.IFMOD && EmptyLocationUnlessGuarded(task.LOCATION);
+  AssignmentRun run{visited, task.LOCATION, {}, {}, {}, {}, 0};
   EnsureTrailing(run.root, kPathSep);
   const std::string key = StartKey(task.URI, task.PORT);
   if (!key.empty()) visited.Add(key);
   const bool stored = FetchFile(run, task, level, key, false);
+  if (!stored && emptied) ReportEmptiedLocation(run.root);
   // Level by level: every file is met first by its shortest way.
   while (!run.queue.empty() && !StopRequested()) {
     QueuedFetch next = std::move(run.queue.front());
     run.queue.pop_front();
     FetchFile(run, next.task, next.level, next.key, true);
+  }
+  if (run.linksNotFollowed != 0) {
+    ShowAndWriteFailure(Cat("Link limit reached: ", std::to_string(run.linksNotFollowed)) +
+                        " links not followed");
   }
   for (const auto& [alias, target] : run.aliases) {
     RecordStored(visited, alias, std::string(visited.StoredPath(target)));

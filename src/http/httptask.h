@@ -8,6 +8,7 @@
 // followed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,8 +28,14 @@
 // LEVEL links of the first one has its links followed, whatever way it is
 // met first. With TRANSLATE the stored pages are rewritten at the end, when
 // it is known which links were stored where. A stop request ends the
-// fetching; pages not yet rewritten stay as downloaded.
+// fetching; pages not yet rewritten stay as downloaded. Every failure is
+// written to the run log as well as shown.
 bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited);
+
+// Files waiting to be fetched in one assignment. A link met while the queue
+// is full (or the visited set is) is not followed; the assignment then says
+// how many were left ("Link limit reached: <n> links not followed").
+constexpr std::size_t kLinkQueueCapacity = 10000;
 
 // A link attribute as written in a page: head up to and including the
 // opening quote, the link (trimmed of blanks and control characters), and

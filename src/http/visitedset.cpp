@@ -1,11 +1,12 @@
 #include "http/visitedset.h"
 
 bool VisitedUrlSet::Add(std::string_view url) {
-  return stored_.emplace(url, std::string()).second;
+  return !Full() && stored_.emplace(url, std::string()).second;
 }
 
 void VisitedUrlSet::SetStoredPath(std::string_view url, std::string_view path) {
-  stored_[std::string(url)] = path;
+  const auto found = stored_.find(std::string(url));
+  if (found != stored_.end()) found->second = path;
 }
 
 std::string_view VisitedUrlSet::StoredPath(std::string_view url) const {

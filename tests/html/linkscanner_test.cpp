@@ -292,9 +292,13 @@ TEST_F(LinkScannerTest, PageReadOnlyInPartStaysAsStored) {
   EXPECT_FALSE(CopyThrough(page));
   EXPECT_EQ(ReadFile(page), withCtrlZ);
 
-  // Reading fails at once: the "page" is a directory.
+  // Reading fails at once: the "page" is a directory. The run log says so.
   fs::create_directory(dir / "folder");
+  TempDir logDir;
+  RunLog::Open(logDir / "run.log");
   EXPECT_FALSE(CopyThrough(dir / "folder"));
+  RunLog::Close();
+  EXPECT_GT(std::ranges::count(LogFileTexts(logDir / "run.log"), "LexLib: input read error"), 0);
   EXPECT_TRUE(fs::is_directory(dir / "folder"));
   EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"folder", "index.html"}));
   EXPECT_GT(std::ranges::count(memo.Memo(), "LexLib: input read error"), 0);

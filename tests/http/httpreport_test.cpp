@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
+
 #include "httptestsupport.h"
 #include "report/transfercounts.h"
 #include "util/localfiles.h"
+#include "util/stoprequest.h"
 
 namespace {
 
@@ -79,17 +83,103 @@ TEST(ReportingHttpSession, FileEventsWriteTheSameTextToScreenAndLog) {
   EXPECT_EQ(TransferCounts.HttpFetched, 3);
 }
 
-TEST(ReportingHttpSession, NotFoundAddsTheServersStatusLineToTheLogOnly) {
+TEST(ReportingHttpSession, FailureLinesMarkTheRunFailed) {
+  using enum HttpStatusEvent;
+  using enum HttpFileEvent;
+  const struct {
+    bool status;  // a status event, else a file event
+    std::uint8_t event;
+    bool failed;
+  } cases[] = {
+      {true, std::uint8_t(Connecting), false},       {true, std::uint8_t(Connected), false},
+      {true, std::uint8_t(ConnectFailed), true},     {true, std::uint8_t(ReadingHeader), false},
+      {true, std::uint8_t(Interrupted), true},       {true, std::uint8_t(TlsFailed), true},
+      {false, std::uint8_t(Downloading), false},     {false, std::uint8_t(NotFound), true},
+      {false, std::uint8_t(Incomplete), false},      {false, std::uint8_t(CreateFailed), true},
+      {false, std::uint8_t(Unchanged), false},       {false, std::uint8_t(Complete), false},
+      {false, std::uint8_t(Redirected), false},      {false, std::uint8_t(RedirectRefused), true},
+      {false, std::uint8_t(TooManyRedirects), true},
+  };
   ReportCapture capture;
-  {
+  for (const auto& c : cases) {
+    ClearTransferCounts();
     ReportingHttpSession session("");
-    session.FileEvent(HttpFileEvent::NotFound, ResponseFor("gone.html"));  // no status line yet
-    session.statusLine = "HTTP/1.1 404 Not Found";
-    session.FileEvent(HttpFileEvent::NotFound, ResponseFor("lost.html"));
+    session.tlsFailure = "TLS handshake with h failed: test";
+    if (c.status) {
+      session.StatusEvent(HttpStatusEvent{c.event});
+    } else {
+      session.FileEvent(HttpFileEvent{c.event}, ResponseFor("a.html"));
+    }
+    EXPECT_EQ(TransferCounts.failed, c.failed) << int(c.event) << (c.status ? " status" : " file");
   }
-  EXPECT_EQ(capture.Memo(), (Lines{"Unable to find gone.html", "Unable to find lost.html"}));
-  EXPECT_EQ(capture.LogLines(), (Lines{"Unable to find gone.html", "Unable to find lost.html",
-                                       "Server reported: HTTP/1.1 404 Not Found"}));
+}
+
+// Asks the run to stop once the client waits for the header.
+class StopWhileWaitingForTheHeader : public FakeStatusSink {
+ public:
+  void AddMemoLine(std::string_view text) override {
+    FakeStatusSink::AddMemoLine(text);
+    if (text == "Retrieving file header information") RequestStop(SIGTERM);
+  }
+};
+
+// What the server does after the request, and the line (on screen and in the
+// run log) that must say so; "Unable to find" only for a real not-found answer.
+TEST(ReportingHttpSession, AFetchThatBringsNoFileSaysWhatHappened) {
+  const struct {
+    const char* serves;
+    const char* line;
+    const char* reported;  // the log's extra line, "" for none
+    bool stop = false;
+  } cases[] = {
+      {"close\n", "Unable to download f.html: the server closed the connection without an answer",
+       ""},
+      {"pause 5\n", "Unable to download f.html: the run was stopped", "", true},
+      {"send HTTP/1.1 404 Not Found\\r\\nContent-Length: 0\\r\\n\\r\\n\n", "Unable to find f.html",
+       "Server reported: HTTP/1.1 404 Not Found"},
+      {"send HTTP/1.1 410 Gone\\r\\nContent-Length: 0\\r\\n\\r\\n\n", "Unable to find f.html",
+       "Server reported: HTTP/1.1 410 Gone"},
+      {"send HTTP/1.1 500 Internal Server Error\\r\\nContent-Length: 0\\r\\n\\r\\n\n",
+       "Unable to download f.html: the server answered HTTP/1.1 500 Internal Server Error", ""},
+      {"send HTTP/1.1 403 Forbidden\\r\\n\\r\\n\n",
+       "Unable to download f.html: the server answered HTTP/1.1 403 Forbidden", ""},
+      {"send HTTP/1.1 200 OK\\r\\nContent-Le\nclose\n",
+       "Unable to download f.html: the answer broke off in its header", ""},
+      {"send SSH-2.0-OpenSSH_9.2\\r\\n\nclose\n",
+       "Unable to download f.html: the server answered SSH-2.0-OpenSSH_9.2", ""},
+  };
+  for (const auto& c : cases) {
+    ReportCapture capture;
+    StopWhileWaitingForTheHeader stopping;
+    if (c.stop) SetStatusSink(&stopping);
+    ClearTransferCounts();
+    PeerProcess server;
+    const int port = StartScriptedServer(
+        server, capture.dir,
+        std::string("expect GET /f.html HTTP/1.1\nexpect_match Host: *\nexpect \n") + c.serves);
+    ASSERT_NE(port, 0);
+    Str80 local = capture.dir / "store/";
+    HttpResponse response;
+    {
+      ReportingHttpSession session("");
+      EXPECT_FALSE(HttpGet(session, "http://127.0.0.1/f.html", local,
+                           static_cast<std::uint16_t>(port), false, false, response));
+    }
+    ClearStopRequest();
+    const Lines memo = c.stop ? stopping.Memo() : capture.Memo();
+    SetStatusSink(&capture.sink);
+    EXPECT_NE(std::find(memo.begin(), memo.end(), c.line), memo.end()) << c.serves;
+    const Lines log = capture.LogLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), c.line), log.end()) << c.serves;
+    const bool reported = std::any_of(log.begin(), log.end(), [](const std::string& line) {
+      return line.starts_with("Server reported: ");
+    });
+    EXPECT_EQ(reported, *c.reported != 0) << c.serves;
+    if (*c.reported) {
+      EXPECT_NE(std::find(log.begin(), log.end(), c.reported), log.end()) << c.serves;
+    }
+    EXPECT_TRUE(TransferCounts.failed) << c.serves;
+  }
 }
 
 TEST(ReportingHttpSession, ProgressShowsEachNewValueOnce) {
@@ -140,6 +230,29 @@ TEST(ReportingHttpSession, DownloadIsReportedFromStartToEnd) {
   EXPECT_EQ(capture.Display(),
             (Lines{"hide bytes", "percent: 67", "hide bytes", "percent: 100", "hide percent"}));
   EXPECT_EQ(TransferCounts.HttpFetched, 1);
+}
+
+TEST(ReportingHttpSession, ABodyEndedByTheServersCloseIsNoInterruption) {
+  ReportCapture capture;
+  ClearTransferCounts();
+  PeerProcess server;
+  const int port = StartScriptedServer(
+      server, capture.dir,
+      "expect GET /a.txt HTTP/1.1\nexpect_match Host: *\nexpect \n"
+      "send HTTP/1.0 200 OK\\r\\nContent-Type: text/plain\\r\\n\\r\\nhello\nclose\n");
+  ASSERT_NE(port, 0);
+  Str80 local = capture.dir / "store/";
+  ASSERT_TRUE(EnsureDirectory(local));
+  HttpResponse response;
+  {
+    ReportingHttpSession session("");
+    EXPECT_TRUE(HttpGet(session, "http://127.0.0.1/a.txt", local, static_cast<std::uint16_t>(port),
+                        false, false, response));
+  }
+  const Lines memo = capture.Memo();
+  EXPECT_EQ(std::count(memo.begin(), memo.end(), "Connection interrupted"), 0);
+  EXPECT_EQ(TransferCounts.HttpFetched, 1);
+  EXPECT_FALSE(TransferCounts.failed);
 }
 
 }  // namespace

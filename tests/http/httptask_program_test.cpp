@@ -82,9 +82,11 @@ TEST_F(ProgramHttpRun, FailedAssignmentLeavesTheNextOneToRunAndNothingEscapes) {
   EXPECT_NE(run.out.find("Unable to complete download of http://127.0.0.1/missing.html"),
             std::string::npos)
       << run.out;
-  EXPECT_TRUE(InOrder(LogFileTexts(top / "run/run.log"),
-                      {"Processing task Missing", "Processing task Hostile",
-                       "Parsing deep/store/index.html", "Finished parsing deep/store/index.html"}));
+  EXPECT_TRUE(InOrder(
+      LogFileTexts(top / "run/run.log"),
+      {"Processing task Missing", "Unable to find missing.html",
+       "Unable to complete download of http://127.0.0.1/missing.html", "Processing task Hostile",
+       "Parsing deep/store/index.html", "Finished parsing deep/store/index.html"}));
   EXPECT_EQ(
       ReadFile(top / "run/deep/store/index.html"),
       "<a href=\"" + Server() + "/x.html\">x</a><img src=\"" + Server() + "/etc/x.gif\">\r\n");

@@ -513,6 +513,157 @@ TEST_F(HttpAssignment, PagesEmbeddingEachOtherEndWithoutTranslate) {
       8);
 }
 
+// index.html embeds 400 frames, and every one of them 400 frames of its
+// own, each under a new address: without a bound this never ends.
+class FrameBomb : public HttpAssignment {
+ protected:
+  static constexpr int kFanOut = 400;
+  void SetUp() override {
+    HttpAssignment::SetUp();
+    if (IsSkipped()) return;
+    Add("index.html", Frames(""));
+    for (int k = 1; k <= kFanOut; ++k) Add(Name(k), Frames("p" + std::to_string(k) + "/"));
+    Serve();
+  }
+  static std::string Name(int k) { return "p" + std::to_string(k) + ".html"; }
+  static std::string Frames(const std::string& directory) {
+    std::string page;
+    for (int k = 1; k <= kFanOut; ++k) page += "<frame src=\"" + directory + Name(k) + "\">\n";
+    return page;
+  }
+};
+
+// Stops the run once the given number of files have begun to download.
+class StopAfterDownloads : public FakeStatusSink {
+ public:
+  explicit StopAfterDownloads(int downloads) : left_(downloads) {}
+  void AddMemoLine(std::string_view text) override {
+    FakeStatusSink::AddMemoLine(text);
+    if (text.starts_with("Downloading ") && --left_ == 0) RequestStop(SIGTERM);
+  }
+
+ private:
+  int left_;
+};
+
+TEST_F(FrameBomb, FollowingEndsAtTheLinkLimitsAndAStopEndsItAtOnce) {
+  const struct {
+    std::size_t capacity;   // of the visited set
+    int stopAfter;          // downloads begun before a stop; 0: no stop
+    std::size_t requests;   // at most this many files asked for
+    std::string limitLine;  // the line the log must hold (or begin with, after a stop)
+  } cases[] = {
+      // The visited set fills first: 199 of the first page's frames are
+      // fetched, and none of the 400 of each of them.
+      {200, 0, 200, "Link limit reached: 79801 links not followed"},
+      // The queue fills first, after some 25 frames; a stop then ends the
+      // fetching with the file under way.
+      {VisitedUrlSet::kDefaultCapacity, 40, 41, "Link limit reached: "},
+  };
+  for (const auto& c : cases) {
+    ReportCapture report;
+    ClearTransferCounts();
+    StopAfterDownloads stopping(c.stopAfter);
+    if (c.stopAfter != 0) SetStatusSink(&stopping);
+    const std::size_t asked = RequestTargets(nginx.AccessLog()).size();
+    VisitedUrlSet visited(c.capacity);
+    HttpTask task = Task("index.html", 1, false);
+    EXPECT_TRUE(ProcessHttpTask(task, 1, visited));
+    ClearStopRequest();
+    SetStatusSink(&report.sink);
+    const std::size_t requests = RequestTargets(nginx.AccessLog()).size() - asked;
+    EXPECT_LE(requests, c.requests) << c.capacity;
+    if (c.stopAfter == 0) {
+      EXPECT_EQ(requests, c.requests);
+    }
+    // What waits to be fetched is in the set: the queue stayed within its cap.
+    EXPECT_LE(visited.Count(), std::min(c.capacity, kLinkQueueCapacity + requests));
+    const std::vector<std::string> log = report.LogLines();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [&](const std::string& line) {
+                              return line.starts_with(c.limitLine) &&
+                                     (c.stopAfter != 0 || line == c.limitLine);
+                            }),
+              1)
+        << c.capacity;
+    EXPECT_TRUE(TransferCounts.failed);
+  }
+}
+
+// What the site lacks, and which failure lines the run log must hold.
+TEST_F(HttpAssignment, EveryFailureReachesTheRunLog) {
+  Add("index.html", "<img src=\"gone.gif\"><img src=\"a.gif\">\n");
+  Add("a.gif", "GIF89a");
+  Add("file", "a file where a directory should be");
+  Serve();
+  const std::string loc = location;
+  const std::string blocked = top / "site/file/loc/";
+  const std::string emptied =
+      "LOCATION " + loc + " was emptied and is left empty: the download failed";
+  const struct {
+    std::string path;
+    std::string location;
+    bool earlierCopy;  // LOCATION holds files of an earlier run
+    bool ifmod;
+    std::vector<std::string> logged;  // in this order
+    bool emptiedLine;
+  } cases[] = {
+      {"missing.html",
+       loc,
+       true,
+       false,
+       {"Unable to find missing.html", "Server reported: HTTP/1.1 404 Not Found",
+        "Unable to complete download of http://127.0.0.1/missing.html", emptied},
+       true},
+      // Nothing was there to lose, or nothing was removed.
+      {"missing.html",
+       loc,
+       false,
+       false,
+       {"Unable to complete download of http://127.0.0.1/missing.html"},
+       false},
+      {"missing.html",
+       loc,
+       true,
+       true,
+       {"Unable to complete download of http://127.0.0.1/missing.html"},
+       false},
+      {"index.html",
+       loc,
+       true,
+       false,
+       {"Unable to find gone.gif", "Unable to complete download of http://127.0.0.1/gone.gif"},
+       false},
+      {"index.html",
+       blocked,
+       false,
+       false,
+       {"Unable to create location directory " + blocked},
+       false},
+  };
+  for (const auto& c : cases) {
+    ReportCapture report;
+    ClearTransferCounts();
+    if (c.earlierCopy) AddSiteFile(c.location, "old/page.html", "earlier");
+    HttpTask task = Task(c.path, 1, false, c.ifmod);
+    task.LOCATION = c.location;
+    Run(task);
+    const std::vector<std::string> log = report.LogLines();
+    auto at = log.begin();
+    for (const std::string& line : c.logged) {
+      at = std::find(at, log.end(), line);
+      EXPECT_NE(at, log.end()) << c.path << ": " << line;
+    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), emptied), c.emptiedLine ? 1 : 0) << c.path;
+    for (const std::string& line : report.Memo()) {
+      if (line.starts_with("Unable") || line.starts_with("LOCATION")) {
+        EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
+      }
+    }
+    EXPECT_TRUE(TransferCounts.failed) << c.path;
+  }
+}
+
 TEST_F(HttpAssignment, AnchorsIntoAPageFetchItOnceAndKeepTheirFragments) {
   Add("index.html",
       "<a href=\"p.html#one\">1</a> <a href=\"p.html#two\">2</a> "

@@ -24,4 +24,21 @@ TEST(VisitedUrlSet, AddressesWithTheSameCrcAreTwoAddresses) {
   EXPECT_EQ(set.Count(), 2u);
 }
 
+TEST(VisitedUrlSet, AFullSetTakesNoNewAddress) {
+  VisitedUrlSet set(2);
+  EXPECT_TRUE(set.Add("http://h:80/a"));
+  EXPECT_FALSE(set.Full());
+  EXPECT_TRUE(set.Add("http://h:80/b"));
+  EXPECT_TRUE(set.Full());
+  EXPECT_FALSE(set.Add("http://h:80/c"));
+  EXPECT_FALSE(set.Contains("http://h:80/c"));
+  // Nor does recording where a file went add its address.
+  set.SetStoredPath("http://h:80/c", "/L/c");
+  EXPECT_FALSE(set.Contains("http://h:80/c"));
+  set.SetStoredPath("http://h:80/b", "/L/b");
+  EXPECT_EQ(set.StoredPath("http://h:80/b"), "/L/b");
+  EXPECT_EQ(set.Count(), 2u);
+  EXPECT_FALSE(VisitedUrlSet().Full());
+}
+
 }  // namespace
