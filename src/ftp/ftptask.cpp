@@ -7,6 +7,7 @@
 #include "ftp/listingfetch.h"
 #include "net/connection.h"
 #include "report/runlog.h"
+#include "report/transfercounts.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 #include "util/stringset.h"
@@ -231,8 +232,12 @@ void RunFtpTask(const FtpTask& task) {
       LogNotVerifying(task.URI);
     }
   }
+  const bool failedBefore = TransferCounts.failed;
   const bool loggedIn = session.Login(task.URI, task.USER, port, retryDelay, tries, task.PASSWORD);
   if (loggedIn) {
+    // The log keeps the tries that failed, but a login that came through in
+    // the end is no failure of the run.
+    TransferCounts.failed = failedBefore;
     const Str255 home = session.WorkingDir();
     session.SetListDelay(listDelay);
     // Relative remote paths start from the login directory: a line that has

@@ -445,3 +445,21 @@ TEST_F(FtpProgramTest, LoginFailureSkipsTheLines) {
 }
 
 }  // namespace
+
+TEST(FtpTaskScripted, ALoginThatComesThroughOnALaterTryIsNoFailureOfTheRun) {
+  ScriptedFtpServer server("send 220 ready\\r\\n\nexpect USER alice\nclose\naccept\n" +
+                           kLoginScript +
+                           R"(expect PWD
+send 257 "/" is the current directory\r\n
+expect QUIT
+send 221 Goodbye\r\n
+)");
+  FtpTask task = MakeTask(server.Port(), {});
+  task.RETRY = 2;
+  ClearTransferCounts();
+  ReportCapture capture;
+  RunFtpTask(task);
+  EXPECT_EQ(ExitStatus(), 0);
+  ClearTransferCounts();
+  EXPECT_EQ(server.Outcome(), "DONE\n");
+}
