@@ -64,6 +64,8 @@ std::vector<FtpFileRecord> RemoteFiles(FtpSession& session) {
   for (std::size_t i = 0; i < listing->count; ++i) {
     FtpFileRecord file = listing->items[i];
     file.listing = nullptr;
+    // Sizes are compared, and a link's listed size is no file's.
+    if (file.link) file.size = LinkedFileSize(session, file.name);
     if ((file.attribute & kFilterFiles) != 0) files.push_back(file);
   }
   return files;
