@@ -234,9 +234,9 @@ TEST_F(FtpProgramTest, UpAndDownByMaskAreByteIdentical) {
   for (const char* name : {"a.txt", "B.TXT", "big.bin", "long name.txt"}) {
     EXPECT_TRUE(ReadFile(home / "incoming/" + name) == ReadFile(work / "out/" + name)) << name;
   }
-  // "*.*" on the server takes 8.3 names only.
-  EXPECT_EQ(DirectoryNames(work / "back"), (Lines{"B.TXT", "a.txt", "big.bin"}));
-  for (const char* name : {"a.txt", "B.TXT", "big.bin"}) {
+  // "*.*" on the server takes every name.
+  EXPECT_EQ(DirectoryNames(work / "back"), (Lines{"B.TXT", "a.txt", "big.bin", "long name.txt"}));
+  for (const char* name : {"a.txt", "B.TXT", "big.bin", "long name.txt"}) {
     EXPECT_TRUE(ReadFile(work / "back/" + name) == ReadFile(work / "out/" + name)) << name;
   }
   EXPECT_TRUE(LogHas("Uploading big.bin 52428800 bytes ")) << Log();
