@@ -252,8 +252,9 @@ bool ParseListLine(std::string_view line, FtpFileRecord& entry) {
   entry = FtpFileRecord{};
   UnixKind kind = UnixKind::Other;
   if (!TakeUnixMode(TakeColumn(line), kind) || kind == UnixKind::Other) return false;
-  if (!AllDigits(TakeColumn(line), 1, 20) || TakeColumn(line).empty())
-    return false;  // links, owner
+  const std::string_view linkCount = TakeColumn(line);
+  const std::string_view owner = TakeColumn(line);
+  if (!AllDigits(linkCount, 1, 20) || owner.empty()) return false;
   // With a group, the size is the column after it; without, the group's.
   std::string_view afterGroup = line;
   TakeColumn(afterGroup);
