@@ -55,7 +55,7 @@ bool SameSize(const FoundFile& local, const FtpFileRecord& remote) {
 
 // Every file of the current remote directory, whatever its name: a
 // synchronise asks which names are on the other side, so no mask may leave
-// one out (the 8.3 reading of "*.*" would miss every long name).
+// one out.
 std::vector<FtpFileRecord> RemoteFiles(FtpSession& session) {
   FtpFileRecord record;
   ListingPtr listing;
