@@ -18,7 +18,7 @@ Str255 WithTryNumber(std::string_view text, const Str255& tryNumber) {
 Str255 AnnounceText(std::string_view verb, const FtpFileRecord& file) {
   Str255 text = Cat(verb, file.name);
   text += " ";
-  text += IntToText(file.size).View();
+  text += file.size == kUnknownSize ? std::string_view("?") : IntToText(file.size).View();
   text += " bytes ";
   return text;
 }

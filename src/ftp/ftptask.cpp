@@ -55,7 +55,7 @@ bool SameSize(const FoundFile& local, const FtpFileRecord& remote) {
 
 // Every file of the current remote directory, whatever its name: a
 // synchronise asks which names are on the other side, so no mask may leave
-// one out (the 8.3 reading of "*.*" would miss every long name).
+// one out.
 std::vector<FtpFileRecord> RemoteFiles(FtpSession& session) {
   FtpFileRecord record;
   ListingPtr listing;
@@ -64,6 +64,8 @@ std::vector<FtpFileRecord> RemoteFiles(FtpSession& session) {
   for (std::size_t i = 0; i < listing->count; ++i) {
     FtpFileRecord file = listing->items[i];
     file.listing = nullptr;
+    // Sizes are compared, and a link's listed size is no file's.
+    if (file.link) file.size = LinkedFileSize(session, file.name);
     if ((file.attribute & kFilterFiles) != 0) files.push_back(file);
   }
   return files;

@@ -129,10 +129,12 @@ struct ReceiveOutcome {
 // Complete means: confirmed by the server, and the data connection ended
 // with exactly the listed size. Fewer bytes are a broken transfer; more mean
 // the listing did not describe this file (it grew, or its size was misread),
-// so the copy cannot be trusted either.
+// so the copy cannot be trusted either. A file of unknown size (a link that
+// SIZE did not measure) is what the server sent before it closed the data
+// connection.
 bool IsComplete(const ReceiveOutcome& outcome, const FtpFileRecord& file) {
   return outcome.confirmed && outcome.dataEnded && !outcome.abandoned &&
-         outcome.received == file.size;
+         (outcome.received == file.size || file.size == kUnknownSize);
 }
 
 void ReportReceived(FtpSession& session, const FtpFileRecord& file, std::int64_t received) {
@@ -172,7 +174,7 @@ ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartF
       }
       outcome.received += count;
       ReportReceived(session, file, outcome.received);
-      if (outcome.received > file.size) return outcome;
+      if (file.size != kUnknownSize && outcome.received > file.size) return outcome;
       continue;
     }
     const std::int32_t code = WaitingReplyCode(session);
@@ -241,6 +243,7 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
 
   const bool succeeded = IsComplete(outcome, file) && !ConnectionFailed(session) && part.Commit();
   if (!succeeded) return false;
+  if (file.size == kUnknownSize) file.size = outcome.received;
   session.FileEvent(FtpFileEvent::Complete, file);
   if (deleteAfter) {
     session.FileEvent(FtpFileEvent::Deleting, file);
@@ -336,10 +339,9 @@ bool ServerStillReceiving(FtpSession& session, std::int32_t& earlyCode) {
   return !session.Data().Failed() && !session.Data().PeerClosed();
 }
 
-// The size the server gives for the file in its current directory: the
-// SIZE reply, or, when the server does not answer SIZE, the file's entry in
-// a fresh listing (MLSD or LIST). -1 when neither tells.
-std::int64_t ServerSizeOf(FtpSession& session, std::string_view name) {
+// The SIZE reply for the file in the server's current directory; -1 when
+// the server does not give one.
+std::int64_t SizeReplyOf(FtpSession& session, std::string_view name) {
   session.DrainReplies();
   session.SendCommand(Cat("SIZE ", name));
   if (session.ReadReply("SIZE") == 213) {
@@ -352,6 +354,14 @@ std::int64_t ServerSizeOf(FtpSession& session, std::string_view name) {
       return size;
     }
   }
+  return -1;
+}
+
+// The size the server gives for the file in its current directory: the
+// SIZE reply, or, when the server does not answer SIZE, the file's entry in
+// a fresh listing (MLSD or LIST). -1 when neither tells.
+std::int64_t ServerSizeOf(FtpSession& session, std::string_view name) {
+  if (const std::int64_t size = SizeReplyOf(session, name); size >= 0) return size;
   FtpFileRecord entry;
   ListingPtr listing;
   FetchListing(session, "*", kFilterFiles, entry, listing);
@@ -441,6 +451,11 @@ bool DeleteRemote(FtpSession& session, std::string_view name, Str255& refusal) {
   return false;
 }
 
+std::int64_t LinkedFileSize(FtpSession& session, std::string_view name) {
+  const std::int64_t size = SizeReplyOf(session, name);
+  return size >= 0 ? size : kUnknownSize;
+}
+
 bool IsUnchanged(std::int64_t remoteSize, std::string_view localPath) {
   return remoteSize > 0 && FileSizeOf(localPath) == static_cast<std::uint64_t>(remoteSize);
 }
@@ -487,6 +502,9 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
   // Nothing found means nothing there only when the listing was read.
   const bool listingRead = listing->fetched;
   for (bool found = anyFound; found && !StopRequested(); found = NextMatch(file)) {
+    // A link's listed size is its target's path length: SIZE measures what
+    // the server sends for it; without SIZE the transfer tells.
+    if (file.link) file.size = LinkedFileSize(session, file.name);
     Str255 localPath;
     const bool pathFits = JoinLocalPath(localDir, file.name, localPath);
     if (onlyChanged && pathFits && IsUnchanged(file.size, localPath)) {

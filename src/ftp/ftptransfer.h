@@ -38,6 +38,9 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
 void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,
             bool deleteAfter, bool onlyChanged, bool append);
 
+// The size of the file a remote link leads to, in the server's current
+// directory: the SIZE reply, or kUnknownSize when the server gives none.
+std::int64_t LinkedFileSize(FtpSession& session, std::string_view name);
 // Unchanged means: the remote size is not 0 and the local file exists with
 // exactly that size. Dates are not compared.
 bool IsUnchanged(std::int64_t remoteSize, std::string_view localPath);

@@ -8,6 +8,8 @@ namespace {
 
 // Windows-style years of two digits below this are 20xx, others 19xx.
 constexpr std::uint16_t kTwoDigitYearPivot = 80;
+// IIS writes "<DIR>" and ten blanks before a directory's name.
+constexpr std::size_t kWindowsDirPadding = 10;
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -50,6 +52,20 @@ std::string_view TakeUntil(std::string_view& text, char c) {
   return head;
 }
 
+// Takes the next column off the front of text: the blanks before it and the
+// text up to the next blank, which stays.
+std::string_view TakeColumn(std::string_view& text) {
+  TakeBlanks(text);
+  const std::size_t end = std::min(text.find(' '), text.size());
+  const std::string_view column = text.substr(0, end);
+  text.remove_prefix(end);
+  return column;
+}
+
+bool AllDigits(std::string_view text, std::size_t minCount, std::size_t maxCount) {
+  return text.size() >= minCount && text.size() <= maxCount && LeadingDigits(text) == text.size();
+}
+
 // A size column: digits only, fitting in 63 bits.
 bool ParseExactSize(std::string_view text, std::int64_t& size) {
   return !text.empty() && LeadingDigits(text) == text.size() && ParseFileSize(text, size);
@@ -59,6 +75,86 @@ bool ParseExactSize(std::string_view text, std::int64_t& size) {
 // and its parent.
 bool IsEntryName(std::string_view name) {
   return !name.empty() && name.size() <= Str255::kMax && name != "." && name != "..";
+}
+
+// What the first character of a Unix mode column says the entry is.
+enum class UnixKind : std::uint8_t { File, Directory, Link, Other };
+
+// A mode column: the type, nine permission characters, and perhaps one mark
+// of an access list or security context ("+", ".", "@").
+bool TakeUnixMode(std::string_view column, UnixKind& kind) {
+  constexpr std::string_view kPermissions = "-rwxsStTlL";
+  if (column.size() < 10 || column.size() > 11) return false;
+  if (column.substr(1, 9).find_first_not_of(kPermissions) != std::string_view::npos) return false;
+  if (column.size() == 11 && std::string_view("+.@").find(column[10]) == std::string_view::npos) {
+    return false;
+  }
+  switch (column.front()) {
+    case '-':
+      kind = UnixKind::File;
+      return true;
+    case 'd':
+      kind = UnixKind::Directory;
+      return true;
+    case 'l':
+      kind = UnixKind::Link;
+      return true;
+    case 'b':
+    case 'c':
+    case 'p':
+    case 's':
+    case 'D':
+      kind = UnixKind::Other;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsMonthName(std::string_view column) {
+  static constexpr std::string_view kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                                 "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  const Str255 upper = UpperStr(column);
+  return std::find(std::begin(kMonths), std::end(kMonths), upper.View()) != std::end(kMonths);
+}
+
+// "HH:MM", "H:MM" or "HH:MM:SS".
+bool IsClockTime(std::string_view column) {
+  const std::size_t colon = column.find(':');
+  if (colon == std::string_view::npos || !AllDigits(column.substr(0, colon), 1, 2)) return false;
+  const std::string_view minutes = column.substr(colon + 1);
+  return AllDigits(minutes, 2, 2) ||
+         (minutes.size() == 5 && minutes[2] == ':' && AllDigits(minutes.substr(0, 2), 2, 2) &&
+          AllDigits(minutes.substr(3), 2, 2));
+}
+
+// "YYYY-MM-DD".
+bool IsIsoDate(std::string_view column) {
+  return column.size() == 10 && column[4] == '-' && column[7] == '-' &&
+         AllDigits(column.substr(0, 4), 4, 4) && AllDigits(column.substr(5, 2), 2, 2) &&
+         AllDigits(column.substr(8, 2), 2, 2);
+}
+
+// The date columns: month, day and time or year ("Dec  8 18:31",
+// "Mar 10  2019"), or an ISO date and a time ("2005-04-08 11:22").
+bool TakeUnixDate(std::string_view& text) {
+  const std::string_view first = TakeColumn(text);
+  if (IsIsoDate(first)) return IsClockTime(TakeColumn(text));
+  if (!IsMonthName(first)) return false;
+  const std::string_view day = TakeColumn(text);
+  if (!AllDigits(day, 1, 2) || LeadingNumber(day) < 1 || LeadingNumber(day) > 31) return false;
+  const std::string_view timeOrYear = TakeColumn(text);
+  return AllDigits(timeOrYear, 4, 4) || IsClockTime(timeOrYear);
+}
+
+// The size, the date and, after one blank, the name: what follows the group
+// (or the owner, when the group is left out).
+bool TakeSizeDateAndName(std::string_view text, std::int64_t& size, std::string_view& name) {
+  if (!ParseExactSize(TakeColumn(text), size) || !TakeUnixDate(text) || !TakeChar(text, ' ')) {
+    return false;
+  }
+  name = text;
+  return true;
 }
 
 // "MM-DD-YY" or "MM-DD-YYYY".
@@ -109,7 +205,7 @@ PackedDateTime ParseMlsdTime(std::string_view text) {
 }
 
 bool Matches(const FtpFileRecord& entry, std::string_view upperMask, std::uint16_t filter) {
-  return (entry.attribute & filter) != 0 && MatchFileMask(upperMask, UpperStr(entry.name));
+  return (entry.attribute & filter) != 0 && MatchFileMask(upperMask, entry.name);
 }
 
 }  // namespace
@@ -152,56 +248,48 @@ bool ParseFileSize(std::string_view text, std::int64_t& size) {
   return true;
 }
 
-Str255 TakeLine(std::string_view& text) {
-  const std::string_view head = text.substr(0, kMaxListingLine);
-  if (const std::size_t cr = head.find('\r'); cr != std::string_view::npos) {
-    text.remove_prefix(cr + 1);
-    return Str255(head.substr(0, cr));
-  }
-  if (text.size() <= kMaxListingLine) {
-    Str255 last(text);
-    text = {};
-    return last;
-  }
-  // An over-long line is cut at its last space; the rest starts the next line.
-  if (const std::size_t space = head.rfind(' '); space != std::string_view::npos) {
-    text.remove_prefix(space + 1);
-    return Str255(head.substr(0, space));
-  }
-  text.remove_prefix(kMaxListingLine + 1);
-  return Str255(head);
-}
-
-bool ParseListLine(std::string_view text, FtpFileRecord& entry) {
-  Str255 line(text);
-  if (!line.Empty() && line[0] == '\n') line.Delete(1, 1);
+bool ParseListLine(std::string_view line, FtpFileRecord& entry) {
   entry = FtpFileRecord{};
-  entry.attribute = !line.Empty() && line[0] == 'd' ? kFtpDirectory : kFtpFile;
-  SplitLast(line, ' ', entry.name);
-
-  Str255 timeOrYear, day, month, size;
-  for (Str255* column : {&timeOrYear, &day, &month}) {
-    SplitLast(line, ' ', *column);
-    TrimBlanks(line);
+  UnixKind kind = UnixKind::Other;
+  if (!TakeUnixMode(TakeColumn(line), kind) || kind == UnixKind::Other) return false;
+  const std::string_view linkCount = TakeColumn(line);
+  const std::string_view owner = TakeColumn(line);
+  if (!AllDigits(linkCount, 1, 20) || owner.empty()) return false;
+  // With a group, the size is the column after it; without, the group's.
+  std::string_view afterGroup = line;
+  TakeColumn(afterGroup);
+  std::string_view name;
+  if (!TakeSizeDateAndName(afterGroup, entry.size, name) &&
+      !TakeSizeDateAndName(line, entry.size, name)) {
+    return false;
   }
-  SplitLast(line, ' ', size);
-  return !timeOrYear.Empty() && !day.Empty() && !month.Empty() && !size.Empty() &&
-         ParseFileSize(size, entry.size);
+  if (kind == UnixKind::Link) {
+    name = name.substr(0, name.find(" -> "));
+    entry.link = true;
+    entry.size = kUnknownSize;
+  }
+  if (!IsEntryName(name)) return false;
+  entry.name = name;
+  entry.attribute = kind == UnixKind::Directory ? kFtpDirectory : kFtpFile;
+  return true;
 }
 
 bool ParseWindowsListLine(std::string_view line, FtpFileRecord& entry) {
   entry = FtpFileRecord{};
-  if (!line.empty() && line.front() == '\n') line.remove_prefix(1);
   DateTimeParts parts;
   if (!TakeWindowsDate(line, parts) || !TakeBlanks(line) || !TakeWindowsTime(line, parts) ||
       !TakeBlanks(line)) {
     return false;
   }
   const std::string_view column = TakeUntil(line, ' ');
-  TakeBlanks(line);
   if (UpperStr(column) == "<DIR>") {
     entry.attribute = kFtpDirectory;
+    // IIS pads "<DIR>" with blanks to the name's column (the first of them
+    // went with the column); what lies beyond belongs to the name.
+    const std::size_t blanks = std::min(line.find_first_not_of(' '), line.size());
+    line.remove_prefix(std::min(blanks, kWindowsDirPadding - 1));
   } else if (ParseExactSize(column, entry.size)) {
+    // The size is aligned to the right, so one blank (taken with it) ends it.
     entry.attribute = kFtpFile;
   } else {
     return false;
@@ -213,16 +301,21 @@ bool ParseWindowsListLine(std::string_view line, FtpFileRecord& entry) {
 }
 
 bool ParseAnyListLine(std::string_view line, FtpFileRecord& entry) {
-  const std::string_view start = line.substr(!line.empty() && line.front() == '\n' ? 1 : 0);
-  if (!start.empty() && IsDigit(start.front())) return ParseWindowsListLine(line, entry);
+  if (!line.empty() && IsDigit(line.front())) return ParseWindowsListLine(line, entry);
   return ParseListLine(line, entry);
 }
 
 bool ParseMlsdLine(std::string_view line, FtpFileRecord& entry) {
   entry = FtpFileRecord{};
-  const std::size_t space = line.find(' ');
-  if (space == std::string_view::npos || !IsEntryName(line.substr(space + 1))) return false;
-  std::string_view facts = line.substr(0, space);
+  // The facts end with ";", and one blank separates them from the name.
+  std::size_t factsEnd = line.find("; ");
+  if (factsEnd != std::string_view::npos) {
+    ++factsEnd;
+  } else {
+    factsEnd = line.find(' ');
+  }
+  if (factsEnd == std::string_view::npos || !IsEntryName(line.substr(factsEnd + 1))) return false;
+  std::string_view facts = line.substr(0, factsEnd);
   Str255 type;
   bool sized = false;
   while (!facts.empty()) {
@@ -241,14 +334,18 @@ bool ParseMlsdLine(std::string_view line, FtpFileRecord& entry) {
     entry.size = 0;
   } else if (type == "FILE" && sized) {
     entry.attribute = kFtpFile;
+  } else if (type == "OS.UNIX=SYMLINK" || type.View().starts_with("OS.UNIX=SLINK")) {
+    entry.attribute = kFtpFile;
+    entry.link = true;
+    entry.size = kUnknownSize;
   } else {
     return false;
   }
-  entry.name = line.substr(space + 1);
+  entry.name = line.substr(factsEnd + 1);
   return true;
 }
 
-std::string_view TakeMlsdLine(std::string_view& text) {
+std::string_view TakeListingLine(std::string_view& text) {
   const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
   const std::string_view line = text.substr(0, end);
   text.remove_prefix(std::min(text.find_first_not_of("\r\n", end), text.size()));
@@ -264,7 +361,7 @@ void ListingParser::Feed(std::string_view piece) {
   while (!text.empty() && TakeLineIfReady(text, false)) {
   }
   pending_.erase(0, pending_.size() - text.size());
-  if (format_ == ListingFormat::Mlsd && pending_.size() > kMaxMlsdLine) {
+  if (pending_.size() > kMaxListingLine) {
     pending_.clear();
     skippingLongLine_ = true;
   }
@@ -274,6 +371,7 @@ void ListingParser::Finish() {
   std::string_view text(pending_);
   while (!text.empty()) TakeLineIfReady(text, true);
   pending_.clear();
+  skippingLongLine_ = false;
 }
 
 bool ListingParser::AtLineEnd() const {
@@ -281,23 +379,17 @@ bool ListingParser::AtLineEnd() const {
 }
 
 bool ListingParser::TakeLineIfReady(std::string_view& text, bool atEnd) {
-  FtpFileRecord entry;
-  if (format_ == ListingFormat::Mlsd) {
-    if (!atEnd && text.find_first_of("\r\n") == std::string_view::npos) return false;
-    const std::string_view line = TakeMlsdLine(text);
-    if (skippingLongLine_) {
-      skippingLongLine_ = false;  // the rest of a line too long to be an entry
-    } else if (line.size() <= kMaxMlsdLine && ParseMlsdLine(line, entry)) {
-      listing_.Add(entry);
-    }
+  if (!atEnd && text.find_first_of("\r\n") == std::string_view::npos) return false;
+  const std::string_view line = TakeListingLine(text);
+  if (skippingLongLine_) {
+    skippingLongLine_ = false;  // the rest of a line too long to be an entry
     return true;
   }
-  // A line is complete at its CR, or once it is too long for one line.
-  if (!atEnd && text.size() <= kMaxListingLine && text.find('\r') == std::string_view::npos) {
-    return false;
-  }
-  const Str255 line = TakeLine(text);
-  if (!line.Empty() && ParseAnyListLine(line, entry)) listing_.Add(entry);
+  if (line.size() > kMaxListingLine) return true;
+  FtpFileRecord entry;
+  const bool parsed =
+      format_ == ListingFormat::Mlsd ? ParseMlsdLine(line, entry) : ParseAnyListLine(line, entry);
+  if (parsed) listing_.Add(entry);
   return true;
 }
 

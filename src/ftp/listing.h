@@ -35,21 +35,28 @@ constexpr std::uint16_t kFilterAny = kAttrAny;
 // 100,000 files fits well within both.
 constexpr std::size_t kMaxListingEntries = 200000;
 constexpr std::uint64_t kMaxListingBytes = 64ull * 1024 * 1024;
-// Longest line taken from the listing text.
-constexpr std::size_t kMaxListingLine = 255;
-// An MLSD line longer than this is no entry a server means (a name has at
-// most 255 bytes, and a few facts are enough): it is skipped without being
-// kept whole.
-constexpr std::size_t kMaxMlsdLine = 4096;
+// A listing line longer than this is no entry a server means (a name has at
+// most 255 bytes, and a few columns or facts are enough): it is skipped
+// without being kept whole.
+constexpr std::size_t kMaxListingLine = 4096;
+
+// The size of an entry whose listing does not tell it: a symbolic link's
+// listed size is the length of the path it points at, not the size of the
+// file a download of it brings.
+constexpr std::int64_t kUnknownSize = -1;
 
 struct FtpFileRecord {
   std::uint8_t direction = 0;  // 1 while downloaded, 0 while uploaded
   Str255 name;
   std::uint16_t attribute = 0;  // kFtpDirectory or kFtpFile
+  // A symbolic link, listed as a file under its own name: the server
+  // follows it on RETR, and its size is kUnknownSize until SIZE or the
+  // transfer tells it.
+  bool link = false;
   // Local time. Listing entries have one only when the line states it
   // (Windows-style and MLSD lines); 0 otherwise.
   PackedDateTime date = 0;
-  std::int64_t size = 0;
+  std::int64_t size = 0;             // kUnknownSize when the listing does not tell it
   RemoteListing* listing = nullptr;  // not owned
   std::int32_t transferSeconds = 0;
 };
@@ -85,15 +92,13 @@ std::uint32_t LeadingNumber(std::string_view text);
 // in 63 bits: such a column is no size.
 bool ParseFileSize(std::string_view text, std::int64_t& size);
 
-// Takes the first line off the front of text: up to a CR (which is consumed;
-// the LF of a CR LF stays for the next line), or at most 255 characters cut
-// at the last space among them, or the rest of the text.
-Str255 TakeLine(std::string_view& text);
-
-// Parses one Unix long-format line, reading its columns from the right: the
-// name is the last space-separated word, then time or year, day, month and
-// size. Valid when those four columns are all present and the size column
-// holds a size.
+// Parses one Unix long-format line, reading its columns from the left: the
+// type and permissions, the link count, the owner, the group (which some
+// servers leave out), the size, the date ("Dec  8 18:31", "Mar 10  2019" or
+// "2005-04-08 11:22"), one blank, and the rest of the line as the name,
+// blanks included. A link ("l", "name -> target") is an entry named name of
+// unknown size. Devices, fifos and sockets give no entry, nor does any line
+// of another shape ("total 24"), nor the names "." and "..".
 bool ParseListLine(std::string_view line, FtpFileRecord& entry);
 
 // Parses one Windows-style (IIS) line: "MM-DD-YY  HH:MMAM" (a four-digit
@@ -108,16 +113,18 @@ bool ParseWindowsListLine(std::string_view line, FtpFileRecord& entry);
 bool ParseAnyListLine(std::string_view line, FtpFileRecord& entry);
 
 // Parses one "MLSD" line: facts ("type=file;size=123;modify=...;"), one
-// space and the exact name. Only the types file and dir give entries (the
-// directory itself, its parent and links, devices and the like do not); a
-// file needs a size. The modify fact, UTC, becomes the entry's date in
-// local time.
+// space and the exact name (everything after that space). The types file
+// and dir give entries, and so does a link ("OS.unix=symlink" or
+// "OS.unix=slink:target"), as a file of unknown size; the directory itself,
+// its parent, devices and the like do not. A file needs a size. The modify
+// fact, UTC, becomes the entry's date in local time.
 bool ParseMlsdLine(std::string_view line, FtpFileRecord& entry);
 
-// Takes the first line off the front of an MLSD text: up to a CR or LF,
-// with any further line ends, whatever its length (a cut would change the
-// name at its end).
-std::string_view TakeMlsdLine(std::string_view& text);
+// Takes the first line off the front of a listing text: up to a CR LF, a
+// bare LF or a bare CR, with any further line ends, whatever its length (a
+// cut would change the name at its end). At the end of the text without a
+// line end, the rest is the last line.
+std::string_view TakeListingLine(std::string_view& text);
 
 // The reply a listing text comes from.
 enum class ListingFormat : std::uint8_t {
@@ -147,7 +154,7 @@ class ListingParser {
   RemoteListing& listing_;
   ListingFormat format_;
   std::string pending_;
-  bool skippingLongLine_ = false;  // inside an MLSD line too long to keep
+  bool skippingLongLine_ = false;  // inside a line too long to keep
 };
 
 // Parses a whole listing text into the listing (lines that do not parse are

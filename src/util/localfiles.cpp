@@ -184,7 +184,36 @@ int RemoveFile(std::string_view name) {
   return IoCodeOf(RemoveFileName(name), name);
 }
 
-// "*" any run, "?" any one character, letters without regard to case.
+// The length in bytes of the character at name[at]: a whole UTF-8 sequence,
+// or one byte where the name is no valid UTF-8 there.
+std::size_t CharLength(std::string_view name, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(name[at]);
+  const std::size_t length = lead >= 0xF0 && lead < 0xF8 ? 4
+                             : lead >= 0xE0              ? 3
+                             : lead >= 0xC0              ? 2
+                                                         : 1;
+  if (at + length > name.size()) return 1;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(name[at + i]) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
+// How many bytes of name, from at, the mask character takes: 0 when it does
+// not match there. "?" takes any one character, "@" one that is no digit,
+// "#" a digit (or itself, so that a name holding "#" is still matched by
+// its own spelling); any other character itself, letters without regard to
+// case.
+std::size_t MaskCharTakes(char pattern, std::string_view name, std::size_t at) {
+  const char c = name[at];
+  if (pattern == '?' || (pattern == '@' && !IsDigit(c))) return CharLength(name, at);
+  if (pattern == '#') return IsDigit(c) || c == '#' ? 1 : 0;
+  return UpperLetter(pattern) == UpperLetter(c) ? 1 : 0;
+}
+
+// The whole name against the whole mask, "*" taking any run of characters.
+// A failed try of a "*" takes one more character and tries again, from the
+// last "*" only: what an earlier one took never needs to change.
 bool WildcardMatch(std::string_view mask, std::string_view name) {
   std::size_t m = 0, n = 0;
   std::size_t star = std::string_view::npos, resume = 0;
@@ -192,52 +221,22 @@ bool WildcardMatch(std::string_view mask, std::string_view name) {
     if (m < mask.size() && mask[m] == '*') {
       star = m++;
       resume = n;
-    } else if (m < mask.size() &&
-               (mask[m] == '?' || UpperLetter(mask[m]) == UpperLetter(name[n]))) {
+      continue;
+    }
+    const std::size_t taken = m < mask.size() ? MaskCharTakes(mask[m], name, n) : 0;
+    if (taken > 0) {
       ++m;
-      ++n;
+      n += taken;
     } else if (star != std::string_view::npos) {
       m = star + 1;
-      n = ++resume;
+      resume += CharLength(name, resume);
+      n = resume;
     } else {
       return false;
     }
   }
   while (m < mask.size() && mask[m] == '*') ++m;
   return m == mask.size();
-}
-
-// A trailing ".*" or "." in a local mask also stands for "no extension".
-bool LocalMaskMatches(std::string_view mask, std::string_view name) {
-  if (WildcardMatch(mask, name)) return true;
-  if (mask.ends_with(".*")) {
-    mask.remove_suffix(2);
-  } else if (mask.ends_with('.')) {
-    mask.remove_suffix(1);
-  } else {
-    return false;
-  }
-  return name.find('.') == std::string_view::npos && WildcardMatch(mask, name);
-}
-
-bool HasMaskWildcard(std::string_view text) {
-  return text.find_first_of("*?@#") != std::string_view::npos;
-}
-
-std::string_view DropTrailingDot(std::string_view text) {
-  if (text.ends_with('.')) text.remove_suffix(1);
-  return text;
-}
-
-Str255 PadWithBlanks(std::string_view text, std::size_t width) {
-  Str255 padded(text);
-  if (text.size() < width) padded += RepeatChar(' ', width - text.size()).View();
-  return padded;
-}
-
-bool MaskCharMatches(char pattern, char c) {
-  return pattern == c || pattern == '?' || (pattern == '@' && !IsDigit(c)) ||
-         (pattern == '#' && IsDigit(c));
 }
 
 // One of the files of the run, as ProtectRunFiles found it.
@@ -613,55 +612,17 @@ std::uint16_t FileAttributesOf(std::string_view name) {
 }
 
 bool MatchFileMask(std::string_view mask, std::string_view name) {
-  if (mask == name) return true;
-  if (!HasMaskWildcard(mask)) return DropTrailingDot(mask) == DropTrailingDot(name);
-
-  Str255 directory, maskName, maskExtension;
-  SplitFileName(mask, directory, maskName, maskExtension);
-  const Str255 pattern = ExpandMask(maskName, maskExtension, 9, 3);
-  const std::size_t dot = pattern.View().find('.');
-  const std::size_t nameWidth = dot == std::string_view::npos ? pattern.Length() : dot;
-  const std::size_t extensionWidth = dot == std::string_view::npos ? 0 : pattern.Length() - dot - 1;
-
-  Str255 fileName, fileExtension;
-  SplitFileName(name, directory, fileName, fileExtension);
-  if (!fileExtension.Empty()) fileExtension.Delete(1, 1);
-  Str255 candidate = PadWithBlanks(fileName, nameWidth);
-  candidate += '.';
-  candidate += PadWithBlanks(fileExtension, extensionWidth).View();
-
-  if (candidate.Length() != pattern.Length()) return false;
-  for (std::size_t i = 0; i < pattern.Length(); ++i) {
-    if (!MaskCharMatches(pattern[i], candidate[i])) return false;
+  if (WildcardMatch(mask, name)) return true;
+  // A trailing ".*" or "." also stands for "no extension", so "*.*" takes
+  // every name and "*." those without a dot.
+  if (mask.ends_with(".*")) {
+    mask.remove_suffix(2);
+  } else if (mask.ends_with('.')) {
+    mask.remove_suffix(1);
+  } else {
+    return false;
   }
-  return true;
-}
-
-Str255 ExpandMask(std::string_view maskName, std::string_view maskExtension, int nameWidth,
-                  int extensionWidth) {
-  Str255 name(maskName);
-  if (const std::size_t p = name.Pos('*'); p != 0) {
-    const bool fits = static_cast<int>(p) <= nameWidth - 1;
-    name = name.Copy(1, p - 1);
-    if (fits) name += RepeatChar('?', static_cast<std::size_t>(nameWidth) - p).View();
-  }
-
-  Str255 extension(maskExtension.empty() ? std::string_view(".*") : maskExtension);
-  if (extensionWidth <= 0) {
-    extension.Clear();
-  } else if (const std::size_t q = extension.Pos('*'); q != 0) {
-    if (static_cast<int>(q) <= extensionWidth) {
-      extension = extension.Copy(1, q - 1);
-      extension += RepeatChar('?', static_cast<std::size_t>(extensionWidth) + 2 - q).View();
-    } else {
-      extension[q - 1] = '?';
-    }
-  }
-  const std::size_t fullExtension = static_cast<std::size_t>(std::max(extensionWidth, 0)) + 1;
-  while (extension.Length() > fullExtension && extension.Last() == '?') {
-    extension.Delete(extension.Length(), 1);
-  }
-  return name + extension.View();
+  return name.find('.') == std::string_view::npos && WildcardMatch(mask, name);
 }
 
 Str255 ShortFileName(std::string_view directory, std::string_view fileName) {
@@ -695,7 +656,7 @@ std::vector<FoundFile> FindFiles(std::string_view directory, std::string_view ma
   if (!dir.Valid()) return found;
   for (const std::string& name : DirectoryEntries(dir)) {
     FoundFile entry;
-    if (LocalMaskMatches(mask, name) && DescribeEntry(&dir, name, entry) &&
+    if (MatchFileMask(mask, name) && DescribeEntry(&dir, name, entry) &&
         SearchSelects(entry.attributes, wanted)) {
       found.push_back(entry);
     }

@@ -1,7 +1,7 @@
 // File and directory helpers: path splitting, text files that create their
 // directories, part files that replace a download's target only when
 // complete, directory chains, deletion of files and trees, file dates,
-// sizes and attributes, 8.3 mask matching, 8.3 names and the local wildcard
+// sizes and attributes, mask matching, 8.3 names and the local wildcard
 // search.
 //
 // Local paths use the platform separator (kPathSep: '\\' on Windows, '/' on
@@ -196,9 +196,13 @@ bool SetFileDate(std::string_view name, PackedDateTime date);
 std::uint64_t FileSizeOf(std::string_view name);
 std::uint16_t FileAttributesOf(std::string_view name);
 
+// Whether the whole name matches the mask, as Windows file systems match:
+// letter case ignored, "*" any run of characters, "?" any one character (a
+// UTF-8 sequence counts as one), "#" a digit, "@" any character but a
+// digit, and a trailing ".*" or "." also accepting names without a dot. So
+// "*" and "*.*" take every name, "*.txt" every name ending in ".txt", long
+// names, blanks and non-ASCII included.
 bool MatchFileMask(std::string_view mask, std::string_view name);
-Str255 ExpandMask(std::string_view maskName, std::string_view maskExtension, int nameWidth,
-                  int extensionWidth);
 Str255 ShortFileName(std::string_view directory, std::string_view fileName);
 
 // One entry of a local wildcard search.
@@ -209,10 +213,9 @@ struct FoundFile {
   PackedDateTime date = 0;
 };
 
-// Entries of directory (empty: the current one) whose names match mask the
-// way Windows file systems match: letter case ignored, "*" any run,
-// "?" any one character, a trailing ".*" or "." also accepting names without
-// an extension (so "*.*" takes every name). "." and ".." are never returned.
+// Entries of directory (empty: the current one) whose names match mask
+// (MatchFileMask, the rule of remote names too). "." and ".." are never
+// returned.
 // As in a DOS search, an entry that is hidden, system or a directory is
 // returned only when that bit is in wanted; ordinary files always are (read-
 // only ones included). Links are described by what they point at. Sorted by

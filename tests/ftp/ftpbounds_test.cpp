@@ -96,7 +96,8 @@ const Row kRows[] = {
      {"ListingFailed:not complete within 4 s"},
      5.5},
     {"listing that never ends, cut at its bound of entries",
-     kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata flood - 1 J 1 1 a\\r\\n\npause 0.3\n" +
+     kLoginScript + kListRequest +
+         "send 150 ok\\r\\n\ndata flood -rw-r--r-- 1 u g 1 Jan 5 12:00 a\\r\\n\npause 0.3\n" +
          "send 426 Connection closed\\r\\n\n",
      Action::List,
      {"ListingCut:200000 entries"},

@@ -86,8 +86,9 @@ TEST_F(FtpServerTest, ListingParsedIntoNamesSizesAndKinds) {
       EXPECT_EQ(entries[name].second, value.second) << name;
     }
   }
-  // "*.*" selects 8.3 names only.
-  EXPECT_EQ(selected, (std::vector<std::string>{"README", "empty", "index.htm", "sub"}));
+  // "*.*" selects every name.
+  EXPECT_EQ(selected, (std::vector<std::string>{"INDEX.HTML", "LONGNAME1.TXT", "README", "empty",
+                                                "index.htm", "sub"}));
 
   // After a transfer type change the listing switches back to ASCII.
   ASSERT_TRUE(session.SetType(kTypeImage));

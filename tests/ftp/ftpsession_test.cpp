@@ -403,7 +403,7 @@ TEST_F(FtpListingTest, ListDelayZeroMeansFive) {
 }
 
 TEST_F(FtpListingTest, SymlinksTotalAndLongNamesInPieces) {
-  const std::string longName = std::string(150, 'a') + " " + std::string(150, 'b');
+  const std::string longName = std::string(120, 'a') + " " + std::string(120, 'b');
   session.SetListDelay(2);
   Start(kListRequest + R"(send 150 Opening ASCII mode data connection\r\n
 data send total 4\r\n
@@ -423,14 +423,14 @@ send 226 Transfer complete\r\n
   struct Expected {
     std::string name;
     std::uint16_t attribute;
-    std::int32_t size;
+    std::int64_t size;
   };
-  // The link is named after its target and sized from its day column; a
-  // line beyond 255 characters is cut at its last space within them.
+  // The link keeps its own name, of unknown size; names keep their blanks,
+  // also on a line beyond 255 characters.
   const std::vector<Expected> expected = {{"pub", kFtpDirectory, 4096},
-                                          {"pub/v2", kFtpFile, 28},
-                                          {"team.txt", kFtpFile, 9},
-                                          {std::string(150, 'a'), kFtpFile, 1234},
+                                          {"current", kFtpFile, kUnknownSize},
+                                          {"notes for the team.txt", kFtpFile, 812},
+                                          {longName, kFtpFile, 1234},
                                           {"last.txt", kFtpFile, 100}};
   ASSERT_EQ(listing->count, expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -464,7 +464,9 @@ send 226 done\r\n
 // A listing of count short lines of files named f0, f1, ...
 std::string ShortLines(std::size_t count) {
   std::string text;
-  for (std::size_t i = 0; i < count; ++i) text += "- 1 J 1 1 f" + std::to_string(i) + "\r\n";
+  for (std::size_t i = 0; i < count; ++i) {
+    text += "-rw-r--r-- 1 u g 1 Jan 5 12:00 f" + std::to_string(i) + "\r\n";
+  }
   return text;
 }
 
@@ -482,7 +484,7 @@ TEST_F(FtpListingTest, AHundredThousandFilesAreAllListed) {
 TEST_F(FtpListingTest, ListingBeyondItsBoundKeepsItsFirstEntriesAndTheSessionGoesOn) {
   // Listing data that never ends; the server answers the client's close of
   // the data connection only late.
-  StartWithListing(ShortLines(10), R"(data flood - 1 J 1 1 more\r\n
+  StartWithListing(ShortLines(10), R"(data flood -rw-r--r-- 1 u g 1 Jan 5 12:00 more\r\n
 pause 0.5
 send 426 Connection closed\r\n
 )");

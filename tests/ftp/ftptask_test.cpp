@@ -234,9 +234,9 @@ TEST_F(FtpProgramTest, UpAndDownByMaskAreByteIdentical) {
   for (const char* name : {"a.txt", "B.TXT", "big.bin", "long name.txt"}) {
     EXPECT_TRUE(ReadFile(home / "incoming/" + name) == ReadFile(work / "out/" + name)) << name;
   }
-  // "*.*" on the server takes 8.3 names only.
-  EXPECT_EQ(DirectoryNames(work / "back"), (Lines{"B.TXT", "a.txt", "big.bin"}));
-  for (const char* name : {"a.txt", "B.TXT", "big.bin"}) {
+  // "*.*" on the server takes every name.
+  EXPECT_EQ(DirectoryNames(work / "back"), (Lines{"B.TXT", "a.txt", "big.bin", "long name.txt"}));
+  for (const char* name : {"a.txt", "B.TXT", "big.bin", "long name.txt"}) {
     EXPECT_TRUE(ReadFile(work / "back/" + name) == ReadFile(work / "out/" + name)) << name;
   }
   EXPECT_TRUE(LogHas("Uploading big.bin 52428800 bytes ")) << Log();
@@ -347,11 +347,13 @@ TEST_F(FtpProgramTest, SynchroniseTwoDirectories) {
 }
 
 TEST_F(FtpProgramTest, SynchroniseTwiceMovesNothingTheSecondTime) {
-  // Long names on either side, names that differ only in letter case, and a
-  // sparse file above 4 GiB present on both sides with equal sizes.
+  // Long names on either side, names that differ only in letter case, a
+  // sparse file above 4 GiB present on both sides with equal sizes, and a
+  // link on the server, which arrives as the file it points at.
   MakeDirs(home, {"shared"});
   MakeDirs(work, {"sync"});
   WriteFile(home / "shared/RemoteLongName.data", "from the server");
+  std::filesystem::create_symlink("RemoteLongName.data", home / "shared/current");
   WriteFile(home / "shared/case.txt", "R");
   WriteFile(work / "sync/LocalLongName.text", "from here");
   WriteFile(work / "sync/Case.TXT", "L");
@@ -361,11 +363,12 @@ TEST_F(FtpProgramTest, SynchroniseTwiceMovesNothingTheSecondTime) {
   }
   const ProgramRun first = Run({"sync/, /shared/, SYNCH"});
   EXPECT_EQ(first.exitCode, 3) << Log();
-  const Lines both = {"Case.TXT", "LocalLongName.text", "RemoteLongName.data", "case.txt",
-                      "huge.iso"};
+  const Lines both = {
+      "Case.TXT", "LocalLongName.text", "RemoteLongName.data", "case.txt", "current", "huge.iso"};
   EXPECT_EQ(DirectoryNames(work / "sync"), both);
   EXPECT_EQ(DirectoryNames(home / "shared"), both);
   EXPECT_EQ(ReadFile(work / "sync/RemoteLongName.data"), "from the server");
+  EXPECT_EQ(ReadFile(work / "sync/current"), "from the server");
   EXPECT_EQ(ReadFile(home / "shared/LocalLongName.text"), "from here");
 
   std::filesystem::remove(work / "run.log");

@@ -135,6 +135,37 @@ TEST_F(FtpTransferTest, WindowsStyleListingDownloadsTheMatchingFilesWithTheirSiz
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
+TEST_F(FtpTransferTest, AwkwardNamesAndLinksDownloadUnderTheirOwnNames) {
+  // vsftpd's listing: names with blanks (one leading) and two links, whose
+  // listed sizes are their targets' path lengths. SIZE measures the first
+  // link; the second one's SIZE is refused, and what the data channel brings
+  // before the server closes it is the file.
+  Start(ListingSteps({
+            "-rw-r--r--    1 1000     1000           10 Dec 08 18:31 notes for the team.txt",
+            "-rw-r--r--    1 1000     1000            4 Dec 08 18:31   lead.txt",
+            "lrwxrwxrwx    1 1000     1000            9 Dec 08 18:31 current -> plain.txt",
+            "lrwxrwxrwx    1 1000     1000           22 Dec 08 18:31 old -> notes for the team.txt",
+        }) +
+        kFirstChannel + RetrSteps("notes for the team.txt", "0123456789") + kNextChannel +
+        RetrSteps("  lead.txt", "lead") + "expect SIZE current\nsend 213 5\\r\\n\n" + kNextChannel +
+        RetrSteps("current", "plain") +
+        "expect SIZE old\nsend 550 Could not get file size.\\r\\n\n" + kNextChannel +
+        RetrSteps("old", "0123456789"));
+  Download(session, "*", LocalDir(), false, false);
+  Events expected = {"PreparingDownload", "ReadingListing"};
+  for (const std::string name : {"notes for the team.txt", "  lead.txt", "current", "old"}) {
+    expected.insert(expected.end(), {"OpeningDataChannel:1", "DataChannelOpen",
+                                     "Downloading:" + name, "Complete:" + name});
+  }
+  EXPECT_EQ(session.events, expected);
+  EXPECT_EQ(DirectoryNames(local.Path()),
+            (Names{"  lead.txt", "current", "notes for the team.txt", "old"}));
+  EXPECT_EQ(ReadFile(local / "  lead.txt"), "lead");
+  EXPECT_EQ(ReadFile(local / "current"), "plain");
+  EXPECT_EQ(ReadFile(local / "old"), "0123456789");
+  EXPECT_EQ(Finish(), "DONE\n");
+}
+
 TEST_F(FtpTransferTest, MissingLocalDirectoryIsCreatedOrReportedOnce) {
   WriteFile(local / "notadir", "a file, not a directory");
   Start(ListingSteps({FileLine("a.txt", 2)}) + kFirstChannel + RetrSteps("a.txt", "ok"));

@@ -117,67 +117,36 @@ TEST(PassiveReplyTest, SixFieldsGiveAddressAndPort) {
   EXPECT_EQ(a.port, 44 * 256 + 1);
 }
 
-TEST(TakeLineTest, CarriageReturnEndsLineAndLeavesLineFeed) {
-  std::string_view text = "first\r\nsecond\rthird";
-  EXPECT_EQ(TakeLine(text), "first");
-  EXPECT_EQ(text, "\nsecond\rthird");
-  EXPECT_EQ(TakeLine(text), "\nsecond");
-  EXPECT_EQ(TakeLine(text), "third");
-  EXPECT_TRUE(text.empty());
+TEST(TakeListingLineTest, AnyLineEndEndsALineAndEmptyLinesGo) {
+  const std::string wide = "x" + std::string(300, ' ') + "y";
+  const struct {
+    std::string text;
+    std::vector<std::string> lines;
+  } rows[] = {
+      {"first\r\nsecond\r\n", {"first", "second"}},
+      // Bare LF (busybox and many embedded servers) and bare CR.
+      {"first\nsecond\n", {"first", "second"}},
+      {"first\rsecond", {"first", "second"}},
+      {"one\r\n\r\ntwo\n\nthree", {"one", "two", "three"}},
+      // A line of any length stays whole.
+      {wide + "\n", {wide}},
+  };
+  for (const auto& row : rows) {
+    std::string_view text = row.text;
+    std::vector<std::string> lines;
+    while (!text.empty()) lines.emplace_back(TakeListingLine(text));
+    EXPECT_EQ(lines, row.lines) << row.text;
+  }
 }
 
-TEST(TakeLineTest, LongLineWithoutSpaceLosesOneCharacterAfterTheCut) {
-  const std::string whole = std::string(255, 'a') + "XYZ\r\n";
-  std::string_view text = whole;
-  EXPECT_EQ(TakeLine(text).Str(), std::string(255, 'a'));
-  EXPECT_EQ(text, "YZ\r\n");
-}
-
-FtpFileRecord Parse(std::string_view line, bool expectValid = true) {
-  FtpFileRecord entry;
-  EXPECT_EQ(ParseListLine(line, entry), expectValid) << line;
-  return entry;
-}
-
-TEST(ParseListLineTest, DirectoryAndFileColumnsFromTheRight) {
-  FtpFileRecord dir = Parse("drwxr-xr-x    2 ftp      ftp           512 Jan  5   12:00 pub");
-  EXPECT_EQ(dir.name, "pub");
-  EXPECT_EQ(dir.attribute, kFtpDirectory);
-  EXPECT_EQ(dir.size, 512);
-  EXPECT_EQ(dir.date, 0u);
-  EXPECT_EQ(dir.listing, nullptr);
-
-  // A year in place of the time; the LF left by the previous line's CR.
-  FtpFileRecord file = Parse("\n-rw-r--r--   1 owner group  4294967 Mar 10  2019 ReadMe.TXT");
-  EXPECT_EQ(file.name, "ReadMe.TXT");
-  EXPECT_EQ(file.attribute, kFtpFile);
-  EXPECT_EQ(file.size, 4294967);
-}
-
-TEST(ParseListLineTest, SizesAbove4GiBAreExactAndBeyond63BitsAreNoSize) {
-  EXPECT_EQ(Parse("-rw-r--r-- 1 u g 4831838208 Jan 5 12:00 big.iso").size, 4831838208);
-  EXPECT_EQ(Parse("-rw-r--r-- 1 u g 9223372036854775807 Jan 5 12:00 max").size, INT64_MAX);
-  Parse("-rw-r--r-- 1 u g 9223372036854775808 Jan 5 12:00 over", false);
-  Parse("-rw-r--r-- 1 u g 18446744073709551626 Jan 5 12:00 wraps", false);
-}
-
-TEST(ParseListLineTest, ShortLinesAreRejected) {
-  Parse("total 24", false);
-  Parse("", false);
-  Parse("\n", false);
-  Parse("Jan 5 12:00 name", false);
-  Parse("x Jan 5 12:00 name", false);
-  // Six fields are enough; a size without digits reads as 0.
-  EXPECT_EQ(Parse("- x Jan 5 12:00 name").size, 0);
-}
-
-// What a Windows-style or MLSD line must give; name empty: no entry.
+// What a listing line must give; name empty: no entry.
 struct LineRow {
   std::string line;
   std::string name;
   std::uint16_t attribute = 0;
   std::int64_t size = 0;
   PackedDateTime date = 0;
+  bool link = false;
 };
 
 void ExpectRows(bool (*parse)(std::string_view, FtpFileRecord&), const std::vector<LineRow>& rows) {
@@ -192,6 +161,7 @@ void ExpectRows(bool (*parse)(std::string_view, FtpFileRecord&), const std::vect
     EXPECT_EQ(entry.attribute, row.attribute);
     EXPECT_EQ(entry.size, row.size);
     EXPECT_EQ(entry.date, row.date);
+    EXPECT_EQ(entry.link, row.link);
   }
 }
 
@@ -210,6 +180,64 @@ PackedDateTime FromUtc(int year, int month, int day, int hour, int minute, int s
   return PackLocalTime(system_clock::to_time_t(time_point_cast<system_clock::duration>(instant)));
 }
 
+TEST(ParseListLineTest, ColumnsFromTheLeftAndTheRestAsName) {
+  const std::string name255(255, 'n');
+  ExpectRows(
+      ParseListLine,
+      {
+          {"drwxr-xr-x    2 ftp      ftp           512 Jan  5   12:00 pub", "pub", kFtpDirectory,
+           512},
+          {"-rw-r--r--   1 owner group  4294967 Mar 10  2019 ReadMe.TXT", "ReadMe.TXT", kFtpFile,
+           4294967},
+          {"-rw-r--r-- 1 u g 4831838208 Jan 5 12:00 big.iso", "big.iso", kFtpFile, 4831838208},
+          {"-rw-r--r-- 1 u g 9223372036854775807 Jan 5 12:00 max", "max", kFtpFile, INT64_MAX},
+          // vsftpd (numeric owner and group, day with a leading zero).
+          {"-rw-r--r--    1 1000     1000           21 Dec 08 18:31 notes for the team.txt",
+           "notes for the team.txt", kFtpFile, 21},
+          {"-rw-r--r--    1 1000     1000            4 Dec 08 18:31   lead.txt", "  lead.txt",
+           kFtpFile, 4},
+          {"lrwxrwxrwx    1 1000     1000            9 Dec 08 18:31 current -> plain.txt",
+           "current", kFtpFile, kUnknownSize, 0, true},
+          // proftpd.
+          {"-rw-r--r--   1 ftp      ftp            33 Dec  8 18:31 semi;colon 100%.txt",
+           "semi;colon 100%.txt", kFtpFile, 33},
+          {"lrwxrwxrwx   1 ftp      ftp            22 Dec  8 18:31 my link -> notes for the "
+           "team.txt",
+           "my link", kFtpFile, kUnknownSize, 0, true},
+          {"drwxr-xr-x   2 ftp      ftp          4096 Mar 10  2019 old reports", "old reports",
+           kFtpDirectory, 4096},
+          // pure-ftpd.
+          {"-rw-r--r--    1 1000       1000               12 Dec  8 18:31 \xC3\xBCn\xC3\xAF "
+           "code.txt",
+           "\xC3\xBCn\xC3\xAF code.txt", kFtpFile, 12},
+          // busybox: no group column; ISO dates of ls --time-style=long-iso.
+          {"-rw-r--r--    1 root           7 Dec  8 18:31 no group.txt", "no group.txt", kFtpFile,
+           7},
+          {"-rw-r--r-- 1 ftp ftp 5 2005-04-08 11:22 iso date.txt", "iso date.txt", kFtpFile, 5},
+          {"-rw-r--r--+ 1 u g 6 Dec  8 18:31 with acl.txt", "with acl.txt", kFtpFile, 6},
+          // An arrow in a file's name is part of it.
+          {"-rw-r--r-- 1 u g 8 Dec  8 18:31 a -> b", "a -> b", kFtpFile, 8},
+          {"-rw-r--r-- 1 u g 1 Dec  8 18:31 " + name255, name255, kFtpFile, 1},
+          // No entry: devices, fifos, sockets, the directory itself and its
+          // parent, lines of another shape, sizes that are none.
+          {"crw-rw-rw-   1 root     root       1,   3 Dec  8 18:31 null", ""},
+          {"brw-rw----   1 root     disk       8,   0 Dec  8 18:31 sda", ""},
+          {"prw-r--r--   1 u        g             0 Dec  8 18:31 fifo", ""},
+          {"srwxrwxrwx   1 u        g             0 Dec  8 18:31 socket", ""},
+          {"drwxr-xr-x    2 ftp      ftp          4096 Dec  8 18:31 .", ""},
+          {"drwxr-xr-x    2 ftp      ftp          4096 Dec  8 18:31 ..", ""},
+          {"-rw-r--r-- 1 u g 9223372036854775808 Jan 5 12:00 over", ""},
+          {"-rw-r--r-- 1 u g 18446744073709551626 Jan 5 12:00 wraps", ""},
+          {"-rw-r--r-- 1 u g 12 Foo 5 12:00 month", ""},
+          {"-rw-r--r-- 1 u g 12 Jan 5 12:00", ""},
+          {"-rw-r--r-- 1 u g 12 Jan 5 12:00 ", ""},
+          {"-rw-r--r-- 1 u g 1 Dec  8 18:31 " + name255 + "n", ""},
+          {"- x Jan 5 12:00 name", ""},
+          {"total 24", ""},
+          {"", ""},
+      });
+}
+
 TEST(ParseWindowsListLineTest, DateTimeDirOrSizeAndTheRestAsName) {
   const std::string name255(255, 'n');
   ExpectRows(
@@ -222,9 +250,15 @@ TEST(ParseWindowsListLineTest, DateTimeDirOrSizeAndTheRestAsName) {
           {"01-02-99  12:05AM  5 my notes  v2.txt", "my notes  v2.txt", kFtpFile, 5,
            Local(1999, 1, 2, 0, 5)},
           {"07-04-26  12:00pm  <dir>  Lower", "Lower", kFtpDirectory, 0, Local(2026, 7, 4, 12, 0)},
-          // A four-digit year and a 24-hour clock; the LF of the last CR LF.
-          {"\n02-29-2024  23:59  4831838208 big.iso", "big.iso", kFtpFile, 4831838208,
+          // A four-digit year and a 24-hour clock.
+          {"02-29-2024  23:59  4831838208 big.iso", "big.iso", kFtpFile, 4831838208,
            Local(2024, 2, 29, 23, 59)},
+          // IIS: blanks beyond the size's one and the directory's padding
+          // begin the name.
+          {"12-08-26  06:31PM                    4   lead.txt", "  lead.txt", kFtpFile, 4,
+           Local(2026, 12, 8, 18, 31)},
+          {"12-08-26  06:31PM       <DIR>           old reports", " old reports", kFtpDirectory, 0,
+           Local(2026, 12, 8, 18, 31)},
           {"12-08-26  06:31PM  0 " + name255, name255, kFtpFile, 0, Local(2026, 12, 8, 18, 31)},
           // No entry: a wrong date, time, size or name.
           {"13-08-26  06:31PM  1 month", ""},
@@ -268,12 +302,17 @@ TEST(ParseMlsdLineTest, FactsGiveKindSizeAndDateAndTheNameIsExact) {
           {"type=file;size=7;modify=20261308183100; month 13", "month 13", kFtpFile, 7},
           {"type=file;size=7;modify=20261208183100Z; suffix", "suffix", kFtpFile, 7},
           {"type=file;size=1; " + name255, name255, kFtpFile, 1},
-          // No entry: the directory itself, its parent, links and
-          // other kinds, files without a size, no name.
+          // Links (proftpd), whatever their target: files of unknown size.
+          {"modify=20261208183100;perm=adfr;size=9;type=OS.unix=symlink;unique=1; current",
+           "current", kFtpFile, kUnknownSize, FromUtc(2026, 12, 8, 18, 31, 0), true},
+          {"type=OS.unix=slink:/t/notes for the team.txt;size=22; my link", "my link", kFtpFile,
+           kUnknownSize, 0, true},
+          // No entry: the directory itself, its parent, other kinds, files
+          // without a size, no name.
           {"type=cdir;modify=20261208183100; /pub", ""},
           {"type=pdir;modify=20261208183100; ..", ""},
           {"type=dir; .", ""},
-          {"type=OS.unix=slink:/etc/passwd;size=11; link", ""},
+
           {"type=file; nosize", ""},
           {"type=file;size=1x; badsize", ""},
           {"type=file;size=; emptysize", ""},
@@ -285,21 +324,6 @@ TEST(ParseMlsdLineTest, FactsGiveKindSizeAndDateAndTheNameIsExact) {
           {"-rw-r--r-- 1 u g 10 Jan 5 12:00 unix", ""},
           {"", ""},
       });
-}
-
-TEST(ParseListingTextTest, ListTextsMixUnixAndWindowsLines) {
-  RemoteListing listing;
-  ParseListingText(
-      "total 2\r\n"
-      "-rw-r--r-- 1 u g 10 Jan 5 12:00 unix.txt\r\n"
-      "12-08-26  06:31PM              1234 win dows.txt\r\n"
-      "12-08-26  06:31PM       <DIR>          reports\r\n",
-      listing);
-  ASSERT_EQ(listing.count, 3);
-  EXPECT_EQ(listing.items[0].name, "unix.txt");
-  EXPECT_EQ(listing.items[1].name, "win dows.txt");
-  EXPECT_EQ(listing.items[1].size, 1234);
-  EXPECT_EQ(listing.items[2].attribute, kFtpDirectory);
 }
 
 TEST(ParseListingTextTest, MlsdLinesAreTakenWholeWhateverTheirLineEnds) {
@@ -327,6 +351,35 @@ std::vector<std::string> Entries(const RemoteListing& listing) {
   return entries;
 }
 
+TEST(ParseListingTextTest, ListTextsOfAnyLineEndGiveEveryEntry) {
+  const std::string name255(255, 'n');
+  const struct {
+    std::string text;
+    std::vector<std::string> entries;
+  } rows[] = {
+      {"total 2\r\n"
+       "-rw-r--r-- 1 u g 10 Jan 5 12:00 unix.txt\r\n"
+       "12-08-26  06:31PM              1234 win dows.txt\r\n"
+       "12-08-26  06:31PM       <DIR>          reports\r\n",
+       {"unix.txt 10", "win dows.txt 1234", "reports 0"}},
+      // Bare LF line ends, the last line without one.
+      {"total 12\n"
+       "-rw-r--r--    1 1000     1000            5 Dec 08 18:31 plain.txt\n"
+       "-rw-r--r--    1 1000     1000           21 Dec 08 18:31 notes for the team.txt\n"
+       "lrwxrwxrwx    1 1000     1000            9 Dec 08 18:31 current -> plain.txt",
+       {"plain.txt 5", "notes for the team.txt 21", "current -1"}},
+      {"12-08-26  06:31PM  3 a b.txt\n12-08-26  06:31PM  4 c.txt\n", {"a b.txt 3", "c.txt 4"}},
+      // A line longer than 255 characters is taken whole.
+      {"-rw-r--r--   1 ftp      ftp             7 Dec  8 18:31 " + name255 + "\r\n",
+       {name255 + " 7"}},
+  };
+  for (const auto& row : rows) {
+    RemoteListing listing;
+    ParseListingText(row.text, listing);
+    EXPECT_EQ(Entries(listing), row.entries) << row.text;
+  }
+}
+
 TEST(ListingParserTest, TextArrivingInPiecesOfAnySizeParsesAsTheWholeText) {
   const std::string longLine =
       "-rw-r--r-- 1 u g 7 Jan 5 12:00 " + std::string(150, 'a') + " " + std::string(150, 'b');
@@ -337,6 +390,9 @@ TEST(ListingParserTest, TextArrivingInPiecesOfAnySizeParsesAsTheWholeText) {
       {ListingFormat::List, "total 2\r\n-rw-r--r-- 1 u g 10 Jan 5 12:00 one.txt\r\n" + longLine +
                                 "\r\n12-08-26  06:31PM  1234 win dows.txt\r\n"
                                 "-rw-r--r-- 1 u g 30 Jan 5 12:00 last"},
+      {ListingFormat::List,
+       "-rw-r--r-- 1 u g 1 Jan 5 12:00 one\n-rw-r--r-- 1 u g 2 Jan 5 12:00 "
+       "two\n\n-rw-r--r-- 1 u g 3 Jan 5 12:00  three\r"},
       {ListingFormat::Mlsd,
        "type=file;size=3; " + std::string(240, 'x') +
            "\r\ntype=file;size=4; a b\ntype=dir; c\r\n\r\ntype=file;size=5; z"},
@@ -399,14 +455,18 @@ constexpr std::string_view kListingText =
     "-rw-r--r-- 1 u g 30 Jan 5 12:00 INDEX.HTML\r\n"
     "-rw-r--r-- 1 u g 40 Jan 5 12:00 LONGNAME1.TXT\r\n";
 
-TEST(ListingSearchTest, EightThreeMaskAndFilter) {
+TEST(ListingSearchTest, MaskOnTheWholeNameAndFilter) {
   Listing files(kListingText, "*.*", kFilterFiles);
   EXPECT_EQ(files.listing.count, 5);
-  EXPECT_EQ(files.AllMatches(), (std::vector<std::string>{"README", "index.htm"}));
+  EXPECT_EQ(files.AllMatches(),
+            (std::vector<std::string>{"README", "index.htm", "INDEX.HTML", "LONGNAME1.TXT"}));
   EXPECT_FALSE(NextMatch(files.record));  // stays at the end
 
   Listing any(kListingText, "*.*", kFilterAny);
-  EXPECT_EQ(any.AllMatches(), (std::vector<std::string>{"pub", "README", "index.htm"}));
+  EXPECT_EQ(any.AllMatches(), (std::vector<std::string>{"pub", "README", "index.htm", "INDEX.HTML",
+                                                        "LONGNAME1.TXT"}));
+  Listing html(kListingText, "*.html", kFilterFiles);
+  EXPECT_EQ(html.AllMatches(), (std::vector<std::string>{"INDEX.HTML"}));
 }
 
 TEST(ListingSearchTest, ExactMaskIgnoresLetterCase) {

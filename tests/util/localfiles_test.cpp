@@ -101,37 +101,50 @@ TEST(DosPaths, DriveRootsKeepTheirSeparator) {
 #endif
 }
 
-TEST(DosMasks, ExpandToFixedWidthPatterns) {
-  EXPECT_EQ(ExpandMask("*", ".*", 9, 3).View(), "????????.???");
-  EXPECT_EQ(ExpandMask("*", ".TXT", 9, 3).View(), "????????.TXT");
-  EXPECT_EQ(ExpandMask("AB*", "", 9, 3).View(), "AB??????.???");
-  EXPECT_EQ(ExpandMask("ABCDEFGHIJ*", ".T*", 9, 3).View(), "ABCDEFGHIJ.T??");
-  EXPECT_EQ(ExpandMask("X", ".TXT*", 9, 3).View(), "X.TXT");
-  EXPECT_EQ(ExpandMask("X", ".*", 9, 0).View(), "X");
-}
-
-TEST(DosMasks, MatchNamesInThe83Manner) {
+TEST(DosMasks, MatchWholeNamesAsWindowsDoes) {
   struct Case {
     const char *mask, *name;
     bool matches;
   } cases[] = {
       {"*.*", "README", true},
       {"*.*", "INDEX.HTM", true},
-      {"*.*", "INDEX.HTML", false},
-      {"*.*", "LONGNAME9.TXT", false},
+      {"*.*", "INDEX.HTML", true},
+      {"*.*", "LONGNAME9.TXT", true},
+      {"*.*", "notes for the team.txt", true},
+      {"*", "  lead.txt", true},
+      {"*.*", "semi;colon.txt", true},
+      {"*",
+       "\xC3\xBCn\xC3\xAF"
+       "code.txt",
+       true},
+      {"*.*", "archive.tar.gz", true},
       {"*.TXT", "ABCDEFGH.TXT", true},
-      {"*.TXT", "ABCDEFGHI.TXT", false},
+      {"*.TXT", "ABCDEFGHI.TXT", true},
+      {"*.txt", "100%.TXT", true},
       {"*.TXT", "A.TX", false},
+      {"*.TXT", "A.TXT.BAK", false},
+      {"*.", "README", true},
+      {"*.", "A.TXT", false},
       {"DATA##.TXT", "DATA01.TXT", true},
       {"DATA##.TXT", "DATA1.TXT", false},
       {"DATA##.TXT", "DATAAB.TXT", false},
+      {"ISSUE#12.TXT", "ISSUE#12.TXT", true},
       {"LOG@.TXT", "LOGA.TXT", true},
       {"LOG@.TXT", "LOG1.TXT", false},
-      {"AB?.TXT", "AB.TXT", true},  // "?" takes a padding blank
+      // "?" is one character, a UTF-8 sequence counting as one.
+      {"AB?.TXT", "AB.TXT", false},
+      {"AB?.TXT", "ABC.TXT", true},
+      {"?N?CODE.TXT",
+       "\xC3\xBCn\xC3\xAF"
+       "code.txt",
+       true},
+      {"*?CODE.TXT",
+       "\xC3\xBC"
+       "code.txt",
+       true},
       {"FILE.", "FILE", true},
-      {"FILE", "FILE.", true},
       {"FILE", "FILES", false},
-      {"FILE", "file", false},
+      {"FILE", "file", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MatchFileMask(c.mask, c.name), c.matches) << c.mask << " " << c.name;
@@ -535,22 +548,23 @@ TEST_F(DosFiles, SizesAndAttributesOfNamedEntries) {
 }
 
 TEST_F(DosFiles, FindFilesIgnoresCaseAndSortsByName) {
-  for (const char* name :
-       {"b.TXT", "A.txt", "ab.txt", "c.dat", "README", ".hidden", "a very long name.html"}) {
+  for (const char* name : {"b.TXT", "A.txt", "ab.txt", "c.dat", "README", ".hidden",
+                           "a very long name.html", "\xC3\xBC.txt"}) {
     Write(name, "xyz");
   }
   MakeHidden(Path(".hidden"));
   fs::create_directory(Path("sub"));
 
   EXPECT_EQ(NamesOf(FindFiles(root_, "*.txt", kAttrArchive)),
-            (std::vector<std::string>{"A.txt", "ab.txt", "b.TXT"}));
+            (std::vector<std::string>{"A.txt", "ab.txt", "b.TXT", "\xC3\xBC.txt"}));
+  // "?" takes one character, also one of two bytes.
   EXPECT_EQ(NamesOf(FindFiles(root_, "?.TXT", kAttrArchive)),
-            (std::vector<std::string>{"A.txt", "b.TXT"}));
+            (std::vector<std::string>{"A.txt", "b.TXT", "\xC3\xBC.txt"}));
   EXPECT_EQ(NamesOf(FindFiles(root_, "readme", kAttrArchive)), std::vector<std::string>{"README"});
   EXPECT_EQ(NamesOf(FindFiles(root_ + kPathSep, "*.*", kAttrArchive)),
             (std::vector<std::string>{"A.txt", "README", "a very long name.html", "ab.txt", "b.TXT",
-                                      "c.dat"}));
-  EXPECT_EQ(FindFiles(root_, "*.*", kAttrAny).size(), 8u);  // with .hidden and sub
+                                      "c.dat", "\xC3\xBC.txt"}));
+  EXPECT_EQ(FindFiles(root_, "*.*", kAttrAny).size(), 9u);  // with .hidden and sub
 
   const std::vector<FoundFile> one = FindFiles(root_, "c.dat", kAttrArchive);
   ASSERT_EQ(one.size(), 1u);
