@@ -62,7 +62,7 @@ void CheckPieces(std::string_view text, const RemoteListing& whole, ListingForma
   parser.Finish();
   FUZZ_CHECK(pieces.count == whole.count);
   for (std::size_t i = 0; i < whole.count; ++i) {
-    FUZZ_CHECK(pieces.items[i].name == whole.items[i].name);
+    FUZZ_CHECK(pieces.items[i].name.View() == whole.items[i].name.View());
     FUZZ_CHECK(pieces.items[i].size == whole.items[i].size);
     FUZZ_CHECK(pieces.items[i].link == whole.items[i].link);
   }
