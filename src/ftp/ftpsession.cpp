@@ -1,7 +1,7 @@
 #include "ftp/ftpsession.h"
 
 #include <algorithm>
-#include <initializer_list>
+#include <iterator>
 
 #include "report/timer.h"
 #include "util/stoprequest.h"
@@ -13,20 +13,12 @@ constexpr std::string_view kPasswordCommand = "PASS ";
 // What the debug log shows in place of a PASS command.
 constexpr std::string_view kMaskedPassword = "PASS ****";
 
-// A 4xx or 5xx reply refuses the command: no further reply to it follows.
-bool IsNegativeReply(std::int32_t code) {
-  return code >= 400 && code <= 599;
-}
-
-// Any line of a multi-line 211 reply but its last ("211 ...").
-bool ContinuesFeatures(std::string_view line) {
-  return !(line.starts_with("211") && (line.size() == 3 || line[3] == ' '));
-}
-
-// A feature line " MLST type*;size*;...": the server lists with MLSD.
-bool AnnouncesMlst(std::string_view line) {
+// A feature line of a FEAT reply, " NAME" or " NAME parameters", names the
+// feature, in any letter case.
+bool AnnouncesFeature(std::string_view line, std::string_view name) {
   const Str255 feature = UpperStr(line.substr(std::min(line.find_first_not_of(' '), line.size())));
-  return feature == "MLST" || feature.View().starts_with("MLST ");
+  const std::string_view text = feature.View();
+  return text.starts_with(name) && (text.size() == name.size() || text[name.size()] == ' ');
 }
 
 bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
@@ -34,73 +26,43 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   return UpperStr(text.substr(text.size() - suffix.size())) == UpperStr(suffix).View();
 }
 
+// "NNN" followed by the character c.
+bool OpensWith(std::string_view line, std::int32_t code, char c) {
+  return line.size() > 3 && line[3] == c && ReplyCode(line) == code;
+}
+
+// The last line of a reply of that code: "NNN text" or just "NNN".
+bool EndsReply(std::string_view line, std::int32_t code) {
+  return OpensWith(line, code, ' ') || (line.size() == 3 && ReplyCode(line) == code);
+}
+
+bool IsPreliminary(std::int32_t code) {
+  return code >= 100 && code <= 199;
+}
+
 }  // namespace
 
-// --- Reply code table --------------------------------------------------------
+// --- Replies -----------------------------------------------------------------
 
-int ReplyCodeTable::IndexOf(std::string_view command) const {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (entries[i].command == command) return static_cast<int>(i);
+ReplyAssembler::Step ReplyAssembler::Take(std::string_view line) {
+  if (open_) {
+    if (!EndsReply(line, code_)) return Step::Continues;
+    open_ = false;
+    return Step::Complete;
   }
-  return -1;
+  const std::int32_t code = line.size() >= 3 ? ReplyCode(line) : -1;
+  if (code < 0) return Step::PassedOver;
+  open_ = OpensWith(line, code, '-');
+  if (!open_ && !EndsReply(line, code)) return Step::PassedOver;
+  code_ = code;
+  return open_ ? Step::Continues : Step::Complete;
 }
 
-void ReplyCodeTable::AddCommand(std::string_view command) {
-  if (IndexOf(command) >= 0 || count >= kMaxCommands) return;
-  entries[count] = Entry{};
-  entries[count].command = command;
-  ++count;
-}
-
-void ReplyCodeTable::AddCode(std::string_view command, std::int32_t code) {
-  const int index = IndexOf(command);
-  if (index < 0) return;
-  Entry& entry = entries[index];
-  if (entry.codeCount >= kMaxCodes) return;
-  for (std::size_t i = 0; i < entry.codeCount; ++i) {
-    if (entry.codes[i] == code) return;
-  }
-  entry.codes[entry.codeCount++] = code;
-}
-
-int ReplyCodeTable::Lookup(std::string_view command, std::int32_t code) const {
-  const int index = command.empty() ? -1 : IndexOf(command);
-  if (index < 0) return 0;
-  const Entry& entry = entries[index];
-  for (std::size_t i = 0; i < entry.codeCount; ++i) {
-    if (entry.codes[i] == code) return 1;
-  }
-  return -1;
-}
-
-ReplyCodeTable StandardReplyCodes() {
-  struct Row {
-    std::string_view command;
-    std::initializer_list<std::int32_t> codes;
-  };
-  static const Row rows[] = {
-      {"CWD", {250, 500, 501, 502, 421, 530, 550}},
-      {"TYPE", {200, 500, 501, 504, 421, 530}},
-      {"USER", {230, 530, 500, 501, 421, 331, 332}},
-      {"PASS", {230, 202, 530, 500, 501, 503, 421, 332}},
-      {"LIST", {150, 125}},
-      {"MLSD", {150, 125}},
-      {"FEAT", {211, 202}},
-      {"AUTH", {234}},
-      {"PBSZ", {200}},
-      {"PROT", {200}},
-      {"EPSV", {229}},
-      // A transfer's end (226) that arrives with the mark belongs to the
-      // transfer, not to the command.
-      {"STOR", {125, 150, 226, 250}},
-      {"APPE", {125, 150, 226, 250}},
-  };
-  ReplyCodeTable table;
-  for (const Row& row : rows) {
-    table.AddCommand(row.command);
-    for (std::int32_t code : row.codes) table.AddCode(row.command, code);
-  }
-  return table;
+bool MovesData(std::string_view command) {
+  static constexpr std::string_view kTransferCommands[] = {"LIST", "MLSD", "NLST", "RETR",
+                                                           "STOR", "STOU", "APPE"};
+  return std::find(std::begin(kTransferCommands), std::end(kTransferCommands), command) !=
+         std::end(kTransferCommands);
 }
 
 // --- Reply lines -------------------------------------------------------------
@@ -167,9 +129,11 @@ void FtpSession::Create(std::string_view debugLogName) {
   lastCommand_.Clear();
   currentType_ = kTypeAscii;
   control_.OpenDebugLog(debugLogName);
+  control_.AcceptBareLineFeed(true);
   lastReply_.Clear();
-  replyTable_ = StandardReplyCodes();
+  StartConversation();
   listsWithMlsd_ = false;
+  speaksUtf8_ = false;
 }
 
 void FtpSession::Destroy() {
@@ -196,31 +160,75 @@ void FtpSession::SetListingTimeLimit(std::uint32_t seconds) {
   listingTimeLimit_ = seconds == 0 ? kDefaultListingTimeLimit : seconds;
 }
 
+void FtpSession::StartConversation() {
+  owed_.clear();
+  assembler_.Reset();
+  replyLines_.clear();
+  Owe("");
+}
+
+void FtpSession::Owe(std::string_view command) {
+  owed_.push_back(OwedReply{Str255(command), ++lastSerial_, false});
+}
+
 bool FtpSession::SendCommand(std::string_view line) {
+  DrainReplies();
   lastCommand_ = line.substr(0, line.find(' '));
+  Owe(lastCommand_.View());
   if (line.starts_with(kPasswordCommand)) return control_.SendLine(line, kMaskedPassword);
   return control_.SendLine(line);
 }
 
-// Reads past replies that do not answer command until one does. A command
-// missing from the table takes the first reply (and the lines already
-// arriving after it: the last one counts); a refusal (4xx, 5xx) always ends
-// the wait, since no other reply to the command will follow it.
-std::int32_t FtpSession::ReadReply(std::string_view command) {
-  ReplyBound bound = StartReply();
-  return ReadReplyWithin(bound, command);
+std::uint64_t FtpSession::OwedSerial(std::string_view command) const {
+  if (command.empty()) return owed_.empty() ? 0 : owed_.front().serial;
+  for (auto owed = owed_.rbegin(); owed != owed_.rend(); ++owed) {
+    if (owed->command == command) return owed->serial;
+  }
+  return 0;
 }
 
-std::int32_t FtpSession::ReadReplyWithin(ReplyBound& bound, std::string_view command) {
-  std::int32_t result = 0;
-  Str255 line;
-  for (int state = -1; state != 1 && NextReplyLine(bound, line, state == -1);) {
-    lastReply_ = line;
-    result = ReplyCode(line);
-    state = replyTable_.Lookup(command, result);
-    if (state == -1 && IsNegativeReply(result)) state = 1;
+std::int32_t FtpSession::ReadReply(std::string_view command) {
+  const std::uint64_t serial = OwedSerial(command);
+  if (serial == 0) return 0;
+  ReplyBound bound = StartReply();
+  for (;;) {
+    const Answer answer = NextAnswer(bound, true);
+    if (answer.code < 0) return 0;
+    if (answer.to.serial != serial) continue;  // an earlier command's
+    const bool mark = IsPreliminary(answer.code);
+    if (!mark || (MovesData(answer.to.command) && !answer.to.marked)) return answer.code;
   }
-  return result;
+}
+
+std::int32_t FtpSession::NextReply(ReplyBound& bound, bool wait) {
+  return NextAnswer(bound, wait).code;
+}
+
+std::int32_t FtpSession::WaitingReply() {
+  ReplyBound bound = StartReply();
+  return NextReply(bound, false);
+}
+
+// A reply that comes while no command owes one (a server that speaks out
+// of turn) answers nothing and is passed over.
+FtpSession::Answer FtpSession::NextAnswer(ReplyBound& bound, bool wait) {
+  Str255 line;
+  while (NextReplyLine(bound, line, wait && !owed_.empty())) {
+    if (!assembler_.InReply()) replyLines_.clear();
+    const ReplyAssembler::Step step = assembler_.Take(line.View());
+    if (step == ReplyAssembler::Step::PassedOver) continue;
+    if (replyLines_.size() < kMaxReplyLines) replyLines_.push_back(line.Str());
+    if (step == ReplyAssembler::Step::Continues || owed_.empty()) continue;
+    lastReply_ = line;
+    Answer answer{assembler_.Code(), owed_.front()};
+    if (IsPreliminary(answer.code)) {
+      owed_.front().marked = true;
+    } else {
+      owed_.pop_front();
+    }
+    return answer;
+  }
+  return {};
 }
 
 FtpSession::ReplyBound FtpSession::StartReply() {
@@ -251,18 +259,17 @@ bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, bool wait) {
   return true;
 }
 
+// The reply is named by the command it answers: the oldest one owed.
 void FtpSession::ReplyBeyondBound(std::string_view beyond) {
   control_.MarkFailed();
-  const Str255 reply = lastCommand_.Empty() ? Str255("Greeting") : Cat("Reply to ", lastCommand_);
+  const Str255 command = owed_.empty() ? lastCommand_ : owed_.front().command;
+  const Str255 reply = command.Empty() ? Str255("Greeting") : Cat("Reply to ", command);
   StatusEvent(FtpStatusEvent::ReplyFailed, Cat(Cat(reply, " "), beyond));
 }
 
-// Lines already arriving belong to an earlier reply (its rest, or a late
-// one); none is waited for.
 void FtpSession::DrainReplies() {
   ReplyBound bound = StartReply();
-  Str255 line;
-  while (NextReplyLine(bound, line, false)) {
+  while (NextAnswer(bound, false).code >= 0) {
   }
 }
 
@@ -310,6 +317,7 @@ FtpSession::TryOutcome FtpSession::LoginTry(std::string_view user, std::uint16_t
                                             std::string_view password) {
   control_.ResetState();
   lastCommand_.Clear();
+  StartConversation();
   // A greeting that ran beyond its bounds has failed the connection.
   if (!control_.Connect(host_, port) || ReadReply("") != 220 || control_.Failed()) {
     StatusEvent(FtpStatusEvent::ConnectFailed, {});
@@ -324,7 +332,6 @@ FtpSession::TryOutcome FtpSession::LoginTry(std::string_view user, std::uint16_t
   }
   bool loggedIn = SendCredentials(user, password) == 230;
   StatusEvent(loggedIn ? FtpStatusEvent::LoggedIn : FtpStatusEvent::LoginFailed, {});
-  DrainReplies();
   if (loggedIn) ReadFeatures();
   return loggedIn ? TryOutcome::LoggedIn : TryOutcome::Failed;
 }
@@ -357,7 +364,6 @@ bool FtpSession::SetType(std::uint8_t type) {
 // A refused CWD still succeeds when the server already is in a directory of
 // that name (the working directory ends with the path, in any letter case).
 bool FtpSession::ChangeDir(std::string_view path) {
-  DrainReplies();
   if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   if (path.empty()) return true;
   SendCommand(Cat("CWD ", path));
@@ -366,7 +372,6 @@ bool FtpSession::ChangeDir(std::string_view path) {
 }
 
 Str255 FtpSession::WorkingDir() {
-  DrainReplies();
   SendCommand("PWD");
   if (ReadReply("PWD") != 257) return {};
   Str255 directory = lastReply_;
@@ -375,17 +380,21 @@ Str255 FtpSession::WorkingDir() {
   return directory;
 }
 
-// The features come one a line between "211-" and the line "211 ", all of
-// them one reply within its bounds.
+// The features come one a line between "211-" and the line "211 ".
 void FtpSession::ReadFeatures() {
   listsWithMlsd_ = false;
+  speaksUtf8_ = false;
   SendCommand("FEAT");
-  ReplyBound bound = StartReply();
-  if (ReadReplyWithin(bound, "FEAT") != 211) return;
-  Str255 line;
-  for (bool continued = ContinuesFeatures(lastReply_); continued && NextReplyLine(bound, line);) {
-    if (AnnouncesMlst(line)) listsWithMlsd_ = true;
-    continued = ContinuesFeatures(line);
+  if (ReadReply("FEAT") != 211) return;
+  // Between the first line and the last, which carry the code.
+  for (std::size_t i = 1; i + 1 < replyLines_.size(); ++i) {
+    const std::string& line = replyLines_[i];
+    listsWithMlsd_ = listsWithMlsd_ || AnnouncesFeature(line, "MLST");
+    speaksUtf8_ = speaksUtf8_ || AnnouncesFeature(line, "UTF8");
+  }
+  if (speaksUtf8_) {
+    SendCommand("OPTS UTF8 ON");
+    ReadReply("OPTS");
   }
 }
 

@@ -1,7 +1,7 @@
 // The FTP client session. One FtpSession is one conversation with
 // one server: the control connection, the passive data channel, the last
-// reply line, the transfer type in force and the table of reply codes that
-// end the wait for a command.
+// reply line, the transfer type in force and the replies still owed to the
+// commands sent, oldest first.
 //
 // A session never shows or logs anything itself: every event goes to one of
 // the four virtual event operations, which a reporting session overrides.
@@ -13,41 +13,39 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "ftp/listing.h"
 #include "net/connection.h"
 #include "util/eventnames.h"
 #include "util/shorttext.h"
 
-// Which reply codes end the wait for a command.
-struct ReplyCodeTable {
-  static constexpr std::size_t kMaxCommands = 49;
-  static constexpr std::size_t kMaxCodes = 25;
-
-  struct Entry {
-    Str255 command;
-    std::array<std::int32_t, kMaxCodes> codes{};
-    std::uint8_t codeCount = 0;
-  };
-
-  std::array<Entry, kMaxCommands> entries{};
-  std::uint8_t count = 0;
-
-  // A command already present, or one beyond the 49th, is not added.
-  void AddCommand(std::string_view command);
-  // Ignored for an absent command, a code already stored or a full entry.
-  void AddCode(std::string_view command, std::int32_t code);
-  // 0: the command is empty or unknown (any reply ends the wait);
-  // 1: the code ends the wait; -1: keep reading.
-  int Lookup(std::string_view command, std::int32_t code) const;
+// Puts replies together from the lines of the control connection: a line
+// "NNN-" opens a reply of several lines that ends at the first line that
+// begins "NNN " (or is just "NNN") with the same code, whatever the lines
+// between say; "NNN " (or "NNN") alone is a whole reply. A line outside a
+// reply that opens none (a blank line, text without a code) is no reply and
+// is passed over.
+class ReplyAssembler {
+ public:
+  enum class Step { PassedOver, Continues, Complete };
+  Step Take(std::string_view line);
+  // The code of the reply being read, or of the one just completed.
+  std::int32_t Code() const { return code_; }
+  bool InReply() const { return open_; }
+  void Reset() { *this = ReplyAssembler{}; }
 
  private:
-  int IndexOf(std::string_view command) const;  // -1 when absent
+  std::int32_t code_ = -1;
+  bool open_ = false;  // a multi-line reply has begun and not ended
 };
 
-// The reply table every session starts with.
-ReplyCodeTable StandardReplyCodes();
+// True for a command whose data moves between its preliminary (1xx) reply
+// and its final one: its wait ends at the preliminary mark.
+bool MovesData(std::string_view command);
 
 // The first three characters of a reply line as a decimal number; -1 when
 // they are empty or not all digits.
@@ -200,7 +198,7 @@ class FtpSession {
   FtpSession& operator=(const FtpSession&) = delete;
 
   // Fresh control connection (with its debug log when the name is not
-  // empty), ASCII type, empty last reply, standard reply table.
+  // empty), ASCII type, empty last reply, no reply owed.
   void Create(std::string_view debugLogName);
   // Reports a failed control connection (Interrupted) and closes it.
   void Destroy();
@@ -218,15 +216,23 @@ class FtpSession {
   bool Login(std::string_view host, std::string_view user, std::uint16_t port,
              std::uint16_t retryDelay, std::uint16_t tries, std::string_view password);
   // Sends the command line; a "PASS " line reaches the debug log masked.
+  // Replies already waiting are taken first: one that answers no command
+  // sent so far came before this one and cannot answer it either.
   bool SendCommand(std::string_view line);
-  // Waits for the reply to command and returns its code (0 when nothing
-  // arrived): for a command in the reply table, lines are read past until
-  // one of its codes or a refusal (4xx, 5xx) arrives; any other command
-  // takes the first reply. The line it stopped on stays in LastReply.
+  // Waits for the reply to command (its keyword as sent; empty: the oldest
+  // reply still owed, such as the greeting or a transfer's final reply) and
+  // returns its code, 0 when none came. Replies owed to earlier commands are
+  // read past first. A preliminary reply (1xx) is read past too, except the
+  // first one to a command that moves data (MovesData), which returns: the
+  // data comes before the final reply. The last line of the reply stays in
+  // LastReply.
   std::int32_t ReadReply(std::string_view command);
-  // Discards every line already waiting on the control connection (within
-  // the bounds of one reply).
+  // Takes the replies already waiting on the control connection (within the
+  // bounds of one reply), without waiting for more.
   void DrainReplies();
+  // The code of the next reply to a command sent (the oldest one still
+  // owed), once it has come whole; -1 when it has not (yet). Never waits.
+  std::int32_t WaitingReply();
   // Where a reply stands against its bounds; StartReply begins one.
   struct ReplyBound {
     std::chrono::steady_clock::time_point deadline;
@@ -235,12 +241,13 @@ class FtpSession {
     std::size_t bytes = 0;
   };
   ReplyBound StartReply();
-  // The next line of the reply, waited for until the bound's deadline, or,
-  // without wait, only when one is already arriving. A line beyond the
-  // bound, or a deadline that passes, raises ReplyFailed with the reason and
-  // fails the control connection: whatever the server sends next could not
-  // be told apart from the rest of that reply. False when there is no line.
-  bool NextReplyLine(ReplyBound& bound, Str255& line, bool wait = true);
+  // The code of the next whole reply to a command sent, waited for until
+  // the bound's deadline, or, without wait, only when it has already come;
+  // -1 when there is none. A reply that goes beyond the bound, or a deadline
+  // that passes, raises ReplyFailed with the reason and fails the control
+  // connection: whatever the server sends next could not be told apart from
+  // the rest of that reply.
+  std::int32_t NextReply(ReplyBound& bound, bool wait = true);
   // Sends "TYPE A" or "TYPE I" when the type differs from the one in force;
   // the type is remembered even when the server refuses it.
   bool SetType(std::uint8_t type);
@@ -250,10 +257,15 @@ class FtpSession {
   // The directory named in the 257 reply to PWD; empty when refused.
   Str255 WorkingDir();
   // Asks which extensions the server offers (FEAT) and notes whether it
-  // lists directories in MLSD form; a server that refuses FEAT has none.
+  // lists directories in MLSD form; a server that refuses FEAT has none. A
+  // server that offers UTF8 is asked to use it for names (OPTS UTF8 ON); a
+  // refusal changes nothing, since names travel as the server's bytes
+  // either way.
   void ReadFeatures();
   // True once FEAT announced MLST: listings are then fetched with "MLSD".
   bool ListsWithMlsd() const { return listsWithMlsd_; }
+  // True once FEAT announced UTF8.
+  bool SpeaksUtf8() const { return speaksUtf8_; }
   void Quit();
 
   // Sets the type, asks for a passive port (EPSV over IPv6, PASV over IPv4)
@@ -303,8 +315,29 @@ class FtpSession {
   // Sends the command line; true when the reply is the expected code, else
   // TlsRefused with the reply.
   bool AcceptedForTls(std::string_view line, std::string_view command, std::int32_t expected);
-  // ReadReply within a reply already begun.
-  std::int32_t ReadReplyWithin(ReplyBound& bound, std::string_view command);
+  // A reply owed to a command sent: the command's keyword, a number that
+  // tells commands of the same keyword apart, and whether its preliminary
+  // reply has come.
+  struct OwedReply {
+    Str255 command;
+    std::uint64_t serial = 0;
+    bool marked = false;
+  };
+  // One whole reply to the oldest owed command, and which one it answered.
+  struct Answer {
+    std::int32_t code = -1;  // -1: none
+    OwedReply to;            // as it stood before this reply
+  };
+  // Forgets every owed reply and the reply being read, then owes the
+  // greeting: a fresh connection.
+  void StartConversation();
+  void Owe(std::string_view command);
+  // The serial of the reply ReadReply(command) waits for; 0 when none is owed.
+  std::uint64_t OwedSerial(std::string_view command) const;
+  Answer NextAnswer(ReplyBound& bound, bool wait);
+  // The next line of a reply within the bound (or, without wait, only one
+  // already arriving); false when there is none, or beyond the bound.
+  bool NextReplyLine(ReplyBound& bound, Str255& line, bool wait);
   // Raises ReplyFailed: the reply (named by the command last sent) and what
   // it went beyond; the control connection is failed.
   void ReplyBeyondBound(std::string_view beyond);
@@ -318,11 +351,16 @@ class FtpSession {
   Str255 lastReply_;
   Str255 host_;
   std::uint8_t currentType_ = kTypeAscii;
-  ReplyCodeTable replyTable_;
+  std::deque<OwedReply> owed_;
+  std::uint64_t lastSerial_ = 0;
+  ReplyAssembler assembler_;
+  // The lines of the reply being read or last read (up to kMaxReplyLines).
+  std::vector<std::string> replyLines_;
   std::uint16_t listDelay_ = kDefaultListDelay;
   std::uint32_t listingTimeLimit_ = kDefaultListingTimeLimit;
   Str255 lastCommand_;  // the keyword of the last command sent
   bool listsWithMlsd_ = false;
+  bool speaksUtf8_ = false;
   bool useTls_ = false;
   TlsOptions tls_;
 };

@@ -19,9 +19,6 @@ namespace {
 // multiple of the page size, so that the file is read and written in whole
 // pages.
 constexpr std::uint16_t kTransferBlock = 60 * 1024;
-// How long a failed download waits for the server's final reply to its RETR,
-// so that the reply does not answer the next command.
-constexpr int kLateReplyMilliseconds = 3000;
 // Quiet looks at the data connection of a confirmed download that has
 // brought every listed byte, before it counts as ended although the server
 // keeps it open (servers close it at the end of the file; this bounds the
@@ -38,11 +35,10 @@ bool ConfirmsTransfer(std::int32_t code) {
   return code == 226 || code == 250;
 }
 
-// The code of a reply line already waiting on the control connection; -1
+// The code of a whole reply already waiting on the control connection; -1
 // when none is there. Never waits.
 std::int32_t WaitingReplyCode(FtpSession& session) {
-  Str255 line;
-  return session.Control().ReadLine(line) ? ReplyCode(line) : -1;
+  return session.WaitingReply();
 }
 
 bool HasLineBreak(std::string_view name) {
@@ -51,14 +47,6 @@ bool HasLineBreak(std::string_view name) {
 
 bool ConnectionFailed(FtpSession& session) {
   return session.Data().Failed() || session.Control().Failed();
-}
-
-// Discards the reply to a transfer command whose transfer was given up, once it has
-// arrived (or after a short while), so that it cannot answer the next command.
-void DiscardLateReply(FtpSession& session) {
-  if (session.Control().Failed() || StopRequested()) return;
-  WaitSocketReadable(session.Control().Handle(), kLateReplyMilliseconds);
-  session.DrainReplies();
 }
 
 // True, with the line that says so, when the local file is one of the run's
@@ -120,10 +108,9 @@ class DataChannelGuard {
 
 struct ReceiveOutcome {
   std::int64_t received = 0;
-  bool confirmed = false;       // 226 or 250 arrived
-  bool finalReplyRead = false;  // the reply that ends the RETR was read
-  bool dataEnded = false;       // the data connection ended after the confirmation
-  bool abandoned = false;       // a write error, or a stop request
+  bool confirmed = false;  // 226 or 250 arrived
+  bool dataEnded = false;  // the data connection ended after the confirmation
+  bool abandoned = false;  // a write error, or a stop request
 };
 
 // Complete means: confirmed by the server, and the data connection ended
@@ -154,7 +141,6 @@ ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartF
                            bool complete) {
   ReceiveOutcome outcome;
   outcome.confirmed = complete;
-  outcome.finalReplyRead = complete;
   TransferChannels channels{session};
   Stopwatch idle;
   Block block(kTransferBlock);
@@ -178,11 +164,8 @@ ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartF
       continue;
     }
     const std::int32_t code = WaitingReplyCode(session);
-    if (ConfirmsTransfer(code)) outcome.confirmed = outcome.finalReplyRead = true;
-    if (code == 551 || IsAbortReply(code)) {
-      outcome.finalReplyRead = true;
-      return outcome;
-    }
+    if (ConfirmsTransfer(code)) outcome.confirmed = true;
+    if (code == 551 || IsAbortReply(code)) return outcome;
     const bool allListed = outcome.received == file.size;
     outcome.dataEnded =
         !channels.dataOpen || (allListed && quietLooksWithAllData >= kQuietLooksBeforeDataEnd);
@@ -215,10 +198,9 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
     session.FileEvent(FtpFileEvent::DownloadRefused, file);
     return false;
   }
-  if (!session.SecureDataChannel()) {
-    if (code != 226) DiscardLateReply(session);
-    return false;
-  }
+  // A transfer given up leaves its final reply owed: the session takes it
+  // before the reply to the next command.
+  if (!session.SecureDataChannel()) return false;
 
   file.direction = 1;
   session.FileEvent(FtpFileEvent::Downloading, file);
@@ -226,7 +208,6 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
   if (!part.Create()) {
     session.StatusEvent(FtpStatusEvent::LocalFileNotCreated, {});
     session.CloseDataChannel();
-    if (code != 226) DiscardLateReply(session);
     return false;
   }
 
@@ -239,7 +220,6 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
     session.BytesEvent(kProgressEnd);
   }
   session.CloseDataChannel();
-  if (!outcome.finalReplyRead) DiscardLateReply(session);
 
   const bool succeeded = IsComplete(outcome, file) && !ConnectionFailed(session) && part.Commit();
   if (!succeeded) return false;
@@ -413,10 +393,7 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
     session.FileEvent(FtpFileEvent::UploadRefused, record);
     return false;
   }
-  if (!session.SecureDataChannel()) {
-    DiscardLateReply(session);
-    return false;
-  }
+  if (!session.SecureDataChannel()) return false;
 
   record.direction = 0;
   session.FileEvent(FtpFileEvent::Uploading, record);

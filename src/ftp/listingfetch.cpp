@@ -62,13 +62,12 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
   FtpSession::ReplyBound reply = session.StartReply();
   reply.deadline = limit;
   reply.seconds = session.ListingTimeLimit();
-  Str255 line;
   if (!data.WaitReadable(session.ListDelay())) {
     const bool closed = data.PeerClosed();
     AwaitFinalReply(session);
     // Empty when the server closed the data connection or confirmed the
     // listing; a data connection that stays silent is no listing at all.
-    if (closed || (session.NextReplyLine(reply, line, false) && ConfirmsListing(ReplyCode(line)))) {
+    if (closed || ConfirmsListing(session.NextReply(reply, false))) {
       return {};
     }
     return Failure(Cat("no data within ", Seconds(session.ListDelay())));
@@ -92,20 +91,19 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
         return Failure(Cat("not complete within ", Seconds(session.ListingTimeLimit())));
       }
       data.Close();
-      // A 226 read while the data still came is that reply already.
-      if (code != 226) AwaitFinalReply(session);
       const Str255 bound = listing.Full() ? Cat(IntToText(kMaxListingEntries), " entries")
                                           : Cat(IntToText(kMaxListingBytes), " bytes");
       return {ListingOutcome::End::Cut, bound};
     }
-    const bool gotLine = session.NextReplyLine(reply, line, false);
+    const std::int32_t replied = session.NextReply(reply, false);
+    const bool gotLine = replied >= 0;
     if (gotLine) {
-      code = ReplyCode(line);
+      code = replied;
     } else if (code != 226) {
       code = -1;
     }
     if (ConfirmsListing(code) && (code == 250 || parser.AtLineEnd())) return {};
-    if (AbortsListing(code)) return Failure(line);
+    if (AbortsListing(code)) return Failure(session.LastReply());
     if (session.Control().Failed()) return Failure("the control connection failed");
     if (!channels.AnyOpen()) return Failure("the server closed the connection");
     const auto now = Clock::now();

@@ -386,14 +386,26 @@ bool TcpConnection::ReadLineBefore(Str255& line, Clock::time_point deadline,
     }
 
     std::string_view data(piece, static_cast<std::size_t>(got));
-    std::size_t cr = data.find('\r');
-    bool ended = cr != std::string_view::npos;
-    std::string_view kept = ended ? data.substr(0, cr) : data;
-    std::size_t consume = data.size();
-    if (ended) consume = cr + 1 + (cr + 1 < data.size() && data[cr + 1] == '\n' ? 1 : 0);
-    lfMayFollow_ = ended && cr + 1 == data.size();
     // The LF of a CR LF pair whose CR ended the previous line.
-    if (firstPiece && !kept.empty() && kept.front() == '\n') kept.remove_prefix(1);
+    const bool pairedLineFeed = firstPiece && data.front() == '\n';
+    if (pairedLineFeed && bareLineFeedEnds_ && lfMayFollow_) {
+      lfMayFollow_ = false;
+      firstPiece = false;
+      if (!Discard(1)) {
+        Fail();
+        return false;
+      }
+      continue;
+    }
+    std::size_t end = data.find_first_of(bareLineFeedEnds_ ? "\r\n" : "\r");
+    bool ended = end != std::string_view::npos;
+    std::string_view kept = ended ? data.substr(0, end) : data;
+    std::size_t consume = data.size();
+    const bool endsWithCr = ended && data[end] == '\r';
+    if (ended)
+      consume = end + 1 + (endsWithCr && end + 1 < data.size() && data[end + 1] == '\n' ? 1 : 0);
+    lfMayFollow_ = endsWithCr && end + 1 == data.size();
+    if (pairedLineFeed && !bareLineFeedEnds_ && !kept.empty()) kept.remove_prefix(1);
     firstPiece = false;
 
     std::size_t room = maxLength > text.Length() ? maxLength - text.Length() : 0;

@@ -55,6 +55,10 @@ class TcpConnection {
   // owner's choice, not the state of one connection.
   void SetTimeout(std::uint16_t seconds);
   std::uint16_t Timeout() const { return timeout_; }
+  // From now on an LF alone ends a line too, as CR LF and CR do (servers
+  // that write their lines with bare LF). Kept across Init, like the
+  // time-out.
+  void AcceptBareLineFeed(bool accept) { bareLineFeedEnds_ = accept; }
   // Now plus the connection's time-out: the deadline of one whole exchange
   // (a reply of many lines, a header).
   std::chrono::steady_clock::time_point TimeoutDeadline() const;
@@ -109,7 +113,7 @@ class TcpConnection {
   // exchange of many lines hands its one deadline to every wait.
   bool WaitReadableUntil(std::chrono::steady_clock::time_point deadline);
   // One line, ended by CR (an LF right after the CR is consumed too; an LF
-  // alone is no line end), of at most 255 bytes: a longer line comes in
+  // alone is no line end unless AcceptBareLineFeed), of at most 255 bytes: a longer line comes in
   // 255-byte pieces. Bytes beyond maxLength are consumed and lost. False
   // at once, line untouched, when nothing is pending: callers wait first.
   // A line that has begun to arrive is waited for up to DefaultTimeout; if
@@ -172,6 +176,7 @@ class TcpConnection {
   // The last line ended with a CR that was the last byte received so far, so
   // an LF arriving next still belongs to that line end.
   bool lfMayFollow_ = false;
+  bool bareLineFeedEnds_ = false;
 
  private:
   bool wouldBlock_ = false;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "ftp/ftpsession.h"
+#include "ftp/ftptransfer.h"
 #include "ftp/listingfetch.h"
 #include "ftp_test_support.h"
 
@@ -131,6 +132,27 @@ TEST_F(FtpServerTest, LookupRemoteFetchesOnceAndFindsFilesOnly) {
   ReleaseListing(record, listing);
   EXPECT_EQ(listing, nullptr);
   EXPECT_EQ(record.listing, nullptr);
+}
+
+// A server that speaks UTF8 is asked to; a name travels as its bytes and is
+// stored under the same bytes.
+TEST_F(FtpServerTest, Utf8NamesKeepTheirBytes) {
+  const std::string name =
+      "\xC3\xBCn\xC3\xAF"
+      "code.txt";  // "ünïcode.txt" in UTF-8
+  WriteFile(home / name, "unicode");
+  EXPECT_TRUE(session.SpeaksUtf8());
+  FtpFileRecord record;
+  ListingPtr listing;
+  ASSERT_TRUE(LookupRemote(session, name, kFilterFiles, record, listing));
+  EXPECT_EQ(record.name, name);
+  EXPECT_EQ(record.size, 7);
+  ReleaseListing(record, listing);
+
+  TempDir local;
+  Download(session, name, local.Path() + "/", false, false);
+  EXPECT_EQ(ReadFile(local / name), "unicode");
+  EXPECT_EQ(session.events.back(), "Complete:" + name);
 }
 
 }  // namespace

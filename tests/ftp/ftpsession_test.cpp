@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ftp/listingfetch.h"
@@ -20,9 +22,8 @@ using Events = std::vector<std::string>;
 class FtpLoginTest : public ScriptedFtpTest {};
 
 TEST_F(FtpLoginTest, MultiLineGreetingAndContinuedLoginReply) {
-  // The first greeting line ends the greeting wait; the late ones are read
-  // past by the wait for USER. The first line of a continued 230 ends the
-  // PASS wait and the rest is drained before the next command.
+  // A reply of several lines ends at its last line, however late that
+  // comes: USER goes out only after the whole greeting.
   Serve(R"(send 220-Welcome to the test server\r\n
 pause 0.3
 send 220-Second line\r\n220 ready\r\n
@@ -122,27 +123,41 @@ TEST_F(FtpLoginTest, NoTriesAndNoDelayMeanOneTryAndThreeSeconds) {
   EXPECT_EQ(session.events, (Events{"Connecting:1", "ConnectFailed"}));
 }
 
-TEST(FtpFeaturesTest, AfterLoginTheyDecideBetweenMlsdAndList) {
+TEST(FtpFeaturesTest, AfterLoginTheyDecideBetweenMlsdAndListAndAskForUtf8) {
   struct Row {
-    const char* reply;  // the server's answer to FEAT
+    std::string login;  // the server's answer to PASS
+    const char* reply;  // its answer to FEAT
     bool mlsd;
+    bool utf8;
+    const char* opts;  // its answer to OPTS UTF8 ON, when asked
   };
   const Row rows[] = {
-      {"211-Features:\\r\\n MDTM\\r\\n MLST type*;size*;modify*;\\r\\n SIZE\\r\\n211 End\\r\\n",
-       true},
-      // A late line of the welcome is read past; feature names in any case.
-      {"230 more welcome\\r\\n211-Extensions:\\r\\n mlst type*;\\r\\n211 END\\r\\n", true},
-      {"211-Features:\\r\\n MLSTX\\r\\n UTF8\\r\\n211 End\\r\\n", false},
-      {"211 No features\\r\\n", false},
-      {"500 Unknown command\\r\\n", false},
+      {"230 logged in\\r\\n",
+       "211-Features:\\r\\n MDTM\\r\\n MLST type*;size*;modify*;\\r\\n SIZE\\r\\n211 End\\r\\n",
+       true, false, nullptr},
+      // A second welcome that came before FEAT answers nothing; feature
+      // names in any case.
+      {"230 logged in\\r\\n230 more welcome\\r\\n",
+       "211-Extensions:\\r\\n mlst type*;\\r\\n211 END\\r\\n", true, false, nullptr},
+      {"230 logged in\\r\\n", "211-Features:\\r\\n MLSTX\\r\\n UTF8\\r\\n211 End\\r\\n", false,
+       true, "200 Always in UTF8 mode.\\r\\n"},
+      // Refusing UTF8 is no failure: names still travel as the server's bytes.
+      {"230 logged in\\r\\n", "211-Features:\\n MLST type*;\\n utf8\\n211 End\\n", true, true,
+       "501 Option not understood\\r\\n"},
+      {"230 logged in\\r\\n", "211 No features\\r\\n", false, false, nullptr},
+      {"230 logged in\\r\\n", "500 Unknown command\\r\\n", false, false, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.reply);
     RecordingFtpSession fresh;
-    ScriptedFtpServer peer(kUpToPassword + "send 230 logged in\\r\\n\nexpect FEAT\nsend " +
-                           row.reply + "\nexpect PWD\nsend 257 \"/\" is current\\r\\n\n");
+    const std::string opts =
+        row.opts ? std::string("expect OPTS UTF8 ON\nsend ") + row.opts + "\n" : std::string();
+    ScriptedFtpServer peer(kUpToPassword + "send " + row.login + "\nexpect FEAT\nsend " +
+                           row.reply + "\n" + opts +
+                           "expect PWD\nsend 257 \"/\" is current\\r\\n\n");
     ASSERT_TRUE(LogIn(fresh, peer.Port()));
     EXPECT_EQ(fresh.ListsWithMlsd(), row.mlsd);
+    EXPECT_EQ(fresh.SpeaksUtf8(), row.utf8);
     // The whole reply was taken: PWD gets its own answer.
     EXPECT_EQ(fresh.WorkingDir(), "/");
     EXPECT_EQ(peer.Outcome(), "DONE\n");
@@ -228,6 +243,121 @@ send 550 not allowed\r\n
   EXPECT_EQ(session.WorkingDir(), "257 no quotes here");
   EXPECT_EQ(session.WorkingDir(), "");
   EXPECT_EQ(Finish(), "DONE\n");
+}
+
+// --- Replies, each matched to its command -------------------------------------
+
+// The reply the client must take: the command it answers (its keyword, or
+// empty for the oldest reply still owed), the code and the last line.
+struct TakenReply {
+  const char* command;
+  std::int32_t code;
+  const char* lastLine;
+};
+
+struct ReplyRow {
+  const char* name;
+  const char* command;  // what the client sends
+  std::string script;   // what the server does from then on, up to the PWD below
+  std::vector<TakenReply> replies;
+};
+
+// The client's next command, whose answer comes apart from any reply before
+// it, so that a reply left behind would pass for it.
+const std::string kNextPwd = "expect PWD\npause 0.2\nsend 257 \"/next\" is current\\r\\n\n";
+
+const ReplyRow kReplyRows[] = {
+    {"multi-line reply whose inner lines look like codes and ends late",
+     "PWD",
+     "expect PWD\nsend 257-Inner lines:\\r\\n230 another code\\r\\n\\r\\n257-same code\\r\\n\n"
+     "pause 0.2\nsend 257 \"/multi\" is current\\r\\n\n" +
+         kNextPwd,
+     {{"PWD", 257, "257 \"/multi\" is current"}}},
+    {"preliminary reply, then the final one",
+     "SIZE a.txt",
+     "expect SIZE a.txt\nsend 110 working on it\\r\\n\npause 0.2\nsend 213 100\\r\\n\n" + kNextPwd,
+     {{"SIZE", 213, "213 100"}}},
+    {"two replies in one segment: the second answers nothing",
+     "PWD",
+     "expect PWD\nsend 257 \"/first\" is current\\r\\n500 stray\\r\\n\n" + kNextPwd,
+     {{"PWD", 257, "257 \"/first\" is current"}}},
+    {"multi-line reply split over segments, one of them within a line",
+     "PWD",
+     "expect PWD\nsend 257-Here it\\r\\n\npause 0.2\nsend 257-comes\\r\\n25\npause 0.2\n"
+     "send 7 \"/split\" ok\\r\\n\n" +
+         kNextPwd,
+     {{"PWD", 257, "257 \"/split\" ok"}}},
+    {"lines ended by a bare LF",
+     "PWD",
+     "expect PWD\nsend 257-one\\n\\n257 \"/lf\" is current\\n\n" + kNextPwd,
+     {{"PWD", 257, "257 \"/lf\" is current"}}},
+    {"text without a code before the reply",
+     "NOOP",
+     "expect NOOP\nsend \\r\\nnot a reply\\r\\n\npause 0.2\nsend 200 ok\\r\\n\n" + kNextPwd,
+     {{"NOOP", 200, "200 ok"}}},
+    {"stray reply sent before the command",
+     "NOOP",
+     "send 421 stray\\r\\n\nexpect NOOP\nsend 200 ok\\r\\n\n" + kNextPwd,
+     {{"NOOP", 200, "200 ok"}}},
+    {"transfer mark and final reply in one segment",
+     "RETR a.txt",
+     "expect RETR a.txt\nsend 150 Opening\\r\\n226 Done\\r\\n\n" + kNextPwd,
+     {{"RETR", 150, "150 Opening"}, {"", 226, "226 Done"}}},
+    {"final reply of a transfer still owed when the next command goes out",
+     "RETR a.txt",
+     "expect RETR a.txt\nsend 150 Opening\\r\\n\nexpect PWD\nsend 226 Done\\r\\n\npause 0.2\n"
+     "send 257 \"/next\" is current\\r\\n\n",
+     {{"RETR", 150, "150 Opening"}}},
+};
+
+TEST(FtpReplyTest, EachReplyAnswersTheCommandSent) {
+  for (const ReplyRow& row : kReplyRows) {
+    SCOPED_TRACE(row.name);
+    ScriptedFtpServer server(kLoginScript + row.script + "expect QUIT\n");
+    RecordingFtpSession session;
+    session.SetTimeout(3);
+    ASSERT_TRUE(LogIn(session, server.Port()));
+    // A reply the server sends before it reads the command is here by then.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    session.SendCommand(row.command);
+    for (const TakenReply& taken : row.replies) {
+      EXPECT_EQ(session.ReadReply(taken.command), taken.code) << taken.command;
+      EXPECT_EQ(session.LastReply(), taken.lastLine);
+    }
+    session.SendCommand("PWD");
+    EXPECT_EQ(session.ReadReply("PWD"), 257);
+    EXPECT_EQ(session.LastReply(), "257 \"/next\" is current");
+    EXPECT_FALSE(session.Control().Failed());
+    session.Quit();
+    EXPECT_EQ(server.Outcome(), "DONE\n");
+  }
+}
+
+TEST(ReplyAssemblerTest, LinesMakeRepliesByTheirCodes) {
+  using Step = ReplyAssembler::Step;
+  const struct {
+    std::vector<std::string> lines;
+    std::vector<Step> steps;
+    std::int32_t code;
+  } rows[] = {
+      {{"200 ok"}, {Step::Complete}, 200},
+      {{"200"}, {Step::Complete}, 200},
+      {{"211-Features", " UTF8", "211-not yet", "212 other", "211"},
+       {Step::Continues, Step::Continues, Step::Continues, Step::Continues, Step::Complete},
+       211},
+      {{"", "hello", "2000 four digits", "20", "220 ready"},
+       {Step::PassedOver, Step::PassedOver, Step::PassedOver, Step::PassedOver, Step::Complete},
+       220},
+      {{"230-", "", "230 done"}, {Step::Continues, Step::Continues, Step::Complete}, 230},
+  };
+  for (const auto& row : rows) {
+    ReplyAssembler assembler;
+    std::vector<Step> steps;
+    for (const std::string& line : row.lines) steps.push_back(assembler.Take(line));
+    EXPECT_EQ(steps, row.steps) << row.lines.front();
+    EXPECT_EQ(assembler.Code(), row.code);
+    EXPECT_FALSE(assembler.InReply());
+  }
 }
 
 // --- Data channel ------------------------------------------------------------

@@ -1,5 +1,5 @@
-// The parts of the FTP client that need no server: reply codes and the
-// reply-code table, the passive address, listing lines and mask searches.
+// The parts of the FTP client that need no server: reply codes, the
+// passive address, listing lines and mask searches.
 #include "ftp/listing.h"
 
 #include <gtest/gtest.h>
@@ -11,57 +11,6 @@
 #include "ftp/ftpsession.h"
 
 namespace {
-
-TEST(ReplyCodeTableTest, StandardTableEndsWaitsAsListed) {
-  const ReplyCodeTable table = StandardReplyCodes();
-  EXPECT_EQ(table.count, 13);
-  EXPECT_EQ(table.Lookup("CWD", 250), 1);
-  EXPECT_EQ(table.Lookup("CWD", 550), 1);
-  EXPECT_EQ(table.Lookup("USER", 331), 1);
-  EXPECT_EQ(table.Lookup("PASS", 230), 1);
-  EXPECT_EQ(table.Lookup("TYPE", 504), 1);
-  EXPECT_EQ(table.Lookup("LIST", 125), 1);
-  EXPECT_EQ(table.Lookup("MLSD", 150), 1);
-  EXPECT_EQ(table.Lookup("FEAT", 211), 1);
-  // A transfer's end that comes with the mark is left for the transfer.
-  EXPECT_EQ(table.Lookup("STOR", 150), 1);
-  EXPECT_EQ(table.Lookup("APPE", 226), 1);
-  // Listed commands read past other codes.
-  EXPECT_EQ(table.Lookup("USER", 220), -1);
-  EXPECT_EQ(table.Lookup("PASS", 331), -1);
-  EXPECT_EQ(table.Lookup("LIST", 226), -1);
-  EXPECT_EQ(table.Lookup("FEAT", 230), -1);
-  EXPECT_EQ(table.Lookup("TYPE", -1), -1);
-  // Unlisted, empty or differently spelled commands take any reply.
-  EXPECT_EQ(table.Lookup("PWD", 257), 0);
-  EXPECT_EQ(table.Lookup("", 220), 0);
-  EXPECT_EQ(table.Lookup("cwd", 250), 0);
-  EXPECT_EQ(table.Lookup("CWD ", 250), 0);
-}
-
-TEST(ReplyCodeTableTest, AddingRespectsLimitsAndDuplicates) {
-  ReplyCodeTable table;
-  table.AddCode("NOOP", 200);  // absent command: ignored
-  EXPECT_EQ(table.Lookup("NOOP", 200), 0);
-
-  table.AddCommand("NOOP");
-  table.AddCode("NOOP", 200);
-  table.AddCode("NOOP", 200);
-  EXPECT_EQ(table.entries[0].codeCount, 1);
-  table.AddCommand("NOOP");  // already there: keeps its codes
-  EXPECT_EQ(table.count, 1);
-  EXPECT_EQ(table.Lookup("NOOP", 200), 1);
-
-  for (int code = 1; code <= 30; ++code) table.AddCode("NOOP", code);
-  EXPECT_EQ(table.entries[0].codeCount, 25);
-  EXPECT_EQ(table.Lookup("NOOP", 24), 1);
-  EXPECT_EQ(table.Lookup("NOOP", 25), -1);
-
-  for (int i = 0; i < 60; ++i) table.AddCommand("C" + std::to_string(i));
-  EXPECT_EQ(table.count, 49);
-  EXPECT_EQ(table.Lookup("C47", 1), -1);
-  EXPECT_EQ(table.Lookup("C48", 1), 0);
-}
 
 TEST(ReplyCodeTest, FirstThreeCharactersAsNumber) {
   EXPECT_EQ(ReplyCode("220 Service ready"), 220);

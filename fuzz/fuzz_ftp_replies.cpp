@@ -1,0 +1,38 @@
+// The lines of a control connection as a server may send them, put together
+// into replies: every line is passed over, continues a reply or completes
+// one, and a completed reply always ends on a line with its own code.
+#include <string>
+
+#include "ftp/ftpsession.h"
+#include "fuzz/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view text = AsText(data, size);
+  ReplyAssembler assembler;
+  while (!text.empty()) {
+    // Lines end at LF, as the control connection reads them, and come in
+    // pieces of at most 255 bytes.
+    const std::size_t end = std::min(text.find('\n'), std::min<std::size_t>(text.size(), 255));
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    const bool wasInReply = assembler.InReply();
+    const std::int32_t codeBefore = assembler.Code();
+    const ReplyAssembler::Step step = assembler.Take(line);
+    switch (step) {
+      case ReplyAssembler::Step::PassedOver:
+        FUZZ_CHECK(!wasInReply && !assembler.InReply() && assembler.Code() == codeBefore);
+        break;
+      case ReplyAssembler::Step::Continues:
+        FUZZ_CHECK(assembler.InReply());
+        FUZZ_CHECK(!wasInReply || assembler.Code() == codeBefore);
+        break;
+      case ReplyAssembler::Step::Complete:
+        FUZZ_CHECK(!assembler.InReply());
+        FUZZ_CHECK(ReplyCode(line) == assembler.Code());
+        FUZZ_CHECK(assembler.Code() >= 0 && assembler.Code() <= 999);
+        FUZZ_CHECK(line.size() == 3 || line[3] == ' ');
+        break;
+    }
+  }
+  return 0;
+}
