@@ -461,14 +461,33 @@ void FtpSession::CloseDataChannel() {
   data_.Done();
 }
 
+bool TransferChannels::ReceiveData(void* buffer, std::uint16_t maxCount, std::uint16_t& received) {
+  received = 0;
+  if (!dataOpen) return false;
+  DataConnection& data = session.Data();
+  if (data.ReceiveBlock(buffer, maxCount, received)) return true;
+  if (data.PeerClosed() || data.Failed()) EndData();
+  return false;
+}
+
+void TransferChannels::EndData() {
+  dataOpen = false;
+  session.CloseDataChannel();
+}
+
 void TransferChannels::WaitQuietly() {
-  if (dataOpen && session.Data().PeerClosed()) {
-    dataOpen = false;
+  if (dataOpen && (session.Data().PeerClosed() || session.Data().Failed())) {
+    EndData();
     return;
   }
-  bool& open = dataOpen ? dataOpen : controlOpen;
-  if (!open) return;
-  const SocketHandle socket = dataOpen ? session.Data().Handle() : session.Control().Handle();
+  // What wakes the data connection is read by the next ReceiveData: data,
+  // or the end that closes it.
+  if (dataOpen) {
+    WaitSocketReadable(session.Data().Handle(), kQuietWaitMilliseconds);
+    return;
+  }
+  if (!controlOpen) return;
+  const SocketHandle socket = session.Control().Handle();
   const int ready = WaitSocketReadable(socket, kQuietWaitMilliseconds);
-  open = ready == 0 || (ready > 0 && PendingBytes(socket) > 0);
+  controlOpen = ready == 0 || (ready > 0 && PendingBytes(socket) > 0);
 }

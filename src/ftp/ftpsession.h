@@ -373,12 +373,21 @@ struct TransferChannels {
   bool dataOpen = true;
   bool controlOpen = true;
 
+  // Up to maxCount bytes of data already received; never waits. Once the
+  // data's end (or close_notify) has been read, or the data connection has
+  // failed, our end is closed at once and nothing more is read from it: a
+  // server may hold its final reply until the client has closed (a lingering
+  // close), and a kernel holds the acknowledgement of the end until then.
+  bool ReceiveData(void* buffer, std::uint16_t maxCount, std::uint16_t& received);
   // Sleeps until the connection being watched has something to read, or a
-  // short while (kQuietWaitMilliseconds). A connection that is readable with
-  // nothing to read has been closed by the server (or broken): nothing more
-  // can come from it. Once the data's end (or close_notify) has been read,
-  // it returns at once, so that the caller looks for a reply that may have
-  // come already instead of waiting for it on the control connection.
+  // short while (kQuietWaitMilliseconds). A control connection that is
+  // readable with nothing to read has been closed by the server (or broken):
+  // nothing more can come from it. Once the data has ended it returns at
+  // once, so that the caller looks for a reply that may have come already
+  // instead of waiting for it on the control connection.
   void WaitQuietly();
   bool AnyOpen() const { return dataOpen || controlOpen; }
+
+ private:
+  void EndData();
 };

@@ -1,6 +1,7 @@
 #include "ftp/ftptransfer.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -24,6 +25,11 @@ constexpr std::uint16_t kTransferBlock = 60 * 1024;
 // keeps it open (servers close it at the end of the file; this bounds the
 // wait for one that does not).
 constexpr int kQuietLooksBeforeDataEnd = 4;
+// How long the end of an upload's data connection may follow the server's
+// final reply.
+constexpr auto kDataEndAfterReply = std::chrono::seconds(1);
+
+using Clock = std::chrono::steady_clock;
 
 using Block = std::vector<char>;
 
@@ -152,7 +158,7 @@ ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartF
       return outcome;
     }
     std::uint16_t count = 0;
-    if (session.Data().ReceiveBlock(block.data(), kTransferBlock, count)) {
+    if (channels.ReceiveData(block.data(), kTransferBlock, count)) {
       idle.Start();
       if (!part.Write(block.data(), count)) {
         outcome.abandoned = true;
@@ -252,28 +258,40 @@ std::int32_t WaitingFinalReply(FtpSession& session) {
 // that arrived first; -1 when there is room (or the wait ran out, which the
 // next send then reports).
 std::int32_t AwaitRoomOrReply(FtpSession& session) {
-  Stopwatch waited;
+  const auto deadline = Clock::now() + std::chrono::seconds(session.Timeout());
   for (;;) {
     const std::int32_t code = WaitingFinalReply(session);
     if (code != -1) return code;
     if (WaitSocket(session.Data().Handle(), kQuietWaitMilliseconds) != 0 || StopRequested() ||
-        waited.Elapsed() >= DefaultTimeout) {
+        Clock::now() >= deadline) {
       return -1;
     }
   }
 }
 
-// Sends all count bytes, continuing after partial sends. A send that takes
-// nothing has already waited DefaultTimeout for room, so the connection is
-// broken or stalled: the upload fails rather than repeating it. A final
-// reply that arrives meanwhile ends the sending (earlyCode).
+// Sends all count bytes, continuing after partial sends. A send that finds
+// no room after all (under TLS: a record went out in part, and only the same
+// bytes offered again finish it) is repeated once there is room, as long as
+// bytes keep going out within the session's time-out. A send that fails, or
+// has waited the whole time for room, means a broken or stalled connection:
+// the upload fails rather than repeating it. A final reply that arrives
+// meanwhile ends the sending (earlyCode).
 bool SendAll(FtpSession& session, const char* bytes, std::size_t count, std::int32_t& earlyCode) {
+  DataConnection& data = session.Data();
+  const auto stall = std::chrono::seconds(session.Timeout());
+  auto stalledAt = Clock::now() + stall;
   while (count > 0) {
     earlyCode = AwaitRoomOrReply(session);
     if (earlyCode != -1) return false;
     std::uint16_t sent = 0;
     const auto piece = static_cast<std::uint16_t>(count);
-    if (!session.Data().SendBlock(bytes, piece, sent) || sent == 0) return false;
+    if (!data.SendBlock(bytes, piece, sent)) {
+      if (data.NoRoomAfterAll() && !data.Failed() && !StopRequested() && Clock::now() < stalledAt) {
+        continue;
+      }
+      return false;
+    }
+    stalledAt = Clock::now() + stall;
     bytes += sent;
     count -= sent;
   }
@@ -317,6 +335,31 @@ bool ServerStillReceiving(FtpSession& session, std::int32_t& earlyCode) {
   std::uint16_t got = 0;
   session.Data().ReceiveBlock(&unexpected, 1, got);
   return !session.Data().Failed() && !session.Data().PeerClosed();
+}
+
+// Ends the file for the server: our sending side is shut down (under TLS
+// after our close_notify), and the server's end of the data connection is
+// waited for, within the session's time-out. Only an orderly end tells that
+// the server read the file to its end: a server that closes with bytes of
+// ours unread resets the connection, and one that answers while it keeps the
+// data connection open has not taken the end of the file. Its end and its
+// reply travel on two connections, so a reply that comes first leaves the
+// end a short while to follow.
+bool ServerReadToTheEnd(FtpSession& session) {
+  DataConnection& data = session.Data();
+  if (!data.ShutdownSending()) return false;
+  const auto deadline = Clock::now() + std::chrono::seconds(session.Timeout());
+  auto afterReply = Clock::time_point::max();
+  for (;;) {
+    const TcpConnection::PeerEnd end = data.AwaitPeerEnd(kQuietWaitMilliseconds);
+    if (end != TcpConnection::PeerEnd::Open) return end == TcpConnection::PeerEnd::Closed;
+    const auto now = Clock::now();
+    if (afterReply == Clock::time_point::max() &&
+        WaitSocketReadable(session.Control().Handle(), 0) > 0) {
+      afterReply = now + kDataEndAfterReply;
+    }
+    if (now >= deadline || now >= afterReply) return false;
+  }
 }
 
 // The SIZE reply for the file in the server's current directory; -1 when
@@ -374,7 +417,7 @@ void DeleteUploadedSource(FtpSession& session, FtpFileRecord source, const Found
 
 // One local file: opened before the server is asked to store it (so that a
 // file that cannot be read never truncates the server's copy), sent to its
-// end, our side of the data connection closed, and only then confirmed by the
+// end, read by the server to that end, and only then confirmed by the
 // final reply. False when the file failed.
 bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& local,
                const Str255& localPath, bool deleteAfter, bool append) {
@@ -403,9 +446,10 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   source.Close();
   session.PercentEvent(kProgressEnd);
   std::int32_t earlyCode = outcome.earlyCode;
-  const bool sentToTheEnd = outcome.wholeFileSent && ServerStillReceiving(session, earlyCode);
-  // Closing our side ends the file for the server, which then sends its
-  // final reply: one that came before that confirms nothing.
+  // The server learns of the file's end from ours, and sends its final
+  // reply once it has read to there: one that came before confirms nothing.
+  const bool sentToTheEnd = outcome.wholeFileSent && ServerStillReceiving(session, earlyCode) &&
+                            ServerReadToTheEnd(session);
   session.CloseDataChannel();
   const std::int32_t finalCode = earlyCode != -1 ? earlyCode : session.ReadReply("");
   if (!sentToTheEnd || !ConfirmsTransfer(finalCode)) return false;

@@ -31,8 +31,9 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
 // Uploads every ordinary local file that matches the last component of
 // localSpec into remoteDirectory (empty: the current remote directory), with
 // STOR, or APPE when append is set. A file counts as uploaded only when every
-// byte was sent, our side of the data connection was closed while the server
-// was still taking it, and the confirmation came after that; with
+// byte was sent, our side of the data connection was shut down while the
+// server was still taking it, the server then ended its side in order (it
+// read everything), and the confirmation came after that; with
 // deleteAfter the source is deleted only when SIZE (or, without SIZE, the
 // file's entry in a listing) gives the local size.
 void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,

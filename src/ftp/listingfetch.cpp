@@ -64,6 +64,8 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
   reply.seconds = session.ListingTimeLimit();
   if (!data.WaitReadable(session.ListDelay())) {
     const bool closed = data.PeerClosed();
+    // A server may hold its final reply until our end is closed too.
+    if (closed) session.CloseDataChannel();
     AwaitFinalReply(session);
     // Empty when the server closed the data connection or confirmed the
     // listing; a data connection that stays silent is no listing at all.
@@ -82,7 +84,7 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
   // Data that keeps coming never waits, so a stop is looked for here.
   while (!StopRequested()) {
     std::uint16_t received = 0;
-    if (data.ReceiveBlock(block, kListingBlock, received)) {
+    if (channels.ReceiveData(block, kListingBlock, received)) {
       idleUntil = Clock::now() + timeout;
       bytes += received;
       parser.Feed(std::string_view(block, received));

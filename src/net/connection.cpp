@@ -78,6 +78,7 @@ void TcpConnection::Init() {
   peerClosed_ = false;
   timedOut_ = false;
   lfMayFollow_ = false;
+  sendWantsRead_ = false;
   debugLog_.Init();
 }
 
@@ -247,6 +248,7 @@ int TcpConnection::Receive(void* buffer, int length, int flags) {
 }
 
 int TcpConnection::Send(const void* buffer, int length) {
+  sendWantsRead_ = false;
   if (!tls_) {
     const int sent = SendSocket(socket_.Get(), buffer, length, 0);
     wouldBlock_ = sent < 0 && SocketWouldBlock();
@@ -255,6 +257,7 @@ int TcpConnection::Send(const void* buffer, int length) {
   int sent = 0;
   const TlsStep step = TlsSend(*tls_, buffer, length, sent);
   wouldBlock_ = step == TlsStep::WantRead || step == TlsStep::WantWrite;
+  sendWantsRead_ = step == TlsStep::WantRead;
   return step == TlsStep::Done ? sent : -1;
 }
 
@@ -281,6 +284,7 @@ void TcpConnection::DiscardUnread() {
 }
 
 void TcpConnection::DropSocket() {
+  sendWantsRead_ = false;
   tls_.reset();
   socket_.Reset();
 }
@@ -424,30 +428,43 @@ bool TcpConnection::ReadLineBefore(Str255& line, Clock::time_point deadline,
   return true;
 }
 
-bool TcpConnection::WaitWritable() {
+bool TcpConnection::AwaitRoom() {
   // Without a socket there is nothing to wait for (poll would sleep out the
   // whole time on it).
   if (socket_.Get() == kNoSocket) {
     Fail();
     return false;
   }
-  const auto deadline = Clock::now() + std::chrono::seconds(timeout_);
+  const auto deadline = TimeoutDeadline();
   for (;;) {
     if (StopRequested()) {
       Fail();
       return false;
     }
-    int ready = WaitSocket(socket_.Get(), NextSliceUntil(deadline));
+    const int slice = NextSliceUntil(deadline);
+    const int ready = sendWantsRead_ ? WaitSocketReadable(socket_.Get(), slice)
+                                     : WaitSocket(socket_.Get(), slice);
     if (ready < 0) Fail();
     if (ready != 0 || Clock::now() >= deadline) return ready > 0;
   }
 }
 
 int TcpConnection::SendOnce(const void* buffer, int count) {
-  if (!WaitWritable()) return 0;
+  if (!AwaitRoom()) {
+    wouldBlock_ = false;
+    return 0;
+  }
   int sent = Send(buffer, count);
   if (sent < 0 && LastWouldBlock()) return 0;  // no room after all: nothing sent
   return sent;
+}
+
+int TcpConnection::SendWhole(const void* buffer, int count) {
+  const auto deadline = TimeoutDeadline();
+  for (;;) {
+    const int sent = SendOnce(buffer, count);
+    if (sent != 0 || !LastWouldBlock() || Failed() || Clock::now() >= deadline) return sent;
+  }
 }
 
 bool TcpConnection::SendLine(std::string_view text) {
@@ -469,21 +486,21 @@ bool TcpConnection::SendLines(std::initializer_list<std::string_view> lines) {
     debugLog_.WriteLine(Cat("S ", line));
   }
   const int count = static_cast<int>(text.size());
-  const int sent = SendOnce(text.data(), count);
+  const int sent = SendWhole(text.data(), count);
   if (sent < 0) Fail();
   return sent == count;
 }
 
 bool TcpConnection::SendText(const Str255& text) {
   if (Failed()) return false;
-  int sent = SendOnce(text.text, static_cast<int>(text.Length()));
+  int sent = SendWhole(text.text, static_cast<int>(text.Length()));
   if (sent < 0) Fail();
   return sent == static_cast<int>(text.Length());
 }
 
 bool TcpConnection::SendByte(std::uint8_t value) {
   if (Failed()) return false;
-  int sent = SendOnce(&value, 1);
+  int sent = SendWhole(&value, 1);
   if (sent < 0) Fail();
   return sent == 1;
 }
@@ -530,6 +547,55 @@ bool TcpConnection::SendBlock(const void* buffer, std::uint16_t count, std::uint
   int result = SendOnce(buffer, count);
   sent = static_cast<std::uint16_t>(result > 0 ? result : 0);
   return sent > 0;
+}
+
+bool TcpConnection::ShutdownSending() {
+  if (FailedOrStopping() || socket_.Get() == kNoSocket) {
+    Fail();
+    return false;
+  }
+  const auto deadline = TimeoutDeadline();
+  for (TlsStep step = tls_ ? TlsClose(*tls_) : TlsStep::Done; step != TlsStep::Done;
+       step = TlsClose(*tls_)) {
+    sendWantsRead_ = false;
+    if (step != TlsStep::WantWrite || !AwaitRoom() || Clock::now() >= deadline) {
+      Fail();
+      return false;
+    }
+  }
+  if (ShutdownSocketSending(socket_.Get()) != 0) {
+    Fail();
+    return false;
+  }
+  return true;
+}
+
+// The socket is read directly, below any TLS session: after our close_notify
+// nothing the peer sends is data, and only the stream's end matters.
+TcpConnection::PeerEnd TcpConnection::AwaitPeerEnd(int milliseconds) {
+  if (FailedOrStopping() || socket_.Get() == kNoSocket) {
+    Fail();
+    return PeerEnd::Broken;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  char scratch[4096];
+  for (;;) {
+    const int got = ReceiveSocket(socket_.Get(), scratch, sizeof scratch, kReceiveNoWait);
+    if (got == 0) {
+      peerClosed_ = true;
+      return PeerEnd::Closed;
+    }
+    if (got < 0 && !SocketWouldBlock()) {
+      Fail();
+      return PeerEnd::Broken;
+    }
+    if (FailedOrStopping()) return PeerEnd::Broken;
+    if (Clock::now() >= deadline) return PeerEnd::Open;
+    if (got < 0 && WaitSocketReadable(socket_.Get(), NextSliceUntil(deadline)) < 0) {
+      Fail();
+      return PeerEnd::Broken;
+    }
+  }
 }
 
 bool DataConnection::Open(const HostAddress& address) {

@@ -158,9 +158,30 @@ class TcpConnection {
   // CR LF pair whose CR ended the last line read (and arrived apart from it)
   // is not data and is skipped.
   bool ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint16_t& received);
-  // One send of count bytes; sent is exactly what the socket took (0 on
-  // error, which does not fail the connection).
+  // One send of count bytes once there is room; sent is exactly what the
+  // socket took: 0 on error, which does not fail the connection, and 0 when
+  // there was no room after all (a TLS record begun and not yet finished: the
+  // caller offers the same bytes again).
   bool SendBlock(const void* buffer, std::uint16_t count, std::uint16_t& sent);
+  // The last block send took nothing only because there was no room after
+  // all (rather than an error, or no room within the time-out).
+  bool NoRoomAfterAll() const { return wouldBlock_; }
+
+  // Ends what we send, leaving the receiving side open: under TLS our
+  // close_notify, then the end of the stream, which the peer reads once it
+  // has every byte sent before. Waits for room within the time-out. False
+  // when the end could not be sent (the connection is then Failed).
+  bool ShutdownSending();
+  // How the peer's side of the connection stands: still open, closed in
+  // order (the end of the stream) or broken (reset, an error, or a stop).
+  enum class PeerEnd { Open, Closed, Broken };
+  // After ShutdownSending: waits up to the milliseconds for the peer to end
+  // its side, reading past what it sends meanwhile (under TLS its
+  // close_notify and late session tickets, never looked into). A peer that
+  // closes with bytes of ours unread resets the connection instead, so an
+  // orderly close tells that it read everything to our end. Broken also
+  // fails the connection.
+  PeerEnd AwaitPeerEnd(int milliseconds);
 
  protected:
   // Connects the fresh socket without blocking, giving up at the deadline;
@@ -180,6 +201,7 @@ class TcpConnection {
 
  private:
   bool wouldBlock_ = false;
+  bool sendWantsRead_ = false;  // the last send waits for the TLS session to read
   std::uint16_t timeout_ = DefaultTimeout;
   // Received lines the debug log still takes, and whether the line saying
   // that the rest is left out has been written.
@@ -202,13 +224,22 @@ class TcpConnection {
   int Send(const void* buffer, int length);
   int Pending() const;
   bool LastWouldBlock() const { return wouldBlock_; }
+  // Sleeps until the last send can go on: until the socket has room, or,
+  // when the TLS session needs to read first, until it has data; within the
+  // time-out. False on time-out (nothing fails), on an error or a stop (the
+  // connection is then Failed).
+  bool AwaitRoom();
   void DropSocket();
   // Takes the bytes received on the socket so far and not read, unseen.
   void DiscardUnread();
   // Fails the connection when a stop is requested; true when it has failed.
   bool FailedOrStopping();
-  bool WaitWritable();
+  // Once there is room, one send: the count taken, 0 when no room came (or
+  // there was none after all), -1 on error.
   int SendOnce(const void* buffer, int count);
+  // SendOnce, repeated within the time-out while it finds no room after
+  // all: a TLS record that could be sent only in part is finished.
+  int SendWhole(const void* buffer, int count);
   bool Discard(int count);
   void LogReceived(const Str255& line);
   void SkipLateLineFeed();

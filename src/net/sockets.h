@@ -86,6 +86,9 @@ int ConnectError(SocketHandle socket);
 int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags);
 // One send; never raises a signal when the peer has gone. Count sent or -1.
 int SendSocket(SocketHandle socket, const void* buffer, int length, int flags);
+// Ends the sending side: the peer reads the end of the stream once it has
+// every byte sent before; receiving goes on. 0 on success, -1 on error.
+int ShutdownSocketSending(SocketHandle socket);
 // Sleeps until the socket can take more data or the milliseconds have passed:
 // 1 ready (also when the socket has an error the next send will report),
 // 0 time-out, -1 error.

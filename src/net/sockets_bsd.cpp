@@ -31,6 +31,14 @@ bool SocketPeerAddress(SocketHandle socket, HostAddress& address) {
   return true;
 }
 
+int ShutdownSocketSending(SocketHandle socket) {
+#ifdef _WIN32
+  return shutdown(socket, SD_SEND) == 0 ? 0 : -1;
+#else
+  return shutdown(socket, SHUT_WR) == 0 ? 0 : -1;
+#endif
+}
+
 void SetAddressPort(HostAddress& address, std::uint16_t port) {
   // sin_port and sin6_port lie at the same place, right after the family.
   static_assert(offsetof(sockaddr_in, sin_port) == offsetof(sockaddr_in6, sin6_port));

@@ -57,5 +57,8 @@ TlsStep TlsReceive(TlsSession& session, void* buffer, int length, bool peek, int
 TlsStep TlsSend(TlsSession& session, const void* buffer, int length, int& sent);
 // Received bytes already decrypted and waiting to be read.
 int TlsPending(const TlsSession& session);
-// Tells the peer the session ends (without waiting for its answer).
-void TlsClose(TlsSession& session);
+// Tells the peer the session ends (its close_notify), without waiting for
+// the peer's answer: Done once it has gone to the socket (or when there is
+// no session to end), WantWrite when the socket had no room and the call must
+// be made again, Failed when it cannot be sent. A later call does nothing more.
+TlsStep TlsClose(TlsSession& session);

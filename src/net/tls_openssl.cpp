@@ -26,6 +26,7 @@ struct TlsSession {
   SocketHandle socket = kNoSocket;
   std::string failure;  // of the last failed step
   bool verify = true;
+  bool closeSent = false;  // our close_notify has gone to the socket
 };
 
 namespace {
@@ -227,7 +228,15 @@ int TlsPending(const TlsSession& session) {
   return SSL_pending(session.ssl.get());
 }
 
-void TlsClose(TlsSession& session) {
-  if (SSL_is_init_finished(session.ssl.get())) SSL_shutdown(session.ssl.get());
+// SSL_shutdown is called once more only while its close_notify waits for
+// room: called after it has gone, it would read on for the peer's answer.
+TlsStep TlsClose(TlsSession& session) {
+  if (session.closeSent || !SSL_is_init_finished(session.ssl.get())) return TlsStep::Done;
   ERR_clear_error();
+  const int result = SSL_shutdown(session.ssl.get());
+  const TlsStep step = result >= 0 ? TlsStep::Done : StepResult(session, result);
+  ERR_clear_error();
+  if (step == TlsStep::WantWrite) return step;
+  session.closeSent = true;
+  return step == TlsStep::Done ? step : TlsStep::Failed;
 }

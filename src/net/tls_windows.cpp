@@ -115,6 +115,7 @@ struct TlsSession {
   bool renegotiating = false;     // post-handshake messages partly handed over
   bool certificateAsked = false;  // the server asked for a client certificate
   bool peerClosed = false;        // the peer said the session ends
+  bool closing = false;           // our close_notify is queued (maybe not yet sent)
   bool broken = false;            // a failure; what was decrypted before stays readable
   std::string failure;
   bool certificateRefused = false;
@@ -710,12 +711,17 @@ int TlsPending(const TlsSession& session) {
   return static_cast<int>(session.plain.size() - session.plainStart);
 }
 
-void TlsClose(TlsSession& session) {
-  if (!session.established || session.broken) return;
-  DWORD shutdown = SCHANNEL_SHUTDOWN;
-  SecBuffer token = {sizeof shutdown, SECBUFFER_TOKEN, &shutdown};
-  SecBufferDesc control = {SECBUFFER_VERSION, 1, &token};
-  if (ApplyControlToken(&session.context, &control) != SEC_E_OK) return;
-  Initialize(session, false);
-  Flush(session);
+// The close_notify is made once; a later call sends what the socket did not
+// take before.
+TlsStep TlsClose(TlsSession& session) {
+  if (!session.established || session.broken) return TlsStep::Done;
+  if (!session.closing) {
+    session.closing = true;
+    DWORD shutdown = SCHANNEL_SHUTDOWN;
+    SecBuffer token = {sizeof shutdown, SECBUFFER_TOKEN, &shutdown};
+    SecBufferDesc control = {SECBUFFER_VERSION, 1, &token};
+    if (ApplyControlToken(&session.context, &control) != SEC_E_OK) return TlsStep::Failed;
+    Initialize(session, false);
+  }
+  return Flush(session);
 }

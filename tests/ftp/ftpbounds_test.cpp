@@ -107,6 +107,20 @@ const Row kRows[] = {
      {"ListingCut:67108864 bytes"},
      90,
      60},
+    // A lingering close: the server ends its side of the data connection and
+    // sends 226 only once the client has closed its own.
+    {"listing whose 226 waits for the client's close",
+     kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata send " + kFileLine +
+         "\\r\\n\ndata shutdown\ntimeout 1\ndata expect_close\nsend 226 done\\r\\n\n",
+     Action::List,
+     {},
+     3},
+    {"empty listing whose 226 waits for the client's close",
+     kLoginScript + kListRequest +
+         "send 150 ok\\r\\n\ndata shutdown\ntimeout 1\ndata expect_close\nsend 226 done\\r\\n\n",
+     Action::List,
+     {},
+     3},
     {"data connection of a listing that stays silent beyond LIST_DELAY",
      kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata accept\npause 3\n",
      Action::Download,

@@ -61,6 +61,8 @@ struct HostileCase {
 const std::string kStor = "expect STOR f.bin\n";
 const std::string k226 = "send 226 Transfer complete.\\r\\n\n";
 const std::string kSizeAsked = "expect SIZE f.bin\n";
+// The server reads the data to its end, then closes its side.
+const std::string kTakesAll = "send 150 Ok to send data.\\r\\n\ndata drain\ndata close\n";
 // The listing that follows a refused SIZE (the type switches back to ASCII).
 std::string ListingAfterTransfer(const std::string& entries) {
   return "expect TYPE A\nsend 200 Switching to ASCII mode.\\r\\n\n" + kListRequest +
@@ -100,33 +102,46 @@ const std::vector<HostileCase>& Cases() {
       {"closes the data connection unread, 2 MB", Way::Up, 2 << 20,
        kStor + "data close\nsend 150 Ok to send data.\\r\\n\npause 0.3\n" + k226, kUploadFailed,
        true},
-      // 226 only after our end, but the server never read: its SIZE tells.
-      {"226 late, never accepts, SIZE 0", Way::Up, 10,
-       kStor + "send 150 Ok to send data.\\r\\n\npause 1\n" + k226 + kSizeAsked +
-           "send 213 0\\r\\n\n",
-       kUploadKept, true},
-      {"226 late, never accepts, SIZE refused, listing without the file", Way::Up, 10,
-       kStor + "send 150 Ok to send data.\\r\\n\npause 1\n" + k226 + kSizeAsked +
-           "send 550 Could not get file size.\\r\\n\n" + ListingAfterTransfer(""),
-       kUploadKept, true},
+      // 226 only after our end, but the server never read: it never ended
+      // its side of the data connection either.
+      {"226 after our end, never accepts", Way::Up, 10,
+       kStor + "send 150 Ok to send data.\\r\\n\npause 1\n" + k226, kUploadFailed, true},
+      // Closed with our bytes unread after our end: the reset says so,
+      // whatever the reply.
+      {"resets the data connection unread after our end, then 226", Way::Up, 10,
+       kStor + "send 150 Ok to send data.\\r\\n\ndata accept\npause 0.5\ndata close\n" + k226,
+       kUploadFailed, true},
       // Servers that take the whole file and confirm its size.
       {"takes the empty file, SIZE confirms", Way::Up, 0,
-       kStor + "send 150 Ok to send data.\\r\\n\ndata expect_close\n" + k226 + kSizeAsked +
-           "send 213 0\\r\\n\n",
+       kStor + "send 150 Ok to send data.\\r\\n\ndata expect_close\ndata close\n" + k226 +
+           kSizeAsked + "send 213 0\\r\\n\n",
        kUploadDeleted, false},
       {"takes 2 MB, SIZE confirms", Way::Up, 2 << 20,
-       kStor + "send 150 Ok to send data.\\r\\n\ndata drain\n" + k226 + kSizeAsked +
-           "send 213 {size}\\r\\n\n",
-       kUploadDeleted, false},
+       kStor + kTakesAll + k226 + kSizeAsked + "send 213 {size}\\r\\n\n", kUploadDeleted, false},
+      {"takes the file, SIZE 0", Way::Up, 10,
+       kStor + kTakesAll + k226 + kSizeAsked + "send 213 0\\r\\n\n", kUploadKept, true},
       {"takes the file, no SIZE, the listing confirms", Way::Up, 10,
-       kStor + "send 150 Ok to send data.\\r\\n\ndata drain\n" + k226 + kSizeAsked +
-           "send 502 SIZE not implemented.\\r\\n\n" + ListingAfterTransfer(kEntry),
+       kStor + kTakesAll + k226 + kSizeAsked + "send 502 SIZE not implemented.\\r\\n\n" +
+           ListingAfterTransfer(kEntry),
        kUploadDeleted, false},
+      {"takes the file, SIZE refused, listing without the file", Way::Up, 10,
+       kStor + kTakesAll + k226 + kSizeAsked + "send 550 Could not get file size.\\r\\n\n" +
+           ListingAfterTransfer(""),
+       kUploadKept, true},
+      // A lingering close: the server ends its side of the data connection,
+      // then waits for the client's before it sends 226.
+      {"226 only once the client has closed the data connection, download",
+       Way::Down,
+       10,
+       "expect RETR f.bin\nsend 150 ok\\r\\n\ndata send 0123456789\ndata shutdown\ntimeout 2\n"
+       "data expect_close\n" +
+           k226 + "expect DELE f.bin\nsend 250 Deleted.\\r\\n\n",
+       {"Downloading:f.bin", "Complete:f.bin", "Deleting:f.bin"},
+       true},
       {"takes the file, the local delete fails",
        Way::Up,
        10,
-       kStor + "send 150 Ok to send data.\\r\\n\ndata drain\n" + k226 + kSizeAsked +
-           "send 213 {size}\\r\\n\n",
+       kStor + kTakesAll + k226 + kSizeAsked + "send 213 {size}\\r\\n\n",
        {"Uploading:f.bin", "Complete:f.bin", "Deleting:f.bin", "DeleteFailed:f.bin: access denied"},
        true,
        Meddling::DirectoryInItsPlace},

@@ -116,6 +116,32 @@ TEST_F(VsftpdTest, UpDownAndSynchAreByteIdentical) {
             (Lines{"AUTH TLS", "PBSZ 0", "PROT P", "USER anonymous"}));
 }
 
+TEST_F(VsftpdTest, FiftyUploadsInARowAreByteIdentical) {
+  ASSERT_TRUE(StartServer("server")) << server.Problem();
+  std::filesystem::create_directories(work / "out");
+  // Sizes up to half a megabyte that end anywhere in a block and in a TLS
+  // record, so that the send buffer fills in the middle of a record.
+  Lines names;
+  for (int i = 0; i < 50; ++i) {
+    const std::size_t size = static_cast<std::size_t>((i % 9) * 61440 + (i * 4099) % 16411);
+    const std::string name = "up" + std::to_string(100 + i) + ".bin";
+    WriteFile(work / ("out/" + name), RandomBytes(size + i).substr(static_cast<std::size_t>(i)));
+    names.push_back(name);
+  }
+
+  const Lines log = Run(Task({work / "out/*.bin, /pub/, UP"}));
+  for (const std::string& name : names) {
+    const std::string sent = ReadFile(work / ("out/" + name));
+    const std::string received = ReadFile(server.Pub() + "/" + name);
+    EXPECT_TRUE(received == sent) << name << ": " << received.size() << " of " << sent.size()
+                                  << " bytes arrived";
+  }
+  EXPECT_EQ(TransferCounts.FtpUploaded, 50);
+  for (const std::string& line : log) {
+    EXPECT_EQ(line.find("failed"), std::string::npos) << line;
+  }
+}
+
 TEST_F(VsftpdTest, UntrustedCertificateEndsTheLoginBeforeTheUserName) {
   ASSERT_TRUE(StartServer("stranger")) << server.Problem();
   WriteFile(server.Pub() + "/a.txt", "anyway");

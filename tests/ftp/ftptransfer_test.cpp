@@ -42,12 +42,13 @@ std::string RetrSteps(const std::string& name, const std::string& data) {
 }
 
 // The server's half of an upload on an open data channel: the bytes it must
-// receive, then the reply.
+// receive up to their end, its own end of the data connection, then the
+// reply.
 std::string StorSteps(const std::string& name, const std::string& bytes,
                       const std::string& reply = "226 Transfer complete.") {
   std::string steps = "expect STOR " + name + "\nsend 150 Ok to send data.\\r\\n\n";
   if (!bytes.empty()) steps += "data expect_bytes " + bytes + "\n";
-  return steps + "data expect_close\nsend " + reply + "\\r\\n\n";
+  return steps + "data expect_close\ndata close\nsend " + reply + "\\r\\n\n";
 }
 
 class FtpTransferTest : public ScriptedFtpTest {
@@ -316,6 +317,7 @@ send 150 Ok to send data.\r\n
 data accept
 data expect_bytes s
 data expect_close
+data close
 send 226 Transfer complete.\r\n
 expect SIZE small.txt
 send 213 1\r\n

@@ -355,6 +355,39 @@ TEST_F(TcpConnectionTest, SendingToAClosedPeerFailsWithoutKillingTheProcess) {
   EXPECT_TRUE(conn.Failed());
 }
 
+TEST_F(TcpConnectionTest, AfterOurEndThePeersEndIsToldApart) {
+  // Each row: what the server does with our "data" and our end, and what
+  // AwaitPeerEnd makes of it (within 300 ms where the peer stays open).
+  using End = TcpConnection::PeerEnd;
+  struct Row {
+    const char* what;
+    const char* script;
+    End end;
+  };
+  const Row rows[] = {
+      {"reads to our end, sends a last word, closes",
+       "expect_bytes data\nexpect_close\nsend bye\nclose\n", End::Closed},
+      {"reads to our end, then keeps its side open", "expect_bytes data\nexpect_close\npause 1\n",
+       End::Open},
+      {"closes with our bytes unread", "pause 0.2\nclose\n", End::Broken},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    PeerProcess peer;
+    port = StartScriptedServer(peer, dir, row.script);
+    ASSERT_NE(port, 0);
+    TcpConnection connection;
+    ASSERT_TRUE(connection.Connect("127.0.0.1", static_cast<std::uint16_t>(port)));
+    std::uint16_t sent = 0;
+    ASSERT_TRUE(connection.SendBlock("data", 4, sent));
+    ASSERT_TRUE(connection.ShutdownSending());
+    EXPECT_EQ(connection.AwaitPeerEnd(row.end == End::Open ? 300 : 3000), row.end);
+    EXPECT_EQ(connection.Failed(), row.end == End::Broken);
+    connection.Close();
+    EXPECT_EQ(peer.ReadRest(), "DONE\n");
+  }
+}
+
 TEST_F(TcpConnectionTest, ConnectByNameLogsNameAndAddress) {
   port = StartScriptedServer(server, dir, "expect_close\n");
   ASSERT_NE(port, 0);

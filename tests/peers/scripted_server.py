@@ -29,6 +29,9 @@ A connection is accepted by the first step that needs it.
   drain [PATH]       read until the client closes; print "RECEIVED <count>"
                      and, with PATH, write the bytes to that file
   close              close the connection
+  shutdown           end the sending side only (the client reads the end of
+                     the stream) and go on reading, as a server does in a
+                     lingering close
   accept             close the connection (if any) and accept the next one on
                      the same listener
   timeout SECONDS    time limit for each later read or accept (default 10)
@@ -211,6 +214,8 @@ class Server:
         elif keyword == "close":
             channel.connection()
             channel.close()
+        elif keyword == "shutdown":
+            channel.connection().shutdown(socket.SHUT_WR)
         elif keyword == "accept":
             channel.close()
             channel.accept()
