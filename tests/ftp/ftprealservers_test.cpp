@@ -52,8 +52,9 @@ Tree Fetched(const Tree& files) {
 // Writes the files and the link current -> plain.txt into directory.
 void PlantTree(const std::string& directory, const Tree& files, bool withLink) {
   fs::create_directories(directory);
-  for (const auto& [name, content] : files) WriteFile(directory + "/" + name, content);
-  if (withLink) fs::create_symlink(kLinkTarget, directory + "/" + kLink);
+  for (const auto& [name, content] : files)
+    WriteFile((fs::path(directory) / name).string(), content);
+  if (withLink) fs::create_symlink(kLinkTarget, fs::path(directory) / kLink);
 }
 
 // The ordinary files of a directory (links followed) with their contents.
@@ -101,8 +102,8 @@ struct Row {
   std::string mask;  // "*" or "*.*"; SYNCH names whole directories
 };
 
-std::string RowName(const ::testing::TestParamInfo<Row>& info) {
-  const Row& row = info.param;
+// "proftpd_Tls_Down_StarDotStar": server, how reached, direction, mask.
+std::string Describe(const Row& row) {
   std::string name = FtpServerName(row.server);
   std::erase(name, '-');
   name += row.tls ? "_Tls" : "_Plain";
@@ -117,6 +118,14 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info) {
       return name + "_SynchTwice";
   }
   return name + (row.mask == "*" ? "_Star" : "_StarDotStar");
+}
+
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << Describe(row);
+}
+
+std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+  return Describe(info.param);
 }
 
 std::vector<Row> AllRows() {
@@ -214,8 +223,8 @@ TEST_P(RealServerTable, MovesTheWholeAwkwardTree) {
       const Lines log = Run("/pub/t/" + row.mask + ", " + work / "in" + ", DOWN");
       EXPECT_EQ(TreeIn(work / "in"), everything) << Joined(log);
       EXPECT_FALSE(IsLink(work / "in/current"));
-      EXPECT_EQ(TransferCounts.FtpDownloaded, static_cast<int>(everything.size())) << Joined(log);
-      EXPECT_EQ(Complaints(log), Lines{}) << Joined(log);
+      EXPECT_EQ(TransferCounts.FtpDownloaded, static_cast<int>(everything.size()));
+      EXPECT_EQ(Complaints(log), Lines{});
       break;
     }
     case Direction::Up: {
@@ -223,8 +232,8 @@ TEST_P(RealServerTable, MovesTheWholeAwkwardTree) {
       const std::string up = server.MakePubDirectory("up");
       const Lines log = Run(work / "t" + "/" + row.mask + ", /pub/up/, UP");
       EXPECT_EQ(TreeIn(up), everything) << Joined(log);
-      EXPECT_EQ(TransferCounts.FtpUploaded, static_cast<int>(everything.size())) << Joined(log);
-      EXPECT_EQ(Complaints(log), Lines{}) << Joined(log);
+      EXPECT_EQ(TransferCounts.FtpUploaded, static_cast<int>(everything.size()));
+      EXPECT_EQ(Complaints(log), Lines{});
       break;
     }
     case Direction::Synch: {
@@ -240,21 +249,20 @@ TEST_P(RealServerTable, MovesTheWholeAwkwardTree) {
 
       const Lines first = Run(transfer);
       EXPECT_EQ(TreeIn(work / "s"), everything) << Joined(first);
-      EXPECT_EQ(TreeIn(there), everything) << Joined(first);
-      EXPECT_EQ(TransferCounts.FtpUploaded, static_cast<int>(local.size())) << Joined(first);
-      EXPECT_EQ(TransferCounts.FtpDownloaded, static_cast<int>(everything.size() - local.size()))
-          << Joined(first);
-      EXPECT_EQ(Complaints(first), Lines{}) << Joined(first);
+      EXPECT_EQ(TreeIn(there), everything);
+      EXPECT_EQ(TransferCounts.FtpUploaded, static_cast<int>(local.size()));
+      EXPECT_EQ(TransferCounts.FtpDownloaded, static_cast<int>(everything.size() - local.size()));
+      EXPECT_EQ(Complaints(first), Lines{});
 
       // Both sides hold the same: the second run moves nothing, and the
       // server's link stays a link.
       const Lines second = Run(transfer);
       EXPECT_EQ(TransferCounts.FtpUploaded, 0) << Joined(second);
-      EXPECT_EQ(TransferCounts.FtpDownloaded, 0) << Joined(second);
-      EXPECT_EQ(TreeIn(work / "s"), everything) << Joined(second);
-      EXPECT_EQ(TreeIn(there), everything) << Joined(second);
+      EXPECT_EQ(TransferCounts.FtpDownloaded, 0);
+      EXPECT_EQ(TreeIn(work / "s"), everything);
+      EXPECT_EQ(TreeIn(there), everything);
       EXPECT_TRUE(IsLink(there + "/" + kLink));
-      EXPECT_EQ(Complaints(second), Lines{}) << Joined(second);
+      EXPECT_EQ(Complaints(second), Lines{});
       break;
     }
   }

@@ -88,7 +88,7 @@ std::string UnpackedServerPackages(const std::vector<std::string>& packages, std
     key += (key.empty() ? "" : "+") + fs::path(file).stem().string();
   }
   // Named after the package files, so that a newer package is unpacked anew.
-  const std::string target = std::string(QUORBIT_PEER_PACKAGES_DIR) + "/" + key;
+  std::string target = std::string(QUORBIT_PEER_PACKAGES_DIR) + "/" + key;
   std::error_code ec;
   if (fs::is_directory(target, ec)) return target;
   // Tests running side by side may unpack at the same time: each unpacks into
@@ -207,7 +207,7 @@ std::string RealFtpServer::Pub() const {
 }
 
 std::string RealFtpServer::MakePubDirectory(const std::string& name) const {
-  const std::string path = Pub() + "/" + name;
+  std::string path = Pub() + "/" + name;
   std::error_code ec;
   fs::create_directories(path, ec);
   chmod(path.c_str(), 0777);
