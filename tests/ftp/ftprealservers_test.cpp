@@ -68,6 +68,23 @@ Tree TreeIn(const std::string& directory) {
   return tree;
 }
 
+// pure-ftpd, on purpose, stores a name sent with leading blanks with a "_"
+// for each of them (a name of blanks would hide a file; lftp's mput gets the
+// same): the tree as the server keeps an upload.
+Tree StoredBy(FtpServerKind server, const Tree& sent) {
+  if (server != FtpServerKind::PureFtpd) return sent;
+  Tree stored;
+  for (const auto& [name, content] : sent) {
+    std::string kept = name;
+    for (char& c : kept) {
+      if (c != ' ') break;
+      c = '_';
+    }
+    stored[kept] = content;
+  }
+  return stored;
+}
+
 bool IsLink(const std::string& path) {
   std::error_code ec;
   return fs::is_symlink(fs::symlink_status(path, ec));
@@ -231,16 +248,22 @@ TEST_P(RealServerTable, MovesTheWholeAwkwardTree) {
       PlantTree(work / "t", kFiles, true);
       const std::string up = server.MakePubDirectory("up");
       const Lines log = Run(work / "t" + "/" + row.mask + ", /pub/up/, UP");
-      EXPECT_EQ(TreeIn(up), everything) << Joined(log);
+      EXPECT_EQ(TreeIn(up), StoredBy(row.server, everything)) << Joined(log);
       EXPECT_EQ(TransferCounts.FtpUploaded, static_cast<int>(everything.size()));
       EXPECT_EQ(Complaints(log), Lines{});
       break;
     }
     case Direction::Synch: {
-      // Three files only here, three and the link only there.
+      // Three files only here, three and the link only there; a name with
+      // leading blanks only there on pure-ftpd, which would store it under
+      // another name, so that the second run would upload it again.
       Tree local, remote;
       for (const auto& [name, content] : kFiles) {
-        (name.find(' ') != std::string::npos || name[0] == '1' ? local : remote)[name] = content;
+        const bool leadingBlank = name[0] == ' ';
+        const bool here =
+            name[0] == '1' || (name.find(' ') != std::string::npos &&
+                               !(leadingBlank && row.server == FtpServerKind::PureFtpd));
+        (here ? local : remote)[name] = content;
       }
       PlantTree(work / "s", local, false);
       const std::string there = server.MakePubDirectory("s");
