@@ -41,6 +41,10 @@ CASES = [
      [("wall curl", 1.1), ("cpu", 1.2), TLS_MEMORY]),
     ("ftps_up", "FTPS, one large file up to vsftpd", ["curl", "lftp"], [("wall curl", 1.1), ("cpu", 1.2), TLS_MEMORY]),
     ("ftps_small", "FTPS, 1000 files of 4 KiB down by mask", ["lftp"], [("wall", 1.0), TLS_MEMORY]),
+    ("proftpd_small", "FTP, 1000 files of 4 KiB down by mask from proftpd", ["lftp"],
+     [("wall", 1.2), PLAIN_MEMORY]),
+    ("pureftpd_small", "FTP, 1000 files of 4 KiB down by mask from pure-ftpd", ["lftp"],
+     [("wall", 1.2), PLAIN_MEMORY]),
     ("stall_http", "HTTP server that never answers", ["curl"], [("idle", 0.01)]),
     ("stall_ftp", "FTP server that never answers", ["lftp"], [("idle", 0.01)]),
 ]

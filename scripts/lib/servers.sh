@@ -13,12 +13,16 @@
 #   start_ftps HOME                  vsftpd requiring TLS (make_certificates
 #                                    first), anonymous, HOME/pub writable;
 #                                    sets FTPS_PORT
+#   start_proftpd HOME               proftpd serving HOME to user quorbit,
+#                                    password quorbit; sets PROFTPD_PORT
+#   start_pureftpd HOME              pure-ftpd, the same; sets PUREFTPD_PORT
 #   start_stall                      accepts and stays silent; sets STALL_PORT
 #   stop_servers                     stops everything started above
 # The caller stops the servers from its EXIT trap, so they go on failure and
 # on Ctrl-C too.
 
-# NGINX_PORT, NGINX_TLS_PORT, CERT_DIR, FTPD_PORT, FTPS_PORT and STALL_PORT are set here for the caller.
+# NGINX_PORT, NGINX_TLS_PORT, CERT_DIR, FTPD_PORT, FTPS_PORT, PROFTPD_PORT,
+# PUREFTPD_PORT and STALL_PORT are set here for the caller.
 # shellcheck disable=SC2034
 
 SERVERS_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -149,6 +153,79 @@ start_ftps() {
   done
   echo "servers: vsftpd did not start:" >&2
   cat "$_servers_dir/vsftpd.err" >&2 2>/dev/null
+  return 1
+}
+
+# proftpd and pure-ftpd cannot be installed beside vsftpd (each package
+# provides ftp-server): scripts/install-deps keeps their packages in a cache,
+# and they are unpacked here into the scratch directory. The configuration
+# templates are those of the tests.
+_deb_cache=${QUORBIT_DEB_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quorbit/debs}
+
+# Unpacks the packages named into $_servers_dir/NAME; echoes that directory.
+_unpack_debs() {  # NAME PACKAGE...
+  local dir=$_servers_dir/$1 package deb
+  shift
+  mkdir -p "$dir"
+  for package in "$@"; do
+    deb=$(ls "$_deb_cache/$package"_*.deb 2>/dev/null | tail -n 1)
+    if [ -z "$deb" ]; then
+      echo "servers: $package is not in $_deb_cache: run scripts/install-deps" >&2
+      return 1
+    fi
+    dpkg-deb -x "$deb" "$dir" || return 1
+  done
+  echo "$dir"
+}
+
+# Replaces @PORT@, @UNPACKED@, @WORK@ and @ROOT@ in a template of the tests.
+_fill_template() {  # TEMPLATE PORT UNPACKED WORK ROOT
+  sed -e "s#@PORT@#$2#g" -e "s#@UNPACKED@#$3#g" -e "s#@WORK@#$4#g" -e "s#@ROOT@#$5#g" \
+    "$SERVERS_PEERS_DIR/$1"
+}
+
+start_proftpd() {
+  local home unpacked work=$_servers_dir/proftpd port
+  home=$(cd "$1" && pwd) || return 1
+  unpacked=$(_unpack_debs proftpd-pkg proftpd-core) || return 1
+  mkdir -p "$work"
+  _fill_template proftpd.passwd.in 0 "$unpacked" "$work" "$home" >"$work/passwd"
+  chmod 600 "$work/passwd"
+  echo "root:x:0:" >"$work/group"
+  for _ in 1 2 3; do
+    port=$(free_port)
+    _fill_template proftpd.conf.in "$port" "$unpacked" "$work" "$home" >"$work/proftpd.conf"
+    "$unpacked/usr/sbin/proftpd" -n -q -c "$work/proftpd.conf" >>"$work/start.log" 2>&1 &
+    if _kept_once_listening $! "$port"; then
+      PROFTPD_PORT=$port
+      return 0
+    fi
+  done
+  echo "servers: proftpd did not start:" >&2
+  cat "$work/start.log" "$work/system.log" >&2 2>/dev/null
+  return 1
+}
+
+# Its virtual user is nobody (pure-ftpd refuses the uid of root), so HOME must
+# be readable by anyone.
+start_pureftpd() {
+  local home unpacked work=$_servers_dir/pureftpd port
+  home=$(cd "$1" && pwd) || return 1
+  unpacked=$(_unpack_debs pureftpd-pkg pure-ftpd) || return 1
+  mkdir -p "$work"
+  _fill_template pure-ftpd.passwd.in 0 "$unpacked" "$work" "$home" >"$work/pure.passwd"
+  "$unpacked/usr/bin/pure-pw" mkdb "$work/pure.pdb" -f "$work/pure.passwd" || return 1
+  for _ in 1 2 3; do
+    port=$(free_port)
+    "$unpacked/usr/sbin/pure-ftpd" --bind "127.0.0.1,$port" --login "puredb:$work/pure.pdb" \
+      --noanonymous --dontresolve --pidfile "$work/pure-ftpd.pid" >>"$work/start.log" 2>&1 &
+    if _kept_once_listening $! "$port"; then
+      PUREFTPD_PORT=$port
+      return 0
+    fi
+  done
+  echo "servers: pure-ftpd did not start:" >&2
+  cat "$work/start.log" >&2 2>/dev/null
   return 1
 }
 

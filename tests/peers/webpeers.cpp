@@ -40,9 +40,10 @@ bool CanConnect(int port, const std::string& address) {
   return ok;
 }
 
-// Starts argv and waits for its port; sets problem when either fails.
+}  // namespace
+
 bool StartListening(PeerProcess& process, const std::vector<std::string>& argv, int port,
-                    std::string& problem, const std::string& address = "127.0.0.1") {
+                    std::string& problem, const std::string& address) {
   if (port == 0) {
     problem = "no free loopback port";
   } else if (!process.Start(argv)) {
@@ -55,8 +56,6 @@ bool StartListening(PeerProcess& process, const std::vector<std::string>& argv, 
   process.Stop();
   return false;
 }
-
-}  // namespace
 
 bool WaitForListener(int port, int timeoutSeconds, const std::string& address) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
@@ -211,6 +210,18 @@ bool VsftpdPeer::Start(const std::string& certificate, const std::string& key,
   mkdir(Pub().c_str(), 0777);
   chmod(root_.Path().c_str(), 0755);
   chmod(Pub().c_str(), 0777);  // the umask took some bits
+  // Without a certificate: plain FTP only.
+  // clang-format off
+  const std::string tls = certificate.empty() ? "ssl_enable=NO\n" :
+                          "ssl_enable=YES\n"
+                          "allow_anon_ssl=YES\n"
+                          "force_anon_logins_ssl=YES\n"
+                          "force_anon_data_ssl=YES\n"
+                          "require_ssl_reuse=YES\n"
+                          "ssl_ciphers=HIGH\n"
+                          "rsa_cert_file=" + certificate + "\n"
+                          "rsa_private_key_file=" + key + "\n";
+  // clang-format on
   const std::string listen = v6 ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=" + listenAddress
                                 : "listen=YES\nlisten_address=" + listenAddress;
   // clang-format off
@@ -226,15 +237,7 @@ bool VsftpdPeer::Start(const std::string& certificate, const std::string& key,
             "anon_upload_enable=YES\n"
             "anon_mkdir_write_enable=YES\n"
             "anon_other_write_enable=YES\n"
-            "anon_umask=022\n"
-            "ssl_enable=YES\n"
-            "allow_anon_ssl=YES\n"
-            "force_anon_logins_ssl=YES\n"
-            "force_anon_data_ssl=YES\n"
-            "require_ssl_reuse=YES\n"
-            "ssl_ciphers=HIGH\n"
-            "rsa_cert_file=" + certificate + "\n"
-            "rsa_private_key_file=" + key + "\n"
+            "anon_umask=022\n" + tls +
             "pasv_enable=YES\n"
             "pasv_address=127.0.0.1\n"
             "seccomp_sandbox=NO\n"

@@ -11,6 +11,12 @@
 // or "::1") and port within the time.
 bool WaitForListener(int port, int timeoutSeconds = 10, const std::string& address = "127.0.0.1");
 
+// Starts argv, a server that is to listen on the loopback address and port,
+// and waits (boundedly) until it does; false with the reason in problem when it
+// did not start or listen, and then it is stopped.
+bool StartListening(PeerProcess& process, const std::vector<std::string>& argv, int port,
+                    std::string& problem, const std::string& address = "127.0.0.1");
+
 // Certificates made with the openssl command in a directory of their own: a
 // private CA (ca.pem) and, signed by it, a server certificate for 127.0.0.1,
 // ::1 and localhost (server.pem, server.key) and one for another name only
@@ -86,7 +92,8 @@ class TinyproxyPeer {
 
 // vsftpd in the foreground: anonymous login (user "anonymous") over explicit
 // FTPS only, every data channel encrypted, and each data channel required to
-// resume the control channel's TLS session. The root is not writable by the
+// resume the control channel's TLS session; or, started without a
+// certificate, plain FTP only. The root is not writable by the
 // server's ftp user (vsftpd demands it); its directory pub/ is, for uploads,
 // directories, deletion and renaming.
 class VsftpdPeer {
@@ -94,7 +101,7 @@ class VsftpdPeer {
   static constexpr const char* kBinary = "/usr/sbin/vsftpd";
   static bool Installed();
 
-  // Starts vsftpd with the certificate and key (PEM files) on the loopback
+  // Starts vsftpd with the certificate and key (PEM files; empty: no TLS) on the loopback
   // address ("127.0.0.1" or "::1"); false when it did not come up (see
   // Problem).
   bool Start(const std::string& certificate, const std::string& key,
