@@ -363,9 +363,11 @@ bool ServerReadToTheEnd(FtpSession& session) {
 }
 
 // The SIZE reply for the file in the server's current directory; -1 when
-// the server does not give one.
+// the server does not give one. Asked in binary type: the size of a file in
+// ASCII type depends on its line ends, and some servers (proftpd) refuse it.
 std::int64_t SizeReplyOf(FtpSession& session, std::string_view name) {
   session.DrainReplies();
+  session.SetType(kTypeImage);
   session.SendCommand(Cat("SIZE ", name));
   if (session.ReadReply("SIZE") == 213) {
     const std::string_view reply = session.LastReply().View();
