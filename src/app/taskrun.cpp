@@ -48,7 +48,7 @@ void RunTaskSequence(std::string_view iniFileName) {
     // The run goes on, but whoever reads its outcome must learn that there
     // is no log of it.
     const Str255 text = Cat("Unable to open run log ", Settings.LOG);
-    RunLog::ShowAndWriteFailure(text, text);
+    RunLog::ShowAndWriteFailure(text);
   }
   RunLog::Write(Cat("Using ini file ", iniFileName));
   RunAllTasks();

@@ -59,14 +59,13 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::Show("Retrieving file information");
       break;
     case FtpStatusEvent::UserRefused:
-      RunLog::ShowAndWriteFailure("User name incorrect", "User name incorrect");
+      RunLog::ShowAndWriteFailure("User name incorrect");
       break;
     case FtpStatusEvent::PasswordRefused:
-      RunLog::ShowAndWriteFailure("Password error", "Password error");
+      RunLog::ShowAndWriteFailure("Password error");
       break;
     case FtpStatusEvent::ChangeDirFailed:
-      RunLog::ShowAndWriteFailure("Unable to change working directory",
-                                  "Unable to change working directory");
+      RunLog::ShowAndWriteFailure("Unable to change working directory");
       break;
     case FtpStatusEvent::SendingUser:
       RunLog::Show("Sending user name");
@@ -87,7 +86,7 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::Show("Preparing to upload");
       break;
     case FtpStatusEvent::Interrupted:
-      RunLog::ShowAndWriteFailure("Connection interrupted", "Connection interrupted");
+      RunLog::ShowAndWriteFailure("Connection interrupted");
       break;
     case FtpStatusEvent::OpeningDataChannel:
       RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", text),
@@ -97,39 +96,30 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::ShowAndWrite("Data channel open", "Data channel open");
       break;
     case FtpStatusEvent::NotLoggedIn:
-      RunLog::ShowAndWriteFailure("Not logged in", "Not logged in");
+      RunLog::ShowAndWriteFailure("Not logged in");
       break;
-    case FtpStatusEvent::NoLocalDirectory: {
-      const Str255 line = Cat("Unable to create directory ", text);
-      RunLog::ShowAndWriteFailure(line, line);
+    case FtpStatusEvent::NoLocalDirectory:
+      RunLog::ShowAndWriteFailure(Cat("Unable to create directory ", text));
       break;
-    }
-    case FtpStatusEvent::TlsRefused: {
-      const Str255 line = Cat("Server refused TLS: ", text);
-      RunLog::ShowAndWriteFailure(line, line);
+    case FtpStatusEvent::TlsRefused:
+      RunLog::ShowAndWriteFailure(Cat("Server refused TLS: ", text));
       break;
-    }
     case FtpStatusEvent::TlsFailed:
-      RunLog::ShowAndWriteFailure(text, text);
+      RunLog::ShowAndWriteFailure(text);
       break;
-    case FtpStatusEvent::DeleteFailed: {
-      const Str255 line = Cat("Unable to delete file ", text);
-      RunLog::ShowAndWriteFailure(line, line);
+    case FtpStatusEvent::DeleteFailed:
+      RunLog::ShowAndWriteFailure(Cat("Unable to delete file ", text));
       break;
-    }
     case FtpStatusEvent::ReplyFailed:
-      RunLog::ShowAndWriteFailure(text, text);
+      RunLog::ShowAndWriteFailure(text);
       break;
-    case FtpStatusEvent::ListingCut: {
-      const Str255 line = Cat(Cat("File list cut at ", text), ", later files not transferred");
-      RunLog::ShowAndWriteFailure(line, line);
+    case FtpStatusEvent::ListingCut:
+      RunLog::ShowAndWriteFailure(
+          Cat(Cat("File list cut at ", text), ", later files not transferred"));
       break;
-    }
-    case FtpStatusEvent::ListingFailed: {
-      const Str255 line = Cat("Unable to read file list: ", text);
-      RunLog::ShowAndWriteFailure(line, line);
+    case FtpStatusEvent::ListingFailed:
+      RunLog::ShowAndWriteFailure(Cat("Unable to read file list: ", text));
       break;
-    }
     case FtpStatusEvent::LocalFileNotCreated:  // the "Download failed" line follows
     default:
       return;
@@ -180,7 +170,7 @@ void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& fil
       return;
   }
   if (IsFileFailure(event)) {
-    RunLog::ShowAndWriteFailure(text, text);
+    RunLog::ShowAndWriteFailure(text);
   } else {
     RunLog::ShowAndWrite(text, text);
   }

@@ -114,7 +114,7 @@ void ReportSkippedLine(std::size_t slot, const Str255& reason) {
   Str255 text = Cat("Skipping transfer line ", IntToText(static_cast<std::int64_t>(slot + 1)));
   text += ": ";
   text += reason.View();
-  RunLog::ShowAndWriteFailure(text, text);
+  RunLog::ShowAndWriteFailure(text);
 }
 
 void RunTransferLine(FtpSession& session, const TransferLine& line) {

@@ -59,7 +59,7 @@ bool ConnectionFailed(FtpSession& session) {
 // own, which nothing may replace or delete.
 bool IsRunFile(std::string_view localPath) {
   const std::string line = NotOverwritingLine(localPath);
-  if (!line.empty()) RunLog::ShowAndWriteFailure(line, line);
+  if (!line.empty()) RunLog::ShowAndWriteFailure(line);
   return !line.empty();
 }
 

@@ -214,7 +214,7 @@ Str255 OverrunText(const HttpSession& session, HeaderOverrun overrun) {
 // out of step with the server now, is closed without a line of its own.
 void RefuseAnswer(HttpSession& session, const Str255& reason) {
   session.answerFailure = reason;
-  RunLog::ShowAndWriteFailure(reason, reason);
+  RunLog::ShowAndWriteFailure(reason);
   DropConnection(session);
 }
 
@@ -486,7 +486,7 @@ bool StoreBody(HttpSession& session, const Str255& path, HttpResponse& response)
     if (part.Refusal().empty()) {
       session.FileEvent(HttpFileEvent::CreateFailed, response);
     } else {
-      RunLog::ShowAndWriteFailure(part.Refusal(), part.Refusal());
+      RunLog::ShowAndWriteFailure(part.Refusal());
     }
     return false;
   }

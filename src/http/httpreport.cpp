@@ -64,7 +64,7 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
       RunLog::Show("Retrieving file header information");
       break;
     case HttpStatusEvent::TlsFailed:
-      RunLog::ShowAndWriteFailure(tlsFailure, tlsFailure);
+      RunLog::ShowAndWriteFailure(tlsFailure);
       break;
     case HttpStatusEvent::Interrupted:
       if (fileComplete_) break;
@@ -109,7 +109,7 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
       return;
   }
   if (IsFailure(event)) {
-    RunLog::ShowAndWriteFailure(text, text);
+    RunLog::ShowAndWriteFailure(text);
   } else {
     RunLog::ShowAndWrite(text, text);
   }

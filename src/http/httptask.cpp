@@ -20,10 +20,6 @@
 
 namespace {
 
-void ShowAndWriteFailure(std::string_view line) {
-  RunLog::ShowAndWriteFailure(line, line);
-}
-
 bool HoldsEntries(std::string_view directory) {
   return !FindFiles(directory, "*", kAttrDirectory | kAttrHidden | kAttrSystem).empty();
 }
@@ -45,8 +41,8 @@ bool EmptyLocationUnlessGuarded(std::string_view location) {
 // not take the empty directory for a site that has become empty.
 void ReportEmptiedLocation(std::string_view location) {
   if (HoldsEntries(location)) return;
-  ShowAndWriteFailure(Cat("LOCATION ", location) +
-                      " was emptied and is left empty: the download failed");
+  RunLog::ShowAndWriteFailure(Cat("LOCATION ", location) +
+                              " was emptied and is left empty: the download failed");
 }
 
 // SRC links (images, frames) are followed below the last HREF level too, but
@@ -86,7 +82,7 @@ ShortStr<N> Joined(std::string_view prefix, std::string_view value) {
 }
 
 void ReportUncreatableLocation(std::string_view location) {
-  ShowAndWriteFailure(Joined<116>("Unable to create location directory ", location));
+  RunLog::ShowAndWriteFailure(Joined<116>("Unable to create location directory ", location));
 }
 
 // --- Addresses ---------------------------------------------------------------
@@ -282,7 +278,7 @@ void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
     return;
   }
   if (std::string refusal; !EnsureDirectoryBelow(run.root, link.location, refusal)) {
-    if (!refusal.empty()) RunLog::ShowAndWriteFailure(refusal, refusal);
+    if (!refusal.empty()) RunLog::ShowAndWriteFailure(refusal);
     return;
   }
   run.visited.Add(link.key);
@@ -299,7 +295,8 @@ void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, cons
   auto scanner = std::make_unique<LinkScanner>();
   const Str255 file = Cat(task.LOCATION, storedName);
   if (!scanner->OpenPage(file)) {
-    ShowAndWriteFailure(Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
+    RunLog::ShowAndWriteFailure(
+        Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
     return;
   }
   const Str255 parsing = Cat(Joined<88>("Parsing ", task.LOCATION), storedName);
@@ -350,7 +347,7 @@ void RewritePage(const VisitedUrlSet& visited, const StoredPage& page) {
     replaced = scanner->EndRewrite();
   }
   scanner->ClosePage();
-  if (!replaced) ShowAndWriteFailure(Cat("Unable to rewrite ", page.file));
+  if (!replaced) RunLog::ShowAndWriteFailure(Cat("Unable to rewrite ", page.file));
 }
 
 void ShowAssignment(const HttpTask& task) {
@@ -419,7 +416,7 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
       run.aliases.emplace_back(key, session.knownTarget);
       return false;
     }
-    ShowAndWriteFailure(Joined<111>("Unable to complete download of ", task.URI));
+    RunLog::ShowAndWriteFailure(Joined<111>("Unable to complete download of ", task.URI));
     return false;
   }
   const HttpResponse& response = fetch->response;
@@ -505,8 +502,8 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited)
     FetchFile(run, next.task, next.level, next.key, true);
   }
   if (run.linksNotFollowed != 0) {
-    ShowAndWriteFailure(Cat("Link limit reached: ", std::to_string(run.linksNotFollowed)) +
-                        " links not followed");
+    RunLog::ShowAndWriteFailure(Cat("Link limit reached: ", std::to_string(run.linksNotFollowed)) +
+                                " links not followed");
   }
   for (const auto& [alias, target] : run.aliases) {
     RecordStored(visited, alias, std::string(visited.StoredPath(target)));

@@ -173,6 +173,10 @@ void RunLog::ShowAndWriteFailure(std::string_view screenText, std::string_view l
   ShowAndWrite(screenText, logText);
 }
 
+void RunLog::ShowAndWriteFailure(std::string_view line) {
+  ShowAndWriteFailure(line, line);
+}
+
 Str255 TransferTimeText(std::int32_t seconds) {
   Str255 text = Cat("Transfer time ", TwoDigits(static_cast<std::uint16_t>(seconds / 60)));
   text += ':';

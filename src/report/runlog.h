@@ -61,6 +61,8 @@ void Show(std::string_view text);   // screen memo only
 void ShowAndWrite(std::string_view screenText, std::string_view logText);
 // The same for a failure: the run's outcome then says that something failed.
 void ShowAndWriteFailure(std::string_view screenText, std::string_view logText);
+// A failure whose line is the same on screen and in the log.
+void ShowAndWriteFailure(std::string_view line);
 }  // namespace RunLog
 
 // "Transfer time " + MM:SS (minutes cut to two digits).
