@@ -137,23 +137,17 @@ EOF
 }
 
 start_ftps() {
-  local home port
+  local home
   home=$(cd "$1" && pwd) || return 1
   mkdir -p /var/run/vsftpd/empty "$home/pub"
   chmod 555 "$home"
   chown ftp "$home/pub" 2>/dev/null || chmod 777 "$home/pub"
-  for _ in 1 2 3; do
-    port=$(free_port)
-    _write_vsftpd_conf "$home" "$port" "$_servers_dir/vsftpd.conf"
-    vsftpd "$_servers_dir/vsftpd.conf" >>"$_servers_dir/vsftpd.err" 2>&1 &
-    if _kept_once_listening $! "$port"; then
-      FTPS_PORT=$port
-      return 0
-    fi
-  done
-  echo "servers: vsftpd did not start:" >&2
-  cat "$_servers_dir/vsftpd.err" >&2 2>/dev/null
-  return 1
+  _launch_vsftpd() {
+    _write_vsftpd_conf "$home" "$1" "$_servers_dir/vsftpd.conf"
+    exec vsftpd "$_servers_dir/vsftpd.conf"
+  }
+  _start_on_free_port vsftpd _launch_vsftpd "$_servers_dir/vsftpd.err" || return 1
+  FTPS_PORT=$STARTED_PORT
 }
 
 # proftpd and pure-ftpd cannot be installed beside vsftpd (each package
@@ -185,54 +179,62 @@ _fill_template() {  # TEMPLATE PORT UNPACKED WORK ROOT
 }
 
 start_proftpd() {
-  local home unpacked work=$_servers_dir/proftpd port
+  local home unpacked work=$_servers_dir/proftpd
   home=$(cd "$1" && pwd) || return 1
   unpacked=$(_unpack_debs proftpd-pkg proftpd-core) || return 1
   mkdir -p "$work"
   _fill_template proftpd.passwd.in 0 "$unpacked" "$work" "$home" >"$work/passwd"
   chmod 600 "$work/passwd"
   echo "root:x:0:" >"$work/group"
-  for _ in 1 2 3; do
-    port=$(free_port)
-    _fill_template proftpd.conf.in "$port" "$unpacked" "$work" "$home" >"$work/proftpd.conf"
-    "$unpacked/usr/sbin/proftpd" -n -q -c "$work/proftpd.conf" >>"$work/start.log" 2>&1 &
-    if _kept_once_listening $! "$port"; then
-      PROFTPD_PORT=$port
-      return 0
-    fi
-  done
-  echo "servers: proftpd did not start:" >&2
-  cat "$work/start.log" "$work/system.log" >&2 2>/dev/null
-  return 1
+  _launch_proftpd() {
+    _fill_template proftpd.conf.in "$1" "$unpacked" "$work" "$home" >"$work/proftpd.conf"
+    exec "$unpacked/usr/sbin/proftpd" -n -q -c "$work/proftpd.conf"
+  }
+  _start_on_free_port proftpd _launch_proftpd "$work/start.log" "$work/system.log" || return 1
+  PROFTPD_PORT=$STARTED_PORT
 }
 
 # Its virtual user is nobody (pure-ftpd refuses the uid of root), so HOME must
 # be readable by anyone.
 start_pureftpd() {
-  local home unpacked work=$_servers_dir/pureftpd port
+  local home unpacked work=$_servers_dir/pureftpd
   home=$(cd "$1" && pwd) || return 1
   unpacked=$(_unpack_debs pureftpd-pkg pure-ftpd) || return 1
   mkdir -p "$work"
   _fill_template pure-ftpd.passwd.in 0 "$unpacked" "$work" "$home" >"$work/pure.passwd"
   "$unpacked/usr/bin/pure-pw" mkdb "$work/pure.pdb" -f "$work/pure.passwd" || return 1
-  for _ in 1 2 3; do
-    port=$(free_port)
-    "$unpacked/usr/sbin/pure-ftpd" --bind "127.0.0.1,$port" --login "puredb:$work/pure.pdb" \
-      --noanonymous --dontresolve --pidfile "$work/pure-ftpd.pid" >>"$work/start.log" 2>&1 &
-    if _kept_once_listening $! "$port"; then
-      PUREFTPD_PORT=$port
-      return 0
-    fi
-  done
-  echo "servers: pure-ftpd did not start:" >&2
-  cat "$work/start.log" >&2 2>/dev/null
-  return 1
+  _launch_pureftpd() {
+    exec "$unpacked/usr/sbin/pure-ftpd" --bind "127.0.0.1,$1" --login "puredb:$work/pure.pdb" \
+      --noanonymous --dontresolve --pidfile "$work/pure-ftpd.pid"
+  }
+  _start_on_free_port pure-ftpd _launch_pureftpd "$work/start.log" || return 1
+  PUREFTPD_PORT=$STARTED_PORT
 }
 
 start_stall() {
   _start_port_printer stall "$SERVERS_PYTHON" "$SERVERS_LIB_DIR/stall_server.py" \
     >"$_servers_dir/stall.port" || return 1
   STALL_PORT=$(cat "$_servers_dir/stall.port")
+}
+
+# Starts a server on a free port, trying up to three: LAUNCH PORT writes the
+# server's configuration for that port and execs it (in the background, its
+# output to the first LOG). The port it listens on is left in STARTED_PORT;
+# when none works, the logs say why.
+_start_on_free_port() {  # NAME LAUNCH LOG...
+  local name=$1 launch=$2 port
+  shift 2
+  for _ in 1 2 3; do
+    port=$(free_port)
+    "$launch" "$port" >>"$1" 2>&1 &
+    if _kept_once_listening $! "$port"; then
+      STARTED_PORT=$port
+      return 0
+    fi
+  done
+  echo "servers: $name did not start:" >&2
+  cat "$@" >&2 2>/dev/null
+  return 1
 }
 
 # Waits up to 10 s for the server started as PID to listen on PORT. Then it
