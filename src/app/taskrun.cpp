@@ -10,18 +10,18 @@
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 
-void RunAllTasks() {
+void RunAllTasks(const RunContext& context) {
   // Every HTTP assignment, then every FTP assignment, each table in the
   // order of the INI file. What one HTTP assignment fetched is known to the
   // later ones. Once a stop is requested no further assignment starts.
   VisitedUrlSet visited;
-  for (const auto& task : HttpTasks) {
+  for (const auto& task : context.httpTasks) {
     if (StopRequested()) return;
-    ProcessHttpTask(*task, 1, visited);
+    ProcessHttpTask(*task, 1, visited, context);
   }
-  for (const auto& task : FtpTasks) {
+  for (const auto& task : context.ftpTasks) {
     if (StopRequested()) return;
-    RunFtpTask(*task);
+    RunFtpTask(*task, context);
   }
 }
 
@@ -39,19 +39,19 @@ Str255 FormatDuration(std::int32_t seconds) {
   return text;
 }
 
-void RunTaskSequence(std::string_view iniFileName) {
+void RunTaskSequence(const RunContext& context, std::string_view iniFileName) {
   Stopwatch runTime;
   // Whatever a server sends, the run never replaces its own files.
-  ProtectRunFiles(LoadedIniFile.Empty() ? iniFileName : LoadedIniFile.View(), Settings.LOG,
-                  Settings.DEBUG_LOG);
-  if (!RunLog::Open(Settings.LOG)) {
+  ProtectRunFiles(context.iniFile.empty() ? iniFileName : context.iniFile, context.settings.LOG,
+                  context.settings.DEBUG_LOG);
+  if (!RunLog::Open(context.settings.LOG)) {
     // The run goes on, but whoever reads its outcome must learn that there
     // is no log of it.
-    const Str255 text = Cat("Unable to open run log ", Settings.LOG);
+    const Str255 text = Cat("Unable to open run log ", context.settings.LOG);
     RunLog::ShowAndWriteFailure(text);
   }
   RunLog::Write(Cat("Using ini file ", iniFileName));
-  RunAllTasks();
+  RunAllTasks(context);
   if (StopRequested()) {
     // The reader of the log must see that the run did not end by itself.
     const Str255 stopped = Cat("Run stopped by signal ", SignalName(StopSignal()));

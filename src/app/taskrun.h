@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "config/settings.h"
 #include "util/shorttext.h"
 
 // Every HTTP assignment, then every FTP assignment, each in table order.
-void RunAllTasks();
+void RunAllTasks(const RunContext& context);
 
 // "SIGTERM", "SIGINT" or "SIGHUP" (the signals that stop a run); "signal "
 // and the number for any other.
@@ -20,4 +21,4 @@ Str255 FormatDuration(std::int32_t seconds);
 // Stopwatch, run log with the INI file's name, all assignments, the summary
 // lines (after "Run stopped by signal ..." when a stop was requested),
 // closing the log.
-void RunTaskSequence(std::string_view iniFileName);
+void RunTaskSequence(const RunContext& context, std::string_view iniFileName);

@@ -14,7 +14,6 @@
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 
-Str255 IniFileName = "QUORBIT.INI";
 std::atomic<std::int32_t> RunResult{-1};
 std::atomic<std::int32_t> SettingsResult{0};
 
@@ -36,14 +35,11 @@ std::string OpenFailureReason(const std::string& name) {
 
 // Loads the settings; a file that cannot be opened or read ends the run
 // before it starts, with the reason in the error box.
-bool LoadSettingsOrShowError() {
-  std::int32_t result = LoadSettings(IniFileName);
+bool LoadSettingsOrShowError(const std::string& iniFileName, RunContext& context) {
+  std::int32_t result = LoadSettings(iniFileName, context);
   SettingsResult.store(result);
   if (result < 0) {
-    Str255 text = Cat("cannot open INI file ", IniFileName);
-    text += ": ";
-    text += OpenFailureReason(IniFileName.Str());
-    ShowError(text);
+    ShowError("cannot open INI file " + iniFileName + ": " + OpenFailureReason(iniFileName));
   } else if (result > 0) {
     ShowError(Cat("error encountered in INI file on line ", IntToText(result)));
   }
@@ -52,19 +48,24 @@ bool LoadSettingsOrShowError() {
 
 }  // namespace
 
-void ReadCommandLine(const std::vector<std::string>& arguments) {
-  if (arguments.empty()) return;
+std::string IniFileNameOf(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return std::string(kDefaultIniName);
   // Where names ignore letter case the system shows the name upper-cased;
   // elsewhere upper-casing would make a lower-case name unreachable.
-  IniFileName = kNamesIgnoreCase ? UpperStr(arguments.front()) : Str255(arguments.front());
+  std::string name = arguments.front();
+  if (kNamesIgnoreCase) {
+    for (char& c : name) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  return name;
 }
 
 void RunWorker(const std::vector<std::string>& arguments) {
-  DefineSettings();
   ClearTransferCounts();
-  ReadCommandLine(arguments);
-  if (LoadSettingsOrShowError()) RunTaskSequence(IniFileName);
-  ReleaseSettings();
+  const std::string iniFileName = IniFileNameOf(arguments);
+  RunContext context;
+  if (LoadSettingsOrShowError(iniFileName, context)) RunTaskSequence(context, iniFileName);
   RunResult.store(ExitStatus());
 }
 

@@ -11,9 +11,6 @@
 
 #include "util/shorttext.h"
 
-// The INI file to load: "QUORBIT.INI" unless the command line names one.
-extern Str255 IniFileName;
-
 // -1 while the worker runs; then the run's ExitStatus (0 to 7), stored as
 // the worker's last act.
 extern std::atomic<std::int32_t> RunResult;
@@ -22,9 +19,9 @@ extern std::atomic<std::int32_t> RunResult;
 // opened, otherwise the number of the line in error. Stored before RunResult.
 extern std::atomic<std::int32_t> SettingsResult;
 
-// Takes the INI file name from the first positional argument, if any, cut to
-// 255 bytes. The case is kept: file names are case-sensitive here.
-void ReadCommandLine(const std::vector<std::string>& arguments);
+// The INI file to load: the first positional argument, "QUORBIT.INI" when
+// there is none. The case is kept where file names are case-sensitive.
+std::string IniFileNameOf(const std::vector<std::string>& arguments);
 
 // The worker's whole life: settings, run, outcome. arguments are the
 // positional command-line arguments.

@@ -8,11 +8,6 @@
 #include "config/inireader.h"
 #include "util/localfiles.h"
 
-SettingsRecord Settings;
-std::vector<std::unique_ptr<HttpTask>> HttpTasks;
-std::vector<std::unique_ptr<FtpTask>> FtpTasks;
-Str255 LoadedIniFile;
-
 namespace {
 
 // One declared key, repeated under the same name to collect repeated lines.
@@ -103,11 +98,6 @@ static_assert(sizeof(FtpTask) == LayoutSize(kFtpKeys));
 
 #undef ASSERT_FIELD
 
-std::unique_ptr<IniReader> Reader;
-
-// The cut TRANSFER lines of each loaded FTP assignment, by its record.
-std::map<const FtpTask*, std::bitset<kTransferSlots>> CutTransferLines;
-
 SectionDef DefineSection(std::string_view name, std::span<const KeyLayout> keys) {
   SectionDef def(name);
   for (const KeyLayout& key : keys) {
@@ -119,7 +109,7 @@ SectionDef DefineSection(std::string_view name, std::span<const KeyLayout> keys)
 // The name as written; the default also in lower case; a name without '.'
 // with either case of the usual extension. Returns the name that opened,
 // empty when none did.
-Str255 OpenIniFile(IniReader& reader, std::string_view name) {
+std::string OpenIniFile(IniReader& reader, std::string_view name) {
   std::vector<Str255> tried = {Str255(name)};
   if (name == kDefaultIniName) {
     tried.emplace_back("quorbit.ini");
@@ -128,7 +118,7 @@ Str255 OpenIniFile(IniReader& reader, std::string_view name) {
     tried.push_back(Cat(name, ".ini"));
   }
   for (const Str255& candidate : tried) {
-    if (reader.Open(candidate)) return candidate;
+    if (reader.Open(candidate)) return candidate.Str();
   }
   return {};
 }
@@ -157,11 +147,11 @@ std::int32_t LoadTask(IniReader& reader, std::vector<std::unique_ptr<Task>>& tab
   return 0;
 }
 
-std::int32_t LoadMain(IniReader& reader) {
-  const std::int32_t result = reader.ReadSection(&Settings);
-  Settings.LOG = LocalPath(Settings.LOG);
-  Settings.DEBUG_LOG = LocalPath(Settings.DEBUG_LOG);
-  Settings.CA_FILE = LocalPath(Settings.CA_FILE);
+std::int32_t LoadMain(IniReader& reader, SettingsRecord& main) {
+  const std::int32_t result = reader.ReadSection(&main);
+  main.LOG = LocalPath(main.LOG);
+  main.DEBUG_LOG = LocalPath(main.DEBUG_LOG);
+  main.CA_FILE = LocalPath(main.CA_FILE);
   return result;
 }
 
@@ -177,49 +167,46 @@ std::bitset<kTransferSlots> CutTransferSlots(const IniReader& reader) {
   return cut;
 }
 
-std::int32_t LoadFtpTask(IniReader& reader) {
-  const std::size_t loaded = FtpTasks.size();
-  const std::int32_t result = LoadTask(reader, FtpTasks);
-  if (FtpTasks.size() > loaded) CutTransferLines[FtpTasks.back().get()] = CutTransferSlots(reader);
+std::int32_t LoadFtpTask(IniReader& reader, RunContext& context) {
+  const std::size_t loaded = context.ftpTasks.size();
+  const std::int32_t result = LoadTask(reader, context.ftpTasks);
+  if (context.ftpTasks.size() > loaded) {
+    context.cutTransferLines[context.ftpTasks.back().get()] = CutTransferSlots(reader);
+  }
   return result;
 }
 
-std::int32_t LoadSection(IniReader& reader, std::string_view section) {
-  if (section == "HTTP") return LoadTask(reader, HttpTasks);
-  if (section == "FTP") return LoadFtpTask(reader);
-  if (section == "MAIN") return LoadMain(reader);
+std::int32_t LoadSection(IniReader& reader, std::string_view section, RunContext& context) {
+  if (section == "HTTP") return LoadTask(reader, context.httpTasks);
+  if (section == "FTP") return LoadFtpTask(reader, context);
+  if (section == "MAIN") return LoadMain(reader, context.settings);
   return 0;
 }
 
-}  // namespace
-
-void DefineSettings() {
-  Settings = SettingsRecord{};
+std::unique_ptr<IniReader> SettingsReader() {
   SectionList list;
   list.Add(DefineSection("HTTP", kHttpKeys));
   list.Add(DefineSection("FTP", kFtpKeys));
   list.Add(DefineSection("MAIN", kMainKeys));
-  Reader = std::make_unique<IniReader>();
-  Reader->Adopt(list);
+  auto reader = std::make_unique<IniReader>();
+  reader->Adopt(list);
+  return reader;
 }
 
-std::int32_t LoadSettings(std::string_view name) {
-  HttpTasks.clear();
-  FtpTasks.clear();
-  CutTransferLines.clear();
-  LoadedIniFile = Reader ? OpenIniFile(*Reader, name) : Str255();
-  if (LoadedIniFile.Empty()) return -1;
+}  // namespace
+
+std::int32_t LoadSettings(std::string_view name, RunContext& context) {
+  context = RunContext{};
+  const std::unique_ptr<IniReader> reader = SettingsReader();
+  context.iniFile = OpenIniFile(*reader, name);
+  if (context.iniFile.empty()) return -1;
   std::int32_t result = 0;
-  for (Str255 section = Reader->FirstSection(); !section.Empty(); section = Reader->NextSection()) {
-    result = LoadSection(*Reader, section);
+  for (Str255 section = reader->FirstSection(); !section.Empty(); section = reader->NextSection()) {
+    result = LoadSection(*reader, section, context);
     if (result != 0) break;
   }
-  Reader->Close();
+  reader->Close();
   return result;
-}
-
-void ReleaseSettings() {
-  Reader.reset();
 }
 
 bool IsHttpsUri(std::string_view uri) {
@@ -242,7 +229,7 @@ bool VerifiesCertificates(const FtpTask& task) {
   return VerifyKeyAllows(task.VERIFY);
 }
 
-bool TransferLineWasCut(const FtpTask& task, std::size_t slot) {
-  const auto found = CutTransferLines.find(&task);
-  return found != CutTransferLines.end() && slot < kTransferSlots && found->second[slot];
+bool TransferLineWasCut(const RunContext& context, const FtpTask& task, std::size_t slot) {
+  const auto found = context.cutTransferLines.find(&task);
+  return found != context.cutTransferLines.end() && slot < kTransferSlots && found->second[slot];
 }

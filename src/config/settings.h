@@ -1,10 +1,13 @@
-// The settings model: the sections and keys an INI file may hold, the global
-// settings record and the two assignment tables.
+// The settings model: the sections and keys an INI file may hold, and what
+// one INI file says: the [MAIN] settings and the two assignment tables.
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -51,14 +54,21 @@ struct FtpTask {
 
 constexpr std::size_t kMaxTasks = 1024;
 
-extern SettingsRecord Settings;
-extern std::vector<std::unique_ptr<HttpTask>> HttpTasks;  // at most kMaxTasks
-extern std::vector<std::unique_ptr<FtpTask>> FtpTasks;    // at most kMaxTasks
+// Everything loaded from one INI file, handed to whatever needs it.
+struct RunContext {
+  SettingsRecord settings{};
+  std::vector<std::unique_ptr<HttpTask>> httpTasks;  // at most kMaxTasks
+  std::vector<std::unique_ptr<FtpTask>> ftpTasks;    // at most kMaxTasks
+  // The name under which the INI file opened; empty when it could not be.
+  std::string iniFile;
+  // The TRANSFER slots of each FTP assignment whose lines were cut.
+  std::map<const FtpTask*, std::bitset<kTransferSlots>> cutTransferLines;
+};
 
 // Whether the assignment's TRANSFER line in the slot was longer than an INI
 // line may be and lost its end when it was loaded: what is left of it must
 // not run as if it were the whole line.
-bool TransferLineWasCut(const FtpTask& task, std::size_t slot);
+bool TransferLineWasCut(const RunContext& context, const FtpTask& task, std::size_t slot);
 
 // The assignment's URI names an https address.
 bool IsHttpsUri(std::string_view uri);
@@ -69,13 +79,8 @@ bool VerifiesCertificates(const FtpTask& task);
 // The INI file loaded when the command line names none.
 constexpr std::string_view kDefaultIniName = "QUORBIT.INI";
 
-void DefineSettings();
-// The name under which the INI file was opened by the last LoadSettings;
-// empty when it could not be opened.
-extern Str255 LoadedIniFile;
-
-// Opens name as written; when that fails, the default name is also tried in
-// lower case, and a name without '.' with ".INI" and then ".ini" appended.
+// Loads the INI file into context (emptied first). Opens name as written;
+// when that fails, the default name is also tried in lower case, and a name
+// without '.' with ".INI" and then ".ini" appended.
 // -1: the file cannot be opened; N > 0: error on line N; 0: loaded.
-std::int32_t LoadSettings(std::string_view name);
-void ReleaseSettings();
+std::int32_t LoadSettings(std::string_view name, RunContext& context);

@@ -216,7 +216,7 @@ void Synchronise(FtpSession& session, std::string_view local, std::string_view r
   }
 }
 
-void RunFtpTask(const FtpTask& task) {
+void RunFtpTask(const FtpTask& task, const RunContext& context) {
   StatusDisplay::SetLine(1, Cat("Processing task ", task.NAME));
   StatusDisplay::SetLine(2, "");
   StatusDisplay::SetLine(3, "");
@@ -227,9 +227,9 @@ void RunFtpTask(const FtpTask& task) {
   const std::uint16_t tries = task.RETRY;
   const std::uint16_t listDelay = task.LIST_DELAY;
 
-  ReportingFtpSession session(Settings.DEBUG_LOG);
+  ReportingFtpSession session(context.settings.DEBUG_LOG);
   if (task.TLS == 1) {
-    session.UseTls({VerifiesCertificates(task), Settings.CA_FILE.Str()});
+    session.UseTls({VerifiesCertificates(task), context.settings.CA_FILE.Str()});
     if (!VerifiesCertificates(task)) {
       LogNotVerifying(task.URI);
     }
@@ -249,7 +249,8 @@ void RunFtpTask(const FtpTask& task) {
          ++i) {
       if (i > 0) inHome = !home.Empty() && session.ChangeDir(home);
       const TransferLine line = SplitTransferLine(task.TRANSFER[i]);
-      const Str255 reason = ReasonToSkip(line, TransferLineWasCut(task, i), inHome, !home.Empty());
+      const Str255 reason =
+          ReasonToSkip(line, TransferLineWasCut(context, task, i), inHome, !home.Empty());
       if (reason.Empty()) {
         RunTransferLine(session, line);
       } else {

@@ -26,8 +26,9 @@ TransferLine SplitTransferLine(std::string_view line);
 // Logs in, runs the transfer lines until the first empty one, quits. A line
 // that was cut, has an unknown direction, or has a relative remote path while
 // the server cannot be brought back to the login directory (its name unknown,
-// or the change refused) is skipped with a failure line.
-void RunFtpTask(const FtpTask& task);
+// or the change refused) is skipped with a failure line. context gives the
+// debug log, the trusted certificates and which lines were cut.
+void RunFtpTask(const FtpTask& task, const RunContext& context);
 
 // The upload half of a synchronise: files of the local spec's directory
 // whose size differs from the remote file of that name, and files matching

@@ -27,10 +27,10 @@ bool HoldsEntries(std::string_view directory) {
 // A fresh copy starts from an empty LOCATION, unless that would destroy files
 // the user keeps there: then the screen and the run log say why. True when
 // files of an earlier copy were removed.
-bool EmptyLocationUnlessGuarded(std::string_view location) {
+bool EmptyLocationUnlessGuarded(std::string_view location, const RunContext& context) {
   const bool held = HoldsEntries(location);
-  const std::string_view reason =
-      EmptyUnlessGuarded(location, {LoadedIniFile, Settings.LOG, Settings.DEBUG_LOG});
+  const std::string_view reason = EmptyUnlessGuarded(
+      location, {context.iniFile, context.settings.LOG, context.settings.DEBUG_LOG});
   if (reason.empty()) return held;
   const Str255 line = Cat("Not emptying LOCATION ", location) + ": " + reason;
   RunLog::ShowAndWrite(line, line);
@@ -243,6 +243,7 @@ struct StoredPage {
 
 // What the fetches of one assignment share.
 struct AssignmentRun {
+  const RunContext& context;
   VisitedUrlSet& visited;
   Str80 root;  // nothing is stored outside it
   std::deque<QueuedFetch> queue;
@@ -404,12 +405,13 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
     ReportUncreatableLocation(task.LOCATION);
     return false;
   }
-  auto fetch = std::make_unique<Fetch>(Settings.DEBUG_LOG, linked ? &run.visited : nullptr);
+  auto fetch =
+      std::make_unique<Fetch>(run.context.settings.DEBUG_LOG, linked ? &run.visited : nullptr);
   FetchSession& session = fetch->session;
-  if (!Settings.PROXY.Empty()) session.proxy = Settings.PROXY;
+  if (!run.context.settings.PROXY.Empty()) session.proxy = run.context.settings.PROXY;
   session.keep = &run.kept;
   session.storeRoot = run.root.Str();
-  session.tls = {VerifiesCertificates(task), Settings.CA_FILE.Str()};
+  session.tls = {VerifiesCertificates(task), run.context.settings.CA_FILE.Str()};
   if (!HttpGet(session, task.URI, task.LOCATION, task.PORT, task.IFMOD != 0, task.SHORTNAMES != 0,
                fetch->response)) {
     if (!session.knownTarget.empty()) {
@@ -479,7 +481,8 @@ ResolvedLink ResolveLink(std::string_view linkText, const PageContext& page) {
   return resolved;
 }
 
-bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited) {
+bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited,
+                     const RunContext& context) {
   if (level == 1) ShowAssignment(task);
   if (level == 1 && !VerifiesCertificates(task)) {
     LogNotVerifying(task.URI);
@@ -488,8 +491,9 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited)
     ReportUncreatableLocation(task.LOCATION);
     return false;
   }
-  const bool emptied = level == 1 && !task.IFMOD && EmptyLocationUnlessGuarded(task.LOCATION);
-  AssignmentRun run{visited, task.LOCATION, {}, {}, {}, {}, 0};
+  const bool emptied =
+      level == 1 && !task.IFMOD && EmptyLocationUnlessGuarded(task.LOCATION, context);
+  AssignmentRun run{context, visited, task.LOCATION, {}, {}, {}, {}, 0};
   EnsureTrailing(run.root, kPathSep);
   const std::string key = StartKey(task.URI, task.PORT);
   if (!key.empty()) visited.Add(key);

@@ -29,8 +29,10 @@
 // met first. With TRANSLATE the stored pages are rewritten at the end, when
 // it is known which links were stored where. A stop request ends the
 // fetching; pages not yet rewritten stay as downloaded. Every failure is
-// written to the run log as well as shown.
-bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited);
+// written to the run log as well as shown. context gives the proxy, the
+// debug log, the trusted certificates and the run's own files.
+bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited,
+                     const RunContext& context);
 
 // Files waiting to be fetched in one assignment. A link met while the queue
 // is full (or the visited set is) is not followed; the assignment then says

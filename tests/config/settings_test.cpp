@@ -15,14 +15,12 @@ namespace {
 // would be misaligned.
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override { DefineSettings(); }
-  void TearDown() override { ReleaseSettings(); }
-
   std::int32_t Load(const std::string& content) {
     WriteFile(path, content);
-    return LoadSettings(path);
+    return LoadSettings(path, loaded);
   }
 
+  RunContext loaded;
   TempDir dir;
   std::string path = dir / "quorbit.ini";
 };
@@ -41,27 +39,27 @@ TEST_F(SettingsTest, HttpDefaults) {
                  "[HTTP]\r\nURI=HTTPS://host/\r\nVERIFY=no\r\n[END]\r\n"
                  "[HTTP]\r\nURI=https://host/\r\nPORT=8443\r\n[END]\r\n"),
             0);
-  ASSERT_EQ(HttpTasks.size(), 6u);
-  const HttpTask& plain = *HttpTasks[0];
+  ASSERT_EQ(loaded.httpTasks.size(), 6u);
+  const HttpTask& plain = *loaded.httpTasks[0];
   EXPECT_EQ(plain.URI, "http://host/");
   EXPECT_EQ(plain.LEVEL, 1);
   EXPECT_EQ(+plain.PORT, 80);
   EXPECT_EQ(plain.TRANSLATE + plain.IFMOD + plain.SHORTNAMES, 0);
   EXPECT_EQ(plain.LOCATION, "");
-  const HttpTask& given = *HttpTasks[1];
+  const HttpTask& given = *loaded.httpTasks[1];
   EXPECT_EQ(given.LEVEL, 3);
   EXPECT_EQ(+given.PORT, 8080);
   EXPECT_EQ(given.TRANSLATE + given.SHORTNAMES, 2);
   EXPECT_EQ(given.LOCATION, NativePath("C:/PAGES/"));
-  EXPECT_EQ(HttpTasks[2]->LEVEL, 1);   // 256 keeps 0, which means 1
-  EXPECT_EQ(+HttpTasks[2]->PORT, 81);  // 65617 keeps 81
-  EXPECT_EQ(HttpTasks[2]->LOCATION, NativePath("pages/sub/"));
-  EXPECT_EQ(HttpTasks[3]->LOCATION.View(), full);  // no room for the separator
+  EXPECT_EQ(loaded.httpTasks[2]->LEVEL, 1);   // 256 keeps 0, which means 1
+  EXPECT_EQ(+loaded.httpTasks[2]->PORT, 81);  // 65617 keeps 81
+  EXPECT_EQ(loaded.httpTasks[2]->LOCATION, NativePath("pages/sub/"));
+  EXPECT_EQ(loaded.httpTasks[3]->LOCATION.View(), full);  // no room for the separator
   EXPECT_TRUE(VerifiesCertificates(plain));
-  EXPECT_EQ(+HttpTasks[4]->PORT, 443);
-  EXPECT_FALSE(VerifiesCertificates(*HttpTasks[4]));
-  EXPECT_EQ(+HttpTasks[5]->PORT, 8443);
-  EXPECT_TRUE(VerifiesCertificates(*HttpTasks[5]));
+  EXPECT_EQ(+loaded.httpTasks[4]->PORT, 443);
+  EXPECT_FALSE(VerifiesCertificates(*loaded.httpTasks[4]));
+  EXPECT_EQ(+loaded.httpTasks[5]->PORT, 8443);
+  EXPECT_TRUE(VerifiesCertificates(*loaded.httpTasks[5]));
 }
 
 TEST_F(SettingsTest, FtpDefaultsAndTransferSlots) {
@@ -71,14 +69,14 @@ TEST_F(SettingsTest, FtpDefaultsAndTransferSlots) {
                  "[END]\r\n[FTP]\r\nPORT=2121\r\nRETRY=3\r\nRETRY_DELAY=$10\r\nLIST_DELAY=5\r\n"
                  "TRANSFER=only\r\nTLS=yes\r\nVERIFY=No\r\n[END]\r\n"),
             0);
-  ASSERT_EQ(FtpTasks.size(), 2u);
-  const FtpTask& many = *FtpTasks[0];
+  ASSERT_EQ(loaded.ftpTasks.size(), 2u);
+  const FtpTask& many = *loaded.ftpTasks[0];
   EXPECT_EQ(many.PASSWORD, "p=w");
   EXPECT_EQ(+many.PORT, 21);
   EXPECT_EQ(many.RETRY + many.RETRY_DELAY + many.LIST_DELAY, 0);
   EXPECT_EQ(many.TRANSFER[0], "line 1");
   EXPECT_EQ(many.TRANSFER[kTransferSlots - 1], "line 255");
-  const FtpTask& one = *FtpTasks[1];
+  const FtpTask& one = *loaded.ftpTasks[1];
   EXPECT_EQ(+one.PORT, 2121);
   EXPECT_EQ(one.RETRY * 10000 + one.RETRY_DELAY * 100 + one.LIST_DELAY, 31605);
   EXPECT_EQ(one.TRANSFER[0], "only");
@@ -87,7 +85,7 @@ TEST_F(SettingsTest, FtpDefaultsAndTransferSlots) {
   EXPECT_TRUE(VerifiesCertificates(many));
   EXPECT_EQ(one.TLS, 1);
   EXPECT_FALSE(VerifiesCertificates(one));
-  EXPECT_FALSE(TransferLineWasCut(many, 0));
+  EXPECT_FALSE(TransferLineWasCut(loaded, many, 0));
 }
 
 TEST_F(SettingsTest, CutTransferLinesAreKnownBySlot) {
@@ -96,13 +94,13 @@ TEST_F(SettingsTest, CutTransferLinesAreKnownBySlot) {
                  "TRANSFER=third\r\n[END]\r\n"
                  "[FTP]\r\nTRANSFER=x\r\n[END]\r\n"),
             0);
-  ASSERT_EQ(FtpTasks.size(), 2u);
-  EXPECT_FALSE(TransferLineWasCut(*FtpTasks[0], 0));
-  EXPECT_TRUE(TransferLineWasCut(*FtpTasks[0], 1));
-  EXPECT_FALSE(TransferLineWasCut(*FtpTasks[0], 2));
-  EXPECT_FALSE(TransferLineWasCut(*FtpTasks[1], 1));
+  ASSERT_EQ(loaded.ftpTasks.size(), 2u);
+  EXPECT_FALSE(TransferLineWasCut(loaded, *loaded.ftpTasks[0], 0));
+  EXPECT_TRUE(TransferLineWasCut(loaded, *loaded.ftpTasks[0], 1));
+  EXPECT_FALSE(TransferLineWasCut(loaded, *loaded.ftpTasks[0], 2));
+  EXPECT_FALSE(TransferLineWasCut(loaded, *loaded.ftpTasks[1], 1));
   const FtpTask unloaded{};
-  EXPECT_FALSE(TransferLineWasCut(unloaded, 1));
+  EXPECT_FALSE(TransferLineWasCut(loaded, unloaded, 1));
 }
 
 TEST_F(SettingsTest, SectionsAreToldByTheirHeader) {
@@ -110,19 +108,19 @@ TEST_F(SettingsTest, SectionsAreToldByTheirHeader) {
                  "[END]\r\n[FILES]\r\nPORT=not a number\r\n[END]\r\n[http]\r\nNAME=one\r\n"
                  "NAME=two\r\n[END]\r\n[ Ftp ]\r\nNAME=f\r\n[END]\r\n"),
             0);
-  EXPECT_EQ(Settings.LOG, NativePath("logs/run.log"));
-  EXPECT_EQ(Settings.DEBUG_LOG, NativePath("logs/debug.log"));
-  EXPECT_EQ(Settings.PROXY, "p:1");
-  ASSERT_EQ(HttpTasks.size(), 1u);
-  EXPECT_EQ(HttpTasks[0]->NAME, "one");
-  ASSERT_EQ(FtpTasks.size(), 1u);
-  EXPECT_EQ(FtpTasks[0]->NAME, "f");
+  EXPECT_EQ(loaded.settings.LOG, NativePath("logs/run.log"));
+  EXPECT_EQ(loaded.settings.DEBUG_LOG, NativePath("logs/debug.log"));
+  EXPECT_EQ(loaded.settings.PROXY, "p:1");
+  ASSERT_EQ(loaded.httpTasks.size(), 1u);
+  EXPECT_EQ(loaded.httpTasks[0]->NAME, "one");
+  ASSERT_EQ(loaded.ftpTasks.size(), 1u);
+  EXPECT_EQ(loaded.ftpTasks[0]->NAME, "f");
 
   // A second [MAIN] replaces all of the first.
   ASSERT_EQ(Load("[MAIN]\r\nLOG=a.log\r\nPROXY=p:1\r\n[END]\r\n[MAIN]\r\nLOG=b.log\r\n[END]\r\n"),
             0);
-  EXPECT_EQ(Settings.LOG, "b.log");
-  EXPECT_EQ(Settings.PROXY, "");
+  EXPECT_EQ(loaded.settings.LOG, "b.log");
+  EXPECT_EQ(loaded.settings.PROXY, "");
 }
 
 TEST_F(SettingsTest, AnErrorReturnsItsLineAndKeepsOnlyTheSectionsBefore) {
@@ -130,8 +128,8 @@ TEST_F(SettingsTest, AnErrorReturnsItsLineAndKeepsOnlyTheSectionsBefore) {
   ASSERT_EQ(Load(std::string(kHttp) + kHttp + "[HTTP]\r\nNAME=third\r\n\r\nLEVEL=one\r\n[END]\r\n" +
                  "[FTP]\r\n[END]\r\n"),
             12);
-  EXPECT_EQ(HttpTasks.size(), 2u);
-  EXPECT_TRUE(FtpTasks.empty());
+  EXPECT_EQ(loaded.httpTasks.size(), 2u);
+  EXPECT_TRUE(loaded.ftpTasks.empty());
   EXPECT_EQ(Load("[MAIN]\r\nLOG=x\r\n[FTP]\r\nRETRY=1\r\n"), 4);  // no [END] at all
 }
 
@@ -144,10 +142,10 @@ TEST_F(SettingsTest, LineEndsOfAnyKindGiveTheSameSettings) {
     std::string file;
     for (const char* line : lines) file += line + eol;
     ASSERT_EQ(Load(file), 0);
-    ASSERT_EQ(HttpTasks.size() + FtpTasks.size(), 2u);
-    EXPECT_EQ(Settings.LOG, "run.log");
-    http.push_back(*HttpTasks[0]);
-    ftp.push_back(*FtpTasks[0]);
+    ASSERT_EQ(loaded.httpTasks.size() + loaded.ftpTasks.size(), 2u);
+    EXPECT_EQ(loaded.settings.LOG, "run.log");
+    http.push_back(*loaded.httpTasks[0]);
+    ftp.push_back(*loaded.ftpTasks[0]);
   }
   EXPECT_EQ(http[0].LEVEL, 2);
   EXPECT_EQ(ftp[0].TRANSFER[1], "put");
@@ -162,33 +160,34 @@ TEST_F(SettingsTest, MoreSectionsThanTheTableHoldsAreCheckedButNotKept) {
   for (std::size_t i = 0; i <= kMaxTasks; ++i)
     file += "[HTTP]\nNAME=" + std::to_string(i) + "\n[END]\n";
   ASSERT_EQ(Load(file), 0);
-  ASSERT_EQ(HttpTasks.size(), kMaxTasks);
-  EXPECT_EQ(HttpTasks.back()->NAME, std::to_string(kMaxTasks - 1));
+  ASSERT_EQ(loaded.httpTasks.size(), kMaxTasks);
+  EXPECT_EQ(loaded.httpTasks.back()->NAME, std::to_string(kMaxTasks - 1));
   EXPECT_EQ(Load(file + "[HTTP]\nLEVEL=bad\n[END]\n"),
             static_cast<std::int32_t>(3 * kMaxTasks + 5));
 }
 
 TEST_F(SettingsTest, FileNameSearch) {
   InDirectory inside(dir.Path());
-  EXPECT_EQ(LoadSettings(kDefaultIniName), -1);
+  EXPECT_EQ(LoadSettings(kDefaultIniName, loaded), -1);
   WriteFile(dir / "quorbit.ini", kHttp);
-  EXPECT_EQ(LoadSettings(kDefaultIniName), 0);  // the default also in lower case
+  EXPECT_EQ(LoadSettings(kDefaultIniName, loaded), 0);  // the default also in lower case
   // Where names ignore case the name as given opens the file.
-  EXPECT_EQ(LoadedIniFile, kNamesIgnoreCase ? "QUORBIT.INI" : "quorbit.ini");
-  EXPECT_EQ(HttpTasks.size(), 1u);
-  EXPECT_EQ(LoadSettings("QUORBIT"), kNamesIgnoreCase ? 0 : -1);  // else names keep their case
+  EXPECT_EQ(loaded.iniFile, kNamesIgnoreCase ? "QUORBIT.INI" : "quorbit.ini");
+  EXPECT_EQ(loaded.httpTasks.size(), 1u);
+  EXPECT_EQ(LoadSettings("QUORBIT", loaded),
+            kNamesIgnoreCase ? 0 : -1);  // else names keep their case
 
   WriteFile(dir / "TASKS.INI", kHttp);
   WriteFile(dir / "TASKS.CFG.INI", kHttp);
   WriteFile(dir / "lower.ini", kHttp);
-  EXPECT_EQ(LoadSettings("TASKS"), 0);
-  EXPECT_EQ(LoadedIniFile, "TASKS.INI");  // the file that opened, for what it guards
-  EXPECT_EQ(LoadSettings("lower"), 0);
-  EXPECT_EQ(LoadedIniFile, kNamesIgnoreCase ? "lower.INI" : "lower.ini");
-  EXPECT_EQ(LoadSettings("LOWER"), kNamesIgnoreCase ? 0 : -1);
-  EXPECT_EQ(LoadSettings("TASKS.CFG"), -1);
-  EXPECT_TRUE(LoadedIniFile.Empty());
-  EXPECT_TRUE(HttpTasks.empty());
+  EXPECT_EQ(LoadSettings("TASKS", loaded), 0);
+  EXPECT_EQ(loaded.iniFile, "TASKS.INI");  // the file that opened, for what it guards
+  EXPECT_EQ(LoadSettings("lower", loaded), 0);
+  EXPECT_EQ(loaded.iniFile, kNamesIgnoreCase ? "lower.INI" : "lower.ini");
+  EXPECT_EQ(LoadSettings("LOWER", loaded), kNamesIgnoreCase ? 0 : -1);
+  EXPECT_EQ(LoadSettings("TASKS.CFG", loaded), -1);
+  EXPECT_TRUE(loaded.iniFile.empty());
+  EXPECT_TRUE(loaded.httpTasks.empty());
 }
 
 }  // namespace

@@ -176,7 +176,6 @@ class RealServerTable : public ::testing::TestWithParam<Row> {
     if (HasFailure()) {
       std::cerr << "debug log:\n" << ReadFile(work / "debug.log").substr(0, 12000) << "\n";
     }
-    Settings = SettingsRecord{};
     ClearTransferCounts();
   }
 
@@ -198,10 +197,11 @@ class RealServerTable : public ::testing::TestWithParam<Row> {
   // Runs the assignment (the test CA trusted); the run log's lines.
   Lines Run(const std::string& transfer) {
     ClearTransferCounts();
-    if (GetParam().tls) Settings.CA_FILE = certificates.File("ca.pem");
-    Settings.DEBUG_LOG = work / "debug.log";
+    RunContext context;
+    if (GetParam().tls) context.settings.CA_FILE = certificates.File("ca.pem");
+    context.settings.DEBUG_LOG = work / "debug.log";
     ReportCapture capture;
-    RunFtpTask(Task(transfer));
+    RunFtpTask(Task(transfer), context);
     return capture.LogLines();
   }
 

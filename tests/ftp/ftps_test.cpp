@@ -39,10 +39,7 @@ class VsftpdTest : public ::testing::Test {
     if (!VsftpdPeer::Installed()) GTEST_SKIP() << "vsftpd is not installed";
     ASSERT_TRUE(certificates.Make()) << certificates.Problem();
   }
-  void TearDown() override {
-    Settings = SettingsRecord{};
-    ClearTransferCounts();
-  }
+  void TearDown() override { ClearTransferCounts(); }
 
   // Starts the server with the certificate made for 127.0.0.1, ::1 and
   // localhost ("server") or the one for another name ("stranger").
@@ -67,10 +64,11 @@ class VsftpdTest : public ::testing::Test {
 
   // Runs the assignment with the test CA trusted; the run log's lines.
   Lines Run(const FtpTask& task) {
-    Settings.CA_FILE = certificates.File("ca.pem");
-    Settings.DEBUG_LOG = DebugLog();
+    RunContext context;
+    context.settings.CA_FILE = certificates.File("ca.pem");
+    context.settings.DEBUG_LOG = DebugLog();
     ReportCapture capture;
-    RunFtpTask(task);
+    RunFtpTask(task, context);
     return capture.LogLines();
   }
   std::string DebugLog() const { return work / "debug.log"; }

@@ -93,7 +93,7 @@ TEST_F(FtpServerFixture, ScreenAndLogLinesOfAWholeAssignment) {
                       "never, reached, UP"});
   ClearTransferCounts();
   ReportCapture capture;
-  RunFtpTask(task);
+  RunFtpTask(task, RunContext{});
 
   EXPECT_EQ(WithoutTimes(capture.Memo()),
             (Lines{"Establishing connection",
@@ -178,7 +178,7 @@ send 221 Goodbye\r\n
   task.LIST_DELAY = 2;
   ClearTransferCounts();
   ReportCapture capture;
-  RunFtpTask(task);
+  RunFtpTask(task, RunContext{});
 
   EXPECT_EQ(
       WithoutTimes(capture.LogLines()),
@@ -461,7 +461,7 @@ send 221 Goodbye\r\n
   task.RETRY = 2;
   ClearTransferCounts();
   ReportCapture capture;
-  RunFtpTask(task);
+  RunFtpTask(task, RunContext{});
   EXPECT_EQ(ExitStatus(), 0);
   ClearTransferCounts();
   EXPECT_EQ(server.Outcome(), "DONE\n");

@@ -251,7 +251,7 @@ class HttpAssignment : public ::testing::Test {
 
   bool Run(HttpTask task) {
     VisitedUrlSet visited;
-    return ProcessHttpTask(task, 1, visited);
+    return ProcessHttpTask(task, 1, visited, RunContext{});
   }
 
   // Names of the files downloaded since the memo line numbered from.
@@ -568,7 +568,7 @@ TEST_F(FrameBomb, FollowingEndsAtTheLinkLimitsAndAStopEndsItAtOnce) {
     const std::size_t asked = RequestTargets(nginx.AccessLog()).size();
     VisitedUrlSet visited(c.capacity);
     HttpTask task = Task("index.html", 1, false);
-    EXPECT_TRUE(ProcessHttpTask(task, 1, visited));
+    EXPECT_TRUE(ProcessHttpTask(task, 1, visited, RunContext{}));
     ClearStopRequest();
     SetStatusSink(&report.sink);
     const std::size_t requests = RequestTargets(nginx.AccessLog()).size() - asked;
@@ -850,7 +850,7 @@ TEST(HttpRedirects, SiteMovedToAnotherServerIsMirroredAsTheAssignmentsOwn) {
   task.TRANSLATE = true;
   task.PORT = static_cast<std::uint16_t>(movedPort);
   VisitedUrlSet visited;
-  EXPECT_TRUE(ProcessHttpTask(task, 1, visited));
+  EXPECT_TRUE(ProcessHttpTask(task, 1, visited, RunContext{}));
   EXPECT_EQ(moved.ReadRest(15), "DONE\n");
   EXPECT_EQ(site.ReadRest(15), "DONE\n");
   EXPECT_EQ(StoredFiles(location), (std::set<std::string>{"index.html", "i.gif", "p.html"}));
