@@ -1,5 +1,8 @@
 #include "app/taskrun.h"
 
+#include <array>
+#include <cstdio>
+
 #include "app/platform.h"
 #include "config/settings.h"
 #include "ftp/ftptask.h"
@@ -25,18 +28,16 @@ void RunAllTasks(const RunContext& context) {
   }
 }
 
-Str255 SignalName(int signalNumber) {
+std::string SignalName(int signalNumber) {
   const std::string_view name = StopSignalName(signalNumber);
-  return name.empty() ? Cat("signal ", IntToText(signalNumber)) : Str255(name);
+  return name.empty() ? "signal " + std::to_string(signalNumber) : std::string(name);
 }
 
-Str255 FormatDuration(std::int32_t seconds) {
-  Str255 text = TwoDigits(static_cast<std::uint16_t>(seconds / 3600));
-  text += ":";
-  text += TwoDigits(static_cast<std::uint16_t>(seconds % 3600 / 60));
-  text += ":";
-  text += TwoDigits(static_cast<std::uint16_t>(seconds % 60));
-  return text;
+std::string FormatDuration(std::int32_t seconds) {
+  std::array<char, 16> text{};
+  std::snprintf(text.data(), text.size(), "%02d:%02d:%02d", seconds / 3600, seconds % 3600 / 60,
+                seconds % 60);
+  return text.data();
 }
 
 void RunTaskSequence(const RunContext& context, std::string_view iniFileName) {
@@ -47,18 +48,17 @@ void RunTaskSequence(const RunContext& context, std::string_view iniFileName) {
   if (!RunLog::Open(context.settings.LOG)) {
     // The run goes on, but whoever reads its outcome must learn that there
     // is no log of it.
-    const Str255 text = Cat("Unable to open run log ", context.settings.LOG);
-    RunLog::ShowAndWriteFailure(text);
+    RunLog::ShowAndWriteFailure("Unable to open run log " + context.settings.LOG.Str());
   }
-  RunLog::Write(Cat("Using ini file ", iniFileName));
+  RunLog::Write("Using ini file " + std::string(iniFileName));
   RunAllTasks(context);
   if (StopRequested()) {
     // The reader of the log must see that the run did not end by itself.
-    const Str255 stopped = Cat("Run stopped by signal ", SignalName(StopSignal()));
+    const std::string stopped = "Run stopped by signal " + SignalName(StopSignal());
     RunLog::ShowAndWrite(stopped, stopped);
   }
   std::int32_t elapsed = runTime.Elapsed();
   RunLog::Write(DashLine());
-  RunLog::Write(Cat("Total time active ", FormatDuration(elapsed)));
+  RunLog::Write("Total time active " + FormatDuration(elapsed));
   RunLog::Close();
 }

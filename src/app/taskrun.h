@@ -3,20 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "config/settings.h"
-#include "util/shorttext.h"
 
 // Every HTTP assignment, then every FTP assignment, each in table order.
 void RunAllTasks(const RunContext& context);
 
 // "SIGTERM", "SIGINT" or "SIGHUP" (the signals that stop a run); "signal "
 // and the number for any other.
-Str255 SignalName(int signalNumber);
+std::string SignalName(int signalNumber);
 
-// "HH:MM:SS" of a duration below one day.
-Str255 FormatDuration(std::int32_t seconds);
+// "HH:MM:SS" of a duration; a run of a day or more counts its hours on.
+std::string FormatDuration(std::int32_t seconds);
 
 // Stopwatch, run log with the INI file's name, all assignments, the summary
 // lines (after "Run stopped by signal ..." when a stop was requested),

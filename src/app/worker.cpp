@@ -41,7 +41,7 @@ bool LoadSettingsOrShowError(const std::string& iniFileName, RunContext& context
   if (result < 0) {
     ShowError("cannot open INI file " + iniFileName + ": " + OpenFailureReason(iniFileName));
   } else if (result > 0) {
-    ShowError(Cat("error encountered in INI file on line ", IntToText(result)));
+    ShowError("error encountered in INI file on line " + std::to_string(result));
   }
   return result == 0;
 }

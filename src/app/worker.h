@@ -9,8 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "util/shorttext.h"
-
 // -1 while the worker runs; then the run's ExitStatus (0 to 7), stored as
 // the worker's last act.
 extern std::atomic<std::int32_t> RunResult;

@@ -7,11 +7,12 @@
 namespace {
 
 TEST(FormatDuration, WritesHoursMinutesSecondsWithTwoDigitsEach) {
-  EXPECT_EQ(FormatDuration(0).Str(), "00:00:00");
-  EXPECT_EQ(FormatDuration(3725).Str(), "01:02:05");
-  EXPECT_EQ(FormatDuration(3599).Str(), "00:59:59");
-  EXPECT_EQ(FormatDuration(3600).Str(), "01:00:00");
-  EXPECT_EQ(FormatDuration(86399).Str(), "23:59:59");
+  EXPECT_EQ(FormatDuration(0), "00:00:00");
+  EXPECT_EQ(FormatDuration(3725), "01:02:05");
+  EXPECT_EQ(FormatDuration(3599), "00:59:59");
+  EXPECT_EQ(FormatDuration(3600), "01:00:00");
+  EXPECT_EQ(FormatDuration(86399), "23:59:59");
+  EXPECT_EQ(FormatDuration(90061), "25:01:01");  // a run longer than a day
 }
 
 TEST(ExitStatus, TellsWhetherAnythingWasReceivedAndSent) {
