@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "report/timer.h"
+#include "util/timer.h"
 #include "util/stoprequest.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "ftp/ftpsession.h"
 #include "net/sockets.h"
-#include "report/timer.h"
+#include "util/timer.h"
 #include "util/stoprequest.h"
 
 namespace {
