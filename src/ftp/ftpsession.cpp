@@ -88,24 +88,27 @@ std::int32_t FtpSession::ReadReply(std::string_view command) {
   if (serial == 0) return 0;
   ReplyBound bound = StartReply();
   for (;;) {
-    const Answer answer = NextAnswer(bound, true);
+    const Answer answer = NextAnswer(bound, ReplyWait::UntilDeadline);
     if (answer.code < 0) return 0;
     if (answer.to.serial == serial && EndsCommandWait(answer)) return answer.code;
   }
 }
 
-std::int32_t FtpSession::NextReply(ReplyBound& bound, bool wait) {
+std::int32_t FtpSession::NextReply(ReplyBound& bound, ReplyWait wait) {
   return NextAnswer(bound, wait).code;
 }
 
 std::int32_t FtpSession::WaitingReply() {
   ReplyBound bound = StartReply();
-  return NextReply(bound, false);
+  return NextReply(bound, ReplyWait::ArrivedOnly);
 }
 
-FtpSession::Answer FtpSession::NextAnswer(ReplyBound& bound, bool wait) {
+FtpSession::Answer FtpSession::NextAnswer(ReplyBound& bound, ReplyWait wait) {
   Str255 line;
-  while (NextReplyLine(bound, line, wait && expected_.AnyOwed())) {
+  // With nothing owed, a line out of turn is taken when it has come, never
+  // waited for.
+  const auto lineWait = [&] { return expected_.AnyOwed() ? wait : ReplyWait::ArrivedOnly; };
+  while (NextReplyLine(bound, line, lineWait())) {
     if (!expected_.InReply()) replyLines_.clear();
     ExpectedReplies::Taken taken = expected_.Take(line.View());
     if (taken.step == ReplyAssembler::Step::PassedOver) continue;
@@ -122,10 +125,10 @@ FtpSession::ReplyBound FtpSession::StartReply() {
   return ReplyBound{control_.TimeoutDeadline(), Timeout()};
 }
 
-bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, bool wait) {
+bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait) {
   if (control_.Failed()) return false;
-  const bool got = wait ? control_.AwaitLine(line, bound.deadline)
-                        : control_.ReadLineBefore(line, bound.deadline);
+  const bool got = wait == ReplyWait::UntilDeadline ? control_.AwaitLine(line, bound.deadline)
+                                                    : control_.ReadLineBefore(line, bound.deadline);
   if (!got) {
     if (control_.Failed() && control_.TimedOut()) {
       ReplyBeyondBound(Cat(Cat("not complete within ", IntToText(bound.seconds)), " s"));
@@ -155,7 +158,7 @@ void FtpSession::ReplyBeyondBound(std::string_view beyond) {
 
 void FtpSession::DrainReplies() {
   ReplyBound bound = StartReply();
-  while (NextAnswer(bound, false).code >= 0) {
+  while (NextAnswer(bound, ReplyWait::ArrivedOnly).code >= 0) {
   }
 }
 

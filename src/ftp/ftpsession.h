@@ -198,13 +198,16 @@ class FtpSession {
     std::size_t bytes = 0;
   };
   ReplyBound StartReply();
+  // Whether reading a reply waits for its lines (until the bound's deadline)
+  // or takes only what has already come.
+  enum class ReplyWait { UntilDeadline, ArrivedOnly };
   // The code of the next whole reply to a command sent, waited for until
   // the bound's deadline, or, without wait, only when it has already come;
   // -1 when there is none. A reply that goes beyond the bound, or a deadline
   // that passes, raises ReplyFailed with the reason and fails the control
   // connection: whatever the server sends next could not be told apart from
   // the rest of that reply.
-  std::int32_t NextReply(ReplyBound& bound, bool wait = true);
+  std::int32_t NextReply(ReplyBound& bound, ReplyWait wait = ReplyWait::UntilDeadline);
   // Sends "TYPE A" or "TYPE I" when the type differs from the one in force;
   // the type is remembered even when the server refuses it.
   bool SetType(std::uint8_t type);
@@ -276,10 +279,10 @@ class FtpSession {
   // Forgets every owed reply and the reply being read, then owes the
   // greeting: a fresh connection.
   void StartConversation();
-  Answer NextAnswer(ReplyBound& bound, bool wait);
+  Answer NextAnswer(ReplyBound& bound, ReplyWait wait);
   // The next line of a reply within the bound (or, without wait, only one
   // already arriving); false when there is none, or beyond the bound.
-  bool NextReplyLine(ReplyBound& bound, Str255& line, bool wait);
+  bool NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait);
   // Raises ReplyFailed: the reply (named by the command last sent) and what
   // it went beyond; the control connection is failed.
   void ReplyBeyondBound(std::string_view beyond);
