@@ -72,6 +72,12 @@ PassiveAddress ParsePassiveReply(std::string_view reply) {
   return result;
 }
 
+std::string_view QuotedDirectory(std::string_view reply) {
+  const std::size_t open = reply.find('"');
+  const std::string_view rest = open == std::string_view::npos ? reply : reply.substr(open + 1);
+  return rest.substr(0, rest.find('"'));
+}
+
 bool ParseExtendedPassiveReply(std::string_view reply, std::uint16_t& port) {
   const std::size_t open = reply.find('(');
   const std::size_t close = reply.find(')', open);

@@ -48,6 +48,11 @@ struct PassiveAddress {
 };
 PassiveAddress ParsePassiveReply(std::string_view reply);
 
+// The directory a 257 reply names: what follows its first double quote, up
+// to the next one; without quotes, the whole text (or the rest after the
+// only one).
+std::string_view QuotedDirectory(std::string_view reply);
+
 // The port named by a 229 reply: "(<d><d><d><port><d>)", where <d> is any
 // printable character other than a digit, the same all four times. False
 // when the parentheses do not hold exactly that or the port is not 1 to

@@ -263,10 +263,7 @@ bool FtpSession::ChangeDir(std::string_view path) {
 Str255 FtpSession::WorkingDir() {
   SendCommand("PWD");
   if (ReadReply("PWD") != 257) return {};
-  Str255 directory = lastReply_;
-  directory.Delete(1, directory.Pos('"'));
-  directory.Delete(directory.Pos('"'), directory.Length());
-  return directory;
+  return Str255(QuotedDirectory(lastReply_.View()));
 }
 
 // The features come one a line between "211-" and the line "211 ".

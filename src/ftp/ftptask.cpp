@@ -144,8 +144,8 @@ TransferLine SplitTransferLine(std::string_view text) {
   line.destination = TakeField(rest);
   line.direction = UpperStr(TakeField(rest));
   line.options = UpperStr(TakeField(rest));
-  line.onlyChanged = line.options.Pos("IFMOD") != 0;
-  line.deleteAfter = line.options.Pos("DELETE") != 0;
+  line.onlyChanged = line.options.View().find("IFMOD") != std::string_view::npos;
+  line.deleteAfter = line.options.View().find("DELETE") != std::string_view::npos;
   return line;
 }
 

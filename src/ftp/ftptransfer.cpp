@@ -507,7 +507,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
   session.DrainReplies();
   if (!PrepareLocalDirectory(session, localDirectory)) return;
   Str255 directory(remoteSpec), mask;
-  if (directory.Pos('/') != 0) {
+  if (remoteSpec.find('/') != std::string_view::npos) {
     SplitLast(directory, '/', mask);
     if (!session.ChangeDir(directory)) {
       session.StatusEvent(FtpStatusEvent::ChangeDirFailed, {});

@@ -75,6 +75,20 @@ TEST(PassiveReplyTest, ExtendedReplyGivesThePortOrNothing) {
   }
 }
 
+TEST(QuotedDirectoryTest, TheTextBetweenTheFirstTwoQuotes) {
+  const struct {
+    const char* reply;
+    const char* directory;
+  } rows[] = {
+      {"257 \"/pub/in\" is current", "/pub/in"},
+      {"257 \"/with blanks/ünï\"", "/with blanks/ünï"},
+      {"257 \"/open", "/open"},
+      {"257 \"\"", ""},
+      {"257 no quotes", "257 no quotes"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(QuotedDirectory(row.reply), row.directory) << row.reply;
+}
+
 TEST(PassiveReplyTest, SixFieldsGiveAddressAndPort) {
   PassiveAddress a = ParsePassiveReply("227 Entering Passive Mode (10,0,0,5,4,1)");
   EXPECT_EQ(a.address, (IpAddress{10, 0, 0, 5}));
