@@ -2,7 +2,7 @@
 // inside its parentheses; and any line read as a 229 reply.
 #include <string>
 
-#include "ftp/ftpsession.h"
+#include "ftp/ftpreplies.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -18,7 +18,7 @@ void CheckWellFormedReply(std::string_view text) {
   }
   reply += ')';
   reply += text.substr(6);
-  const PassiveAddress passive = ParsePassiveReply(Str255(reply));
+  const PassiveAddress passive = ParsePassiveReply(reply);
   for (std::size_t i = 0; i < 4; ++i) {
     FUZZ_CHECK(passive.address[i] == static_cast<unsigned char>(text[i]));
   }

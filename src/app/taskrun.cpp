@@ -9,7 +9,7 @@
 #include "http/httptask.h"
 #include "http/visitedset.h"
 #include "report/runlog.h"
-#include "report/timer.h"
+#include "util/timer.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 

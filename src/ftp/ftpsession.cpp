@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "report/timer.h"
 #include "util/stoprequest.h"
+#include "util/timer.h"
 
 namespace {
 
@@ -26,97 +26,7 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   return UpperStr(text.substr(text.size() - suffix.size())) == UpperStr(suffix).View();
 }
 
-// "NNN" followed by the character c.
-bool OpensWith(std::string_view line, std::int32_t code, char c) {
-  return line.size() > 3 && line[3] == c && ReplyCode(line) == code;
-}
-
-// The last line of a reply of that code: "NNN text" or just "NNN".
-bool EndsReply(std::string_view line, std::int32_t code) {
-  return OpensWith(line, code, ' ') || (line.size() == 3 && ReplyCode(line) == code);
-}
-
-bool IsPreliminary(std::int32_t code) {
-  return code >= 100 && code <= 199;
-}
-
 }  // namespace
-
-// --- Replies -----------------------------------------------------------------
-
-ReplyAssembler::Step ReplyAssembler::Take(std::string_view line) {
-  if (open_) {
-    if (!EndsReply(line, code_)) return Step::Continues;
-    open_ = false;
-    return Step::Complete;
-  }
-  const std::int32_t code = line.size() >= 3 ? ReplyCode(line) : -1;
-  if (code < 0) return Step::PassedOver;
-  open_ = OpensWith(line, code, '-');
-  if (!open_ && !EndsReply(line, code)) return Step::PassedOver;
-  code_ = code;
-  return open_ ? Step::Continues : Step::Complete;
-}
-
-bool MovesData(std::string_view command) {
-  static constexpr std::string_view kTransferCommands[] = {"LIST", "MLSD", "NLST", "RETR",
-                                                           "STOR", "STOU", "APPE"};
-  return std::find(std::begin(kTransferCommands), std::end(kTransferCommands), command) !=
-         std::end(kTransferCommands);
-}
-
-// --- Reply lines -------------------------------------------------------------
-
-std::int32_t ReplyCode(std::string_view line) {
-  std::string_view digits = line.substr(0, 3);
-  if (digits.empty()) return -1;
-  std::int32_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
-PassiveAddress ParsePassiveReply(std::string_view reply) {
-  Str255 rest(reply);
-  rest.Delete(1, rest.Pos('('));
-  rest.Delete(rest.Pos(')'), rest.Length());
-
-  std::uint8_t fields[6] = {};
-  for (std::uint8_t& field : fields) {
-    Str255 head;
-    SplitFirst(rest, ',', head);
-    field = static_cast<std::uint8_t>(LeadingNumber(head));
-  }
-  PassiveAddress result;
-  result.address = {fields[0], fields[1], fields[2], fields[3]};
-  result.port = static_cast<std::uint16_t>(fields[4] * 256 + fields[5]);
-  return result;
-}
-
-bool ParseExtendedPassiveReply(std::string_view reply, std::uint16_t& port) {
-  const std::size_t open = reply.find('(');
-  const std::size_t close = reply.find(')', open);
-  if (open == std::string_view::npos || close == std::string_view::npos) return false;
-  const std::string_view inside = reply.substr(open + 1, close - open - 1);
-  if (inside.size() < 5) return false;
-  const char delimiter = inside[0];
-  const bool usable = delimiter >= '!' && delimiter <= '~' && (delimiter < '0' || delimiter > '9');
-  if (!usable || inside[1] != delimiter || inside[2] != delimiter || inside.back() != delimiter) {
-    return false;
-  }
-  const std::string_view digits = inside.substr(3, inside.size() - 4);
-  if (digits.empty() || digits.size() > 5) return false;
-  std::uint32_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<std::uint32_t>(c - '0');
-  }
-  if (value == 0 || value > 65535) return false;
-  port = static_cast<std::uint16_t>(value);
-  return true;
-}
 
 // --- Session -----------------------------------------------------------------
 
@@ -161,72 +71,51 @@ void FtpSession::SetListingTimeLimit(std::uint32_t seconds) {
 }
 
 void FtpSession::StartConversation() {
-  owed_.clear();
-  assembler_.Reset();
+  expected_.StartConversation();
   replyLines_.clear();
-  Owe("");
-}
-
-void FtpSession::Owe(std::string_view command) {
-  owed_.push_back(OwedReply{Str255(command), ++lastSerial_, false});
 }
 
 bool FtpSession::SendCommand(std::string_view line) {
   DrainReplies();
   lastCommand_ = line.substr(0, line.find(' '));
-  Owe(lastCommand_.View());
+  expected_.Owe(lastCommand_.View());
   if (line.starts_with(kPasswordCommand)) return control_.SendLine(line, kMaskedPassword);
   return control_.SendLine(line);
 }
 
-std::uint64_t FtpSession::OwedSerial(std::string_view command) const {
-  if (command.empty()) return owed_.empty() ? 0 : owed_.front().serial;
-  for (auto owed = owed_.rbegin(); owed != owed_.rend(); ++owed) {
-    if (owed->command == command) return owed->serial;
-  }
-  return 0;
-}
-
 std::int32_t FtpSession::ReadReply(std::string_view command) {
-  const std::uint64_t serial = OwedSerial(command);
+  const std::uint64_t serial = expected_.SerialFor(command);
   if (serial == 0) return 0;
   ReplyBound bound = StartReply();
   for (;;) {
-    const Answer answer = NextAnswer(bound, true);
+    const Answer answer = NextAnswer(bound, ReplyWait::UntilDeadline);
     if (answer.code < 0) return 0;
-    if (answer.to.serial != serial) continue;  // an earlier command's
-    const bool mark = IsPreliminary(answer.code);
-    if (!mark || (MovesData(answer.to.command) && !answer.to.marked)) return answer.code;
+    if (answer.to.serial == serial && EndsCommandWait(answer)) return answer.code;
   }
 }
 
-std::int32_t FtpSession::NextReply(ReplyBound& bound, bool wait) {
+std::int32_t FtpSession::NextReply(ReplyBound& bound, ReplyWait wait) {
   return NextAnswer(bound, wait).code;
 }
 
 std::int32_t FtpSession::WaitingReply() {
   ReplyBound bound = StartReply();
-  return NextReply(bound, false);
+  return NextReply(bound, ReplyWait::ArrivedOnly);
 }
 
-// A reply that comes while no command owes one (a server that speaks out
-// of turn) answers nothing and is passed over.
-FtpSession::Answer FtpSession::NextAnswer(ReplyBound& bound, bool wait) {
+FtpSession::Answer FtpSession::NextAnswer(ReplyBound& bound, ReplyWait wait) {
   Str255 line;
-  while (NextReplyLine(bound, line, wait && !owed_.empty())) {
-    if (!assembler_.InReply()) replyLines_.clear();
-    const ReplyAssembler::Step step = assembler_.Take(line.View());
-    if (step == ReplyAssembler::Step::PassedOver) continue;
+  // With nothing owed, a line out of turn is taken when it has come, never
+  // waited for.
+  const auto lineWait = [&] { return expected_.AnyOwed() ? wait : ReplyWait::ArrivedOnly; };
+  while (NextReplyLine(bound, line, lineWait())) {
+    if (!expected_.InReply()) replyLines_.clear();
+    ExpectedReplies::Taken taken = expected_.Take(line.View());
+    if (taken.step == ReplyAssembler::Step::PassedOver) continue;
     if (replyLines_.size() < kMaxReplyLines) replyLines_.push_back(line.Str());
-    if (step == ReplyAssembler::Step::Continues || owed_.empty()) continue;
+    if (taken.answer.code < 0) continue;
     lastReply_ = line;
-    Answer answer{assembler_.Code(), owed_.front()};
-    if (IsPreliminary(answer.code)) {
-      owed_.front().marked = true;
-    } else {
-      owed_.pop_front();
-    }
-    return answer;
+    return std::move(taken.answer);
   }
   return {};
 }
@@ -236,10 +125,10 @@ FtpSession::ReplyBound FtpSession::StartReply() {
   return ReplyBound{control_.TimeoutDeadline(), Timeout()};
 }
 
-bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, bool wait) {
+bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait) {
   if (control_.Failed()) return false;
-  const bool got = wait ? control_.AwaitLine(line, bound.deadline)
-                        : control_.ReadLineBefore(line, bound.deadline);
+  const bool got = wait == ReplyWait::UntilDeadline ? control_.AwaitLine(line, bound.deadline)
+                                                    : control_.ReadLineBefore(line, bound.deadline);
   if (!got) {
     if (control_.Failed() && control_.TimedOut()) {
       ReplyBeyondBound(Cat(Cat("not complete within ", IntToText(bound.seconds)), " s"));
@@ -262,14 +151,14 @@ bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, bool wait) {
 // The reply is named by the command it answers: the oldest one owed.
 void FtpSession::ReplyBeyondBound(std::string_view beyond) {
   control_.MarkFailed();
-  const Str255 command = owed_.empty() ? lastCommand_ : owed_.front().command;
+  const Str255 command = expected_.AnyOwed() ? Str255(expected_.OldestCommand()) : lastCommand_;
   const Str255 reply = command.Empty() ? Str255("Greeting") : Cat("Reply to ", command);
   StatusEvent(FtpStatusEvent::ReplyFailed, Cat(Cat(reply, " "), beyond));
 }
 
 void FtpSession::DrainReplies() {
   ReplyBound bound = StartReply();
-  while (NextAnswer(bound, false).code >= 0) {
+  while (NextAnswer(bound, ReplyWait::ArrivedOnly).code >= 0) {
   }
 }
 
@@ -374,10 +263,7 @@ bool FtpSession::ChangeDir(std::string_view path) {
 Str255 FtpSession::WorkingDir() {
   SendCommand("PWD");
   if (ReadReply("PWD") != 257) return {};
-  Str255 directory = lastReply_;
-  directory.Delete(1, directory.Pos('"'));
-  directory.Delete(directory.Pos('"'), directory.Length());
-  return directory;
+  return Str255(QuotedDirectory(lastReply_.View()));
 }
 
 // The features come one a line between "211-" and the line "211 ".

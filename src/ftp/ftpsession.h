@@ -13,58 +13,15 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ftp/ftpreplies.h"
 #include "ftp/listing.h"
 #include "net/connection.h"
 #include "util/eventnames.h"
 #include "util/shorttext.h"
-
-// Puts replies together from the lines of the control connection: a line
-// "NNN-" opens a reply of several lines that ends at the first line that
-// begins "NNN " (or is just "NNN") with the same code, whatever the lines
-// between say; "NNN " (or "NNN") alone is a whole reply. A line outside a
-// reply that opens none (a blank line, text without a code) is no reply and
-// is passed over.
-class ReplyAssembler {
- public:
-  enum class Step { PassedOver, Continues, Complete };
-  Step Take(std::string_view line);
-  // The code of the reply being read, or of the one just completed.
-  std::int32_t Code() const { return code_; }
-  bool InReply() const { return open_; }
-  void Reset() { *this = ReplyAssembler{}; }
-
- private:
-  std::int32_t code_ = -1;
-  bool open_ = false;  // a multi-line reply has begun and not ended
-};
-
-// True for a command whose data moves between its preliminary (1xx) reply
-// and its final one: its wait ends at the preliminary mark.
-bool MovesData(std::string_view command);
-
-// The first three characters of a reply line as a decimal number; -1 when
-// they are empty or not all digits.
-std::int32_t ReplyCode(std::string_view line);
-
-// Address and port named by a 227 reply: the six comma-separated numbers
-// inside its parentheses, each taken by its leading digits (spaces before
-// them skipped, 0 without digits), low byte only. Nothing is checked.
-struct PassiveAddress {
-  IpAddress address = {};
-  std::uint16_t port = 0;
-};
-PassiveAddress ParsePassiveReply(std::string_view reply);
-
-// The port named by a 229 reply: "(<d><d><d><port><d>)", where <d> is any
-// printable character other than a digit, the same all four times. False
-// when the parentheses do not hold exactly that or the port is not 1 to
-// 65535.
-bool ParseExtendedPassiveReply(std::string_view reply, std::uint16_t& port);
 
 // Events of FtpSession::StatusEvent. The numbers are those the reporting
 // session decodes.
@@ -241,13 +198,16 @@ class FtpSession {
     std::size_t bytes = 0;
   };
   ReplyBound StartReply();
+  // Whether reading a reply waits for its lines (until the bound's deadline)
+  // or takes only what has already come.
+  enum class ReplyWait { UntilDeadline, ArrivedOnly };
   // The code of the next whole reply to a command sent, waited for until
   // the bound's deadline, or, without wait, only when it has already come;
   // -1 when there is none. A reply that goes beyond the bound, or a deadline
   // that passes, raises ReplyFailed with the reason and fails the control
   // connection: whatever the server sends next could not be told apart from
   // the rest of that reply.
-  std::int32_t NextReply(ReplyBound& bound, bool wait = true);
+  std::int32_t NextReply(ReplyBound& bound, ReplyWait wait = ReplyWait::UntilDeadline);
   // Sends "TYPE A" or "TYPE I" when the type differs from the one in force;
   // the type is remembered even when the server refuses it.
   bool SetType(std::uint8_t type);
@@ -315,29 +275,14 @@ class FtpSession {
   // Sends the command line; true when the reply is the expected code, else
   // TlsRefused with the reply.
   bool AcceptedForTls(std::string_view line, std::string_view command, std::int32_t expected);
-  // A reply owed to a command sent: the command's keyword, a number that
-  // tells commands of the same keyword apart, and whether its preliminary
-  // reply has come.
-  struct OwedReply {
-    Str255 command;
-    std::uint64_t serial = 0;
-    bool marked = false;
-  };
-  // One whole reply to the oldest owed command, and which one it answered.
-  struct Answer {
-    std::int32_t code = -1;  // -1: none
-    OwedReply to;            // as it stood before this reply
-  };
+  using Answer = ExpectedReplies::Answer;
   // Forgets every owed reply and the reply being read, then owes the
   // greeting: a fresh connection.
   void StartConversation();
-  void Owe(std::string_view command);
-  // The serial of the reply ReadReply(command) waits for; 0 when none is owed.
-  std::uint64_t OwedSerial(std::string_view command) const;
-  Answer NextAnswer(ReplyBound& bound, bool wait);
+  Answer NextAnswer(ReplyBound& bound, ReplyWait wait);
   // The next line of a reply within the bound (or, without wait, only one
   // already arriving); false when there is none, or beyond the bound.
-  bool NextReplyLine(ReplyBound& bound, Str255& line, bool wait);
+  bool NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait);
   // Raises ReplyFailed: the reply (named by the command last sent) and what
   // it went beyond; the control connection is failed.
   void ReplyBeyondBound(std::string_view beyond);
@@ -351,9 +296,7 @@ class FtpSession {
   Str255 lastReply_;
   Str255 host_;
   std::uint8_t currentType_ = kTypeAscii;
-  std::deque<OwedReply> owed_;
-  std::uint64_t lastSerial_ = 0;
-  ReplyAssembler assembler_;
+  ExpectedReplies expected_;
   // The lines of the reply being read or last read (up to kMaxReplyLines).
   std::vector<std::string> replyLines_;
   std::uint16_t listDelay_ = kDefaultListDelay;

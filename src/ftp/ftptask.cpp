@@ -122,12 +122,14 @@ void RunTransferLine(FtpSession& session, const TransferLine& line) {
     const Str255 source = LocalPath(line.source);
     const Str255 destination = WithTrailing(RemotePath(line.destination), '/');
     StatusDisplay::SetLine(2, Cat("Attempting to upload ", source));
-    Upload(session, source, destination, line.deleteAfter, line.onlyChanged, false);
+    Upload(session, source, destination,
+           {.deleteAfter = line.deleteAfter, .onlyChanged = line.onlyChanged});
   } else if (line.direction == "DOWN") {
     const Str255 source = RemotePath(line.source);
     const Str255 destination = WithTrailing(LocalPath(line.destination), kPathSep);
     StatusDisplay::SetLine(2, Cat("Attempting to download ", source));
-    Download(session, source, destination, line.deleteAfter, line.onlyChanged);
+    Download(session, source, destination,
+             {.deleteAfter = line.deleteAfter, .onlyChanged = line.onlyChanged});
   } else if (line.direction == "SYNCH") {
     Synchronise(session, LocalPath(line.source), line.destination);
   }
@@ -142,8 +144,8 @@ TransferLine SplitTransferLine(std::string_view text) {
   line.destination = TakeField(rest);
   line.direction = UpperStr(TakeField(rest));
   line.options = UpperStr(TakeField(rest));
-  line.onlyChanged = line.options.Pos("IFMOD") != 0;
-  line.deleteAfter = line.options.Pos("DELETE") != 0;
+  line.onlyChanged = line.options.View().find("IFMOD") != std::string_view::npos;
+  line.deleteAfter = line.options.View().find("DELETE") != std::string_view::npos;
   return line;
 }
 
@@ -158,7 +160,7 @@ void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view re
     remoteNames.Add(remote.name);
     FoundFile local;
     if (FindLocalFile(localDir, remote.name, local) && !SameSize(local, remote)) {
-      Upload(session, Cat(localDir, remote.name), "", false, false, false);
+      Upload(session, Cat(localDir, remote.name), "");
     }
   }
 
@@ -166,7 +168,7 @@ void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view re
   for (const FoundFile& local : FindFiles(localDir, mask, kAttrArchive)) {
     if (StopRequested()) return;
     if (!remoteNames.Contains(local.name)) {
-      Upload(session, Cat(localDir, local.name), remoteDir, false, false, false);
+      Upload(session, Cat(localDir, local.name), remoteDir);
     }
   }
 }
@@ -186,7 +188,7 @@ void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_
     }
     FoundFile local;
     if (!FindLocalFile(localDir, remote.name, local) || !SameSize(local, remote)) {
-      Download(session, remote.name, localDir, false, false);
+      Download(session, remote.name, localDir);
     }
   }
 }

@@ -9,9 +9,9 @@
 #include "ftp/listingfetch.h"
 #include "net/sockets.h"
 #include "report/runlog.h"
-#include "report/timer.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
+#include "util/timer.h"
 
 namespace {
 
@@ -422,7 +422,7 @@ void DeleteUploadedSource(FtpSession& session, FtpFileRecord source, const Found
 // end, read by the server to that end, and only then confirmed by the
 // final reply. False when the file failed.
 bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& local,
-               const Str255& localPath, bool deleteAfter, bool append) {
+               const Str255& localPath, const UploadOptions& options) {
   if (HasLineBreak(local.name)) return false;  // would split the command line
   TextFile source(localPath);
   if (source.OpenMode("rb") != 0) return false;
@@ -430,7 +430,7 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   if (!session.OpenDataChannelWithRetries(record)) return false;
   DataChannelGuard channel(session);
 
-  const std::string_view command = append ? "APPE" : "STOR";
+  const std::string_view command = options.append ? "APPE" : "STOR";
   session.SendCommand(Cat(Cat(command, " "), local.name));
   const std::int32_t code = session.ReadReply(command);
   if (code != 125 && code != 150) {
@@ -457,7 +457,7 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   if (!sentToTheEnd || !ConfirmsTransfer(finalCode)) return false;
 
   session.FileEvent(FtpFileEvent::Complete, record);
-  if (deleteAfter && !IsRunFile(localPath)) {
+  if (options.deleteAfter && !IsRunFile(localPath)) {
     DeleteUploadedSource(session, record, local, localPath);
   }
   return true;
@@ -502,12 +502,12 @@ bool IsSafeLocalName(std::string_view name) {
 }
 
 void Download(FtpSession& session, std::string_view remoteSpec, std::string_view localDirectory,
-              bool deleteAfter, bool onlyChanged) {
+              const DownloadOptions& options) {
   session.StatusEvent(FtpStatusEvent::PreparingDownload, {});
   session.DrainReplies();
   if (!PrepareLocalDirectory(session, localDirectory)) return;
   Str255 directory(remoteSpec), mask;
-  if (directory.Pos('/') != 0) {
+  if (remoteSpec.find('/') != std::string_view::npos) {
     SplitLast(directory, '/', mask);
     if (!session.ChangeDir(directory)) {
       session.StatusEvent(FtpStatusEvent::ChangeDirFailed, {});
@@ -530,7 +530,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
     if (file.link) file.size = LinkedFileSize(session, file.name);
     Str255 localPath;
     const bool pathFits = JoinLocalPath(localDir, file.name, localPath);
-    if (onlyChanged && pathFits && IsUnchanged(file.size, localPath)) {
+    if (options.onlyChanged && pathFits && IsUnchanged(file.size, localPath)) {
       session.FileEvent(FtpFileEvent::Unchanged, file);
       continue;
     }
@@ -539,7 +539,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
       continue;
     }
     if (pathFits && IsRunFile(localPath)) continue;
-    if (!FetchFile(session, file, localDir, deleteAfter)) {
+    if (!FetchFile(session, file, localDir, options.deleteAfter)) {
       session.FileEvent(FtpFileEvent::DownloadFailed, file);
     }
   }
@@ -548,7 +548,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
 }
 
 void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,
-            bool deleteAfter, bool onlyChanged, bool append) {
+            const UploadOptions& options) {
   session.StatusEvent(FtpStatusEvent::PreparingUpload, {});
   session.DrainReplies();
   Str255 localDir, mask;
@@ -569,8 +569,8 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
     if (StopRequested()) break;
     Str255 localPath;
     const bool pathFits = JoinLocalPath(localDir, local.name, localPath);
-    const bool onServer =
-        onlyChanged && pathFits && LookupRemote(session, local.name, kFilterFiles, record, listing);
+    const bool onServer = options.onlyChanged && pathFits &&
+                          LookupRemote(session, local.name, kFilterFiles, record, listing);
     if (!onServer) {
       record.name = local.name;
       record.size = static_cast<std::int64_t>(local.size);
@@ -580,7 +580,7 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
       session.FileEvent(FtpFileEvent::Unchanged, record);
       continue;
     }
-    if (!pathFits || !StoreFile(session, record, local, localPath, deleteAfter, append)) {
+    if (!pathFits || !StoreFile(session, record, local, localPath, options)) {
       session.FileEvent(FtpFileEvent::UploadFailed, record);
     }
   }

@@ -19,6 +19,21 @@
 // line, or "no reply".
 bool DeleteRemote(FtpSession& session, std::string_view name, Str255& refusal);
 
+// What a download does beside copying the files: deleteAfter deletes each
+// remote source once its transfer is confirmed; onlyChanged skips a file
+// that is unchanged (IsUnchanged) on this side.
+struct DownloadOptions {
+  bool deleteAfter = false;
+  bool onlyChanged = false;
+};
+
+// The same for an upload, whose append sends APPE instead of STOR.
+struct UploadOptions {
+  bool deleteAfter = false;
+  bool onlyChanged = false;
+  bool append = false;
+};
+
 // Downloads every remote file that matches the last component of remoteSpec
 // (the part before its last "/" is the remote directory; without "/" the
 // current one is used) into localDirectory, which is empty or ends with the
@@ -26,18 +41,18 @@ bool DeleteRemote(FtpSession& session, std::string_view name, Str255& refusal);
 // downloaded only when the server confirmed it and its data ended with
 // exactly the listed size.
 void Download(FtpSession& session, std::string_view remoteSpec, std::string_view localDirectory,
-              bool deleteAfter, bool onlyChanged);
+              const DownloadOptions& options = {});
 
 // Uploads every ordinary local file that matches the last component of
 // localSpec into remoteDirectory (empty: the current remote directory), with
-// STOR, or APPE when append is set. A file counts as uploaded only when every
+// STOR, or APPE when the options ask to append. A file counts as uploaded only when every
 // byte was sent, our side of the data connection was shut down while the
 // server was still taking it, the server then ended its side in order (it
 // read everything), and the confirmation came after that; with
 // deleteAfter the source is deleted only when SIZE (or, without SIZE, the
 // file's entry in a listing) gives the local size.
 void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,
-            bool deleteAfter, bool onlyChanged, bool append);
+            const UploadOptions& options = {});
 
 // The size of the file a remote link leads to, in the server's current
 // directory: the SIZE reply, or kUnknownSize when the server gives none.

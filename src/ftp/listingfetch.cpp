@@ -5,8 +5,8 @@
 
 #include "ftp/ftpsession.h"
 #include "net/sockets.h"
-#include "report/timer.h"
 #include "util/stoprequest.h"
+#include "util/timer.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
     AwaitFinalReply(session);
     // Empty when the server closed the data connection or confirmed the
     // listing; a data connection that stays silent is no listing at all.
-    if (closed || ConfirmsListing(session.NextReply(reply, false))) {
+    if (closed || ConfirmsListing(session.NextReply(reply, FtpSession::ReplyWait::ArrivedOnly))) {
       return {};
     }
     return Failure(Cat("no data within ", Seconds(session.ListDelay())));
@@ -97,7 +97,7 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
                                           : Cat(IntToText(kMaxListingBytes), " bytes");
       return {ListingOutcome::End::Cut, bound};
     }
-    const std::int32_t replied = session.NextReply(reply, false);
+    const std::int32_t replied = session.NextReply(reply, FtpSession::ReplyWait::ArrivedOnly);
     const bool gotLine = replied >= 0;
     if (gotLine) {
       code = replied;

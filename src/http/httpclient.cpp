@@ -8,7 +8,7 @@
 
 #include "http/weburl.h"
 #include "report/runlog.h"
-#include "report/timer.h"
+#include "util/timer.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "report/timer.h"
+#include "util/timer.h"
 
 namespace {
 

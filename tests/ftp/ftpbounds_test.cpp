@@ -178,7 +178,7 @@ TEST(FtpBoundsTest, HostileServersAreBoundedAndSaidSo) {
       ListingPtr listing;
       FetchListing(session, "*", kFilterFiles, record, listing);
     } else if (row.action == Action::Download) {
-      Download(session, "*", dir.Path() + "/", false, false);
+      Download(session, "*", dir.Path() + "/");
     }
     EXPECT_LT(SecondsSince(start), row.maxSeconds);
     EXPECT_EQ(session.events, row.events);

@@ -189,9 +189,9 @@ TEST_P(HostileServer, SourceGoesOnlyWhenTheServerHasItAll) {
   session.events.clear();
   const auto start = std::chrono::steady_clock::now();
   if (row.way == Way::Up) {
-    Upload(session, local / "f.bin", "", true, false, false);
+    Upload(session, local / "f.bin", "", {.deleteAfter = true});
   } else {
-    Download(session, "f.bin", local.Path() + "/", true, false);
+    Download(session, "f.bin", local.Path() + "/", {.deleteAfter = true});
   }
   EXPECT_LT(SecondsSince(start), 10.0);
   Events events = session.events;

@@ -333,33 +333,6 @@ TEST(FtpReplyTest, EachReplyAnswersTheCommandSent) {
   }
 }
 
-TEST(ReplyAssemblerTest, LinesMakeRepliesByTheirCodes) {
-  using Step = ReplyAssembler::Step;
-  const struct {
-    std::vector<std::string> lines;
-    std::vector<Step> steps;
-    std::int32_t code;
-  } rows[] = {
-      {{"200 ok"}, {Step::Complete}, 200},
-      {{"200"}, {Step::Complete}, 200},
-      {{"211-Features", " UTF8", "211-not yet", "212 other", "211"},
-       {Step::Continues, Step::Continues, Step::Continues, Step::Continues, Step::Complete},
-       211},
-      {{"", "hello", "2000 four digits", "20", "220 ready"},
-       {Step::PassedOver, Step::PassedOver, Step::PassedOver, Step::PassedOver, Step::Complete},
-       220},
-      {{"230-", "", "230 done"}, {Step::Continues, Step::Continues, Step::Complete}, 230},
-  };
-  for (const auto& row : rows) {
-    ReplyAssembler assembler;
-    std::vector<Step> steps;
-    for (const std::string& line : row.lines) steps.push_back(assembler.Take(line));
-    EXPECT_EQ(steps, row.steps) << row.lines.front();
-    EXPECT_EQ(assembler.Code(), row.code);
-    EXPECT_FALSE(assembler.InReply());
-  }
-}
-
 // --- Data channel ------------------------------------------------------------
 
 class FtpDataChannelTest : public ScriptedFtpTest {};

@@ -1,5 +1,5 @@
-// The parts of the FTP client that need no server: reply codes, the
-// passive address, listing lines and mask searches.
+// The parts of the FTP client that need no server: listing lines and mask
+// searches.
 #include "ftp/listing.h"
 
 #include <gtest/gtest.h>
@@ -11,60 +11,6 @@
 #include "ftp/ftpsession.h"
 
 namespace {
-
-TEST(ReplyCodeTest, FirstThreeCharactersAsNumber) {
-  EXPECT_EQ(ReplyCode("220 Service ready"), 220);
-  EXPECT_EQ(ReplyCode("230-Welcome"), 230);
-  EXPECT_EQ(ReplyCode("22"), 22);
-  EXPECT_EQ(ReplyCode("5"), 5);
-  EXPECT_EQ(ReplyCode(""), -1);
-  EXPECT_EQ(ReplyCode("Hello"), -1);
-  EXPECT_EQ(ReplyCode("2x0 odd"), -1);
-  EXPECT_EQ(ReplyCode(" 220"), -1);
-}
-
-TEST(PassiveReplyTest, ExtendedReplyGivesThePortOrNothing) {
-  const struct {
-    const char* reply;
-    int port;  // -1: refused
-  } rows[] = {
-      {"229 Entering Extended Passive Mode (|||6446|)", 6446},
-      {"229 (!!!65535!)", 65535},
-      {"229 Extended (###1#). Thanks", 1},
-      {"229 (|||0|)", -1},
-      {"229 (|||65536|)", -1},
-      {"229 (|||123456|)", -1},
-      {"229 (||||)", -1},
-      {"229 (|||12a|)", -1},
-      {"229 (||6446|)", -1},
-      {"229 (|||6446!)", -1},
-      {"229 (111611)", -1},  // a digit cannot delimit
-      {"229 (   6446 )", -1},
-      {"229 |||6446|", -1},
-      {"229 (|||6446|", -1},
-      {"", -1},
-  };
-  for (const auto& row : rows) {
-    std::uint16_t port = 7;
-    EXPECT_EQ(ParseExtendedPassiveReply(row.reply, port), row.port >= 0) << row.reply;
-    EXPECT_EQ(port, row.port >= 0 ? row.port : 7) << row.reply;
-  }
-}
-
-TEST(PassiveReplyTest, SixFieldsGiveAddressAndPort) {
-  PassiveAddress a = ParsePassiveReply("227 Entering Passive Mode (10,0,0,5,4,1)");
-  EXPECT_EQ(a.address, (IpAddress{10, 0, 0, 5}));
-  EXPECT_EQ(a.port, 1025);
-
-  a = ParsePassiveReply("227 Entering Passive Mode (192,168,1,2,19,137).");
-  EXPECT_EQ(a.address, (IpAddress{192, 168, 1, 2}));
-  EXPECT_EQ(a.port, 5001);
-
-  // Values above 255 keep their low byte; spaces before a number are skipped.
-  a = ParsePassiveReply("227 (300, 1, 2, 3, 300,1)");
-  EXPECT_EQ(a.address, (IpAddress{44, 1, 2, 3}));
-  EXPECT_EQ(a.port, 44 * 256 + 1);
-}
 
 TEST(TakeListingLineTest, AnyLineEndEndsALineAndEmptyLinesGo) {
   const std::string wide = "x" + std::string(300, ' ') + "y";
