@@ -425,7 +425,7 @@ bool TextFile::Close() {
 
 int TextFile::OpenMode(const char* mode) {
   Close();
-  file_ = std::fopen(name_.Str().c_str(), mode);
+  file_ = OpenStream(name_, mode);
   if (!file_) return FailWithError(errno, name_);
   EntryStatus status;
   if (StatStream(file_, status) == 0 && status.kind == EntryKind::Directory) {
