@@ -26,7 +26,7 @@ std::string OpenFailureReason(const std::string& name) {
   int error = StatPath(name, true, status);
   if (error == 0 && status.kind == EntryKind::Directory) error = EISDIR;
   if (error == 0) {
-    std::FILE* file = std::fopen(name.c_str(), "rb");
+    std::FILE* file = OpenStream(name, "rb");
     error = file ? 0 : errno;
     if (file) std::fclose(file);
   }

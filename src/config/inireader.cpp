@@ -117,7 +117,7 @@ void IniReader::Adopt(const SectionList& list) {
 bool IniReader::Open(std::string_view name) {
   Close();
   const std::string path(name);
-  file_.reset(std::fopen(path.c_str(), "rb"));
+  file_.reset(OpenStream(path, "rb"));
   if (!file_) return false;
   // A directory opens for reading on Linux but yields no lines: it is no INI file.
   EntryStatus status;

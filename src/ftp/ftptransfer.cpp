@@ -71,20 +71,6 @@ bool JoinLocalPath(std::string_view directory, std::string_view name, Str255& pa
   return true;
 }
 
-// Why a local delete failed, from its IoCode.
-Str255 LocalDeleteReason(int code) {
-  switch (code) {
-    case 2:
-      return "file not found";
-    case 3:
-      return "path not found";
-    case 5:
-      return "access denied";
-    default:
-      return Cat("system error ", IntToText(code >= 100 ? code - 100 : code));
-  }
-}
-
 // "<name>: <reason>", the text of a DeleteFailed event.
 Str255 DeleteFailureText(std::string_view name, std::string_view reason) {
   return Cat(Cat(name, ": "), reason);
@@ -410,10 +396,9 @@ void DeleteUploadedSource(FtpSession& session, FtpFileRecord source, const Found
     return;
   }
   session.FileEvent(FtpFileEvent::Deleting, source);
-  const int code = DeleteFileForced(localPath);
-  if (code != 0) {
+  if (const FileResult deleted = DeleteFileForced(localPath); !deleted) {
     session.StatusEvent(FtpStatusEvent::DeleteFailed,
-                        DeleteFailureText(local.name, LocalDeleteReason(code)));
+                        DeleteFailureText(local.name, deleted.Reason()));
   }
 }
 
@@ -425,7 +410,7 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
                const Str255& localPath, const UploadOptions& options) {
   if (HasLineBreak(local.name)) return false;  // would split the command line
   TextFile source(localPath);
-  if (source.OpenMode("rb") != 0) return false;
+  if (!source.OpenMode("rb")) return false;
   session.DrainReplies();
   if (!session.OpenDataChannelWithRetries(record)) return false;
   DataChannelGuard channel(session);
@@ -484,8 +469,10 @@ bool IsUnchanged(std::int64_t remoteSize, std::string_view localPath) {
 }
 
 bool PrepareLocalDirectory(FtpSession& session, std::string_view directory) {
-  if (directory.empty() || EnsureDirectory(directory)) return true;
-  session.StatusEvent(FtpStatusEvent::NoLocalDirectory, Str255(directory));
+  if (directory.empty()) return true;
+  const FileResult made = EnsureDirectory(directory);
+  if (made) return true;
+  session.StatusEvent(FtpStatusEvent::NoLocalDirectory, Cat(Cat(directory, ": "), made.Reason()));
   return false;
 }
 

@@ -63,7 +63,7 @@ bool IsUnchanged(std::int64_t remoteSize, std::string_view localPath);
 
 // Makes sure the local directory of a download exists, creating it with its
 // missing parents (empty: the current directory). When that is impossible,
-// raises NoLocalDirectory with the directory and gives false.
+// raises NoLocalDirectory with the directory and the reason and gives false.
 bool PrepareLocalDirectory(FtpSession& session, std::string_view directory);
 
 // done / total as a percentage rounded to the nearest integer (halves to

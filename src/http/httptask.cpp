@@ -81,8 +81,9 @@ ShortStr<N> Joined(std::string_view prefix, std::string_view value) {
   return text;
 }
 
-void ReportUncreatableLocation(std::string_view location) {
-  RunLog::ShowAndWriteFailure(Joined<116>("Unable to create location directory ", location));
+void ReportUncreatableLocation(std::string_view location, const FileResult& made) {
+  RunLog::ShowAndWriteFailure("Unable to create location directory " + std::string(location) +
+                              ": " + made.Reason());
 }
 
 // --- Addresses ---------------------------------------------------------------
@@ -401,8 +402,8 @@ void RecordStored(VisitedUrlSet& visited, const std::string& key, const std::str
 // the fetch ended with status 200.
 bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std::string& key,
                bool linked) {
-  if (!EnsureDirectory(task.LOCATION)) {
-    ReportUncreatableLocation(task.LOCATION);
+  if (const FileResult made = EnsureDirectory(task.LOCATION); !made) {
+    ReportUncreatableLocation(task.LOCATION, made);
     return false;
   }
   auto fetch =
@@ -487,8 +488,8 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited,
   if (level == 1 && !VerifiesCertificates(task)) {
     LogNotVerifying(task.URI);
   }
-  if (!EnsureDirectory(task.LOCATION)) {
-    ReportUncreatableLocation(task.LOCATION);
+  if (const FileResult made = EnsureDirectory(task.LOCATION); !made) {
+    ReportUncreatableLocation(task.LOCATION, made);
     return false;
   }
   const bool emptied =

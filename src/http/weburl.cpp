@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "util/shorttext.h"
+
 namespace {
 
 bool IsAsciiLetter(char c) {
@@ -13,13 +15,6 @@ bool IsAsciiDigit(char c) {
 
 bool IsUnreserved(char c) {
   return IsAsciiLetter(c) || IsAsciiDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
-}
-
-int HexValue(char c) {
-  if (IsAsciiDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
@@ -39,8 +34,8 @@ std::string NormalizeEscapes(std::string_view path) {
   std::string out;
   out.reserve(path.size());
   for (std::size_t i = 0; i < path.size(); ++i) {
-    const int high = path[i] == '%' && i + 2 < path.size() ? HexValue(path[i + 1]) : -1;
-    const int low = high >= 0 ? HexValue(path[i + 2]) : -1;
+    const int high = path[i] == '%' && i + 2 < path.size() ? HexDigitValue(path[i + 1]) : -1;
+    const int low = high >= 0 ? HexDigitValue(path[i + 2]) : -1;
     if (low < 0) {
       out += path[i];
       continue;

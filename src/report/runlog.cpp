@@ -59,7 +59,7 @@ void PutStampedLine(std::FILE* file, std::string_view text) {
 // Opens for appending; a missing file (or directory) is created, so a log
 // deleted between two lines comes back with the next one.
 bool ReopenForAppend(TextFile& file) {
-  return AppendTextFile(file) == 0 && file.IsOpen();
+  return AppendTextFile(file) && file.IsOpen();
 }
 
 }  // namespace

@@ -118,6 +118,10 @@ SystemHandle OpenForReading(std::string_view path);
 long ReadFileBytes(const SystemHandle& file, char* buffer, std::size_t count);
 // The size of an open file; -1 when it cannot be had.
 std::int64_t OpenFileSize(const SystemHandle& file);
+// Opens a file as a stream with an fopen mode; nullptr, with the reason in
+// errno, when that fails. Every stream the program opens is opened here, so
+// that names reach the system in its own encoding.
+std::FILE* OpenStream(std::string_view path, const char* mode);
 // Status of an open stream (a directory opens for reading on some systems).
 int StatStream(std::FILE* stream, EntryStatus& status);
 

@@ -215,6 +215,10 @@ std::string HomeDirectory() {
   return found->pw_dir;
 }
 
+std::FILE* OpenStream(std::string_view path, const char* mode) {
+  return std::fopen(std::string(path).c_str(), mode);
+}
+
 std::string RealPath(const std::string& path, int& error) {
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
   error = real ? 0 : errno;

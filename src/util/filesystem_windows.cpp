@@ -1,6 +1,8 @@
-// Files and directories over Windows. Paths are 8-bit text in the system's
-// ANSI code page, as the INI files that name them are written, so the "A"
-// calls are used throughout.
+// Files and directories over Windows. Paths are UTF-8 above this file, as
+// every other text of the program; here they become UTF-16 for the wide
+// ("W") calls, so that any name the file system holds can be reached, and
+// names read back become UTF-8 again. Text that is no valid UTF-8 (or
+// UTF-16) fails with EILSEQ rather than naming some other file.
 #include <io.h>
 #include <windows.h>
 
@@ -12,6 +14,32 @@
 #include "util/filesystem.h"
 
 namespace {
+
+// path as UTF-16; false when it is no valid UTF-8.
+bool ToWide(std::string_view path, std::wstring& wide) {
+  wide.clear();
+  if (path.empty()) return true;
+  const int size = static_cast<int>(path.size());
+  const int length =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, nullptr, 0);
+  if (length <= 0) return false;
+  wide.resize(static_cast<std::size_t>(length));
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), size, wide.data(),
+                             length) == length;
+}
+
+// UTF-16 text as UTF-8; false when it holds an unpaired surrogate.
+bool ToUtf8(std::wstring_view wide, std::string& text) {
+  text.clear();
+  if (wide.empty()) return true;
+  const int size = static_cast<int>(wide.size());
+  const int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, nullptr,
+                                         0, nullptr, nullptr);
+  if (length <= 0) return false;
+  text.resize(static_cast<std::size_t>(length));
+  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, text.data(), length,
+                             nullptr, nullptr) == length;
+}
 
 // What a SystemHandle holds here: the system's handle and, for a directory,
 // its path, under which its entries are named.
@@ -56,6 +84,8 @@ int ErrnoFromWindows(DWORD error) {
     case ERROR_BAD_PATHNAME:
     case ERROR_FILENAME_EXCED_RANGE:
       return EINVAL;
+    case ERROR_NO_UNICODE_TRANSLATION:
+      return EILSEQ;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return ENOSPC;
@@ -109,8 +139,13 @@ int StatusOfHandle(HANDLE handle, EntryStatus& status) {
   return 0;
 }
 
-HANDLE OpenExisting(const std::string& path, DWORD access, DWORD flags) {
-  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+HANDLE OpenExisting(std::string_view path, DWORD access, DWORD flags) {
+  std::wstring wide;
+  if (!ToWide(path, wide)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                      nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
@@ -125,8 +160,13 @@ std::string Joined(const std::string& directory, const std::string& name) {
 // open, so its path keeps naming it.
 SystemHandle OpenDirectoryHandle(const std::string& path, bool followLinks) {
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  std::wstring wide;
+  if (!ToWide(path, wide)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return SystemHandle();
+  }
   const HANDLE handle =
-      CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+      CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
   SystemHandle directory = Own(handle, path);
   BY_HANDLE_FILE_INFORMATION info{};
@@ -140,32 +180,30 @@ SystemHandle OpenDirectoryHandle(const std::string& path, bool followLinks) {
   return directory;
 }
 
-std::string FullPath(std::string_view path) {
-  char buffer[MAX_PATH * 2];
-  const DWORD length = GetFullPathNameA(std::string(path).c_str(), sizeof buffer, buffer, nullptr);
-  return length == 0 || length >= sizeof buffer ? std::string() : std::string(buffer, length);
-}
-
-// The absolute path in UTF-16 with the "\\?\" that lifts the classic path
-// limit; empty when it cannot be had.
-std::wstring LongWidePath(std::string_view path) {
-  const int size = static_cast<int>(path.size());
-  const int length = MultiByteToWideChar(CP_ACP, 0, path.data(), size, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.data(), size, wide.data(), length);
+// The absolute path in UTF-16; empty when it cannot be had.
+std::wstring FullWidePath(std::string_view path) {
+  std::wstring wide;
+  if (!ToWide(path, wide) || wide.empty()) return {};
   std::wstring full(GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr), L'\0');
   const DWORD written =
       GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   if (full.empty() || written == 0 || written >= full.size()) return {};
   full.resize(written);
+  return full;
+}
+
+// The absolute path in UTF-16 with the "\\?\" that lifts the classic path
+// limit; empty when it cannot be had.
+std::wstring LongWidePath(std::string_view path) {
+  std::wstring full = FullWidePath(path);
+  if (full.empty()) return {};
   if (full.starts_with(L"\\\\?\\")) return full;
   if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
 }
 
-void DropTrailingSeparators(std::string& path) {
-  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+void DropTrailingSeparators(std::wstring& path) {
+  while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
 }
 
 }  // namespace
@@ -180,14 +218,15 @@ bool SystemHandle::Close() {
 }
 
 int StatPath(std::string_view path, bool followLinks, EntryStatus& status) {
-  const std::string p(path);
+  std::wstring p;
+  if (!ToWide(path, p)) return EILSEQ;
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExA(p.c_str(), GetFileExInfoStandard, &data)) {
+  if (!GetFileAttributesExW(p.c_str(), GetFileExInfoStandard, &data)) {
     return ErrnoFromWindows(GetLastError());
   }
   if (followLinks && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     // What the link points at: its own handle tells.
-    SystemHandle target(Own(OpenExisting(p, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS)));
+    SystemHandle target(Own(OpenExisting(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS)));
     if (!target.Valid()) return ErrnoFromWindows(GetLastError());
     return StatusOfHandle(EntryOf(target).handle, status);
   }
@@ -199,37 +238,53 @@ int StatPath(std::string_view path, bool followLinks, EntryStatus& status) {
 
 bool IsRootDirectory(std::string_view path) {
   // The root of a drive or of a volume mounted in a folder.
-  std::string full = FullPath(path);
-  char volume[MAX_PATH * 2];
-  if (full.empty() || !GetVolumePathNameA(full.c_str(), volume, sizeof volume)) return false;
-  std::string root(volume);
+  std::wstring full = FullWidePath(path);
+  wchar_t volume[MAX_PATH * 2];
+  if (full.empty() || !GetVolumePathNameW(full.c_str(), volume, MAX_PATH * 2)) return false;
+  std::wstring root(volume);
   DropTrailingSeparators(full);
   DropTrailingSeparators(root);
-  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, full.c_str(), -1, root.c_str(), -1) ==
+  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, full.c_str(), -1, root.c_str(), -1) ==
          CSTR_EQUAL;
 }
 
+// The attributes of path; INVALID_FILE_ATTRIBUTES, with the reason as the
+// last error, when they cannot be had.
+DWORD AttributesOfPath(std::string_view path) {
+  std::wstring wide;
+  if (!ToWide(path, wide)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return GetFileAttributesW(wide.c_str());
+}
+
 int CheckEnterable(std::string_view path) {
-  const DWORD attributes = GetFileAttributesA(std::string(path).c_str());
+  const DWORD attributes = AttributesOfPath(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return ErrnoFromWindows(GetLastError());
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ENOTDIR;
 }
 
 int MakeDirectory(std::string_view path) {
-  return LastErrorUnless(CreateDirectoryA(std::string(path).c_str(), nullptr) != 0);
+  std::wstring wide;
+  if (!ToWide(path, wide)) return EILSEQ;
+  return LastErrorUnless(CreateDirectoryW(wide.c_str(), nullptr) != 0);
 }
 
 int RemoveFileName(std::string_view path) {
-  return LastErrorUnless(DeleteFileA(std::string(path).c_str()) != 0);
+  std::wstring wide;
+  if (!ToWide(path, wide)) return EILSEQ;
+  return LastErrorUnless(DeleteFileW(wide.c_str()) != 0);
 }
 
 int SetWritable(std::string_view path, bool writable) {
-  const std::string p(path);
-  DWORD attributes = GetFileAttributesA(p.c_str());
+  std::wstring p;
+  if (!ToWide(path, p)) return EILSEQ;
+  DWORD attributes = GetFileAttributesW(p.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return ErrnoFromWindows(GetLastError());
   attributes = writable ? attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}
                         : attributes | FILE_ATTRIBUTE_READONLY;
-  return LastErrorUnless(SetFileAttributesA(p.c_str(), attributes) != 0);
+  return LastErrorUnless(SetFileAttributesW(p.c_str(), attributes) != 0);
 }
 
 int RenameOver(std::string_view from, std::string_view to) {
@@ -252,15 +307,20 @@ SystemHandle OpenSubdirectory(const SystemHandle& parent, const std::string& nam
 
 std::vector<std::string> DirectoryEntries(const SystemHandle& directory) {
   std::vector<std::string> names;
-  WIN32_FIND_DATAA data{};
-  const HANDLE search =
-      FindFirstFileExA(Joined(EntryOf(directory).path, "*").c_str(), FindExInfoBasic, &data,
-                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  std::wstring pattern;
+  if (!ToWide(Joined(EntryOf(directory).path, "*"), pattern)) return names;
+  WIN32_FIND_DATAW data{};
+  const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
-    const std::string_view name(data.cFileName);
-    if (name != "." && name != "..") names.emplace_back(name);
-  } while (FindNextFileA(search, &data));
+    // A name that cannot be spelled in UTF-8 (an unpaired surrogate) could
+    // not be reached by the other calls either: it is left out.
+    std::string name;
+    if (ToUtf8(data.cFileName, name) && name != "." && name != "..") {
+      names.push_back(std::move(name));
+    }
+  } while (FindNextFileW(search, &data));
   FindClose(search);
   std::sort(names.begin(), names.end());
   return names;
@@ -273,7 +333,9 @@ int StatEntry(const SystemHandle& directory, const std::string& name, bool follo
 
 int RemoveEntry(const SystemHandle& directory, const std::string& name, bool isDirectory) {
   const std::string path = Joined(EntryOf(directory).path, name);
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  std::wstring wide;
+  if (!ToWide(path, wide)) return EILSEQ;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     // A name past the classic path limit (a part file's) in its long form.
     const std::wstring longPath = LongWidePath(path);
@@ -282,14 +344,14 @@ int RemoveEntry(const SystemHandle& directory, const std::string& name, bool isD
   }
   // A read-only file cannot be deleted on Windows: its attribute goes first.
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    SetFileAttributesW(wide.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
   }
   // A junction or a link to a directory is removed as a directory; that
   // removes the link, never what it points at.
   if (isDirectory || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return LastErrorUnless(RemoveDirectoryA(path.c_str()) != 0);
+    return LastErrorUnless(RemoveDirectoryW(wide.c_str()) != 0);
   }
-  return LastErrorUnless(DeleteFileA(path.c_str()) != 0);
+  return LastErrorUnless(DeleteFileW(wide.c_str()) != 0);
 }
 
 int MakeSubdirectory(const SystemHandle& parent, const std::string& name) {
@@ -330,7 +392,7 @@ int WriteFileBytes(const SystemHandle& file, const char* bytes, std::size_t coun
 
 int IdentityOf(std::string_view path, bool followLinks, FileIdentity& identity) {
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  const SystemHandle entry(Own(OpenExisting(std::string(path), FILE_READ_ATTRIBUTES, flags)));
+  const SystemHandle entry(Own(OpenExisting(path, FILE_READ_ATTRIBUTES, flags)));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!entry.Valid() || !GetFileInformationByHandle(EntryOf(entry).handle, &info)) {
     return ErrnoFromWindows(GetLastError());
@@ -341,7 +403,7 @@ int IdentityOf(std::string_view path, bool followLinks, FileIdentity& identity) 
 }
 
 int OpenRegularFile(std::string_view path, SystemHandle& file, EntryStatus& status) {
-  const std::string p(path);
+  const std::string_view p = path;
   // The date may be set through the same handle where the file allows it.
   HANDLE handle = OpenExisting(p, GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0);
   if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
@@ -363,7 +425,7 @@ int SetModifiedTime(const SystemHandle& file, std::time_t modified) {
 }
 
 SystemHandle OpenForReading(std::string_view path) {
-  return Own(OpenExisting(std::string(path), GENERIC_READ, 0));
+  return Own(OpenExisting(path, GENERIC_READ, 0));
 }
 
 long ReadFileBytes(const SystemHandle& file, char* buffer, std::size_t count) {
@@ -385,14 +447,27 @@ int StatStream(std::FILE* stream, EntryStatus& status) {
 }
 
 std::string CurrentDirectory() {
-  char buffer[MAX_PATH * 2];
-  const DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
-  return length == 0 || length >= sizeof buffer ? std::string() : std::string(buffer, length);
+  wchar_t buffer[MAX_PATH * 2];
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH * 2, buffer);
+  std::string current;
+  if (length == 0 || length >= MAX_PATH * 2 || !ToUtf8({buffer, length}, current)) return {};
+  return current;
 }
 
 std::string HomeDirectory() {
-  const char* profile = std::getenv("USERPROFILE");
-  return profile != nullptr ? std::string(profile) : std::string();
+  const wchar_t* profile = _wgetenv(L"USERPROFILE");
+  std::string home;
+  if (profile == nullptr || !ToUtf8(profile, home)) return {};
+  return home;
+}
+
+std::FILE* OpenStream(std::string_view path, const char* mode) {
+  std::wstring wide, wideMode;
+  if (!ToWide(path, wide) || !ToWide(mode, wideMode)) {
+    errno = EILSEQ;
+    return nullptr;
+  }
+  return _wfopen(wide.c_str(), wideMode.c_str());
 }
 
 std::string RealPath(const std::string& path, int& error) {
@@ -403,14 +478,16 @@ std::string RealPath(const std::string& path, int& error) {
     error = ErrnoFromWindows(GetLastError());
     return {};
   }
-  char buffer[MAX_PATH * 2];
-  const DWORD length = GetFinalPathNameByHandleA(EntryOf(entry).handle, buffer, sizeof buffer,
+  wchar_t buffer[MAX_PATH * 2];
+  const DWORD length = GetFinalPathNameByHandleW(EntryOf(entry).handle, buffer, MAX_PATH * 2,
                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= sizeof buffer) {
-    error = length == 0 ? ErrnoFromWindows(GetLastError()) : ENAMETOOLONG;
+  std::string real;
+  if (length == 0 || length >= MAX_PATH * 2 || !ToUtf8({buffer, length}, real)) {
+    error = length == 0              ? ErrnoFromWindows(GetLastError())
+            : length >= MAX_PATH * 2 ? ENAMETOOLONG
+                                     : EILSEQ;
     return {};
   }
-  std::string real(buffer, length);
   if (real.starts_with("\\\\?\\UNC\\")) {
     real.replace(0, 8, "\\\\");
   } else if (real.starts_with("\\\\?\\")) {

@@ -13,8 +13,6 @@
 #include "util/stoprequest.h"
 #include "util/systemclock.h"
 
-int IoCode = 0;
-
 namespace {
 
 // Appended, after a leading ".", to a download's target name while it arrives.
@@ -40,33 +38,18 @@ bool IsStatDirectory(std::string_view path) {
          status.kind == EntryKind::Directory;
 }
 
-// A missing name whose directory exists is "file not found"; a missing
-// directory on the way is "path not found".
-int IoCodeFromErrno(int err, std::string_view path) {
-  switch (err) {
-    case ENOENT: {
-      Str255 directory, name, extension;
-      SplitFileName(path, directory, name, extension);
-      return IsStatDirectory(directory) ? 2 : 3;
-    }
-    case ENOTDIR:
-      return 3;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return 5;
-    default:
-      return err + 100;
-  }
+// The outcome of a system call that reports the system's error number.
+FileResult ResultOf(int err) {
+  return {err == 0 ? std::error_code() : std::error_code(err, std::generic_category())};
 }
 
-int FailWithError(int err, std::string_view path) {
-  return IoCode = IoCodeFromErrno(err, path);
+bool IsMissing(const FileResult& result) {
+  return result.error == std::errc::no_such_file_or_directory;
 }
 
-// The outcome of a system call on path: 0, or the failure as IoCode has it.
-int IoCodeOf(int err, std::string_view path) {
-  return err == 0 ? IoCode = 0 : FailWithError(err, path);
+bool IsDenied(const FileResult& result) {
+  return result.error == std::errc::permission_denied ||
+         result.error == std::errc::operation_not_permitted;
 }
 
 // Drops one trailing separator, but keeps a root ("/", "C:\\") whole.
@@ -77,12 +60,12 @@ Str255 DropTrailingSep(std::string_view path) {
 
 // What making the path the current directory would report; empty is the
 // current directory itself.
-int DirectoryIoCode(std::string_view path) {
+FileResult DirectoryResult(std::string_view path) {
   EntryStatus status;
   const std::string_view p = OrCurrentDirectory(path);
-  if (const int err = StatPath(p, true, status); err != 0) return FailWithError(err, path);
-  if (status.kind != EntryKind::Directory) return IoCode = 3;
-  return IoCodeOf(CheckEnterable(p), path);
+  if (const int err = StatPath(p, true, status); err != 0) return ResultOf(err);
+  if (status.kind != EntryKind::Directory) return ResultOf(ENOTDIR);
+  return ResultOf(CheckEnterable(p));
 }
 
 bool LocalTimeOf(PackedDateTime date, std::time_t& t) {
@@ -129,24 +112,17 @@ bool DescribeEntry(const SystemHandle* directory, std::string_view path, FoundFi
                      : StatPath(p, followLinks, status);
   };
   EntryStatus status;
-  if (stat(true, status) != 0) {
-    if (const int err = stat(false, status); err != 0) {
-      FailWithError(err, path);
-      return false;
-    }
-  }
+  if (stat(true, status) != 0 && stat(false, status) != 0) return false;
   found.name = path;
   found.attributes = AttributesFromStatus(status, path);
   found.size = status.kind == EntryKind::Regular ? status.size : 0;
   found.date = PackLocalTime(status.modified);
-  IoCode = 0;
   return true;
 }
 
 SystemHandle OpenDirectoryAt(std::string_view path) {
   SystemHandle directory;
-  const int err = OpenDirectory(OrCurrentDirectory(path), directory);
-  if (err != 0) FailWithError(err, path);
+  OpenDirectory(OrCurrentDirectory(path), directory);
   return directory;
 }
 
@@ -176,12 +152,8 @@ void ClearDirectory(const SystemHandle& directory) {
 // no file (and a fifo never blocks the open).
 SystemHandle OpenRegular(std::string_view name, EntryStatus& status) {
   SystemHandle file;
-  IoCodeOf(OpenRegularFile(name, file, status), name);
+  OpenRegularFile(name, file, status);
   return file;
-}
-
-int RemoveFile(std::string_view name) {
-  return IoCodeOf(RemoveFileName(name), name);
 }
 
 // The length in bytes of the character at name[at]: a whole UTF-8 sequence,
@@ -423,16 +395,16 @@ bool TextFile::Close() {
   return closed;
 }
 
-int TextFile::OpenMode(const char* mode) {
+FileResult TextFile::OpenMode(const char* mode) {
   Close();
-  file_ = std::fopen(name_.Str().c_str(), mode);
-  if (!file_) return FailWithError(errno, name_);
+  file_ = OpenStream(name_, mode);
+  if (!file_) return ResultOf(errno);
   EntryStatus status;
   if (StatStream(file_, status) == 0 && status.kind == EntryKind::Directory) {
     Close();
-    return IoCode = 5;
+    return ResultOf(EISDIR);
   }
-  return IoCode = 0;
+  return {};
 }
 
 PartFile::PartFile(std::string_view target, std::string_view root)
@@ -502,32 +474,33 @@ bool PartFile::Commit() {
   return committed_;
 }
 
-int OpenTextRead(TextFile& file) {
+FileResult OpenTextRead(TextFile& file) {
   return file.OpenMode("r");
 }
 
-int CreateTextFile(TextFile& file) {
-  if (file.OpenMode("w") != 3) return IoCode;
+FileResult CreateTextFile(TextFile& file) {
+  const FileResult opened = file.OpenMode("w");
+  if (!IsMissing(opened)) return opened;
   Str255 directory, name, extension;
   SplitFileName(file.Name(), directory, name, extension);
-  if (!EnsureDirectory(directory)) return IoCode = 3;
+  if (const FileResult made = EnsureDirectory(directory); !made) return made;
   return file.OpenMode("w");
 }
 
-int AppendTextFile(TextFile& file) {
-  const int code = file.OpenMode("a");
-  return code == 2 || code == 3 ? CreateTextFile(file) : code;
+FileResult AppendTextFile(TextFile& file) {
+  const FileResult opened = file.OpenMode("a");
+  return IsMissing(opened) ? CreateTextFile(file) : opened;
 }
 
-bool EnsureDirectory(std::string_view path) {
+FileResult EnsureDirectory(std::string_view path) {
   const Str255 directory = DropTrailingSep(path);
-  const int code = DirectoryIoCode(directory);
-  if (code == 2 || code == 3) return MakeDirectoryPath(directory);
-  return code == 0;  // access denied and the like: nothing is made
+  const FileResult found = DirectoryResult(directory);
+  if (IsMissing(found)) return MakeDirectoryPath(directory);
+  return found;  // access denied, or no directory: nothing is made
 }
 
 bool EnsureDirectoryBelow(std::string_view root, std::string_view path, std::string& refusal) {
-  if (root.empty()) return EnsureDirectory(path);
+  if (root.empty()) return static_cast<bool>(EnsureDirectory(path));
   const auto parts = PartsBelow(root, path);
   if (!parts) {
     refusal = OutsideLine(path, root);
@@ -536,27 +509,35 @@ bool EnsureDirectoryBelow(std::string_view root, std::string_view path, std::str
   return EnsureDirectory(root) && OpenBelow(root, *parts, true, path, refusal).Valid();
 }
 
-bool MakeDirectoryPath(std::string_view path) {
-  if (path.size() <= RootLength(path)) return false;  // a root is never made
+FileResult MakeDirectoryPath(std::string_view path) {
+  if (path.size() <= RootLength(path)) return ResultOf(EEXIST);  // a root is never made
   Str255 parentPart, name, extension;
   SplitFileName(DropTrailingSep(path), parentPart, name, extension);
   const Str255 parent = DropTrailingSep(parentPart);
   // An empty parent is the current directory, so relative chains start there.
-  if (DirectoryIoCode(parent) != 0 && !MakeDirectoryPath(parent)) return false;
+  if (const FileResult found = DirectoryResult(parent); !found) {
+    if (!IsMissing(found)) return found;
+    if (const FileResult made = MakeDirectoryPath(parent); !made) return made;
+  }
   Str255 target = parent;
   EnsureTrailing(target, kPathSep);
   target += name.View();
   target += extension.View();
-  return IoCodeOf(MakeDirectory(target), target) == 0;
+  const FileResult made = ResultOf(MakeDirectory(target));
+  // What stands in the way is no directory, or the chain would have ended
+  // above.
+  if (made.error == std::errc::file_exists && !IsStatDirectory(target)) return ResultOf(ENOTDIR);
+  return made;
 }
 
-int DeleteFileForced(std::string_view name) {
-  if (!RunFileRole(name).empty()) return IoCode = 5;
-  if (RemoveFile(name) == 5) {
+FileResult DeleteFileForced(std::string_view name) {
+  if (!RunFileRole(name).empty()) return ResultOf(EACCES);
+  FileResult removed = ResultOf(RemoveFileName(name));
+  if (IsDenied(removed)) {
     SetAttributes(name, 0);
-    RemoveFile(name);
+    removed = ResultOf(RemoveFileName(name));
   }
-  return IoCode;
+  return removed;
 }
 
 bool IsFileSystemRoot(std::string_view path) {
@@ -571,7 +552,7 @@ bool DeleteTree(std::string_view directory) {
 }
 
 void SetAttributes(std::string_view name, std::uint16_t attributes) {
-  IoCodeOf(SetWritable(name, (attributes & kAttrReadOnly) == 0), name);
+  SetWritable(name, (attributes & kAttrReadOnly) == 0);
 }
 
 bool FileExists(std::string_view name) {
@@ -589,12 +570,7 @@ bool SetFileDate(std::string_view name, PackedDateTime date) {
   EntryStatus status;
   const SystemHandle file = OpenRegular(name, status);
   std::time_t t;
-  if (!file.Valid() || !LocalTimeOf(date, t)) return false;
-  if (const int err = SetModifiedTime(file, t); err != 0) {
-    FailWithError(err, name);
-    return false;
-  }
-  return true;
+  return file.Valid() && LocalTimeOf(date, t) && SetModifiedTime(file, t) == 0;
 }
 
 // A single named path is one file on a file system that tells letter cases

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "util/filesystem.h"
@@ -32,12 +33,15 @@ constexpr char kPathSep = '/';
 constexpr bool kNamesIgnoreCase = false;
 #endif
 
-// Error code of the last file operation: 0 success, 2 file not found (its
-// directory exists), 3 path not found (a directory of the path is missing or
-// is no directory), 5 access denied (also: a directory where a file was
-// meant); any other system error e gives e + 100, so it never reads as one
-// of the codes above.
-extern int IoCode;
+// The outcome of a file operation: success, or the system's reason for the
+// failure (a directory where a file was meant fails with EISDIR, one of the
+// run's own files with EACCES). True on success; Reason() is the text a log
+// line puts after the failed operation.
+struct FileResult {
+  std::error_code error;
+  explicit operator bool() const { return !error; }
+  std::string Reason() const { return error.message(); }
+};
 
 // Attribute bits as the rest of the system knows them. On Windows the file
 // system's own. On Linux: directory and regular file (archive) from the file
@@ -84,9 +88,9 @@ class TextFile {
   // True when the file was closed without error (its buffered data written),
   // or was not open.
   bool Close();
-  // Opens with an fopen mode (closing an open file first); returns and sets
-  // IoCode. A directory is never opened as a file (5).
-  int OpenMode(const char* mode);
+  // Opens with an fopen mode (closing an open file first). A directory is
+  // never opened as a file.
+  FileResult OpenMode(const char* mode);
 
  private:
   Str255 name_;
@@ -157,21 +161,23 @@ class PartFile {
   bool committed_ = false;
 };
 
-int OpenTextRead(TextFile& file);
-int CreateTextFile(TextFile& file);  // creates missing directories
-int AppendTextFile(TextFile& file);  // creates the file (and directories) when missing
+FileResult OpenTextRead(TextFile& file);
+FileResult CreateTextFile(TextFile& file);  // creates missing directories
+FileResult AppendTextFile(TextFile& file);  // creates the file (and directories) when missing
 
-// True when the directory exists or was made with its missing parents.
-bool EnsureDirectory(std::string_view path);
+// Success when the directory exists or was made with its missing parents;
+// an entry of its name (or of a parent's) that is no directory fails with
+// ENOTDIR.
+FileResult EnsureDirectory(std::string_view path);
 // The same for a directory inside root (which may be reached through links
 // of the user's own): the parts of path below root are made or entered
 // without following a link. False when that fails; when a link or ".." would
 // lead outside root, refusal gets the line that says so.
 bool EnsureDirectoryBelow(std::string_view root, std::string_view path, std::string& refusal);
-bool MakeDirectoryPath(std::string_view path);
+FileResult MakeDirectoryPath(std::string_view path);
 // Deletes a file, clearing a read-only attribute when that is in the way;
-// one of the run's files is never deleted (5).
-int DeleteFileForced(std::string_view name);
+// one of the run's files is never deleted (EACCES).
+FileResult DeleteFileForced(std::string_view name);
 // True when path names the root of the file system (also through "..",
 // repeated separators or links), or is empty: such a path is never cleared.
 bool IsFileSystemRoot(std::string_view path);

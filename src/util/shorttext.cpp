@@ -1,5 +1,6 @@
 #include "util/shorttext.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -169,16 +170,17 @@ void ReplaceText(ShortStrRef text, std::string_view pattern, std::string_view re
   }
 }
 
-std::uint8_t HexDigitValue(char c) {
-  auto u = static_cast<std::uint8_t>(c);
-  if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(u - 'a' + 10);
-  if (u <= '9') return static_cast<std::uint8_t>(u - 48);
-  return static_cast<std::uint8_t>(u - 55);
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 std::uint8_t HexPairValue(std::string_view text) {
   Str255 two = PadLeft(text, 2, '0');
-  return static_cast<std::uint8_t>(16 * HexDigitValue(two[0]) + HexDigitValue(two[1]));
+  const auto digit = [](char c) { return std::max(HexDigitValue(c), 0); };
+  return static_cast<std::uint8_t>(16 * digit(two[0]) + digit(two[1]));
 }
 
 void SplitFirst(ShortStrRef text, char c, ShortStrRef head) {

@@ -200,7 +200,10 @@ void ReplaceChars(ShortStrRef text, const CharSet& set, char replacement);
 // (searching on after it) instead of looping forever.
 void ReplaceText(ShortStrRef text, std::string_view pattern, std::string_view replacement,
                  bool adaptCase);
-std::uint8_t HexDigitValue(char c);
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+// The byte two hexadecimal digits spell (one digit is padded with a leading
+// "0"); a character that is no digit counts as 0.
 std::uint8_t HexPairValue(std::string_view text);
 // head = text before the first c; text keeps what follows it. Without c:
 // head = whole text, text becomes empty.

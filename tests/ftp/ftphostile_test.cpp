@@ -142,7 +142,8 @@ const std::vector<HostileCase>& Cases() {
        Way::Up,
        10,
        kStor + kTakesAll + k226 + kSizeAsked + "send 213 {size}\\r\\n\n",
-       {"Uploading:f.bin", "Complete:f.bin", "Deleting:f.bin", "DeleteFailed:f.bin: access denied"},
+       {"Uploading:f.bin", "Complete:f.bin", "Deleting:f.bin",
+        "DeleteFailed:f.bin: Is a directory"},
        true,
        Meddling::DirectoryInItsPlace},
       // A download whose DELE is refused.

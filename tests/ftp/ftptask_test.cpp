@@ -415,7 +415,7 @@ TEST_F(FtpProgramTest, LocalDirectoryThatCannotBeMadeIsReportedOnce) {
   WriteFile(home / "r.txt", "remote");
   const ProgramRun run = Run({"/*.*, blocker/in, DOWN", "blocker/in/, /, SYNCH"});
   EXPECT_EQ(run.exitCode, 4) << Log();
-  const std::string line = "Unable to create directory blocker/in/";
+  const std::string line = "Unable to create directory blocker/in/: Not a directory";
   const std::string log = Log();
   const std::size_t first = log.find(line);
   ASSERT_NE(first, std::string::npos) << log;

@@ -173,7 +173,8 @@ TEST_F(FtpTransferTest, MissingLocalDirectoryIsCreatedOrReportedOnce) {
   Download(session, "a.txt", local / "notadir/sub/");
   Download(session, "a.txt", local / "new/deeper/");
   EXPECT_EQ(session.events,
-            (Events{"PreparingDownload", "NoLocalDirectory:" + (local / "notadir/sub/"),
+            (Events{"PreparingDownload",
+                    "NoLocalDirectory:" + (local / "notadir/sub/") + ": Not a directory",
                     "PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
                     "DataChannelOpen", "Downloading:a.txt", "Complete:a.txt"}));
   EXPECT_EQ(ReadFile(local / "new/deeper/a.txt"), "ok");

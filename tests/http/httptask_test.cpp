@@ -638,7 +638,7 @@ TEST_F(HttpAssignment, EveryFailureReachesTheRunLog) {
        blocked,
        false,
        false,
-       {"Unable to create location directory " + blocked},
+       {"Unable to create location directory " + blocked + ": Not a directory"},
        false},
   };
   for (const auto& c : cases) {

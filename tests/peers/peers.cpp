@@ -61,6 +61,17 @@ int WaitOrKill(pid_t pid, double timeoutSeconds) {
 }
 #endif
 
+// The program names files in UTF-8 on every system; so do the tests, which
+// on Windows must say so, or the paths would be read in the ANSI code page.
+fs::path Utf8Path(std::string_view path) {
+  return fs::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string Utf8Name(const fs::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
 }  // namespace
 
 std::string PeersDir() {
@@ -153,27 +164,27 @@ bool HasIpv6Loopback() {
 #endif
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Utf8Path(path), std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
 void WriteFile(const std::string& path, std::string_view data) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  fs::create_directories(Utf8Path(path).parent_path());
+  std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 
 bool PathExists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  return fs::exists(fs::symlink_status(Utf8Path(path), ec));
 }
 
 std::vector<std::string> DirectoryNames(const std::string& directory) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(Utf8Path(directory))) {
+    names.push_back(Utf8Name(entry.path().filename()));
   }
   std::sort(names.begin(), names.end());
   return names;

@@ -138,17 +138,18 @@ TEST(ShortText, HexValuesOfOddInput) {
   EXPECT_EQ(HexDigitValue('9'), 9);
   EXPECT_EQ(HexDigitValue('a'), 10);
   EXPECT_EQ(HexDigitValue('F'), 15);
-  EXPECT_EQ(HexDigitValue('G'), 16);      // 'G' - 55
-  EXPECT_EQ(HexDigitValue('g'), 48);      // 'g' - 55
-  EXPECT_EQ(HexDigitValue(' '), 240);     // ' ' - 48, kept in 8 bits
-  EXPECT_EQ(HexDigitValue('\xff'), 200);  // 255 - 55
+  EXPECT_EQ(HexDigitValue('G'), -1);
+  EXPECT_EQ(HexDigitValue('g'), -1);
+  EXPECT_EQ(HexDigitValue(' '), -1);
+  EXPECT_EQ(HexDigitValue('\xff'), -1);
 
   EXPECT_EQ(HexPairValue("2F"), 0x2F);
   EXPECT_EQ(HexPairValue("ff"), 0xFF);
   EXPECT_EQ(HexPairValue("F"), 0x0F);
   EXPECT_EQ(HexPairValue(""), 0);
   EXPECT_EQ(HexPairValue("abc"), 0xAB);
-  EXPECT_EQ(HexPairValue("GG"), static_cast<std::uint8_t>(16 * 16 + 16));
+  EXPECT_EQ(HexPairValue("GG"), 0);
+  EXPECT_EQ(HexPairValue("G1"), 1);
 }
 
 TEST(ReplaceText, FindsAnyCaseAndCanAdaptTheReplacementsCase) {
