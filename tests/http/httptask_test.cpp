@@ -420,7 +420,7 @@ TEST_F(HttpAssignment, FailuresEndTheAssignmentAndOnlyHtmlIsParsed) {
   Add("file", "a file where a directory should be");
   location = top / "site/file/loc/";
   EXPECT_FALSE(Run(Task("p.html", 1, false)));
-  EXPECT_TRUE(Shown("Unable to create location directory " + location));
+  EXPECT_TRUE(Shown("Unable to create location directory " + location + ": Not a directory"));
 }
 
 TEST_F(HttpAssignment, ShortNamesAreStoredAndLinked) {
