@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdio>
-#include <string_view>
 
 // Gives standard output and standard error a place to go where the system
 // starts the program without one (a window program on Windows): the console
@@ -24,5 +23,6 @@ int ConsoleColumns(std::FILE* stream);
 // part file being written. A peer or reader that goes away makes writes fail
 // instead of ending the process.
 void InstallStopSignalHandlers();
-// "SIGTERM", "SIGINT" or "SIGHUP"; empty for any other signal.
-std::string_view StopSignalName(int signalNumber);
+// The number a hang-up is recorded as (SIGHUP, or its stand-in where the
+// system has none); SIGTERM and SIGINT are the C library's.
+extern const int kHangUpSignal;

@@ -66,15 +66,4 @@ void InstallStopSignalHandlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-std::string_view StopSignalName(int signalNumber) {
-  switch (signalNumber) {
-    case SIGHUP:
-      return "SIGHUP";
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    default:
-      return {};
-  }
-}
+const int kHangUpSignal = SIGHUP;

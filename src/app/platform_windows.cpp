@@ -93,15 +93,4 @@ void InstallStopSignalHandlers() {
   SetConsoleCtrlHandler(StopOnConsoleEvent, TRUE);
 }
 
-std::string_view StopSignalName(int signalNumber) {
-  switch (signalNumber) {
-    case kSignalHangUp:
-      return "SIGHUP";
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    default:
-      return {};
-  }
-}
+const int kHangUpSignal = kSignalHangUp;

@@ -1,6 +1,7 @@
 #include "app/taskrun.h"
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 
 #include "app/platform.h"
@@ -9,9 +10,9 @@
 #include "http/httptask.h"
 #include "http/visitedset.h"
 #include "report/runlog.h"
-#include "util/timer.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
+#include "util/timer.h"
 
 void RunAllTasks(const RunContext& context) {
   // Every HTTP assignment, then every FTP assignment, each table in the
@@ -29,8 +30,10 @@ void RunAllTasks(const RunContext& context) {
 }
 
 std::string SignalName(int signalNumber) {
-  const std::string_view name = StopSignalName(signalNumber);
-  return name.empty() ? "signal " + std::to_string(signalNumber) : std::string(name);
+  if (signalNumber == SIGTERM) return "SIGTERM";
+  if (signalNumber == SIGINT) return "SIGINT";
+  if (signalNumber == kHangUpSignal) return "SIGHUP";
+  return "signal " + std::to_string(signalNumber);
 }
 
 std::string FormatDuration(std::int32_t seconds) {

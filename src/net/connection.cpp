@@ -31,14 +31,6 @@ std::string DottedText(const IpAddress& address) {
          std::to_string(address[2]) + "." + std::to_string(address[3]);
 }
 
-// A host in brackets is an IPv6 address as addresses in URLs write it.
-std::string_view WithoutBrackets(std::string_view host) {
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    return host.substr(1, host.size() - 2);
-  }
-  return host;
-}
-
 // The addresses to try for the host: a dotted address as its four decimal
 // numbers, an IPv6 address as written, a name as the resolver finds it
 // (named is then true). Empty when there is none; brackets hold an IPv6

@@ -13,3 +13,10 @@ bool IsDottedAddress(std::string_view text) {
                                      [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
   return allDigitsOrDots && std::count(text.begin(), text.end(), '.') == 3;
 }
+
+std::string_view WithoutBrackets(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    return host.substr(1, host.size() - 2);
+  }
+  return host;
+}

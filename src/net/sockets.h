@@ -113,3 +113,7 @@ bool SocketWouldBlock();
 std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly);
 // True when every character is a digit or '.' and there are exactly three dots.
 bool IsDottedAddress(std::string_view text);
+
+// A host in brackets is an IPv6 address as addresses in URLs write it: the
+// address without them; any other host as it is.
+std::string_view WithoutBrackets(std::string_view host);

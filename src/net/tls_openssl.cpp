@@ -74,13 +74,6 @@ BIO_METHOD* SocketLayerMethod() {
   return method;
 }
 
-std::string_view WithoutBrackets(std::string_view host) {
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    return host.substr(1, host.size() - 2);
-  }
-  return host;
-}
-
 // The first error OpenSSL queued, as text; the queue is left empty.
 std::string QueuedError() {
   const unsigned long error = ERR_get_error();

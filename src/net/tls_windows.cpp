@@ -134,13 +134,6 @@ void TlsSessionFree::operator()(TlsSession* session) const {
 
 namespace {
 
-std::string_view WithoutBrackets(std::string_view host) {
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    return host.substr(1, host.size() - 2);
-  }
-  return host;
-}
-
 std::wstring Widened(const std::string& text) {
   std::wstring wide(text.size(), L'\0');
   const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
