@@ -398,8 +398,14 @@ bool TextFile::Close() {
 FileResult TextFile::OpenMode(const char* mode) {
   Close();
   file_ = OpenStream(name_, mode);
-  if (!file_) return ResultOf(errno);
   EntryStatus status;
+  if (!file_) {
+    // Windows refuses to open a directory as "access denied"; say what it is.
+    const int error = errno;
+    const bool directory =
+        StatPath(name_, true, status) == 0 && status.kind == EntryKind::Directory;
+    return ResultOf(directory ? EISDIR : error);
+  }
   if (StatStream(file_, status) == 0 && status.kind == EntryKind::Directory) {
     Close();
     return ResultOf(EISDIR);
