@@ -10,8 +10,6 @@
 
 namespace {
 
-using Kind = StatusUpdate::Kind;
-
 constexpr int kFooterRows = 4;  // three status lines and the bar or counter
 constexpr int kBarWidth = 40;
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
@@ -42,7 +40,7 @@ ConsoleView::ConsoleView(std::FILE* out, std::FILE* err, bool terminal)
     : out_(out), err_(err), terminal_(terminal) {}
 
 void ConsoleView::Apply(const std::vector<StatusUpdate>& updates) {
-  for (const StatusUpdate& update : updates) Take(update);
+  for (const StatusUpdate& update : updates) Deliver(update, *this);
   if (terminal_ && (!updates.empty() || !footerDrawn_)) DrawFooter();
   std::fflush(out_);
 }
@@ -52,44 +50,42 @@ void ConsoleView::PrintLine(std::FILE* file, std::string_view text) {
   Put(file, "\n");
 }
 
-void ConsoleView::Take(const StatusUpdate& update) {
-  switch (update.kind) {
-    case Kind::kLine:
-      SetStatusLine(update.number, update.text);
-      break;
-    case Kind::kMemoLine:
-      ClearFooter();
-      PrintLine(out_, update.text);
-      break;
-    case Kind::kPercent:
-      percent_ = update.number < 0 ? 0 : (update.number > 100 ? 100 : update.number);
-      barVisible_ = true;
-      break;
-    case Kind::kByteCount:
-      counterCaption_ = update.text;
-      counterVisible_ = true;
-      break;
-    case Kind::kHidePercent:
-      barVisible_ = false;
-      break;
-    case Kind::kHideByteCount:
-      counterVisible_ = false;
-      break;
-    case Kind::kError:
-      ClearFooter();
-      std::fflush(out_);
-      PrintLine(err_, Cat("quorbit: ", update.text));
-      std::fflush(err_);
-      break;
-  }
+void ConsoleView::AddMemoLine(std::string_view text) {
+  ClearFooter();
+  PrintLine(out_, text);
 }
 
-void ConsoleView::SetStatusLine(int n, const Str255& text) {
+void ConsoleView::ShowPercent(int percent) {
+  percent_ = percent < 0 ? 0 : (percent > 100 ? 100 : percent);
+  barVisible_ = true;
+}
+
+void ConsoleView::ShowByteCount(std::string_view caption) {
+  counterCaption_ = caption;
+  counterVisible_ = true;
+}
+
+void ConsoleView::HidePercent() {
+  barVisible_ = false;
+}
+
+void ConsoleView::HideByteCount() {
+  counterVisible_ = false;
+}
+
+void ConsoleView::ShowError(std::string_view text) {
+  ClearFooter();
+  std::fflush(out_);
+  PrintLine(err_, "quorbit: " + std::string(text));
+  std::fflush(err_);
+}
+
+void ConsoleView::SetLine(int n, std::string_view text) {
   if (n < 1 || n > 3) return;
   Str255& line = lines_[n - 1];
   // Without a footer a status line is printed when it changes, so repeated
   // updates of the same step do not fill a cron mail.
-  if (!terminal_ && !text.Empty() && !(line == text.View())) PrintLine(out_, text);
+  if (!terminal_ && !text.empty() && line.View() != text) PrintLine(out_, text);
   line = text;
 }
 

@@ -12,14 +12,19 @@
 // and the progress bar or byte counter stay at the bottom while log lines
 // scroll above them; otherwise only plain lines are written: log lines and
 // changed status lines, never control characters. Errors go to err.
-class ConsoleView {
+class ConsoleView : private StatusSink {
  public:
   ConsoleView(std::FILE* out, std::FILE* err, bool terminal);
   void Apply(const std::vector<StatusUpdate>& updates);
 
  private:
-  void Take(const StatusUpdate& update);
-  void SetStatusLine(int n, const Str255& text);
+  void SetLine(int n, std::string_view text) override;
+  void AddMemoLine(std::string_view text) override;
+  void ShowPercent(int percent) override;
+  void ShowByteCount(std::string_view caption) override;
+  void HidePercent() override;
+  void HideByteCount() override;
+  void ShowError(std::string_view text) override;
   void PrintLine(std::FILE* file, std::string_view text);
   void ClearFooter();
   void DrawFooter();

@@ -22,7 +22,7 @@
 #include "util/stoprequest.h"
 
 // The main window over FLTK.
-class MainWindow : public Fl_Double_Window {
+class MainWindow : public Fl_Double_Window, private StatusSink {
  public:
   // keepOpenSeconds: how long the window stays after the worker finished,
   // beyond the usual poll tick (0 normally; screenshots need more).
@@ -53,8 +53,13 @@ class MainWindow : public Fl_Double_Window {
   static void OnUpdates(void* form);
   static void OnClose(Fl_Widget* window, void*);
   void ApplyUpdates();
-  void Apply(const StatusUpdate& update);
-  void AddMemoLine(std::string_view text);
+  void SetLine(int n, std::string_view text) override;
+  void AddMemoLine(std::string_view text) override;
+  void ShowPercent(int percent) override;
+  void ShowByteCount(std::string_view caption) override;
+  void HidePercent() override;
+  void HideByteCount() override;
+  void ShowError(std::string_view text) override;
 
   Fl_Text_Buffer memoText_;
   UpdateQueue updates_;
@@ -64,8 +69,6 @@ class MainWindow : public Fl_Double_Window {
 };
 
 namespace {
-
-using Kind = StatusUpdate::Kind;
 
 // Client area of the 433 x 300 outer window of the design.
 constexpr int kClientWidth = 425;
@@ -209,38 +212,35 @@ void MainWindow::OnClose(Fl_Widget* window, void*) {
 }
 
 void MainWindow::ApplyUpdates() {
-  for (const StatusUpdate& update : updates_.TakeAll()) Apply(update);
+  for (const StatusUpdate& update : updates_.TakeAll()) Deliver(update, *this);
 }
 
-void MainWindow::Apply(const StatusUpdate& update) {
+void MainWindow::SetLine(int n, std::string_view text) {
   Fl_Box* const lines[] = {Line1, Line2, Line3};
-  switch (update.kind) {
-    case Kind::kLine:
-      if (update.number >= 1 && update.number <= 3)
-        SetCaption(lines[update.number - 1], update.text);
-      break;
-    case Kind::kMemoLine:
-      AddMemoLine(update.text);
-      break;
-    case Kind::kPercent:
-      ProgressBar->show();
-      ProgressBar->value(static_cast<float>(update.number));
-      break;
-    case Kind::kByteCount:
-      Received->show();
-      SetCaption(Received, update.text);
-      break;
-    case Kind::kHidePercent:
-      ProgressBar->hide();
-      break;
-    case Kind::kHideByteCount:
-      Received->hide();
-      break;
-    case Kind::kError:
-      ShowErrorBox(update.text);
-      updates_.ErrorDismissed();
-      break;
-  }
+  if (n >= 1 && n <= 3) SetCaption(lines[n - 1], text);
+}
+
+void MainWindow::ShowPercent(int percent) {
+  ProgressBar->show();
+  ProgressBar->value(static_cast<float>(percent));
+}
+
+void MainWindow::ShowByteCount(std::string_view caption) {
+  Received->show();
+  SetCaption(Received, caption);
+}
+
+void MainWindow::HidePercent() {
+  ProgressBar->hide();
+}
+
+void MainWindow::HideByteCount() {
+  Received->hide();
+}
+
+void MainWindow::ShowError(std::string_view text) {
+  ShowErrorBox(text);
+  updates_.ErrorDismissed();
 }
 
 void MainWindow::AddMemoLine(std::string_view text) {

@@ -17,8 +17,6 @@
 
 namespace {
 
-using Kind = StatusUpdate::Kind;
-
 // Client area of the 433 x 300 outer window of the design.
 constexpr int kClientWidth = 425;
 constexpr int kClientHeight = 273;
@@ -63,7 +61,7 @@ struct FormFont {
   HFONT handle;
 };
 
-class MainWindow {
+class MainWindow : private StatusSink {
  public:
   // keepOpenSeconds: how long the window stays after the worker finished,
   // beyond the usual poll tick (0 normally; screenshots need more).
@@ -93,8 +91,13 @@ class MainWindow {
   void Close();
   void EndWithSession();
   void ApplyUpdates();
-  void Apply(const StatusUpdate& update);
-  void AddMemoLine(std::string_view text);
+  void SetLine(int n, std::string_view text) override;
+  void AddMemoLine(std::string_view text) override;
+  void ShowPercent(int percent) override;
+  void ShowByteCount(std::string_view caption) override;
+  void HidePercent() override;
+  void HideByteCount() override;
+  void ShowError(std::string_view text) override;
 
   HWND window_ = nullptr;
   // Controls in the order of the window's design; the memo comes first in
@@ -296,38 +299,35 @@ void MainWindow::EndWithSession() {
 }
 
 void MainWindow::ApplyUpdates() {
-  for (const StatusUpdate& update : updates_.TakeAll()) Apply(update);
+  for (const StatusUpdate& update : updates_.TakeAll()) Deliver(update, *this);
 }
 
-void MainWindow::Apply(const StatusUpdate& update) {
+void MainWindow::SetLine(int n, std::string_view text) {
   HWND const lines[] = {Line1, Line2, Line3};
-  switch (update.kind) {
-    case Kind::kLine:
-      if (update.number >= 1 && update.number <= 3)
-        SetCaption(lines[update.number - 1], update.text);
-      break;
-    case Kind::kMemoLine:
-      AddMemoLine(update.text);
-      break;
-    case Kind::kPercent:
-      ShowWindow(ProgressBar, SW_SHOWNA);
-      SendMessageW(ProgressBar, PBM_SETPOS, static_cast<WPARAM>(update.number), 0);
-      break;
-    case Kind::kByteCount:
-      ShowWindow(Received, SW_SHOWNA);
-      SetCaption(Received, update.text);
-      break;
-    case Kind::kHidePercent:
-      ShowWindow(ProgressBar, SW_HIDE);
-      break;
-    case Kind::kHideByteCount:
-      ShowWindow(Received, SW_HIDE);
-      break;
-    case Kind::kError:
-      ShowErrorBox(update.text);
-      updates_.ErrorDismissed();
-      break;
-  }
+  if (n >= 1 && n <= 3) SetCaption(lines[n - 1], text);
+}
+
+void MainWindow::ShowPercent(int percent) {
+  ShowWindow(ProgressBar, SW_SHOWNA);
+  SendMessageW(ProgressBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+void MainWindow::ShowByteCount(std::string_view caption) {
+  ShowWindow(Received, SW_SHOWNA);
+  SetCaption(Received, caption);
+}
+
+void MainWindow::HidePercent() {
+  ShowWindow(ProgressBar, SW_HIDE);
+}
+
+void MainWindow::HideByteCount() {
+  ShowWindow(Received, SW_HIDE);
+}
+
+void MainWindow::ShowError(std::string_view text) {
+  ShowErrorBox(text);
+  updates_.ErrorDismissed();
 }
 
 void MainWindow::AddMemoLine(std::string_view text) {

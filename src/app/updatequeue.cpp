@@ -4,6 +4,32 @@
 
 using Kind = StatusUpdate::Kind;
 
+void Deliver(const StatusUpdate& update, StatusSink& view) {
+  switch (update.kind) {
+    case Kind::kLine:
+      view.SetLine(update.number, update.text);
+      break;
+    case Kind::kMemoLine:
+      view.AddMemoLine(update.text);
+      break;
+    case Kind::kPercent:
+      view.ShowPercent(update.number);
+      break;
+    case Kind::kByteCount:
+      view.ShowByteCount(update.text);
+      break;
+    case Kind::kHidePercent:
+      view.HidePercent();
+      break;
+    case Kind::kHideByteCount:
+      view.HideByteCount();
+      break;
+    case Kind::kError:
+      view.ShowError(update.text);
+      break;
+  }
+}
+
 UpdateQueue::UpdateQueue(bool errorsWait, std::function<void()> wake)
     : errorsWait_(errorsWait), wake_(std::move(wake)) {}
 

@@ -29,6 +29,11 @@ struct StatusUpdate {
   Str255 text;
 };
 
+// Hands one update to the matching call of a front end's view: the dispatch
+// the console and both windows share. A view that makes the worker wait on an
+// error answers the queue (ErrorDismissed) once it has shown it.
+void Deliver(const StatusUpdate& update, StatusSink& view);
+
 class UpdateQueue : public StatusSink {
  public:
   // errorsWait: ShowError returns only once the front end calls
