@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!ServeFromSocketPair(session.connection, reply)) return 0;
   Str80 local(directory);
   HttpResponse response;
-  const bool stored = ReceiveBody(session, local, ifModified, shortNames, response);
+  const bool stored =
+      ReceiveBody(session, local, {.ifModified = ifModified, .shortNames = shortNames}, response);
   session.connection.Close();
 
   FUZZ_CHECK(local.View() == directory);

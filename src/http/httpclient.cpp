@@ -8,9 +8,9 @@
 
 #include "http/weburl.h"
 #include "report/runlog.h"
-#include "util/timer.h"
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
+#include "util/timer.h"
 
 namespace {
 
@@ -516,7 +516,7 @@ bool RemoteChanged(const HttpResponse& response, std::string_view path) {
 
 }  // namespace
 
-bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified, bool shortNames,
+bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, const GetOptions& options,
                  HttpResponse& response) {
   EnsureTrailing(localDirectory, kPathSep);
   // Built apart from the caller's variable, which may have no room left for
@@ -530,12 +530,12 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModifi
     }
     return false;
   }
-  if (shortNames) {
+  if (options.shortNames) {
     response.fileName = ShortFileName(folder, response.fileName);
     session.file = response.fileName;
   }
   const Str255 path = JoinLocal(folder, response.fileName, kLocalPathMax);
-  if (ifModified && !RemoteChanged(response, path)) {
+  if (options.ifModified && !RemoteChanged(response, path)) {
     session.FileEvent(HttpFileEvent::Unchanged, response);
     return true;
   }
@@ -653,7 +653,7 @@ bool StaysOpen(HttpSession& session, const HttpResponse& response) {
 // has closed meanwhile gives no answer at all: the request is then made once
 // more on a new connection.
 bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
-                 std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response) {
+                 std::uint16_t port, const GetOptions& options, HttpResponse& response) {
   // The answer of an earlier hop must not be taken for this one's when no
   // answer comes.
   response = HttpResponse();
@@ -676,7 +676,7 @@ bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDi
     if (StopRequested() || !OpenConnection(session, host, port)) return false;
     SendRequest(session, host, port);
   }
-  const bool stored = ReceiveBody(session, localDirectory, ifModified, shortNames, response);
+  const bool stored = ReceiveBody(session, localDirectory, options, response);
   if (!StaysOpen(session, response)) CloseConnection(session);
   return stored;
 }
@@ -782,7 +782,7 @@ bool HttpSession::MayFollow(const WebUrl& /*target*/) {
 }
 
 bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
-             std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response) {
+             std::uint16_t port, const GetOptions& options, HttpResponse& response) {
   session.requested = url;
   session.storedName.Clear();
   session.answerFailure.Clear();
@@ -790,7 +790,7 @@ bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirect
   std::vector<std::string> asked;
   bool stored = false;
   for (int hop = 1;; ++hop) {
-    stored = RequestOnce(session, next, localDirectory, port, ifModified, shortNames, response);
+    stored = RequestOnce(session, next, localDirectory, port, options, response);
     if (stored || !session.answerFailure.Empty() || !IsRedirect(response) ||
         !FollowRedirect(session, response, hop, next, port, localDirectory, asked)) {
       break;

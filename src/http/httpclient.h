@@ -220,6 +220,12 @@ std::string ServerKey(const HttpSession& session, std::string_view host, std::ui
 // returns the host. A port written in the URL stays part of the host.
 Str255 SplitUrl(HttpSession& session, std::string_view url);
 
+// What a GET does with the file besides fetching it.
+struct GetOptions {
+  bool ifModified = false;  // keep the stored file when the server's copy is not newer
+  bool shortNames = false;  // store under an 8.3 name
+};
+
 // Fetches url into localDirectory (the caller's variable: it gains a trailing
 // separator, and a redirect to the same address as a directory extends it by
 // one subdirectory). Other redirects (301, 302, 303, 307, 308) are followed
@@ -229,7 +235,7 @@ Str255 SplitUrl(HttpSession& session, std::string_view url);
 // stored completely or skipped as unchanged (ifModified). Afterwards the connection is closed, or,
 // when it may serve another request, left in the session's keep.
 bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
-             std::uint16_t port, bool ifModified, bool shortNames, HttpResponse& response);
+             std::uint16_t port, const GetOptions& options, HttpResponse& response);
 
 // A header line split at its first colon: the field name before it and the
 // value after it without the blanks and tabs around it, both as written.
@@ -250,7 +256,7 @@ std::int64_t ParseChunkSize(std::string_view line);
 // and stores its body in localDirectory (which gains a trailing separator)
 // under the session's stored name or else its file part. True when the body was stored completely
 // or skipped as unchanged (ifModified).
-bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, bool ifModified, bool shortNames,
+bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, const GetOptions& options,
                  HttpResponse& response);
 
 // Clears the response, derives its fileName from wantedName (or from the

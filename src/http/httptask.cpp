@@ -413,7 +413,8 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
   session.keep = &run.kept;
   session.storeRoot = run.root.Str();
   session.tls = {VerifiesCertificates(task), run.context.settings.CA_FILE.Str()};
-  if (!HttpGet(session, task.URI, task.LOCATION, task.PORT, task.IFMOD != 0, task.SHORTNAMES != 0,
+  if (!HttpGet(session, task.URI, task.LOCATION, task.PORT,
+               {.ifModified = task.IFMOD != 0, .shortNames = task.SHORTNAMES != 0},
                fetch->response)) {
     if (!session.knownTarget.empty()) {
       run.aliases.emplace_back(key, session.knownTarget);

@@ -57,7 +57,7 @@ class RealServers : public ::testing::Test {
 
   bool Get(HttpSession& session, const std::string& path, bool ifModified = false) {
     return HttpGet(session, "http://127.0.0.1" + path, local,
-                   static_cast<std::uint16_t>(nginx.Port()), ifModified, false, response);
+                   static_cast<std::uint16_t>(nginx.Port()), {.ifModified = ifModified}, response);
   }
 
   TempDir dir;
@@ -209,7 +209,7 @@ TEST_F(RealServers, PageOverIpv6IsStoredAndTheDebugLogNamesTheAddress) {
   {
     RecordingHttpSession session(dir / "debug.log");
     ASSERT_TRUE(HttpGet(session, "http://[::1]/page.html", local,
-                        static_cast<std::uint16_t>(nginx6.Port()), false, false, response));
+                        static_cast<std::uint16_t>(nginx6.Port()), {}, response));
     EXPECT_EQ(session.BaseUrl().Str(), "http://[::1]");
   }
   EXPECT_EQ(Stored("page.html"), ReadFile(Served("page.html")));

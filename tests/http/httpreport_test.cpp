@@ -163,7 +163,7 @@ TEST(ReportingHttpSession, AFetchThatBringsNoFileSaysWhatHappened) {
     {
       ReportingHttpSession session("");
       EXPECT_FALSE(HttpGet(session, "http://127.0.0.1/f.html", local,
-                           static_cast<std::uint16_t>(port), false, false, response));
+                           static_cast<std::uint16_t>(port), {}, response));
     }
     ClearStopRequest();
     const Lines memo = c.stop ? stopping.Memo() : capture.Memo();
@@ -214,7 +214,7 @@ TEST(ReportingHttpSession, DownloadIsReportedFromStartToEnd) {
   {
     ReportingHttpSession session("");
     EXPECT_TRUE(HttpGet(session, "http://127.0.0.1/f.bin", local, static_cast<std::uint16_t>(port),
-                        false, false, response));
+                        {}, response));
   }
   // The stopwatch counts changes of the clock's second: 0.2 s may count as one.
   Lines memo = capture.Memo();
@@ -247,7 +247,7 @@ TEST(ReportingHttpSession, ABodyEndedByTheServersCloseIsNoInterruption) {
   {
     ReportingHttpSession session("");
     EXPECT_TRUE(HttpGet(session, "http://127.0.0.1/a.txt", local, static_cast<std::uint16_t>(port),
-                        false, false, response));
+                        {}, response));
   }
   const Lines memo = capture.Memo();
   EXPECT_EQ(std::count(memo.begin(), memo.end(), "Connection interrupted"), 0);

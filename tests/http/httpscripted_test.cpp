@@ -52,7 +52,8 @@ class ScriptedHttp : public ::testing::Test {
   // Fetches the path from the scripted server into the store; records the time.
   bool Get(const std::string& path, bool ifModified = false, bool shortNames = false) {
     const auto start = std::chrono::steady_clock::now();
-    bool ok = HttpGet(session, "127.0.0.1" + path, local, port, ifModified, shortNames, response);
+    bool ok = HttpGet(session, "127.0.0.1" + path, local, port,
+                      {.ifModified = ifModified, .shortNames = shortNames}, response);
     seconds = SecondsSince(start);
     return ok;
   }
@@ -192,7 +193,7 @@ TEST_F(ScriptedHttp, HttpsToAServerThatSpeaksNoTlsFailsWithoutFallingBackToHttp)
   // The server answers the TLS hello with plain HTTP and closes: no request
   // may go out in the clear, and the failure names the host and the reason.
   Serve("send HTTP/1.1 400 Bad Request\\r\\n\\r\\n\nclose\n");
-  EXPECT_FALSE(HttpGet(session, "https://127.0.0.1/x.html", local, port, false, false, response));
+  EXPECT_FALSE(HttpGet(session, "https://127.0.0.1/x.html", local, port, {}, response));
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_EQ(session.events.back(), "TlsFailed");
   EXPECT_EQ(session.tlsFailure.View().substr(0, 37), "TLS handshake with 127.0.0.1 failed: ")
@@ -632,9 +633,9 @@ TEST(ScriptedAnswers, HostileOrOddAnswersEndTheFetchAsTheyShould) {
     session.headerSeconds = 2;
     session.bodyIdleSeconds = 2;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(HttpGet(session, "127.0.0.1/f.txt", local, static_cast<std::uint16_t>(port), false,
-                      false, response),
-              row.stored.has_value());
+    EXPECT_EQ(
+        HttpGet(session, "127.0.0.1/f.txt", local, static_cast<std::uint16_t>(port), {}, response),
+        row.stored.has_value());
     EXPECT_LT(SecondsSince(start), 4.0);
     EXPECT_EQ(server.ReadRest(15), "DONE\n");  // the client closed, or read all
     if (row.stored) {
@@ -671,21 +672,20 @@ TEST(ScriptedProxy, RequestLineAndHostCarryTheOriginPort) {
   {
     RecordingHttpSession session;
     session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
-    EXPECT_TRUE(HttpGet(session, "http://origin.test/a/b.htm?x=1#top", local, 8080, false, false,
-                        response));
+    EXPECT_TRUE(HttpGet(session, "http://origin.test/a/b.htm?x=1#top", local, 8080, {}, response));
     EXPECT_EQ(ReadFile(local.Str() + "b.htm"), "hi");
   }
   {
     RecordingHttpSession session;
     session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
-    EXPECT_TRUE(HttpGet(session, "origin.test/docs/", local, 80, false, false, response));
+    EXPECT_TRUE(HttpGet(session, "origin.test/docs/", local, 80, {}, response));
     EXPECT_EQ(ReadFile(local.Str() + "docs.html"), "ho");
   }
   EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
 
   RecordingHttpSession session;  // without ":" the proxy port is 0
   session.proxy = "127.0.0.1";
-  EXPECT_FALSE(HttpGet(session, "origin.test/", local, 80, false, false, response));
+  EXPECT_FALSE(HttpGet(session, "origin.test/", local, 80, {}, response));
   EXPECT_EQ(session.events, (Events{"Connecting", "ConnectFailed"}));
 }
 
@@ -714,8 +714,7 @@ TEST(ScriptedProxy, RefusedTunnelEndsTheFetchWithItsReason) {
     HttpResponse response;
     RecordingHttpSession session;
     session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
-    EXPECT_FALSE(
-        HttpGet(session, "https://origin.test/a.htm", local, 8443, false, false, response));
+    EXPECT_FALSE(HttpGet(session, "https://origin.test/a.htm", local, 8443, {}, response));
     EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
     EXPECT_EQ(session.events, (Events{"Connecting", "TlsFailed"}));
     EXPECT_EQ(session.tlsFailure.Str(), row.said);
@@ -739,7 +738,7 @@ TEST(ScriptedProxy, Ipv6ProxyIsReachedAndTheOriginKeepsItsBrackets) {
   HttpResponse response;
   RecordingHttpSession session;
   session.proxy = "[::1]:" + std::to_string(proxyPort);
-  EXPECT_TRUE(HttpGet(session, "http://[2001:db8::1]/a.htm", local, 8080, false, false, response));
+  EXPECT_TRUE(HttpGet(session, "http://[2001:db8::1]/a.htm", local, 8080, {}, response));
   EXPECT_EQ(ReadFile(local.Str() + "a.htm"), "hi");
   EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
 }
