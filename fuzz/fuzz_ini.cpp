@@ -4,6 +4,8 @@
 #include "fuzz/fuzz_support.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 // A local path from the file uses the platform separator only.
@@ -19,14 +21,14 @@ void CheckHttpTask(const HttpTask& task) {
              task.LOCATION.Length() == Str80::kMax);
 }
 
-void CheckLoaded(std::string_view text) {
-  FUZZ_CHECK(HttpTasks.size() <= kMaxTasks && FtpTasks.size() <= kMaxTasks);
-  for (const auto& task : HttpTasks) CheckHttpTask(*task);
-  for (const auto& task : FtpTasks) FUZZ_CHECK(task->PORT != 0);
-  FUZZ_CHECK(IsLocalPath(Settings.LOG) && IsLocalPath(Settings.DEBUG_LOG));
+void CheckLoaded(const RunContext& loaded, std::string_view text) {
+  FUZZ_CHECK(loaded.httpTasks.size() <= kMaxTasks && loaded.ftpTasks.size() <= kMaxTasks);
+  for (const auto& task : loaded.httpTasks) CheckHttpTask(*task);
+  for (const auto& task : loaded.ftpTasks) FUZZ_CHECK(task->PORT != 0);
+  FUZZ_CHECK(IsLocalPath(loaded.settings.LOG) && IsLocalPath(loaded.settings.DEBUG_LOG));
   // Nothing is kept from sections the file does not hold.
   const bool mayHaveTasks = text.find(']') != std::string_view::npos;
-  FUZZ_CHECK(mayHaveTasks || (HttpTasks.empty() && FtpTasks.empty()));
+  FUZZ_CHECK(mayHaveTasks || (loaded.httpTasks.empty() && loaded.ftpTasks.empty()));
 }
 
 // Lines end with CR LF, CR or LF; the number of a faulty line is one of the
@@ -43,15 +45,17 @@ std::int32_t LineCount(std::string_view text) {
 
 }  // namespace
 
+}  // namespace quorbit
+
+using namespace quorbit;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string name = [] {
-    DefineSettings();
-    return ScratchDirectory() + "fuzz.ini";
-  }();
+  static const std::string name = ScratchDirectory() + "fuzz.ini";
   const std::string_view text = AsText(data, size);
   WriteWholeFile(name, text);
-  const std::int32_t result = LoadSettings(name);
+  RunContext loaded;
+  const std::int32_t result = LoadSettings(name, loaded);
   FUZZ_CHECK(result >= 0 && result <= LineCount(text));
-  if (result == 0) CheckLoaded(text);
+  if (result == 0) CheckLoaded(loaded, text);
   return 0;
 }
