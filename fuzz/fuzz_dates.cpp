@@ -9,6 +9,8 @@
 #include "http/httpclient.h"
 #include "report/datetext.h"
 
+namespace quorbit {
+
 namespace {
 
 // A date read from a server is 0 or a date that packs to itself.
@@ -29,6 +31,10 @@ void CheckPatterns(PackedDateTime packed, std::string_view pattern) {
 }
 
 }  // namespace
+
+}  // namespace quorbit
+
+using namespace quorbit;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   PackedDateTime packed = 0;

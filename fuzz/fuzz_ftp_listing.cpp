@@ -7,6 +7,8 @@
 #include "ftp/listing.h"
 #include "fuzz/fuzz_support.h"
 
+namespace quorbit {
+
 namespace {
 
 // Cuts the whole text into lines as the listing fetch does and checks that
@@ -69,6 +71,10 @@ void CheckPieces(std::string_view text, const RemoteListing& whole, ListingForma
 }
 
 }  // namespace
+
+}  // namespace quorbit
+
+using namespace quorbit;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const auto listing = std::make_unique<RemoteListing>();

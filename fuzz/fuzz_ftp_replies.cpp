@@ -7,6 +7,10 @@
 #include "ftp/ftpreplies.h"
 #include "fuzz/fuzz_support.h"
 
+namespace quorbit {}  // namespace quorbit
+
+using namespace quorbit;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text = AsText(data, size);
   ReplyAssembler assembler;

@@ -14,6 +14,8 @@
 #include "http/httpclient.h"
 #include "http/httptask.h"
 
+namespace quorbit {
+
 namespace {
 
 // The line ends the page reader knows (CR LF, LF CR, CR, LF and NUL) as one
@@ -81,6 +83,10 @@ void CheckOnlyPage(const std::string& directory) {
 }
 
 }  // namespace
+
+}  // namespace quorbit
+
+using namespace quorbit;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string root = ScratchDirectory() + "site/";

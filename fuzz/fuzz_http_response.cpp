@@ -9,6 +9,8 @@
 #include "fuzz/fuzz_support.h"
 #include "http/httpclient.h"
 
+namespace quorbit {
+
 namespace {
 
 // Hands a connected socket to a connection, as its Connect would after the
@@ -58,6 +60,10 @@ std::string StoredFile(const std::string& directory) {
 }
 
 }  // namespace
+
+}  // namespace quorbit
+
+using namespace quorbit;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string directory = [] {

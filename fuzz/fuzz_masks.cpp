@@ -8,6 +8,8 @@
 #include "fuzz/fuzz_support.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 // Names of the scratch directory searched; a search finds only these.
@@ -36,6 +38,10 @@ void CheckLocalSearch(std::string_view mask) {
 }
 
 }  // namespace
+
+}  // namespace quorbit
+
+using namespace quorbit;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text = AsText(data, size);

@@ -5,6 +5,8 @@
 #include "ftp/ftpreplies.h"
 #include "fuzz/fuzz_support.h"
 
+namespace quorbit {
+
 namespace {
 
 // The first six bytes of the input written as a well-formed reply, followed
@@ -27,6 +29,10 @@ void CheckWellFormedReply(std::string_view text) {
 }
 
 }  // namespace
+
+}  // namespace quorbit
+
+using namespace quorbit;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text = AsText(data, size);

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorbit {
+
 // A broken property is a finding like a crash: the fuzzer keeps the input.
 #define FUZZ_CHECK(condition)                                                            \
   do {                                                                                   \
@@ -75,3 +77,5 @@ inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+}  // namespace quorbit

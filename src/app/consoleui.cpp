@@ -8,6 +8,8 @@
 #include "app/platform.h"
 #include "app/worker.h"
 
+namespace quorbit {
+
 namespace {
 
 constexpr int kFooterRows = 4;  // three status lines and the bar or counter
@@ -163,3 +165,5 @@ void RunConsole(const std::vector<std::string>& arguments) {
   }
   SetStatusSink(nullptr);
 }
+
+}  // namespace quorbit

@@ -8,6 +8,8 @@
 #include "app/updatequeue.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // Shows status updates on a console. On a terminal the three status lines
 // and the progress bar or byte counter stay at the bottom while log lines
 // scroll above them; otherwise only plain lines are written: log lines and
@@ -44,3 +46,5 @@ class ConsoleView : private StatusSink {
 // Runs the worker with the console front end and returns once it has
 // finished.
 void RunConsole(const std::vector<std::string>& arguments);
+
+}  // namespace quorbit

@@ -21,6 +21,8 @@
 #include "app/worker.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 // The main window over FLTK.
 class MainWindow : public Fl_Double_Window, private StatusSink {
  public:
@@ -293,3 +295,5 @@ bool RunWindow(const std::vector<std::string>& arguments, int keepOpenSeconds) {
   Fl::unlock();
   return true;
 }
+
+}  // namespace quorbit

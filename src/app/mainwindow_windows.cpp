@@ -15,6 +15,8 @@
 #include "app/worker.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 // Client area of the 433 x 300 outer window of the design.
@@ -386,3 +388,5 @@ bool RunWindow(const std::vector<std::string>& arguments, int keepOpenSeconds) {
   SetStatusSink(nullptr);
   return true;
 }
+
+}  // namespace quorbit

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+namespace quorbit {
+
 // Gives standard output and standard error a place to go where the system
 // starts the program without one (a window program on Windows): the console
 // of the process that started it, if any; streams it was handed, a pipe or
@@ -26,3 +28,5 @@ void InstallStopSignalHandlers();
 // The number a hang-up is recorded as (SIGHUP, or its stand-in where the
 // system has none); SIGTERM and SIGINT are the C library's.
 extern const int kHangUpSignal;
+
+}  // namespace quorbit

@@ -12,6 +12,8 @@
 #include "app/platform.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 // Milliseconds on the monotonic clock; clock_gettime is async-signal-safe.
@@ -67,3 +69,5 @@ void InstallStopSignalHandlers() {
 }
 
 const int kHangUpSignal = SIGHUP;
+
+}  // namespace quorbit

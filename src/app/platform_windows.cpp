@@ -10,6 +10,8 @@
 #include "app/platform.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 // The numbers the stop is recorded as; Windows has no SIGHUP of its own.
@@ -94,3 +96,5 @@ void InstallStopSignalHandlers() {
 }
 
 const int kHangUpSignal = kSignalHangUp;
+
+}  // namespace quorbit

@@ -17,6 +17,8 @@
 #include "app/mainwindow.h"
 #endif
 
+namespace quorbit {
+
 namespace {
 
 enum class FrontEnd { kAutomatic, kConsole, kWindow };
@@ -146,6 +148,10 @@ int ExitCode(const ProgramOptions& options) {
 }
 
 }  // namespace
+
+}  // namespace quorbit
+
+using namespace quorbit;
 
 int main(int argc, char** argv) {
   AttachStartingConsole();

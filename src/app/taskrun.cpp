@@ -14,6 +14,8 @@
 #include "util/stoprequest.h"
 #include "util/timer.h"
 
+namespace quorbit {
+
 void RunAllTasks(const RunContext& context) {
   // Every HTTP assignment, then every FTP assignment, each table in the
   // order of the INI file. What one HTTP assignment fetched is known to the
@@ -65,3 +67,5 @@ void RunTaskSequence(const RunContext& context, std::string_view iniFileName) {
   RunLog::Write("Total time active " + FormatDuration(elapsed));
   RunLog::Close();
 }
+
+}  // namespace quorbit

@@ -8,6 +8,8 @@
 
 #include "config/settings.h"
 
+namespace quorbit {
+
 // Every HTTP assignment, then every FTP assignment, each in table order.
 void RunAllTasks(const RunContext& context);
 
@@ -22,3 +24,5 @@ std::string FormatDuration(std::int32_t seconds);
 // lines (after "Run stopped by signal ..." when a stop was requested),
 // closing the log.
 void RunTaskSequence(const RunContext& context, std::string_view iniFileName);
+
+}  // namespace quorbit

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace quorbit {
+
 using Kind = StatusUpdate::Kind;
 
 void Deliver(const StatusUpdate& update, StatusSink& view) {
@@ -85,3 +87,5 @@ void UpdateQueue::ErrorDismissed() {
   }
   dismissed_.notify_all();
 }
+
+}  // namespace quorbit

@@ -14,6 +14,8 @@
 #include "report/runlog.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 struct StatusUpdate {
   enum class Kind : std::uint8_t {
     kLine,  // number: status line 1..3
@@ -63,3 +65,5 @@ class UpdateQueue : public StatusSink {
   std::deque<StatusUpdate> updates_;
   bool errorOpen_ = false;
 };
+
+}  // namespace quorbit

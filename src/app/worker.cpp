@@ -14,6 +14,8 @@
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 std::atomic<std::int32_t> RunResult{-1};
 std::atomic<std::int32_t> SettingsResult{0};
 
@@ -95,3 +97,5 @@ WorkerThread::~WorkerThread() {
   }
   thread_.join();
 }
+
+}  // namespace quorbit

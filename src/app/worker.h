@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace quorbit {
+
 // -1 while the worker runs; then the run's ExitStatus (0 to 7), stored as
 // the worker's last act.
 extern std::atomic<std::int32_t> RunResult;
@@ -52,3 +54,5 @@ bool WorkerFinished();
 // which counts as SIGTERM): 128 + the signal's number; 0 when no stop was
 // requested.
 int StopExitCode();
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 
 #include "util/filesystem.h"
 
+namespace quorbit {
+
 namespace {
 
 constexpr int kCtrlZ = 26;  // ends a text file, whatever follows it
@@ -209,3 +211,5 @@ std::int32_t IniReader::ReadSection(void* record) {
   }
   return lineCount_;  // the section has no "[END]"
 }
+
+}  // namespace quorbit

@@ -12,6 +12,8 @@
 
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // Key kinds. Both integer kinds are read alike: the key's size says how many
 // low bytes of the number are stored.
 constexpr std::uint8_t kKindByte = 0;
@@ -95,3 +97,5 @@ class IniReader {
   SectionDef* current_ = nullptr;  // of the last header found, in list_
   bool lineCut_ = false;           // the last line read was longer than 255 characters
 };
+
+}  // namespace quorbit

@@ -8,6 +8,8 @@
 #include "config/inireader.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 // One declared key, repeated under the same name to collect repeated lines.
@@ -233,3 +235,5 @@ bool TransferLineWasCut(const RunContext& context, const FtpTask& task, std::siz
   const auto found = context.cutTransferLines.find(&task);
   return found != context.cutTransferLines.end() && slot < kTransferSlots && found->second[slot];
 }
+
+}  // namespace quorbit

@@ -13,6 +13,8 @@
 
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // Packed record images, laid out exactly as the INI reader fills them. In the
 // local paths (LOG, DEBUG_LOG, CA_FILE, LOCATION) every "\" is read as kPathSep.
 #pragma pack(push, 1)
@@ -84,3 +86,5 @@ constexpr std::string_view kDefaultIniName = "QUORBIT.INI";
 // without '.' with ".INI" and then ".ini" appended.
 // -1: the file cannot be opened; N > 0: error on line N; 0: loaded.
 std::int32_t LoadSettings(std::string_view name, RunContext& context);
+
+}  // namespace quorbit

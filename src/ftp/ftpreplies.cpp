@@ -5,6 +5,8 @@
 
 #include "ftp/listing.h"
 
+namespace quorbit {
+
 namespace {
 
 // "NNN" followed by the character c.
@@ -139,3 +141,5 @@ std::string_view ExpectedReplies::OldestCommand() const {
 bool EndsCommandWait(const ExpectedReplies::Answer& answer) {
   return !IsPreliminary(answer.code) || (MovesData(answer.to.command) && !answer.to.marked);
 }
+
+}  // namespace quorbit

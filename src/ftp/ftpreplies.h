@@ -11,6 +11,8 @@
 
 #include "net/connection.h"
 
+namespace quorbit {
+
 // Puts replies together from the lines of the control connection: a line
 // "NNN-" opens a reply of several lines that ends at the first line that
 // begins "NNN " (or is just "NNN") with the same code, whatever the lines
@@ -107,3 +109,5 @@ class ExpectedReplies {
 // True when the answer ends the wait for the command it answers: a final
 // reply, or the first preliminary one to a command that moves data.
 bool EndsCommandWait(const ExpectedReplies::Answer& answer);
+
+}  // namespace quorbit

@@ -3,6 +3,8 @@
 #include "report/runlog.h"
 #include "report/transfercounts.h"
 
+namespace quorbit {
+
 namespace {
 
 // text, or text + " (try N)" from the second try on.
@@ -186,3 +188,5 @@ void ReportingFtpSession::PercentEvent(std::int32_t percent) {
 void ReportingFtpSession::BytesEvent(std::int64_t count) {
   progress_.Bytes(count);
 }
+
+}  // namespace quorbit

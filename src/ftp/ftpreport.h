@@ -11,6 +11,8 @@
 #include "ftp/ftpsession.h"
 #include "report/runlog.h"
 
+namespace quorbit {
+
 class ReportingFtpSession : public FtpSession {
  public:
   explicit ReportingFtpSession(std::string_view debugLogName) : FtpSession(debugLogName) {}
@@ -23,3 +25,5 @@ class ReportingFtpSession : public FtpSession {
  private:
   ProgressFilter progress_;
 };
+
+}  // namespace quorbit

@@ -6,6 +6,8 @@
 #include "util/stoprequest.h"
 #include "util/timer.h"
 
+namespace quorbit {
+
 namespace {
 
 constexpr std::uint16_t kDefaultRetryDelay = 3;
@@ -377,3 +379,5 @@ void TransferChannels::WaitQuietly() {
   const int ready = WaitSocketReadable(socket, kQuietWaitMilliseconds);
   controlOpen = ready == 0 || (ready > 0 && PendingBytes(socket) > 0);
 }
+
+}  // namespace quorbit

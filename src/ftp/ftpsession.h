@@ -23,6 +23,8 @@
 #include "util/eventnames.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // Events of FtpSession::StatusEvent. The numbers are those the reporting
 // session decodes.
 enum class FtpStatusEvent : std::uint8_t {
@@ -334,3 +336,5 @@ struct TransferChannels {
  private:
   void EndData();
 };
+
+}  // namespace quorbit

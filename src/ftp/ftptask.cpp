@@ -12,6 +12,8 @@
 #include "util/stoprequest.h"
 #include "util/stringset.h"
 
+namespace quorbit {
+
 namespace {
 
 constexpr std::string_view kEveryFile = "*.*";
@@ -263,3 +265,5 @@ void RunFtpTask(const FtpTask& task, const RunContext& context) {
   }
   session.Destroy();
 }
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 #include "ftp/ftpsession.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // One transfer line, "source, destination, direction, options", split at
 // commas from the left (at most four fields; missing ones are empty) with
 // the blanks around each field removed; direction and options upper-cased.
@@ -45,3 +47,5 @@ void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_
 // directory (a local path ending in the separator, a remote one ending in
 // "/", or one that exists as a directory) or a file.
 void Synchronise(FtpSession& session, std::string_view local, std::string_view remote);
+
+}  // namespace quorbit

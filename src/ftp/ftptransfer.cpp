@@ -13,6 +13,8 @@
 #include "util/stoprequest.h"
 #include "util/timer.h"
 
+namespace quorbit {
+
 namespace {
 
 // Bytes moved per block, in both directions (ReceiveBlock and SendBlock
@@ -573,3 +575,5 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
   }
   ReleaseListing(record, listing);
 }
+
+}  // namespace quorbit

@@ -15,6 +15,8 @@
 
 #include "ftp/ftpsession.h"
 
+namespace quorbit {
+
 // DELE; true when the server answered 250. Otherwise refusal is the reply
 // line, or "no reply".
 bool DeleteRemote(FtpSession& session, std::string_view name, Str255& refusal);
@@ -74,3 +76,5 @@ std::int32_t ProgressPercent(std::int64_t done, std::int64_t total);
 // "." or "..", and without "/", "\", CR, LF or NUL, so it can neither leave
 // the directory nor split a command line.
 bool IsSafeLocalName(std::string_view name);
+
+}  // namespace quorbit

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <limits>
 
+namespace quorbit {
+
 namespace {
 
 // Windows-style years of two digits below this are 20xx, others 19xx.
@@ -433,3 +435,5 @@ void ReleaseListing(FtpFileRecord& record, ListingPtr& listing) {
   listing.reset();
   record.listing = nullptr;
 }
+
+}  // namespace quorbit

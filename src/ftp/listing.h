@@ -20,6 +20,8 @@
 #include "util/packeddate.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 struct RemoteListing;
 
 // Attribute values of listing entries: those of the local file system, so
@@ -177,3 +179,5 @@ bool FindInListing(const RemoteListing& listing, std::string_view name, FtpFileR
 
 // Frees the listing and unlinks the record from it.
 void ReleaseListing(FtpFileRecord& record, ListingPtr& listing);
+
+}  // namespace quorbit

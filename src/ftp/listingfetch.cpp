@@ -8,6 +8,8 @@
 #include "util/stoprequest.h"
 #include "util/timer.h"
 
+namespace quorbit {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -198,3 +200,5 @@ std::uint16_t RemoteKind(FtpSession& session, std::string_view path) {
   ListingPtr listing;
   return FetchListing(session, name, kFilterAny, record, listing) ? record.attribute : 0;
 }
+
+}  // namespace quorbit

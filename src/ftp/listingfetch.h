@@ -8,6 +8,8 @@
 
 #include "ftp/listing.h"
 
+namespace quorbit {
+
 class FtpSession;
 
 // Lists the session's current remote directory into a new listing owned by
@@ -25,3 +27,5 @@ bool LookupRemote(FtpSession& session, std::string_view name, std::uint16_t filt
 // 16 when the remote path names a directory, 32 a file, 0 when not found.
 // Changes into the path's directory first, and stays there.
 std::uint16_t RemoteKind(FtpSession& session, std::string_view path);
+
+}  // namespace quorbit

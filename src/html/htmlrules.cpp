@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+namespace quorbit {
+
 // The rules, in priority order (letters match in either case; white space is
 // space, TAB or line feed; "any" never includes NUL but does include line
 // feeds, so quoted values and BASE tags may span lines):
@@ -150,3 +152,5 @@ constexpr LexTables kHtmlTables{
 const LexTables& HtmlLexTables() {
   return kHtmlTables;
 }
+
+}  // namespace quorbit

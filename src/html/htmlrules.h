@@ -10,6 +10,8 @@
 
 #include "html/lexer.h"
 
+namespace quorbit {
+
 enum HtmlTokenKind : int {
   EndOfInput = 0,
   SrcLink = 2,         // SRC, white space, "=", white space, "value"
@@ -20,3 +22,5 @@ enum HtmlTokenKind : int {
 };
 
 const LexTables& HtmlLexTables();
+
+}  // namespace quorbit

@@ -4,6 +4,8 @@
 
 #include "report/runlog.h"
 
+namespace quorbit {
+
 namespace {
 
 // The push-back buffer only holds text from the current token's start to the
@@ -267,3 +269,5 @@ void ReturnKind(Lexer& lexer, int kind) {
   lexer.result = kind;
   lexer.done = true;
 }
+
+}  // namespace quorbit

@@ -13,6 +13,8 @@
 #include "html/textreader.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // A set of the 256 byte values, usable in constant tables.
 struct LexCharSet {
   std::array<std::uint64_t, 4> words{};
@@ -139,3 +141,5 @@ int Lex(Lexer& lexer, std::size_t runMax = 1);
 
 // For rule actions: ends the scan with a token of this kind.
 void ReturnKind(Lexer& lexer, int kind);
+
+}  // namespace quorbit

@@ -6,6 +6,8 @@
 #include "report/runlog.h"
 #include "util/filesystem.h"
 
+namespace quorbit {
+
 namespace {
 
 // The page's file name up to its first "." (so "a.b.html" gives "a"),
@@ -153,3 +155,5 @@ bool LinkScanner::EndRewrite() {
   if (replaced && stamp != 0) SetFileDate(pageName_, stamp);
   return replaced;
 }
+
+}  // namespace quorbit

@@ -21,6 +21,8 @@
 #include "util/localfiles.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 class LinkScanner {
  public:
   LinkScanner();
@@ -75,3 +77,5 @@ class LinkScanner {
   bool rewriting_ = false;
   bool copyUsable_ = true;  // no read or write error, nothing lost so far
 };
+
+}  // namespace quorbit

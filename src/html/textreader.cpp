@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+namespace quorbit {
+
 namespace {
 
 constexpr char kCtrlZ = 26;
@@ -106,3 +108,5 @@ bool ReadPiece(TextReader& file, Str255& piece) {
   }
   return false;
 }
+
+}  // namespace quorbit

@@ -10,6 +10,8 @@
 #include "util/filesystem.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // A text file open for reading, with its own read buffer. The next character
 // to take is buffer[bufPos]; the bytes up to bufEnd came from the file just
 // before filePos.
@@ -49,3 +51,5 @@ bool TextEof(TextReader& file);
 // after line feed), and returns true; when it stops because the piece is full
 // or the data ended, the next character stays unread and the result is false.
 bool ReadPiece(TextReader& file, Str255& piece);
+
+}  // namespace quorbit

@@ -12,6 +12,8 @@
 #include "util/stoprequest.h"
 #include "util/timer.h"
 
+namespace quorbit {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -929,3 +931,5 @@ PackedDateTime ParseHttpDate(std::string_view text) {
   parts.second = DateField(TextToInt(TakeUntil(rest, ' ')));
   return PackDateTime(parts);
 }
+
+}  // namespace quorbit

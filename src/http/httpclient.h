@@ -39,6 +39,8 @@
 #include "util/eventnames.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // How the end of a body is known.
 enum class BodyFraming : std::uint8_t {
   UntilClose = 0,  // no length given: the server closes after the last byte
@@ -290,3 +292,5 @@ Str255 EncodeRequestText(std::string_view text);
 // "SUN, 06 NOV 1994 08:49:37 GMT" and "SUNDAY, 06-NOV-94 08:49:37 GMT"; the
 // time as written, without zone conversion. 0 when it makes no valid date.
 PackedDateTime ParseHttpDate(std::string_view text);
+
+}  // namespace quorbit

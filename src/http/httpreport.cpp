@@ -4,6 +4,8 @@
 #include "report/transfercounts.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 // Screen first, then the run log.
@@ -125,3 +127,5 @@ void ReportingHttpSession::PercentEvent(std::int32_t percent) {
 void ReportingHttpSession::BytesEvent(std::int64_t bytes) {
   progress_.Bytes(bytes);
 }
+
+}  // namespace quorbit

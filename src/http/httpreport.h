@@ -11,6 +11,8 @@
 #include "http/httpclient.h"
 #include "report/runlog.h"
 
+namespace quorbit {
+
 class ReportingHttpSession : public HttpSession {
  public:
   explicit ReportingHttpSession(std::string_view debugLogName) : HttpSession(debugLogName) {}
@@ -28,3 +30,5 @@ class ReportingHttpSession : public HttpSession {
   // with the server's close) interrupted nothing.
   bool fileComplete_ = false;
 };
+
+}  // namespace quorbit

@@ -18,6 +18,8 @@
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 bool HoldsEntries(std::string_view directory) {
@@ -520,3 +522,5 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited,
   }
   return stored;
 }
+
+}  // namespace quorbit

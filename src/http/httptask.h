@@ -18,6 +18,8 @@
 #include "http/weburl.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // Carries out one assignment at the level given (1 for the assignment
 // itself). The task's URI and LOCATION are changed in place: after the fetch
 // URI names the file as stored. True when the fetch ended with status 200,
@@ -82,3 +84,5 @@ struct ResolvedLink {
 };
 
 ResolvedLink ResolveLink(std::string_view link, const PageContext& page);
+
+}  // namespace quorbit

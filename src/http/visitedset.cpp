@@ -1,5 +1,7 @@
 #include "http/visitedset.h"
 
+namespace quorbit {
+
 bool VisitedUrlSet::Add(std::string_view url) {
   return !Full() && stored_.emplace(url, std::string()).second;
 }
@@ -13,3 +15,5 @@ std::string_view VisitedUrlSet::StoredPath(std::string_view url) const {
   const auto found = stored_.find(std::string(url));
   return found == stored_.end() ? std::string_view() : std::string_view(found->second);
 }
+
+}  // namespace quorbit

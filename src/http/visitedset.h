@@ -12,6 +12,8 @@
 #include <string_view>
 #include <unordered_map>
 
+namespace quorbit {
+
 class VisitedUrlSet {
  public:
   // Room for a large mirror: an address costs a few hundred bytes with its
@@ -35,3 +37,5 @@ class VisitedUrlSet {
   std::size_t capacity_;
   std::unordered_map<std::string, std::string> stored_;
 };
+
+}  // namespace quorbit

@@ -4,6 +4,8 @@
 
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 namespace {
 
 bool IsAsciiLetter(char c) {
@@ -186,3 +188,5 @@ std::string UrlText(const WebUrl& url) {
   if (url.port != 0 && url.port != DefaultPort(url.secure)) text += ":" + std::to_string(url.port);
   return text + url.path;
 }
+
+}  // namespace quorbit

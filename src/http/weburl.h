@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorbit {
+
 inline constexpr std::uint16_t kHttpDefaultPort = 80;
 inline constexpr std::uint16_t kHttpsDefaultPort = 443;
 
@@ -74,3 +76,5 @@ std::optional<WebUrl> ResolveReference(std::string_view text, const WebUrl& base
 // The scheme's prefix + host, ":" + port when one is set and is not the
 // scheme's default, and the path.
 std::string UrlText(const WebUrl& url);
+
+}  // namespace quorbit

@@ -7,6 +7,8 @@
 
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 constexpr std::size_t kPieceSize = 255;    // longest line, largest peek
@@ -596,3 +598,5 @@ bool DataConnection::Open(const HostAddress& address) {
   if (socket_.Get() == kNoSocket) return false;
   return ConnectTo(address, TimeoutDeadline());
 }
+
+}  // namespace quorbit

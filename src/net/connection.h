@@ -26,6 +26,8 @@
 #include "report/runlog.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // Seconds of every writable wait, of a readable wait asked for 0 seconds,
 // and of the wait for the rest of a line that has begun to arrive, unless a
 // connection is given a time of its own (SetTimeout).
@@ -253,3 +255,5 @@ class DataConnection : public TcpConnection {
   // no debug line.
   bool Open(const HostAddress& address);
 };
+
+}  // namespace quorbit

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace quorbit {
+
 void UniqueSocket::Reset(SocketHandle handle) {
   if (handle_ != kNoSocket && handle_ != handle) CloseSocket(handle_);
   handle_ = handle;
@@ -20,3 +22,5 @@ std::string_view WithoutBrackets(std::string_view host) {
   }
   return host;
 }
+
+}  // namespace quorbit

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quorbit {
+
 // The system's socket handle: a descriptor on POSIX, a SOCKET (an unsigned
 // handle as wide as a pointer) on Windows.
 #ifdef _WIN32
@@ -117,3 +119,5 @@ bool IsDottedAddress(std::string_view text);
 // A host in brackets is an IPv6 address as addresses in URLs write it: the
 // address without them; any other host as it is.
 std::string_view WithoutBrackets(std::string_view host);
+
+}  // namespace quorbit

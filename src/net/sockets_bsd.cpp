@@ -16,6 +16,8 @@
 
 #include "net/sockets.h"
 
+namespace quorbit {
+
 bool SocketPeerAddress(SocketHandle socket, HostAddress& address) {
   sockaddr_storage peer{};
   socklen_t length = sizeof peer;
@@ -79,3 +81,5 @@ std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, 
   freeaddrinfo(answer);
   return result;
 }
+
+}  // namespace quorbit

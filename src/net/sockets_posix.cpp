@@ -18,6 +18,8 @@
 
 #include "net/sockets.h"
 
+namespace quorbit {
+
 static_assert(sizeof(HostAddress::raw) >= sizeof(sockaddr_in6));
 static_assert(kInternetFamily == AF_INET && kStreamType == SOCK_STREAM);
 static_assert(kReceivePeek == MSG_PEEK && kReceiveNoWait == MSG_DONTWAIT);
@@ -108,3 +110,5 @@ int PendingBytes(SocketHandle socket) {
 bool SocketWouldBlock() {
   return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
 }
+
+}  // namespace quorbit

@@ -11,6 +11,8 @@
 
 #include "net/sockets.h"
 
+namespace quorbit {
+
 static_assert(sizeof(HostAddress::raw) >= sizeof(sockaddr_in6));
 static_assert(kInternetFamily == AF_INET && kStreamType == SOCK_STREAM);
 static_assert(kReceivePeek == MSG_PEEK);
@@ -130,3 +132,5 @@ bool SocketWouldBlock() {
   const int error = WSAGetLastError();
   return error == WSAEWOULDBLOCK || error == WSAEINTR;
 }
+
+}  // namespace quorbit

@@ -11,6 +11,8 @@
 
 #include "net/sockets.h"
 
+namespace quorbit {
+
 struct TlsSession;  // the backend's
 
 struct TlsOptions {
@@ -62,3 +64,5 @@ int TlsPending(const TlsSession& session);
 // no session to end), WantWrite when the socket had no room and the call must
 // be made again, Failed when it cannot be sent. A later call does nothing more.
 TlsStep TlsClose(TlsSession& session);
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 
 #include "net/tls.h"
 
+namespace quorbit {
+
 namespace {
 
 struct ContextFree {
@@ -233,3 +235,5 @@ TlsStep TlsClose(TlsSession& session) {
   session.closeSent = true;
   return step == TlsStep::Done ? step : TlsStep::Failed;
 }
+
+}  // namespace quorbit

@@ -26,6 +26,8 @@
 
 #include "net/tls.h"
 
+namespace quorbit {
+
 namespace {
 
 struct StoreClose {
@@ -718,3 +720,5 @@ TlsStep TlsClose(TlsSession& session) {
   }
   return Flush(session);
 }
+
+}  // namespace quorbit

@@ -5,6 +5,8 @@
 
 #include "util/timer.h"
 
+namespace quorbit {
+
 namespace {
 
 constexpr std::string_view kDayNames[7] = {"SUN", "MON", "TUE", "WED", "THU", "FRI", "SAT"};
@@ -108,3 +110,5 @@ int MonthFromName(std::string_view text) {
   }
   return 0;
 }
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 #include "util/packeddate.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 DateTimeParts NowParts();
 PackedDateTime NowPacked();
 
@@ -24,3 +26,5 @@ Str255 FormatTime(PackedDateTime packed, std::string_view pattern);
 
 int WeekdayOf(int year, int month, int day);  // 0 = Sunday .. 6 = Saturday
 int MonthFromName(std::string_view text);     // 1..12, 0 when no month name
+
+}  // namespace quorbit

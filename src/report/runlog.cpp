@@ -7,6 +7,8 @@
 #include "report/transfercounts.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 constexpr std::string_view kVersionPrefix = "QUORBIT 1.10.";
@@ -209,3 +211,5 @@ void ProgressFilter::Bytes(std::int64_t count) {
 void ShowError(std::string_view text) {
   if (installedSink) installedSink->ShowError(Escaped(text));
 }
+
+}  // namespace quorbit

@@ -10,6 +10,8 @@
 
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 // "QUORBIT 1.10." followed by the build number as three digits.
 Str255 VersionText();
 
@@ -90,3 +92,5 @@ struct ProgressFilter {
 };
 
 void ShowError(std::string_view text);
+
+}  // namespace quorbit

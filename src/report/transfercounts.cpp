@@ -1,5 +1,7 @@
 #include "report/transfercounts.h"
 
+namespace quorbit {
+
 TransferCountsRecord TransferCounts;
 
 void ClearTransferCounts() {
@@ -29,3 +31,5 @@ int ExitStatus() {
   return (TransferCounts.received ? 1 : 0) + (TransferCounts.sent ? 2 : 0) +
          (TransferCounts.failed ? 4 : 0);
 }
+
+}  // namespace quorbit

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace quorbit {
+
 struct TransferCountsRecord {
   std::uint16_t HttpFetched = 0;    // HTTP fetches completed (wraps at 65535)
   std::uint16_t FtpDownloaded = 0;  // FTP downloads completed (wraps at 65535)
@@ -28,3 +30,5 @@ void CountFailure();
 // 1 when anything was received, plus 2 when anything was sent, plus 4 when
 // anything failed.
 int ExitStatus();
+
+}  // namespace quorbit

@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace quorbit {
+
 namespace {
 
 constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
@@ -23,3 +25,5 @@ std::uint32_t Crc32(std::string_view text) {
   for (unsigned char c : text) value = kCrcTable[(value ^ c) & 0xFF] ^ (value >> 8);
   return ~value;
 }
+
+}  // namespace quorbit

@@ -6,4 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace quorbit {
+
 std::uint32_t Crc32(std::string_view text);
+
+}  // namespace quorbit

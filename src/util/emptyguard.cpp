@@ -7,6 +7,8 @@
 #include "util/filesystem.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 // True when directory is path itself or one of its ancestors.
@@ -93,3 +95,5 @@ std::string_view EmptyUnlessGuarded(std::string_view location, const RunFiles& f
   if (reason.empty()) DeleteTree(location);
   return reason;
 }
+
+}  // namespace quorbit

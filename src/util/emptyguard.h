@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorbit {
+
 // Places that must survive, each resolved (see ResolvedPath); an empty text
 // stands for none.
 struct GuardedPaths {
@@ -43,3 +45,5 @@ GuardedPaths GuardedPathsOf(const RunFiles& files);
 // Empties location (files and subdirectories) unless it is a guarded place;
 // then it stays as it is and the reason is given back (empty when emptied).
 std::string_view EmptyUnlessGuarded(std::string_view location, const RunFiles& files);
+
+}  // namespace quorbit

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string_view>
 
+namespace quorbit {
+
 template <typename Event>
 struct EventName {
   Event event;
@@ -33,3 +35,5 @@ constexpr bool NamesAreDistinct(const std::array<EventName<Event>, N>& table) {
   }
   return true;
 }
+
+}  // namespace quorbit

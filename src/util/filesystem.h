@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quorbit {
+
 enum class EntryKind { Directory, Regular, Link, Other };
 
 // The attribute bits a file system of the DOS family keeps with each entry:
@@ -131,3 +133,5 @@ std::string HomeDirectory();
 // The absolute path without links, "." or ".." of an existing path; empty,
 // with the error in error, when it fails.
 std::string RealPath(const std::string& path, int& error);
+
+}  // namespace quorbit

@@ -13,6 +13,8 @@
 
 #include "util/filesystem.h"
 
+namespace quorbit {
+
 namespace {
 
 int Fd(const SystemHandle& handle) {
@@ -224,3 +226,5 @@ std::string RealPath(const std::string& path, int& error) {
   error = real ? 0 : errno;
   return real ? std::string(real.get()) : std::string();
 }
+
+}  // namespace quorbit

@@ -13,6 +13,8 @@
 
 #include "util/filesystem.h"
 
+namespace quorbit {
+
 namespace {
 
 // path as UTF-16; false when it is no valid UTF-8.
@@ -496,3 +498,5 @@ std::string RealPath(const std::string& path, int& error) {
   error = 0;
   return real;
 }
+
+}  // namespace quorbit

@@ -13,6 +13,8 @@
 #include "util/stoprequest.h"
 #include "util/systemclock.h"
 
+namespace quorbit {
+
 namespace {
 
 // Appended, after a leading ".", to a download's target name while it arrives.
@@ -645,3 +647,5 @@ std::vector<FoundFile> FindFiles(std::string_view directory, std::string_view ma
   }
   return found;
 }
+
+}  // namespace quorbit

@@ -23,6 +23,8 @@
 #include "util/packeddate.h"
 #include "util/shorttext.h"
 
+namespace quorbit {
+
 #ifdef _WIN32
 constexpr char kPathSep = '\\';
 // Windows names files without regard to letter case, so names taken from
@@ -228,3 +230,5 @@ struct FoundFile {
 // name (byte order).
 std::vector<FoundFile> FindFiles(std::string_view directory, std::string_view mask,
                                  std::uint16_t wanted);
+
+}  // namespace quorbit

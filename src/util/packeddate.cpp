@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace quorbit {
+
 namespace {
 
 constexpr std::uint16_t kFirstYear = 1980;
@@ -54,3 +56,5 @@ PackedDateTime PackBrokenDownTime(const std::tm& time) {
   parts.second = static_cast<std::uint16_t>(std::min(time.tm_sec, 59));
   return PackDateTime(parts);
 }
+
+}  // namespace quorbit

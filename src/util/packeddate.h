@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <ctime>
 
+namespace quorbit {
+
 // Bits 0-4 seconds / 2, 5-10 minutes, 11-15 hours, 16-20 day, 21-24 month,
 // 25-31 years since 1980. 0 means "no date".
 using PackedDateTime = std::uint32_t;
@@ -27,3 +29,5 @@ DateTimeParts UnpackDateTime(PackedDateTime packed);
 // A broken-down time (from localtime_r or gmtime_r) packed as it reads; 0
 // outside 1980..2099. A leap second counts as second 59.
 PackedDateTime PackBrokenDownTime(const std::tm& time);
+
+}  // namespace quorbit

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace quorbit {
+
 namespace {
 
 bool IsLower(char c) {
@@ -205,3 +207,5 @@ void SplitLast(ShortStrRef text, char c, ShortStrRef tail) {
   tail.Assign(std::string_view(whole).substr(p + 1));
   text.Assign(std::string_view(whole).substr(0, p));
 }
+
+}  // namespace quorbit

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <type_traits>
 
+namespace quorbit {
+
 template <std::size_t Max = 255>
 struct ShortStr {
   static_assert(Max >= 1 && Max <= 255, "a short string holds 1 to 255 characters");
@@ -211,3 +213,5 @@ void SplitFirst(ShortStrRef text, char c, ShortStrRef head);
 // tail = text after the last c; text keeps what stands before it. Without c:
 // the text stays whole and the tail is empty.
 void SplitLast(ShortStrRef text, char c, ShortStrRef tail);
+
+}  // namespace quorbit

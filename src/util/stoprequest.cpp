@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+namespace quorbit {
+
 namespace {
 
 // Lock-free, so that a signal handler may use them.
@@ -106,3 +108,5 @@ void RemovePartFilesInProgress(void (*remove)(const char* path)) {
     remove(path.data());
   }
 }
+
+}  // namespace quorbit

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace quorbit {
+
 // Records the request; the first signal number is kept. Safe to call from a
 // signal handler.
 void RequestStop(int signalNumber);
@@ -36,3 +38,5 @@ void ForgetPartFileInProgress(std::string_view path);
 // Calls remove for the path of every part file noted now. Safe in a signal
 // handler (and from another thread than the worker) when remove is.
 void RemovePartFilesInProgress(void (*remove)(const char* path));
+
+}  // namespace quorbit

@@ -2,6 +2,8 @@
 
 #include "util/crc32.h"
 
+namespace quorbit {
+
 bool CrcStringSet::Contains(std::string_view text) {
   std::uint32_t crc = Crc32(text);
   for (std::size_t i = 0; i < count_; ++i)
@@ -16,3 +18,5 @@ bool CrcStringSet::Add(std::string_view text) {
   ++count_;
   return true;
 }
+
+}  // namespace quorbit

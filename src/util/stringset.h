@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quorbit {
+
 class CrcStringSet {
  public:
   // With addWhenMissing, Contains adds a string that it does not find.
@@ -29,3 +31,5 @@ class CrcStringSet {
   std::size_t count_ = 0;
   bool addWhenMissing_;
 };
+
+}  // namespace quorbit

@@ -7,6 +7,8 @@
 
 #include <ctime>
 
+namespace quorbit {
+
 struct WallClockReading {
   std::time_t seconds = 0;  // since the epoch
   long nanoseconds = 0;     // into the current second
@@ -16,3 +18,5 @@ WallClockReading ReadWallClock();
 
 // The local broken-down time of an instant; false when it cannot be had.
 bool ToLocalTime(std::time_t instant, std::tm& local);
+
+}  // namespace quorbit

@@ -3,6 +3,8 @@
 
 #include "util/systemclock.h"
 
+namespace quorbit {
+
 WallClockReading ReadWallClock() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
@@ -12,3 +14,5 @@ WallClockReading ReadWallClock() {
 bool ToLocalTime(std::time_t instant, std::tm& local) {
   return localtime_r(&instant, &local) != nullptr;
 }
+
+}  // namespace quorbit

@@ -4,6 +4,8 @@
 
 #include "util/systemclock.h"
 
+namespace quorbit {
+
 namespace {
 
 // 100-nanosecond ticks from 1601-01-01 (the file-time origin) to the epoch.
@@ -25,3 +27,5 @@ WallClockReading ReadWallClock() {
 bool ToLocalTime(std::time_t instant, std::tm& local) {
   return localtime_s(&local, &instant) == 0;
 }
+
+}  // namespace quorbit

@@ -8,6 +8,8 @@
 #include "util/stoprequest.h"
 #include "util/systemclock.h"
 
+namespace quorbit {
+
 namespace {
 
 // Longest sleep of a wait between two looks at the stop request.
@@ -62,3 +64,5 @@ bool WaitSeconds(std::uint16_t n) {
   }
   return !StopRequested();
 }
+
+}  // namespace quorbit

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdint>
 
+namespace quorbit {
+
 void ClockTime(std::uint16_t& hour, std::uint16_t& minute, std::uint16_t& second,
                std::uint16_t& hundredths);
 void ClockDate(std::uint16_t& year, std::uint16_t& month, std::uint16_t& day,
@@ -28,3 +30,5 @@ struct Stopwatch {
 // Sleeps n seconds on the monotonic clock; returns early, false, once a stop
 // is requested.
 bool WaitSeconds(std::uint16_t n);
+
+}  // namespace quorbit

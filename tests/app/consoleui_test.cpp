@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+namespace quorbit {
+
 namespace {
 
 using Kind = StatusUpdate::Kind;
@@ -58,3 +60,5 @@ TEST_F(ConsoleTest, TerminalKeepsAFooterBelowScrollingLines) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

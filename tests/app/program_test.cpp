@@ -18,6 +18,8 @@
 #include <X11/Xlib.h>
 #endif
 
+namespace quorbit {
+
 namespace {
 
 const std::string kProgram = QUORBIT_PROGRAM;
@@ -456,3 +458,5 @@ TEST(Window, CloseButtonDuringTheRunStopsItAsSigtermWould) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -4,6 +4,8 @@
 
 #include "report/transfercounts.h"
 
+namespace quorbit {
+
 namespace {
 
 TEST(FormatDuration, WritesHoursMinutesSecondsWithTwoDigitsEach) {
@@ -41,3 +43,5 @@ TEST(TransferCounts, CountersWrapButTheOutcomeStillTellsWhatMoved) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <thread>
 
+namespace quorbit {
+
 namespace {
 
 using Kind = StatusUpdate::Kind;
@@ -53,3 +55,5 @@ TEST(UpdateQueue, ErrorWaitsForDismissalWhenAsked) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

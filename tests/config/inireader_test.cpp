@@ -7,6 +7,8 @@
 
 #include "peers/peers.h"
 
+namespace quorbit {
+
 namespace {
 
 using namespace std::string_literals;
@@ -208,3 +210,5 @@ TEST_F(IniFileTest, SectionsAreFoundByUpperCaseNameAndUndeclaredOnesSkippedWhole
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 #include "peers/peers.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 // Packed 16-bit fields are compared by value (unary +): a reference to one
@@ -191,3 +193,5 @@ TEST_F(SettingsTest, FileNameSearch) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -15,6 +15,8 @@
 #include "peers/peers.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 // Events by name: "<name>" or "<name>:<text>" for status events (e.g.
 // "Connecting:1", "PreparingDownload"), "<name>:<file name>" for file events
 // (e.g. "Complete:a.txt").
@@ -123,3 +125,5 @@ class RealFtpServerTest : public ::testing::Test {
   PeerProcess server;
   int port = 0;
 };
+
+}  // namespace quorbit

@@ -13,6 +13,8 @@
 #include "ftp/listingfetch.h"
 #include "ftp_test_support.h"
 
+namespace quorbit {
+
 namespace {
 
 using Events = std::vector<std::string>;
@@ -190,3 +192,5 @@ TEST(FtpBoundsTest, HostileServersAreBoundedAndSaidSo) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

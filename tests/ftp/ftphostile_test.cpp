@@ -14,6 +14,8 @@
 #include "ftp/ftptransfer.h"
 #include "ftp_test_support.h"
 
+namespace quorbit {
+
 namespace {
 
 using Events = std::vector<std::string>;
@@ -220,3 +222,5 @@ INSTANTIATE_TEST_SUITE_P(Rows, HostileServer, ::testing::ValuesIn(Cases()),
                          });
 
 }  // namespace
+
+}  // namespace quorbit

@@ -21,6 +21,8 @@
 #include "peers/report_capture.h"
 #include "report/transfercounts.h"
 
+namespace quorbit {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -294,3 +296,5 @@ TEST_P(RealServerTable, MovesTheWholeAwkwardTree) {
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerTable, ::testing::ValuesIn(AllRows()), RowName);
 
 }  // namespace
+
+}  // namespace quorbit

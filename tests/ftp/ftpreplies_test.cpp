@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace quorbit {
+
 namespace {
 
 TEST(ReplyAssemblerTest, LinesMakeRepliesByTheirCodes) {
@@ -175,3 +177,5 @@ TEST(ExpectedRepliesTest, WaitsAreForTheLastCommandOfTheirKeyword) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 #include "peers/report_capture.h"
 #include "report/transfercounts.h"
 
+namespace quorbit {
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -245,3 +247,5 @@ TEST(ReportingFtpSession, ProgressShowsEachNewValueOnceAndMinusOneHides) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

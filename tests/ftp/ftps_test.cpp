@@ -16,6 +16,8 @@
 #include "peers/webpeers.h"
 #include "report/transfercounts.h"
 
+namespace quorbit {
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -176,3 +178,5 @@ TEST_F(VsftpdTest, Ipv6ServerIsReachedWithEpsv) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -12,6 +12,8 @@
 #include "ftp/listingfetch.h"
 #include "ftp_test_support.h"
 
+namespace quorbit {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -156,3 +158,5 @@ TEST_F(FtpServerTest, Utf8NamesKeepTheirBytes) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

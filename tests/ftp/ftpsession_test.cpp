@@ -12,6 +12,8 @@
 #include "ftp/listingfetch.h"
 #include "ftp_test_support.h"
 
+namespace quorbit {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -604,3 +606,5 @@ send 426 Connection closed\r\n
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -14,6 +14,8 @@
 #include "peers/report_capture.h"
 #include "report/transfercounts.h"
 
+namespace quorbit {
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -466,3 +468,5 @@ send 221 Goodbye\r\n
   ClearTransferCounts();
   EXPECT_EQ(server.Outcome(), "DONE\n");
 }
+
+}  // namespace quorbit

@@ -11,6 +11,8 @@
 
 #include "ftp_test_support.h"
 
+namespace quorbit {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -389,3 +391,5 @@ TEST(FtpTransferHelpers, SafeLocalNames) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

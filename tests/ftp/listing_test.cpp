@@ -10,6 +10,8 @@
 
 #include "ftp/ftpsession.h"
 
+namespace quorbit {
+
 namespace {
 
 TEST(TakeListingLineTest, AnyLineEndEndsALineAndEmptyLinesGo) {
@@ -395,3 +397,5 @@ TEST(ListingSearchTest, FindInListingStartsFromTheTopWithoutMovingCursor) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 #include "html/scan_helpers.h"
 #include "peers/fake_status_sink.h"
 
+namespace quorbit {
+
 namespace {
 
 // Every line end (CR LF, LF CR, CR, LF or NUL) as one line feed, the way the
@@ -134,3 +136,5 @@ TEST(HtmlRoundTrip, GeneratedPages) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

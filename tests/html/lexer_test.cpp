@@ -9,6 +9,8 @@
 #include "html/scan_helpers.h"
 #include "peers/fake_status_sink.h"
 
+namespace quorbit {
+
 namespace {
 
 constexpr int kUnmatched = 99;
@@ -108,3 +110,5 @@ TEST(Lex, AReadErrorEndsTheInputAndIsShown) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

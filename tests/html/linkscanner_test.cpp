@@ -19,6 +19,8 @@
 #include "report/datetext.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -305,3 +307,5 @@ TEST_F(LinkScannerTest, PageReadOnlyInPartStaysAsStored) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -10,6 +10,8 @@
 #include "html/lexer.h"
 #include "peers/peers.h"
 
+namespace quorbit {
+
 struct Token {
   int kind;
   std::string text;
@@ -46,3 +48,5 @@ inline std::string Show(const std::vector<Token>& tokens, int skipKind = -1) {
       shown += (shown.empty() ? "" : " ") + std::to_string(t.kind) + "[" + t.text + "]";
   return shown;
 }
+
+}  // namespace quorbit

@@ -7,6 +7,8 @@
 #include "http/httpclient.h"
 #include "httptestsupport.h"
 
+namespace quorbit {
+
 namespace {
 
 struct Split {
@@ -147,3 +149,5 @@ TEST(ParseHttpDate, TwoDigitYearsAndInvalidDates) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

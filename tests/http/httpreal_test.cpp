@@ -13,6 +13,8 @@
 #include "peers/webpeers.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 using Events = std::vector<std::string>;
@@ -222,3 +224,5 @@ TEST_F(RealServers, PageOverIpv6IsStoredAndTheDebugLogNamesTheAddress) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -13,6 +13,8 @@
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -256,3 +258,5 @@ TEST(ReportingHttpSession, ABodyEndedByTheServersCloseIsNoInterruption) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

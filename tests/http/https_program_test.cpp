@@ -10,6 +10,8 @@
 #include "peers/webpeers.h"
 #include "testsite.h"
 
+namespace quorbit {
+
 namespace {
 
 // A small site over TLS whose first page links to its own https address too,
@@ -180,3 +182,5 @@ TEST_F(ProgramHttpsRun, RedirectFromHttpToHttpsIsFollowedOverCheckedTls) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -14,6 +14,8 @@
 #include "report/transfercounts.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 using Events = std::vector<std::string>;
@@ -744,3 +746,5 @@ TEST(ScriptedProxy, Ipv6ProxyIsReachedAndTheOriginKeepsItsBrackets) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

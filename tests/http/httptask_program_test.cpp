@@ -13,6 +13,8 @@
 #include "peers/webpeers.h"
 #include "testsite.h"
 
+namespace quorbit {
+
 namespace {
 
 // The wanted lines, in this order, among the lines (others may come between).
@@ -252,3 +254,5 @@ TEST_F(ProgramHttpRun, EachFileIsRequestedOnceByItsPlainAddressAndOtherSchemesSt
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -18,6 +18,8 @@
 #include "util/localfiles.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -862,3 +864,5 @@ TEST(HttpRedirects, SiteMovedToAnotherServerIsMirroredAsTheAssignmentsOwn) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -12,6 +12,8 @@
 #include "peers/peers.h"
 #include "peers/report_capture.h"
 
+namespace quorbit {
+
 // Records each event as text: status and file events by name ("Connecting",
 // "Complete"), percent and byte events as "P<percent>" and "B<bytes>".
 class RecordingHttpSession : public HttpSession {
@@ -47,3 +49,5 @@ class RecordingHttpSession : public HttpSession {
     events.push_back(kind + std::to_string(value));
   }
 };
+
+}  // namespace quorbit

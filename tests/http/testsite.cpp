@@ -12,6 +12,8 @@
 
 #include "peers/peers.h"
 
+namespace quorbit {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -205,3 +207,5 @@ std::vector<std::string> RepeatedOrDottedTargets(const std::vector<std::string>&
   }
   return wrong;
 }
+
+}  // namespace quorbit

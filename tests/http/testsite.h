@@ -10,6 +10,8 @@
 
 #include "report/datetext.h"
 
+namespace quorbit {
+
 // The time every site file is stamped with: 3 Feb 2001 04:05:06 UTC, which a
 // stored copy carries as 03-02-01 04:05:06 (servers send GMT, taken as written).
 PackedDateTime ServedDate();
@@ -53,3 +55,5 @@ std::vector<std::string> RequestTargets(const std::string& accessLog);
 // The targets requested more than once, and those holding a "." or ".."
 // segment: what a crawl that asks for each file once never sends.
 std::vector<std::string> RepeatedOrDottedTargets(const std::vector<std::string>& targets);
+
+}  // namespace quorbit

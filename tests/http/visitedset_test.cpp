@@ -6,6 +6,8 @@
 
 #include "util/crc32.h"
 
+namespace quorbit {
+
 namespace {
 
 TEST(VisitedUrlSet, AddressesWithTheSameCrcAreTwoAddresses) {
@@ -42,3 +44,5 @@ TEST(VisitedUrlSet, AFullSetTakesNoNewAddress) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace quorbit {
+
 namespace {
 
 TEST(WebUrl, SchemesAreLettersDigitsAndPlusMinusDotBeforeAColon) {
@@ -135,3 +137,5 @@ TEST(WebUrl, ReferencesOnAnHttpsPageKeepItsScheme) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -20,6 +20,8 @@
 #include "peers/peers.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 class TcpConnectionTest : public ::testing::Test {
@@ -596,3 +598,5 @@ TEST_F(TcpConnectionTest, BlockCallsFailOnceAStopIsRequestedEvenWithDataAtHand) 
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace quorbit {
+
 // Names that look almost like addresses must go to the resolver; only the
 // predicate is checked here, nothing is looked up or connected.
 TEST(IsDottedAddress, ExactlyThreeDotsAndDigitsOnly) {
@@ -63,3 +65,5 @@ TEST(Waits, ClosedDescriptorFailsAtOnceInsteadOfSleeping) {
   EXPECT_EQ(WaitSocket(kNoSocket, 60000), -1);
   EXPECT_EQ(WaitSocketReadable(kNoSocket, 60000), -1);
 }
+
+}  // namespace quorbit

@@ -12,6 +12,8 @@
 #include "peers/peers.h"
 #include "peers/webpeers.h"
 
+namespace quorbit {
+
 namespace {
 
 struct Probe {
@@ -83,3 +85,5 @@ TEST(TlsBackend, TrustsRefusesAndExplainsAlike) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 
 #include "report/runlog.h"
 
+namespace quorbit {
+
 // Records every call as one text: "line<n>: <text>", "memo: <text>",
 // "percent: <n>", "bytes: <caption>", "hide percent", "hide bytes" or
 // "error: <text>". Derived fakes may act on a call after recording it.
@@ -73,3 +75,5 @@ class InstalledFakeSink : public FakeStatusSink {
   InstalledFakeSink(const InstalledFakeSink&) = delete;
   InstalledFakeSink& operator=(const InstalledFakeSink&) = delete;
 };
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <utility>
 
+namespace quorbit {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -226,3 +228,5 @@ std::string RealFtpServer::Log() const {
   }
   return "";
 }
+
+}  // namespace quorbit

@@ -13,6 +13,8 @@
 #include "peers/peers.h"
 #include "peers/webpeers.h"
 
+namespace quorbit {
+
 enum class FtpServerKind { Vsftpd, Proftpd, PureFtpd };
 
 // "vsftpd", "proftpd" or "pure-ftpd".
@@ -60,3 +62,5 @@ class RealFtpServer {
   int port_ = 0;
   std::string problem_;
 };
+
+}  // namespace quorbit

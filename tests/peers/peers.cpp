@@ -27,6 +27,8 @@
 
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -436,3 +438,5 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& w
   return run;
 }
 #endif
+
+}  // namespace quorbit

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quorbit {
+
 // Directory of the scripted servers and peer start-up helpers.
 std::string PeersDir();
 // Source tree root (for examples and sample data).
@@ -156,3 +158,5 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& workdir,
                       int timeoutSeconds = 60, const std::vector<std::string>& extraEnv = {});
 #endif
+
+}  // namespace quorbit

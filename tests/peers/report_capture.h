@@ -12,6 +12,8 @@
 #include "peers/peers.h"
 #include "report/runlog.h"
 
+namespace quorbit {
+
 class ReportCapture {
  public:
   ReportCapture() {
@@ -40,3 +42,5 @@ class ReportCapture {
   TempDir dir;
   FakeStatusSink sink;
 };
+
+}  // namespace quorbit

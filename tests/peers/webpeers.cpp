@@ -13,6 +13,8 @@
 #include <thread>
 #include <utility>
 
+namespace quorbit {
+
 namespace {
 
 bool Executable(const char* path) {
@@ -254,3 +256,5 @@ bool VsftpdPeer::Start(const std::string& certificate, const std::string& key,
 std::string VsftpdPeer::Log() const {
   return ReadFile(work_ / "vsftpd.log");
 }
+
+}  // namespace quorbit

@@ -7,6 +7,8 @@
 
 #include "peers/peers.h"
 
+namespace quorbit {
+
 // True when something accepts connections on the loopback address ("127.0.0.1"
 // or "::1") and port within the time.
 bool WaitForListener(int port, int timeoutSeconds = 10, const std::string& address = "127.0.0.1");
@@ -120,3 +122,5 @@ class VsftpdPeer {
   int port_ = 0;
   std::string problem_;
 };
+
+}  // namespace quorbit

@@ -11,6 +11,8 @@
 
 #include "net/connection.h"
 
+namespace quorbit {
+
 namespace {
 
 // The next line, waiting for it; empty when none comes.
@@ -23,6 +25,10 @@ std::string NextLine(TcpConnection& connection) {
 }
 
 }  // namespace
+
+}  // namespace quorbit
+
+using namespace quorbit;
 
 int main(int argc, char** argv) {
   if (argc != 5) {

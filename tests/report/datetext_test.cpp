@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace quorbit {
+
 namespace {
 
 DateTimeParts Parts(std::uint16_t year, std::uint16_t month, std::uint16_t day,
@@ -113,3 +115,5 @@ TEST(MonthFromName, ExactThreeLetterNames) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -12,6 +12,8 @@
 #include "peers/peers.h"
 #include "util/systemclock.h"
 
+namespace quorbit {
+
 namespace {
 
 const std::string kDashes(60, '-');
@@ -206,3 +208,5 @@ TEST_F(StatusTest, BarAndByteCounterShareTheirPlace) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -7,6 +7,8 @@
 
 #include "peers/peers.h"
 
+namespace quorbit {
+
 namespace {
 
 TEST(EmptyGuard, RefusesEveryPlaceThatHoldsWhatTheUserKeeps) {
@@ -74,3 +76,5 @@ TEST(EmptyGuard, ResolvesLinksDotsAndPartsThatDoNotExistYet) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

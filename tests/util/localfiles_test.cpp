@@ -17,6 +17,8 @@
 #include "util/filesystem.h"
 #include "util/systemclock.h"
 
+namespace quorbit {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -604,3 +606,5 @@ TEST_F(DosFiles, FindFilesIgnoresCaseAndSortsByName) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

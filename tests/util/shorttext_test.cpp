@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace quorbit {
+
 namespace {
 
 const std::string k300(300, 'x');
@@ -217,3 +219,5 @@ TEST(ShortText, SplitLast) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -9,6 +9,8 @@
 #include "peers/peers.h"
 #include "util/localfiles.h"
 
+namespace quorbit {
+
 namespace {
 
 // When a later signal ends the program at once: signals that arrive
@@ -73,3 +75,5 @@ TEST(StopRequest, PartFilesBeingWrittenAreKnownUntilCommittedOrRemoved) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace quorbit {
+
 namespace {
 
 std::string Url(int i) {
@@ -40,3 +42,5 @@ TEST(CrcStringSet, EntriesAcrossBlocksAndBeyond32768AreFound) {
 }
 
 }  // namespace
+
+}  // namespace quorbit

@@ -8,6 +8,8 @@
 #include "peers/peers.h"
 #include "util/stoprequest.h"
 
+namespace quorbit {
+
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -97,3 +99,5 @@ TEST(WaitSeconds, EndsSoonAfterAStopIsRequested) {
 }
 
 }  // namespace
+
+}  // namespace quorbit
