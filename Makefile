@@ -8,10 +8,24 @@ FUZZ_SECONDS ?= 60
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
-# CI builds treat warnings as errors.
+# CI builds treat warnings as errors; other builds say so too, so that a
+# directory configured by CI loses the setting again.
 ifdef CI
 WERROR := -DQUORBIT_WERROR=ON
+else
+WERROR := -DQUORBIT_WERROR=OFF
 endif
+
+# Configures build directory $(1) with the command $(2) ("cmake" with its
+# options, perhaps after variables for it), and again whenever that command
+# differs from the one the directory was last configured with (kept in
+# $(1)/configured-with), so that a change of options is never ignored.
+define configure_build
+	@command='$(strip $(2))'; \
+	if [ ! -f $(1)/CMakeCache.txt ] || [ "$$(cat $(1)/configured-with 2>/dev/null)" != "$$command" ]; then \
+	  eval "$$command" && printf '%s\n' "$$command" >$(1)/configured-with; \
+	fi
+endef
 
 .PHONY: all deps build configure test test-fast test-asan lint format fuzz windows windows-configure test-windows windows-package screenshot-windows demo screenshot bench install package clean
 
@@ -21,7 +35,7 @@ deps:
 	@scripts/install-deps
 
 configure:
-	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(GENERATOR) $(WERROR) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	$(call configure_build,$(BUILD),cmake -S . -B $(BUILD) $(GENERATOR) $(WERROR) -DCMAKE_INSTALL_PREFIX=$(PREFIX))
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -39,8 +53,8 @@ test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 test-asan:
-	@test -f $(ASAN_BUILD)/CMakeCache.txt || cmake -S . -B $(ASAN_BUILD) $(GENERATOR) $(WERROR) \
-	  -DCMAKE_BUILD_TYPE=Debug -DQUORBIT_SANITIZE=ON -DQUORBIT_WITH_FLTK=OFF
+	$(call configure_build,$(ASAN_BUILD),cmake -S . -B $(ASAN_BUILD) $(GENERATOR) $(WERROR) \
+	  -DCMAKE_BUILD_TYPE=Debug -DQUORBIT_SANITIZE=ON -DQUORBIT_WITH_FLTK=OFF)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
@@ -56,15 +70,15 @@ format:
 
 # The parsers of untrusted input under libFuzzer (clang++), each for FUZZ_SECONDS.
 fuzz:
-	@test -f $(FUZZ_BUILD)/CMakeCache.txt || CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) \
-	  $(WERROR) -DQUORBIT_FUZZ=ON -DQUORBIT_TESTS=OFF -DQUORBIT_WITH_FLTK=OFF
+	$(call configure_build,$(FUZZ_BUILD),CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) \
+	  $(WERROR) -DQUORBIT_FUZZ=ON -DQUORBIT_TESTS=OFF -DQUORBIT_WITH_FLTK=OFF)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	FUZZ_BUILD=$(FUZZ_BUILD) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz
 
 # The Windows program, cross-built with mingw-w64: $(WIN_BUILD)/quorbit.exe.
 windows-configure:
-	@test -f $(WIN_BUILD)/CMakeCache.txt || cmake -S . -B $(WIN_BUILD) $(GENERATOR) $(WERROR) \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	$(call configure_build,$(WIN_BUILD),cmake -S . -B $(WIN_BUILD) $(GENERATOR) $(WERROR) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release)
 
 windows: windows-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target quorbit
