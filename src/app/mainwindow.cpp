@@ -177,7 +177,7 @@ void MainWindow::Startup() {
   if (worker_.Started()) return;
   memoText_.text("");
   Received->hide();
-  copy_label(VersionText().Str().c_str());
+  copy_label(VersionText().c_str());
   SetStatusSink(&updates_);
   worker_.Start(arguments_);
 }

@@ -249,7 +249,7 @@ void MainWindow::Startup() {
   if (worker_.Started()) return;
   SetWindowTextW(Outputmemo, L"");
   ShowWindow(Received, SW_HIDE);
-  SetWindowTextW(window_, WideText(VersionText().Str()).c_str());
+  SetWindowTextW(window_, WideText(VersionText()).c_str());
   SetStatusSink(&updates_);
   worker_.Start(arguments_);
 }

@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::puts(VersionText().Str().c_str());
+    std::puts(VersionText().c_str());
     return 0;
   }
   InstallStopSignalHandlers();

@@ -40,7 +40,7 @@ void UpdateQueue::Push(Kind kind, int number, std::string_view text) {
   {
     std::lock_guard lock(mutex_);
     wasEmpty = updates_.empty();
-    updates_.push_back(StatusUpdate{kind, number, Str255(text)});
+    updates_.push_back(StatusUpdate{kind, number, std::string(text)});
     if (kind == Kind::kError) errorOpen_ = errorsWait_;
   }
   // One wake per batch: the front end takes everything at once, so a busy

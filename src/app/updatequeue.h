@@ -8,11 +8,11 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "report/runlog.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -28,7 +28,7 @@ struct StatusUpdate {
   };
   Kind kind = Kind::kMemoLine;
   int number = 0;
-  Str255 text;
+  std::string text;
 };
 
 // Hands one update to the matching call of a front end's view: the dispatch

@@ -25,7 +25,7 @@ bool AnnouncesFeature(std::string_view line, std::string_view name) {
 
 bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   if (suffix.size() > text.size()) return false;
-  return UpperStr(text.substr(text.size() - suffix.size())) == UpperStr(suffix).View();
+  return UpperStr(text.substr(text.size() - suffix.size())) == UpperStr(suffix);
 }
 
 }  // namespace

@@ -761,7 +761,7 @@ Str255 SplitUrl(HttpSession& session, std::string_view url) {
   session.baseUrl.Clear();
   session.secure = UpperStr(url.substr(0, 8)) == "HTTPS://";
   const std::string_view prefix = SchemePrefix(session.secure);
-  if (UpperStr(url.substr(0, prefix.size())).View() == UpperStr(prefix).View()) {
+  if (UpperStr(url.substr(0, prefix.size())) == UpperStr(prefix)) {
     url.remove_prefix(prefix.size());
     session.baseUrl = prefix;
   }

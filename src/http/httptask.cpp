@@ -66,7 +66,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
-         UpperStr(text.substr(0, prefix.size())).View() == UpperStr(prefix).View();
+         UpperStr(text.substr(0, prefix.size())) == UpperStr(prefix);
 }
 
 std::string LowerText(std::string_view text) {

@@ -20,14 +20,14 @@ std::string_view MonthName(std::uint16_t month) {
 
 struct TokenValue {
   std::string_view token;
-  Str255 value;
+  std::string value;
   bool isName;  // names take the letter case of the token as written
 };
 
 // Replaces each token in the order given, every occurrence of one token before
 // the next is looked for.
-Str255 FillPattern(std::string_view pattern, std::initializer_list<TokenValue> tokens) {
-  Str255 text(pattern);
+std::string FillPattern(std::string_view pattern, std::initializer_list<TokenValue> tokens) {
+  std::string text(pattern);
   for (const TokenValue& t : tokens) ReplaceText(text, t.token, t.value, t.isName);
   return text;
 }
@@ -53,39 +53,40 @@ PackedDateTime NowPacked() {
   return PackDateTime(NowParts());
 }
 
-Str255 FormatDateParts(std::uint16_t year, std::uint16_t month, std::uint16_t day,
-                       std::string_view pattern) {
+std::string FormatDateParts(std::uint16_t year, std::uint16_t month, std::uint16_t day,
+                            std::string_view pattern) {
+  return FillPattern(pattern,
+                     {
+                         {"%ddd%", std::string(kDayNames[WeekdayOf(year, month, day)]), true},
+                         {"%dd%", TwoDigits(day).Str(), false},
+                         {"%mmm%", std::string(MonthName(month)), true},
+                         {"%mm%", TwoDigits(month).Str(), false},
+                         {"%yyyy%", IntToText(year).Str(), false},
+                         {"%yy%", TwoDigits(year % 100).Str(), false},
+                         {"%d%", IntToText(day).Str(), false},
+                         {"%m%", IntToText(month).Str(), false},
+                         {"%y%", IntToText(year).Str(), false},
+                     });
+}
+
+std::string FormatTimeParts(std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
+                            std::string_view pattern) {
   return FillPattern(pattern, {
-                                  {"%ddd%", kDayNames[WeekdayOf(year, month, day)], true},
-                                  {"%dd%", TwoDigits(day), false},
-                                  {"%mmm%", MonthName(month), true},
-                                  {"%mm%", TwoDigits(month), false},
-                                  {"%yyyy%", IntToText(year), false},
-                                  {"%yy%", TwoDigits(year % 100), false},
-                                  {"%d%", IntToText(day), false},
-                                  {"%m%", IntToText(month), false},
-                                  {"%y%", IntToText(year), false},
+                                  {"%hh%", TwoDigits(hour).Str(), false},
+                                  {"%mm%", TwoDigits(minute).Str(), false},
+                                  {"%ss%", TwoDigits(second).Str(), false},
+                                  {"%h%", IntToText(hour).Str(), false},
+                                  {"%m%", IntToText(minute).Str(), false},
+                                  {"%s%", IntToText(second).Str(), false},
                               });
 }
 
-Str255 FormatTimeParts(std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
-                       std::string_view pattern) {
-  return FillPattern(pattern, {
-                                  {"%hh%", TwoDigits(hour), false},
-                                  {"%mm%", TwoDigits(minute), false},
-                                  {"%ss%", TwoDigits(second), false},
-                                  {"%h%", IntToText(hour), false},
-                                  {"%m%", IntToText(minute), false},
-                                  {"%s%", IntToText(second), false},
-                              });
-}
-
-Str255 FormatDate(PackedDateTime packed, std::string_view pattern) {
+std::string FormatDate(PackedDateTime packed, std::string_view pattern) {
   const DateTimeParts p = UnpackDateTime(packed);
   return FormatDateParts(p.year, p.month, p.day, pattern);
 }
 
-Str255 FormatTime(PackedDateTime packed, std::string_view pattern) {
+std::string FormatTime(PackedDateTime packed, std::string_view pattern) {
   const DateTimeParts p = UnpackDateTime(packed);
   return FormatTimeParts(p.hour, p.minute, p.second, pattern);
 }

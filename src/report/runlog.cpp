@@ -66,20 +66,17 @@ bool ReopenForAppend(TextFile& file) {
 
 }  // namespace
 
-Str255 VersionText() {
-  return Cat(kVersionPrefix, PadLeft(kBuildNumber, 3, '0'));
+std::string VersionText() {
+  return Cat(kVersionPrefix, PadLeft(kBuildNumber, 3, '0')).Str();
 }
 
-Str255 DashLine() {
-  return RepeatChar('-', kDashCount);
+std::string DashLine() {
+  return std::string(kDashCount, '-');
 }
 
-Str255 LogStamp() {
-  PackedDateTime now = NowPacked();
-  Str255 stamp = FormatDate(now, "%dd%-%mm%-%yy%");
-  stamp += " ";
-  stamp += FormatTime(now, "%hh%:%mm%:%ss%");
-  return stamp;
+std::string LogStamp() {
+  const PackedDateTime now = NowPacked();
+  return FormatDate(now, "%dd%-%mm%-%yy%") + " " + FormatTime(now, "%hh%:%mm%:%ss%");
 }
 
 void LogFile::Init() {
@@ -150,9 +147,7 @@ void ShowPercent(int percent) {
 void ShowByteCount(std::int64_t bytes) {
   if (!installedSink) return;
   installedSink->HidePercent();
-  Str255 caption = Cat("Received ", IntToText(bytes));
-  caption += " bytes";
-  installedSink->ShowByteCount(caption);
+  installedSink->ShowByteCount("Received " + IntToText(bytes).Str() + " bytes");
 }
 
 void HidePercent() {
@@ -179,11 +174,9 @@ void RunLog::ShowAndWriteFailure(std::string_view line) {
   ShowAndWriteFailure(line, line);
 }
 
-Str255 TransferTimeText(std::int32_t seconds) {
-  Str255 text = Cat("Transfer time ", TwoDigits(static_cast<std::uint16_t>(seconds / 60)));
-  text += ':';
-  text += TwoDigits(static_cast<std::uint16_t>(seconds % 60));
-  return text;
+std::string TransferTimeText(std::int32_t seconds) {
+  return "Transfer time " + TwoDigits(static_cast<std::uint16_t>(seconds / 60)).Str() + ':' +
+         TwoDigits(static_cast<std::uint16_t>(seconds % 60)).Str();
 }
 
 void ProgressFilter::Percent(std::int32_t percent) {

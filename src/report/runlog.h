@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "util/shorttext.h"
@@ -13,18 +14,18 @@
 namespace quorbit {
 
 // "QUORBIT 1.10." followed by the build number as three digits.
-Str255 VersionText();
+std::string VersionText();
 
 // "dd-mm-yy hh:mm:ss" of the current moment, taken through the packed date.
-Str255 LogStamp();
+std::string LogStamp();
 
 // The line of 60 '-' that follows a log's banner and precedes a run's summary.
-Str255 DashLine();
+std::string DashLine();
 
 // A text log that is reopened in append mode and closed for every line, so the
 // file is complete at any moment.
 struct LogFile {
-  Str255 name;
+  std::string name;
   bool opened = false;
 
   void Init();
@@ -68,7 +69,7 @@ void ShowAndWriteFailure(std::string_view line);
 }  // namespace RunLog
 
 // "Transfer time " + MM:SS (minutes cut to two digits).
-Str255 TransferTimeText(std::int32_t seconds);
+std::string TransferTimeText(std::int32_t seconds);
 
 namespace StatusDisplay {
 void SetLine(std::uint8_t n, std::string_view text);

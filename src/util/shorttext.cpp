@@ -33,9 +33,9 @@ char LowerLetter(char c) {
   return IsUpper(c) ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-Str255 UpperStr(std::string_view text) {
-  Str255 r(text);
-  for (std::size_t i = 0; i < r.Length(); ++i) r[i] = UpperLetter(r[i]);
+std::string UpperStr(std::string_view text) {
+  std::string r(text);
+  for (char& c : r) c = UpperLetter(c);
   return r;
 }
 
@@ -136,24 +136,22 @@ void ReplaceChars(ShortStrRef text, const CharSet& set, char replacement) {
   }
 }
 
-void ReplaceText(ShortStrRef text, std::string_view pattern, std::string_view replacement,
+void ReplaceText(std::string& text, std::string_view pattern, std::string_view replacement,
                  bool adaptCase) {
   if (pattern.empty()) return;
-  const Str255 upperPattern = UpperStr(pattern);
-  Str255 repl(replacement);
+  const std::string upperPattern = UpperStr(pattern);
   // A replacement that holds the pattern again would be found again forever
   // when searching from the start; then the search goes on after it instead.
-  const bool continueAfter = UpperStr(replacement).Pos(upperPattern) != 0;
+  const bool continueAfter = UpperStr(replacement).find(upperPattern) != std::string::npos;
   std::size_t from = 0;
   for (;;) {
-    const Str255 upperText = UpperStr(text.View());
-    std::size_t at = upperText.View().find(upperPattern.View(), from);
-    if (at == std::string_view::npos) return;
-    std::string_view current = text.View();
+    const std::size_t at = UpperStr(text).find(upperPattern, from);
+    if (at == std::string::npos) return;
+    std::string repl(replacement);
     if (adaptCase) {
       std::size_t k = 0;
-      for (std::size_t i = 0; i < upperPattern.Length() && k < repl.Length(); ++i) {
-        char m = current[at + i];
+      for (std::size_t i = 0; i < upperPattern.size() && k < repl.size(); ++i) {
+        const char m = text[at + i];
         if (IsUpper(m)) {
           repl[k] = UpperLetter(repl[k]);
           ++k;
@@ -163,12 +161,8 @@ void ReplaceText(ShortStrRef text, std::string_view pattern, std::string_view re
         }
       }
     }
-    std::string joined(current.substr(0, at));
-    joined.append(repl.View());
-    joined.append(current.substr(at + upperPattern.Length()));
-    text.Assign(joined);
-    from = continueAfter ? at + repl.Length() : 0;
-    if (from > *text.len) return;
+    text.replace(at, upperPattern.size(), repl);
+    from = continueAfter ? at + repl.size() : 0;
   }
 }
 

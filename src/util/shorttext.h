@@ -179,10 +179,10 @@ struct ShortStrRef {
 
 // --- The shared operations -------------------------------------------------
 
-Str255 UpperStr(std::string_view text);  // a..z to A..Z only
-char UpperLetter(char c);                // a..z to A..Z only
-char LowerLetter(char c);                // A..Z to a..z only
-void TrimBlanks(ShortStrRef text);       // spaces and NULs, both ends
+std::string UpperStr(std::string_view text);  // a..z to A..Z only
+char UpperLetter(char c);                     // a..z to A..Z only
+char LowerLetter(char c);                     // A..Z to a..z only
+void TrimBlanks(ShortStrRef text);            // spaces and NULs, both ends
 Str255 IntToText(std::int64_t value);
 std::int32_t TextToInt(std::string_view text);  // 0 when not a number
 Str255 TwoDigits(std::uint16_t value);          // "07"; longer: first 2 chars
@@ -200,7 +200,7 @@ void ReplaceChars(ShortStrRef text, const CharSet& set, char replacement);
 // adaptCase the replacement takes the letter case of the matched text. A
 // replacement that contains the pattern again is replaced once per occurrence
 // (searching on after it) instead of looping forever.
-void ReplaceText(ShortStrRef text, std::string_view pattern, std::string_view replacement,
+void ReplaceText(std::string& text, std::string_view pattern, std::string_view replacement,
                  bool adaptCase);
 // The value of a hexadecimal digit of either case; -1 for any other character.
 int HexDigitValue(char c);

@@ -12,7 +12,7 @@ namespace {
 using Kind = StatusUpdate::Kind;
 
 StatusUpdate Update(Kind kind, std::string_view text, int number = 0) {
-  return StatusUpdate{kind, number, Str255(text)};
+  return StatusUpdate{kind, number, std::string(text)};
 }
 
 // A console writing into two temporary files.

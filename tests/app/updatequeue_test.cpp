@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 
 namespace quorbit {
@@ -17,7 +18,9 @@ TEST(UpdateQueue, DeliversUpdatesInOrderAndWakesOncePerBatch) {
   int wakes = 0;
   UpdateQueue queue(false, [&] { ++wakes; });
   queue.SetLine(2, "line");
-  queue.AddMemoLine("memo");
+  // A memo line longer than any fixed width arrives whole (a long path).
+  const std::string longLine = "memo " + std::string(300, 'x');
+  queue.AddMemoLine(longLine);
   queue.ShowPercent(40);
   queue.ShowByteCount("Received 5 bytes");
   EXPECT_EQ(wakes, 1);
@@ -25,10 +28,10 @@ TEST(UpdateQueue, DeliversUpdatesInOrderAndWakesOncePerBatch) {
   ASSERT_EQ(batch.size(), 4u);
   EXPECT_EQ(batch[0].kind, Kind::kLine);
   EXPECT_EQ(batch[0].number, 2);
-  EXPECT_EQ(batch[0].text.Str(), "line");
-  EXPECT_EQ(batch[1].text.Str(), "memo");
+  EXPECT_EQ(batch[0].text, "line");
+  EXPECT_EQ(batch[1].text, longLine);
   EXPECT_EQ(batch[2].number, 40);
-  EXPECT_EQ(batch[3].text.Str(), "Received 5 bytes");
+  EXPECT_EQ(batch[3].text, "Received 5 bytes");
   EXPECT_TRUE(queue.TakeAll().empty());
   queue.HidePercent();
   EXPECT_EQ(wakes, 2);

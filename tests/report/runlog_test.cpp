@@ -30,7 +30,7 @@ std::string ExpectedStamp(std::time_t t) {
 
 TEST(LogStamp, IsDayMonthYearAndTimeWithEvenSeconds) {
   std::time_t before = std::time(nullptr);
-  std::string stamp = LogStamp().Str();
+  std::string stamp = LogStamp();
   std::time_t after = std::time(nullptr);
   ASSERT_TRUE(std::regex_match(stamp, std::regex(R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d)"))) << stamp;
   EXPECT_EQ((stamp[16] - '0') % 2, 0) << stamp;
