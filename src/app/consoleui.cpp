@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include "app/platform.h"
@@ -18,11 +19,11 @@ constexpr auto kPollInterval = std::chrono::milliseconds(100);
 
 // Texts come from servers and files: control characters in them would move
 // the cursor or change the terminal, so they become blanks.
-Str255 Printable(std::string_view text) {
-  Str255 shown(text);
-  for (std::size_t i = 0; i < shown.Length(); ++i) {
-    auto c = static_cast<unsigned char>(shown[i]);
-    if (c < 0x20 || c == 0x7F) shown[i] = ' ';
+std::string Printable(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = ' ';
   }
   return shown;
 }
@@ -84,31 +85,31 @@ void ConsoleView::ShowError(std::string_view text) {
 
 void ConsoleView::SetLine(int n, std::string_view text) {
   if (n < 1 || n > 3) return;
-  Str255& line = lines_[n - 1];
+  std::string& line = lines_[n - 1];
   // Without a footer a status line is printed when it changes, so repeated
   // updates of the same step do not fill a cron mail.
-  if (!terminal_ && !text.empty() && line.View() != text) PrintLine(out_, text);
+  if (!terminal_ && !text.empty() && line != text) PrintLine(out_, text);
   line = text;
 }
 
 void ConsoleView::ClearFooter() {
   if (!footerDrawn_) return;
   // Up to the first footer row, to its start, and clear to the end of screen.
-  Put(out_, Cat("\x1b[", IntToText(kFooterRows)) + "A\r\x1b[J");
+  Put(out_, "\x1b[" + std::to_string(kFooterRows) + "A\r\x1b[J");
   footerDrawn_ = false;
 }
 
-Str255 ConsoleView::BarRow(int columns) const {
+std::string ConsoleView::BarRow(int columns) const {
   if (counterVisible_) return counterCaption_;
   if (!barVisible_) return {};
   int width = columns - 8 < kBarWidth ? columns - 8 : kBarWidth;
   if (width < 1) width = 1;
   int filled = percent_ * width / 100;
-  Str255 row = "[";
-  row += RepeatChar('#', static_cast<std::size_t>(filled));
-  row += RepeatChar(' ', static_cast<std::size_t>(width - filled));
+  std::string row = "[";
+  row.append(static_cast<std::size_t>(filled), '#');
+  row.append(static_cast<std::size_t>(width - filled), ' ');
   row += "] ";
-  row += PadLeft(IntToText(percent_), 3, ' ');
+  row += PadLeft(IntToText(percent_), 3, ' ').View();
   row += "%";
   return row;
 }
@@ -119,8 +120,8 @@ void ConsoleView::DrawFooter() {
   // Each row stays shorter than the terminal, so that none wraps and the
   // footer keeps its four rows for the next erase.
   auto visible = static_cast<std::size_t>(columns > 1 ? columns - 1 : 1);
-  const Str255 rows[kFooterRows] = {lines_[0], lines_[1], lines_[2], BarRow(columns)};
-  for (const Str255& row : rows) PrintLine(out_, row.Copy(1, visible));
+  const std::string rows[kFooterRows] = {lines_[0], lines_[1], lines_[2], BarRow(columns)};
+  for (const std::string& row : rows) PrintLine(out_, std::string_view(row).substr(0, visible));
   footerDrawn_ = true;
 }
 

@@ -30,13 +30,13 @@ class ConsoleView : private StatusSink {
   void PrintLine(std::FILE* file, std::string_view text);
   void ClearFooter();
   void DrawFooter();
-  Str255 BarRow(int columns) const;
+  std::string BarRow(int columns) const;
 
   std::FILE* out_;
   std::FILE* err_;
   bool terminal_;
-  Str255 lines_[3];
-  Str255 counterCaption_;
+  std::string lines_[3];
+  std::string counterCaption_;
   int percent_ = 0;
   bool barVisible_ = true;
   bool counterVisible_ = false;

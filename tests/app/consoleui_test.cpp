@@ -35,12 +35,14 @@ class ConsoleTest : public ::testing::Test {
 
 TEST_F(ConsoleTest, PlainOutputHasLinesOnlyAndNoControlCharacters) {
   ConsoleView view(out, err, false);
+  const std::string longLine = "Downloaded " + std::string(300, 'n');
   view.Apply({Update(Kind::kLine, "Connecting", 1), Update(Kind::kLine, "Connecting", 1),
               Update(Kind::kPercent, "", 50), Update(Kind::kByteCount, "Received 9 bytes"),
               Update(Kind::kMemoLine, "evil\x1b[2Jtext\r"), Update(Kind::kLine, "", 1),
-              Update(Kind::kLine, "Connecting", 1)});
+              Update(Kind::kLine, "Connecting", 1), Update(Kind::kMemoLine, longLine)});
   view.Apply({Update(Kind::kError, "unable to open INI file")});
-  EXPECT_EQ(Contents(out), "Connecting\nevil [2Jtext \nConnecting\n");
+  // A memo line is printed whole, however long (a cron mail has no width).
+  EXPECT_EQ(Contents(out), "Connecting\nevil [2Jtext \nConnecting\n" + longLine + "\n");
   EXPECT_EQ(Contents(err), "quorbit: unable to open INI file\n");
 }
 
