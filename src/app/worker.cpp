@@ -80,12 +80,22 @@ int StopExitCode() {
 }
 
 void WorkerThread::Start(const std::vector<std::string>& arguments,
-                         std::function<void()> onFinished) {
+                         const std::function<void()>& onFinished) {
   if (Started()) return;
-  thread_ = std::thread([arguments, onFinished = std::move(onFinished)] {
-    RunWorker(arguments);
+  try {
+    thread_ = std::thread([arguments, onFinished] {
+      RunWorker(arguments);
+      if (onFinished) onFinished();
+    });
+  } catch (const std::system_error& error) {
+    // Without a thread (the system's limit of threads or memory reached)
+    // nothing runs: the run ends as failed and says why, on the error
+    // stream, since a window would need the worker to show it.
+    std::fprintf(stderr, "quorbit: unable to start the run: %s\n", error.what());
+    CountFailure();
+    RunResult.store(ExitStatus());
     if (onFinished) onFinished();
-  });
+  }
 }
 
 WorkerThread::~WorkerThread() {

@@ -40,8 +40,11 @@ class WorkerThread {
   WorkerThread& operator=(const WorkerThread&) = delete;
 
   // onFinished (optional) is called on the worker's thread once RunResult
-  // holds the outcome, so a front end can end without polling for it.
-  void Start(const std::vector<std::string>& arguments, std::function<void()> onFinished = {});
+  // holds the outcome, so a front end can end without polling for it. When
+  // no thread can be started, the run has failed at once: RunResult says so
+  // and onFinished is called on the caller's thread.
+  void Start(const std::vector<std::string>& arguments,
+             const std::function<void()>& onFinished = {});
   bool Started() const { return thread_.joinable(); }
 
  private:

@@ -340,6 +340,23 @@ bool OnPath(const std::string& tool) {
   return RunProgram({"/bin/sh", "-c", "command -v " + tool}, "", 10).exitCode == 0;
 }
 
+// A system that gives the run no thread (here: a user allowed one process)
+// ends it as failed, with the reason, instead of aborting.
+TEST(Flags, NoThreadForTheRunIsAFailureThatSaysWhy) {
+  if (geteuid() != 0 || !OnPath("setpriv") || !OnPath("prlimit")) {
+    GTEST_SKIP() << "needs root, setpriv and prlimit to run as a user without threads";
+  }
+  TempDir dir;
+  WriteFile(dir / "run.ini", "[MAIN]\r\n[END]\r\n");
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  const ProgramRun run =
+      RunProgram({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit",
+                  "--nproc=1", kProgram, "--exit-status", "--console", "run.ini"},
+                 dir.Path(), 30);
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_NE(run.err.find("quorbit: unable to start the run: "), std::string::npos) << run.err;
+}
+
 // Starts Xvfb; its display name (":n"), or "" when it did not start.
 std::string StartDisplay(PeerProcess& xvfb) {
   if (!xvfb.Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"})) {
