@@ -35,18 +35,7 @@ std::string FillPattern(std::string_view pattern, std::initializer_list<TokenVal
 }  // namespace
 
 DateTimeParts NowParts() {
-  // The date is read on both sides of the time, so that a reading taken
-  // across midnight never pairs one day's date with the next day's time.
-  DateTimeParts p;
-  std::uint16_t dayOfWeek = 0, hundredths = 0;
-  std::uint16_t dayAfter = 0;
-  do {
-    ClockDate(p.year, p.month, p.day, dayOfWeek);
-    ClockTime(p.hour, p.minute, p.second, hundredths);
-    std::uint16_t yearAfter = 0, monthAfter = 0;
-    ClockDate(yearAfter, monthAfter, dayAfter, dayOfWeek);
-  } while (dayAfter != p.day);
-  return p;
+  return LocalDateTimeNow();
 }
 
 PackedDateTime NowPacked() {

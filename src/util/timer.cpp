@@ -15,39 +15,19 @@ namespace {
 // Longest sleep of a wait between two looks at the stop request.
 constexpr std::chrono::milliseconds kStopLookInterval{100};
 
-// One reading of the local wall clock: the broken-down local time and the
-// nanoseconds into the current second.
-struct LocalReading {
-  std::tm fields{};
-  long nanoseconds = 0;
-};
-
-LocalReading ReadLocalClock() {
-  LocalReading r;
-  const WallClockReading now = ReadWallClock();
-  ToLocalTime(now.seconds, r.fields);
-  r.nanoseconds = now.nanoseconds;
-  return r;
-}
-
 }  // namespace
 
-void ClockTime(std::uint16_t& hour, std::uint16_t& minute, std::uint16_t& second,
-               std::uint16_t& hundredths) {
-  const LocalReading now = ReadLocalClock();
-  hour = static_cast<std::uint16_t>(now.fields.tm_hour);
-  minute = static_cast<std::uint16_t>(now.fields.tm_min);
-  second = static_cast<std::uint16_t>(now.fields.tm_sec);
-  hundredths = static_cast<std::uint16_t>(now.nanoseconds / 10000000L);
-}
-
-void ClockDate(std::uint16_t& year, std::uint16_t& month, std::uint16_t& day,
-               std::uint16_t& dayOfWeek) {
-  const LocalReading now = ReadLocalClock();
-  year = static_cast<std::uint16_t>(now.fields.tm_year + 1900);
-  month = static_cast<std::uint16_t>(now.fields.tm_mon + 1);
-  day = static_cast<std::uint16_t>(now.fields.tm_mday);
-  dayOfWeek = static_cast<std::uint16_t>(now.fields.tm_wday + 1);
+DateTimeParts LocalDateTimeNow() {
+  std::tm local{};
+  ToLocalTime(ReadWallClock().seconds, local);
+  DateTimeParts parts;
+  parts.year = static_cast<std::uint16_t>(local.tm_year + 1900);
+  parts.month = static_cast<std::uint16_t>(local.tm_mon + 1);
+  parts.day = static_cast<std::uint16_t>(local.tm_mday);
+  parts.hour = static_cast<std::uint16_t>(local.tm_hour);
+  parts.minute = static_cast<std::uint16_t>(local.tm_min);
+  parts.second = static_cast<std::uint16_t>(local.tm_sec);
+  return parts;
 }
 
 std::int32_t Stopwatch::Elapsed() const {

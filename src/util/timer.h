@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstdint>
 
+#include "util/packeddate.h"
+
 namespace quorbit {
 
-void ClockTime(std::uint16_t& hour, std::uint16_t& minute, std::uint16_t& second,
-               std::uint16_t& hundredths);
-void ClockDate(std::uint16_t& year, std::uint16_t& month, std::uint16_t& day,
-               std::uint16_t& dayOfWeek);  // dayOfWeek: 1 = Sunday .. 7 = Saturday
+// The local date and time of this moment, from one reading of the clock, so
+// that a reading at midnight never pairs one day's date with the next day's
+// time.
+DateTimeParts LocalDateTimeNow();
 
 // The monotonic clock the stopwatch reads; a test passes its own.
 using MonotonicNow = std::chrono::steady_clock::time_point (*)();
