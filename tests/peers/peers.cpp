@@ -61,6 +61,16 @@ int WaitOrKill(pid_t pid, double timeoutSeconds) {
     usleep(10000);
   }
 }
+
+// Cases labelled unit run with QUORBIT_UNIT_TEST set (tests/CMakeLists.txt):
+// they must need no child process, so that the unit label runs alone in
+// seconds. A case that starts one fails here and names where to list it.
+bool ChildProcessAllowed() {
+  if (std::getenv("QUORBIT_UNIT_TEST") == nullptr) return true;
+  ADD_FAILURE() << "a case labelled unit starts a child process: name its suite among the peer "
+                   "or program suites of tests/CMakeLists.txt";
+  return false;
+}
 #endif
 
 // The program names files in UTF-8 on every system; so do the tests, which
@@ -281,6 +291,7 @@ PeerProcess::~PeerProcess() {
 
 bool PeerProcess::Start(const std::vector<std::string>& argv, const std::string& workdir) {
   Stop();
+  if (!ChildProcessAllowed()) return false;
   int pipefd[2];
   if (pipe2(pipefd, O_CLOEXEC) != 0) return false;
   pid_t pid = fork();
@@ -381,6 +392,7 @@ int StartScriptedServer(PeerProcess& peer, const TempDir& dir, std::string_view 
 ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& workdir,
                       int timeoutSeconds, const std::vector<std::string>& extraEnv) {
   ProgramRun run;
+  if (!ChildProcessAllowed()) return run;
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0) return run;
   if (pipe2(errPipe, O_CLOEXEC) != 0) {
