@@ -84,7 +84,7 @@ const Row kRows[] = {
      3},
     {"listing data that stalls after its first line",
      kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata send " + kFileLine +
-         "\\r\\n\npause 4\n",
+         "\\r\\n\nawait_close\n",
      Action::List,
      {"ListingFailed:no data for 2 s"},
      3.5},
@@ -124,7 +124,7 @@ const Row kRows[] = {
      {},
      3},
     {"data connection of a listing that stays silent beyond LIST_DELAY",
-     kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata accept\npause 3\n",
+     kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata accept\nawait_close\n",
      Action::Download,
      {"PreparingDownload", "ReadingListing", "ListingFailed:no data within 1 s"},
      2.5},
@@ -141,7 +141,8 @@ const Row kRows[] = {
     {"download whose data stalls",
      kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata send " + kFileLine +
          "\\r\\n\ndata close\nsend 226 done\\r\\n\nexpect TYPE I\nsend 200 ok\\r\\n\n" +
-         "expect PASV\npasv\nexpect RETR a.txt\nsend 150 ok\\r\\n\ndata send 0123456789\npause 8\n",
+         "expect PASV\npasv\nexpect RETR a.txt\nsend 150 ok\\r\\n\ndata send "
+         "0123456789\nawait_close\n",
      Action::Download,
      {"PreparingDownload", "ReadingListing", "OpeningDataChannel:1", "DataChannelOpen",
       "Downloading:a.txt", "DownloadFailed:a.txt"},
