@@ -87,7 +87,7 @@ const Row kRows[] = {
          "\\r\\n\nawait_close\n",
      Action::List,
      {"ListingFailed:no data for 2 s"},
-     3.5},
+     6},
     {"listing data trickling a byte every 0.2 s, never quiet for long",
      kLoginScript + kListRequest + "send 150 ok\\r\\n\ndata trickle 0.2 " + Repeat(kFileLine, 10) +
          "\n",
