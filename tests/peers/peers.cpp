@@ -40,6 +40,7 @@ double Now() {
 
 std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
   std::vector<char*> p;
+  p.reserve(argv.size() + 1);
   for (const auto& a : argv) p.push_back(const_cast<char*>(a.c_str()));
   p.push_back(nullptr);
   return p;
@@ -253,7 +254,9 @@ double ProcessorSeconds() {
 #else
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 #endif
 }
