@@ -19,8 +19,9 @@ A connection is accepted by the first step that needs it.
                      connection; a MISMATCH when the client has taken 128 MiB
                      without closing
   pause SECONDS      sleep (fractions allowed); between two sends it splits
-                     the data into separate segments; on its own it holds the
-                     connection open without sending or reading (a stall)
+                     the data into separate segments, which the client reads
+                     apart; a stall that must not read (so that the client's
+                     sends fill the buffers) also uses it, others await_close
   expect TEXT        read one line from the client (up to LF; a CR LF or LF
                      ending is removed) and check it equals TEXT
   expect_match GLOB  the same, matched with shell wildcards (* ? [...])
@@ -28,7 +29,8 @@ A connection is accepted by the first step that needs it.
   expect_close       read until the client closes; any byte is a mismatch
   await_close        hold the connection without sending until the client
                      closes it (a stall that lasts as long as the client
-                     waits); what the client sends meanwhile is dropped
+                     waits); what the client sends meanwhile is dropped; a
+                     TIMEOUT when the client sends nothing for the time limit
   await_file PATH    wait until the file PATH exists (the test creates it
                      when the client has got where the server must wait for)
   drain [PATH]       read until the client closes; print "RECEIVED <count>"
