@@ -1,6 +1,7 @@
 # Quorbit: convenience wrapper around CMake and CTest.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 WIN_BUILD  ?= build-windows
 # Seconds each fuzz target runs in `make fuzz`.
@@ -27,7 +28,7 @@ define configure_build
 	fi
 endef
 
-.PHONY: all deps build configure test test-fast test-asan lint format fuzz windows windows-configure test-windows windows-package screenshot-windows demo screenshot bench install package clean
+.PHONY: all deps build configure check test test-fast test-asan test-tsan lint format fuzz windows windows-configure test-windows windows-package screenshot-windows demo screenshot bench install package clean
 
 all: build
 
@@ -41,16 +42,22 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The whole suite, the lint checks, then the suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then every fuzz target for a few seconds so that none of them rots.
+# UndefinedBehaviorSanitizer, the threaded cases under ThreadSanitizer, then every
+# fuzz target for a few seconds so that none of them rots, then the Windows build.
 test: deps
 	$(MAKE) test-fast
 	$(MAKE) lint
 	$(MAKE) test-asan
+	$(MAKE) test-tsan
 	$(MAKE) fuzz FUZZ_SECONDS=3
 	$(MAKE) test-windows
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The cases that need no server, no child program and no display: seconds.
+check: build
+	ctest --test-dir $(BUILD) --output-on-failure -L unit -j $(JOBS)
 
 test-asan:
 	$(call configure_build,$(ASAN_BUILD),cmake -S . -B $(ASAN_BUILD) $(GENERATOR) $(WERROR) \
@@ -58,6 +65,15 @@ test-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The cases that run more than one thread (ctest label threads) under
+# ThreadSanitizer; only the test programs that hold them are built.
+test-tsan:
+	$(call configure_build,$(TSAN_BUILD),cmake -S . -B $(TSAN_BUILD) $(GENERATOR) $(WERROR) \
+	  -DCMAKE_BUILD_TYPE=Debug -DQUORBIT_TSAN=ON -DQUORBIT_WITH_FLTK=OFF)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target threaded_tests
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -L threads -j $(JOBS)
 
 # Layout (.clang-format) over every C++ file, and clang-tidy (.clang-tidy) over the
 # program's sources with the build's compile commands.
@@ -118,4 +134,4 @@ package: build
 	cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

@@ -45,7 +45,7 @@ TEST(UpdateQueue, ErrorWaitsForDismissalWhenAsked) {
     returned = true;
   });
   std::vector<StatusUpdate> batch;
-  for (int i = 0; i < 200 && batch.empty(); ++i) {
+  for (int i = 0; i < 2000 && batch.empty(); ++i) {  // up to 10 s on a busy machine
     std::this_thread::sleep_for(5ms);
     batch = queue.TakeAll();
   }

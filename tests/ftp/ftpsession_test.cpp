@@ -469,8 +469,7 @@ TEST_F(FtpListingTest, EmptyListingEndsAfterTheListDelay) {
   Start(kListRequest + R"(send 150 Here comes the directory listing\r\n
 data accept
 send 226 Directory send OK\r\n
-pause 3
-data close
+data await_close
 expect PWD
 send 257 "/" is current\r\n
 )");
@@ -478,7 +477,7 @@ send 257 "/" is current\r\n
   EXPECT_FALSE(Fetch("*.*"));
   const double seconds = SecondsSince(start);
   EXPECT_GT(seconds, 1.0);
-  EXPECT_LT(seconds, 3.0);
+  EXPECT_LT(seconds, 8.0);  // the server keeps the data connection open
   EXPECT_EQ(session.WorkingDir(), "/");
   EXPECT_EQ(Finish(), "DONE\n");
 }
@@ -560,7 +559,7 @@ send 226 done\r\n
   const double processorBefore = ProcessorSeconds();
   ASSERT_TRUE(Fetch("two.txt", kFilterFiles));
   EXPECT_GT(SecondsSince(start), 2.5);
-  EXPECT_LT(ProcessorSeconds() - processorBefore, 0.3);
+  EXPECT_LT(ProcessorSeconds() - processorBefore, 0.75);  // a spin takes about 3 s
   EXPECT_EQ(listing->count, 2);
   EXPECT_EQ(record.size, 20);
   EXPECT_EQ(Finish(), "DONE\n");

@@ -136,7 +136,7 @@ TEST(ReportingHttpSession, AFetchThatBringsNoFileSaysWhatHappened) {
   } cases[] = {
       {"close\n", "Unable to download f.html: the server closed the connection without an answer",
        ""},
-      {"pause 5\n", "Unable to download f.html: the run was stopped", "", true},
+      {"await_close\n", "Unable to download f.html: the run was stopped", "", true},
       {"send HTTP/1.1 404 Not Found\\r\\nContent-Length: 0\\r\\n\\r\\n\n", "Unable to find f.html",
        "Server reported: HTTP/1.1 404 Not Found"},
       {"send HTTP/1.1 410 Gone\\r\\nContent-Length: 0\\r\\n\\r\\n\n", "Unable to find f.html",

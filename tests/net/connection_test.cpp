@@ -104,7 +104,7 @@ expect_close
   Str255 line("kept");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.ReadLine(line, 255));
-  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_LT(SecondsSince(start), 5.0);  // not the connection's time-out
   EXPECT_EQ(line.Str(), "kept");
   EXPECT_FALSE(conn.Failed());
   EXPECT_EQ(Verdict(), "DONE\n");
@@ -156,7 +156,7 @@ TEST_F(TcpConnectionTest, ReadLineWithNothingPendingReturnsAtOnceAndKeepsTheLine
   Str255 line("kept");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.ReadLine(line, 255));
-  EXPECT_LT(SecondsSince(start), 0.5);
+  EXPECT_LT(SecondsSince(start), 5.0);  // not the connection's time-out
   EXPECT_EQ(line.Str(), "kept");
   EXPECT_FALSE(conn.Failed());
   EXPECT_EQ(Verdict(), "DONE\n");
@@ -170,7 +170,7 @@ close
   EXPECT_EQ(NextLine(), "221 Bye");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.WaitReadable(10));
-  EXPECT_LT(SecondsSince(start), 2.0);
+  EXPECT_LT(SecondsSince(start), 5.0);
   EXPECT_TRUE(conn.Failed());
   EXPECT_TRUE(conn.PeerClosed());
   EXPECT_EQ(Verdict(), "DONE\n");
@@ -193,7 +193,7 @@ close
 }
 
 TEST_F(TcpConnectionTest, StalledServerCostsNoProcessorTime) {
-  Play(R"(pause 6
+  Play(R"(await_close
 )");
   auto start = std::chrono::steady_clock::now();
   double cpuStart = ProcessorSeconds();
@@ -201,8 +201,8 @@ TEST_F(TcpConnectionTest, StalledServerCostsNoProcessorTime) {
   double wall = SecondsSince(start);
   double cpu = ProcessorSeconds() - cpuStart;
   EXPECT_GE(wall, 2.9);
-  EXPECT_LT(wall, 4.0);
-  EXPECT_LT(cpu, wall / 10);
+  EXPECT_LT(wall, 8.0);
+  EXPECT_LT(cpu, wall / 4);  // a wait that spins takes about all of it
   EXPECT_FALSE(conn.PeerClosed());
 }
 
@@ -214,7 +214,7 @@ expect_close
 )");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.WaitReadable(1));
-  EXPECT_LT(SecondsSince(start), 2.0);
+  EXPECT_LT(SecondsSince(start), 4.0);
   EXPECT_TRUE(conn.Failed());
 
   // Nothing may reach the socket or the log while failed.
@@ -260,7 +260,7 @@ TEST_F(TcpConnectionTest, LinesWaitedForWithinOneDeadlineEndThereHoweverTheyTric
     const auto deadline = start + std::chrono::seconds(1);
     Entries lines;
     for (Str255 line; connection.AwaitLine(line, deadline);) lines.push_back(line.Str());
-    EXPECT_LT(SecondsSince(start), 1.5);
+    EXPECT_LT(SecondsSince(start), 4.0);  // the trickle goes on for longer
     EXPECT_EQ(lines, row.lines);
     EXPECT_TRUE(connection.Failed());
     EXPECT_TRUE(connection.TimedOut());
@@ -271,7 +271,7 @@ TEST_F(TcpConnectionTest, LinesWaitedForWithinOneDeadlineEndThereHoweverTheyTric
 
 TEST_F(TcpConnectionTest, ConfiguredTimeoutTakesTheDefaultsPlaceInEveryWait) {
   Play(R"(send begun
-pause 4
+await_close
 )");
   conn.SetTimeout(1);
   EXPECT_EQ(conn.Timeout(), 1);
@@ -279,7 +279,7 @@ pause 4
   Str255 line;
   EXPECT_TRUE(conn.WaitReadable(0));
   EXPECT_FALSE(conn.ReadLine(line));  // the rest of the line never comes
-  EXPECT_LT(SecondsSince(start), 2.0);
+  EXPECT_LT(SecondsSince(start), 5.0);
   EXPECT_TRUE(conn.TimedOut());
   conn.SetTimeout(0);
   EXPECT_EQ(conn.Timeout(), DefaultTimeout);
@@ -359,18 +359,20 @@ TEST_F(TcpConnectionTest, SendingToAClosedPeerFailsWithoutKillingTheProcess) {
 
 TEST_F(TcpConnectionTest, AfterOurEndThePeersEndIsToldApart) {
   // Each row: what the server does with our "data" and our end, and what
-  // AwaitPeerEnd makes of it (within 300 ms where the peer stays open).
+  // AwaitPeerEnd makes of it (within 300 ms where the peer stays open, until
+  // the test has seen it so).
   using End = TcpConnection::PeerEnd;
   struct Row {
     const char* what;
-    const char* script;
+    std::string script;
     End end;
   };
+  const std::string seen = dir / "seen";
   const Row rows[] = {
       {"reads to our end, sends a last word, closes",
        "expect_bytes data\nexpect_close\nsend bye\nclose\n", End::Closed},
-      {"reads to our end, then keeps its side open", "expect_bytes data\nexpect_close\npause 1\n",
-       End::Open},
+      {"reads to our end, then keeps its side open",
+       "expect_bytes data\nexpect_close\nawait_file " + seen + "\n", End::Open},
       {"closes with our bytes unread", "pause 0.2\nclose\n", End::Broken},
   };
   for (const Row& row : rows) {
@@ -384,6 +386,7 @@ TEST_F(TcpConnectionTest, AfterOurEndThePeersEndIsToldApart) {
     ASSERT_TRUE(connection.SendBlock("data", 4, sent));
     ASSERT_TRUE(connection.ShutdownSending());
     EXPECT_EQ(connection.AwaitPeerEnd(row.end == End::Open ? 300 : 3000), row.end);
+    if (row.end == End::Open) WriteFile(seen, "");
     EXPECT_EQ(connection.Failed(), row.end == End::Broken);
     connection.Close();
     EXPECT_EQ(peer.ReadRest(), "DONE\n");
@@ -540,8 +543,8 @@ TEST_F(TcpConnectionTest, StopEndsEveryStalledWaitPromptlyAndFailsTheConnection)
   };
   FullListener full;
   const std::vector<Row> rows = {
-      {"readable wait", "pause 5\n", [](TcpConnection& c) { return c.WaitReadable(60); }},
-      {"rest of a line", "send 220 no line end yet\npause 5\n",
+      {"readable wait", "await_close\n", [](TcpConnection& c) { return c.WaitReadable(60); }},
+      {"rest of a line", "send 220 no line end yet\nawait_close\n",
        [](TcpConnection& c) {
          Str255 line;
          return c.WaitReadable(5) && c.ReadLine(line, 255);
@@ -574,8 +577,8 @@ TEST_F(TcpConnectionTest, StopEndsEveryStalledWaitPromptlyAndFailsTheConnection)
     const double wall = SecondsSince(start);
     stopper.join();
     EXPECT_GE(wall, 0.3);
-    EXPECT_LT(wall, 1.0);
-    EXPECT_LT(ProcessorSeconds() - cpuStart, wall / 5);
+    EXPECT_LT(wall, 3.0);  // the stalls would last far longer
+    EXPECT_LT(ProcessorSeconds() - cpuStart, wall / 4);
     if (!row.script.empty()) {
       EXPECT_TRUE(connection.Failed());
     }

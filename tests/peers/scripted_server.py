@@ -19,13 +19,20 @@ A connection is accepted by the first step that needs it.
                      connection; a MISMATCH when the client has taken 128 MiB
                      without closing
   pause SECONDS      sleep (fractions allowed); between two sends it splits
-                     the data into separate segments; on its own it holds the
-                     connection open without sending or reading (a stall)
+                     the data into separate segments, which the client reads
+                     apart; a stall that must not read (so that the client's
+                     sends fill the buffers) also uses it, others await_close
   expect TEXT        read one line from the client (up to LF; a CR LF or LF
                      ending is removed) and check it equals TEXT
   expect_match GLOB  the same, matched with shell wildcards (* ? [...])
   expect_bytes TEXT  read exactly len(TEXT) bytes and check them
   expect_close       read until the client closes; any byte is a mismatch
+  await_close        hold the connection without sending until the client
+                     closes it (a stall that lasts as long as the client
+                     waits); what the client sends meanwhile is dropped; a
+                     TIMEOUT when the client sends nothing for the time limit
+  await_file PATH    wait until the file PATH exists (the test creates it
+                     when the client has got where the server must wait for)
   drain [PATH]       read until the client closes; print "RECEIVED <count>"
                      and, with PATH, write the bytes to that file
   close              close the connection
@@ -56,6 +63,7 @@ fails (the script stops there, exit code 1); "DONE" when every step passed
 """
 
 import fnmatch
+import os
 import select
 import socket
 import sys
@@ -205,6 +213,10 @@ class Server:
             self.check(channel.read_bytes(len(want)), want)
         elif keyword == "expect_close":
             self.check(channel.read_to_end(), b"")
+        elif keyword == "await_close":
+            channel.read_to_end()
+        elif keyword == "await_file":
+            self.await_file(arg)
         elif keyword == "drain":
             data = channel.read_to_end()
             print("RECEIVED %d" % len(data))
@@ -267,6 +279,13 @@ class Server:
         except ConnectionError:
             return
         raise ScriptFailure("TIMEOUT", "client kept the connection open")
+
+    def await_file(self, path):
+        end = time.monotonic() + self.timeout
+        while not os.path.exists(path):
+            if time.monotonic() >= end:
+                raise ScriptFailure("TIMEOUT", "no file %s" % path)
+            time.sleep(0.01)
 
     @staticmethod
     def trickle(conn, seconds, text):

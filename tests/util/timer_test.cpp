@@ -64,7 +64,7 @@ TEST(Clock, ReadingsAreInRange) {
 TEST(WaitSeconds, ZeroReturnsAtOnce) {
   const auto start = SteadyClock::now();
   EXPECT_TRUE(WaitSeconds(0));
-  EXPECT_LT(SteadyClock::now() - start, std::chrono::milliseconds(50));
+  EXPECT_LT(SteadyClock::now() - start, std::chrono::milliseconds(500));
 }
 
 // Sleeps the seconds asked for rather than spinning; the bounds leave room
@@ -76,7 +76,7 @@ TEST(WaitSeconds, SleepsTheSecondsAskedFor) {
   const double wall = SecondsSince(start);
   const double cpu = ProcessorSeconds() - cpuStart;
   EXPECT_GE(wall, 1.0);
-  EXPECT_LE(wall, 3.0);
+  EXPECT_LE(wall, 5.0);
   EXPECT_LT(cpu, 0.5 * wall);
 }
 
