@@ -10,7 +10,10 @@
 
 #include "html/htmlrules.h"
 #include "html/linkscanner.h"
+#include "http/connectionpool.h"
+#include "http/httpget.h"
 #include "http/httpreport.h"
+#include "http/urlkey.h"
 #include "net/connection.h"
 #include "report/runlog.h"
 #include "util/crc32.h"
@@ -129,12 +132,9 @@ std::string ServerDirectory(const WebUrl& url) {
   return url.secure ? "https_" + crc : crc;
 }
 
-// The visited set's key: host names know no letter case, but paths on the
-// servers of this system do (FAQ.html and faq.html are two files). The port
-// is the one the address is fetched from.
+// The visited set's key; the port is the one the address is fetched from.
 std::string VisitedKey(const WebUrl& url, std::uint16_t port) {
-  return std::string(SchemePrefix(url.secure)) + LowerText(url.host) + ":" +
-         std::to_string(url.port ? url.port : port) + url.path;
+  return UrlKey({url.host, url.port != 0 ? url.port : port, url.path, url.secure});
 }
 
 // The request for an address; the port goes to the connection apart.
