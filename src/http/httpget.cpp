@@ -211,11 +211,6 @@ bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDi
   return stored;
 }
 
-// One spelling per address of a redirect chain.
-std::string ChainKey(const WebUrl& url) {
-  return UrlKey(url);
-}
-
 // The address requested, with "/" added: what a 301 or 302 without LOCATION
 // is taken to mean.
 WebUrl DirectoryForm(const WebUrl& address) {
@@ -223,7 +218,7 @@ WebUrl DirectoryForm(const WebUrl& address) {
 }
 
 bool IsDirectoryForm(const WebUrl& target, const WebUrl& address) {
-  return ChainKey(target) == ChainKey(DirectoryForm(address));
+  return UrlKey(target) == UrlKey(DirectoryForm(address));
 }
 
 // Where the redirect just answered leads; empty when it cannot be followed.
@@ -249,9 +244,9 @@ bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, Str25
     session.FileEvent(HttpFileEvent::RedirectRefused, response);
     return false;
   }
-  asked.push_back(ChainKey(session.address));
+  asked.push_back(UrlKey(session.address));
   if (hop > kMaxRedirects ||
-      std::find(asked.begin(), asked.end(), ChainKey(*target)) != asked.end()) {
+      std::find(asked.begin(), asked.end(), UrlKey(*target)) != asked.end()) {
     session.FileEvent(HttpFileEvent::TooManyRedirects, response);
     return false;
   }
