@@ -33,13 +33,12 @@ ResponseHead ReadTunnelAnswer(HttpSession& session) {
 // it answered with a 2xx status. Otherwise tlsFailure says why.
 bool OpenTunnel(HttpSession& session, std::string_view host, std::uint16_t port) {
   TcpConnection& connection = session.connection;
-  const Str255 authority = Authority(session, host, port, true);
-  connection.SendLines({Cat("CONNECT ", authority) + " HTTP/1.1", Cat("Host: ", authority), ""});
+  const std::string authority = Authority(session, host, port, true);
+  connection.SendLines({"CONNECT " + authority + " HTTP/1.1", "Host: " + authority, ""});
   const ResponseHead answer = ReadTunnelAnswer(session);
   if (answer.response.status / 100 == 2) return true;
-  session.tlsFailure = Cat("Proxy refused tunnel to ", authority);
-  session.tlsFailure +=
-      Cat(": ", answer.statusLine.empty() ? std::string_view("no answer") : answer.statusLine);
+  const std::string said = answer.statusLine.empty() ? "no answer" : answer.statusLine;
+  session.tlsFailure = "Proxy refused tunnel to " + authority + ": " + said;
   return false;
 }
 
@@ -51,10 +50,10 @@ bool StartSecureChannel(HttpSession& session, std::string_view host, std::uint16
 
 // The server lets the connection serve another request: HTTP/1.1 unless it
 // says "close", HTTP/1.0 only when it says "keep-alive".
-bool ServerKeepsOpen(const Str255& statusLine, const HttpResponse& response) {
+bool ServerKeepsOpen(std::string_view statusLine, const HttpResponse& response) {
   if (response.connectionClose) return false;
-  return statusLine.View().starts_with("HTTP/1.1") ||
-         (statusLine.View().starts_with("HTTP/1.0") && response.connectionKeepAlive);
+  return statusLine.starts_with("HTTP/1.1") ||
+         (statusLine.starts_with("HTTP/1.0") && response.connectionKeepAlive);
 }
 
 }  // namespace
@@ -63,13 +62,13 @@ std::string ServerKey(const HttpSession& session, std::string_view host, std::ui
   return UrlKey({std::string(host), port, "", session.secure}) + " " + session.proxy.Str();
 }
 
-Str255 EncodeRequestText(std::string_view text) {
-  Str255 encoded;
+std::string EncodeRequestText(std::string_view text) {
+  std::string encoded;
   for (char c : text) {
     const auto byte = static_cast<std::uint8_t>(c);
     if (byte <= 32 || byte >= 127) {
       encoded += '%';
-      encoded += HexByte(byte);
+      encoded += HexByte(byte).View();
     } else {
       encoded += c;
     }
@@ -77,10 +76,10 @@ Str255 EncodeRequestText(std::string_view text) {
   return encoded;
 }
 
-Str255 Authority(const HttpSession& session, std::string_view host, std::uint16_t port,
-                 bool always) {
-  Str255 authority = EncodeRequestText(host);
-  if (always || port != DefaultPort(session.secure)) authority += Cat(":", IntToText(port));
+std::string Authority(const HttpSession& session, std::string_view host, std::uint16_t port,
+                      bool always) {
+  std::string authority = EncodeRequestText(host);
+  if (always || port != DefaultPort(session.secure)) authority += ":" + std::to_string(port);
   return authority;
 }
 

@@ -29,12 +29,12 @@ std::string ServerKey(const HttpSession& session, std::string_view host, std::ui
 
 // Bytes at or below 32 and at or above 127 as %XX, so that text taken from a
 // URL cannot end or split a request line.
-Str255 EncodeRequestText(std::string_view text);
+std::string EncodeRequestText(std::string_view text);
 
 // "host:port" as a request names a server: the port only when it is not
 // the scheme's default one, unless always is set.
-Str255 Authority(const HttpSession& session, std::string_view host, std::uint16_t port,
-                 bool always);
+std::string Authority(const HttpSession& session, std::string_view host, std::uint16_t port,
+                      bool always);
 
 // A new connection to the server, or to the proxy (through a tunnel for
 // https), with TLS for https; the events tell how it went.

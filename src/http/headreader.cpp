@@ -54,19 +54,18 @@ bool CollectHead(TcpConnection& connection, HeaderBudget& budget, std::string& t
   }
 }
 
-Str255 OverrunText(std::string_view server, HeaderOverrun overrun, std::uint16_t seconds) {
-  Str255 text = Cat("Header from ", server);
+std::string OverrunText(std::string_view server, HeaderOverrun overrun, std::uint16_t seconds) {
+  std::string text = "Header from " + std::string(server);
   switch (overrun) {
     case HeaderOverrun::Lines:
-      text += Cat(" longer than ", IntToText(kHeaderLinesMax)) + " lines";
+      text += " longer than " + std::to_string(kHeaderLinesMax) + " lines";
       break;
     case HeaderOverrun::Bytes:
-      text += Cat(" longer than ", IntToText(kHeaderBytesMax)) + " bytes";
+      text += " longer than " + std::to_string(kHeaderBytesMax) + " bytes";
       break;
     case HeaderOverrun::Time:
     case HeaderOverrun::None:
-      text += Cat(" not complete within ", IntToText(WholeSeconds(seconds).count()));
-      text += " seconds";
+      text += " not complete within " + std::to_string(WholeSeconds(seconds).count()) + " seconds";
       break;
   }
   return text;

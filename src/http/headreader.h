@@ -44,6 +44,6 @@ bool CollectHead(TcpConnection& connection, HeaderBudget& budget, std::string& t
 
 // The line that says which bound the header from server ran past; seconds
 // is the time bound (0: DefaultTimeout).
-Str255 OverrunText(std::string_view server, HeaderOverrun overrun, std::uint16_t seconds);
+std::string OverrunText(std::string_view server, HeaderOverrun overrun, std::uint16_t seconds);
 
 }  // namespace quorbit

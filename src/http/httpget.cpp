@@ -39,32 +39,33 @@ std::string_view CutAt(std::string_view text, char c) {
 }
 
 // "/docs/" gives "docs.html", "/" gives "index.html".
-Str255 NameForDirectory(std::string_view directory) {
+std::string NameForDirectory(std::string_view directory) {
   if (!directory.empty() && directory.back() == '/') directory.remove_suffix(1);
   std::string_view last = directory.substr(directory.rfind('/') + 1);
-  return last.empty() ? Str255("index.html") : Cat(last, ".html");
+  return last.empty() ? std::string("index.html") : std::string(last) + ".html";
 }
 
 // folder (ending with the separator) + name, at most limit bytes. The part
 // of the name that fits is made safe again, because cutting "..." can leave
 // "..". Empty when not even one byte of the name fits, so that nothing is
 // ever stored in the folder's parent under a cut name.
-Str255 JoinLocal(const Str255& folder, std::string_view name, std::size_t limit) {
-  if (name.empty() || folder.Length() >= limit) return Str255();
-  return folder + SafeFileName(name.substr(0, limit - folder.Length())).View();
+std::string JoinLocal(std::string_view folder, std::string_view name, std::size_t limit) {
+  if (name.empty() || folder.size() >= limit) return {};
+  return std::string(folder) + SafeFileName(name.substr(0, limit - folder.size()));
 }
 
-Str255 WithTrailingSep(std::string_view directory) {
-  Str255 folder(directory);
-  EnsureTrailing(folder, kPathSep);
+// An empty directory (the current one) stays empty.
+std::string WithTrailingSep(std::string_view directory) {
+  std::string folder(directory);
+  if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
   return folder;
 }
 
 // The local directory of a redirect retry: one subdirectory named after the
 // file part. Left as it is when the caller's variable has no room for it.
 void ExtendLocalDirectory(ShortStrRef localDirectory, std::string_view name) {
-  Str255 sub = JoinLocal(WithTrailingSep(localDirectory.View()), name, localDirectory.max - 1);
-  if (sub.Empty()) return;
+  std::string sub = JoinLocal(WithTrailingSep(localDirectory.View()), name, localDirectory.max - 1);
+  if (sub.empty()) return;
   sub += kPathSep;
   localDirectory.Assign(sub);
 }
@@ -72,18 +73,18 @@ void ExtendLocalDirectory(ShortStrRef localDirectory, std::string_view name) {
 // Request line, "Host: " and the empty line. The port goes into both when it
 // is not the default one, so that neither a proxy nor a virtual host loses it.
 void SendRequest(HttpSession& session, std::string_view host, std::uint16_t port) {
-  const Str255 authority = Authority(session, host, port, false);
-  Str255 line("GET ");
-  if (!session.proxy.Empty()) line += Cat("HTTP://", authority);
-  line += EncodeRequestText(Cat(session.directory, session.file));
+  const std::string authority = Authority(session, host, port, false);
+  std::string line = "GET ";
+  if (!session.proxy.Empty()) line += "HTTP://" + authority;
+  line += EncodeRequestText(session.directory.Str() + session.file.Str());
   line += " HTTP/1.1";
-  session.connection.SendLines({line, Cat("Host: ", authority), ""});
+  session.connection.SendLines({line, "Host: " + authority, ""});
   session.answerDue = HeaderDeadline(session);
 }
 
 // The answer cannot be used at all: its line says why, and the connection,
 // out of step with the server now, is closed without a line of its own.
-void RefuseAnswer(HttpSession& session, const Str255& reason) {
+void RefuseAnswer(HttpSession& session, std::string_view reason) {
   session.answerFailure = reason;
   RunLog::ShowAndWriteFailure(reason);
   DropConnection(session);
@@ -144,8 +145,8 @@ bool CopyBody(HttpSession& session, PartFile& out, const HttpResponse& response)
 // stamped with LAST-MODIFIED, only when the whole body arrived and was
 // written. A body that arrived whole but could not be put in place counts
 // as a file that could not be created.
-bool StoreBody(HttpSession& session, const Str255& path, HttpResponse& response) {
-  PartFile part(path.View(), session.storeRoot);
+bool StoreBody(HttpSession& session, const std::string& path, HttpResponse& response) {
+  PartFile part(path, session.storeRoot);
   if (!part.Create()) {
     if (part.Refusal().empty()) {
       session.FileEvent(HttpFileEvent::CreateFailed, response);
@@ -187,8 +188,8 @@ bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDi
   // The answer of an earlier hop must not be taken for this one's when no
   // answer comes.
   response = HttpResponse();
-  const Str255 host = SplitUrl(session, url);
-  session.address = {host.Str(), port, Cat(session.directory, session.file).Str(), session.secure};
+  const std::string host = SplitUrl(session, url);
+  session.address = {host, port, session.directory.Str() + session.file.Str(), session.secure};
   const std::string server = ServerKey(session, host, port);
   if (session.openServer != server) CloseConnection(session);
   TakeKeptConnection(session, server);
@@ -233,7 +234,7 @@ std::optional<WebUrl> NextAddress(const HttpSession& session, const HttpResponse
 // subdirectory of that name, as a directory page; any other keeps the name
 // the first address gave. Sets url and port to the next request; false (the
 // reason raised) when the chain ends here.
-bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, Str255& url,
+bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, std::string& url,
                     std::uint16_t& port, ShortStrRef localDirectory,
                     std::vector<std::string>& asked) {
   if (response.location.Empty() && !response.locationCut && session.file.Empty()) return false;
@@ -255,19 +256,20 @@ bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, Str25
     // As a retry of the same request: the URL keeps the form it was given in.
     ExtendLocalDirectory(localDirectory, session.file);
     EnsureDirectory(localDirectory.View());
-    url = Cat(session.secure ? SchemePrefix(true) : "", session.address.host) + target->path;
+    url =
+        std::string(session.secure ? SchemePrefix(true) : "") + session.address.host + target->path;
     return true;
   }
   if (session.storedName.Empty()) session.storedName = response.fileName;
   response.location = text;
   session.FileEvent(HttpFileEvent::Redirected, response);
-  url = Cat(SchemePrefix(target->secure), target->host) + target->path;
+  url = std::string(SchemePrefix(target->secure)) + target->host + target->path;
   return session.MayFollow(*target);
 }
 
 }  // namespace
 
-Str255 SplitUrl(HttpSession& session, std::string_view url) {
+std::string SplitUrl(HttpSession& session, std::string_view url) {
   session.baseUrl.Clear();
   session.secure = UpperStr(url.substr(0, 8)) == "HTTPS://";
   const std::string_view prefix = SchemePrefix(session.secure);
@@ -276,7 +278,7 @@ Str255 SplitUrl(HttpSession& session, std::string_view url) {
     session.baseUrl = prefix;
   }
   const std::size_t first = url.find('/');
-  Str255 host(url.substr(0, first));
+  const std::string host(url.substr(0, first));
   if (first == std::string_view::npos) {
     session.directory = "/";
     session.file.Clear();
@@ -294,7 +296,7 @@ bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirect
   session.requested = url;
   session.storedName.Clear();
   session.answerFailure.Clear();
-  Str255 next(url);
+  std::string next(url);
   std::vector<std::string> asked;
   bool stored = false;
   for (int hop = 1;; ++hop) {
@@ -326,7 +328,7 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::strin
     }
   } while (IsInterim(response.status));
   if (refusal == HeadRefusal::UnusableLength) {
-    RefuseAnswer(session, Cat("Invalid Content-Length from ", session.BaseUrl()));
+    RefuseAnswer(session, "Invalid Content-Length from " + session.BaseUrl().Str());
     return false;
   }
   session.responseRead = HasNoBody(response) ? ResponseRead::Whole : ResponseRead::Header;
@@ -338,7 +340,7 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, const GetOpti
   EnsureTrailing(localDirectory, kPathSep);
   // Built apart from the caller's variable, which may have no room left for
   // the separator: a name must never be glued onto the directory's own name.
-  const Str255 folder = WithTrailingSep(localDirectory.View());
+  const std::string folder = WithTrailingSep(localDirectory.View());
   const bool ok = ReadResponseHeader(session, response, session.file);
   if (!session.storedName.Empty()) response.fileName = session.storedName;
   if (!ok) {
@@ -351,7 +353,7 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, const GetOpti
     response.fileName = ShortFileName(folder, response.fileName);
     session.file = response.fileName;
   }
-  const Str255 path = JoinLocal(folder, response.fileName, kLocalPathMax);
+  const std::string path = JoinLocal(folder, response.fileName, kLocalPathMax);
   if (options.ifModified && !RemoteChanged(response, path)) {
     session.FileEvent(HttpFileEvent::Unchanged, response);
     return true;
@@ -378,25 +380,29 @@ std::optional<WebUrl> RedirectTarget(std::string_view location, const WebUrl& fr
   return target;
 }
 
-Str255 StoredFileName(std::string_view wantedName, std::string_view urlDirectory) {
-  const Str255 name = wantedName.empty() ? NameForDirectory(urlDirectory) : Str255(wantedName);
+std::string StoredFileName(std::string_view wantedName, std::string_view urlDirectory) {
+  const std::string name =
+      wantedName.empty() ? NameForDirectory(urlDirectory) : std::string(wantedName);
   return SafeFileName(DecodeEscapes(CutAt(CutAt(name, '?'), '#')));
 }
 
-Str255 SafeFileName(std::string_view name) {
-  Str255 safe(name);
-  ReplaceChars(safe, CharSet(std::string_view("/\\\0", 3)), '_');
-  if (safe == "." || safe == "..") ReplaceChars(safe, CharSet("."), '_');
+std::string SafeFileName(std::string_view name) {
+  if (name == "." || name == "..") return std::string(name.size(), '_');
+  std::string safe(name);
+  for (char& c : safe) {
+    if (c == '/' || c == '\\' || c == '\0') c = '_';
+  }
   return safe;
 }
 
-Str255 DecodeEscapes(std::string_view text) {
-  Str255 decoded(text);
-  // Each round removes a "%" or shortens the text, so the loop ends.
-  for (std::size_t p = decoded.Pos('%'); p != 0; p = decoded.Pos('%')) {
-    const std::uint8_t byte = HexPairValue(decoded.Copy(p + 1, 2));
-    decoded.Delete(p + 1, 2);
-    decoded[p - 1] = static_cast<char>(byte);
+std::string DecodeEscapes(std::string_view text) {
+  std::string decoded(text);
+  // Each round removes a "%" or shortens the text, so the loop ends; a "%"
+  // that a pair decodes to is decoded in turn.
+  for (std::size_t at = decoded.find('%'); at != std::string::npos; at = decoded.find('%', at)) {
+    const std::uint8_t byte = HexPairValue(std::string_view(decoded).substr(at + 1, 2));
+    decoded.erase(at + 1, 2);
+    decoded[at] = static_cast<char>(byte);
   }
   return decoded;
 }

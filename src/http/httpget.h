@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "http/httpsession.h"
@@ -39,7 +40,7 @@ inline constexpr int kMaxRedirects = 5;
 
 // Splits the URL into the session's baseUrl, secure, directory and file;
 // returns the host. A port written in the URL stays part of the host.
-Str255 SplitUrl(HttpSession& session, std::string_view url);
+std::string SplitUrl(HttpSession& session, std::string_view url);
 
 // What a GET does with the file besides fetching it.
 struct GetOptions {
@@ -79,13 +80,13 @@ std::optional<WebUrl> RedirectTarget(std::string_view location, const WebUrl& fr
 // The local name for a file part (empty: named after the directory, "/docs/"
 // gives "docs.html", "/" gives "index.html"): query and fragment cut, %XX
 // escapes decoded, made safe with SafeFileName.
-Str255 StoredFileName(std::string_view wantedName, std::string_view urlDirectory);
+std::string StoredFileName(std::string_view wantedName, std::string_view urlDirectory);
 
 // "/", "\" and NUL become "_"; "." and ".." become "_" and "__".
-Str255 SafeFileName(std::string_view name);
+std::string SafeFileName(std::string_view name);
 
 // Replaces each "%" and the two characters after it by the byte they give in
 // hexadecimal, for as long as the text contains a "%".
-Str255 DecodeEscapes(std::string_view text);
+std::string DecodeEscapes(std::string_view text);
 
 }  // namespace quorbit

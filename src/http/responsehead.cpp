@@ -17,10 +17,24 @@ std::string_view TrimWhiteSpace(std::string_view text) {
 
 // The text before the first c, removed from rest together with that c;
 // without c the whole rest.
-Str255 TakeUntil(Str255& rest, char c) {
-  Str255 head;
-  SplitFirst(rest, c, head);
+std::string_view TakeUntil(std::string_view& rest, char c) {
+  const std::size_t at = rest.find(c);
+  const std::string_view head = rest.substr(0, at);
+  rest.remove_prefix(at == std::string_view::npos ? rest.size() : at + 1);
   return head;
+}
+
+// What follows the first blank; without one the whole text.
+std::string_view AfterFirstBlank(std::string_view text) {
+  const std::size_t blank = text.find(' ');
+  return blank == std::string_view::npos ? text : text.substr(blank + 1);
+}
+
+// Field names and values are compared in upper case, whatever their length.
+std::string UpperText(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = UpperLetter(c);
+  return upper;
 }
 
 // A date or time field for PackDateTime; a value no field can hold stays
@@ -56,8 +70,8 @@ void ApplyContentLength(HttpResponse& response, std::string_view value) {
 void ApplyHeaderField(HttpResponse& response, std::string_view line) {
   std::string_view fieldName, fieldValue;
   if (!ParseHeaderField(line, fieldName, fieldValue)) return;
-  const Str255 name = UpperStr(fieldName);
-  const Str255 value = UpperStr(fieldValue);
+  const std::string name = UpperText(fieldName);
+  const std::string value = UpperText(fieldValue);
   if (name == "LOCATION") {
     response.location = fieldValue;
     response.locationCut = fieldValue.size() > Str255::kMax;
@@ -74,7 +88,7 @@ void ApplyHeaderField(HttpResponse& response, std::string_view line) {
     response.contentType = value;
   } else if (name == "LAST-MODIFIED") {
     response.lastModified = ParseHttpDate(value);
-  } else if (name == "TRANSFER-ENCODING" && value.View().ends_with("CHUNKED")) {
+  } else if (name == "TRANSFER-ENCODING" && value.ends_with("CHUNKED")) {
     // Chunks carry their own sizes; a CONTENT-LENGTH beside them is void.
     response.framing = BodyFraming::Chunked;
   }
@@ -111,9 +125,10 @@ ResponseHead ParseResponseHead(std::string_view text) {
 }
 
 std::uint16_t StatusCode(std::string_view statusLine) {
-  Str255 rest(statusLine);
-  rest.Delete(1, rest.Pos(' '));
-  TrimBlanks(rest);
+  std::string_view rest = AfterFirstBlank(statusLine);
+  const auto blank = [](char c) { return c == ' ' || c == '\0'; };
+  while (!rest.empty() && blank(rest.front())) rest.remove_prefix(1);
+  while (!rest.empty() && blank(rest.back())) rest.remove_suffix(1);
   return static_cast<std::uint16_t>(TextToInt(TakeUntil(rest, ' ')));
 }
 
@@ -144,11 +159,10 @@ std::int64_t ParseContentLength(std::string_view value) {
 }
 
 PackedDateTime ParseHttpDate(std::string_view text) {
-  Str255 rest(text);
-  rest.Delete(1, rest.Pos(' '));  // the weekday
-  Str255 word = TakeUntil(rest, ' ');
+  std::string_view rest = AfterFirstBlank(text);  // past the weekday
+  std::string_view word = TakeUntil(rest, ' ');
   std::int32_t day, month, year;
-  if (word.Pos('-')) {  // 06-NOV-94
+  if (word.find('-') != std::string_view::npos) {  // 06-NOV-94
     day = TextToInt(TakeUntil(word, '-'));
     month = MonthFromName(TakeUntil(word, '-'));
     year = TextToInt(word);
