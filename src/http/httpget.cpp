@@ -341,6 +341,7 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, const GetOpti
   // Built apart from the caller's variable, which may have no room left for
   // the separator: a name must never be glued onto the directory's own name.
   const std::string folder = WithTrailingSep(localDirectory.View());
+  session.storedPath.clear();
   const bool ok = ReadResponseHeader(session, response, session.file);
   if (!session.storedName.Empty()) response.fileName = session.storedName;
   if (!ok) {
@@ -354,6 +355,7 @@ bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, const GetOpti
     session.file = response.fileName;
   }
   const std::string path = JoinLocal(folder, response.fileName, kLocalPathMax);
+  session.storedPath = path;
   if (options.ifModified && !RemoteChanged(response, path)) {
     session.FileEvent(HttpFileEvent::Unchanged, response);
     return true;

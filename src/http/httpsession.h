@@ -121,6 +121,10 @@ class HttpSession {
   // The local name fixed by the address first asked for, once a redirect has
   // been followed; empty: the name comes from the address requested.
   Str255 storedName;
+  // The local file the last body was stored in, or the unchanged copy kept;
+  // empty: none. The name in it may be shorter than the response's fileName,
+  // cut to fit the longest local path.
+  std::string storedPath;
   TcpConnection connection;
   // The server the open connection talks to (ServerKey); empty: none open.
   std::string openServer;

@@ -293,11 +293,11 @@ void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
   run.queue.push_back({linkTask, static_cast<std::uint8_t>(level + 1), link.key});
 }
 
-// Reads the stored page for its links and queues the files they name.
+// Reads the stored page (file, named storedName in the log lines) for its
+// links and queues the files they name.
 void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, const PageContext& page,
-              const Str255& storedName) {
+              const std::string& file, std::string_view storedName) {
   auto scanner = std::make_unique<LinkScanner>();
-  const Str255 file = Cat(task.LOCATION, storedName);
   if (!scanner->OpenPage(file)) {
     RunLog::ShowAndWriteFailure(
         Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
@@ -315,7 +315,7 @@ void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, cons
   RunLog::ShowAndWrite(finished, finished);
   if (task.TRANSLATE) {
     const std::string path = AbsoluteLocalPath(file);
-    run.pages[path] = {file.Str(), AbsoluteLocalPath(task.LOCATION), page};
+    run.pages[path] = {file, AbsoluteLocalPath(task.LOCATION), page};
   }
 }
 
@@ -430,13 +430,13 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
   const std::uint16_t port = session.address.port;
   task.PORT = port;
   task.URI = session.BaseUrl() + session.Directory().View() + response.fileName.View();
-  const std::string stored = AbsoluteLocalPath(Cat(task.LOCATION, response.fileName));
+  const std::string stored = AbsoluteLocalPath(session.storedPath);
   RecordStored(run.visited, key, stored);
   RecordStored(run.visited, VisitedKey(session.address, port), stored);
   run.pages.erase(stored);
   if (response.contentType.Pos("HTML") == 0) return true;
   const PageContext page{session.BaseUrl(), session.Directory(), task.LOCATION, run.root, port};
-  ScanPage(run, task, level, page, response.fileName);
+  ScanPage(run, task, level, page, session.storedPath, response.fileName);
   return true;
 }
 
