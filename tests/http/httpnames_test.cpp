@@ -1,7 +1,6 @@
-// URL splitting, stored names, escapes and request encoding.
+// URL splitting, stored names and escapes.
 #include <gtest/gtest.h>
 
-#include "http/connectionpool.h"
 #include "http/httpget.h"
 #include "httptestsupport.h"
 
@@ -63,12 +62,6 @@ TEST(DecodeEscapes, ReplacesEveryPercentAndEnds) {
   EXPECT_EQ(DecodeEscapes("end%"), std::string("end\0", 4));
   EXPECT_EQ(DecodeEscapes("%%%").size(), 1u);  // "%" + "%%" is one byte
   EXPECT_EQ(DecodeEscapes(std::string(300, 'a') + "%41"), std::string(300, 'a') + "A");
-}
-
-TEST(EncodeRequestText, EscapesBytesThatCouldBreakTheRequest) {
-  EXPECT_EQ(EncodeRequestText("/a b\r\nHost: x"), "/a%20b%0D%0AHost:%20x");
-  EXPECT_EQ(EncodeRequestText("/\x7F\xE9?q=1#f%41"), "/%7F%E9?q=1#f%41");
-  EXPECT_EQ(EncodeRequestText(std::string(100, ' ')).size(), 300u);  // none cut
 }
 
 }  // namespace
