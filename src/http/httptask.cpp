@@ -434,7 +434,7 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
   RecordStored(run.visited, key, stored);
   RecordStored(run.visited, VisitedKey(session.address, port), stored);
   run.pages.erase(stored);
-  if (response.contentType.Pos("HTML") == 0) return true;
+  if (response.contentType.View().find("HTML") == std::string_view::npos) return true;
   const PageContext page{session.BaseUrl(), session.Directory(), task.LOCATION, run.root, port};
   ScanPage(run, task, level, page, session.storedPath, response.fileName);
   return true;
