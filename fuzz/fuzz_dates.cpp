@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "http/httpclient.h"
+#include "http/responsehead.h"
 #include "report/datetext.h"
 
 namespace quorbit {

@@ -11,7 +11,7 @@
 #include "fuzz/fuzz_support.h"
 #include "html/htmlrules.h"
 #include "html/linkscanner.h"
-#include "http/httpclient.h"
+#include "http/httpget.h"
 #include "http/httptask.h"
 
 namespace quorbit {

@@ -1,5 +1,7 @@
 #include "http/httpreport.h"
 
+#include <string>
+
 #include "report/runlog.h"
 #include "report/transfercounts.h"
 #include "util/stoprequest.h"
@@ -9,12 +11,9 @@ namespace quorbit {
 namespace {
 
 // Screen first, then the run log.
-Str255 DownloadingText(const HttpResponse& response) {
-  Str255 text = Cat("Downloading ", response.fileName);
-  if (response.contentLength > 0) {
-    text += Cat(" ", IntToText(response.contentLength));
-    text += " bytes ";
-  }
+std::string DownloadingText(const HttpResponse& response) {
+  std::string text = "Downloading " + response.fileName.Str();
+  if (response.contentLength > 0) text += " " + std::to_string(response.contentLength) + " bytes ";
   return text;
 }
 
@@ -27,19 +26,19 @@ bool SaysNotFound(std::uint16_t status) {
 // Why no file came: a real not-found answer is "Unable to find"; a server
 // that never answered, an answer broken off in its header and any other
 // status are said as what they are.
-Str255 NoFileText(const HttpSession& session, const HttpResponse& response) {
-  const Str255 failed = Cat("Unable to download ", response.fileName);
-  const Str255 status = session.StatusLine();
-  if (status.Empty()) {
+std::string NoFileText(const HttpSession& session, const HttpResponse& response) {
+  const std::string failed = "Unable to download " + response.fileName.Str();
+  const std::string status = session.StatusLine().Str();
+  if (status.empty()) {
     if (StopRequested()) return failed + ": the run was stopped";
     if (session.connection.PeerClosed()) {
       return failed + ": the server closed the connection without an answer";
     }
     return failed + ": no answer from the server";
   }
-  if (SaysNotFound(response.status)) return Cat("Unable to find ", response.fileName);
+  if (SaysNotFound(response.status)) return "Unable to find " + response.fileName.Str();
   if (response.status == 200) return failed + ": the answer broke off in its header";
-  return Cat(failed, ": the server answered ") + status;
+  return failed + ": the server answered " + status;
 }
 
 bool IsFailure(HttpFileEvent event) {
@@ -56,11 +55,11 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
       break;
     case HttpStatusEvent::Connected:
       RunLog::ShowAndWrite("Connection established",
-                           Cat("Connection established with ", BaseUrl()));
+                           "Connection established with " + BaseUrl().Str());
       break;
     case HttpStatusEvent::ConnectFailed:
       RunLog::ShowAndWriteFailure("Unable to establish connection",
-                                  Cat("Unable to establish connection with ", BaseUrl()));
+                                  "Unable to establish connection with " + BaseUrl().Str());
       break;
     case HttpStatusEvent::ReadingHeader:
       RunLog::Show("Retrieving file header information");
@@ -78,7 +77,7 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
 }
 
 void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& response) {
-  Str255 text;
+  std::string text;
   switch (event) {
     case HttpFileEvent::Downloading:
       text = DownloadingText(response);
@@ -87,10 +86,10 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
       text = NoFileText(*this, response);
       break;
     case HttpFileEvent::CreateFailed:
-      text = Cat("Unable to create file on local drive ", response.fileName);
+      text = "Unable to create file on local drive " + response.fileName.Str();
       break;
     case HttpFileEvent::Unchanged:
-      text = Cat("Skipping unmodified file ", response.fileName);
+      text = "Skipping unmodified file " + response.fileName.Str();
       break;
     case HttpFileEvent::Complete:
       text = TransferTimeText(response.transferTime);
@@ -98,13 +97,13 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
       fileComplete_ = true;
       break;
     case HttpFileEvent::Redirected:
-      text = Cat("Redirected to ", response.location);
+      text = "Redirected to " + response.location.Str();
       break;
     case HttpFileEvent::RedirectRefused:
-      text = Cat("Unable to follow redirect to ", response.location);
+      text = "Unable to follow redirect to " + response.location.Str();
       break;
     case HttpFileEvent::TooManyRedirects:
-      text = Cat("Too many redirects for ", requested);
+      text = "Too many redirects for " + requested.Str();
       break;
     case HttpFileEvent::Incomplete:  // the caller reports the failed fetch
     default:
@@ -116,7 +115,7 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
     RunLog::ShowAndWrite(text, text);
   }
   if (event == HttpFileEvent::NotFound && SaysNotFound(response.status)) {
-    RunLog::Write(Cat("Server reported: ", StatusLine()));
+    RunLog::Write("Server reported: " + StatusLine().Str());
   }
 }
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "http/httpclient.h"
+#include "http/httpsession.h"
 #include "report/runlog.h"
 
 namespace quorbit {

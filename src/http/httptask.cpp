@@ -10,7 +10,10 @@
 
 #include "html/htmlrules.h"
 #include "html/linkscanner.h"
+#include "http/connectionpool.h"
+#include "http/httpget.h"
 #include "http/httpreport.h"
+#include "http/urlkey.h"
 #include "net/connection.h"
 #include "report/runlog.h"
 #include "util/crc32.h"
@@ -129,12 +132,9 @@ std::string ServerDirectory(const WebUrl& url) {
   return url.secure ? "https_" + crc : crc;
 }
 
-// The visited set's key: host names know no letter case, but paths on the
-// servers of this system do (FAQ.html and faq.html are two files). The port
-// is the one the address is fetched from.
+// The visited set's key; the port is the one the address is fetched from.
 std::string VisitedKey(const WebUrl& url, std::uint16_t port) {
-  return std::string(SchemePrefix(url.secure)) + LowerText(url.host) + ":" +
-         std::to_string(url.port ? url.port : port) + url.path;
+  return UrlKey({url.host, url.port != 0 ? url.port : port, url.path, url.secure});
 }
 
 // The request for an address; the port goes to the connection apart.
@@ -293,11 +293,11 @@ void QueueLink(AssignmentRun& run, const HttpTask& task, std::uint8_t level,
   run.queue.push_back({linkTask, static_cast<std::uint8_t>(level + 1), link.key});
 }
 
-// Reads the stored page for its links and queues the files they name.
+// Reads the stored page (file, named storedName in the log lines) for its
+// links and queues the files they name.
 void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, const PageContext& page,
-              const Str255& storedName) {
+              const std::string& file, std::string_view storedName) {
   auto scanner = std::make_unique<LinkScanner>();
-  const Str255 file = Cat(task.LOCATION, storedName);
   if (!scanner->OpenPage(file)) {
     RunLog::ShowAndWriteFailure(
         Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
@@ -315,7 +315,7 @@ void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, cons
   RunLog::ShowAndWrite(finished, finished);
   if (task.TRANSLATE) {
     const std::string path = AbsoluteLocalPath(file);
-    run.pages[path] = {file.Str(), AbsoluteLocalPath(task.LOCATION), page};
+    run.pages[path] = {file, AbsoluteLocalPath(task.LOCATION), page};
   }
 }
 
@@ -430,13 +430,13 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
   const std::uint16_t port = session.address.port;
   task.PORT = port;
   task.URI = session.BaseUrl() + session.Directory().View() + response.fileName.View();
-  const std::string stored = AbsoluteLocalPath(Cat(task.LOCATION, response.fileName));
+  const std::string stored = AbsoluteLocalPath(session.storedPath);
   RecordStored(run.visited, key, stored);
   RecordStored(run.visited, VisitedKey(session.address, port), stored);
   run.pages.erase(stored);
-  if (response.contentType.Pos("HTML") == 0) return true;
+  if (response.contentType.View().find("HTML") == std::string_view::npos) return true;
   const PageContext page{session.BaseUrl(), session.Directory(), task.LOCATION, run.root, port};
-  ScanPage(run, task, level, page, response.fileName);
+  ScanPage(run, task, level, page, session.storedPath, response.fileName);
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "http/connectionpool.h"
 #include "http/httpreport.h"
 #include "httptestsupport.h"
 #include "peers/webpeers.h"

@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "http/httpclient.h"
+#include "http/connectionpool.h"
+#include "http/httpget.h"
 #include "httptestsupport.h"
 #include "peers/peers.h"
 #include "report/transfercounts.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "http/httpclient.h"
+#include "http/httpget.h"
 #include "peers/peers.h"
 #include "peers/report_capture.h"
 
