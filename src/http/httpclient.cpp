@@ -8,7 +8,11 @@
 
 #include "http/weburl.h"
 #include "report/runlog.h"
-#include "util/localfiles.h"
+#include "util/directorytrees.h"
+#include "util/fileattributes.h"
+#include "util/filemasks.h"
+#include "util/localpaths.h"
+#include "util/partfiles.h"
 #include "util/stoprequest.h"
 #include "util/timer.h"
 
