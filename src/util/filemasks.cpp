@@ -69,6 +69,15 @@ bool WildcardMatch(std::string_view mask, std::string_view name) {
   return m == mask.size();
 }
 
+// The longest start of text of at most limit bytes that ends between
+// characters, so that a cut name never ends in a broken UTF-8 sequence.
+std::string_view WholeCharsWithin(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut);
+}
+
 }  // namespace
 
 bool MatchFileMask(std::string_view mask, std::string_view name) {
@@ -94,10 +103,10 @@ Str255 ShortFileName(std::string_view directory, std::string_view fileName) {
     ReplaceChars(extension, CharSet(" "), '_');
     return name + extension.View();
   }
-  extension = extension.Copy(1, 4);
+  extension = WholeCharsWithin(extension, 4);
   ReplaceChars(name, CharSet(" ."), '_');
   if (name.Length() > 5) {
-    name = name.Copy(1, 5) + '~';
+    name = Str255(WholeCharsWithin(name, 5)) + '~';
     Str255 folder(directory);
     EnsureTrailing(folder, kPathSep);  // so the candidates are looked for inside it
     std::uint16_t n = 0;

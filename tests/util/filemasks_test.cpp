@@ -69,6 +69,10 @@ TEST_F(DosFiles, ShortNamesAvoidTakenNames) {
   Write("my_lo~00.htm");
   EXPECT_EQ(ShortFileName(root_, "my long page.html").View(), "my_lo~01.htm");
   EXPECT_EQ(ShortFileName(root_ + kPathSep, "my.long.page.html").View(), "my_lo~01.htm");
+  // Cuts fall between characters, never inside a UTF-8 sequence.
+  EXPECT_EQ(ShortFileName(root_, "\xC3\xA9\xC3\xA9\xC3\xA9.html").View(),
+            "\xC3\xA9\xC3\xA9~00.htm");
+  EXPECT_EQ(ShortFileName(root_, "page.tx\xC3\xA9").View(), "page.tx");
 }
 
 }  // namespace
