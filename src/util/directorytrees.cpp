@@ -9,7 +9,6 @@
 #include "util/fileattributes.h"
 #include "util/localpaths.h"
 #include "util/runfiles.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -27,9 +26,9 @@ bool IsDenied(const FileResult& result) {
 }
 
 // Drops one trailing separator, but keeps a root ("/", "C:\\") whole.
-Str255 DropTrailingSep(std::string_view path) {
+std::string_view DropTrailingSep(std::string_view path) {
   if (path.size() > RootLength(path) && path.back() == kPathSep) path.remove_suffix(1);
-  return Str255(path);
+  return path;
 }
 
 // What making the path the current directory would report; empty is the
@@ -62,8 +61,8 @@ std::optional<std::vector<std::string>> PartsBelow(std::string_view root, std::s
 }
 
 std::string OutsideLine(std::string_view path, std::string_view root) {
-  return Cat(Cat("Not writing ", path) + ": its real path is not inside ", OrCurrentDirectory(root))
-      .Str();
+  return "Not writing " + std::string(path) + ": its real path is not inside " +
+         std::string(OrCurrentDirectory(root));
 }
 
 // Opens the directory at root + parts, entering every part below root
@@ -118,7 +117,7 @@ void ClearDirectory(const SystemHandle& directory) {
 }  // namespace
 
 FileResult EnsureDirectory(std::string_view path) {
-  const Str255 directory = DropTrailingSep(path);
+  const std::string_view directory = DropTrailingSep(path);
   const FileResult found = DirectoryResult(directory);
   if (IsMissing(found)) return MakeDirectoryPath(directory);
   return found;  // access denied, or no directory: nothing is made
@@ -146,18 +145,13 @@ SystemHandle OpenParentBelow(std::string_view root, std::string_view path, std::
 
 FileResult MakeDirectoryPath(std::string_view path) {
   if (path.size() <= RootLength(path)) return FileResultOf(EEXIST);  // a root is never made
-  Str255 parentPart, name, extension;
-  SplitFileName(DropTrailingSep(path), parentPart, name, extension);
-  const Str255 parent = DropTrailingSep(parentPart);
+  const std::string target(DropTrailingSep(path));
+  const std::string_view parent = DropTrailingSep(DirectoryOf(target));
   // An empty parent is the current directory, so relative chains start there.
   if (const FileResult found = DirectoryResult(parent); !found) {
     if (!IsMissing(found)) return found;
     if (const FileResult made = MakeDirectoryPath(parent); !made) return made;
   }
-  Str255 target = parent;
-  EnsureTrailing(target, kPathSep);
-  target += name.View();
-  target += extension.View();
   const FileResult made = FileResultOf(MakeDirectory(target));
   // What stands in the way is no directory, or the chain would have ended
   // above.

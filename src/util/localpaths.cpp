@@ -31,12 +31,14 @@ void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str25
     extension.Clear();
   }
   name = rest.substr(nameStart);
-  if (sep == std::string_view::npos) {
-    directory.Clear();
-  } else {
-    // A file in a root keeps the root whole: "/", "C:\\".
-    directory = rest.substr(0, sep < RootLength(rest) ? sep + 1 : sep);
-  }
+  directory = DirectoryOf(whole);
+}
+
+std::string_view DirectoryOf(std::string_view path) {
+  const std::size_t sep = path.rfind(kPathSep);
+  if (sep == std::string_view::npos) return {};
+  // A file in a root keeps the root whole: "/", "C:\\".
+  return path.substr(0, sep < RootLength(path) ? sep + 1 : sep);
 }
 
 std::string_view LastComponent(std::string_view path) {

@@ -41,6 +41,10 @@ std::size_t RootLength(std::string_view path);
 // is looked for in the last component only.
 void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str255& extension);
 
+// The directory part of path as SplitFileName gives it, without cutting a
+// long path: "/data" for "/data/file.txt", the root whole for a file in it.
+std::string_view DirectoryOf(std::string_view path);
+
 // What follows the last separator; the whole path when it has none.
 std::string_view LastComponent(std::string_view path);
 

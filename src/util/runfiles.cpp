@@ -91,7 +91,7 @@ std::string_view RunFileRole(std::string_view path) {
 std::string NotOverwritingLine(std::string_view path) {
   const std::string_view role = RunFileRole(path);
   if (role.empty()) return {};
-  return Cat(Cat("Not overwriting ", path) + ": it is this run's ", role).Str();
+  return "Not overwriting " + std::string(path) + ": it is this run's " + std::string(role);
 }
 
 }  // namespace quorbit

@@ -40,9 +40,7 @@ FileResult OpenTextRead(TextFile& file) {
 FileResult CreateTextFile(TextFile& file) {
   const FileResult opened = file.OpenMode("w");
   if (!IsMissing(opened)) return opened;
-  Str255 directory, name, extension;
-  SplitFileName(file.Name(), directory, name, extension);
-  if (const FileResult made = EnsureDirectory(directory); !made) return made;
+  if (const FileResult made = EnsureDirectory(DirectoryOf(file.Name())); !made) return made;
   return file.OpenMode("w");
 }
 

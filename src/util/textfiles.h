@@ -2,10 +2,10 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "util/fileresult.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -16,7 +16,7 @@ class TextFile {
   ~TextFile() { Close(); }
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
-  const Str255& Name() const { return name_; }
+  const std::string& Name() const { return name_; }
   std::FILE* Handle() const { return file_; }
   bool IsOpen() const { return file_ != nullptr; }
   // True when the file was closed without error (its buffered data written),
@@ -27,7 +27,7 @@ class TextFile {
   FileResult OpenMode(const char* mode);
 
  private:
-  Str255 name_;
+  std::string name_;  // whole, however long: a cut name would be another file
   std::FILE* file_ = nullptr;
 };
 

@@ -44,6 +44,19 @@ TEST_F(DosFiles, EnsureDirectoryMakesChainsWithoutMovingTheCurrentDirectory) {
   EXPECT_EQ(EnsureDirectory(Path("file/sub")).error, std::errc::not_a_directory);
   EXPECT_EQ(EnsureDirectory(Path("file/sub/deeper")).Reason(), "Not a directory");
 
+  // A chain longer than a short string is made whole, never cut short.
+  const std::string part(60, 'd');
+  const std::string deep = Path(part + "/" + part + "/" + part + "/" + part + "/" + part);
+  ASSERT_GT(deep.size(), 255u);
+  EXPECT_TRUE(EnsureDirectory(deep + kPathSep));
+  EXPECT_TRUE(fs::is_directory(deep));
+  // Nothing stands where a cut at 255 bytes would have put it (unless the
+  // cut falls on a separator, where the chain's own directory is).
+  const std::string cut = deep.substr(0, 255);
+  if (cut.back() != kPathSep && deep[cut.size()] != kPathSep) {
+    EXPECT_FALSE(PathExists(cut));
+  }
+
   EXPECT_TRUE(EnsureDirectory(NativePath("/")));
   EXPECT_FALSE(MakeDirectoryPath(NativePath("/")));
   EXPECT_FALSE(MakeDirectoryPath(""));

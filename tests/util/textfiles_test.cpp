@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "util/filetestsupport.h"
 
@@ -44,6 +45,18 @@ TEST_F(DosFiles, TextFilesCreateTheirDirectories) {
   TextFile fresh(Path("new/deeper/ini.txt"));
   ASSERT_TRUE(CreateTextFile(fresh));
   EXPECT_TRUE(fresh.IsOpen());
+
+  // A name longer than a short string opens that file, not a cut one.
+  const std::string part(100, 'p');
+  const std::string longName = Path(part + "/" + part + "/" + part + ".log");
+  {
+    TextFile log(longName);
+    ASSERT_TRUE(AppendTextFile(log));
+    EXPECT_EQ(log.Name(), longName);
+    std::fputs("long\n", log.Handle());
+  }
+  EXPECT_EQ(ReadFile(longName), NativeLines("long\n"));
+  EXPECT_EQ(DirectoryNames(Path(part + "/" + part)), std::vector<std::string>{part + ".log"});
 }
 
 }  // namespace
