@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "util/fileattributes.h"
 #include "util/localpaths.h"
@@ -107,10 +108,11 @@ Str255 ShortFileName(std::string_view directory, std::string_view fileName) {
   ReplaceChars(name, CharSet(" ."), '_');
   if (name.Length() > 5) {
     name = Str255(WholeCharsWithin(name, 5)) + '~';
-    Str255 folder(directory);
-    EnsureTrailing(folder, kPathSep);  // so the candidates are looked for inside it
+    // The candidates are looked for inside the whole directory, however long.
+    std::string folder(directory);
+    if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
     std::uint16_t n = 0;
-    while (n < 99 && FileExists((folder + name.View() + TwoDigits(n).View()) + extension.View())) {
+    while (n < 99 && FileExists(folder + name.Str() + TwoDigits(n).Str() + extension.Str())) {
       ++n;
     }
     name += TwoDigits(n).View();

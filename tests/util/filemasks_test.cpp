@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "util/filetestsupport.h"
 #include "util/localpaths.h"
+#include "util/textfiles.h"
 
 namespace quorbit {
 
@@ -73,6 +76,14 @@ TEST_F(DosFiles, ShortNamesAvoidTakenNames) {
   EXPECT_EQ(ShortFileName(root_, "\xC3\xA9\xC3\xA9\xC3\xA9.html").View(),
             "\xC3\xA9\xC3\xA9~00.htm");
   EXPECT_EQ(ShortFileName(root_, "page.tx\xC3\xA9").View(), "page.tx");
+
+  // Taken names are looked for in the whole directory, however long its path.
+  const std::string part(100, 'q');
+  const std::string deep = Path(part + "/" + part + "/" + part);
+  TextFile taken(deep + kPathSep + "my_lo~00.htm");
+  ASSERT_TRUE(CreateTextFile(taken));
+  ASSERT_TRUE(taken.Close());
+  EXPECT_EQ(ShortFileName(deep, "my long page.html").View(), "my_lo~01.htm");
 }
 
 }  // namespace
