@@ -2,7 +2,7 @@
 // assignment tables.
 #include "config/settings.h"
 #include "fuzz/fuzz_support.h"
-#include "util/localfiles.h"
+#include "util/localpaths.h"
 
 namespace quorbit {
 

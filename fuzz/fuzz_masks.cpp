@@ -6,7 +6,9 @@
 #include <array>
 
 #include "fuzz/fuzz_support.h"
-#include "util/localfiles.h"
+#include "util/fileattributes.h"
+#include "util/filemasks.h"
+#include "util/localsearch.h"
 
 namespace quorbit {
 

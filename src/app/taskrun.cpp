@@ -10,7 +10,7 @@
 #include "http/httptask.h"
 #include "http/visitedset.h"
 #include "report/runlog.h"
-#include "util/localfiles.h"
+#include "util/runfiles.h"
 #include "util/stoprequest.h"
 #include "util/timer.h"
 

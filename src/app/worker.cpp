@@ -11,7 +11,7 @@
 #include "report/runlog.h"
 #include "report/transfercounts.h"
 #include "util/filesystem.h"
-#include "util/localfiles.h"
+#include "util/localpaths.h"
 #include "util/stoprequest.h"
 
 namespace quorbit {

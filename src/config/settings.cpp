@@ -6,7 +6,7 @@
 #include <span>
 
 #include "config/inireader.h"
-#include "util/localfiles.h"
+#include "util/localpaths.h"
 
 namespace quorbit {
 

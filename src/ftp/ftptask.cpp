@@ -8,7 +8,9 @@
 #include "net/connection.h"
 #include "report/runlog.h"
 #include "report/transfercounts.h"
-#include "util/localfiles.h"
+#include "util/fileattributes.h"
+#include "util/localpaths.h"
+#include "util/localsearch.h"
 #include "util/stoprequest.h"
 #include "util/stringset.h"
 

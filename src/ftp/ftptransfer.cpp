@@ -9,8 +9,14 @@
 #include "ftp/listingfetch.h"
 #include "net/sockets.h"
 #include "report/runlog.h"
-#include "util/localfiles.h"
+#include "util/directorytrees.h"
+#include "util/fileattributes.h"
+#include "util/localpaths.h"
+#include "util/localsearch.h"
+#include "util/partfiles.h"
+#include "util/runfiles.h"
 #include "util/stoprequest.h"
+#include "util/textfiles.h"
 #include "util/timer.h"
 
 namespace quorbit {

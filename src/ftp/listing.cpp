@@ -4,6 +4,8 @@
 #include <chrono>
 #include <limits>
 
+#include "util/filemasks.h"
+
 namespace quorbit {
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "util/localfiles.h"
+#include "util/fileattributes.h"
 #include "util/packeddate.h"
 #include "util/shorttext.h"
 

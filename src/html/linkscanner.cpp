@@ -4,7 +4,10 @@
 
 #include "html/htmlrules.h"
 #include "report/runlog.h"
+#include "util/fileattributes.h"
 #include "util/filesystem.h"
+#include "util/localpaths.h"
+#include "util/localsearch.h"
 
 namespace quorbit {
 

@@ -18,7 +18,7 @@
 #include <string_view>
 
 #include "html/lexer.h"
-#include "util/localfiles.h"
+#include "util/partfiles.h"
 #include "util/shorttext.h"
 
 namespace quorbit {

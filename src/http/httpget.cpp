@@ -10,7 +10,11 @@
 #include "http/headreader.h"
 #include "http/urlkey.h"
 #include "report/runlog.h"
-#include "util/localfiles.h"
+#include "util/directorytrees.h"
+#include "util/fileattributes.h"
+#include "util/filemasks.h"
+#include "util/localpaths.h"
+#include "util/partfiles.h"
 #include "util/stoprequest.h"
 #include "util/timer.h"
 

@@ -17,8 +17,11 @@
 #include "net/connection.h"
 #include "report/runlog.h"
 #include "util/crc32.h"
+#include "util/directorytrees.h"
 #include "util/emptyguard.h"
-#include "util/localfiles.h"
+#include "util/fileattributes.h"
+#include "util/localpaths.h"
+#include "util/localsearch.h"
 #include "util/stoprequest.h"
 
 namespace quorbit {

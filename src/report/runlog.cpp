@@ -5,7 +5,8 @@
 
 #include "report/datetext.h"
 #include "report/transfercounts.h"
-#include "util/localfiles.h"
+#include "util/localpaths.h"
+#include "util/textfiles.h"
 
 namespace quorbit {
 

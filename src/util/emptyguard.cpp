@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <vector>
 
+#include "util/directorytrees.h"
 #include "util/filesystem.h"
-#include "util/localfiles.h"
+#include "util/localpaths.h"
 
 namespace quorbit {
 

@@ -17,7 +17,8 @@
 #include "peers/fake_status_sink.h"
 #include "peers/peers.h"
 #include "report/datetext.h"
-#include "util/localfiles.h"
+#include "util/fileattributes.h"
+#include "util/runfiles.h"
 
 namespace quorbit {
 

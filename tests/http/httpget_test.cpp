@@ -7,7 +7,7 @@
 
 #include "httptestsupport.h"
 #include "peers/peers.h"
-#include "util/localfiles.h"
+#include "util/directorytrees.h"
 
 namespace quorbit {
 

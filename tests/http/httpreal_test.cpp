@@ -12,7 +12,9 @@
 #include "http/httpreport.h"
 #include "httptestsupport.h"
 #include "peers/webpeers.h"
-#include "util/localfiles.h"
+#include "util/directorytrees.h"
+#include "util/fileattributes.h"
+#include "util/localsearch.h"
 
 namespace quorbit {
 

@@ -10,7 +10,7 @@
 
 #include "httptestsupport.h"
 #include "report/transfercounts.h"
-#include "util/localfiles.h"
+#include "util/directorytrees.h"
 #include "util/stoprequest.h"
 
 namespace quorbit {

@@ -13,7 +13,8 @@
 #include "httptestsupport.h"
 #include "peers/peers.h"
 #include "report/transfercounts.h"
-#include "util/localfiles.h"
+#include "util/directorytrees.h"
+#include "util/fileattributes.h"
 
 namespace quorbit {
 

@@ -15,7 +15,7 @@
 #include "report/transfercounts.h"
 #include "testsite.h"
 #include "util/crc32.h"
-#include "util/localfiles.h"
+#include "util/fileattributes.h"
 #include "util/stoprequest.h"
 
 namespace quorbit {

@@ -25,7 +25,7 @@
 #include <regex>
 #include <sstream>
 
-#include "util/localfiles.h"
+#include "util/localpaths.h"
 
 namespace quorbit {
 

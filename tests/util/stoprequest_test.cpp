@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "peers/peers.h"
-#include "util/localfiles.h"
+#include "util/partfiles.h"
 
 namespace quorbit {
 

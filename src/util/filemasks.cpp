@@ -1,0 +1,123 @@
+#include "util/filemasks.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "util/fileattributes.h"
+#include "util/localpaths.h"
+
+namespace quorbit {
+
+namespace {
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The length in bytes of the character at name[at]: a whole UTF-8 sequence,
+// or one byte where the name is no valid UTF-8 there.
+std::size_t CharLength(std::string_view name, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(name[at]);
+  const std::size_t length = lead >= 0xF0 && lead < 0xF8 ? 4
+                             : lead >= 0xE0              ? 3
+                             : lead >= 0xC0              ? 2
+                                                         : 1;
+  if (at + length > name.size()) return 1;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(name[at + i]) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
+// How many bytes of name, from at, the mask character takes: 0 when it does
+// not match there. "?" takes any one character, "@" one that is no digit,
+// "#" a digit (or itself, so that a name holding "#" is still matched by
+// its own spelling); any other character itself, letters without regard to
+// case.
+std::size_t MaskCharTakes(char pattern, std::string_view name, std::size_t at) {
+  const char c = name[at];
+  if (pattern == '?' || (pattern == '@' && !IsDigit(c))) return CharLength(name, at);
+  if (pattern == '#') return IsDigit(c) || c == '#' ? 1 : 0;
+  return UpperLetter(pattern) == UpperLetter(c) ? 1 : 0;
+}
+
+// The whole name against the whole mask, "*" taking any run of characters.
+// A failed try of a "*" takes one more character and tries again, from the
+// last "*" only: what an earlier one took never needs to change.
+bool WildcardMatch(std::string_view mask, std::string_view name) {
+  std::size_t m = 0, n = 0;
+  std::size_t star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && mask[m] == '*') {
+      star = m++;
+      resume = n;
+      continue;
+    }
+    const std::size_t taken = m < mask.size() ? MaskCharTakes(mask[m], name, n) : 0;
+    if (taken > 0) {
+      ++m;
+      n += taken;
+    } else if (star != std::string_view::npos) {
+      m = star + 1;
+      resume += CharLength(name, resume);
+      n = resume;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
+// The longest start of text of at most limit bytes that ends between
+// characters, so that a cut name never ends in a broken UTF-8 sequence.
+std::string_view WholeCharsWithin(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut);
+}
+
+}  // namespace
+
+bool MatchFileMask(std::string_view mask, std::string_view name) {
+  if (WildcardMatch(mask, name)) return true;
+  // A trailing ".*" or "." also stands for "no extension", so "*.*" takes
+  // every name and "*." those without a dot.
+  if (mask.ends_with(".*")) {
+    mask.remove_suffix(2);
+  } else if (mask.ends_with('.')) {
+    mask.remove_suffix(1);
+  } else {
+    return false;
+  }
+  return name.find('.') == std::string_view::npos && WildcardMatch(mask, name);
+}
+
+Str255 ShortFileName(std::string_view directory, std::string_view fileName) {
+  const std::size_t dot = fileName.rfind('.');
+  Str255 name(fileName.substr(0, dot));
+  Str255 extension(dot == std::string_view::npos ? std::string_view() : fileName.substr(dot));
+  if (name.Length() <= 8 && extension.Length() <= 4) {
+    ReplaceChars(name, CharSet(" "), '_');
+    ReplaceChars(extension, CharSet(" "), '_');
+    return name + extension.View();
+  }
+  extension = WholeCharsWithin(extension, 4);
+  ReplaceChars(name, CharSet(" ."), '_');
+  if (name.Length() > 5) {
+    name = Str255(WholeCharsWithin(name, 5)) + '~';
+    // The candidates are looked for inside the whole directory, however long.
+    std::string folder(directory);
+    if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
+    std::uint16_t n = 0;
+    while (n < 99 && FileExists(folder + name.Str() + TwoDigits(n).Str() + extension.Str())) {
+      ++n;
+    }
+    name += TwoDigits(n).View();
+  }
+  return name + extension.View();
+}
+
+}  // namespace quorbit
