@@ -106,15 +106,15 @@ std::int32_t FtpSession::WaitingReply() {
 }
 
 FtpSession::Answer FtpSession::NextAnswer(ReplyBound& bound, ReplyWait wait) {
-  Str255 line;
+  std::string line;
   // With nothing owed, a line out of turn is taken when it has come, never
   // waited for.
   const auto lineWait = [&] { return expected_.AnyOwed() ? wait : ReplyWait::ArrivedOnly; };
   while (NextReplyLine(bound, line, lineWait())) {
     if (!expected_.InReply()) replyLines_.clear();
-    ExpectedReplies::Taken taken = expected_.Take(line.View());
+    ExpectedReplies::Taken taken = expected_.Take(line);
     if (taken.step == ReplyAssembler::Step::PassedOver) continue;
-    if (replyLines_.size() < kMaxReplyLines) replyLines_.push_back(line.Str());
+    if (replyLines_.size() < kMaxReplyLines) replyLines_.push_back(line);
     if (taken.answer.code < 0) continue;
     lastReply_ = line;
     return std::move(taken.answer);
@@ -127,7 +127,7 @@ FtpSession::ReplyBound FtpSession::StartReply() {
   return ReplyBound{control_.TimeoutDeadline(), Timeout()};
 }
 
-bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait) {
+bool FtpSession::NextReplyLine(ReplyBound& bound, std::string& line, ReplyWait wait) {
   if (control_.Failed()) return false;
   const bool got = wait == ReplyWait::UntilDeadline ? control_.AwaitLine(line, bound.deadline)
                                                     : control_.ReadLineBefore(line, bound.deadline);
@@ -138,7 +138,7 @@ bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait) 
     return false;
   }
   ++bound.lines;
-  bound.bytes += line.Length();
+  bound.bytes += line.size();
   if (bound.lines > kMaxReplyLines) {
     ReplyBeyondBound(Cat(Cat("longer than ", IntToText(kMaxReplyLines)), " lines"));
     return false;
@@ -195,7 +195,7 @@ bool FtpSession::AcceptedForTls(std::string_view line, std::string_view command,
 
 bool FtpSession::SecureControl() {
   if (!AcceptedForTls("AUTH TLS", "AUTH", 234)) return false;
-  Str255 failure;
+  std::string failure;
   if (!control_.StartTls(host_, tls_, failure)) {
     StatusEvent(FtpStatusEvent::TlsFailed, failure);
     return false;
@@ -325,7 +325,7 @@ bool FtpSession::SecureDataChannel() {
   if (!useTls_) return true;
   TlsOptions options = tls_;
   options.resumeFrom = control_.Tls();
-  Str255 failure;
+  std::string failure;
   if (data_.StartTls(host_, options, failure)) return true;
   StatusEvent(FtpStatusEvent::TlsFailed, failure);
   CloseDataChannel();

@@ -284,7 +284,7 @@ class FtpSession {
   Answer NextAnswer(ReplyBound& bound, ReplyWait wait);
   // The next line of a reply within the bound (or, without wait, only one
   // already arriving); false when there is none, or beyond the bound.
-  bool NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait);
+  bool NextReplyLine(ReplyBound& bound, std::string& line, ReplyWait wait);
   // Raises ReplyFailed: the reply (named by the command last sent) and what
   // it went beyond; the control connection is failed.
   void ReplyBeyondBound(std::string_view beyond);

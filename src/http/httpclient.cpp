@@ -145,7 +145,10 @@ void DropConnection(HttpSession& session) {
 
 // One line, waited for up to the seconds in all (0: DefaultTimeout).
 bool AwaitLine(TcpConnection& connection, std::uint16_t seconds, Str255& line) {
-  return connection.AwaitLine(line, Clock::now() + WholeSeconds(seconds));
+  std::string text;
+  if (!connection.AwaitLine(text, Clock::now() + WholeSeconds(seconds))) return false;
+  line = text;
+  return true;
 }
 
 // Which bound of a header ran out.
@@ -163,12 +166,14 @@ struct HeaderBudget {
 // One piece of a header line, charged to the budget (one byte more for a
 // line end).
 bool AwaitHeaderPiece(TcpConnection& connection, HeaderBudget& budget, Str255& piece) {
-  if (!connection.AwaitLine(piece, budget.deadline)) {
+  std::string text;
+  if (!connection.AwaitLine(text, budget.deadline)) {
     if (!connection.PeerClosed() && !StopRequested() && Clock::now() >= budget.deadline) {
       budget.overrun = HeaderOverrun::Time;
     }
     return false;
   }
+  piece = text;
   budget.bytesLeft -= static_cast<std::int64_t>(piece.Length()) + 1;
   if (budget.bytesLeft < 0) budget.overrun = HeaderOverrun::Bytes;
   return budget.bytesLeft >= 0;
@@ -588,7 +593,10 @@ void CloseConnection(HttpSession& session) {
 // TLS with the server, inside a tunnel through the proxy when there is one.
 bool StartSecureChannel(HttpSession& session, std::string_view host, std::uint16_t port) {
   if (!session.proxy.Empty() && !OpenTunnel(session, host, port)) return false;
-  return session.connection.StartTls(host, session.tls, session.tlsFailure);
+  std::string failure;
+  if (session.connection.StartTls(host, session.tls, failure)) return true;
+  session.tlsFailure = failure;
+  return false;
 }
 
 // A new connection to the server, or to the proxy (through a tunnel for
