@@ -524,7 +524,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
       continue;
     }
     if (file.size == 0) {
-      if (!file.name.Empty()) session.FileEvent(FtpFileEvent::ZeroBytesSkipped, file);
+      if (!file.name.empty()) session.FileEvent(FtpFileEvent::ZeroBytesSkipped, file);
       continue;
     }
     if (pathFits && IsRunFile(localPath)) continue;

@@ -33,7 +33,7 @@ class RecordingFtpSession : public FtpSession {
     Record(recorded);
   }
   void FileEvent(FtpFileEvent event, const FtpFileRecord& file) override {
-    Record(std::string(FtpFileEventName(event)) + ":" + file.name.Str());
+    Record(std::string(FtpFileEventName(event)) + ":" + file.name);
   }
 
  private:

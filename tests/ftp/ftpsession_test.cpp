@@ -539,7 +539,7 @@ send 226 Transfer complete\r\n
                                           {"last.txt", kFtpFile, 100}};
   ASSERT_EQ(listing->count, expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(listing->items[i].name.Str(), expected[i].name) << i;
+    EXPECT_EQ(listing->items[i].name, expected[i].name) << i;
     EXPECT_EQ(listing->items[i].attribute, expected[i].attribute) << i;
     EXPECT_EQ(listing->items[i].size, expected[i].size) << i;
   }
