@@ -32,8 +32,9 @@ void CheckEntries(const RemoteListing& listing) {
     FUZZ_CHECK(entry.size >= 0 || (entry.link && entry.size == kUnknownSize));
     // A date is a real one or none.
     FUZZ_CHECK(entry.date == 0 || PackDateTime(UnpackDateTime(entry.date)) == entry.date);
-    // The name is part of one line.
-    FUZZ_CHECK(entry.name.Pos('\r') == 0);
+    // The name is part of one line, and no longer than a name can be.
+    FUZZ_CHECK(entry.name.find_first_of("\r\n") == std::string::npos);
+    FUZZ_CHECK(!entry.name.empty() && entry.name.size() <= kMaxRemoteName);
   }
 }
 
@@ -64,7 +65,7 @@ void CheckPieces(std::string_view text, const RemoteListing& whole, ListingForma
   parser.Finish();
   FUZZ_CHECK(pieces.count == whole.count);
   for (std::size_t i = 0; i < whole.count; ++i) {
-    FUZZ_CHECK(pieces.items[i].name.View() == whole.items[i].name.View());
+    FUZZ_CHECK(pieces.items[i].name == whole.items[i].name);
     FUZZ_CHECK(pieces.items[i].size == whole.items[i].size);
     FUZZ_CHECK(pieces.items[i].link == whole.items[i].link);
   }

@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   expected.Owe("RETR");
   while (!text.empty()) {
     // Lines end at LF, as the control connection reads them, and come in
-    // pieces of at most 255 bytes.
-    const std::size_t end = std::min(text.find('\n'), std::min<std::size_t>(text.size(), 255));
+    // pieces of at most kMaxLinePiece bytes.
+    const std::size_t end = std::min(text.find('\n'), std::min(text.size(), kMaxLinePiece));
     const std::string_view line = text.substr(0, end);
     text.remove_prefix(std::min(end + 1, text.size()));
     const bool wasInReply = assembler.InReply();

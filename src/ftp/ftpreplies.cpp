@@ -74,10 +74,18 @@ PassiveAddress ParsePassiveReply(std::string_view reply) {
   return result;
 }
 
-std::string_view QuotedDirectory(std::string_view reply) {
+std::string QuotedDirectory(std::string_view reply) {
   const std::size_t open = reply.find('"');
-  const std::string_view rest = open == std::string_view::npos ? reply : reply.substr(open + 1);
-  return rest.substr(0, rest.find('"'));
+  if (open == std::string_view::npos) return std::string(reply);
+  std::string directory;
+  for (std::size_t i = open + 1; i < reply.size(); ++i) {
+    if (reply[i] == '"') {
+      if (i + 1 == reply.size() || reply[i + 1] != '"') break;
+      ++i;  // a doubled quote stands for one
+    }
+    directory += reply[i];
+  }
+  return directory;
 }
 
 bool ParseExtendedPassiveReply(std::string_view reply, std::uint16_t& port) {

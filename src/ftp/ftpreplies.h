@@ -51,9 +51,10 @@ struct PassiveAddress {
 PassiveAddress ParsePassiveReply(std::string_view reply);
 
 // The directory a 257 reply names: what follows its first double quote, up
-// to the next one; without quotes, the whole text (or the rest after the
-// only one).
-std::string_view QuotedDirectory(std::string_view reply);
+// to the next one that is not doubled, with each doubled quote inside read
+// as one quote of the name; without quotes, the whole text (or the rest
+// after the only one).
+std::string QuotedDirectory(std::string_view reply);
 
 // The port named by a 229 reply: "(<d><d><d><port><d>)", where <d> is any
 // printable character other than a digit, the same all four times. False

@@ -1,5 +1,7 @@
 #include "ftp/ftpreport.h"
 
+#include <string>
+
 #include "report/runlog.h"
 #include "report/transfercounts.h"
 
@@ -8,20 +10,21 @@ namespace quorbit {
 namespace {
 
 // text, or text + " (try N)" from the second try on.
-Str255 WithTryNumber(std::string_view text, const Str255& tryNumber) {
-  if (tryNumber.Empty() || tryNumber == "1") return text;
-  Str255 line = Cat(text, " (try ");
-  line += tryNumber.View();
-  line += ")";
+std::string WithTryNumber(std::string_view text, std::string_view tryNumber) {
+  std::string line(text);
+  if (!tryNumber.empty() && tryNumber != "1") line += " (try " + std::string(tryNumber) + ")";
   return line;
 }
 
 // name + " " + size + " bytes " after the verb.
-Str255 AnnounceText(std::string_view verb, const FtpFileRecord& file) {
-  Str255 text = Cat(verb, file.name);
-  text += " ";
-  text += file.size == kUnknownSize ? std::string_view("?") : IntToText(file.size).View();
-  text += " bytes ";
+std::string AnnounceText(std::string_view verb, const FtpFileRecord& file) {
+  const std::string size = file.size == kUnknownSize ? "?" : std::to_string(file.size);
+  return std::string(verb) + file.name + " " + size + " bytes ";
+}
+
+std::string Joined(std::string_view head, std::string_view tail) {
+  std::string text(head);
+  text += tail;
   return text;
 }
 
@@ -40,19 +43,20 @@ bool IsFileFailure(FtpFileEvent event) {
 
 }  // namespace
 
-void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) {
+void ReportingFtpSession::StatusEvent(FtpStatusEvent event, std::string_view text) {
   switch (event) {
     case FtpStatusEvent::Connecting: {
-      const Str255 line = WithTryNumber("Establishing connection", text);
+      const std::string line = WithTryNumber("Establishing connection", text);
       RunLog::ShowAndWrite(line, line);
       break;
     }
     case FtpStatusEvent::Connected:
-      RunLog::ShowAndWrite("Connection established", Cat("Connection established with ", Host()));
+      RunLog::ShowAndWrite("Connection established",
+                           Joined("Connection established with ", Host()));
       break;
     case FtpStatusEvent::ConnectFailed:
       RunLog::ShowAndWriteFailure("Unable to establish connection",
-                                  Cat("Unable to establish connection with ", Host()));
+                                  Joined("Unable to establish connection with ", Host()));
       break;
     case FtpStatusEvent::NoFilesFound:
       RunLog::ShowAndWrite("Unable to find file", "Unable to find file(s) to transfer");
@@ -101,38 +105,38 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, const Str255& text) 
       RunLog::ShowAndWriteFailure("Not logged in");
       break;
     case FtpStatusEvent::NoLocalDirectory:
-      RunLog::ShowAndWriteFailure(Cat("Unable to create directory ", text));
+      RunLog::ShowAndWriteFailure(Joined("Unable to create directory ", text));
       break;
     case FtpStatusEvent::TlsRefused:
-      RunLog::ShowAndWriteFailure(Cat("Server refused TLS: ", text));
+      RunLog::ShowAndWriteFailure(Joined("Server refused TLS: ", text));
       break;
     case FtpStatusEvent::TlsFailed:
       RunLog::ShowAndWriteFailure(text);
       break;
     case FtpStatusEvent::DeleteFailed:
-      RunLog::ShowAndWriteFailure(Cat("Unable to delete file ", text));
+      RunLog::ShowAndWriteFailure(Joined("Unable to delete file ", text));
       break;
     case FtpStatusEvent::ReplyFailed:
       RunLog::ShowAndWriteFailure(text);
       break;
     case FtpStatusEvent::ListingCut:
       RunLog::ShowAndWriteFailure(
-          Cat(Cat("File list cut at ", text), ", later files not transferred"));
+          Joined(Joined("File list cut at ", text), ", later files not transferred"));
       break;
     case FtpStatusEvent::ListingFailed:
-      RunLog::ShowAndWriteFailure(Cat("Unable to read file list: ", text));
+      RunLog::ShowAndWriteFailure(Joined("Unable to read file list: ", text));
       break;
     case FtpStatusEvent::LocalFileNotCreated:  // the "Download failed" line follows
     default:
       return;
   }
-  if (QuotesServerReply(event) && !LastReply().Empty()) {
-    RunLog::Write(Cat("Server reported: ", LastReply()));
+  if (QuotesServerReply(event) && !LastReply().empty()) {
+    RunLog::Write(Joined("Server reported: ", LastReply()));
   }
 }
 
 void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& file) {
-  Str255 text;
+  std::string text;
   switch (event) {
     case FtpFileEvent::Downloading:
       text = AnnounceText("Downloading ", file);
@@ -141,13 +145,13 @@ void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& fil
       text = "Unable to establish data channel";
       break;
     case FtpFileEvent::Unchanged:
-      text = Cat("Skipping unmodified file ", file.name);
+      text = Joined("Skipping unmodified file ", file.name);
       break;
     case FtpFileEvent::Uploading:
       text = AnnounceText("Uploading ", file);
       break;
     case FtpFileEvent::Deleting:
-      text = Cat("Deleting file ", file.name);
+      text = Joined("Deleting file ", file.name);
       break;
     case FtpFileEvent::Complete:
       text = TransferTimeText(file.transferSeconds);
@@ -155,16 +159,16 @@ void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& fil
       if (file.direction == 0) CountFtpUploaded();
       break;
     case FtpFileEvent::ZeroBytesSkipped:
-      text = Cat("Skipping zero byte file ", file.name);
+      text = Joined("Skipping zero byte file ", file.name);
       break;
     case FtpFileEvent::DownloadFailed:
-      text = Cat(Cat("Download failed, ", file.name), " not transferred");
+      text = Joined(Joined("Download failed, ", file.name), " not transferred");
       break;
     case FtpFileEvent::UploadFailed:
-      text = Cat(Cat("Upload failed, ", file.name), " not transferred");
+      text = Joined(Joined("Upload failed, ", file.name), " not transferred");
       break;
     case FtpFileEvent::SourceKept:
-      text = Cat(Cat("Not deleting ", file.name), ": the server did not confirm its size");
+      text = Joined(Joined("Not deleting ", file.name), ": the server did not confirm its size");
       break;
     case FtpFileEvent::DownloadRefused:  // the "... failed" line follows
     case FtpFileEvent::UploadRefused:
@@ -176,8 +180,8 @@ void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& fil
   } else {
     RunLog::ShowAndWrite(text, text);
   }
-  if (event == FtpFileEvent::DataChannelFailed && !LastReply().Empty()) {
-    RunLog::Write(Cat("Server reported: ", LastReply()));
+  if (event == FtpFileEvent::DataChannelFailed && !LastReply().empty()) {
+    RunLog::Write(Joined("Server reported: ", LastReply()));
   }
 }
 

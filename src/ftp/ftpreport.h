@@ -17,7 +17,7 @@ class ReportingFtpSession : public FtpSession {
  public:
   explicit ReportingFtpSession(std::string_view debugLogName) : FtpSession(debugLogName) {}
 
-  void StatusEvent(FtpStatusEvent event, const Str255& text) override;
+  void StatusEvent(FtpStatusEvent event, std::string_view text) override;
   void FileEvent(FtpFileEvent event, const FtpFileRecord& file) override;
   void PercentEvent(std::int32_t percent) override;
   void BytesEvent(std::int64_t count) override;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 
+#include "util/shorttext.h"
 #include "util/stoprequest.h"
 #include "util/timer.h"
 
@@ -15,17 +17,22 @@ constexpr std::string_view kPasswordCommand = "PASS ";
 // What the debug log shows in place of a PASS command.
 constexpr std::string_view kMaskedPassword = "PASS ****";
 
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return UpperLetter(x) == UpperLetter(y); });
+}
+
 // A feature line of a FEAT reply, " NAME" or " NAME parameters", names the
 // feature, in any letter case.
 bool AnnouncesFeature(std::string_view line, std::string_view name) {
-  const Str255 feature = UpperStr(line.substr(std::min(line.find_first_not_of(' '), line.size())));
-  const std::string_view text = feature.View();
-  return text.starts_with(name) && (text.size() == name.size() || text[name.size()] == ' ');
+  const std::string_view text = line.substr(std::min(line.find_first_not_of(' '), line.size()));
+  return EqualIgnoringCase(text.substr(0, name.size()), name) &&
+         (text.size() == name.size() || text[name.size()] == ' ');
 }
 
 bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
-  if (suffix.size() > text.size()) return false;
-  return UpperStr(text.substr(text.size() - suffix.size())) == UpperStr(suffix);
+  return suffix.size() <= text.size() &&
+         EqualIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 }  // namespace
@@ -38,11 +45,12 @@ FtpSession::FtpSession(std::string_view debugLogName) {
 
 void FtpSession::Create(std::string_view debugLogName) {
   control_.Init();
-  lastCommand_.Clear();
+  lastCommand_.clear();
+  unsentCommand_.clear();
   currentType_ = kTypeAscii;
   control_.OpenDebugLog(debugLogName);
   control_.AcceptBareLineFeed(true);
-  lastReply_.Clear();
+  lastReply_.clear();
   StartConversation();
   listsWithMlsd_ = false;
   speaksUtf8_ = false;
@@ -54,7 +62,7 @@ void FtpSession::Destroy() {
   control_.Done();
 }
 
-void FtpSession::StatusEvent(FtpStatusEvent, const Str255&) {}
+void FtpSession::StatusEvent(FtpStatusEvent, std::string_view) {}
 void FtpSession::FileEvent(FtpFileEvent, const FtpFileRecord&) {}
 void FtpSession::PercentEvent(std::int32_t) {}
 void FtpSession::BytesEvent(std::int64_t) {}
@@ -80,12 +88,18 @@ void FtpSession::StartConversation() {
 bool FtpSession::SendCommand(std::string_view line) {
   DrainReplies();
   lastCommand_ = line.substr(0, line.find(' '));
-  expected_.Owe(lastCommand_.View());
+  unsentCommand_.clear();
+  if (line.size() > kMaxCommandLength) {
+    unsentCommand_ = lastCommand_;
+    return false;
+  }
+  expected_.Owe(lastCommand_);
   if (line.starts_with(kPasswordCommand)) return control_.SendLine(line, kMaskedPassword);
   return control_.SendLine(line);
 }
 
 std::int32_t FtpSession::ReadReply(std::string_view command) {
+  if (!unsentCommand_.empty() && command == unsentCommand_) return 0;
   const std::uint64_t serial = expected_.SerialFor(command);
   if (serial == 0) return 0;
   ReplyBound bound = StartReply();
@@ -106,15 +120,15 @@ std::int32_t FtpSession::WaitingReply() {
 }
 
 FtpSession::Answer FtpSession::NextAnswer(ReplyBound& bound, ReplyWait wait) {
-  Str255 line;
+  std::string line;
   // With nothing owed, a line out of turn is taken when it has come, never
   // waited for.
   const auto lineWait = [&] { return expected_.AnyOwed() ? wait : ReplyWait::ArrivedOnly; };
   while (NextReplyLine(bound, line, lineWait())) {
     if (!expected_.InReply()) replyLines_.clear();
-    ExpectedReplies::Taken taken = expected_.Take(line.View());
+    ExpectedReplies::Taken taken = expected_.Take(line);
     if (taken.step == ReplyAssembler::Step::PassedOver) continue;
-    if (replyLines_.size() < kMaxReplyLines) replyLines_.push_back(line.Str());
+    if (replyLines_.size() < kMaxReplyLines) replyLines_.push_back(line);
     if (taken.answer.code < 0) continue;
     lastReply_ = line;
     return std::move(taken.answer);
@@ -127,24 +141,24 @@ FtpSession::ReplyBound FtpSession::StartReply() {
   return ReplyBound{control_.TimeoutDeadline(), Timeout()};
 }
 
-bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait) {
+bool FtpSession::NextReplyLine(ReplyBound& bound, std::string& line, ReplyWait wait) {
   if (control_.Failed()) return false;
   const bool got = wait == ReplyWait::UntilDeadline ? control_.AwaitLine(line, bound.deadline)
                                                     : control_.ReadLineBefore(line, bound.deadline);
   if (!got) {
     if (control_.Failed() && control_.TimedOut()) {
-      ReplyBeyondBound(Cat(Cat("not complete within ", IntToText(bound.seconds)), " s"));
+      ReplyBeyondBound("not complete within " + std::to_string(bound.seconds) + " s");
     }
     return false;
   }
   ++bound.lines;
-  bound.bytes += line.Length();
+  bound.bytes += line.size();
   if (bound.lines > kMaxReplyLines) {
-    ReplyBeyondBound(Cat(Cat("longer than ", IntToText(kMaxReplyLines)), " lines"));
+    ReplyBeyondBound("longer than " + std::to_string(kMaxReplyLines) + " lines");
     return false;
   }
   if (bound.bytes > kMaxReplyBytes) {
-    ReplyBeyondBound(Cat(Cat("longer than ", IntToText(kMaxReplyBytes)), " bytes"));
+    ReplyBeyondBound("longer than " + std::to_string(kMaxReplyBytes) + " bytes");
     return false;
   }
   return true;
@@ -153,9 +167,10 @@ bool FtpSession::NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait) 
 // The reply is named by the command it answers: the oldest one owed.
 void FtpSession::ReplyBeyondBound(std::string_view beyond) {
   control_.MarkFailed();
-  const Str255 command = expected_.AnyOwed() ? Str255(expected_.OldestCommand()) : lastCommand_;
-  const Str255 reply = command.Empty() ? Str255("Greeting") : Cat("Reply to ", command);
-  StatusEvent(FtpStatusEvent::ReplyFailed, Cat(Cat(reply, " "), beyond));
+  const std::string_view command =
+      expected_.AnyOwed() ? expected_.OldestCommand() : std::string_view(lastCommand_);
+  const std::string reply = command.empty() ? "Greeting" : "Reply to " + std::string(command);
+  StatusEvent(FtpStatusEvent::ReplyFailed, reply + " " + std::string(beyond));
 }
 
 void FtpSession::DrainReplies() {
@@ -166,14 +181,14 @@ void FtpSession::DrainReplies() {
 
 std::int32_t FtpSession::SendCredentials(std::string_view user, std::string_view password) {
   StatusEvent(FtpStatusEvent::SendingUser, {});
-  SendCommand(Cat("USER ", user));
+  SendCommand("USER " + std::string(user));
   std::int32_t code = ReadReply("USER");
   if (code != 331 && code != 230) {
     StatusEvent(code == 530 ? FtpStatusEvent::NotLoggedIn : FtpStatusEvent::UserRefused, {});
   }
   if (code == 331) {
     StatusEvent(FtpStatusEvent::SendingPassword, {});
-    SendCommand(Cat(kPasswordCommand, password));
+    SendCommand(std::string(kPasswordCommand) + std::string(password));
     code = ReadReply("PASS");
     if (code != 230) StatusEvent(FtpStatusEvent::PasswordRefused, {});
   }
@@ -195,7 +210,7 @@ bool FtpSession::AcceptedForTls(std::string_view line, std::string_view command,
 
 bool FtpSession::SecureControl() {
   if (!AcceptedForTls("AUTH TLS", "AUTH", 234)) return false;
-  Str255 failure;
+  std::string failure;
   if (!control_.StartTls(host_, tls_, failure)) {
     StatusEvent(FtpStatusEvent::TlsFailed, failure);
     return false;
@@ -207,7 +222,8 @@ bool FtpSession::SecureControl() {
 FtpSession::TryOutcome FtpSession::LoginTry(std::string_view user, std::uint16_t port,
                                             std::string_view password) {
   control_.ResetState();
-  lastCommand_.Clear();
+  lastCommand_.clear();
+  unsentCommand_.clear();
   StartConversation();
   // A greeting that ran beyond its bounds has failed the connection.
   if (!control_.Connect(host_, port) || ReadReply("") != 220 || control_.Failed()) {
@@ -233,7 +249,7 @@ bool FtpSession::Login(std::string_view host, std::string_view user, std::uint16
   if (retryDelay == 0) retryDelay = kDefaultRetryDelay;
   host_ = host;
   for (std::uint16_t attempt = 1; attempt <= tries && !StopRequested(); ++attempt) {
-    StatusEvent(FtpStatusEvent::Connecting, IntToText(attempt));
+    StatusEvent(FtpStatusEvent::Connecting, std::to_string(attempt));
     const TryOutcome outcome = LoginTry(user, port, password);
     if (outcome == TryOutcome::LoggedIn) return true;
     if (outcome == TryOutcome::TlsFailed) return false;
@@ -257,15 +273,15 @@ bool FtpSession::SetType(std::uint8_t type) {
 bool FtpSession::ChangeDir(std::string_view path) {
   if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   if (path.empty()) return true;
-  SendCommand(Cat("CWD ", path));
+  SendCommand("CWD " + std::string(path));
   if (ReadReply("CWD") == 250) return true;
   return EndsWithIgnoringCase(WorkingDir(), path);
 }
 
-Str255 FtpSession::WorkingDir() {
+std::string FtpSession::WorkingDir() {
   SendCommand("PWD");
   if (ReadReply("PWD") != 257) return {};
-  return Str255(QuotedDirectory(lastReply_.View()));
+  return QuotedDirectory(lastReply_);
 }
 
 // The features come one a line between "211-" and the line "211 ".
@@ -325,7 +341,7 @@ bool FtpSession::SecureDataChannel() {
   if (!useTls_) return true;
   TlsOptions options = tls_;
   options.resumeFrom = control_.Tls();
-  Str255 failure;
+  std::string failure;
   if (data_.StartTls(host_, options, failure)) return true;
   StatusEvent(FtpStatusEvent::TlsFailed, failure);
   CloseDataChannel();
@@ -334,7 +350,7 @@ bool FtpSession::SecureDataChannel() {
 
 bool FtpSession::OpenDataChannelWithRetries(const FtpFileRecord& file) {
   for (int attempt = 1; attempt <= kDataChannelTries; ++attempt) {
-    StatusEvent(FtpStatusEvent::OpeningDataChannel, IntToText(attempt));
+    StatusEvent(FtpStatusEvent::OpeningDataChannel, std::to_string(attempt));
     if (OpenDataChannel(kTypeImage)) {
       StatusEvent(FtpStatusEvent::DataChannelOpen, {});
       return true;

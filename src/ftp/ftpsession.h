@@ -21,7 +21,6 @@
 #include "ftp/listing.h"
 #include "net/connection.h"
 #include "util/eventnames.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -135,6 +134,9 @@ constexpr std::uint16_t kDefaultListDelay = 5;
 // Longest sleep between two looks at the connections while a transfer is
 // quiet: short enough that a reply is noticed promptly.
 constexpr int kQuietWaitMilliseconds = 250;
+// The longest command line sent: with its CR LF it fills one line of the
+// control connection.
+constexpr std::size_t kMaxCommandLength = kMaxLinePiece - 2;
 // Tries of a data channel open.
 constexpr int kDataChannelTries = 3;
 // Bounds of one reply, all its lines together: a server that sends line
@@ -176,7 +178,9 @@ class FtpSession {
              std::uint16_t retryDelay, std::uint16_t tries, std::string_view password);
   // Sends the command line; a "PASS " line reaches the debug log masked.
   // Replies already waiting are taken first: one that answers no command
-  // sent so far came before this one and cannot answer it either.
+  // sent so far came before this one and cannot answer it either. A line
+  // longer than kMaxCommandLength is not sent at all (false): cut, it would
+  // name another file or directory; the wait for its reply then gives 0.
   bool SendCommand(std::string_view line);
   // Waits for the reply to command (its keyword as sent; empty: the oldest
   // reply still owed, such as the greeting or a transfer's final reply) and
@@ -217,7 +221,7 @@ class FtpSession {
   // succeeds without a command.
   bool ChangeDir(std::string_view path);
   // The directory named in the 257 reply to PWD; empty when refused.
-  Str255 WorkingDir();
+  std::string WorkingDir();
   // Asks which extensions the server offers (FEAT) and notes whether it
   // lists directories in MLSD form; a server that refuses FEAT has none. A
   // server that offers UTF8 is asked to use it for names (OPTS UTF8 ON); a
@@ -244,8 +248,8 @@ class FtpSession {
   bool OpenDataChannelWithRetries(const FtpFileRecord& file);
   void CloseDataChannel();
 
-  const Str255& LastReply() const { return lastReply_; }
-  const Str255& Host() const { return host_; }
+  const std::string& LastReply() const { return lastReply_; }
+  const std::string& Host() const { return host_; }
   std::uint8_t CurrentType() const { return currentType_; }
   // Seconds a listing waits for its first data; 0 means 5.
   void SetListDelay(std::uint16_t seconds);
@@ -262,7 +266,7 @@ class FtpSession {
   DataConnection& Data() { return data_; }
 
   // Events; the base session ignores them.
-  virtual void StatusEvent(FtpStatusEvent event, const Str255& text);
+  virtual void StatusEvent(FtpStatusEvent event, std::string_view text);
   virtual void FileEvent(FtpFileEvent event, const FtpFileRecord& file);
   virtual void PercentEvent(std::int32_t percent);
   virtual void BytesEvent(std::int64_t count);
@@ -284,7 +288,7 @@ class FtpSession {
   Answer NextAnswer(ReplyBound& bound, ReplyWait wait);
   // The next line of a reply within the bound (or, without wait, only one
   // already arriving); false when there is none, or beyond the bound.
-  bool NextReplyLine(ReplyBound& bound, Str255& line, ReplyWait wait);
+  bool NextReplyLine(ReplyBound& bound, std::string& line, ReplyWait wait);
   // Raises ReplyFailed: the reply (named by the command last sent) and what
   // it went beyond; the control connection is failed.
   void ReplyBeyondBound(std::string_view beyond);
@@ -295,15 +299,19 @@ class FtpSession {
 
   TcpConnection control_;
   DataConnection data_;
-  Str255 lastReply_;
-  Str255 host_;
+  std::string lastReply_;
+  std::string host_;
   std::uint8_t currentType_ = kTypeAscii;
   ExpectedReplies expected_;
   // The lines of the reply being read or last read (up to kMaxReplyLines).
   std::vector<std::string> replyLines_;
   std::uint16_t listDelay_ = kDefaultListDelay;
   std::uint32_t listingTimeLimit_ = kDefaultListingTimeLimit;
-  Str255 lastCommand_;  // the keyword of the last command sent
+  std::string lastCommand_;  // the keyword of the last command sent
+  // The keyword of the last command, when it was too long to send: no reply
+  // is owed to it, so a wait for one ends at once (rather than taking the
+  // final reply owed to an earlier command of that keyword).
+  std::string unsentCommand_;
   bool listsWithMlsd_ = false;
   bool speaksUtf8_ = false;
   bool useTls_ = false;

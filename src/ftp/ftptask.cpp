@@ -1,5 +1,7 @@
 #include "ftp/ftptask.h"
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "ftp/ftpreport.h"
@@ -11,6 +13,7 @@
 #include "util/fileattributes.h"
 #include "util/localpaths.h"
 #include "util/localsearch.h"
+#include "util/shorttext.h"
 #include "util/stoprequest.h"
 #include "util/stringset.h"
 
@@ -22,21 +25,24 @@ constexpr std::string_view kEveryFile = "*.*";
 
 // The path up to and including its last separator; empty when it has none
 // (the current directory).
-Str255 DirectoryPart(std::string_view path, char separator) {
+std::string DirectoryPart(std::string_view path, char separator) {
   const std::size_t last = path.rfind(separator);
-  return last == std::string_view::npos ? Str255() : Str255(path.substr(0, last + 1));
+  return std::string(last == std::string_view::npos ? std::string_view()
+                                                    : path.substr(0, last + 1));
 }
 
-Str255 WithTrailing(std::string_view path, char separator) {
-  Str255 result(path);
-  EnsureTrailing(result, separator);
+// The path ending with the separator; an empty path stays empty (the
+// current directory).
+std::string WithTrailing(std::string_view path, char separator) {
+  std::string result(path);
+  if (!result.empty() && result.back() != separator) result += separator;
   return result;
 }
 
 // A remote path as the server wants it: "\" read as "/".
-Str255 RemotePath(std::string_view path) {
-  Str255 result(path);
-  ReplaceChars(result, CharSet("\\"), '/');
+std::string RemotePath(std::string_view path) {
+  std::string result(path);
+  std::replace(result.begin(), result.end(), '\\', '/');
   return result;
 }
 
@@ -75,16 +81,24 @@ std::vector<FtpFileRecord> RemoteFiles(FtpSession& session) {
   return files;
 }
 
-// Takes the field up to the next comma (or the rest) off the front of rest,
-// without the blanks around it.
-Str255 TakeField(Str255& rest) {
-  Str255 field;
-  SplitFirst(rest, ',', field);
-  TrimBlanks(field);
-  return field;
+// The text without the blanks (spaces and NULs) at either end.
+std::string_view WithoutBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks(" \0", 2);
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-bool IsKnownDirection(const Str255& direction) {
+// Takes the field up to the next comma (or the rest) off the front of rest,
+// without the blanks around it.
+std::string TakeField(std::string_view& rest) {
+  const std::size_t comma = std::min(rest.find(','), rest.size());
+  const std::string_view field = rest.substr(0, comma);
+  rest.remove_prefix(std::min(comma + 1, rest.size()));
+  return std::string(WithoutBlanks(field));
+}
+
+bool IsKnownDirection(std::string_view direction) {
   return direction == "UP" || direction == "DOWN" || direction == "SYNCH";
 }
 
@@ -94,44 +108,41 @@ bool IsKnownDirection(const Str255& direction) {
 // "/" and a mask stays in the current directory).
 bool NamesRemoteDirectoryFromRoot(const TransferLine& line) {
   if (line.direction == "DOWN") {
-    const Str255 directory = DirectoryPart(RemotePath(line.source), '/');
-    return directory.Length() > 1 && directory[0] == '/';
+    const std::string directory = DirectoryPart(RemotePath(line.source), '/');
+    return directory.size() > 1 && directory[0] == '/';
   }
-  const Str255 destination =
+  const std::string destination =
       line.direction == "UP" ? RemotePath(line.destination) : line.destination;
-  return !destination.Empty() && destination[0] == '/';
+  return destination.starts_with('/');
 }
 
 // Why the line cannot run as written; empty when it can. inHome: the server
 // is in the login directory, where relative remote paths start.
-Str255 ReasonToSkip(const TransferLine& line, bool cut, bool inHome, bool homeKnown) {
+std::string ReasonToSkip(const TransferLine& line, bool cut, bool inHome, bool homeKnown) {
   if (cut) return "the line is longer than 255 characters";
   if (!IsKnownDirection(line.direction)) {
-    return line.direction.Empty() ? Str255("no direction")
-                                  : Cat("unknown direction ", line.direction);
+    return line.direction.empty() ? "no direction" : "unknown direction " + line.direction;
   }
   if (inHome || NamesRemoteDirectoryFromRoot(line)) return {};
   return homeKnown ? "unable to return to the login directory" : "the login directory is not known";
 }
 
-void ReportSkippedLine(std::size_t slot, const Str255& reason) {
-  Str255 text = Cat("Skipping transfer line ", IntToText(static_cast<std::int64_t>(slot + 1)));
-  text += ": ";
-  text += reason.View();
-  RunLog::ShowAndWriteFailure(text);
+void ReportSkippedLine(std::size_t slot, std::string_view reason) {
+  RunLog::ShowAndWriteFailure("Skipping transfer line " + std::to_string(slot + 1) + ": " +
+                              std::string(reason));
 }
 
 void RunTransferLine(FtpSession& session, const TransferLine& line) {
   if (line.direction == "UP") {
-    const Str255 source = LocalPath(line.source);
-    const Str255 destination = WithTrailing(RemotePath(line.destination), '/');
-    StatusDisplay::SetLine(2, Cat("Attempting to upload ", source));
+    const std::string source(LocalPath(line.source));
+    const std::string destination = WithTrailing(RemotePath(line.destination), '/');
+    StatusDisplay::SetLine(2, "Attempting to upload " + source);
     Upload(session, source, destination,
            {.deleteAfter = line.deleteAfter, .onlyChanged = line.onlyChanged});
   } else if (line.direction == "DOWN") {
-    const Str255 source = RemotePath(line.source);
-    const Str255 destination = WithTrailing(LocalPath(line.destination), kPathSep);
-    StatusDisplay::SetLine(2, Cat("Attempting to download ", source));
+    const std::string source = RemotePath(line.source);
+    const std::string destination = WithTrailing(LocalPath(line.destination), kPathSep);
+    StatusDisplay::SetLine(2, "Attempting to download " + source);
     Download(session, source, destination,
              {.deleteAfter = line.deleteAfter, .onlyChanged = line.onlyChanged});
   } else if (line.direction == "SYNCH") {
@@ -142,20 +153,20 @@ void RunTransferLine(FtpSession& session, const TransferLine& line) {
 }  // namespace
 
 TransferLine SplitTransferLine(std::string_view text) {
-  Str255 rest(text);
+  std::string_view rest = text;
   TransferLine line;
   line.source = TakeField(rest);
   line.destination = TakeField(rest);
   line.direction = UpperStr(TakeField(rest));
   line.options = UpperStr(TakeField(rest));
-  line.onlyChanged = line.options.View().find("IFMOD") != std::string_view::npos;
-  line.deleteAfter = line.options.View().find("DELETE") != std::string_view::npos;
+  line.onlyChanged = line.options.find("IFMOD") != std::string::npos;
+  line.deleteAfter = line.options.find("DELETE") != std::string::npos;
   return line;
 }
 
 void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory) {
-  const Str255 remoteDir = WithTrailing(remoteDirectory, '/');
-  const Str255 localDir = DirectoryPart(localSpec, kPathSep);
+  const std::string remoteDir = WithTrailing(remoteDirectory, '/');
+  const std::string localDir = DirectoryPart(localSpec, kPathSep);
   CrcStringSet remoteNames;
   session.ChangeDir(remoteDir);
 
@@ -164,21 +175,21 @@ void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view re
     remoteNames.Add(remote.name);
     FoundFile local;
     if (FindLocalFile(localDir, remote.name, local) && !SameSize(local, remote)) {
-      Upload(session, Cat(localDir, remote.name), "");
+      Upload(session, localDir + remote.name, "");
     }
   }
 
-  const Str255 mask(localSpec.substr(localDir.Length()));
+  const std::string_view mask = localSpec.substr(localDir.size());
   for (const FoundFile& local : FindFiles(localDir, mask, kAttrArchive)) {
     if (StopRequested()) return;
     if (!remoteNames.Contains(local.name)) {
-      Upload(session, Cat(localDir, local.name), remoteDir);
+      Upload(session, localDir + std::string(local.name), remoteDir);
     }
   }
 }
 
 void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_view remoteSpec) {
-  const Str255 localDir = WithTrailing(localDirectory, kPathSep);
+  const std::string localDir = WithTrailing(localDirectory, kPathSep);
   if (!PrepareLocalDirectory(session, localDir)) return;
   session.ChangeDir(DirectoryPart(remoteSpec, '/'));
 
@@ -202,16 +213,14 @@ void Synchronise(FtpSession& session, std::string_view local, std::string_view r
                                 (FileAttributesOf(local) & kAttrDirectory) != 0;
   const bool remoteIsDirectory =
       (!remote.empty() && remote.back() == '/') || RemoteKind(session, remote) == kFtpDirectory;
-  Str255 status = Cat("Attempting to synchronize ", local);
-  status += " with ";
-  status += remote;
-  StatusDisplay::SetLine(2, status);
+  StatusDisplay::SetLine(
+      2, "Attempting to synchronize " + std::string(local) + " with " + std::string(remote));
 
   if (localIsDirectory && remoteIsDirectory) {
-    const Str255 localDir = WithTrailing(local, kPathSep);
-    const Str255 remoteDir = WithTrailing(remote, '/');
-    SyncUp(session, Cat(localDir, kEveryFile), remoteDir);
-    if (!StopRequested()) SyncDown(session, localDir, Cat(remoteDir, kEveryFile));
+    const std::string localDir = WithTrailing(local, kPathSep);
+    const std::string remoteDir = WithTrailing(remote, '/');
+    SyncUp(session, localDir + std::string(kEveryFile), remoteDir);
+    if (!StopRequested()) SyncDown(session, localDir, remoteDir + std::string(kEveryFile));
   } else if (!localIsDirectory && !remoteIsDirectory) {
     SyncUp(session, local, DirectoryPart(remote, '/'));
     if (!StopRequested()) SyncDown(session, DirectoryPart(local, kPathSep), remote);
@@ -223,11 +232,12 @@ void Synchronise(FtpSession& session, std::string_view local, std::string_view r
 }
 
 void RunFtpTask(const FtpTask& task, const RunContext& context) {
-  StatusDisplay::SetLine(1, Cat("Processing task ", task.NAME));
+  StatusDisplay::SetLine(1, "Processing task " + task.NAME.Str());
   StatusDisplay::SetLine(2, "");
   StatusDisplay::SetLine(3, "");
 
-  // Copies: the record is packed.
+  // Copies: the record is packed, and its texts have fixed widths.
+  const std::string host = task.URI.Str();
   const std::uint16_t port = task.PORT;
   const std::uint16_t retryDelay = task.RETRY_DELAY;
   const std::uint16_t tries = task.RETRY;
@@ -237,27 +247,28 @@ void RunFtpTask(const FtpTask& task, const RunContext& context) {
   if (task.TLS == 1) {
     session.UseTls({VerifiesCertificates(task), context.settings.CA_FILE.Str()});
     if (!VerifiesCertificates(task)) {
-      LogNotVerifying(task.URI);
+      LogNotVerifying(host);
     }
   }
   const bool failedBefore = TransferCounts.failed;
-  const bool loggedIn = session.Login(task.URI, task.USER, port, retryDelay, tries, task.PASSWORD);
+  const bool loggedIn =
+      session.Login(host, task.USER.Str(), port, retryDelay, tries, task.PASSWORD.Str());
   if (loggedIn) {
     // The log keeps the tries that failed, but a login that came through in
     // the end is no failure of the run.
     TransferCounts.failed = failedBefore;
-    const Str255 home = session.WorkingDir();
+    const std::string home = session.WorkingDir();
     session.SetListDelay(listDelay);
     // Relative remote paths start from the login directory: a line that has
     // one runs only when the server is back there.
     bool inHome = true;
     for (std::size_t i = 0; i < kTransferSlots && !task.TRANSFER[i].Empty() && !StopRequested();
          ++i) {
-      if (i > 0) inHome = !home.Empty() && session.ChangeDir(home);
-      const TransferLine line = SplitTransferLine(task.TRANSFER[i]);
-      const Str255 reason =
-          ReasonToSkip(line, TransferLineWasCut(context, task, i), inHome, !home.Empty());
-      if (reason.Empty()) {
+      if (i > 0) inHome = !home.empty() && session.ChangeDir(home);
+      const TransferLine line = SplitTransferLine(task.TRANSFER[i].View());
+      const std::string reason =
+          ReasonToSkip(line, TransferLineWasCut(context, task, i), inHome, !home.empty());
+      if (reason.empty()) {
         RunTransferLine(session, line);
       } else {
         ReportSkippedLine(i, reason);

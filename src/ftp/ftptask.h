@@ -3,11 +3,11 @@
 // selection of files and each starting from the login directory.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "config/settings.h"
 #include "ftp/ftpsession.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -15,10 +15,10 @@ namespace quorbit {
 // commas from the left (at most four fields; missing ones are empty) with
 // the blanks around each field removed; direction and options upper-cased.
 struct TransferLine {
-  Str255 source;
-  Str255 destination;
-  Str255 direction;  // "UP", "DOWN" or "SYNCH"; anything else is skipped
-  Str255 options;
+  std::string source;
+  std::string destination;
+  std::string direction;  // "UP", "DOWN" or "SYNCH"; anything else is skipped
+  std::string options;
   bool onlyChanged = false;  // "IFMOD" anywhere in the options
   bool deleteAfter = false;  // "DELETE" anywhere in the options
 };

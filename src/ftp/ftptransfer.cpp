@@ -41,6 +41,10 @@ using Clock = std::chrono::steady_clock;
 
 using Block = std::vector<char>;
 
+// The longest local path a transfer uses: the local file layer keeps names
+// of at most this length.
+constexpr std::size_t kMaxLocalPath = 255;
+
 // Replies that end a transfer early, and the ones that confirm it.
 bool IsAbortReply(std::int32_t code) {
   return code == 425 || code == 426 || code == 451;
@@ -71,22 +75,22 @@ bool IsRunFile(std::string_view localPath) {
   return !line.empty();
 }
 
-// local directory + name, unless that does not fit in a short string (a cut
-// name would be another file).
-bool JoinLocalPath(std::string_view directory, std::string_view name, Str255& path) {
-  if (directory.size() + name.size() > Str255::kMax) return false;
-  path = Cat(directory, name);
+// local directory + name, unless that is longer than kMaxLocalPath: the
+// local file layer would keep a cut path, which names another file.
+bool JoinLocalPath(std::string_view directory, std::string_view name, std::string& path) {
+  if (directory.size() + name.size() > kMaxLocalPath) return false;
+  path = std::string(directory) + std::string(name);
   return true;
 }
 
 // "<name>: <reason>", the text of a DeleteFailed event.
-Str255 DeleteFailureText(std::string_view name, std::string_view reason) {
-  return Cat(Cat(name, ": "), reason);
+std::string DeleteFailureText(std::string_view name, std::string_view reason) {
+  return std::string(name) + ": " + std::string(reason);
 }
 
 // The directory part of a local spec including its separator, and the mask
 // after it; without a separator the directory is empty.
-void SplitLocalSpec(std::string_view spec, Str255& directory, Str255& mask) {
+void SplitLocalSpec(std::string_view spec, std::string& directory, std::string& mask) {
   const std::size_t sep = spec.rfind(kPathSep);
   directory = sep == std::string_view::npos ? std::string_view() : spec.substr(0, sep + 1);
   mask = sep == std::string_view::npos ? spec : spec.substr(sep + 1);
@@ -182,9 +186,9 @@ ReceiveOutcome ReceiveFile(FtpSession& session, const FtpFileRecord& file, PartF
 
 // One matching remote file: RETR into a temporary file, confirmed, then put
 // in place. False when the file failed (the caller reports it).
-bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDirectory,
+bool FetchFile(FtpSession& session, FtpFileRecord& file, std::string_view localDirectory,
                bool deleteAfter) {
-  Str255 target;
+  std::string target;
   if (!IsSafeLocalName(file.name) || !JoinLocalPath(localDirectory, file.name, target)) {
     return false;
   }
@@ -192,7 +196,7 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
   if (!session.OpenDataChannelWithRetries(file)) return false;
   DataChannelGuard channel(session);
 
-  session.SendCommand(Cat("RETR ", file.name));
+  session.SendCommand("RETR " + file.name);
   const std::int32_t code = session.ReadReply("RETR");
   if (code != 125 && code != 150 && code != 226) {
     session.FileEvent(FtpFileEvent::DownloadRefused, file);
@@ -204,7 +208,7 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
 
   file.direction = 1;
   session.FileEvent(FtpFileEvent::Downloading, file);
-  PartFile part(target.View());
+  PartFile part(target);
   if (!part.Create()) {
     session.StatusEvent(FtpStatusEvent::LocalFileNotCreated, {});
     session.CloseDataChannel();
@@ -227,7 +231,7 @@ bool FetchFile(FtpSession& session, FtpFileRecord& file, const Str255& localDire
   session.FileEvent(FtpFileEvent::Complete, file);
   if (deleteAfter) {
     session.FileEvent(FtpFileEvent::Deleting, file);
-    Str255 refusal;
+    std::string refusal;
     if (!DeleteRemote(session, file.name, refusal)) {
       session.StatusEvent(FtpStatusEvent::DeleteFailed, DeleteFailureText(file.name, refusal));
     }
@@ -362,9 +366,9 @@ bool ServerReadToTheEnd(FtpSession& session) {
 std::int64_t SizeReplyOf(FtpSession& session, std::string_view name) {
   session.DrainReplies();
   session.SetType(kTypeImage);
-  session.SendCommand(Cat("SIZE ", name));
+  session.SendCommand("SIZE " + std::string(name));
   if (session.ReadReply("SIZE") == 213) {
-    const std::string_view reply = session.LastReply().View();
+    const std::string_view reply = session.LastReply();
     std::int64_t size = -1;
     const char* end = reply.data() + reply.size();
     const char* digits = reply.size() > 4 ? reply.data() + 4 : end;
@@ -397,7 +401,7 @@ std::int64_t ServerSizeOf(FtpSession& session, std::string_view name) {
 // confirms that it holds the file with the local size; otherwise it stays,
 // and the line says so.
 void DeleteUploadedSource(FtpSession& session, FtpFileRecord source, const FoundFile& local,
-                          const Str255& localPath) {
+                          std::string_view localPath) {
   source.name = local.name;
   if (ServerSizeOf(session, local.name) != static_cast<std::int64_t>(local.size)) {
     session.FileEvent(FtpFileEvent::SourceKept, source);
@@ -415,7 +419,7 @@ void DeleteUploadedSource(FtpSession& session, FtpFileRecord source, const Found
 // end, read by the server to that end, and only then confirmed by the
 // final reply. False when the file failed.
 bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& local,
-               const Str255& localPath, const UploadOptions& options) {
+               std::string_view localPath, const UploadOptions& options) {
   if (HasLineBreak(local.name)) return false;  // would split the command line
   TextFile source(localPath);
   if (!source.OpenMode("rb")) return false;
@@ -424,7 +428,7 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   DataChannelGuard channel(session);
 
   const std::string_view command = options.append ? "APPE" : "STOR";
-  session.SendCommand(Cat(Cat(command, " "), local.name));
+  session.SendCommand(std::string(command) + " " + std::string(local.name));
   const std::int32_t code = session.ReadReply(command);
   if (code != 125 && code != 150) {
     // A refusal is the final reply: nothing else will come for this file.
@@ -458,12 +462,12 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
 
 }  // namespace
 
-bool DeleteRemote(FtpSession& session, std::string_view name, Str255& refusal) {
+bool DeleteRemote(FtpSession& session, std::string_view name, std::string& refusal) {
   session.DrainReplies();
-  session.SendCommand(Cat("DELE ", name));
+  session.SendCommand("DELE " + std::string(name));
   const std::int32_t code = session.ReadReply("DELE");
   if (code == 250) return true;
-  refusal = code == 0 ? Str255("no reply") : session.LastReply();
+  refusal = code == 0 ? "no reply" : session.LastReply();
   return false;
 }
 
@@ -480,7 +484,8 @@ bool PrepareLocalDirectory(FtpSession& session, std::string_view directory) {
   if (directory.empty()) return true;
   const FileResult made = EnsureDirectory(directory);
   if (made) return true;
-  session.StatusEvent(FtpStatusEvent::NoLocalDirectory, Cat(Cat(directory, ": "), made.Reason()));
+  session.StatusEvent(FtpStatusEvent::NoLocalDirectory,
+                      std::string(directory) + ": " + made.Reason());
   return false;
 }
 
@@ -501,19 +506,19 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
   session.StatusEvent(FtpStatusEvent::PreparingDownload, {});
   session.DrainReplies();
   if (!PrepareLocalDirectory(session, localDirectory)) return;
-  Str255 directory(remoteSpec), mask;
-  if (remoteSpec.find('/') != std::string_view::npos) {
-    SplitLast(directory, '/', mask);
-    if (!session.ChangeDir(directory)) {
+  // The directory is what stands before the last "/" (empty for "/" and a
+  // mask: the current directory), the mask what follows it.
+  std::string_view mask = remoteSpec;
+  if (const std::size_t slash = remoteSpec.rfind('/'); slash != std::string_view::npos) {
+    mask = remoteSpec.substr(slash + 1);
+    if (!session.ChangeDir(remoteSpec.substr(0, slash))) {
       session.StatusEvent(FtpStatusEvent::ChangeDirFailed, {});
       return;
     }
-  } else {
-    mask = directory;
   }
 
   session.StatusEvent(FtpStatusEvent::ReadingListing, {});
-  const Str255 localDir(localDirectory);
+  const std::string_view localDir = localDirectory;
   FtpFileRecord file;
   ListingPtr listing;
   const bool anyFound = FetchListing(session, mask, kFilterFiles, file, listing);
@@ -523,14 +528,14 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
     // A link's listed size is its target's path length: SIZE measures what
     // the server sends for it; without SIZE the transfer tells.
     if (file.link) file.size = LinkedFileSize(session, file.name);
-    Str255 localPath;
+    std::string localPath;
     const bool pathFits = JoinLocalPath(localDir, file.name, localPath);
     if (options.onlyChanged && pathFits && IsUnchanged(file.size, localPath)) {
       session.FileEvent(FtpFileEvent::Unchanged, file);
       continue;
     }
     if (file.size == 0) {
-      if (!file.name.Empty()) session.FileEvent(FtpFileEvent::ZeroBytesSkipped, file);
+      if (!file.name.empty()) session.FileEvent(FtpFileEvent::ZeroBytesSkipped, file);
       continue;
     }
     if (pathFits && IsRunFile(localPath)) continue;
@@ -546,7 +551,7 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
             const UploadOptions& options) {
   session.StatusEvent(FtpStatusEvent::PreparingUpload, {});
   session.DrainReplies();
-  Str255 localDir, mask;
+  std::string localDir, mask;
   SplitLocalSpec(localSpec, localDir, mask);
   const std::vector<FoundFile> files = FindFiles(localDir, mask, kAttrArchive);
   if (files.empty()) {
@@ -562,7 +567,7 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
   ListingPtr listing;
   for (const FoundFile& local : files) {
     if (StopRequested()) break;
-    Str255 localPath;
+    std::string localPath;
     const bool pathFits = JoinLocalPath(localDir, local.name, localPath);
     const bool onServer = options.onlyChanged && pathFits &&
                           LookupRemote(session, local.name, kFilterFiles, record, listing);

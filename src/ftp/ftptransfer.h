@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "ftp/ftpsession.h"
@@ -19,7 +20,7 @@ namespace quorbit {
 
 // DELE; true when the server answered 250. Otherwise refusal is the reply
 // line, or "no reply".
-bool DeleteRemote(FtpSession& session, std::string_view name, Str255& refusal);
+bool DeleteRemote(FtpSession& session, std::string_view name, std::string& refusal);
 
 // What a download does beside copying the files: deleteAfter deletes each
 // remote source once its transfer is confirmed; onlyChanged skips a file

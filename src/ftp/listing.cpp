@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "util/filemasks.h"
+#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -78,7 +79,7 @@ bool ParseExactSize(std::string_view text, std::int64_t& size) {
 // A name a listing entry can carry whole, other than the directory itself
 // and its parent.
 bool IsEntryName(std::string_view name) {
-  return !name.empty() && name.size() <= Str255::kMax && name != "." && name != "..";
+  return !name.empty() && name.size() <= kMaxRemoteName && name != "." && name != "..";
 }
 
 // What the first character of a Unix mode column says the entry is.
@@ -118,8 +119,8 @@ bool TakeUnixMode(std::string_view column, UnixKind& kind) {
 bool IsMonthName(std::string_view column) {
   static constexpr std::string_view kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                                  "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-  const Str255 upper = UpperStr(column);
-  return std::find(std::begin(kMonths), std::end(kMonths), upper.View()) != std::end(kMonths);
+  const auto upper = UpperStr(column);
+  return std::find(std::begin(kMonths), std::end(kMonths), upper) != std::end(kMonths);
 }
 
 // "HH:MM", "H:MM" or "HH:MM:SS".
@@ -181,7 +182,7 @@ bool TakeWindowsTime(std::string_view& text, DateTimeParts& parts) {
       !TakeDigits(text, 2, parts.minute) || parts.minute > 59) {
     return false;
   }
-  const Str255 suffix = UpperStr(text.substr(0, 2));
+  const auto suffix = UpperStr(text.substr(0, 2));
   if (suffix != "AM" && suffix != "PM") return parts.hour <= 23;
   text.remove_prefix(2);
   if (parts.hour < 1 || parts.hour > 12) return false;
@@ -218,7 +219,7 @@ void RemoteListing::Clear() {
   items.clear();
   count = 0;
   cursor = 0;
-  mask.Clear();
+  mask.clear();
   filter = 0;
 }
 
@@ -320,11 +321,11 @@ bool ParseMlsdLine(std::string_view line, FtpFileRecord& entry) {
   }
   if (factsEnd == std::string_view::npos || !IsEntryName(line.substr(factsEnd + 1))) return false;
   std::string_view facts = line.substr(0, factsEnd);
-  Str255 type;
+  std::string type;
   bool sized = false;
   while (!facts.empty()) {
     std::string_view value = TakeUntil(facts, ';');
-    const Str255 fact = UpperStr(TakeUntil(value, '='));
+    const auto fact = UpperStr(TakeUntil(value, '='));
     if (fact == "TYPE") {
       type = UpperStr(value);
     } else if (fact == "SIZE") {
@@ -338,7 +339,7 @@ bool ParseMlsdLine(std::string_view line, FtpFileRecord& entry) {
     entry.size = 0;
   } else if (type == "FILE" && sized) {
     entry.attribute = kFtpFile;
-  } else if (type == "OS.UNIX=SYMLINK" || type.View().starts_with("OS.UNIX=SLINK")) {
+  } else if (type == "OS.UNIX=SYMLINK" || type.starts_with("OS.UNIX=SLINK")) {
     entry.attribute = kFtpFile;
     entry.link = true;
     entry.size = kUnknownSize;
@@ -423,7 +424,7 @@ bool NextMatch(FtpFileRecord& record) {
 }
 
 bool FindInListing(const RemoteListing& listing, std::string_view name, FtpFileRecord& record) {
-  const Str255 mask = UpperStr(name);
+  const auto mask = UpperStr(name);
   for (std::size_t i = 0; i < listing.count; ++i) {
     if (Matches(listing.items[i], mask, listing.filter)) {
       record = listing.items[i];

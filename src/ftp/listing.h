@@ -18,7 +18,6 @@
 
 #include "util/fileattributes.h"
 #include "util/packeddate.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -32,15 +31,18 @@ constexpr std::uint16_t kFtpFile = kAttrArchive;
 constexpr std::uint16_t kFilterFiles = kAttrArchive;
 constexpr std::uint16_t kFilterAny = kAttrAny;
 
-// Bounds of one listing: its entries (some 300 bytes each, so about 60 MB
-// at most) and the bytes read for it, lines that parse or not. A directory of
-// 100,000 files fits well within both.
+// Bounds of one listing: its entries (about 80 bytes each, up to some 350
+// with the longest names, so about 70 MB at most) and the bytes read for it,
+// lines that parse or not. A directory of 100,000 files fits well within both.
 constexpr std::size_t kMaxListingEntries = 200000;
 constexpr std::uint64_t kMaxListingBytes = 64ull * 1024 * 1024;
 // A listing line longer than this is no entry a server means (a name has at
 // most 255 bytes, and a few columns or facts are enough): it is skipped
 // without being kept whole.
 constexpr std::size_t kMaxListingLine = 4096;
+// The longest name an entry may have: the most a file system gives one
+// component. A line naming a longer one is no entry.
+constexpr std::size_t kMaxRemoteName = 255;
 
 // The size of an entry whose listing does not tell it: a symbolic link's
 // listed size is the length of the path it points at, not the size of the
@@ -49,7 +51,7 @@ constexpr std::int64_t kUnknownSize = -1;
 
 struct FtpFileRecord {
   std::uint8_t direction = 0;  // 1 while downloaded, 0 while uploaded
-  Str255 name;
+  std::string name;
   std::uint16_t attribute = 0;  // kFtpDirectory or kFtpFile
   // A symbolic link, listed as a file under its own name: the server
   // follows it on RETR, and its size is kUnknownSize until SIZE or the
@@ -69,7 +71,7 @@ struct RemoteListing {
   std::deque<FtpFileRecord> items;
   std::size_t count = 0;     // entries in items
   std::size_t cursor = 0;    // 1-based position of the last match; 0 before the first
-  Str255 mask;               // upper-cased
+  std::string mask;          // upper-cased
   std::uint16_t filter = 0;  // attribute bits an entry must share to match
   // The server's listing was read (to its end, or to the listing's bounds);
   // false when it could not be, so that an empty listing is no proof that

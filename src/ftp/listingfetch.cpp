@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "ftp/ftpsession.h"
 #include "net/sockets.h"
@@ -20,15 +21,15 @@ constexpr std::uint16_t kListingBlock = 2048;
 // failed (reason says why; empty when a stop of the run ended it).
 struct ListingOutcome {
   enum class End { Complete, Cut, Failed } end = End::Complete;
-  Str255 reason;
+  std::string reason;
 };
 
-ListingOutcome Failure(std::string_view reason) {
-  return {ListingOutcome::End::Failed, Str255(reason)};
+ListingOutcome Failure(std::string reason) {
+  return {ListingOutcome::End::Failed, std::move(reason)};
 }
 
-Str255 Seconds(std::uint32_t seconds) {
-  return Cat(IntToText(seconds), " s");
+std::string Seconds(std::uint32_t seconds) {
+  return std::to_string(seconds) + " s";
 }
 
 // The server's final reply may still be on its way: it is given the list
@@ -74,7 +75,7 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
     if (closed || ConfirmsListing(session.NextReply(reply, FtpSession::ReplyWait::ArrivedOnly))) {
       return {};
     }
-    return Failure(Cat("no data within ", Seconds(session.ListDelay())));
+    return Failure("no data within " + Seconds(session.ListDelay()));
   }
 
   TransferChannels channels{session};
@@ -92,12 +93,12 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
       parser.Feed(std::string_view(block, received));
       if (!listing.Full() && bytes < kMaxListingBytes) {
         if (Clock::now() < limit) continue;
-        return Failure(Cat("not complete within ", Seconds(session.ListingTimeLimit())));
+        return Failure("not complete within " + Seconds(session.ListingTimeLimit()));
       }
       data.Close();
-      const Str255 bound = listing.Full() ? Cat(IntToText(kMaxListingEntries), " entries")
-                                          : Cat(IntToText(kMaxListingBytes), " bytes");
-      return {ListingOutcome::End::Cut, bound};
+      std::string bound = listing.Full() ? std::to_string(kMaxListingEntries) + " entries"
+                                         : std::to_string(kMaxListingBytes) + " bytes";
+      return {ListingOutcome::End::Cut, std::move(bound)};
     }
     const std::int32_t replied = session.NextReply(reply, FtpSession::ReplyWait::ArrivedOnly);
     const bool gotLine = replied >= 0;
@@ -111,9 +112,8 @@ ListingOutcome CollectListing(FtpSession& session, ListingParser& parser,
     if (session.Control().Failed()) return Failure("the control connection failed");
     if (!channels.AnyOpen()) return Failure("the server closed the connection");
     const auto now = Clock::now();
-    if (now >= limit)
-      return Failure(Cat("not complete within ", Seconds(session.ListingTimeLimit())));
-    if (now >= idleUntil) return Failure(Cat("no data for ", Seconds(session.Timeout())));
+    if (now >= limit) return Failure("not complete within " + Seconds(session.ListingTimeLimit()));
+    if (now >= idleUntil) return Failure("no data for " + Seconds(session.Timeout()));
     if (!gotLine) channels.WaitQuietly();
   }
   return Failure("");
@@ -127,17 +127,17 @@ bool OpenListingChannel(FtpSession& session) {
 }
 
 // Why a listing did not start: the server's refusal, or no reply to take.
-Str255 StartFailure(FtpSession& session, std::string_view command, std::int32_t code) {
+std::string StartFailure(FtpSession& session, std::string_view command, std::int32_t code) {
   if (code == 125 || code == 150) return "no secure data channel";
-  if (session.Control().Failed() || session.LastReply().Empty()) {
-    return Cat("no usable reply to ", command);
+  if (session.Control().Failed() || session.LastReply().empty()) {
+    return "no usable reply to " + std::string(command);
   }
   return session.LastReply();
 }
 
 // Starts the listing on a fresh data channel; false, with the reason, when
 // it cannot.
-bool StartListing(FtpSession& session, std::string_view command, Str255& failure) {
+bool StartListing(FtpSession& session, std::string_view command, std::string& failure) {
   if (!OpenListingChannel(session)) {
     failure = "no data channel";
     return false;
@@ -160,7 +160,7 @@ bool FetchListing(FtpSession& session, std::string_view mask, std::uint16_t filt
   session.DrainReplies();
 
   const bool mlsd = session.ListsWithMlsd();
-  Str255 failure;
+  std::string failure;
   if (!StartListing(session, mlsd ? "MLSD" : "LIST", failure)) {
     session.StatusEvent(FtpStatusEvent::ListingFailed, failure);
     return false;
@@ -177,7 +177,7 @@ bool FetchListing(FtpSession& session, std::string_view mask, std::uint16_t filt
   listing->fetched = outcome.end != ListingOutcome::End::Failed;
   if (outcome.end == ListingOutcome::End::Cut) {
     session.StatusEvent(FtpStatusEvent::ListingCut, outcome.reason);
-  } else if (outcome.end == ListingOutcome::End::Failed && !outcome.reason.Empty()) {
+  } else if (outcome.end == ListingOutcome::End::Failed && !outcome.reason.empty()) {
     session.StatusEvent(FtpStatusEvent::ListingFailed, outcome.reason);
   }
   StartSearch(*listing, mask, filter);
@@ -191,10 +191,12 @@ bool LookupRemote(FtpSession& session, std::string_view name, std::uint16_t filt
 }
 
 std::uint16_t RemoteKind(FtpSession& session, std::string_view path) {
-  Str255 directory(path), name;
-  SplitLast(directory, '/', name);
-  EnsureTrailing(directory, '/');
-  if (!directory.Empty() && !session.ChangeDir(directory)) return 0;
+  // Without a "/" the whole path is taken as the directory, with no name.
+  const std::size_t slash = path.rfind('/');
+  std::string directory(path.substr(0, slash));
+  const std::string_view name = slash == std::string_view::npos ? "" : path.substr(slash + 1);
+  if (!directory.empty() && directory.back() != '/') directory += '/';
+  if (!directory.empty() && !session.ChangeDir(directory)) return 0;
 
   FtpFileRecord record;
   ListingPtr listing;

@@ -57,7 +57,7 @@ bool NextCloseBlock(BodyReader& body, char* buffer, std::uint16_t& got) {
   return arrival == Arrival::Data;
 }
 
-bool ReadChunkLine(BodyReader& body, Str255& line) {
+bool ReadChunkLine(BodyReader& body, std::string& line) {
   const auto deadline = std::chrono::steady_clock::now() + WholeSeconds(body.idleSeconds);
   return body.connection.AwaitLine(line, deadline);
 }
@@ -65,10 +65,10 @@ bool ReadChunkLine(BodyReader& body, Str255& line) {
 // The trailer after the last chunk, up to its empty line: only then does the
 // next answer on the connection begin.
 bool ReadTrailer(BodyReader& body) {
-  Str255 line;
+  std::string line;
   for (int count = 0; count < kTrailerLinesMax; ++count) {
     if (!ReadChunkLine(body, line)) return false;
-    if (line.Empty()) return true;
+    if (line.empty()) return true;
   }
   return false;
 }
@@ -77,8 +77,8 @@ bool ReadTrailer(BodyReader& body) {
 // line. A size of 0 is the last chunk: the body is complete (its trailer is
 // read too, for the connection's sake).
 bool StartNextChunk(BodyReader& body) {
-  Str255 line;
-  if (body.chunkSeen && (!ReadChunkLine(body, line) || !line.Empty())) return false;
+  std::string line;
+  if (body.chunkSeen && (!ReadChunkLine(body, line) || !line.empty())) return false;
   if (!ReadChunkLine(body, line)) return false;
   std::int64_t size = ParseChunkSize(line);
   body.complete = size == 0;

@@ -8,18 +8,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kLinePiece = 255;  // longest piece AwaitLine hands out
-
 // One piece of a header line, charged to the budget (one byte more for a
 // line end).
-bool AwaitHeaderPiece(TcpConnection& connection, HeaderBudget& budget, Str255& piece) {
+bool AwaitHeaderPiece(TcpConnection& connection, HeaderBudget& budget, std::string& piece) {
   if (!connection.AwaitLine(piece, budget.deadline)) {
     if (!connection.PeerClosed() && !StopRequested() && Clock::now() >= budget.deadline) {
       budget.overrun = HeaderOverrun::Time;
     }
     return false;
   }
-  budget.bytesLeft -= static_cast<std::int64_t>(piece.Length()) + 1;
+  budget.bytesLeft -= static_cast<std::int64_t>(piece.size()) + 1;
   if (budget.bytesLeft < 0) budget.overrun = HeaderOverrun::Bytes;
   return budget.bytesLeft >= 0;
 }
@@ -33,11 +31,11 @@ bool ReadHeaderLine(TcpConnection& connection, HeaderBudget& budget, std::string
     budget.overrun = HeaderOverrun::Lines;
     return false;
   }
-  Str255 piece;
+  std::string piece;
   do {
     if (!AwaitHeaderPiece(connection, budget, piece)) return false;
-    line += piece.View();
-  } while (piece.Length() == kLinePiece);
+    line += piece;
+  } while (piece.size() == kMaxLinePiece);
   return true;
 }
 

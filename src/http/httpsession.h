@@ -138,7 +138,7 @@ class HttpSession {
   std::string storeRoot;
   // The line that says why the last TLS session did not start (or why the
   // proxy gave no tunnel for it).
-  Str255 tlsFailure;
+  std::string tlsFailure;
   // Seconds a body may stay silent before the transfer counts as broken.
   std::uint16_t bodyIdleSeconds = DefaultTimeout;
   // Seconds from sending a request until its answer's header must be whole.

@@ -11,7 +11,6 @@ namespace quorbit {
 
 namespace {
 
-constexpr std::size_t kPieceSize = 255;    // longest line, largest peek
 constexpr std::size_t kLogEntryMax = 254;  // longest "R " entry
 
 // The four dot-separated decimal numbers, each kept to its low byte.
@@ -61,10 +60,19 @@ int NextSliceUntil(std::chrono::steady_clock::time_point deadline) {
   return std::min(MillisecondsUntil(deadline), kWaitSliceMs);
 }
 
+// text + CR + LF, the whole cut to kMaxLinePiece bytes as every line sent
+// is: a text of kMaxLinePiece - 1 bytes goes out with its CR but no LF.
+std::string LineToSend(std::string_view text) {
+  std::string line(text.substr(0, kMaxLinePiece));
+  line += "\r\n";
+  line.resize(std::min(line.size(), kMaxLinePiece));
+  return line;
+}
+
 }  // namespace
 
 void LogNotVerifying(std::string_view address) {
-  RunLog::Write(Cat("Not verifying certificates for ", address));
+  RunLog::Write("Not verifying certificates for " + std::string(address));
 }
 
 void TcpConnection::Init() {
@@ -89,10 +97,10 @@ void TcpConnection::LogAtMostLines(std::size_t count) {
   leftOutNoted_ = false;
 }
 
-void TcpConnection::LogReceived(const Str255& line) {
+void TcpConnection::LogReceived(std::string_view line) {
   if (linesToLog_ > 0) {
     --linesToLog_;
-    debugLog_.WriteLine(Cat("R ", line).View().substr(0, kLogEntryMax));
+    debugLog_.WriteLine(("R " + std::string(line)).substr(0, kLogEntryMax));
   } else if (!leftOutNoted_) {
     leftOutNoted_ = true;
     debugLog_.WriteLine("E Further lines received are left out of this log");
@@ -137,7 +145,7 @@ bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
   bool named = false;
   const std::vector<HostAddress> addresses = AddressesOf(host, port, named);
   if (addresses.empty()) {
-    debugLog_.WriteLine(Cat("E Unable to locate host ", host));
+    debugLog_.WriteLine("E Unable to locate host " + std::string(host));
     return false;
   }
   return ConnectToFirst(addresses, named ? host : std::string_view());
@@ -145,8 +153,8 @@ bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
 
 bool TcpConnection::ConnectToFirst(const std::vector<HostAddress>& addresses,
                                    std::string_view name) {
-  Str255 entry("C ");
-  if (!name.empty()) entry += Cat(name, ", ");
+  std::string entry("C ");
+  if (!name.empty()) entry += std::string(name) + ", ";
   entry += "ip ";
   const auto deadline = Clock::now() + std::chrono::seconds(timeout_);
   bool tried = false;
@@ -156,7 +164,7 @@ bool TcpConnection::ConnectToFirst(const std::vector<HostAddress>& addresses,
     socket_.Reset(OpenSocket(addresses[i].family, kStreamType, 0));
     if (socket_.Get() == kNoSocket) continue;
     tried = true;
-    debugLog_.WriteLine(Cat(entry, addresses[i].text));
+    debugLog_.WriteLine(entry + addresses[i].text);
     // Each address gets an equal share of the time left, so that one that
     // never answers leaves time for the others.
     const auto share = (deadline - Clock::now()) / static_cast<int>(addresses.size() - i);
@@ -192,19 +200,19 @@ bool TcpConnection::AwaitConnect(Clock::time_point deadline) const {
   return AwaitSocket(false, deadline) && ConnectError(socket_.Get()) == 0;
 }
 
-bool TcpConnection::StartTls(std::string_view host, const TlsOptions& options, Str255& failure) {
+bool TcpConnection::StartTls(std::string_view host, const TlsOptions& options,
+                             std::string& failure) {
   std::string reason;
   tls_ = NewTlsSession(socket_.Get(), host, options, reason);
   if (tls_ && Handshake(reason)) {
-    debugLog_.WriteLine(Cat("C ", TlsDescription(*tls_)));
+    debugLog_.WriteLine("C " + TlsDescription(*tls_));
     return true;
   }
   bool refused = false;
   if (tls_ && reason.empty()) reason = TlsFailure(*tls_, refused);
-  failure = refused ? Cat(Cat("Certificate of ", host), " not trusted: ")
-                    : Cat(Cat("TLS handshake with ", host), " failed: ");
-  failure += reason;
-  debugLog_.WriteLine(Cat("E ", failure));
+  failure = (refused ? "Certificate of " : "TLS handshake with ") + std::string(host) +
+            (refused ? " not trusted: " : " failed: ") + reason;
+  debugLog_.WriteLine("E " + failure);
   DropSocket();
   return false;
 }
@@ -323,7 +331,7 @@ bool TcpConnection::WaitReadableUntil(Clock::time_point deadline) {
 }
 
 bool TcpConnection::Discard(int count) {
-  char scratch[kPieceSize];
+  char scratch[kMaxLinePiece];
   while (count > 0) {
     int got = Receive(scratch, count, kReceiveNormal);
     if (got <= 0) return false;
@@ -332,11 +340,12 @@ bool TcpConnection::Discard(int count) {
   return true;
 }
 
-bool TcpConnection::ReadLine(Str255& line, std::uint8_t maxLength) {
+bool TcpConnection::ReadLine(std::string& line, std::size_t maxLength) {
   return ReadLineBefore(line, TimeoutDeadline(), maxLength);
 }
 
-bool TcpConnection::AwaitLine(Str255& line, Clock::time_point deadline, std::uint8_t maxLength) {
+bool TcpConnection::AwaitLine(std::string& line, Clock::time_point deadline,
+                              std::size_t maxLength) {
   // Two rounds: the LF of the last line's CR LF, arriving alone, gives no
   // line the first time.
   for (int round = 0; round < 2; ++round) {
@@ -355,18 +364,19 @@ bool TcpConnection::AwaitLine(Str255& line, Clock::time_point deadline, std::uin
   return false;
 }
 
-bool TcpConnection::ReadLineBefore(Str255& line, Clock::time_point deadline,
-                                   std::uint8_t maxLength) {
+bool TcpConnection::ReadLineBefore(std::string& line, Clock::time_point deadline,
+                                   std::size_t maxLength) {
   // Nothing pending shows in the first peek: it finds no bytes and no line
   // has begun, so the call returns at once.
   if (Failed()) return false;
 
-  Str255 text;
+  maxLength = std::min(maxLength, kMaxLinePiece);
+  std::string text;
   bool begun = false;  // bytes of this line (not just a leftover LF) were taken
   bool firstPiece = true;
   for (;;) {
-    char piece[kPieceSize];
-    int got = Receive(piece, static_cast<int>(kPieceSize - text.Length()), kReceivePeek);
+    char piece[kMaxLinePiece];
+    int got = Receive(piece, static_cast<int>(kMaxLinePiece - text.size()), kReceivePeek);
     if (got == 0) break;  // peer closed: what arrived is the line
     if (got < 0) {
       if (!LastWouldBlock()) {
@@ -406,19 +416,19 @@ bool TcpConnection::ReadLineBefore(Str255& line, Clock::time_point deadline,
     if (pairedLineFeed && !bareLineFeedEnds_ && !kept.empty()) kept.remove_prefix(1);
     firstPiece = false;
 
-    std::size_t room = maxLength > text.Length() ? maxLength - text.Length() : 0;
+    std::size_t room = maxLength > text.size() ? maxLength - text.size() : 0;
     text += kept.substr(0, room);
     begun = begun || ended || !kept.empty();
     if (!Discard(static_cast<int>(consume))) {
       Fail();
       return false;
     }
-    if (ended || text.Length() >= kPieceSize) break;
+    if (ended || text.size() >= kMaxLinePiece) break;
   }
   if (!begun) return false;
 
-  line = text;
   LogReceived(text);
+  line = std::move(text);
   return true;
 }
 
@@ -467,8 +477,8 @@ bool TcpConnection::SendLine(std::string_view text) {
 
 bool TcpConnection::SendLine(std::string_view text, std::string_view logText) {
   if (Failed()) return false;
-  bool sent = SendText(Cat(text, "\r\n"));
-  debugLog_.WriteLine(Cat("S ", logText));
+  bool sent = SendText(LineToSend(text));
+  debugLog_.WriteLine("S " + std::string(logText));
   return sent;
 }
 
@@ -476,8 +486,8 @@ bool TcpConnection::SendLines(std::initializer_list<std::string_view> lines) {
   if (Failed()) return false;
   std::string text;
   for (std::string_view line : lines) {
-    text += Cat(line, "\r\n").View();
-    debugLog_.WriteLine(Cat("S ", line));
+    text += LineToSend(line);
+    debugLog_.WriteLine("S " + std::string(line));
   }
   const int count = static_cast<int>(text.size());
   const int sent = SendWhole(text.data(), count);
@@ -485,11 +495,12 @@ bool TcpConnection::SendLines(std::initializer_list<std::string_view> lines) {
   return sent == count;
 }
 
-bool TcpConnection::SendText(const Str255& text) {
+bool TcpConnection::SendText(std::string_view text) {
   if (Failed()) return false;
-  int sent = SendWhole(text.text, static_cast<int>(text.Length()));
+  const int count = static_cast<int>(text.size());
+  int sent = SendWhole(text.data(), count);
   if (sent < 0) Fail();
-  return sent == static_cast<int>(text.Length());
+  return sent == count;
 }
 
 bool TcpConnection::SendByte(std::uint8_t value) {

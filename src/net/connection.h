@@ -15,16 +15,17 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "net/sockets.h"
 #include "net/tls.h"
 #include "report/runlog.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -32,6 +33,11 @@ namespace quorbit {
 // and of the wait for the rest of a line that has begun to arrive, unless a
 // connection is given a time of its own (SetTimeout).
 constexpr std::uint8_t DefaultTimeout = 120;
+
+// The longest line a read hands out at once, and the longest piece a read
+// peeks at: a longer line comes in pieces of this length. No line is cut to
+// it silently: the rest is the next piece.
+constexpr std::size_t kMaxLinePiece = 255;
 
 enum class ConnectionState : std::int32_t { Usable = 0, Failed = 2 };
 
@@ -79,7 +85,7 @@ class TcpConnection {
   // the session. On failure the socket is closed (as after a failed Connect,
   // the state is left as it was) and failure is the run-log line that says why ("Certificate of
   // <host> not trusted: ..." or "TLS handshake with <host> failed: ...").
-  bool StartTls(std::string_view host, const TlsOptions& options, Str255& failure);
+  bool StartTls(std::string_view host, const TlsOptions& options, std::string& failure);
   // Ends a TLS session politely, then closes the socket. Bytes already
   // received and not read (a TLS 1.3 server's late session tickets) are
   // taken first: a close with unread bytes would reset the connection, and
@@ -115,25 +121,25 @@ class TcpConnection {
   // exchange of many lines hands its one deadline to every wait.
   bool WaitReadableUntil(std::chrono::steady_clock::time_point deadline);
   // One line, ended by CR (an LF right after the CR is consumed too; an LF
-  // alone is no line end unless AcceptBareLineFeed), of at most 255 bytes: a longer line comes in
-  // 255-byte pieces. Bytes beyond maxLength are consumed and lost. False
-  // at once, line untouched, when nothing is pending: callers wait first.
-  // A line that has begun to arrive is waited for up to DefaultTimeout; if
-  // the peer closes before its CR, what arrived is the line. The LF of the
-  // last line's CR LF, arriving alone, is taken and gives no line (false):
-  // a caller that wants the next line waits again.
-  bool ReadLine(Str255& line, std::uint8_t maxLength = 255);
+  // alone is no line end unless AcceptBareLineFeed), of at most kMaxLinePiece bytes: a longer line
+  // comes in pieces of that length. Bytes beyond maxLength (which is at most kMaxLinePiece: a
+  // caller that keeps only the start of a line) are consumed and lost. False at once, line
+  // untouched, when nothing is pending: callers wait first. A line that has begun to arrive is
+  // waited for up to DefaultTimeout; if the peer closes before its CR, what arrived is the line.
+  // The LF of the last line's CR LF, arriving alone, is taken and gives no line (false): a caller
+  // that wants the next line waits again.
+  bool ReadLine(std::string& line, std::size_t maxLength = kMaxLinePiece);
   // One whole line, waited for until the deadline, whether nothing or part
   // of it has arrived: for a reply or header whose every line must come
   // within one bound, however slowly each line trickles in. False when the
   // deadline passes (the connection is then Failed, as the line was cut),
   // when the peer has closed with nothing more to read, or on an error.
-  bool AwaitLine(Str255& line, std::chrono::steady_clock::time_point deadline,
-                 std::uint8_t maxLength = 255);
+  bool AwaitLine(std::string& line, std::chrono::steady_clock::time_point deadline,
+                 std::size_t maxLength = kMaxLinePiece);
   // ReadLine, with the wait for the rest of a begun line ending at the
   // deadline instead of after the connection's time-out.
-  bool ReadLineBefore(Str255& line, std::chrono::steady_clock::time_point deadline,
-                      std::uint8_t maxLength = 255);
+  bool ReadLineBefore(std::string& line, std::chrono::steady_clock::time_point deadline,
+                      std::size_t maxLength = kMaxLinePiece);
   // The last failed wait or line read ran out of time (rather than finding
   // the peer gone or an error).
   bool TimedOut() const { return timedOut_; }
@@ -145,16 +151,16 @@ class TcpConnection {
   // line read does not count); never waits. A connection about to carry a
   // new request must have none: they would be taken for its answer.
   bool BytesWaiting();
-  // text + CR + LF (cut to 255 bytes) in one send; logs "S " + text, or
+  // text + CR + LF (cut to kMaxLinePiece bytes) in one send; logs "S " + text, or
   // "S " + logText where the text must not reach the log (a password).
   bool SendLine(std::string_view text);
   bool SendLine(std::string_view text, std::string_view logText);
-  // The lines, each + CR + LF (each cut to 255 bytes), in one send, and
+  // The lines, each + CR + LF (each cut to kMaxLinePiece bytes), in one send, and
   // "S " + each in the debug log: a request of several lines leaves in one
   // segment instead of waiting for the peer to acknowledge its first line.
   bool SendLines(std::initializer_list<std::string_view> lines);
   // The bytes in one send; true only when all of them went out.
-  bool SendText(const Str255& text);
+  bool SendText(std::string_view text);
   bool SendByte(std::uint8_t value);
   // Up to maxCount of the bytes already received; never waits. The LF of a
   // CR LF pair whose CR ended the last line read (and arrived apart from it)
@@ -243,7 +249,7 @@ class TcpConnection {
   // all: a TLS record that could be sent only in part is finished.
   int SendWhole(const void* buffer, int count);
   bool Discard(int count);
-  void LogReceived(const Str255& line);
+  void LogReceived(std::string_view line);
   void SkipLateLineFeed();
   void Fail() { state_ = ConnectionState::Failed; }
 };

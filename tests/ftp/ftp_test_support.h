@@ -27,13 +27,13 @@ class RecordingFtpSession : public FtpSession {
   std::vector<std::string> events;
   std::string stopAt;
 
-  void StatusEvent(FtpStatusEvent event, const Str255& text) override {
+  void StatusEvent(FtpStatusEvent event, std::string_view text) override {
     std::string recorded(FtpStatusEventName(event));
-    if (!text.Empty()) recorded += ":" + text.Str();
+    if (!text.empty()) recorded += ":" + std::string(text);
     Record(recorded);
   }
   void FileEvent(FtpFileEvent event, const FtpFileRecord& file) override {
-    Record(std::string(FtpFileEventName(event)) + ":" + file.name.Str());
+    Record(std::string(FtpFileEventName(event)) + ":" + file.name);
   }
 
  private:

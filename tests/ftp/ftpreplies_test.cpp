@@ -77,7 +77,7 @@ TEST(PassiveReplyTest, ExtendedReplyGivesThePortOrNothing) {
   }
 }
 
-TEST(QuotedDirectoryTest, TheTextBetweenTheFirstTwoQuotes) {
+TEST(QuotedDirectoryTest, TheTextBetweenTheFirstQuoteAndTheNextOneThatIsNotDoubled) {
   const struct {
     const char* reply;
     const char* directory;
@@ -86,6 +86,9 @@ TEST(QuotedDirectoryTest, TheTextBetweenTheFirstTwoQuotes) {
       {"257 \"/with blanks/ünï\"", "/with blanks/ünï"},
       {"257 \"/open", "/open"},
       {"257 \"\"", ""},
+      {"257 \"/a\"\"b\" created", "/a\"b"},
+      {"257 \"\"\"\"\"\" is current", "\"\""},
+      {"257 \"/end\"\"\"", "/end\""},
       {"257 no quotes", "257 no quotes"},
   };
   for (const auto& row : rows) EXPECT_EQ(QuotedDirectory(row.reply), row.directory) << row.reply;

@@ -146,6 +146,8 @@ TEST(ReportingFtpSession, UnreachableServerAndLostConnection) {
 }
 
 TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
+  // The longest name a listing gives: its lines are never cut.
+  const std::string longName(kMaxRemoteName, 'n');
   ReportCapture capture;
   {
     ReportingFtpSession session("");
@@ -161,6 +163,7 @@ TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
     session.FileEvent(DownloadFailed, File("down.txt"));
     session.FileEvent(UploadFailed, File("up.txt"));
     session.FileEvent(SourceKept, File("kept.txt"));
+    session.FileEvent(DownloadFailed, File(longName.c_str()));
     session.FileEvent(DownloadRefused, File("refused.txt"));  // nothing: DownloadFailed follows
     session.FileEvent(UploadRefused, File("refused.txt"));    // nothing: UploadFailed follows
   }
@@ -174,7 +177,8 @@ TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {
                           "Skipping zero byte file empty.txt",
                           "Download failed, down.txt not transferred",
                           "Upload failed, up.txt not transferred",
-                          "Not deleting kept.txt: the server did not confirm its size"};
+                          "Not deleting kept.txt: the server did not confirm its size",
+                          "Download failed, " + longName + " not transferred"};
   EXPECT_EQ(capture.Memo(), expected);
   EXPECT_EQ(capture.LogLines(), expected);
 }

@@ -48,13 +48,13 @@ class FtpServerTest : public RealFtpServerTest {
     std::vector<std::string> selected;
     for (bool found = FetchListing(session, mask, kFilterAny, record, listing); found;
          found = NextMatch(record)) {
-      selected.push_back(record.name.Str());
+      selected.push_back(record.name);
     }
     Entries entries;
     if (listing) {
       for (std::size_t i = 0; i < listing->count; ++i) {
         const FtpFileRecord& entry = listing->items[i];
-        entries[entry.name.Str()] = {entry.attribute, entry.size};
+        entries[entry.name] = {entry.attribute, entry.size};
       }
     }
     std::sort(selected.begin(), selected.end());

@@ -230,6 +230,10 @@ expect PWD
 send 257 no quotes here\r\n
 expect PWD
 send 550 not allowed\r\n
+expect PWD
+send 257 "/home/alice" is current\r\n
+expect CWD pub
+send 250 ok\r\n
 )");
   // A refused type still counts as the type in force: no second TYPE I.
   EXPECT_FALSE(session.SetType(kTypeImage));
@@ -244,6 +248,11 @@ send 550 not allowed\r\n
 
   EXPECT_EQ(session.WorkingDir(), "257 no quotes here");
   EXPECT_EQ(session.WorkingDir(), "");
+
+  // A path too long for one command line never goes out cut, naming another
+  // directory: the change fails, and the next command gets its own reply.
+  EXPECT_FALSE(session.ChangeDir("/" + std::string(kMaxCommandLength, 'd')));
+  EXPECT_TRUE(session.ChangeDir("pub"));
   EXPECT_EQ(Finish(), "DONE\n");
 }
 
@@ -538,7 +547,7 @@ send 226 Transfer complete\r\n
                                           {"last.txt", kFtpFile, 100}};
   ASSERT_EQ(listing->count, expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(listing->items[i].name.Str(), expected[i].name) << i;
+    EXPECT_EQ(listing->items[i].name, expected[i].name) << i;
     EXPECT_EQ(listing->items[i].attribute, expected[i].attribute) << i;
     EXPECT_EQ(listing->items[i].size, expected[i].size) << i;
   }

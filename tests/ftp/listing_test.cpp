@@ -54,7 +54,7 @@ void ExpectRows(bool (*parse)(std::string_view, FtpFileRecord&), const std::vect
     const bool valid = parse(row.line, entry);
     EXPECT_EQ(valid, !row.name.empty());
     if (!valid) continue;
-    EXPECT_EQ(entry.name.Str(), row.name);
+    EXPECT_EQ(entry.name, row.name);
     EXPECT_EQ(entry.attribute, row.attribute);
     EXPECT_EQ(entry.size, row.size);
     EXPECT_EQ(entry.date, row.date);
@@ -232,7 +232,7 @@ TEST(ParseListingTextTest, MlsdLinesAreTakenWholeWhateverTheirLineEnds) {
   RemoteListing listing;
   ParseListingText(text, listing, ListingFormat::Mlsd);
   ASSERT_EQ(listing.count, 3);
-  EXPECT_EQ(listing.items[0].name.Str(), longName + " end");
+  EXPECT_EQ(listing.items[0].name, longName + " end");
   EXPECT_EQ(listing.items[1].name, "a b");
   EXPECT_EQ(listing.items[1].size, 4);
   EXPECT_EQ(listing.items[2].name, "c");
@@ -243,7 +243,7 @@ TEST(ParseListingTextTest, MlsdLinesAreTakenWholeWhateverTheirLineEnds) {
 std::vector<std::string> Entries(const RemoteListing& listing) {
   std::vector<std::string> entries;
   for (const FtpFileRecord& entry : listing.items) {
-    entries.push_back(entry.name.Str() + " " + std::to_string(entry.size));
+    entries.push_back(entry.name + " " + std::to_string(entry.size));
   }
   return entries;
 }
@@ -339,7 +339,7 @@ struct Listing {
   }
   std::vector<std::string> AllMatches() {
     std::vector<std::string> names;
-    while (NextMatch(record)) names.push_back(record.name.Str());
+    while (NextMatch(record)) names.push_back(record.name);
     return names;
   }
 };

@@ -200,9 +200,10 @@ TEST_F(ScriptedHttp, HttpsToAServerThatSpeaksNoTlsFailsWithoutFallingBackToHttp)
   EXPECT_FALSE(HttpGet(session, "https://127.0.0.1/x.html", local, port, {}, response));
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_EQ(session.events.back(), "TlsFailed");
-  EXPECT_EQ(session.tlsFailure.View().substr(0, 37), "TLS handshake with 127.0.0.1 failed: ")
-      << session.tlsFailure.Str();
-  EXPECT_GT(session.tlsFailure.Length(), 37u);
+  EXPECT_EQ(std::string_view(session.tlsFailure).substr(0, 37),
+            "TLS handshake with 127.0.0.1 failed: ")
+      << session.tlsFailure;
+  EXPECT_GT(session.tlsFailure.size(), 37u);
   EXPECT_EQ(StoreEntries(), Names{});
 }
 
@@ -725,7 +726,7 @@ TEST(ScriptedProxy, RefusedTunnelEndsTheFetchWithItsReason) {
     EXPECT_FALSE(HttpGet(session, "https://origin.test/a.htm", local, 8443, {}, response));
     EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
     EXPECT_EQ(session.events, (Events{"Connecting", "TlsFailed"}));
-    EXPECT_EQ(session.tlsFailure.Str(), row.said);
+    EXPECT_EQ(session.tlsFailure, row.said);
     EXPECT_TRUE(std::filesystem::is_empty(local.Str()));
   }
 }

@@ -46,10 +46,10 @@ class TcpConnectionTest : public ::testing::Test {
   }
 
   std::string NextLine() {
-    Str255 line;
+    std::string line;
     EXPECT_TRUE(conn.WaitReadable(5));
     EXPECT_TRUE(conn.ReadLine(line, 255));
-    return line.Str();
+    return line;
   }
 
   // Texts of the debug log entries after the banner, without time stamps.
@@ -77,7 +77,7 @@ expect_close
 )");
   EXPECT_EQ(NextLine(), "abc");
   EXPECT_EQ(NextLine(), "");
-  Str255 line("kept");
+  std::string line("kept");
   EXPECT_FALSE(conn.ReadLine(line, 255));  // nothing left: the LFs were consumed
   EXPECT_EQ(Verdict(), "DONE\n");
 }
@@ -101,11 +101,11 @@ expect_close
 )");
   EXPECT_EQ(NextLine(), "abc");
   ASSERT_TRUE(conn.WaitReadable(5));
-  Str255 line("kept");
+  std::string line("kept");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.ReadLine(line, 255));
   EXPECT_LT(SecondsSince(start), 5.0);  // not the connection's time-out
-  EXPECT_EQ(line.Str(), "kept");
+  EXPECT_EQ(line, "kept");
   EXPECT_FALSE(conn.Failed());
   EXPECT_EQ(Verdict(), "DONE\n");
 }
@@ -142,10 +142,10 @@ send abcdefgh\r\nxy\r\n
 expect_close
 )");
   EXPECT_EQ(NextLine(), "ab\ncd");
-  Str255 line;
+  std::string line;
   ASSERT_TRUE(conn.WaitReadable(5));
   EXPECT_TRUE(conn.ReadLine(line, 3));
-  EXPECT_EQ(line.Str(), "abc");
+  EXPECT_EQ(line, "abc");
   EXPECT_EQ(NextLine(), "xy");
   EXPECT_EQ(Verdict(), "DONE\n");
 }
@@ -153,11 +153,11 @@ expect_close
 TEST_F(TcpConnectionTest, ReadLineWithNothingPendingReturnsAtOnceAndKeepsTheLine) {
   Play(R"(expect_close
 )");
-  Str255 line("kept");
+  std::string line("kept");
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(conn.ReadLine(line, 255));
   EXPECT_LT(SecondsSince(start), 5.0);  // not the connection's time-out
-  EXPECT_EQ(line.Str(), "kept");
+  EXPECT_EQ(line, "kept");
   EXPECT_FALSE(conn.Failed());
   EXPECT_EQ(Verdict(), "DONE\n");
 }
@@ -259,7 +259,7 @@ TEST_F(TcpConnectionTest, LinesWaitedForWithinOneDeadlineEndThereHoweverTheyTric
     const auto start = std::chrono::steady_clock::now();
     const auto deadline = start + std::chrono::seconds(1);
     Entries lines;
-    for (Str255 line; connection.AwaitLine(line, deadline);) lines.push_back(line.Str());
+    for (std::string line; connection.AwaitLine(line, deadline);) lines.push_back(line);
     EXPECT_LT(SecondsSince(start), 4.0);  // the trickle goes on for longer
     EXPECT_EQ(lines, row.lines);
     EXPECT_TRUE(connection.Failed());
@@ -276,7 +276,7 @@ await_close
   conn.SetTimeout(1);
   EXPECT_EQ(conn.Timeout(), 1);
   auto start = std::chrono::steady_clock::now();
-  Str255 line;
+  std::string line;
   EXPECT_TRUE(conn.WaitReadable(0));
   EXPECT_FALSE(conn.ReadLine(line));  // the rest of the line never comes
   EXPECT_LT(SecondsSince(start), 5.0);
@@ -489,7 +489,7 @@ TEST_F(TcpConnectionTest, DataConnectionOpensAGivenAddressWithoutLogging) {
   DataConnection data;
   data.OpenDebugLog(dir / "debug.log");
   ASSERT_TRUE(data.Open(Loopback(port)));
-  Str255 line;
+  std::string line;
   ASSERT_TRUE(data.WaitReadable(5));
   ASSERT_TRUE(data.ReadLine(line, 255));
   data.Close();
@@ -546,7 +546,7 @@ TEST_F(TcpConnectionTest, StopEndsEveryStalledWaitPromptlyAndFailsTheConnection)
       {"readable wait", "await_close\n", [](TcpConnection& c) { return c.WaitReadable(60); }},
       {"rest of a line", "send 220 no line end yet\nawait_close\n",
        [](TcpConnection& c) {
-         Str255 line;
+         std::string line;
          return c.WaitReadable(5) && c.ReadLine(line, 255);
        }},
       {"writable wait", "pause 5\n",

@@ -17,9 +17,9 @@ namespace {
 
 // The next line, waiting for it; empty when none comes.
 std::string NextLine(TcpConnection& connection) {
-  Str255 line;
+  std::string line;
   while (connection.WaitReadable(10)) {
-    if (connection.ReadLine(line)) return std::string(line.View());
+    if (connection.ReadLine(line)) return line;
   }
   return {};
 }
@@ -45,9 +45,9 @@ int main(int argc, char** argv) {
     std::printf("no connection\n");
     return 1;
   }
-  Str255 failure;
+  std::string failure;
   if (!connection.StartTls(host, options, failure)) {
-    std::printf("%s\n", std::string(failure.View()).c_str());
+    std::printf("%s\n", failure.c_str());
     return 0;
   }
   connection.SendLine("GET /index.html HTTP/1.0");
