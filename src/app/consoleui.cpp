@@ -109,7 +109,7 @@ std::string ConsoleView::BarRow(int columns) const {
   row.append(static_cast<std::size_t>(filled), '#');
   row.append(static_cast<std::size_t>(width - filled), ' ');
   row += "] ";
-  row += PadLeft(IntToText(percent_), 3, ' ').View();
+  row += PadLeft(IntToText(percent_), 3, ' ');
   row += "%";
   return row;
 }

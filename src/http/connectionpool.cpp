@@ -68,7 +68,7 @@ std::string EncodeRequestText(std::string_view text) {
     const auto byte = static_cast<std::uint8_t>(c);
     if (byte <= 32 || byte >= 127) {
       encoded += '%';
-      encoded += HexByte(byte).View();
+      encoded += HexByte(byte);
     } else {
       encoded += c;
     }

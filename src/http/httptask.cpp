@@ -40,7 +40,7 @@ bool EmptyLocationUnlessGuarded(std::string_view location, const RunContext& con
   const std::string_view reason = EmptyUnlessGuarded(
       location, {context.iniFile, context.settings.LOG, context.settings.DEBUG_LOG});
   if (reason.empty()) return held;
-  const Str255 line = Cat("Not emptying LOCATION ", location) + ": " + reason;
+  const std::string line = Cat("Not emptying LOCATION ", location, ": ", reason);
   RunLog::ShowAndWrite(line, line);
   return false;
 }
@@ -131,7 +131,7 @@ bool SameServer(const WebUrl& url, const WebUrl& page) {
 // upper-cased host, for https servers after a prefix that no http server's
 // name has.
 std::string ServerDirectory(const WebUrl& url) {
-  const std::string crc(HexLong(Crc32(UpperStr(url.host))).View());
+  const std::string crc(HexLong(Crc32(UpperStr(url.host))));
   return url.secure ? "https_" + crc : crc;
 }
 

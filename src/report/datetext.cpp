@@ -47,26 +47,26 @@ std::string FormatDateParts(std::uint16_t year, std::uint16_t month, std::uint16
   return FillPattern(pattern,
                      {
                          {"%ddd%", std::string(kDayNames[WeekdayOf(year, month, day)]), true},
-                         {"%dd%", TwoDigits(day).Str(), false},
+                         {"%dd%", TwoDigits(day), false},
                          {"%mmm%", std::string(MonthName(month)), true},
-                         {"%mm%", TwoDigits(month).Str(), false},
-                         {"%yyyy%", IntToText(year).Str(), false},
-                         {"%yy%", TwoDigits(year % 100).Str(), false},
-                         {"%d%", IntToText(day).Str(), false},
-                         {"%m%", IntToText(month).Str(), false},
-                         {"%y%", IntToText(year).Str(), false},
+                         {"%mm%", TwoDigits(month), false},
+                         {"%yyyy%", IntToText(year), false},
+                         {"%yy%", TwoDigits(year % 100), false},
+                         {"%d%", IntToText(day), false},
+                         {"%m%", IntToText(month), false},
+                         {"%y%", IntToText(year), false},
                      });
 }
 
 std::string FormatTimeParts(std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
                             std::string_view pattern) {
   return FillPattern(pattern, {
-                                  {"%hh%", TwoDigits(hour).Str(), false},
-                                  {"%mm%", TwoDigits(minute).Str(), false},
-                                  {"%ss%", TwoDigits(second).Str(), false},
-                                  {"%h%", IntToText(hour).Str(), false},
-                                  {"%m%", IntToText(minute).Str(), false},
-                                  {"%s%", IntToText(second).Str(), false},
+                                  {"%hh%", TwoDigits(hour), false},
+                                  {"%mm%", TwoDigits(minute), false},
+                                  {"%ss%", TwoDigits(second), false},
+                                  {"%h%", IntToText(hour), false},
+                                  {"%m%", IntToText(minute), false},
+                                  {"%s%", IntToText(second), false},
                               });
 }
 

@@ -68,7 +68,7 @@ bool ReopenForAppend(TextFile& file) {
 }  // namespace
 
 std::string VersionText() {
-  return Cat(kVersionPrefix, PadLeft(kBuildNumber, 3, '0')).Str();
+  return Cat(kVersionPrefix, PadLeft(kBuildNumber, 3, '0'));
 }
 
 std::string DashLine() {
@@ -148,7 +148,7 @@ void ShowPercent(int percent) {
 void ShowByteCount(std::int64_t bytes) {
   if (!installedSink) return;
   installedSink->HidePercent();
-  installedSink->ShowByteCount("Received " + IntToText(bytes).Str() + " bytes");
+  installedSink->ShowByteCount("Received " + IntToText(bytes) + " bytes");
 }
 
 void HidePercent() {
@@ -176,8 +176,8 @@ void RunLog::ShowAndWriteFailure(std::string_view line) {
 }
 
 std::string TransferTimeText(std::int32_t seconds) {
-  return "Transfer time " + TwoDigits(static_cast<std::uint16_t>(seconds / 60)).Str() + ':' +
-         TwoDigits(static_cast<std::uint16_t>(seconds % 60)).Str();
+  return "Transfer time " + TwoDigits(static_cast<std::uint16_t>(seconds / 60)) + ':' +
+         TwoDigits(static_cast<std::uint16_t>(seconds % 60));
 }
 
 void ProgressFilter::Percent(std::int32_t percent) {

@@ -112,10 +112,10 @@ Str255 ShortFileName(std::string_view directory, std::string_view fileName) {
     std::string folder(directory);
     if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
     std::uint16_t n = 0;
-    while (n < 99 && FileExists(folder + name.Str() + TwoDigits(n).Str() + extension.Str())) {
+    while (n < 99 && FileExists(folder + name.Str() + TwoDigits(n) + extension.Str())) {
       ++n;
     }
-    name += TwoDigits(n).View();
+    name += TwoDigits(n);
   }
   return name + extension.View();
 }

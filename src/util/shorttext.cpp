@@ -14,16 +14,6 @@ bool IsUpper(char c) {
   return c >= 'A' && c <= 'Z';
 }
 
-// Position (0-based) of the n-th occurrence of c counted from the end, or
-// npos when c occurs fewer than n times.
-std::size_t NthFromEnd(std::string_view text, char c, std::size_t n) {
-  if (n == 0) return std::string_view::npos;
-  for (std::size_t i = text.size(); i-- > 0;) {
-    if (text[i] == c && --n == 0) return i;
-  }
-  return std::string_view::npos;
-}
-
 }  // namespace
 
 char UpperLetter(char c) {
@@ -47,8 +37,8 @@ void TrimBlanks(ShortStrRef text) {
   text.Assign(v);
 }
 
-Str255 IntToText(std::int64_t value) {
-  return Str255(std::to_string(value));
+std::string IntToText(std::int64_t value) {
+  return std::to_string(value);
 }
 
 std::int32_t TextToInt(std::string_view text) {
@@ -72,21 +62,15 @@ std::int32_t TextToInt(std::string_view text) {
   return static_cast<std::int32_t>(v);
 }
 
-Str255 PadLeft(std::string_view text, std::size_t width, char pad) {
-  if (text.size() >= width) return Str255(text.substr(0, width));
-  Str255 r = RepeatChar(pad, width - text.size());
-  r.Append(text);
+std::string PadLeft(std::string_view text, std::size_t width, char pad) {
+  if (text.size() >= width) return std::string(text.substr(0, width));
+  std::string r(width - text.size(), pad);
+  r.append(text);
   return r;
 }
 
-Str255 TwoDigits(std::uint16_t value) {
+std::string TwoDigits(std::uint16_t value) {
   return PadLeft(IntToText(value), 2, '0');
-}
-
-Str255 RepeatChar(char c, std::size_t count) {
-  Str255 r;
-  for (std::size_t i = 0; i < count && i < Str255::kMax; ++i) r.Append(c);
-  return r;
 }
 
 void EnsureTrailing(ShortStrRef text, char c) {
@@ -96,38 +80,19 @@ void EnsureTrailing(ShortStrRef text, char c) {
   *text.len = static_cast<std::uint8_t>(v.size() + 1);
 }
 
-Str255 AfterLast(std::string_view text, char c, std::size_t n) {
-  if (n == 0) return Str255();
-  std::size_t p = NthFromEnd(text, c, n);
-  return p == std::string_view::npos ? Str255(text) : Str255(text.substr(p + 1));
-}
-
-Str255 UpToLast(std::string_view text, char c, std::size_t n) {
-  std::size_t p = NthFromEnd(text, c, n);
-  return p == std::string_view::npos ? Str255(text) : Str255(text.substr(0, p + 1));
-}
-
-std::size_t LastPos(std::string_view text, char c) {
-  std::size_t p = text.rfind(c);
-  return p == std::string_view::npos ? text.size() + 1 : p + 1;
-}
-
-Str255 HexByte(std::uint8_t value) {
+std::string HexByte(std::uint8_t value) {
   static const char kDigits[] = "0123456789ABCDEF";
-  Str255 r;
-  r.Append(kDigits[value >> 4]);
-  r.Append(kDigits[value & 15]);
-  return r;
+  return {kDigits[value >> 4], kDigits[value & 15]};
 }
 
-Str255 HexWord(std::uint16_t value) {
+std::string HexWord(std::uint16_t value) {
   return HexByte(static_cast<std::uint8_t>(value >> 8)) +
-         HexByte(static_cast<std::uint8_t>(value & 0xFF)).View();
+         HexByte(static_cast<std::uint8_t>(value & 0xFF));
 }
 
-Str255 HexLong(std::uint32_t value) {
+std::string HexLong(std::uint32_t value) {
   return HexWord(static_cast<std::uint16_t>(value >> 16)) +
-         HexWord(static_cast<std::uint16_t>(value & 0xFFFF)).View();
+         HexWord(static_cast<std::uint16_t>(value & 0xFFFF));
 }
 
 void ReplaceChars(ShortStrRef text, const CharSet& set, char replacement) {

@@ -137,11 +137,17 @@ static_assert(sizeof(Str255) == 256 && sizeof(Str80) == 81);
 static_assert(std::is_trivially_copyable_v<Str255>);
 static_assert(alignof(Str80) == 1);
 
-// Concatenation of plain texts into a 255-character short string (cut there).
-inline Str255 Cat(std::string_view a, std::string_view b) {
-  Str255 r(a);
-  r.Append(b);
-  return r;
+// The concatenation of plain texts (anything that converts to a
+// std::string_view), whole.
+template <class... Texts>
+std::string Cat(const Texts&... texts) {
+  const std::string_view views[] = {std::string_view(texts)...};
+  std::size_t size = 0;
+  for (std::string_view view : views) size += view.size();
+  std::string joined;
+  joined.reserve(size);
+  for (std::string_view view : views) joined.append(view);
+  return joined;
 }
 
 // A set of 256 characters (for ReplaceChars).
@@ -183,18 +189,14 @@ std::string UpperStr(std::string_view text);  // a..z to A..Z only
 char UpperLetter(char c);                     // a..z to A..Z only
 char LowerLetter(char c);                     // A..Z to a..z only
 void TrimBlanks(ShortStrRef text);            // spaces and NULs, both ends
-Str255 IntToText(std::int64_t value);
+std::string IntToText(std::int64_t value);
 std::int32_t TextToInt(std::string_view text);  // 0 when not a number
-Str255 TwoDigits(std::uint16_t value);          // "07"; longer: first 2 chars
-Str255 PadLeft(std::string_view text, std::size_t width, char pad);
-Str255 RepeatChar(char c, std::size_t count);
+std::string TwoDigits(std::uint16_t value);     // "07"; longer: first 2 chars
+std::string PadLeft(std::string_view text, std::size_t width, char pad);
 void EnsureTrailing(ShortStrRef text, char c);  // empty text stays empty
-Str255 AfterLast(std::string_view text, char c, std::size_t n);
-Str255 UpToLast(std::string_view text, char c, std::size_t n);
-std::size_t LastPos(std::string_view text, char c);  // length + 1 when absent
-Str255 HexByte(std::uint8_t value);
-Str255 HexWord(std::uint16_t value);
-Str255 HexLong(std::uint32_t value);
+std::string HexByte(std::uint8_t value);
+std::string HexWord(std::uint16_t value);
+std::string HexLong(std::uint32_t value);
 void ReplaceChars(ShortStrRef text, const CharSet& set, char replacement);
 // Replaces every occurrence of pattern (found without regard to case). With
 // adaptCase the replacement takes the letter case of the matched text. A

@@ -34,7 +34,7 @@ PageContext Page(std::string_view location = "/L/", std::string_view directory =
 }
 
 std::string CrcDir(std::string_view upperHost) {
-  return HexLong(Crc32(upperHost)).Str() + "/";
+  return HexLong(Crc32(upperHost)) + "/";
 }
 
 void ExpectFollowed(std::string_view link, const PageContext& page, std::string_view url,
