@@ -95,29 +95,31 @@ bool MatchFileMask(std::string_view mask, std::string_view name) {
   return name.find('.') == std::string_view::npos && WildcardMatch(mask, name);
 }
 
-Str255 ShortFileName(std::string_view directory, std::string_view fileName) {
+std::string ShortFileName(std::string_view directory, std::string_view fileName) {
+  const auto blanksToUnderscores = [](std::string text, std::string_view blanks) {
+    for (char& c : text) {
+      if (blanks.find(c) != std::string_view::npos) c = '_';
+    }
+    return text;
+  };
   const std::size_t dot = fileName.rfind('.');
-  Str255 name(fileName.substr(0, dot));
-  Str255 extension(dot == std::string_view::npos ? std::string_view() : fileName.substr(dot));
-  if (name.Length() <= 8 && extension.Length() <= 4) {
-    ReplaceChars(name, CharSet(" "), '_');
-    ReplaceChars(extension, CharSet(" "), '_');
-    return name + extension.View();
+  std::string name(fileName.substr(0, dot));
+  std::string extension(dot == std::string_view::npos ? std::string_view() : fileName.substr(dot));
+  if (name.size() <= 8 && extension.size() <= 4) {
+    return blanksToUnderscores(name, " ") + blanksToUnderscores(extension, " ");
   }
-  extension = WholeCharsWithin(extension, 4);
-  ReplaceChars(name, CharSet(" ."), '_');
-  if (name.Length() > 5) {
-    name = Str255(WholeCharsWithin(name, 5)) + '~';
+  extension = std::string(WholeCharsWithin(extension, 4));
+  name = blanksToUnderscores(name, " .");
+  if (name.size() > 5) {
+    name = std::string(WholeCharsWithin(name, 5)) + '~';
     // The candidates are looked for inside the whole directory, however long.
     std::string folder(directory);
     if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
     std::uint16_t n = 0;
-    while (n < 99 && FileExists(folder + name.Str() + TwoDigits(n) + extension.Str())) {
-      ++n;
-    }
+    while (n < 99 && FileExists(folder + name + TwoDigits(n) + extension)) ++n;
     name += TwoDigits(n);
   }
-  return name + extension.View();
+  return name + extension;
 }
 
 }  // namespace quorbit

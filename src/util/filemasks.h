@@ -1,6 +1,7 @@
 // File names against masks, and 8.3 names for long ones.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "util/shorttext.h"
@@ -20,6 +21,6 @@ bool MatchFileMask(std::string_view mask, std::string_view name);
 // become "_", the extension keeps three characters, and a name longer than
 // five becomes its first five, "~" and the first two-digit number that names
 // no file in directory yet.
-Str255 ShortFileName(std::string_view directory, std::string_view fileName);
+std::string ShortFileName(std::string_view directory, std::string_view fileName);
 
 }  // namespace quorbit

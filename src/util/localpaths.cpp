@@ -1,12 +1,13 @@
 #include "util/localpaths.h"
 
+#include <algorithm>
 #include <string>
 
 namespace quorbit {
 
-Str255 LocalPath(std::string_view path) {
-  Str255 local(path);
-  ReplaceChars(local, CharSet("\\"), kPathSep);
+std::string LocalPath(std::string_view path) {
+  std::string local(path);
+  std::replace(local.begin(), local.end(), '\\', kPathSep);
   return local;
 }
 
@@ -16,22 +17,6 @@ std::size_t RootLength(std::string_view path) {
     return path.size() >= 3 && path[2] == kPathSep ? 3 : 2;
   }
   return path.starts_with(kPathSep) ? 1 : 0;
-}
-
-void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str255& extension) {
-  const std::string whole(path);  // the outputs may alias the input
-  std::string_view rest(whole);
-  const std::size_t sep = rest.rfind(kPathSep);
-  const std::size_t nameStart = sep == std::string_view::npos ? 0 : sep + 1;
-  const std::size_t dot = rest.rfind('.');
-  if (dot != std::string_view::npos && dot >= nameStart) {
-    extension = rest.substr(dot);
-    rest = rest.substr(0, dot);
-  } else {
-    extension.Clear();
-  }
-  name = rest.substr(nameStart);
-  directory = DirectoryOf(whole);
 }
 
 std::string_view DirectoryOf(std::string_view path) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "util/filesystem.h"
@@ -28,21 +29,16 @@ constexpr bool kNamesIgnoreCase = false;
 
 // A local path taken from the INI file or written on another system: every
 // "\" becomes the platform separator.
-Str255 LocalPath(std::string_view path);
+std::string LocalPath(std::string_view path);
 
 // The length of the root at the start of a local path: on Windows 3 for a
 // drive root "C:\\", 2 for a drive "C:", 1 for a leading "\\"; on Linux 1 for
 // "/"; 0 for a relative path.
 std::size_t RootLength(std::string_view path);
 
-// "/data/file.txt" gives "/data", "file", ".txt"; "/file.txt" gives the
-// directory "/" (on Windows "C:\\file.txt" the directory "C:\\"); without a
-// separator the directory is empty. The extension
-// is looked for in the last component only.
-void SplitFileName(std::string_view path, Str255& directory, Str255& name, Str255& extension);
-
-// The directory part of path as SplitFileName gives it, without cutting a
-// long path: "/data" for "/data/file.txt", the root whole for a file in it.
+// The directory part of path: "/data" for "/data/file.txt", the root whole
+// for a file in it ("/" for "/file.txt", "C:\\" for "C:\\file.txt" on
+// Windows), empty without a separator.
 std::string_view DirectoryOf(std::string_view path);
 
 // What follows the last separator; the whole path when it has none.

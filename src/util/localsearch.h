@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace quorbit {
 
 // One entry of a local wildcard search.
 struct FoundFile {
-  Str255 name;
+  std::string name;
   std::uint16_t attributes = 0;
   std::uint64_t size = 0;
   PackedDateTime date = 0;

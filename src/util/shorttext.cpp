@@ -95,12 +95,6 @@ std::string HexLong(std::uint32_t value) {
          HexWord(static_cast<std::uint16_t>(value & 0xFFFF));
 }
 
-void ReplaceChars(ShortStrRef text, const CharSet& set, char replacement) {
-  for (std::size_t i = 0; i < *text.len; ++i) {
-    if (set.Has(text.text[i])) text.text[i] = replacement;
-  }
-}
-
 void ReplaceText(std::string& text, std::string_view pattern, std::string_view replacement,
                  bool adaptCase) {
   if (pattern.empty()) return;

@@ -150,23 +150,6 @@ std::string Cat(const Texts&... texts) {
   return joined;
 }
 
-// A set of 256 characters (for ReplaceChars).
-struct CharSet {
-  std::uint8_t bits[32] = {};
-  CharSet() = default;
-  CharSet(std::string_view chars) {  // NOLINT
-    for (char c : chars) Add(c);
-  }
-  void Add(char c) {
-    auto u = static_cast<std::uint8_t>(c);
-    bits[u >> 3] = static_cast<std::uint8_t>(bits[u >> 3] | (1u << (u & 7)));
-  }
-  bool Has(char c) const {
-    auto u = static_cast<std::uint8_t>(c);
-    return (bits[u >> 3] >> (u & 7)) & 1u;
-  }
-};
-
 // Mutable view of any ShortStr<Max>, so that in-place operations are written
 // once for every capacity.
 struct ShortStrRef {
@@ -197,7 +180,6 @@ void EnsureTrailing(ShortStrRef text, char c);  // empty text stays empty
 std::string HexByte(std::uint8_t value);
 std::string HexWord(std::uint16_t value);
 std::string HexLong(std::uint32_t value);
-void ReplaceChars(ShortStrRef text, const CharSet& set, char replacement);
 // Replaces every occurrence of pattern (found without regard to case). With
 // adaptCase the replacement takes the letter case of the matched text. A
 // replacement that contains the pattern again is replaced once per occurrence

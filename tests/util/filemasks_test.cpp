@@ -65,17 +65,16 @@ TEST(DosMasks, MatchWholeNamesAsWindowsDoes) {
 }
 
 TEST_F(DosFiles, ShortNamesAvoidTakenNames) {
-  EXPECT_EQ(ShortFileName(root_, "a b.txt").View(), "a_b.txt");
-  EXPECT_EQ(ShortFileName(root_, "index.html").View(), "index.htm");
-  EXPECT_EQ(ShortFileName(root_, "Readme.Markdown").View(), "Readm~00.Mar");
-  EXPECT_EQ(ShortFileName(root_, "my long page.html").View(), "my_lo~00.htm");
+  EXPECT_EQ(ShortFileName(root_, "a b.txt"), "a_b.txt");
+  EXPECT_EQ(ShortFileName(root_, "index.html"), "index.htm");
+  EXPECT_EQ(ShortFileName(root_, "Readme.Markdown"), "Readm~00.Mar");
+  EXPECT_EQ(ShortFileName(root_, "my long page.html"), "my_lo~00.htm");
   Write("my_lo~00.htm");
-  EXPECT_EQ(ShortFileName(root_, "my long page.html").View(), "my_lo~01.htm");
-  EXPECT_EQ(ShortFileName(root_ + kPathSep, "my.long.page.html").View(), "my_lo~01.htm");
+  EXPECT_EQ(ShortFileName(root_, "my long page.html"), "my_lo~01.htm");
+  EXPECT_EQ(ShortFileName(root_ + kPathSep, "my.long.page.html"), "my_lo~01.htm");
   // Cuts fall between characters, never inside a UTF-8 sequence.
-  EXPECT_EQ(ShortFileName(root_, "\xC3\xA9\xC3\xA9\xC3\xA9.html").View(),
-            "\xC3\xA9\xC3\xA9~00.htm");
-  EXPECT_EQ(ShortFileName(root_, "page.tx\xC3\xA9").View(), "page.tx");
+  EXPECT_EQ(ShortFileName(root_, "\xC3\xA9\xC3\xA9\xC3\xA9.html"), "\xC3\xA9\xC3\xA9~00.htm");
+  EXPECT_EQ(ShortFileName(root_, "page.tx\xC3\xA9"), "page.tx");
 
   // Taken names are looked for in the whole directory, however long its path.
   const std::string part(100, 'q');
@@ -83,7 +82,7 @@ TEST_F(DosFiles, ShortNamesAvoidTakenNames) {
   TextFile taken(deep + kPathSep + "my_lo~00.htm");
   ASSERT_TRUE(CreateTextFile(taken));
   ASSERT_TRUE(taken.Close());
-  EXPECT_EQ(ShortFileName(deep, "my long page.html").View(), "my_lo~01.htm");
+  EXPECT_EQ(ShortFileName(deep, "my long page.html"), "my_lo~01.htm");
 }
 
 }  // namespace

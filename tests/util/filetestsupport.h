@@ -28,7 +28,7 @@ inline void MakeHidden(const std::string& path) {
 
 inline std::vector<std::string> NamesOf(const std::vector<FoundFile>& found) {
   std::vector<std::string> names;
-  for (const FoundFile& f : found) names.push_back(f.name.Str());
+  for (const FoundFile& f : found) names.push_back(f.name);
   return names;
 }
 

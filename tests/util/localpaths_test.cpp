@@ -13,25 +13,25 @@ namespace quorbit {
 
 namespace {
 
-TEST(DosPaths, SplitsDirectoryNameAndExtension) {
+TEST(DosPaths, SplitsDirectoryAndLastComponent) {
   struct Case {
-    const char *path, *directory, *name, *extension;
+    const char *path, *directory, *last;
   } cases[] = {
-      {"/data/file.txt", "/data", "file", ".txt"},
-      {"/file.txt", "/", "file", ".txt"},
-      {"file", "", "file", ""},
-      {"dir/archive.tar.gz", "dir", "archive.tar", ".gz"},
-      {"/a.b/c", "/a.b", "c", ""},  // a dot in a directory is no extension
-      {"logs/", "logs", "", ""},    // a directory alone: no name
+      {"/data/file.txt", "/data", "file.txt"},
+      {"/file.txt", "/", "file.txt"},
+      {"file", "", "file"},
+      {"dir/archive.tar.gz", "dir", "archive.tar.gz"},
+      {"/a.b/c", "/a.b", "c"},
+      {"logs/", "logs", ""},  // a directory alone: no name
   };
   for (const Case& c : cases) {
-    Str255 directory, name, extension;
-    SplitFileName(NativePath(c.path), directory, name, extension);
-    EXPECT_EQ(directory.View(), NativePath(c.directory)) << c.path;
-    EXPECT_EQ(name.View(), c.name) << c.path;
-    EXPECT_EQ(extension.View(), c.extension) << c.path;
+    const std::string path = NativePath(c.path);
+    EXPECT_EQ(DirectoryOf(path), NativePath(c.directory)) << c.path;
+    EXPECT_EQ(LastComponent(path), c.last) << c.path;
   }
-  EXPECT_EQ(LocalPath("data\\pages\\index.htm").View(), NativePath("data/pages/index.htm"));
+  EXPECT_EQ(LocalPath("data\\pages\\index.htm"), NativePath("data/pages/index.htm"));
+  // A path past any record's width is converted whole.
+  EXPECT_EQ(LocalPath(std::string(300, 'd') + "\\f"), NativePath(std::string(300, 'd') + "/f"));
 }
 
 // Drive letters are roots on Windows only; on Linux "C:" is a name.
@@ -52,9 +52,7 @@ TEST(DosPaths, DriveRootsKeepTheirSeparator) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(RootLength(c.path), c.rootLength) << c.path;
-    Str255 directory, name, extension;
-    SplitFileName(c.path, directory, name, extension);
-    EXPECT_EQ(directory.View(), c.directory) << c.path;
+    EXPECT_EQ(DirectoryOf(c.path), c.directory) << c.path;
   }
 #ifdef _WIN32
   EXPECT_FALSE(MakeDirectoryPath("C:\\"));
