@@ -179,16 +179,16 @@ void FtpSession::DrainReplies() {
   }
 }
 
-std::int32_t FtpSession::SendCredentials(std::string_view user, std::string_view password) {
+std::int32_t FtpSession::SendCredentials(const FtpLogin& login) {
   StatusEvent(FtpStatusEvent::SendingUser, {});
-  SendCommand("USER " + std::string(user));
+  SendCommand("USER " + login.user);
   std::int32_t code = ReadReply("USER");
   if (code != 331 && code != 230) {
     StatusEvent(code == 530 ? FtpStatusEvent::NotLoggedIn : FtpStatusEvent::UserRefused, {});
   }
   if (code == 331) {
     StatusEvent(FtpStatusEvent::SendingPassword, {});
-    SendCommand(std::string(kPasswordCommand) + std::string(password));
+    SendCommand(std::string(kPasswordCommand) + login.password);
     code = ReadReply("PASS");
     if (code != 230) StatusEvent(FtpStatusEvent::PasswordRefused, {});
   }
@@ -200,33 +200,31 @@ void FtpSession::UseTls(const TlsOptions& options) {
   tls_ = options;
 }
 
-bool FtpSession::AcceptedForTls(std::string_view line, std::string_view command,
-                                std::int32_t expected) {
+bool FtpSession::AcceptedForTls(std::string_view line, std::int32_t expected) {
   SendCommand(line);
-  if (ReadReply(command) == expected) return true;
+  if (ReadReply(line.substr(0, line.find(' '))) == expected) return true;
   StatusEvent(FtpStatusEvent::TlsRefused, lastReply_);
   return false;
 }
 
 bool FtpSession::SecureControl() {
-  if (!AcceptedForTls("AUTH TLS", "AUTH", 234)) return false;
+  if (!AcceptedForTls("AUTH TLS", 234)) return false;
   std::string failure;
   if (!control_.StartTls(host_, tls_, failure)) {
     StatusEvent(FtpStatusEvent::TlsFailed, failure);
     return false;
   }
   // No buffer size for TLS records; then every data channel is private.
-  return AcceptedForTls("PBSZ 0", "PBSZ", 200) && AcceptedForTls("PROT P", "PROT", 200);
+  return AcceptedForTls("PBSZ 0", 200) && AcceptedForTls("PROT P", 200);
 }
 
-FtpSession::TryOutcome FtpSession::LoginTry(std::string_view user, std::uint16_t port,
-                                            std::string_view password) {
+FtpSession::TryOutcome FtpSession::LoginTry(const FtpLogin& login) {
   control_.ResetState();
   lastCommand_.clear();
   unsentCommand_.clear();
   StartConversation();
   // A greeting that ran beyond its bounds has failed the connection.
-  if (!control_.Connect(host_, port) || ReadReply("") != 220 || control_.Failed()) {
+  if (!control_.Connect(host_, login.port) || ReadReply("") != 220 || control_.Failed()) {
     StatusEvent(FtpStatusEvent::ConnectFailed, {});
     return TryOutcome::Failed;
   }
@@ -237,20 +235,19 @@ FtpSession::TryOutcome FtpSession::LoginTry(std::string_view user, std::uint16_t
     control_.Close();
     return TryOutcome::TlsFailed;
   }
-  bool loggedIn = SendCredentials(user, password) == 230;
+  bool loggedIn = SendCredentials(login) == 230;
   StatusEvent(loggedIn ? FtpStatusEvent::LoggedIn : FtpStatusEvent::LoginFailed, {});
   if (loggedIn) ReadFeatures();
   return loggedIn ? TryOutcome::LoggedIn : TryOutcome::Failed;
 }
 
-bool FtpSession::Login(std::string_view host, std::string_view user, std::uint16_t port,
-                       std::uint16_t retryDelay, std::uint16_t tries, std::string_view password) {
-  if (tries == 0) tries = 1;
-  if (retryDelay == 0) retryDelay = kDefaultRetryDelay;
-  host_ = host;
+bool FtpSession::Login(const FtpLogin& login) {
+  const std::uint16_t tries = login.tries == 0 ? 1 : login.tries;
+  const std::uint16_t retryDelay = login.retryDelay == 0 ? kDefaultRetryDelay : login.retryDelay;
+  host_ = login.host;
   for (std::uint16_t attempt = 1; attempt <= tries && !StopRequested(); ++attempt) {
     StatusEvent(FtpStatusEvent::Connecting, std::to_string(attempt));
-    const TryOutcome outcome = LoginTry(user, port, password);
+    const TryOutcome outcome = LoginTry(login);
     if (outcome == TryOutcome::LoggedIn) return true;
     if (outcome == TryOutcome::TlsFailed) return false;
     SocketStartup();

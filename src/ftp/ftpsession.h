@@ -150,6 +150,16 @@ constexpr std::size_t kLoggedReplyLines = 50;
 // Seconds a whole listing may take, however steadily its data trickles in.
 constexpr std::uint32_t kDefaultListingTimeLimit = 900;
 
+// Where and as whom a session logs in, and how often it tries.
+struct FtpLogin {
+  std::string host;  // a name, a dotted address or an IPv6 address (bare or in brackets)
+  std::string user;
+  std::string password;
+  std::uint16_t port = 21;
+  std::uint16_t retryDelay = 0;  // seconds after a failed try; 0 means 3
+  std::uint16_t tries = 0;       // 0 means 1
+};
+
 class FtpSession {
  public:
   // Create: the debug log name may be empty (no debug log).
@@ -174,8 +184,7 @@ class FtpSession {
 
   // Connects and logs in, up to tries times (0 means 1) with retryDelay
   // seconds (0 means 3) after each failed try; once in, reads the features.
-  bool Login(std::string_view host, std::string_view user, std::uint16_t port,
-             std::uint16_t retryDelay, std::uint16_t tries, std::string_view password);
+  bool Login(const FtpLogin& login);
   // Sends the command line; a "PASS " line reaches the debug log masked.
   // Replies already waiting are taken first: one that answers no command
   // sent so far came before this one and cannot answer it either. A line
@@ -274,13 +283,13 @@ class FtpSession {
  private:
   enum class TryOutcome { LoggedIn, Failed, TlsFailed };
   // One connection and login try.
-  TryOutcome LoginTry(std::string_view user, std::uint16_t port, std::string_view password);
+  TryOutcome LoginTry(const FtpLogin& login);
   // AUTH TLS, the handshake, PBSZ 0 and PROT P; raises the event that says
   // what failed.
   bool SecureControl();
-  // Sends the command line; true when the reply is the expected code, else
-  // TlsRefused with the reply.
-  bool AcceptedForTls(std::string_view line, std::string_view command, std::int32_t expected);
+  // Sends the command line; true when the reply (to the line's first word)
+  // is the expected code, else TlsRefused with the reply.
+  bool AcceptedForTls(std::string_view line, std::int32_t expected);
   using Answer = ExpectedReplies::Answer;
   // Forgets every owed reply and the reply being read, then owes the
   // greeting: a fresh connection.
@@ -295,7 +304,7 @@ class FtpSession {
   // Asks for a passive data port; false when the server names none.
   bool RequestPassivePort(bool extended, std::uint16_t& port);
   // Sends USER (and PASS when asked for) and returns the final code.
-  std::int32_t SendCredentials(std::string_view user, std::string_view password);
+  std::int32_t SendCredentials(const FtpLogin& login);
 
   TcpConnection control_;
   DataConnection data_;

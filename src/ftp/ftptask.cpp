@@ -238,9 +238,6 @@ void RunFtpTask(const FtpTask& task, const RunContext& context) {
 
   // Copies: the record is packed, and its texts have fixed widths.
   const std::string host = task.URI.Str();
-  const std::uint16_t port = task.PORT;
-  const std::uint16_t retryDelay = task.RETRY_DELAY;
-  const std::uint16_t tries = task.RETRY;
   const std::uint16_t listDelay = task.LIST_DELAY;
 
   ReportingFtpSession session(context.settings.DEBUG_LOG);
@@ -251,8 +248,12 @@ void RunFtpTask(const FtpTask& task, const RunContext& context) {
     }
   }
   const bool failedBefore = TransferCounts.failed;
-  const bool loggedIn =
-      session.Login(host, task.USER.Str(), port, retryDelay, tries, task.PASSWORD.Str());
+  const bool loggedIn = session.Login({.host = host,
+                                       .user = task.USER.Str(),
+                                       .password = task.PASSWORD.Str(),
+                                       .port = task.PORT,
+                                       .retryDelay = task.RETRY_DELAY,
+                                       .tries = task.RETRY});
   if (loggedIn) {
     // The log keeps the tries that failed, but a login that came through in
     // the end is no failure of the run.

@@ -85,7 +85,12 @@ inline const std::string kLoginScript = kUpToPassword + "send 230 logged in\\r\\
 inline const std::string kListRequest = "expect PASV\npasv\nexpect LIST\n";
 
 inline bool LogIn(FtpSession& session, std::uint16_t port, std::uint16_t tries = 1) {
-  return session.Login("127.0.0.1", "alice", port, 1, tries, "s3cret");
+  return session.Login({.host = "127.0.0.1",
+                        .user = "alice",
+                        .password = "s3cret",
+                        .port = port,
+                        .retryDelay = 1,
+                        .tries = tries});
 }
 
 // A recording session and the scripted server it talks to.

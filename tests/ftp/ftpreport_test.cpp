@@ -134,7 +134,12 @@ TEST(ReportingFtpSession, UnreachableServerAndLostConnection) {
   {
     ReportingFtpSession session("");
     const auto port = static_cast<std::uint16_t>(FreeLoopbackPort());
-    EXPECT_FALSE(session.Login("127.0.0.1", "alice", port, 1, 1, "x"));
+    EXPECT_FALSE(session.Login({.host = "127.0.0.1",
+                                .user = "alice",
+                                .password = "x",
+                                .port = port,
+                                .retryDelay = 1,
+                                .tries = 1}));
     session.Control().WaitReadable(1);  // no socket: the connection fails
     session.Destroy();
   }

@@ -118,7 +118,10 @@ send 421 too many users\r\n
 TEST_F(FtpLoginTest, NoTriesAndNoDelayMeanOneTryAndThreeSeconds) {
   const int port = FreeLoopbackPort();  // nobody listens: the connect fails
   const auto start = Clock::now();
-  EXPECT_FALSE(session.Login("127.0.0.1", "alice", static_cast<std::uint16_t>(port), 0, 0, "x"));
+  EXPECT_FALSE(session.Login({.host = "127.0.0.1",
+                              .user = "alice",
+                              .password = "x",
+                              .port = static_cast<std::uint16_t>(port)}));
   const double seconds = SecondsSince(start);
   EXPECT_GT(seconds, 1.9);
   EXPECT_LT(seconds, 4.5);
@@ -412,7 +415,12 @@ send 229 Entering Extended Passive Mode (|||0|)\r\n
 expect QUIT
 )",
         "::1");
-  ASSERT_TRUE(session.Login("[::1]", "alice", server->Port(), 1, 1, "s3cret"));
+  ASSERT_TRUE(session.Login({.host = "[::1]",
+                             .user = "alice",
+                             .password = "s3cret",
+                             .port = server->Port(),
+                             .retryDelay = 1,
+                             .tries = 1}));
   ASSERT_TRUE(session.OpenDataChannel(kTypeAscii));
   ASSERT_TRUE(session.Data().WaitReadable(5));
   char buffer[16];
