@@ -24,7 +24,7 @@ void CheckPatterns(PackedDateTime packed, std::string_view pattern) {
   FormatDate(packed, pattern);
   FormatTime(packed, pattern);
   const DateTimeParts parts = UnpackDateTime(packed);
-  const int weekday = WeekdayOf(parts.year, parts.month, parts.day);
+  const int weekday = WeekdayOf(parts);
   FUZZ_CHECK(weekday >= 0 && weekday <= 6);
   const int month = MonthFromName(pattern.substr(0, 3));
   FUZZ_CHECK(month >= 0 && month <= 12);

@@ -42,45 +42,46 @@ PackedDateTime NowPacked() {
   return PackDateTime(NowParts());
 }
 
-std::string FormatDateParts(std::uint16_t year, std::uint16_t month, std::uint16_t day,
-                            std::string_view pattern) {
-  return FillPattern(pattern,
-                     {
-                         {"%ddd%", std::string(kDayNames[WeekdayOf(year, month, day)]), true},
-                         {"%dd%", TwoDigits(day), false},
-                         {"%mmm%", std::string(MonthName(month)), true},
-                         {"%mm%", TwoDigits(month), false},
-                         {"%yyyy%", IntToText(year), false},
-                         {"%yy%", TwoDigits(year % 100), false},
-                         {"%d%", IntToText(day), false},
-                         {"%m%", IntToText(month), false},
-                         {"%y%", IntToText(year), false},
-                     });
+std::string FormatDateParts(const DateTimeParts& date, std::string_view pattern) {
+  const std::uint16_t year = date.year;
+  const std::uint16_t month = date.month;
+  const std::uint16_t day = date.day;
+  return FillPattern(pattern, {
+                                  {"%ddd%", std::string(kDayNames[WeekdayOf(date)]), true},
+                                  {"%dd%", TwoDigits(day), false},
+                                  {"%mmm%", std::string(MonthName(month)), true},
+                                  {"%mm%", TwoDigits(month), false},
+                                  {"%yyyy%", IntToText(year), false},
+                                  {"%yy%", TwoDigits(year % 100), false},
+                                  {"%d%", IntToText(day), false},
+                                  {"%m%", IntToText(month), false},
+                                  {"%y%", IntToText(year), false},
+                              });
 }
 
-std::string FormatTimeParts(std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
-                            std::string_view pattern) {
+std::string FormatTimeParts(const DateTimeParts& time, std::string_view pattern) {
   return FillPattern(pattern, {
-                                  {"%hh%", TwoDigits(hour), false},
-                                  {"%mm%", TwoDigits(minute), false},
-                                  {"%ss%", TwoDigits(second), false},
-                                  {"%h%", IntToText(hour), false},
-                                  {"%m%", IntToText(minute), false},
-                                  {"%s%", IntToText(second), false},
+                                  {"%hh%", TwoDigits(time.hour), false},
+                                  {"%mm%", TwoDigits(time.minute), false},
+                                  {"%ss%", TwoDigits(time.second), false},
+                                  {"%h%", IntToText(time.hour), false},
+                                  {"%m%", IntToText(time.minute), false},
+                                  {"%s%", IntToText(time.second), false},
                               });
 }
 
 std::string FormatDate(PackedDateTime packed, std::string_view pattern) {
-  const DateTimeParts p = UnpackDateTime(packed);
-  return FormatDateParts(p.year, p.month, p.day, pattern);
+  return FormatDateParts(UnpackDateTime(packed), pattern);
 }
 
 std::string FormatTime(PackedDateTime packed, std::string_view pattern) {
-  const DateTimeParts p = UnpackDateTime(packed);
-  return FormatTimeParts(p.hour, p.minute, p.second, pattern);
+  return FormatTimeParts(UnpackDateTime(packed), pattern);
 }
 
-int WeekdayOf(int year, int month, int day) {
+int WeekdayOf(const DateTimeParts& date) {
+  int year = date.year;
+  int month = date.month;
+  const int day = date.day;
   if (month == 1 || month == 2) {
     month += 12;
     year -= 1;

@@ -18,14 +18,12 @@ PackedDateTime NowPacked();
 // Tokens are found without regard to case; a name token (%ddd%, %mmm%) gives
 // the name in the letter case of the token as written. A month outside 1..12
 // has no name and leaves an empty text.
-std::string FormatDateParts(std::uint16_t year, std::uint16_t month, std::uint16_t day,
-                            std::string_view pattern);
-std::string FormatTimeParts(std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
-                            std::string_view pattern);
+std::string FormatDateParts(const DateTimeParts& date, std::string_view pattern);
+std::string FormatTimeParts(const DateTimeParts& time, std::string_view pattern);
 std::string FormatDate(PackedDateTime packed, std::string_view pattern);
 std::string FormatTime(PackedDateTime packed, std::string_view pattern);
 
-int WeekdayOf(int year, int month, int day);  // 0 = Sunday .. 6 = Saturday
-int MonthFromName(std::string_view text);     // 1..12, 0 when no month name
+int WeekdayOf(const DateTimeParts& date);  // 0 = Sunday .. 6 = Saturday
+int MonthFromName(std::string_view text);  // 1..12, 0 when no month name
 
 }  // namespace quorbit

@@ -23,41 +23,42 @@ void ExpectParts(const DateTimeParts& p, const DateTimeParts& expected) {
 }
 
 TEST(WeekdayOf, KnownDays) {
-  EXPECT_EQ(WeekdayOf(2000, 1, 1), 6);
-  EXPECT_EQ(WeekdayOf(2026, 12, 7), 1);
-  EXPECT_EQ(WeekdayOf(2000, 2, 29), 2);
-  EXPECT_EQ(WeekdayOf(1980, 1, 1), 2);  // remainder below zero before correction
-  EXPECT_EQ(WeekdayOf(2099, 12, 31), 4);
-  for (int month = 0; month <= 15; ++month) {  // odd input stays in 0..6
-    const int w = WeekdayOf(1980, month, 0);
+  EXPECT_EQ(WeekdayOf({2000, 1, 1}), 6);
+  EXPECT_EQ(WeekdayOf({2026, 12, 7}), 1);
+  EXPECT_EQ(WeekdayOf({2000, 2, 29}), 2);
+  EXPECT_EQ(WeekdayOf({1980, 1, 1}), 2);  // remainder below zero before correction
+  EXPECT_EQ(WeekdayOf({2099, 12, 31}), 4);
+  for (std::uint16_t month = 0; month <= 15; ++month) {  // odd input stays in 0..6
+    const int w = WeekdayOf({1980, month, 0});
     EXPECT_GE(w, 0);
     EXPECT_LE(w, 6);
   }
 }
 
 TEST(FormatDateParts, FillsNumberAndNameTokens) {
-  EXPECT_EQ(FormatDateParts(2026, 12, 7, "%dd%-%mm%-%yy%"), "07-12-26");
-  EXPECT_EQ(FormatDateParts(2026, 12, 7, "%Ddd% %d% %Mmm% %yyyy%"), "Mon 7 Dec 2026");
-  EXPECT_EQ(FormatDateParts(2026, 12, 7, "%DD%/%MM%/%YYYY%"), "07/12/2026");
-  EXPECT_EQ(FormatDateParts(2026, 12, 7, "%DDD% %mmm% %y% %m%"), "MON dec 2026 12");
-  EXPECT_EQ(FormatDateParts(2005, 3, 4, "%yy%"), "05");
-  EXPECT_EQ(FormatDateParts(2026, 12, 7, "no tokens % here"), "no tokens % here");
+  EXPECT_EQ(FormatDateParts({2026, 12, 7}, "%dd%-%mm%-%yy%"), "07-12-26");
+  EXPECT_EQ(FormatDateParts({2026, 12, 7}, "%Ddd% %d% %Mmm% %yyyy%"), "Mon 7 Dec 2026");
+  EXPECT_EQ(FormatDateParts({2026, 12, 7}, "%DD%/%MM%/%YYYY%"), "07/12/2026");
+  EXPECT_EQ(FormatDateParts({2026, 12, 7}, "%DDD% %mmm% %y% %m%"), "MON dec 2026 12");
+  EXPECT_EQ(FormatDateParts({2005, 3, 4}, "%yy%"), "05");
+  EXPECT_EQ(FormatDateParts({2026, 12, 7}, "no tokens % here"), "no tokens % here");
 }
 
 TEST(FormatDateParts, MonthWithoutNameGivesEmptyText) {
-  EXPECT_EQ(FormatDateParts(1980, 0, 0, "[%mmm%] %dd%.%mm%"), "[] 00.00");
+  EXPECT_EQ(FormatDateParts({1980, 0, 0}, "[%mmm%] %dd%.%mm%"), "[] 00.00");
 }
 
 TEST(FormatTimeParts, FillsTokens) {
-  EXPECT_EQ(FormatTimeParts(9, 5, 3, "%hh%:%mm%:%ss%"), "09:05:03");
-  EXPECT_EQ(FormatTimeParts(9, 5, 3, "%h%.%m%"), "9.5");
-  EXPECT_EQ(FormatTimeParts(23, 59, 58, "%H%h%MM%m%S%s"), "23h59m58s");
+  EXPECT_EQ(FormatTimeParts({.hour = 9, .minute = 5, .second = 3}, "%hh%:%mm%:%ss%"), "09:05:03");
+  EXPECT_EQ(FormatTimeParts({.hour = 9, .minute = 5, .second = 3}, "%h%.%m%"), "9.5");
+  EXPECT_EQ(FormatTimeParts({.hour = 23, .minute = 59, .second = 58}, "%H%h%MM%m%S%s"),
+            "23h59m58s");
 }
 
 TEST(Formatters, PatternThatGrowsPastItsRecordsWidthIsKeptWhole) {
   const std::string pattern = std::string(249, '.') + "%y%%y%";
   ASSERT_EQ(pattern.size(), 255u);
-  const std::string date = FormatDateParts(2026, 12, 7, pattern);
+  const std::string date = FormatDateParts({2026, 12, 7}, pattern);
   EXPECT_EQ(date.substr(249), "20262026");
 }
 
