@@ -116,7 +116,7 @@ std::string ShortFileName(std::string_view directory, std::string_view fileName)
     std::string folder(directory);
     if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
     std::uint16_t n = 0;
-    while (n < 99 && FileExists(folder + name + TwoDigits(n) + extension)) ++n;
+    while (n < 99 && FileExists(Cat(folder, name, TwoDigits(n), extension))) ++n;
     name += TwoDigits(n);
   }
   return name + extension;
