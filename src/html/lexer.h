@@ -87,8 +87,11 @@ struct LexTables {
   int runRule = 0;
 };
 
-// The longest token text. A token that would grow past it ends there (see
-// Lex), so a link or BASE tag longer than this is passed on as plain text.
+// The longest token text. It bounds what one candidate may take in: a quote
+// never closed would otherwise have the lexer read to the end of the page
+// and scan all of it again from the next character. A token that would grow
+// past it ends there (see Lex), so a longer link or BASE tag is passed on as
+// plain text.
 constexpr std::size_t kLexYytextMax = 255;
 constexpr std::size_t kLexRuleMax = 256;
 constexpr std::size_t kLexMatchStackMax = 1024;
