@@ -13,6 +13,7 @@
 #include "html/linkscanner.h"
 #include "http/httpget.h"
 #include "http/httptask.h"
+#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -54,11 +55,13 @@ std::string LexicalPath(std::string_view path) {
 }
 
 void CheckLinkToken(std::string_view token, const LinkToken& link) {
-  FUZZ_CHECK(token.starts_with(link.head.View()) && token.ends_with(link.tail.View()));
-  FUZZ_CHECK(link.head.Length() + link.tail.Length() <= token.size());
+  const std::string_view head(link.head);
+  const std::string_view tail(link.tail);
+  FUZZ_CHECK(token.starts_with(head) && token.ends_with(tail));
+  FUZZ_CHECK(head.size() + tail.size() <= token.size());
   const std::string_view between =
-      token.substr(link.head.Length(), token.size() - link.head.Length() - link.tail.Length());
-  FUZZ_CHECK(between.find(link.link.View()) != std::string_view::npos);
+      token.substr(head.size(), token.size() - head.size() - tail.size());
+  FUZZ_CHECK(between.find(std::string_view(link.link)) != std::string_view::npos);
 }
 
 // Where a followed link would be stored: its directory within the root, and
@@ -67,8 +70,8 @@ void CheckStaysInside(const ResolvedLink& resolved, const std::string& root) {
   if (!resolved.followable) return;
   FUZZ_CHECK(LexicalPath(resolved.location).starts_with(LexicalPath(root)));
   const std::string_view url = resolved.url;
-  const Str255 name = StoredFileName(url.substr(url.rfind('/') + 1), "/");
-  FUZZ_CHECK(name.Pos('/') == 0 && name.View() != "." && name.View() != "..");
+  const std::string name = StoredFileName(url.substr(url.rfind('/') + 1), "/");
+  FUZZ_CHECK(name.find('/') == std::string::npos && name != "." && name != "..");
 }
 
 // The directory holds the page alone: the copy never stays beside it.
@@ -106,16 +109,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const PageContext context{"http://www.example.org", "/docs/", location, root};
   std::string tokens, written;
   std::uint16_t kind = 0;
-  Str255 token;
+  std::string token;
   while (scanner.NextToken(kind, token)) {
-    tokens += token.View();
-    std::string out = token.Str();
+    FUZZ_CHECK(token.size() <= LinkScanner::kTokenTextMax);
+    tokens += token;
+    std::string out = token;
     if (kind == SrcLink || kind == HrefLink) {
       const LinkToken link = SplitLinkToken(token);
       CheckLinkToken(token, link);
       const ResolvedLink resolved = ResolveLink(link.link, context);
       CheckStaysInside(resolved, root);
-      out = link.head.Str() + resolved.url + resolved.fragment + link.tail.Str();
+      out = Cat(link.head, resolved.url, resolved.fragment, link.tail);
     } else if (kind == BaseTag) {
       out.clear();
     }

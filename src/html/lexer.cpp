@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "report/runlog.h"
+#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -13,7 +14,11 @@ namespace {
 // the token had at most a yytext of characters, so the buffer never holds
 // more than a yytext, a piece with its line feed and the end-of-input NUL,
 // and needs no overflow check.
-static_assert(kLexPushBackMax >= Str255::kMax + 1 + kLexYytextMax + 1);
+static_assert(kLexPushBackMax >= kTextPieceMax + 1 + kLexYytextMax + 1);
+
+char LastChar(std::string_view text) {
+  return text.empty() ? '\0' : text.back();
+}
 
 void ReportLimit(Lexer& lexer, std::string_view message) {
   if (lexer.limitReported) return;
@@ -39,9 +44,9 @@ void LoadPiece(Lexer& lexer) {
       RunLog::ShowAndWriteFailure("LexLib: input read error", "LexLib: input read error");
     return;
   }
-  Str255 piece;
+  std::string& piece = lexer.piece;
   if (ReadPiece(lexer.input, piece)) PushBack(lexer, '\n');
-  lexer.pushNext -= piece.Length();
+  lexer.pushNext -= piece.size();
   std::copy(piece.begin(), piece.end(),
             lexer.pushBack.begin() + static_cast<std::ptrdiff_t>(lexer.pushNext));
 }
@@ -54,13 +59,13 @@ char ReadInput(Lexer& lexer) {
 
 // Pushes back the characters of yytext after the first n.
 void GiveBack(Lexer& lexer, std::size_t n) {
-  for (std::size_t i = lexer.yytext.Length(); i > n; --i) PushBack(lexer, lexer.yytext[i - 1]);
-  lexer.yytext.SetLength(n);
+  for (std::size_t i = lexer.yytext.size(); i > n; --i) PushBack(lexer, lexer.yytext[i - 1]);
+  lexer.yytext.resize(n);
 }
 
 void StartToken(Lexer& lexer) {
   if (lexer.lastChar != '\0') lexer.lineStart = lexer.lastChar == '\n' ? 1 : 0;
-  lexer.yytext.Clear();
+  lexer.yytext.clear();
   lexer.matchCount = 0;
 }
 
@@ -73,7 +78,7 @@ bool MarkAndPushMatches(Lexer& lexer, const LexState& state) {
       ReportLimit(lexer, "too many rules");
       return false;
     }
-    lexer.matchPos[t.marks[i]] = static_cast<std::uint8_t>(lexer.yytext.Length());
+    lexer.matchPos[t.marks[i]] = static_cast<Lexer::MatchPosition>(lexer.yytext.size());
   }
   for (std::size_t i = state.matches.last; i > state.matches.first; --i) {
     std::uint16_t rule = t.matches[i - 1];
@@ -103,7 +108,7 @@ void ScanCandidate(Lexer& lexer) {
   for (;;) {
     if (!MarkAndPushMatches(lexer, *state)) return;
     if (state->transitions.first == state->transitions.last) return;
-    if (lexer.yytext.Length() == kLexYytextMax) {
+    if (lexer.yytext.size() == kLexYytextMax) {
       ReportLimit(lexer, "yytext overflow");
       return;
     }
@@ -186,7 +191,7 @@ int TakeSingleCharacters(Lexer& lexer, std::size_t runMax) {
   const std::size_t end = rule == lexer.tables.runRule ? RowEnd(lexer, first, runMax) : first + 1;
   lexer.yytext = std::string_view(lexer.pushBack.data() + first, end - first);
   lexer.pushNext = end;
-  lexer.lastChar = lexer.yytext.Last();
+  lexer.lastChar = LastChar(lexer.yytext);
   lexer.matchPos[rule] = 0;
   return rule;
 }
@@ -202,7 +207,7 @@ int TakeLongestMatch(Lexer& lexer) {
     lexer.matchPos[rule] = 0;
     while (lexer.matchCount > 0) lexer.matchPos[lexer.matchStack[--lexer.matchCount]] = 0;
     GiveBack(lexer, length);
-    lexer.lastChar = lexer.yytext.Last();
+    lexer.lastChar = LastChar(lexer.yytext);
     return rule;
   }
   return 0;
@@ -211,6 +216,9 @@ int TakeLongestMatch(Lexer& lexer) {
 }  // namespace
 
 Lexer::Lexer(const LexTables& lexTables) : tables(lexTables) {
+  // Room for the longest texts up front, so that scanning never allocates.
+  yytext.reserve(kLexYytextMax);
+  piece.reserve(kTextPieceMax);
   for (std::size_t start = 0; start < firstSteps.size(); ++start) {
     for (int c = 0; c < 256; ++c) {
       firstSteps[start][static_cast<std::size_t>(c)] =
@@ -231,7 +239,7 @@ void ClearLexer(Lexer& lexer) {
   lexer.pushNext = kLexPushBackMax;
   lexer.lineStart = 1;
   lexer.lastChar = '\0';
-  lexer.yytext.Clear();
+  lexer.yytext.clear();
   lexer.matchCount = 0;
   lexer.matchPos.fill(0);
   lexer.limitReported = false;
@@ -259,7 +267,7 @@ int Lex(Lexer& lexer, std::size_t runMax) {
       return 0;
     }
     lexer.lastChar = c;
-    lexer.yytext = std::string_view(&c, 1);
+    lexer.yytext.assign(1, c);
     return lexer.tables.unmatchedKind;
   }
   return lexer.result;

@@ -7,11 +7,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "html/textreader.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -86,6 +87,11 @@ struct LexTables {
   int runRule = 0;
 };
 
+// The longest token text. It bounds what one candidate may take in: a quote
+// never closed would otherwise have the lexer read to the end of the page
+// and scan all of it again from the next character. A token that would grow
+// past it ends there (see Lex), so a longer link or BASE tag is passed on as
+// plain text.
 constexpr std::size_t kLexYytextMax = 255;
 constexpr std::size_t kLexRuleMax = 256;
 constexpr std::size_t kLexMatchStackMax = 1024;
@@ -97,8 +103,9 @@ struct Lexer {
   Lexer& operator=(const Lexer&) = delete;
 
   const LexTables& tables;
-  TextReader input;  // the text being scanned; its owner opens and closes it
-  Str255 yytext;     // text of the current token
+  TextReader input;    // the text being scanned; its owner opens and closes it
+  std::string yytext;  // text of the current token, at most kLexYytextMax long
+  std::string piece;   // the piece of input last read (kept for its storage)
 
   int result = 0;
   bool done = false;
@@ -107,7 +114,10 @@ struct Lexer {
   bool limitReported = false;
   std::size_t matchCount = 0;
   std::array<std::uint16_t, kLexMatchStackMax> matchStack{};
-  std::array<std::uint8_t, kLexRuleMax + 1> matchPos{};  // yytext length per rule, 0 = none
+  // yytext length per rule, 0 = none; the type holds every length up to kLexYytextMax.
+  using MatchPosition = std::uint16_t;
+  static_assert(kLexYytextMax <= std::numeric_limits<MatchPosition>::max());
+  std::array<MatchPosition, kLexRuleMax + 1> matchPos{};
   // The characters still to be taken are pushBack[pushNext, kLexPushBackMax)
   // in reading order: pieces go in at the end, given-back text in front.
   std::size_t pushNext = kLexPushBackMax;

@@ -1,6 +1,7 @@
 #include "html/linkscanner.h"
 
 #include <cstring>
+#include <string>
 
 #include "html/htmlrules.h"
 #include "report/runlog.h"
@@ -8,6 +9,7 @@
 #include "util/filesystem.h"
 #include "util/localpaths.h"
 #include "util/localsearch.h"
+#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -15,7 +17,7 @@ namespace {
 
 // The page's file name up to its first "." (so "a.b.html" gives "a"),
 // plus ".tmp".
-Str255 CopyBaseName(std::string_view pageName) {
+std::string CopyBaseName(std::string_view pageName) {
   std::string_view name = pageName.substr(pageName.rfind(kPathSep) + 1);
   return Cat(name.substr(0, name.find('.')), ".tmp");
 }
@@ -28,17 +30,16 @@ constexpr std::size_t kCopyBufferSize = std::size_t{64} * 1024;
 // Last characters tried in turn when the name ending in "tmp" is taken.
 constexpr std::string_view kCopyEndings = "0123456789abcdefghijklmnopqrstuvwxyz";
 
-// The first of the 37 candidate names beside the page that no entry has
-// yet (a link counts, even one that leads nowhere); empty when all are
-// taken.
-Str255 FreeCopyName(std::string_view pageName, const Str255& baseName) {
+// The first of the 37 candidate names beside the page, from the base name
+// on, that no entry has yet (a link counts, even one that leads nowhere);
+// empty when all are taken.
+std::string FreeCopyName(std::string_view pageName, std::string name) {
   const std::string_view directory = pageName.substr(0, pageName.rfind(kPathSep) + 1);
-  Str255 name = baseName;
   for (char ending : kCopyEndings) {
     if (FileAttributesOf(Cat(directory, name)) == 0) return name;
-    name[name.Length() - 1] = ending;
+    name.back() = ending;
   }
-  return FileAttributesOf(Cat(directory, name)) == 0 ? name : Str255();
+  return FileAttributesOf(Cat(directory, name)) == 0 ? name : std::string();
 }
 
 }  // namespace
@@ -69,13 +70,13 @@ bool LinkScanner::LexToken(std::uint16_t& kind, std::size_t runMax) {
   return true;
 }
 
-bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
+bool LinkScanner::NextToken(std::uint16_t& kind, std::string& text) {
   if (aheadWaiting_) {
     aheadWaiting_ = false;
     kind = aheadKind_;
-    text.Assign(aheadText_);
-  } else if (LexToken(kind, text.max)) {
-    text.Assign(lexer_.yytext.View());
+    text.assign(aheadText_);
+  } else if (LexToken(kind, kTokenTextMax)) {
+    text.assign(lexer_.yytext);
   } else {
     return false;
   }
@@ -83,23 +84,22 @@ bool LinkScanner::NextToken(std::uint16_t& kind, ShortStrRef text) {
   // Gather the plain text that follows. The token that ends the run (or no
   // longer fits) is kept for the next call.
   std::uint16_t nextKind = 0;
-  while (*text.len < text.max && LexToken(nextKind, text.max - *text.len)) {
-    const std::string_view next = lexer_.yytext.View();
-    if (nextKind != PlainText || *text.len + next.size() > text.max) {
+  while (text.size() < kTokenTextMax && LexToken(nextKind, kTokenTextMax - text.size())) {
+    const std::string& next = lexer_.yytext;
+    if (nextKind != PlainText || text.size() + next.size() > kTokenTextMax) {
       aheadWaiting_ = true;
       aheadKind_ = nextKind;
-      aheadText_ = next;
+      aheadText_.assign(next);
       break;
     }
-    std::memcpy(text.text + *text.len, next.data(), next.size());
-    *text.len = static_cast<std::uint8_t>(*text.len + next.size());
+    text += next;
   }
   return true;
 }
 
 bool LinkScanner::BeginRewrite(std::string_view directory) {
-  const Str255 copyName = FreeCopyName(pageName_, CopyBaseName(pageName_));
-  if (copyName.Empty()) return false;
+  const std::string copyName = FreeCopyName(pageName_, CopyBaseName(pageName_));
+  if (copyName.empty()) return false;
   copy_.emplace(pageName_, directory, copyName);
   rewriting_ = copy_->Create();
   if (!copy_->Refusal().empty()) RunLog::ShowAndWriteFailure(copy_->Refusal(), copy_->Refusal());

@@ -15,11 +15,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "html/lexer.h"
 #include "util/partfiles.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -33,11 +33,15 @@ class LinkScanner {
   bool OpenPage(std::string_view fileName);
   // True when the page was closed without error (or was not open).
   bool ClosePage();
-  // The next token of the page (its kind and text, cut to the text's
-  // maximum); false at the end of the page. A run of plain text comes as one
-  // token of up to the text's maximum, so that callers handle it once rather
-  // than character by character.
-  bool NextToken(std::uint16_t& kind, ShortStrRef text);
+  // The longest text of a token NextToken gives: no more than one token of
+  // the lexer holds, so gathering plain text never makes a longer one.
+  static constexpr std::size_t kTokenTextMax = kLexYytextMax;
+
+  // The next token of the page (its kind and text); false at the end of the
+  // page. A run of plain text comes as one token of up to kTokenTextMax
+  // characters, so that callers handle it once rather than character by
+  // character.
+  bool NextToken(std::uint16_t& kind, std::string& text);
 
   // Creates the temporary copy beside the page, which lies inside directory
   // (ending with the separator): the page's name up to its first "." plus
@@ -69,8 +73,8 @@ class LinkScanner {
   // A token read ahead while a run of plain text was gathered; it comes next.
   bool aheadWaiting_ = false;
   std::uint16_t aheadKind_ = 0;
-  Str255 aheadText_;
-  Str255 pageName_;
+  std::string aheadText_;
+  std::string pageName_;
   std::optional<PartFile> copy_;
   std::unique_ptr<char[]> pending_;  // while the copy is open: text not yet written to it
   std::size_t pendingLength_ = 0;

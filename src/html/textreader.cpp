@@ -90,20 +90,20 @@ bool TextEof(TextReader& file) {
   return !FillBuffer(file) || file.buffer[file.bufPos] == kCtrlZ;
 }
 
-bool ReadPiece(TextReader& file, Str255& piece) {
-  piece.Clear();
+bool ReadPiece(TextReader& file, std::string& piece) {
+  piece.clear();
   while (FillBuffer(file)) {
     if (IsLineEnd(file.buffer[file.bufPos])) {
       ConsumeLineEnd(file);
       return true;
     }
-    if (piece.Length() == Str255::kMax) break;
+    if (piece.size() == kTextPieceMax) break;
     // The run of ordinary characters that the buffer holds and the piece
     // has room for, taken at once.
     const char* run = file.buffer.data() + file.bufPos;
-    const std::size_t limit = std::min(file.bufEnd - file.bufPos, Str255::kMax - piece.Length());
+    const std::size_t limit = std::min(file.bufEnd - file.bufPos, kTextPieceMax - piece.size());
     const std::size_t count = BeforeLineEnd(std::string_view(run, limit));
-    piece.Append(std::string_view(run, count));
+    piece.append(run, count);
     file.bufPos += count;
   }
   return false;

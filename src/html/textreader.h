@@ -5,10 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "util/filesystem.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -44,12 +44,17 @@ std::int64_t TextPosition(const TextReader& file);
 // when a Ctrl-Z (26) stands at the read position.
 bool TextEof(TextReader& file);
 
-// Reads the next piece of a line: at most 255 characters up to the next line
-// end (a carriage return, a line feed or a NUL). A Ctrl-Z is read as an
+// The longest piece ReadPiece gives; a longer line simply continues in the
+// next piece. It bounds what the lexer's push-back buffer has to hold (the
+// text of one token and one piece), so it must not grow with a line.
+constexpr std::size_t kTextPieceMax = 255;
+
+// Reads the next piece of a line: at most kTextPieceMax characters up to the
+// next line end (a carriage return, a line feed or a NUL). A Ctrl-Z is read as an
 // ordinary character. When it stops at a line end it consumes that line end,
 // together with its partner (line feed after carriage return, carriage return
 // after line feed), and returns true; when it stops because the piece is full
 // or the data ended, the next character stays unread and the result is false.
-bool ReadPiece(TextReader& file, Str255& piece);
+bool ReadPiece(TextReader& file, std::string& piece);
 
 }  // namespace quorbit

@@ -309,7 +309,7 @@ void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, cons
   const Str255 parsing = Cat(Joined<88>("Parsing ", task.LOCATION), storedName);
   RunLog::ShowAndWrite(parsing, parsing);
   std::uint16_t kind = 0;
-  Str255 text;
+  std::string text;
   while (!StopRequested() && scanner->NextToken(kind, text)) {
     if (kind == SrcLink || kind == HrefLink) QueueLink(run, task, level, page, kind, text);
   }
@@ -343,7 +343,7 @@ void RewritePage(const VisitedUrlSet& visited, const StoredPage& page) {
   bool replaced = false;
   if (scanner->OpenPage(page.file) && scanner->BeginRewrite(page.context.location)) {
     std::uint16_t kind = 0;
-    Str255 text;
+    std::string text;
     while (scanner->NextToken(kind, text)) {
       if (kind == SrcLink || kind == HrefLink) {
         WriteLink(*scanner, visited, page, text);

@@ -43,7 +43,7 @@ std::vector<std::string> FilesIn(const std::string& dir) {
 // Writes every remaining token back as it came.
 void CopyRest(LinkScanner& scanner) {
   std::uint16_t kind = 0;
-  Str255 text;
+  std::string text;
   while (scanner.NextToken(kind, text)) scanner.WriteText(text);
 }
 
@@ -94,10 +94,10 @@ TEST_F(LinkScannerTest, CopyTakesThePagesPlaceWithItsDateAndCrLfLines) {
   ASSERT_TRUE(scanner.BeginRewrite(Dir()));
   EXPECT_TRUE(PathExists(dir / "index.tmp"));
   std::uint16_t kind = 0;
-  Str255 text;
+  std::string text;
   while (scanner.NextToken(kind, text)) {
     if (kind == BaseTag) continue;
-    scanner.WriteText(kind == HrefLink ? Str255("href=\"new.html\"") : text);
+    scanner.WriteText(kind == HrefLink ? std::string("href=\"new.html\"") : text);
   }
   EXPECT_TRUE(scanner.EndRewrite());
   EXPECT_TRUE(scanner.ClosePage());
@@ -115,6 +115,21 @@ TEST_F(LinkScannerTest, TemporaryNameIsThePageNameUpToItsFirstDotOrTheFirstFreeO
   EXPECT_EQ(CopyNameFor("index.html"), "index.tm1");
   EXPECT_EQ(ReadFile(dir / "index.tmp"), "taken");
   EXPECT_EQ(ReadFile(dir / "index.html"), "text\r\n");
+}
+
+// A page whose path is longer than one token's text is still rewritten in
+// its own place, through a copy beside it.
+TEST_F(LinkScannerTest, APageDeepInTheTreeIsRewrittenInItsOwnDirectory) {
+  std::string directory = Dir();
+  while (directory.size() <= 2 * LinkScanner::kTokenTextMax) {
+    directory += std::string(60, 'd') + "/";
+    fs::create_directory(directory);
+  }
+  const std::string page = directory + "index.html";
+  WriteFile(page, "line\n");
+  EXPECT_TRUE(CopyThrough(page, directory));
+  EXPECT_EQ(ReadFile(page), "line\r\n");
+  EXPECT_EQ(FilesIn(directory), std::vector<std::string>{"index.html"});
 }
 
 TEST_F(LinkScannerTest, WithoutAFreeTemporaryNameThePageStaysAsDownloaded) {
@@ -205,11 +220,11 @@ TEST_F(LinkScannerTest, PlainTextComesInRunsAndLinksStandAlone) {
   LinkScanner scanner;
   ASSERT_TRUE(scanner.OpenPage(Page(original)));
   std::uint16_t kind = 0;
-  Str255 text;
+  std::string text;
   std::string joined;
   std::vector<std::uint16_t> kinds;
   while (scanner.NextToken(kind, text)) {
-    joined += text.Str();
+    joined += text;
     kinds.push_back(kind);
   }
   // Two pieces of plain text before the link (the run is longer than one
@@ -244,11 +259,11 @@ TEST_F(LinkScannerTest, RowsOfPlainTextHoldWhatTheLexerSees) {
     LinkScanner scanner;
     ASSERT_TRUE(scanner.OpenPage(Page(original)));
     std::uint16_t kind = 0;
-    Str255 text;
+    std::string text;
     std::vector<Token> tokens;
     while (scanner.NextToken(kind, text)) {
-      EXPECT_FALSE(text.Empty());
-      tokens.push_back({kind, text.Str()});
+      EXPECT_FALSE(text.empty());
+      tokens.push_back({kind, text});
     }
     EXPECT_EQ(Show(tokens, PlainText), Show(expected, PlainText));
     EXPECT_EQ(Join(tokens), Join(expected));

@@ -21,7 +21,7 @@ struct Token {
 // Every token of an open lexer up to the end of its input.
 inline std::vector<Token> ScanRest(Lexer& lexer) {
   std::vector<Token> tokens;
-  while (int kind = Lex(lexer)) tokens.push_back({kind, lexer.yytext.Str()});
+  while (int kind = Lex(lexer)) tokens.push_back({kind, lexer.yytext});
   return tokens;
 }
 
