@@ -32,10 +32,10 @@ void CheckLocalSearch(std::string_view mask) {
   const std::vector<FoundFile> found = FindFiles(LocalDirectory(), mask, kAttrAny);
   FUZZ_CHECK(found.size() <= kLocalNames.size());
   for (std::size_t i = 0; i < found.size(); ++i) {
-    FUZZ_CHECK(std::find(kLocalNames.begin(), kLocalNames.end(), found[i].name.View()) !=
+    FUZZ_CHECK(std::find(kLocalNames.begin(), kLocalNames.end(), found[i].name) !=
                kLocalNames.end());
     FUZZ_CHECK(MatchFileMask(mask, found[i].name));
-    FUZZ_CHECK(i == 0 || found[i - 1].name.View() < found[i].name.View());
+    FUZZ_CHECK(i == 0 || found[i - 1].name < found[i].name);
   }
 }
 
