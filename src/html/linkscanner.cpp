@@ -100,7 +100,7 @@ bool LinkScanner::NextToken(std::uint16_t& kind, std::string& text) {
 bool LinkScanner::BeginRewrite(std::string_view directory) {
   const std::string copyName = FreeCopyName(pageName_, CopyBaseName(pageName_));
   if (copyName.empty()) return false;
-  copy_.emplace(pageName_, directory, copyName);
+  copy_.emplace(PartFile::Named{.target = pageName_, .root = directory, .partName = copyName});
   rewriting_ = copy_->Create();
   if (!copy_->Refusal().empty()) RunLog::ShowAndWriteFailure(copy_->Refusal(), copy_->Refusal());
   if (rewriting_) {

@@ -15,15 +15,17 @@ constexpr std::string_view kPartSuffix = ".quorbit-part";
 }  // namespace
 
 PartFile::PartFile(std::string_view target, std::string_view root)
-    : PartFile(target, root, "." + std::string(LastComponent(target)) + std::string(kPartSuffix)) {
+    : PartFile(Named{.target = target,
+                     .root = root,
+                     .partName = Cat(".", LastComponent(target), kPartSuffix)}) {
   ownPartName_ = true;
 }
 
-PartFile::PartFile(std::string_view target, std::string_view root, std::string_view partName)
-    : target_(target),
-      root_(root),
-      targetName_(LastComponent(target)),
-      partName_(partName),
+PartFile::PartFile(const Named& named)
+    : target_(named.target),
+      root_(named.root),
+      targetName_(LastComponent(named.target)),
+      partName_(named.partName),
       ownPartName_(false) {
   part_ = target_.substr(0, target_.size() - targetName_.size()) + partName_;
   if (root_.empty()) root_ = target_.substr(0, target_.size() - targetName_.size());

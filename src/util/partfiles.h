@@ -29,7 +29,12 @@ class PartFile {
   explicit PartFile(std::string_view target, std::string_view root = {});
   // The same with a part file of the caller's choice in the target's
   // directory, which must not exist yet (it is never removed beforehand).
-  PartFile(std::string_view target, std::string_view root, std::string_view partName);
+  struct Named {
+    std::string_view target;
+    std::string_view root;
+    std::string_view partName;
+  };
+  explicit PartFile(const Named& named);
   ~PartFile();  // removes the part file unless it was committed
   PartFile(const PartFile&) = delete;
   PartFile& operator=(const PartFile&) = delete;
