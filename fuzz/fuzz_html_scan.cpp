@@ -54,11 +54,11 @@ std::string LexicalPath(std::string_view path) {
 }
 
 void CheckLinkToken(std::string_view token, const LinkToken& link) {
-  FUZZ_CHECK(token.starts_with(link.head.View()) && token.ends_with(link.tail.View()));
-  FUZZ_CHECK(link.head.Length() + link.tail.Length() <= token.size());
+  FUZZ_CHECK(token.starts_with(link.head) && token.ends_with(link.tail));
+  FUZZ_CHECK(link.head.size() + link.tail.size() <= token.size());
   const std::string_view between =
-      token.substr(link.head.Length(), token.size() - link.head.Length() - link.tail.Length());
-  FUZZ_CHECK(between.find(link.link.View()) != std::string_view::npos);
+      token.substr(link.head.size(), token.size() - link.head.size() - link.tail.size());
+  FUZZ_CHECK(between.find(link.link) != std::string_view::npos);
 }
 
 // Where a followed link would be stored: its directory within the root, and
@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       CheckLinkToken(token, link);
       const ResolvedLink resolved = ResolveLink(link.link, context);
       CheckStaysInside(resolved, root);
-      out = link.head.Str() + resolved.url + resolved.fragment + link.tail.Str();
+      out = link.head + resolved.url + resolved.fragment + link.tail;
     } else if (kind == BaseTag) {
       out.clear();
     }
