@@ -448,6 +448,25 @@ TEST_F(ScriptedHttp, RestsOfLongHeaderLinesAreNoFieldsOfTheirOwn) {
   EXPECT_EQ(response.contentLength, 4);
 }
 
+TEST_F(ScriptedHttp, LongRequestTargetsGoOutWholeInTheRequestLine) {
+  struct Row {
+    std::string path;  // 300 characters, beyond any line piece
+    std::string stored;
+  };
+  const Row rows[] = {
+      {"/" + std::string(293, 'd') + "/a.txt", "a.txt"},
+      {"/q.txt?" + std::string(293, 'k'), "q.txt"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.stored);
+    ASSERT_EQ(row.path.size(), 300u);
+    Serve(Request(row.path) + "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nok\n");
+    EXPECT_TRUE(Get(row.path));
+    EXPECT_EQ(Verdict(), "DONE\n");
+    EXPECT_EQ(Stored(row.stored), "ok");
+  }
+}
+
 TEST_F(ScriptedHttp, EscapedSlashesDoNotLeaveTheDirectory) {
   Serve(Request("/d/..%2F..%2Fescape.txt") +
         "send HTTP/1.1 200 OK\\r\\nContent-Length: 3\\r\\n\\r\\nbad\n");
