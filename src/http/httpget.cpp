@@ -278,7 +278,7 @@ std::string SplitUrl(HttpSession& session, std::string_view url) {
     session.baseUrl = prefix;
   }
   const std::size_t first = url.find('/');
-  const std::string host(url.substr(0, first));
+  std::string host(url.substr(0, first));
   if (first == std::string_view::npos) {
     session.directory = "/";
     session.file.clear();

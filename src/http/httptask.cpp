@@ -54,6 +54,11 @@ void ReportEmptiedLocation(std::string_view location) {
                               " was emptied and is left empty: the download failed");
 }
 
+// A followed link becomes the URI and LOCATION of an assignment record: the
+// limits must let both fit whole.
+static_assert(kMaxLinkLength <= decltype(HttpTask::URI)::kMax);
+static_assert(kMaxLocalDirectoryLength <= decltype(HttpTask::LOCATION)::kMax);
+
 // SRC links (images, frames) are followed below the last HREF level too, but
 // a chain of pages that embed each other under ever new addresses has to end
 // somewhere: at most this many levels below LEVEL. Real framesets nest two or
@@ -203,7 +208,7 @@ std::optional<std::string> LinkLocation(const UrlReference& ref, const WebUrl& u
     location += kPathSep;
     location += path.substr(0, last);
   }
-  const std::optional<std::string> placed = PlaceBelowRoot(location, page.root);
+  std::optional<std::string> placed = PlaceBelowRoot(location, page.root);
   if (!placed || placed->size() > kMaxLocalDirectoryLength) return std::nullopt;
   return placed;
 }

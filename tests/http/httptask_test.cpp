@@ -155,6 +155,7 @@ TEST(ResolveLink, HttpsServersAreFollowedAndStoredApartFromHttpOnes) {
 
 TEST(ResolveLink, AddressesLongerThanARequestAreNotFollowedAndKeepTheirText) {
   const std::string name = std::string(62, 'n') + ".gif";  // "http://h/docs/" + 66 = 80
+  ASSERT_EQ(("http://h/docs/" + name).size(), kMaxLinkLength);
   ExpectFollowed(name.substr(1), Page(), "http://h/docs/" + name.substr(1), "/L/");
   ExpectFollowed(name + "?q", Page(), "http://h/docs/" + name, "/L/");
   ExpectNotFollowed("x" + name, Page(), "x" + name);
