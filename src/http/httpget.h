@@ -54,12 +54,12 @@ struct GetOptions {
 
 // Fetches url into localDirectory (the caller's variable: it gains a trailing
 // separator, and a redirect to the same address as a directory extends it by
-// one subdirectory). Other redirects (301, 302, 303, 307, 308) are followed
-// up to kMaxRedirects times, on whatever http or https server and port they
-// name, and the file keeps the name of url. An https address is fetched over
-// TLS as the session's tls options say; there is never a fallback to http. True when the body was
-// stored completely or skipped as unchanged (ifModified). Afterwards the connection is closed, or,
-// when it may serve another request, left in the session's keep.
+// one subdirectory where that fits kMaxLocalDirectoryLength). Other redirects (301, 302, 303, 307,
+// 308) are followed up to kMaxRedirects times, on whatever http or https server and port they name,
+// and the file keeps the name of url. An https address is fetched over TLS as the session's tls
+// options say; there is never a fallback to http. True when the body was stored completely or
+// skipped as unchanged (ifModified). Afterwards the connection is closed, or, when it may serve
+// another request, left in the session's keep.
 bool HttpGet(HttpSession& session, std::string_view url, std::string& localDirectory,
              std::uint16_t port, const GetOptions& options, HttpResponse& response);
 
