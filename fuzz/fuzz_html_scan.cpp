@@ -55,13 +55,11 @@ std::string LexicalPath(std::string_view path) {
 }
 
 void CheckLinkToken(std::string_view token, const LinkToken& link) {
-  const std::string_view head(link.head);
-  const std::string_view tail(link.tail);
-  FUZZ_CHECK(token.starts_with(head) && token.ends_with(tail));
-  FUZZ_CHECK(head.size() + tail.size() <= token.size());
+  FUZZ_CHECK(token.starts_with(link.head) && token.ends_with(link.tail));
+  FUZZ_CHECK(link.head.size() + link.tail.size() <= token.size());
   const std::string_view between =
-      token.substr(head.size(), token.size() - head.size() - tail.size());
-  FUZZ_CHECK(between.find(std::string_view(link.link)) != std::string_view::npos);
+      token.substr(link.head.size(), token.size() - link.head.size() - link.tail.size());
+  FUZZ_CHECK(between.find(link.link) != std::string_view::npos);
 }
 
 // Where a followed link would be stored: its directory within the root, and

@@ -86,13 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SplitUrl(session, Cat("http://127.0.0.1/dir/", file));
   session.bodyIdleSeconds = 1;
   if (!ServeFromSocketPair(session.connection, reply)) return 0;
-  Str80 local(directory);
+  std::string local(directory);
   HttpResponse response;
   const bool stored =
       ReceiveBody(session, local, {.ifModified = ifModified, .shortNames = shortNames}, response);
   session.connection.Close();
 
-  FUZZ_CHECK(local.View() == directory);
+  FUZZ_CHECK(local == directory);
   const std::string path = StoredFile(directory);
   FUZZ_CHECK(!stored || response.status == 200);
   if (stored && response.framing == BodyFraming::Length) {

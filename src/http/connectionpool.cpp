@@ -13,9 +13,9 @@ namespace {
 // The proxy is "host:port" or "[IPv6 address]:port"; without a port, or with
 // one that is no port number, it is asked on port 0, which fails to connect.
 bool ConnectSession(HttpSession& session, std::string_view host, std::uint16_t port) {
-  if (session.proxy.Empty()) return session.connection.Connect(host, port);
+  if (session.proxy.empty()) return session.connection.Connect(host, port);
   WebUrl proxy;
-  if (!ParseAuthority(session.proxy.View(), proxy)) proxy = WebUrl{session.proxy.Str(), 0, ""};
+  if (!ParseAuthority(session.proxy, proxy)) proxy = WebUrl{session.proxy, 0, ""};
   return session.connection.Connect(proxy.host, proxy.port);
 }
 
@@ -44,7 +44,7 @@ bool OpenTunnel(HttpSession& session, std::string_view host, std::uint16_t port)
 
 // TLS with the server, inside a tunnel through the proxy when there is one.
 bool StartSecureChannel(HttpSession& session, std::string_view host, std::uint16_t port) {
-  if (!session.proxy.Empty() && !OpenTunnel(session, host, port)) return false;
+  if (!session.proxy.empty() && !OpenTunnel(session, host, port)) return false;
   return session.connection.StartTls(host, session.tls, session.tlsFailure);
 }
 
@@ -59,7 +59,7 @@ bool ServerKeepsOpen(std::string_view statusLine, const HttpResponse& response) 
 }  // namespace
 
 std::string ServerKey(const HttpSession& session, std::string_view host, std::uint16_t port) {
-  return UrlKey({std::string(host), port, "", session.secure}) + " " + session.proxy.Str();
+  return UrlKey({std::string(host), port, "", session.secure}) + " " + session.proxy;
 }
 
 std::string EncodeRequestText(std::string_view text) {

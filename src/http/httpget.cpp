@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "http/bodyframing.h"
@@ -15,6 +16,7 @@
 #include "util/filemasks.h"
 #include "util/localpaths.h"
 #include "util/partfiles.h"
+#include "util/shorttext.h"
 #include "util/stoprequest.h"
 #include "util/timer.h"
 
@@ -34,7 +36,7 @@ bool IsMovedOrFound(std::uint16_t status) {
 // redirects only to the address they name.
 bool IsRedirect(const HttpResponse& response) {
   const std::uint16_t status = response.status;
-  const bool named = !response.location.Empty() || response.locationCut;
+  const bool named = !response.location.empty() || response.locationTooLong;
   return IsMovedOrFound(status) || ((status == 303 || status == 307 || status == 308) && named);
 }
 
@@ -58,20 +60,15 @@ std::string JoinLocal(std::string_view folder, std::string_view name, std::size_
   return std::string(folder) + SafeFileName(name.substr(0, limit - folder.size()));
 }
 
-// An empty directory (the current one) stays empty.
-std::string WithTrailingSep(std::string_view directory) {
-  std::string folder(directory);
-  if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
-  return folder;
-}
-
 // The local directory of a redirect retry: one subdirectory named after the
-// file part. Left as it is when the caller's variable has no room for it.
-void ExtendLocalDirectory(ShortStrRef localDirectory, std::string_view name) {
-  std::string sub = JoinLocal(WithTrailingSep(localDirectory.View()), name, localDirectory.max - 1);
+// file part. Left as it is when the subdirectory would not fit
+// kMaxLocalDirectoryLength.
+void ExtendLocalDirectory(std::string& localDirectory, std::string_view name) {
+  std::string sub =
+      JoinLocal(WithTrailingSeparator(localDirectory), name, kMaxLocalDirectoryLength - 1);
   if (sub.empty()) return;
   sub += kPathSep;
-  localDirectory.Assign(sub);
+  localDirectory = std::move(sub);
 }
 
 // Request line, "Host: " and the empty line. The port goes into both when it
@@ -79,8 +76,8 @@ void ExtendLocalDirectory(ShortStrRef localDirectory, std::string_view name) {
 void SendRequest(HttpSession& session, std::string_view host, std::uint16_t port) {
   const std::string authority = Authority(session, host, port, false);
   std::string line = "GET ";
-  if (!session.proxy.Empty()) line += "HTTP://" + authority;
-  line += EncodeRequestText(session.directory.Str() + session.file.Str());
+  if (!session.proxy.empty()) line += "HTTP://" + authority;
+  line += EncodeRequestText(session.directory + session.file);
   line += " HTTP/1.1";
   session.connection.SendLines({line, "Host: " + authority, ""});
   session.answerDue = HeaderDeadline(session);
@@ -187,13 +184,13 @@ bool RemoteChanged(const HttpResponse& response, std::string_view path) {
 // one, its answer stored as ReceiveBody says. An open connection the server
 // has closed meanwhile gives no answer at all: the request is then made once
 // more on a new connection.
-bool RequestOnce(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
+bool RequestOnce(HttpSession& session, std::string_view url, std::string& localDirectory,
                  std::uint16_t port, const GetOptions& options, HttpResponse& response) {
   // The answer of an earlier hop must not be taken for this one's when no
   // answer comes.
   response = HttpResponse();
   const std::string host = SplitUrl(session, url);
-  session.address = {host, port, session.directory.Str() + session.file.Str(), session.secure};
+  session.address = {host, port, session.directory + session.file, session.secure};
   const std::string server = ServerKey(session, host, port);
   if (session.openServer != server) CloseConnection(session);
   TakeKeptConnection(session, server);
@@ -228,8 +225,8 @@ bool IsDirectoryForm(const WebUrl& target, const WebUrl& address) {
 
 // Where the redirect just answered leads; empty when it cannot be followed.
 std::optional<WebUrl> NextAddress(const HttpSession& session, const HttpResponse& response) {
-  if (response.locationCut) return std::nullopt;
-  if (response.location.Empty()) return DirectoryForm(session.address);
+  if (response.locationTooLong) return std::nullopt;
+  if (response.location.empty()) return DirectoryForm(session.address);
   return RedirectTarget(response.location, session.address);
 }
 
@@ -239,12 +236,12 @@ std::optional<WebUrl> NextAddress(const HttpSession& session, const HttpResponse
 // the first address gave. Sets url and port to the next request; false (the
 // reason raised) when the chain ends here.
 bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, std::string& url,
-                    std::uint16_t& port, ShortStrRef localDirectory,
+                    std::uint16_t& port, std::string& localDirectory,
                     std::vector<std::string>& asked) {
-  if (response.location.Empty() && !response.locationCut && session.file.Empty()) return false;
+  if (response.location.empty() && !response.locationTooLong && session.file.empty()) return false;
   const std::optional<WebUrl> target = NextAddress(session, response);
   const std::string text = target ? UrlText(*target) : std::string(response.location);
-  if (!target || text.size() > Str255::kMax) {
+  if (!target || text.size() > kMaxRedirectLength) {
     response.location = text;
     session.FileEvent(HttpFileEvent::RedirectRefused, response);
     return false;
@@ -256,15 +253,15 @@ bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, std::
     return false;
   }
   port = target->port;
-  if (session.storedName.Empty() && IsDirectoryForm(*target, session.address)) {
+  if (session.storedName.empty() && IsDirectoryForm(*target, session.address)) {
     // As a retry of the same request: the URL keeps the form it was given in.
     ExtendLocalDirectory(localDirectory, session.file);
-    EnsureDirectory(localDirectory.View());
+    EnsureDirectory(localDirectory);
     url =
         std::string(session.secure ? SchemePrefix(true) : "") + session.address.host + target->path;
     return true;
   }
-  if (session.storedName.Empty()) session.storedName = response.fileName;
+  if (session.storedName.empty()) session.storedName = response.fileName;
   response.location = text;
   session.FileEvent(HttpFileEvent::Redirected, response);
   url = std::string(SchemePrefix(target->secure)) + target->host + target->path;
@@ -274,7 +271,7 @@ bool FollowRedirect(HttpSession& session, HttpResponse& response, int hop, std::
 }  // namespace
 
 std::string SplitUrl(HttpSession& session, std::string_view url) {
-  session.baseUrl.Clear();
+  session.baseUrl.clear();
   session.secure = UpperStr(url.substr(0, 8)) == "HTTPS://";
   const std::string_view prefix = SchemePrefix(session.secure);
   if (UpperStr(url.substr(0, prefix.size())) == UpperStr(prefix)) {
@@ -282,10 +279,10 @@ std::string SplitUrl(HttpSession& session, std::string_view url) {
     session.baseUrl = prefix;
   }
   const std::size_t first = url.find('/');
-  const std::string host(url.substr(0, first));
+  std::string host(url.substr(0, first));
   if (first == std::string_view::npos) {
     session.directory = "/";
-    session.file.Clear();
+    session.file.clear();
   } else {
     const std::size_t last = url.rfind('/');
     session.directory = url.substr(first, last - first + 1);
@@ -295,17 +292,17 @@ std::string SplitUrl(HttpSession& session, std::string_view url) {
   return host;
 }
 
-bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
+bool HttpGet(HttpSession& session, std::string_view url, std::string& localDirectory,
              std::uint16_t port, const GetOptions& options, HttpResponse& response) {
   session.requested = url;
-  session.storedName.Clear();
-  session.answerFailure.Clear();
+  session.storedName.clear();
+  session.answerFailure.clear();
   std::string next(url);
   std::vector<std::string> asked;
   bool stored = false;
   for (int hop = 1;; ++hop) {
     stored = RequestOnce(session, next, localDirectory, port, options, response);
-    if (stored || !session.answerFailure.Empty() || !IsRedirect(response) ||
+    if (stored || !session.answerFailure.empty() || !IsRedirect(response) ||
         !FollowRedirect(session, response, hop, next, port, localDirectory, asked)) {
       break;
     }
@@ -317,7 +314,7 @@ bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirect
 bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::string_view wantedName) {
   response = HttpResponse();
   response.fileName = StoredFileName(wantedName, session.directory);
-  session.answerFailure.Clear();
+  session.answerFailure.clear();
   session.responseRead = ResponseRead::Partly;
   session.StatusEvent(HttpStatusEvent::ReadingHeader);
   HeaderBudget budget{session.answerDue};
@@ -332,24 +329,22 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::strin
     }
   } while (IsInterim(response.status));
   if (refusal == HeadRefusal::UnusableLength) {
-    RefuseAnswer(session, "Invalid Content-Length from " + session.BaseUrl().Str());
+    RefuseAnswer(session, "Invalid Content-Length from " + session.BaseUrl());
     return false;
   }
   session.responseRead = HasNoBody(response) ? ResponseRead::Whole : ResponseRead::Header;
   return response.status == 200;
 }
 
-bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, const GetOptions& options,
+bool ReceiveBody(HttpSession& session, std::string& localDirectory, const GetOptions& options,
                  HttpResponse& response) {
-  EnsureTrailing(localDirectory, kPathSep);
-  // Built apart from the caller's variable, which may have no room left for
-  // the separator: a name must never be glued onto the directory's own name.
-  const std::string folder = WithTrailingSep(localDirectory.View());
+  localDirectory = WithTrailingSeparator(localDirectory);
+  const std::string& folder = localDirectory;
   session.storedPath.clear();
   const bool ok = ReadResponseHeader(session, response, session.file);
-  if (!session.storedName.Empty()) response.fileName = session.storedName;
+  if (!session.storedName.empty()) response.fileName = session.storedName;
   if (!ok) {
-    if (session.answerFailure.Empty() && !IsRedirect(response)) {
+    if (session.answerFailure.empty() && !IsRedirect(response)) {
       session.FileEvent(HttpFileEvent::NotFound, response);
     }
     return false;
@@ -384,6 +379,12 @@ std::optional<WebUrl> RedirectTarget(std::string_view location, const WebUrl& fr
   const std::size_t query = beforeFragment.find('?');
   if (query != std::string_view::npos) target->path += beforeFragment.substr(query);
   return target;
+}
+
+std::string WithTrailingSeparator(std::string_view directory) {
+  std::string folder(directory);
+  if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
+  return folder;
 }
 
 std::string StoredFileName(std::string_view wantedName, std::string_view urlDirectory) {

@@ -23,6 +23,7 @@
 // request, and a stored name never leaves the local directory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,9 +32,12 @@
 #include "http/httpsession.h"
 #include "http/responsehead.h"
 #include "http/weburl.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
+
+// Longest local directory a redirect to the address as a directory may lead
+// to: the width of an assignment's LOCATION, where the directory is kept.
+inline constexpr std::size_t kMaxLocalDirectoryLength = 80;
 
 // Redirects followed for one file before it counts as failed.
 inline constexpr int kMaxRedirects = 5;
@@ -50,20 +54,20 @@ struct GetOptions {
 
 // Fetches url into localDirectory (the caller's variable: it gains a trailing
 // separator, and a redirect to the same address as a directory extends it by
-// one subdirectory). Other redirects (301, 302, 303, 307, 308) are followed
-// up to kMaxRedirects times, on whatever http or https server and port they
-// name, and the file keeps the name of url. An https address is fetched over
-// TLS as the session's tls options say; there is never a fallback to http. True when the body was
-// stored completely or skipped as unchanged (ifModified). Afterwards the connection is closed, or,
-// when it may serve another request, left in the session's keep.
-bool HttpGet(HttpSession& session, std::string_view url, ShortStrRef localDirectory,
+// one subdirectory where that fits kMaxLocalDirectoryLength). Other redirects (301, 302, 303, 307,
+// 308) are followed up to kMaxRedirects times, on whatever http or https server and port they name,
+// and the file keeps the name of url. An https address is fetched over TLS as the session's tls
+// options say; there is never a fallback to http. True when the body was stored completely or
+// skipped as unchanged (ifModified). Afterwards the connection is closed, or, when it may serve
+// another request, left in the session's keep.
+bool HttpGet(HttpSession& session, std::string_view url, std::string& localDirectory,
              std::uint16_t port, const GetOptions& options, HttpResponse& response);
 
 // Reads the response to the request already sent on the session's connection
 // and stores its body in localDirectory (which gains a trailing separator)
 // under the session's stored name or else its file part. True when the body was stored completely
 // or skipped as unchanged (ifModified).
-bool ReceiveBody(HttpSession& session, ShortStrRef localDirectory, const GetOptions& options,
+bool ReceiveBody(HttpSession& session, std::string& localDirectory, const GetOptions& options,
                  HttpResponse& response);
 
 // Clears the response, derives its fileName from wantedName (or from the
@@ -76,6 +80,10 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::strin
 // The address a LOCATION value names, resolved against the address it
 // answers; its query is kept. Empty for another scheme or no usable server.
 std::optional<WebUrl> RedirectTarget(std::string_view location, const WebUrl& from);
+
+// The local directory with the local path separator at its end; an empty
+// one (the current directory) stays empty.
+std::string WithTrailingSeparator(std::string_view directory);
 
 // The local name for a file part (empty: named after the directory, "/docs/"
 // gives "docs.html", "/" gives "index.html"): query and fragment cut, %XX

@@ -12,7 +12,7 @@ namespace {
 
 // Screen first, then the run log.
 std::string DownloadingText(const HttpResponse& response) {
-  std::string text = "Downloading " + response.fileName.Str();
+  std::string text = "Downloading " + response.fileName;
   if (response.contentLength > 0) text += " " + std::to_string(response.contentLength) + " bytes ";
   return text;
 }
@@ -27,8 +27,8 @@ bool SaysNotFound(std::uint16_t status) {
 // that never answered, an answer broken off in its header and any other
 // status are said as what they are.
 std::string NoFileText(const HttpSession& session, const HttpResponse& response) {
-  const std::string failed = "Unable to download " + response.fileName.Str();
-  const std::string status = session.StatusLine().Str();
+  const std::string failed = "Unable to download " + response.fileName;
+  const std::string status = session.StatusLine();
   if (status.empty()) {
     if (StopRequested()) return failed + ": the run was stopped";
     if (session.connection.PeerClosed()) {
@@ -36,7 +36,7 @@ std::string NoFileText(const HttpSession& session, const HttpResponse& response)
     }
     return failed + ": no answer from the server";
   }
-  if (SaysNotFound(response.status)) return "Unable to find " + response.fileName.Str();
+  if (SaysNotFound(response.status)) return "Unable to find " + response.fileName;
   if (response.status == 200) return failed + ": the answer broke off in its header";
   return failed + ": the server answered " + status;
 }
@@ -54,12 +54,11 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
       RunLog::Show("Connecting ... ");
       break;
     case HttpStatusEvent::Connected:
-      RunLog::ShowAndWrite("Connection established",
-                           "Connection established with " + BaseUrl().Str());
+      RunLog::ShowAndWrite("Connection established", "Connection established with " + BaseUrl());
       break;
     case HttpStatusEvent::ConnectFailed:
       RunLog::ShowAndWriteFailure("Unable to establish connection",
-                                  "Unable to establish connection with " + BaseUrl().Str());
+                                  "Unable to establish connection with " + BaseUrl());
       break;
     case HttpStatusEvent::ReadingHeader:
       RunLog::Show("Retrieving file header information");
@@ -86,10 +85,10 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
       text = NoFileText(*this, response);
       break;
     case HttpFileEvent::CreateFailed:
-      text = "Unable to create file on local drive " + response.fileName.Str();
+      text = "Unable to create file on local drive " + response.fileName;
       break;
     case HttpFileEvent::Unchanged:
-      text = "Skipping unmodified file " + response.fileName.Str();
+      text = "Skipping unmodified file " + response.fileName;
       break;
     case HttpFileEvent::Complete:
       text = TransferTimeText(response.transferTime);
@@ -97,13 +96,13 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
       fileComplete_ = true;
       break;
     case HttpFileEvent::Redirected:
-      text = "Redirected to " + response.location.Str();
+      text = "Redirected to " + response.location;
       break;
     case HttpFileEvent::RedirectRefused:
-      text = "Unable to follow redirect to " + response.location.Str();
+      text = "Unable to follow redirect to " + response.location;
       break;
     case HttpFileEvent::TooManyRedirects:
-      text = "Too many redirects for " + requested.Str();
+      text = "Too many redirects for " + requested;
       break;
     case HttpFileEvent::Incomplete:  // the caller reports the failed fetch
     default:
@@ -115,7 +114,7 @@ void ReportingHttpSession::FileEvent(HttpFileEvent event, const HttpResponse& re
     RunLog::ShowAndWrite(text, text);
   }
   if (event == HttpFileEvent::NotFound && SaysNotFound(response.status)) {
-    RunLog::Write("Server reported: " + StatusLine().Str());
+    RunLog::Write("Server reported: " + StatusLine());
   }
 }
 

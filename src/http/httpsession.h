@@ -15,7 +15,6 @@
 #include "http/weburl.h"
 #include "net/connection.h"
 #include "util/eventnames.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -99,9 +98,9 @@ class HttpSession {
   // stops its debug log. Only the first call does anything.
   void Done();
 
-  Str255 BaseUrl() const { return baseUrl; }
-  Str255 Directory() const { return directory; }
-  Str255 StatusLine() const { return statusLine; }
+  const std::string& BaseUrl() const { return baseUrl; }
+  const std::string& Directory() const { return directory; }
+  const std::string& StatusLine() const { return statusLine; }
 
   virtual void StatusEvent(HttpStatusEvent event) = 0;
   virtual void FileEvent(HttpFileEvent event, const HttpResponse& response) = 0;
@@ -111,16 +110,17 @@ class HttpSession {
   // there (the owner already has that file).
   virtual bool MayFollow(const WebUrl& target);
 
-  Str255 baseUrl;  // "http://" or "https://" + host when the URL had that prefix, else the host
-  bool secure = false;  // the URL is an https address
-  Str255 directory;     // begins and ends with "/"
-  Str255 file;          // after the last "/"; the 8.3 name when short names are used
-  Str255 statusLine;    // first response line as received
-  Str255 requested;     // the URL HttpGet was given, before any redirect
-  WebUrl address;       // where the last request went; its path with the query
+  std::string
+      baseUrl;  // "http://" or "https://" + host when the URL had that prefix, else the host
+  bool secure = false;     // the URL is an https address
+  std::string directory;   // begins and ends with "/"
+  std::string file;        // after the last "/"; the 8.3 name when short names are used
+  std::string statusLine;  // first response line as received
+  std::string requested;   // the URL HttpGet was given, before any redirect
+  WebUrl address;          // where the last request went; its path with the query
   // The local name fixed by the address first asked for, once a redirect has
   // been followed; empty: the name comes from the address requested.
-  Str255 storedName;
+  std::string storedName;
   // The local file the last body was stored in, or the unchanged copy kept;
   // empty: none. The name in it may be shorter than the response's fileName,
   // cut to fit the longest local path.
@@ -131,8 +131,8 @@ class HttpSession {
   ResponseRead responseRead = ResponseRead::Partly;
   // Where the connection is left after HttpGet for a later session; none: it is closed.
   KeptConnection* keep = nullptr;
-  Str255 proxy;    // "host:port" of the proxy; empty: connect directly
-  TlsOptions tls;  // how https servers are checked
+  std::string proxy;  // "host:port" of the proxy; empty: connect directly
+  TlsOptions tls;     // how https servers are checked
   // The directory stored files must stay inside (the assignment's); empty:
   // the local directory of the fetch.
   std::string storeRoot;
@@ -147,7 +147,7 @@ class HttpSession {
   std::chrono::steady_clock::time_point answerDue;
   // Why the last answer could not be used at all (a header without end, a
   // length that is no length); its line has been written. Empty: it could.
-  Str255 answerFailure;
+  std::string answerFailure;
 
  private:
   bool done_ = false;

@@ -22,6 +22,7 @@
 #include "util/fileattributes.h"
 #include "util/localpaths.h"
 #include "util/localsearch.h"
+#include "util/shorttext.h"
 #include "util/stoprequest.h"
 
 namespace quorbit {
@@ -53,6 +54,11 @@ void ReportEmptiedLocation(std::string_view location) {
                               " was emptied and is left empty: the download failed");
 }
 
+// A followed link becomes the URI and LOCATION of an assignment record: the
+// limits must let both fit whole.
+static_assert(kMaxLinkLength <= decltype(HttpTask::URI)::kMax);
+static_assert(kMaxLocalDirectoryLength <= decltype(HttpTask::LOCATION)::kMax);
+
 // SRC links (images, frames) are followed below the last HREF level too, but
 // a chain of pages that embed each other under ever new addresses has to end
 // somewhere: at most this many levels below LEVEL. Real framesets nest two or
@@ -79,14 +85,6 @@ std::string LowerText(std::string_view text) {
   std::string lower(text);
   for (char& c : lower) c = LowerLetter(c);
   return lower;
-}
-
-// prefix + value, cut to N characters as a whole.
-template <std::size_t N>
-ShortStr<N> Joined(std::string_view prefix, std::string_view value) {
-  ShortStr<N> text(prefix);
-  text += value;
-  return text;
 }
 
 void ReportUncreatableLocation(std::string_view location, const FileResult& made) {
@@ -195,8 +193,8 @@ std::optional<std::string> PlaceBelowRoot(std::string_view location, std::string
 // link's path (for absolute paths too, less the page's directory where it
 // begins with it). Another server's files go to its ServerDirectory. Empty when the directory would
 // leave the root or not fit.
-std::optional<Str80> LinkLocation(const UrlReference& ref, const WebUrl& url,
-                                  const PageContext& page) {
+std::optional<std::string> LinkLocation(const UrlReference& ref, const WebUrl& url,
+                                        const PageContext& page) {
   std::string location(page.location);
   std::string_view path = ref.path;
   if (ref.hasAuthority && !SameServer(url, PageAddress(page))) {
@@ -204,15 +202,15 @@ std::optional<Str80> LinkLocation(const UrlReference& ref, const WebUrl& url,
     location += kPathSep;
     path = {};
   }
-  if (StartsWithNoCase(path, page.directory)) path.remove_prefix(page.directory.Length());
+  if (StartsWithNoCase(path, page.directory)) path.remove_prefix(page.directory.size());
   const std::size_t last = path.find_last_of(kLinkSeparators);
   if (last != std::string_view::npos) {
     location += kPathSep;
     location += path.substr(0, last);
   }
-  const std::optional<std::string> placed = PlaceBelowRoot(location, page.root);
-  if (!placed || placed->size() > Str80::kMax) return std::nullopt;
-  return Str80(*placed);
+  std::optional<std::string> placed = PlaceBelowRoot(location, page.root);
+  if (!placed || placed->size() > kMaxLocalDirectoryLength) return std::nullopt;
+  return placed;
 }
 
 // A local path made absolute (from the current directory) with "." and ".."
@@ -251,7 +249,7 @@ struct StoredPage {
 struct AssignmentRun {
   const RunContext& context;
   VisitedUrlSet& visited;
-  Str80 root;  // nothing is stored outside it
+  std::string root;  // nothing is stored outside it
   std::deque<QueuedFetch> queue;
   // By absolute path: a file stored over a page replaces it here too.
   std::map<std::string, StoredPage> pages;
@@ -302,11 +300,10 @@ void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, cons
               const std::string& file, std::string_view storedName) {
   auto scanner = std::make_unique<LinkScanner>();
   if (!scanner->OpenPage(file)) {
-    RunLog::ShowAndWriteFailure(
-        Cat(Joined<100>("Unable to find/open ", task.LOCATION), storedName));
+    RunLog::ShowAndWriteFailure(Cat("Unable to find/open ", task.LOCATION, storedName));
     return;
   }
-  const Str255 parsing = Cat(Joined<88>("Parsing ", task.LOCATION), storedName);
+  const std::string parsing = Cat("Parsing ", task.LOCATION, storedName);
   RunLog::ShowAndWrite(parsing, parsing);
   std::uint16_t kind = 0;
   std::string text;
@@ -314,7 +311,7 @@ void ScanPage(AssignmentRun& run, const HttpTask& task, std::uint8_t level, cons
     if (kind == SrcLink || kind == HrefLink) QueueLink(run, task, level, page, kind, text);
   }
   scanner->ClosePage();
-  const Str255 finished = Cat(Joined<97>("Finished parsing ", task.LOCATION), storedName);
+  const std::string finished = Cat("Finished parsing ", task.LOCATION, storedName);
   RunLog::ShowAndWrite(finished, finished);
   if (task.TRANSLATE) {
     const std::string path = AbsoluteLocalPath(file);
@@ -359,9 +356,9 @@ void RewritePage(const VisitedUrlSet& visited, const StoredPage& page) {
 
 void ShowAssignment(const HttpTask& task) {
   const int levels = task.LEVEL;
-  StatusDisplay::SetLine(1, Joined<96>("Processing task ", task.NAME));
+  StatusDisplay::SetLine(1, Cat("Processing task ", task.NAME));
   StatusDisplay::SetLine(2, Cat("Process ", IntToText(levels)) + " level(s)");
-  StatusDisplay::SetLine(3, Joined<95>("Store files in ", task.LOCATION));
+  StatusDisplay::SetLine(3, Cat("Store files in ", task.LOCATION));
 }
 
 // The session of one fetch. Given the visited set, it follows no redirect
@@ -414,31 +411,36 @@ bool FetchFile(AssignmentRun& run, HttpTask& task, std::uint8_t level, const std
   auto fetch =
       std::make_unique<Fetch>(run.context.settings.DEBUG_LOG, linked ? &run.visited : nullptr);
   FetchSession& session = fetch->session;
-  if (!run.context.settings.PROXY.Empty()) session.proxy = run.context.settings.PROXY;
+  session.proxy = run.context.settings.PROXY.Str();
   session.keep = &run.kept;
-  session.storeRoot = run.root.Str();
+  session.storeRoot = run.root;
   session.tls = {VerifiesCertificates(task), run.context.settings.CA_FILE.Str()};
-  if (!HttpGet(session, task.URI, task.LOCATION, task.PORT,
-               {.ifModified = task.IFMOD != 0, .shortNames = task.SHORTNAMES != 0},
-               fetch->response)) {
+  std::string location = task.LOCATION.Str();
+  const bool got =
+      HttpGet(session, task.URI, location, task.PORT,
+              {.ifModified = task.IFMOD != 0, .shortNames = task.SHORTNAMES != 0}, fetch->response);
+  // A redirect to the address as a directory has extended the location, within
+  // the width of LOCATION.
+  task.LOCATION = location;
+  if (!got) {
     if (!session.knownTarget.empty()) {
       run.aliases.emplace_back(key, session.knownTarget);
       return false;
     }
-    RunLog::ShowAndWriteFailure(Joined<111>("Unable to complete download of ", task.URI));
+    RunLog::ShowAndWriteFailure(Cat("Unable to complete download of ", task.URI));
     return false;
   }
   const HttpResponse& response = fetch->response;
   if (response.status != 200) return false;
   const std::uint16_t port = session.address.port;
   task.PORT = port;
-  task.URI = session.BaseUrl() + session.Directory().View() + response.fileName.View();
+  task.URI = session.BaseUrl() + session.Directory() + response.fileName;
   const std::string stored = AbsoluteLocalPath(session.storedPath);
   RecordStored(run.visited, key, stored);
   RecordStored(run.visited, VisitedKey(session.address, port), stored);
   run.pages.erase(stored);
-  if (response.contentType.View().find("HTML") == std::string_view::npos) return true;
-  const PageContext page{session.BaseUrl(), session.Directory(), task.LOCATION, run.root, port};
+  if (response.contentType.find("HTML") == std::string::npos) return true;
+  const PageContext page{session.BaseUrl(), session.Directory(), location, run.root, port};
   ScanPage(run, task, level, page, session.storedPath, response.fileName);
   return true;
 }
@@ -474,15 +476,15 @@ ResolvedLink ResolveLink(std::string_view linkText, const PageContext& page) {
   const std::optional<WebUrl> url = ResolveReference(address, PageAddress(page));
   if (!url) return resolved;  // another scheme, or no server that can be asked
   const std::string request = RequestText(*url);
-  // Cut to the request's 80 characters it would be another address.
-  if (request.size() > Str80::kMax) return resolved;
+  // Cut to the longest request it would be another address.
+  if (request.size() > kMaxLinkLength) return resolved;
   resolved.url = UrlText(*url);
   if (hash != std::string_view::npos) resolved.fragment = linkText.substr(hash);
   const WebUrl base = PageAddress(page);
   resolved.port = LinkPort(*url, base);
   resolved.key = VisitedKey(*url, resolved.port);
   resolved.request = request;
-  const std::optional<Str80> location = LinkLocation(SplitReference(address), *url, page);
+  const std::optional<std::string> location = LinkLocation(SplitReference(address), *url, page);
   if (location) resolved.location = *location;
   resolved.followable = location && Reachable(*url, base) && !url->path.ends_with('/');
   return resolved;
@@ -500,8 +502,7 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited,
   }
   const bool emptied =
       level == 1 && !task.IFMOD && EmptyLocationUnlessGuarded(task.LOCATION, context);
-  AssignmentRun run{context, visited, task.LOCATION, {}, {}, {}, {}, 0};
-  EnsureTrailing(run.root, kPathSep);
+  AssignmentRun run{context, visited, WithTrailingSeparator(task.LOCATION), {}, {}, {}, {}, 0};
   const std::string key = StartKey(task.URI, task.PORT);
   if (!key.empty()) visited.Add(key);
   const bool stored = FetchFile(run, task, level, key, false);

@@ -16,7 +16,6 @@
 #include "config/settings.h"
 #include "http/visitedset.h"
 #include "http/weburl.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -41,13 +40,18 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited,
 // how many were left ("Link limit reached: <n> links not followed").
 constexpr std::size_t kLinkQueueCapacity = 10000;
 
+// Longest request a link may make ("http://" and host included). A link
+// whose request is longer is left as written and not followed: shortened,
+// it would name another file.
+inline constexpr std::size_t kMaxLinkLength = 80;
+
 // A link attribute as written in a page: head up to and including the
 // opening quote, the link (trimmed of blanks and control characters), and
 // the tail from the closing quote on.
 struct LinkToken {
-  Str255 head;
-  Str255 link;
-  Str255 tail;
+  std::string head;
+  std::string link;
+  std::string tail;
 };
 
 LinkToken SplitLinkToken(std::string_view text);
@@ -55,17 +59,17 @@ LinkToken SplitLinkToken(std::string_view text);
 // The page a link stands on: the address it was fetched from, where it is
 // stored, and the directory that nothing may leave (the assignment's own).
 struct PageContext {
-  Str255 baseUrl;                         // "http://" or "https://" + host, or the host alone
-  Str255 directory;                       // begins and ends with "/"
-  Str80 location;                         // local directory of the page
-  Str80 root;                             // local directory of the assignment
+  std::string baseUrl;                    // "http://" or "https://" + host, or the host alone
+  std::string directory;                  // begins and ends with "/"
+  std::string location;                   // local directory of the page
+  std::string root;                       // local directory of the assignment
   std::uint16_t port = kHttpDefaultPort;  // the port the page came from
 };
 
 // Where a link leads. An in-page anchor ("#..."), a link of a scheme other
 // than http and https (mailto:, javascript: ...), one whose server cannot be asked (a
-// user name, a bad port) and one whose address would not fit the 80
-// characters of a request keep their text and are never followed. Every other
+// user name, a bad port) and one whose request would be longer than
+// kMaxLinkLength keep their text and are never followed. Every other
 // link becomes an absolute address with "." and ".." resolved, which is
 // followed unless it ends with "/", names another port than the assignment's
 // under the page's own scheme, or its local directory would leave the root or
@@ -77,8 +81,8 @@ struct ResolvedLink {
   std::string url;         // the absolute address (with its port), or the link as written
   std::string fragment;    // "#" and what follows it; empty when there is none
   std::string key;         // the visited set's key; empty when the link is no http address
-  Str80 request;           // the address to fetch
-  Str80 location;          // local directory for the linked file
+  std::string request;     // the address to fetch, at most kMaxLinkLength characters
+  std::string location;    // local directory for the linked file
   std::uint16_t port = 0;  // the port to fetch it from
   bool followable = false;
 };

@@ -74,7 +74,7 @@ void ApplyHeaderField(HttpResponse& response, std::string_view line) {
   const std::string value = UpperText(fieldValue);
   if (name == "LOCATION") {
     response.location = fieldValue;
-    response.locationCut = fieldValue.size() > Str255::kMax;
+    response.locationTooLong = fieldValue.size() > kMaxRedirectLength;
   } else if (name == "SERVER") {
     response.server = value;
   } else if (name == "DATE") {

@@ -12,7 +12,6 @@
 #include <string_view>
 
 #include "report/datetext.h"
-#include "util/shorttext.h"
 
 namespace quorbit {
 
@@ -23,26 +22,30 @@ enum class BodyFraming : std::uint8_t {
   Chunked = 2,     // TRANSFER-ENCODING chunked: size lines, ended by a 0 chunk
 };
 
+// Longest address a redirect may lead to; a longer one is refused, never
+// followed under a shortened name.
+inline constexpr std::size_t kMaxRedirectLength = 255;
+
 // Values of the last response read; cleared at the start of each header read.
 struct HttpResponse {
-  Str255 fileName;                 // local name (no directory) the body is stored under
-  Str255 contentType;              // upper case
+  std::string fileName;            // local name (no directory) the body is stored under
+  std::string contentType;         // upper case
   std::int64_t contentLength = 0;  // 0: not given (or chunked)
   PackedDateTime lastModified = 0;
   bool connectionClose = false;      // CONNECTION named CLOSE
   bool connectionKeepAlive = false;  // CONNECTION named KEEP-ALIVE (an HTTP/1.0 server keeps it)
   std::uint16_t status = 0;
   PackedDateTime serverDate = 0;
-  Str255 server;                  // upper case
+  std::string server;             // upper case
   std::int32_t transferTime = 0;  // whole seconds spent receiving the body
   BodyFraming framing = BodyFraming::UntilClose;
   // A CONTENT-LENGTH that gives no length (see ParseContentLength), or two
   // that differ: where the body ends cannot be known.
   bool lengthUnusable = false;
   // LOCATION as written; once a redirect is followed or refused, the address
-  // it led to. locationCut: the value was too long to hold the whole address.
-  Str255 location;
-  bool locationCut = false;
+  // it led to. locationTooLong: the value is longer than kMaxRedirectLength.
+  std::string location;
+  bool locationTooLong = false;
 };
 
 // Why the text of a head gives no response that can be used.

@@ -60,12 +60,14 @@ int NextSliceUntil(std::chrono::steady_clock::time_point deadline) {
   return std::min(MillisecondsUntil(deadline), kWaitSliceMs);
 }
 
-// text + CR + LF, the whole cut to kMaxLinePiece bytes as every line sent
-// is: a text of kMaxLinePiece - 1 bytes goes out with its CR but no LF.
+// text + CR + LF, whole: a line cut here would go out without its end and
+// run into the next one. A protocol with a line limit checks it before
+// sending.
 std::string LineToSend(std::string_view text) {
-  std::string line(text.substr(0, kMaxLinePiece));
+  std::string line;
+  line.reserve(text.size() + 2);
+  line += text;
   line += "\r\n";
-  line.resize(std::min(line.size(), kMaxLinePiece));
   return line;
 }
 

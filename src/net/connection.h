@@ -151,11 +151,11 @@ class TcpConnection {
   // line read does not count); never waits. A connection about to carry a
   // new request must have none: they would be taken for its answer.
   bool BytesWaiting();
-  // text + CR + LF (cut to kMaxLinePiece bytes) in one send; logs "S " + text, or
+  // text + CR + LF, whole, in one send; logs "S " + text, or
   // "S " + logText where the text must not reach the log (a password).
   bool SendLine(std::string_view text);
   bool SendLine(std::string_view text, std::string_view logText);
-  // The lines, each + CR + LF (each cut to kMaxLinePiece bytes), in one send, and
+  // The lines, each + CR + LF and whole, in one send, and
   // "S " + each in the debug log: a request of several lines leaves in one
   // segment instead of waiting for the peer to acknowledge its first line.
   bool SendLines(std::initializer_list<std::string_view> lines);

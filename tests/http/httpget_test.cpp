@@ -18,10 +18,10 @@ namespace {
 // was written, not the one the whole name would give.
 TEST(HttpGetStoredPath, NamesTheFileWrittenWhenTheNameWasCutToFit) {
   TempDir dir;
-  Str80 local = dir / "store/";
+  std::string local = dir / "store/";
   ASSERT_TRUE(EnsureDirectory(local));
   const std::string name = std::string(234, 'n') + ".txt";  // the request line takes 252 bytes
-  ASSERT_GT(local.Length() + name.size(), 254u);
+  ASSERT_GT(local.size() + name.size(), 254u);
   PeerProcess server;
   const int port = StartScriptedServer(
       server, dir,
@@ -35,9 +35,9 @@ TEST(HttpGetStoredPath, NamesTheFileWrittenWhenTheNameWasCutToFit) {
   ASSERT_TRUE(
       HttpGet(session, "127.0.0.1/" + name, local, static_cast<std::uint16_t>(port), {}, response));
   EXPECT_EQ(server.ReadRest(15), "DONE\n");
-  EXPECT_EQ(response.fileName.Str(), name);
+  EXPECT_EQ(response.fileName, name);
   EXPECT_EQ(session.storedPath.size(), 254u);
-  EXPECT_EQ(session.storedPath, local.Str() + name.substr(0, 254 - local.Length()));
+  EXPECT_EQ(session.storedPath, local + name.substr(0, 254 - local.size()));
   EXPECT_EQ(ReadFile(session.storedPath), "ok");
 }
 

@@ -15,7 +15,7 @@ struct Split {
 Split SplitOf(std::string_view url) {
   RecordingHttpSession session;
   std::string host = SplitUrl(session, url);
-  return {host, session.BaseUrl().Str(), session.Directory().Str(), session.file.Str()};
+  return {host, session.BaseUrl(), session.Directory(), session.file};
 }
 
 TEST(SplitUrl, SeparatesHostDirectoryAndFile) {

@@ -58,7 +58,7 @@ class RealServers : public ::testing::Test {
   }
 
   std::string Served(const std::string& name) const { return dir / ("www/" + name); }
-  std::string Stored(const std::string& name) const { return ReadFile(local.Str() + name); }
+  std::string Stored(const std::string& name) const { return ReadFile(local + name); }
 
   bool Get(HttpSession& session, const std::string& path, bool ifModified = false) {
     return HttpGet(session, "http://127.0.0.1" + path, local,
@@ -67,7 +67,7 @@ class RealServers : public ::testing::Test {
 
   TempDir dir;
   NginxPeer nginx;
-  Str80 local;
+  std::string local;
   HttpResponse response;
 };
 
@@ -79,14 +79,14 @@ TEST_F(RealServers, PageIsStoredWithItsDate) {
   EXPECT_EQ(response.status, 200);
   EXPECT_EQ(response.contentLength,
             static_cast<std::int64_t>(ReadFile(Served("page.html")).size()));
-  EXPECT_EQ(response.contentType.Str(), "TEXT/HTML");
-  EXPECT_EQ(response.server.Str().rfind("NGINX", 0), 0u);
+  EXPECT_EQ(response.contentType, "TEXT/HTML");
+  EXPECT_EQ(response.server.rfind("NGINX", 0), 0u);
   EXPECT_NE(response.serverDate, 0u);
   EXPECT_EQ(response.lastModified, PackedGmt(kPageTime));
-  EXPECT_EQ(GetFileDate(local.Str() + "page.html"), response.lastModified);
+  EXPECT_EQ(GetFileDate(local + "page.html"), response.lastModified);
   EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "Downloading",
                                     "P100", "Complete", "P-1"}));
-  EXPECT_EQ(session.StatusLine().Str(), "HTTP/1.1 200 OK");
+  EXPECT_EQ(session.StatusLine(), "HTTP/1.1 200 OK");
 }
 
 TEST_F(RealServers, IfModifiedSkipsUnchangedAndFetchesChanged) {
@@ -95,8 +95,8 @@ TEST_F(RealServers, IfModifiedSkipsUnchangedAndFetchesChanged) {
     ASSERT_TRUE(Get(session, "/page.html", true));
   }
   // A stored copy with the server's date is not fetched again, whatever it holds.
-  WriteFile(local.Str() + "page.html", "kept");
-  ASSERT_TRUE(SetFileDate(local.Str() + "page.html", PackedGmt(kPageTime)));
+  WriteFile(local + "page.html", "kept");
+  ASSERT_TRUE(SetFileDate(local + "page.html", PackedGmt(kPageTime)));
   {
     RecordingHttpSession session;
     EXPECT_TRUE(Get(session, "/page.html", true));
@@ -110,7 +110,7 @@ TEST_F(RealServers, IfModifiedSkipsUnchangedAndFetchesChanged) {
     EXPECT_TRUE(Get(session, "/page.html", true));
     EXPECT_TRUE(session.Saw("Complete"));
     EXPECT_EQ(Stored("page.html"), "<html>changed</html>\n");
-    EXPECT_EQ(GetFileDate(local.Str() + "page.html"), PackedGmt(kPageTime + 3600));
+    EXPECT_EQ(GetFileDate(local + "page.html"), PackedGmt(kPageTime + 3600));
   }
 }
 
@@ -121,7 +121,7 @@ TEST_F(RealServers, MissingFileIsReported) {
     EXPECT_FALSE(Get(session, "/missing.html"));
   }
   EXPECT_EQ(response.status, 404);
-  EXPECT_FALSE(PathExists(local.Str() + "missing.html"));
+  EXPECT_FALSE(PathExists(local + "missing.html"));
   Events memo = capture.Memo();
   ASSERT_FALSE(memo.empty());
   EXPECT_EQ(memo.back(), "Unable to find missing.html");
@@ -134,7 +134,7 @@ TEST_F(RealServers, MissingFileIsReported) {
 TEST_F(RealServers, DirectoryWithoutSlashIsFetchedThroughTheRedirectRule) {
   RecordingHttpSession session;
   ASSERT_TRUE(Get(session, "/docs"));
-  EXPECT_EQ(local.Str(), dir / "store/docs/");
+  EXPECT_EQ(local, dir / "store/docs/");
   EXPECT_EQ(Stored("docs.html"), "<html>docs</html>\n");
 }
 
@@ -162,8 +162,8 @@ TEST_F(RealServers, FileBeyondFourGibibytesArrivesWholeAndComplete) {
   session.bodyIdleSeconds = 5;
   ASSERT_TRUE(Get(session, "/huge.bin"));
   EXPECT_EQ(response.contentLength, size);
-  EXPECT_EQ(static_cast<std::int64_t>(FileSizeOf(local.Str() + "huge.bin")), size);
-  std::ifstream stored(local.Str() + "huge.bin", std::ios::binary);
+  EXPECT_EQ(static_cast<std::int64_t>(FileSizeOf(local + "huge.bin")), size);
+  std::ifstream stored(local + "huge.bin", std::ios::binary);
   stored.seekg(-static_cast<std::streamoff>(marker.size()), std::ios::end);
   std::string last(marker.size(), '\0');
   stored.read(last.data(), static_cast<std::streamsize>(last.size()));
@@ -183,7 +183,7 @@ TEST_F(RealServers, SameFetchThroughProxyOnAnotherPort) {
   session.proxy = "127.0.0.1:" + std::to_string(proxy.Port());
   ASSERT_TRUE(Get(session, "/page.html"));
   EXPECT_EQ(Stored("page.html"), ReadFile(Served("page.html")));
-  EXPECT_EQ(GetFileDate(local.Str() + "page.html"), PackedGmt(kPageTime));
+  EXPECT_EQ(GetFileDate(local + "page.html"), PackedGmt(kPageTime));
   ASSERT_TRUE(Get(session, "/big.bin"));  // the same session asks the same proxy again
   EXPECT_TRUE(Stored("big.bin") == ReadFile(Served("big.bin"))) << "stored copy differs";
 }
@@ -215,10 +215,10 @@ TEST_F(RealServers, PageOverIpv6IsStoredAndTheDebugLogNamesTheAddress) {
     RecordingHttpSession session(dir / "debug.log");
     ASSERT_TRUE(HttpGet(session, "http://[::1]/page.html", local,
                         static_cast<std::uint16_t>(nginx6.Port()), {}, response));
-    EXPECT_EQ(session.BaseUrl().Str(), "http://[::1]");
+    EXPECT_EQ(session.BaseUrl(), "http://[::1]");
   }
   EXPECT_EQ(Stored("page.html"), ReadFile(Served("page.html")));
-  EXPECT_EQ(GetFileDate(local.Str() + "page.html"), PackedGmt(kPageTime));
+  EXPECT_EQ(GetFileDate(local + "page.html"), PackedGmt(kPageTime));
   const std::vector<std::string> log = LogFileTexts(dir / "debug.log");
   ASSERT_GE(log.size(), 6u);
   EXPECT_EQ(log[3], "C ip ::1");

@@ -160,7 +160,7 @@ TEST(ReportingHttpSession, AFetchThatBringsNoFileSaysWhatHappened) {
         server, capture.dir,
         std::string("expect GET /f.html HTTP/1.1\nexpect_match Host: *\nexpect \n") + c.serves);
     ASSERT_NE(port, 0);
-    Str80 local = capture.dir / "store/";
+    std::string local = capture.dir / "store/";
     HttpResponse response;
     {
       ReportingHttpSession session("");
@@ -210,7 +210,7 @@ TEST(ReportingHttpSession, DownloadIsReportedFromStartToEnd) {
                                      std::string(1000, 'x') + "\npause 0.2\nsend " +
                                      std::string(500, 'y') + "\nclose\n");
   ASSERT_NE(port, 0);
-  Str80 local = capture.dir / "store/";
+  std::string local = capture.dir / "store/";
   ASSERT_TRUE(EnsureDirectory(local));
   HttpResponse response;
   {
@@ -243,7 +243,7 @@ TEST(ReportingHttpSession, ABodyEndedByTheServersCloseIsNoInterruption) {
       "expect GET /a.txt HTTP/1.1\nexpect_match Host: *\nexpect \n"
       "send HTTP/1.0 200 OK\\r\\nContent-Type: text/plain\\r\\n\\r\\nhello\nclose\n");
   ASSERT_NE(port, 0);
-  Str80 local = capture.dir / "store/";
+  std::string local = capture.dir / "store/";
   ASSERT_TRUE(EnsureDirectory(local));
   HttpResponse response;
   {

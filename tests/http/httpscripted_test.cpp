@@ -64,11 +64,11 @@ class ScriptedHttp : public ::testing::Test {
 
   // "DONE" when the server saw every expected line.
   std::string Verdict() { return server.ReadRest(15); }
-  std::string Stored(const std::string& name) { return ReadFile(local.Str() + name); }
+  std::string Stored(const std::string& name) { return ReadFile(local + name); }
   // The names in the store, sorted: a partial file under any name shows here.
   Names StoreEntries() const {
     Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(local.Str())) {
+    for (const auto& entry : std::filesystem::directory_iterator(local)) {
       names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
@@ -79,7 +79,7 @@ class ScriptedHttp : public ::testing::Test {
   PeerProcess server;
   RecordingHttpSession session;
   HttpResponse response;
-  Str80 local;
+  std::string local;
   std::uint16_t port = 0;
   double seconds = 0;
 };
@@ -96,10 +96,10 @@ TEST_F(ScriptedHttp, MovedAnswerIsFetchedAgainAsDirectory) {
         "expect_close\n");
   EXPECT_TRUE(Get("/docs"));
   EXPECT_EQ(Verdict(), "DONE\n");
-  EXPECT_EQ(local.Str(), dir / "store/docs/");
+  EXPECT_EQ(local, dir / "store/docs/");
   EXPECT_EQ(Stored("docs.html"), "hello");
-  EXPECT_EQ(session.Directory().Str(), "/docs/");
-  EXPECT_EQ(session.BaseUrl().Str(), "127.0.0.1");  // the retry URL has no prefix
+  EXPECT_EQ(session.Directory(), "/docs/");
+  EXPECT_EQ(session.BaseUrl(), "127.0.0.1");  // the retry URL has no prefix
   EXPECT_FALSE(session.Saw("NotFound"));
 }
 
@@ -110,7 +110,7 @@ TEST_F(ScriptedHttp, RedirectSubdirectoryNamedDotDotStaysInside) {
         Request("/x/../") + "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nok\n");
   EXPECT_TRUE(Get("/x/.."));
   EXPECT_EQ(Verdict(), "DONE\n");
-  EXPECT_EQ(local.Str(), dir / "store/__/");
+  EXPECT_EQ(local, dir / "store/__/");
   EXPECT_EQ(Stored("...html"), "ok");
 }
 
@@ -143,15 +143,15 @@ TEST_F(ScriptedHttp, RedirectedFileKeepsTheNameOfTheLinkAsked) {
     EXPECT_EQ(Verdict(), "DONE\n");
     EXPECT_EQ(Stored("page.html"), "new");
     EXPECT_EQ(StoreEntries(), Names{"page.html"});
-    EXPECT_EQ(response.fileName.Str(), "page.html");
+    EXPECT_EQ(response.fileName, "page.html");
     // Its links are read against where it came from.
-    EXPECT_EQ(session.Directory().Str(), "/new/");
+    EXPECT_EQ(session.Directory(), "/new/");
     EXPECT_EQ(session.address.port, port);
     EXPECT_EQ(session.events,
               (Events{"Connecting", "Connected", "ReadingHeader", "Redirected", "Connecting",
                       "Connected", "ReadingHeader", "Downloading", "P100", "Complete", "P-1"}));
     EXPECT_EQ(session.address.path, "/new/Other.html?v=2");
-    std::filesystem::remove(local.Str() + "page.html");
+    std::filesystem::remove(local + "page.html");
   }
 }
 
@@ -179,7 +179,7 @@ TEST_F(ScriptedHttp, RedirectsEndAtALoopOrTheSixthHop) {
     EXPECT_FALSE(Get(row.first));
     EXPECT_EQ(Verdict(), "DONE\n");
     EXPECT_EQ(session.events.back(), "TooManyRedirects");
-    EXPECT_EQ(session.requested.Str(), "127.0.0.1" + row.first);
+    EXPECT_EQ(session.requested, "127.0.0.1" + row.first);
     EXPECT_EQ(StoreEntries(), Names{});
   }
 }
@@ -189,7 +189,7 @@ TEST_F(ScriptedHttp, RedirectToAnotherSchemeIsRefusedWithoutARequest) {
   EXPECT_FALSE(Get("/login"));
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_EQ(session.events.back(), "RedirectRefused");
-  EXPECT_EQ(response.location.Str(), "ftp://127.0.0.1/login");
+  EXPECT_EQ(response.location, "ftp://127.0.0.1/login");
   EXPECT_EQ(StoreEntries(), Names{});
 }
 
@@ -228,8 +228,8 @@ TEST_F(ScriptedHttp, RedirectToAnotherServerIsFollowedThere) {
   EXPECT_EQ(other.ReadRest(15), "DONE\n");
   EXPECT_EQ(Stored("index.html"), "site");
   EXPECT_EQ(session.address.port, otherPort);
-  EXPECT_EQ(session.BaseUrl().Str(), "http://127.0.0.1");
-  EXPECT_EQ(session.Directory().Str(), "/site/");
+  EXPECT_EQ(session.BaseUrl(), "http://127.0.0.1");
+  EXPECT_EQ(session.Directory(), "/site/");
 }
 
 TEST_F(ScriptedHttp, BodyWithoutLengthEndsPromptlyAtClose) {
@@ -245,7 +245,7 @@ TEST_F(ScriptedHttp, BodyWithoutLengthEndsPromptlyAtClose) {
   EXPECT_LT(seconds, 5.0);  // the close ended it, not the idle time-out
   EXPECT_EQ(session.Only('B'), (Events{"B9", "B18", "B-1"}));
   EXPECT_TRUE(session.Saw("Complete"));
-  EXPECT_EQ(response.contentType.Str(), "TEXT/PLAIN");
+  EXPECT_EQ(response.contentType, "TEXT/PLAIN");
 }
 
 TEST_F(ScriptedHttp, ChunkedBodyIsStoredWithoutItsFraming) {
@@ -300,7 +300,7 @@ TEST_F(ScriptedHttp, HeaderSplitAcrossSegmentsIsWaitedFor) {
   EXPECT_EQ(Stored("split.txt"), "body");
   EXPECT_EQ(response.contentLength, 4);
   EXPECT_NE(response.lastModified, 0u);
-  EXPECT_EQ(GetFileDate(local.Str() + "split.txt"), response.lastModified);
+  EXPECT_EQ(GetFileDate(local + "split.txt"), response.lastModified);
 }
 
 TEST_F(ScriptedHttp, HeaderAndChunkLinesWrittenByteByByte) {
@@ -319,7 +319,7 @@ TEST_F(ScriptedHttp, HeaderAndChunkLinesWrittenByteByByte) {
   EXPECT_TRUE(Get("/slow.txt"));
   EXPECT_EQ(Stored("slow.txt"), "hello");
   EXPECT_EQ(response.contentLength, 5);
-  EXPECT_EQ(response.contentType.Str(), "TEXT/PLAIN");
+  EXPECT_EQ(response.contentType, "TEXT/PLAIN");
   EXPECT_TRUE(Get("/slow.bin"));
   EXPECT_EQ(Stored("slow.bin"), "hi");
   EXPECT_EQ(Verdict(), "DONE\n");
@@ -328,8 +328,8 @@ TEST_F(ScriptedHttp, HeaderAndChunkLinesWrittenByteByByte) {
 TEST_F(ScriptedHttp, StalledBodyIsIncompleteAndCostsNoProcessorTime) {
   // The stored copy from an earlier run stays as it was, with its own date,
   // so that the next run with IFMOD fetches the file again.
-  WriteFile(local.Str() + "stall.bin", "good old copy");
-  const PackedDateTime oldDate = GetFileDate(local.Str() + "stall.bin");
+  WriteFile(local + "stall.bin", "good old copy");
+  const PackedDateTime oldDate = GetFileDate(local + "stall.bin");
   Serve(Request("/stall.bin") +
         "send HTTP/1.1 200 OK\\r\\nContent-Length: 100\\r\\n"
         "Last-Modified: Sun, 06 Nov 1994 08:49:36 GMT\\r\\n\\r\\n\n"
@@ -344,7 +344,7 @@ TEST_F(ScriptedHttp, StalledBodyIsIncompleteAndCostsNoProcessorTime) {
   EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "Downloading", "P9",
                                     "Incomplete", "P-1"}));
   EXPECT_EQ(Stored("stall.bin"), "good old copy");
-  EXPECT_EQ(GetFileDate(local.Str() + "stall.bin"), oldDate);
+  EXPECT_EQ(GetFileDate(local + "stall.bin"), oldDate);
   EXPECT_EQ(StoreEntries(), Names{"stall.bin"});
   session.Done();
   EXPECT_EQ(session.events.back(), "Interrupted");
@@ -428,7 +428,7 @@ TEST_F(ScriptedHttp, CarriageReturnAloneEndsLines) {
         "expect_close\n");
   EXPECT_TRUE(Get("/cr.txt"));
   EXPECT_EQ(Stored("cr.txt"), "abc");
-  EXPECT_EQ(response.contentType.Str(), "TEXT/PLAIN");
+  EXPECT_EQ(response.contentType, "TEXT/PLAIN");
 }
 
 TEST_F(ScriptedHttp, RestsOfLongHeaderLinesAreNoFieldsOfTheirOwn) {
@@ -448,6 +448,25 @@ TEST_F(ScriptedHttp, RestsOfLongHeaderLinesAreNoFieldsOfTheirOwn) {
   EXPECT_EQ(response.contentLength, 4);
 }
 
+TEST_F(ScriptedHttp, LongRequestTargetsGoOutWholeInTheRequestLine) {
+  struct Row {
+    std::string path;  // 300 characters, beyond any line piece
+    std::string stored;
+  };
+  const Row rows[] = {
+      {"/" + std::string(293, 'd') + "/a.txt", "a.txt"},
+      {"/q.txt?" + std::string(293, 'k'), "q.txt"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.stored);
+    ASSERT_EQ(row.path.size(), 300u);
+    Serve(Request(row.path) + "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nok\n");
+    EXPECT_TRUE(Get(row.path));
+    EXPECT_EQ(Verdict(), "DONE\n");
+    EXPECT_EQ(Stored(row.stored), "ok");
+  }
+}
+
 TEST_F(ScriptedHttp, EscapedSlashesDoNotLeaveTheDirectory) {
   Serve(Request("/d/..%2F..%2Fescape.txt") +
         "send HTTP/1.1 200 OK\\r\\nContent-Length: 3\\r\\n\\r\\nbad\n");
@@ -455,7 +474,7 @@ TEST_F(ScriptedHttp, EscapedSlashesDoNotLeaveTheDirectory) {
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_FALSE(PathExists(dir / "escape.txt"));
   EXPECT_FALSE(PathExists("/tmp/escape.txt"));
-  EXPECT_EQ(response.fileName.Str(), ".._.._escape.txt");
+  EXPECT_EQ(response.fileName, ".._.._escape.txt");
   EXPECT_EQ(Stored(".._.._escape.txt"), "bad");
 }
 
@@ -464,7 +483,7 @@ TEST_F(ScriptedHttp, LineFeedInLinkIsEncodedInTheRequestLine) {
   EXPECT_FALSE(Get("/a b\r\nX-Injected: 1"));
   EXPECT_EQ(Verdict(), "DONE\n");
   EXPECT_EQ(response.status, 404);
-  EXPECT_EQ(session.StatusLine().Str(), "HTTP/1.0 404 Not Found");
+  EXPECT_EQ(session.StatusLine(), "HTTP/1.0 404 Not Found");
   EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "NotFound"}));
 }
 
@@ -472,19 +491,19 @@ TEST_F(ScriptedHttp, ServerClosingBeforeStatusLineIsReported) {
   Serve("expect_match GET *\nclose\n");
   EXPECT_FALSE(Get("/gone.html"));
   EXPECT_EQ(session.events, (Events{"Connecting", "Connected", "ReadingHeader", "NotFound"}));
-  EXPECT_EQ(session.StatusLine().Str(), "");
+  EXPECT_EQ(session.StatusLine(), "");
   session.Done();
   EXPECT_EQ(session.events.back(), "Interrupted");
 }
 
 TEST_F(ScriptedHttp, ShortNamesAndIfModifiedWithoutDate) {
   // IFMOD without LAST-MODIFIED always fetches; SHORTNAMES stores an 8.3 name.
-  WriteFile(local.Str() + "avery~00.htm", "old");
+  WriteFile(local + "avery~00.htm", "old");
   Serve(Request("/averylongname.html") +
         "send HTTP/1.1 200 OK\\r\\nContent-Length: 3\\r\\n\\r\\nnew\n");
   EXPECT_TRUE(Get("/averylongname.html", true, true));
-  EXPECT_EQ(response.fileName.Str(), "avery~01.htm");
-  EXPECT_EQ(session.file.Str(), "avery~01.htm");
+  EXPECT_EQ(response.fileName, "avery~01.htm");
+  EXPECT_EQ(session.file, "avery~01.htm");
   EXPECT_EQ(Stored("avery~01.htm"), "new");
 }
 
@@ -566,7 +585,7 @@ TEST_F(ScriptedHttp, ConnectionServesTheNextFetchOnlyWhenItsAnswerEndedCleanly) 
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     session.events.clear();
-    for (const char* name : {"a", "b"}) std::filesystem::remove(local.Str() + name);
+    for (const char* name : {"a", "b"}) std::filesystem::remove(local + name);
     Serve(row.script);
     EXPECT_EQ(Get("/a"), row.firstStored);
     EXPECT_EQ(Get("/b"), row.secondStored);
@@ -633,7 +652,7 @@ TEST(ScriptedAnswers, HostileOrOddAnswersEndTheFetchAsTheyShould) {
     PeerProcess server;
     const int port = StartScriptedServer(server, dir, Request("/f.txt") + row.script);
     ASSERT_NE(port, 0);
-    Str80 local = dir / "store/";
+    std::string local = dir / "store/";
     ASSERT_TRUE(EnsureDirectory(local));
     ReportCapture capture;
     ClearTransferCounts();
@@ -648,12 +667,12 @@ TEST(ScriptedAnswers, HostileOrOddAnswersEndTheFetchAsTheyShould) {
     EXPECT_LT(SecondsSince(start), 6.0);       // the server holds on for 10 s
     EXPECT_EQ(server.ReadRest(15), "DONE\n");  // the client closed, or read all
     if (row.stored) {
-      EXPECT_EQ(ReadFile(local.Str() + "f.txt"), *row.stored);
+      EXPECT_EQ(ReadFile(local + "f.txt"), *row.stored);
     } else {
-      EXPECT_TRUE(std::filesystem::is_empty(local.Str()));  // no part file either
+      EXPECT_TRUE(std::filesystem::is_empty(local));  // no part file either
     }
     EXPECT_EQ(capture.LogLines(), row.line.empty() ? Names{} : Names{row.line});
-    EXPECT_EQ(session.answerFailure.Str(), row.line);
+    EXPECT_EQ(session.answerFailure, row.line);
     EXPECT_EQ(TransferCounts.failed, !row.line.empty());  // the line counts as a failure
     session.Done();
     EXPECT_FALSE(session.Saw("Interrupted"));
@@ -675,20 +694,20 @@ TEST(ScriptedProxy, RequestLineAndHostCarryTheOriginPort) {
                           "expect \n"
                           "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nho\n");
   ASSERT_NE(proxyPort, 0);
-  Str80 local = dir / "store/";
+  std::string local = dir / "store/";
   ASSERT_TRUE(EnsureDirectory(local));
   HttpResponse response;
   {
     RecordingHttpSession session;
     session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
     EXPECT_TRUE(HttpGet(session, "http://origin.test/a/b.htm?x=1#top", local, 8080, {}, response));
-    EXPECT_EQ(ReadFile(local.Str() + "b.htm"), "hi");
+    EXPECT_EQ(ReadFile(local + "b.htm"), "hi");
   }
   {
     RecordingHttpSession session;
     session.proxy = "127.0.0.1:" + std::to_string(proxyPort);
     EXPECT_TRUE(HttpGet(session, "origin.test/docs/", local, 80, {}, response));
-    EXPECT_EQ(ReadFile(local.Str() + "docs.html"), "ho");
+    EXPECT_EQ(ReadFile(local + "docs.html"), "ho");
   }
   EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
 
@@ -718,7 +737,7 @@ TEST(ScriptedProxy, RefusedTunnelEndsTheFetchWithItsReason) {
     PeerProcess proxy;
     const int proxyPort = StartScriptedServer(proxy, dir, row.script);
     ASSERT_NE(proxyPort, 0);
-    Str80 local = dir / "store/";
+    std::string local = dir / "store/";
     ASSERT_TRUE(EnsureDirectory(local));
     HttpResponse response;
     RecordingHttpSession session;
@@ -727,7 +746,7 @@ TEST(ScriptedProxy, RefusedTunnelEndsTheFetchWithItsReason) {
     EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
     EXPECT_EQ(session.events, (Events{"Connecting", "TlsFailed"}));
     EXPECT_EQ(session.tlsFailure, row.said);
-    EXPECT_TRUE(std::filesystem::is_empty(local.Str()));
+    EXPECT_TRUE(std::filesystem::is_empty(local));
   }
 }
 
@@ -742,13 +761,13 @@ TEST(ScriptedProxy, Ipv6ProxyIsReachedAndTheOriginKeepsItsBrackets) {
                                       "send HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\n\\r\\nhi\n",
                                       "::1");
   ASSERT_NE(proxyPort, 0);
-  Str80 local = dir / "store/";
+  std::string local = dir / "store/";
   ASSERT_TRUE(EnsureDirectory(local));
   HttpResponse response;
   RecordingHttpSession session;
   session.proxy = "[::1]:" + std::to_string(proxyPort);
   EXPECT_TRUE(HttpGet(session, "http://[2001:db8::1]/a.htm", local, 8080, {}, response));
-  EXPECT_EQ(ReadFile(local.Str() + "a.htm"), "hi");
+  EXPECT_EQ(ReadFile(local + "a.htm"), "hi");
   EXPECT_EQ(proxy.ReadRest(15), "DONE\n");
 }
 

@@ -86,18 +86,18 @@ TEST(ParseResponseHead, TakesOneHeadAndTheFieldsItActsOn) {
   EXPECT_EQ(head.statusLine, "HTTP/1.1 301 Moved");
   EXPECT_EQ(head.size, text.find("HTTP/1.1 200"));  // the next answer is not read
   const HttpResponse& response = head.response;
-  EXPECT_EQ(response.location.Str(), "/Docs/Index.HTML");  // paths keep their case
-  EXPECT_FALSE(response.locationCut);
-  EXPECT_EQ(response.server.Str(), "NGINX/1.22");
+  EXPECT_EQ(response.location, "/Docs/Index.HTML");  // paths keep their case
+  EXPECT_FALSE(response.locationTooLong);
+  EXPECT_EQ(response.server, "NGINX/1.22");
   EXPECT_TRUE(response.connectionKeepAlive);
   EXPECT_FALSE(response.connectionClose);
-  EXPECT_EQ(response.contentType.Str(), "TEXT/HTML; CHARSET=UTF-8");
+  EXPECT_EQ(response.contentType, "TEXT/HTML; CHARSET=UTF-8");
   EXPECT_EQ(response.lastModified, ParseHttpDate("SUN, 06 NOV 1994 08:49:37 GMT"));
 
-  // An address longer than a location can hold is marked, never cut silently.
+  // An address longer than a redirect may lead to is marked, never cut silently.
   const ResponseHead cut = ParseResponseHead("HTTP/1.1 302 Found\r\nLocation: " + location +
                                              "\r\nConnection: close\r\n\r\n");
-  EXPECT_TRUE(cut.response.locationCut);
+  EXPECT_TRUE(cut.response.locationTooLong);
   EXPECT_TRUE(cut.response.connectionClose);
 }
 

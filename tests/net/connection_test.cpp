@@ -332,13 +332,13 @@ expect_close
   EXPECT_EQ(Verdict(), "DONE\n");
 }
 
-TEST_F(TcpConnectionTest, LineOf254BytesLosesItsLfToThe255ByteLimit) {
-  std::string text(254, 'q');
-  Play("expect_bytes " + text + R"(\r
+TEST_F(TcpConnectionTest, LineLongerThanAReadPieceGoesOutWholeWithItsLineEnd) {
+  const std::string text(600, 'q');
+  Play("expect_bytes " + text + R"(\r\n
 expect_close
 )");
   EXPECT_TRUE(conn.SendLine(text));
-  EXPECT_EQ(Verdict(), "DONE\n");  // expect_close: no LF followed the CR
+  EXPECT_EQ(Verdict(), "DONE\n");  // expect_close: nothing after the CR LF
 }
 
 TEST_F(TcpConnectionTest, SendingToAClosedPeerFailsWithoutKillingTheProcess) {
