@@ -95,9 +95,9 @@ int WeekdayOf(const DateTimeParts& date) {
 }
 
 int MonthFromName(std::string_view text) {
-  const Str255 upper = UpperStr(text);
+  const std::string upper = UpperStr(text);
   for (int i = 0; i < 12; ++i) {
-    if (upper.View() == kMonthNames[i]) return i + 1;
+    if (upper == kMonthNames[i]) return i + 1;
   }
   return 0;
 }

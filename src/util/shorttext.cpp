@@ -150,15 +150,4 @@ void SplitFirst(ShortStrRef text, char c, ShortStrRef head) {
   text.Assign(std::string_view(whole).substr(p + 1));
 }
 
-void SplitLast(ShortStrRef text, char c, ShortStrRef tail) {
-  std::string whole(text.View());
-  std::size_t p = whole.rfind(c);
-  if (p == std::string::npos) {
-    tail.Assign({});
-    return;
-  }
-  tail.Assign(std::string_view(whole).substr(p + 1));
-  text.Assign(std::string_view(whole).substr(0, p));
-}
-
 }  // namespace quorbit

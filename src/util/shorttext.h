@@ -194,8 +194,5 @@ std::uint8_t HexPairValue(std::string_view text);
 // head = text before the first c; text keeps what follows it. Without c:
 // head = whole text, text becomes empty.
 void SplitFirst(ShortStrRef text, char c, ShortStrRef head);
-// tail = text after the last c; text keeps what stands before it. Without c:
-// the text stays whole and the tail is empty.
-void SplitLast(ShortStrRef text, char c, ShortStrRef tail);
 
 }  // namespace quorbit

@@ -185,22 +185,6 @@ TEST(ShortText, SplitFirst) {
   EXPECT_EQ(lead.View(), "x");
 }
 
-TEST(ShortText, SplitLast) {
-  Str255 path("pub/docs/a.txt");
-  Str80 tail;
-  SplitLast(path, '/', tail);
-  EXPECT_EQ(tail.View(), "a.txt");
-  EXPECT_EQ(path.View(), "pub/docs");
-  // Without the character the text stays whole, whatever its length.
-  for (std::size_t n : {5u, 255u}) {
-    Str255 word(std::string(n, 'w'));
-    tail = "old";
-    SplitLast(word, '/', tail);
-    EXPECT_TRUE(tail.Empty());
-    EXPECT_EQ(word.Length(), n);
-  }
-}
-
 }  // namespace
 
 }  // namespace quorbit
