@@ -137,14 +137,18 @@ void RunTransferLine(FtpSession& session, const TransferLine& line) {
     const std::string source(LocalPath(line.source));
     const std::string destination = WithTrailing(RemotePath(line.destination), '/');
     StatusDisplay::SetLine(2, "Attempting to upload " + source);
-    Upload(session, source, destination,
-           {.deleteAfter = line.deleteAfter, .onlyChanged = line.onlyChanged});
+    Upload(session, {.localSpec = source,
+                     .remoteDirectory = destination,
+                     .deleteAfter = line.deleteAfter,
+                     .onlyChanged = line.onlyChanged});
   } else if (line.direction == "DOWN") {
     const std::string source = RemotePath(line.source);
     const std::string destination = WithTrailing(LocalPath(line.destination), kPathSep);
     StatusDisplay::SetLine(2, "Attempting to download " + source);
-    Download(session, source, destination,
-             {.deleteAfter = line.deleteAfter, .onlyChanged = line.onlyChanged});
+    Download(session, {.remoteSpec = source,
+                       .localDirectory = destination,
+                       .deleteAfter = line.deleteAfter,
+                       .onlyChanged = line.onlyChanged});
   } else if (line.direction == "SYNCH") {
     Synchronise(session, LocalPath(line.source), line.destination);
   }
@@ -164,8 +168,9 @@ TransferLine SplitTransferLine(std::string_view text) {
   return line;
 }
 
-void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory) {
-  const std::string remoteDir = WithTrailing(remoteDirectory, '/');
+void SyncUp(FtpSession& session, const UploadJob& sides) {
+  const std::string_view localSpec = sides.localSpec;
+  const std::string remoteDir = WithTrailing(sides.remoteDirectory, '/');
   const std::string localDir = DirectoryPart(localSpec, kPathSep);
   CrcStringSet remoteNames;
   session.ChangeDir(remoteDir);
@@ -175,7 +180,7 @@ void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view re
     remoteNames.Add(remote.name);
     FoundFile local;
     if (FindLocalFile(localDir, remote.name, local) && !SameSize(local, remote)) {
-      Upload(session, localDir + remote.name, "");
+      Upload(session, {.localSpec = localDir + remote.name, .remoteDirectory = ""});
     }
   }
 
@@ -183,15 +188,16 @@ void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view re
   for (const FoundFile& local : FindFiles(localDir, mask, kAttrArchive)) {
     if (StopRequested()) return;
     if (!remoteNames.Contains(local.name)) {
-      Upload(session, localDir + std::string(local.name), remoteDir);
+      Upload(session,
+             {.localSpec = localDir + std::string(local.name), .remoteDirectory = remoteDir});
     }
   }
 }
 
-void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_view remoteSpec) {
-  const std::string localDir = WithTrailing(localDirectory, kPathSep);
+void SyncDown(FtpSession& session, const DownloadJob& sides) {
+  const std::string localDir = WithTrailing(sides.localDirectory, kPathSep);
   if (!PrepareLocalDirectory(session, localDir)) return;
-  session.ChangeDir(DirectoryPart(remoteSpec, '/'));
+  session.ChangeDir(DirectoryPart(sides.remoteSpec, '/'));
 
   for (const FtpFileRecord& remote : RemoteFiles(session)) {
     if (StopRequested()) return;
@@ -203,7 +209,7 @@ void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_
     }
     FoundFile local;
     if (!FindLocalFile(localDir, remote.name, local) || !SameSize(local, remote)) {
-      Download(session, remote.name, localDir);
+      Download(session, {.remoteSpec = remote.name, .localDirectory = localDir});
     }
   }
 }
@@ -219,15 +225,17 @@ void Synchronise(FtpSession& session, std::string_view local, std::string_view r
   if (localIsDirectory && remoteIsDirectory) {
     const std::string localDir = WithTrailing(local, kPathSep);
     const std::string remoteDir = WithTrailing(remote, '/');
-    SyncUp(session, localDir + std::string(kEveryFile), remoteDir);
-    if (!StopRequested()) SyncDown(session, localDir, remoteDir + std::string(kEveryFile));
+    SyncUp(session, {.localSpec = Cat(localDir, kEveryFile), .remoteDirectory = remoteDir});
+    if (StopRequested()) return;
+    SyncDown(session, {.remoteSpec = Cat(remoteDir, kEveryFile), .localDirectory = localDir});
   } else if (!localIsDirectory && !remoteIsDirectory) {
-    SyncUp(session, local, DirectoryPart(remote, '/'));
-    if (!StopRequested()) SyncDown(session, DirectoryPart(local, kPathSep), remote);
+    SyncUp(session, {.localSpec = local, .remoteDirectory = DirectoryPart(remote, '/')});
+    if (StopRequested()) return;
+    SyncDown(session, {.remoteSpec = remote, .localDirectory = DirectoryPart(local, kPathSep)});
   } else if (!localIsDirectory) {
-    SyncUp(session, local, remote);
+    SyncUp(session, {.localSpec = local, .remoteDirectory = remote});
   } else {
-    SyncDown(session, local, remote);
+    SyncDown(session, {.remoteSpec = remote, .localDirectory = local});
   }
 }
 

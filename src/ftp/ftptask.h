@@ -8,6 +8,7 @@
 
 #include "config/settings.h"
 #include "ftp/ftpsession.h"
+#include "ftp/ftptransfer.h"
 
 namespace quorbit {
 
@@ -35,13 +36,14 @@ void RunFtpTask(const FtpTask& task, const RunContext& context);
 // The upload half of a synchronise: files of the local spec's directory
 // whose size differs from the remote file of that name, and files matching
 // the local spec that the remote directory lacks, are uploaded. Names are
-// compared exactly, whatever their length or letter case.
-void SyncUp(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory);
+// compared exactly, whatever their length or letter case. The job's options
+// are not used: a synchronise compares sizes and deletes nothing.
+void SyncUp(FtpSession& session, const UploadJob& sides);
 
 // The download half: remote files of the remote spec's directory that the
 // local directory (created when missing) lacks, or holds with another size,
 // are downloaded. Names are compared exactly.
-void SyncDown(FtpSession& session, std::string_view localDirectory, std::string_view remoteSpec);
+void SyncDown(FtpSession& session, const DownloadJob& sides);
 
 // A "SYNCH" line: which halves run depends on whether each side names a
 // directory (a local path ending in the separator, a remote one ending in

@@ -90,10 +90,14 @@ std::string DeleteFailureText(std::string_view name, std::string_view reason) {
 
 // The directory part of a local spec including its separator, and the mask
 // after it; without a separator the directory is empty.
-void SplitLocalSpec(std::string_view spec, std::string& directory, std::string& mask) {
+struct LocalSpecParts {
+  std::string_view directory;
+  std::string_view mask;
+};
+LocalSpecParts SplitLocalSpec(std::string_view spec) {
   const std::size_t sep = spec.rfind(kPathSep);
-  directory = sep == std::string_view::npos ? std::string_view() : spec.substr(0, sep + 1);
-  mask = sep == std::string_view::npos ? spec : spec.substr(sep + 1);
+  if (sep == std::string_view::npos) return {{}, spec};
+  return {spec.substr(0, sep + 1), spec.substr(sep + 1)};
 }
 
 // Closes the data channel when a transfer step ends, on every path.
@@ -419,7 +423,7 @@ void DeleteUploadedSource(FtpSession& session, FtpFileRecord source, const Found
 // end, read by the server to that end, and only then confirmed by the
 // final reply. False when the file failed.
 bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& local,
-               std::string_view localPath, const UploadOptions& options) {
+               std::string_view localPath, const UploadJob& job) {
   if (HasLineBreak(local.name)) return false;  // would split the command line
   TextFile source(localPath);
   if (!source.OpenMode("rb")) return false;
@@ -427,7 +431,7 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   if (!session.OpenDataChannelWithRetries(record)) return false;
   DataChannelGuard channel(session);
 
-  const std::string_view command = options.append ? "APPE" : "STOR";
+  const std::string_view command = job.append ? "APPE" : "STOR";
   session.SendCommand(std::string(command) + " " + std::string(local.name));
   const std::int32_t code = session.ReadReply(command);
   if (code != 125 && code != 150) {
@@ -454,7 +458,7 @@ bool StoreFile(FtpSession& session, FtpFileRecord& record, const FoundFile& loca
   if (!sentToTheEnd || !ConfirmsTransfer(finalCode)) return false;
 
   session.FileEvent(FtpFileEvent::Complete, record);
-  if (options.deleteAfter && !IsRunFile(localPath)) {
+  if (job.deleteAfter && !IsRunFile(localPath)) {
     DeleteUploadedSource(session, record, local, localPath);
   }
   return true;
@@ -501,8 +505,9 @@ bool IsSafeLocalName(std::string_view name) {
          name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
-void Download(FtpSession& session, std::string_view remoteSpec, std::string_view localDirectory,
-              const DownloadOptions& options) {
+void Download(FtpSession& session, const DownloadJob& job) {
+  const std::string_view remoteSpec = job.remoteSpec;
+  const std::string_view localDirectory = job.localDirectory;
   session.StatusEvent(FtpStatusEvent::PreparingDownload, {});
   session.DrainReplies();
   if (!PrepareLocalDirectory(session, localDirectory)) return;
@@ -530,7 +535,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
     if (file.link) file.size = LinkedFileSize(session, file.name);
     std::string localPath;
     const bool pathFits = JoinLocalPath(localDir, file.name, localPath);
-    if (options.onlyChanged && pathFits && IsUnchanged(file.size, localPath)) {
+    if (job.onlyChanged && pathFits && IsUnchanged(file.size, localPath)) {
       session.FileEvent(FtpFileEvent::Unchanged, file);
       continue;
     }
@@ -539,7 +544,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
       continue;
     }
     if (pathFits && IsRunFile(localPath)) continue;
-    if (!FetchFile(session, file, localDir, options.deleteAfter)) {
+    if (!FetchFile(session, file, localDir, job.deleteAfter)) {
       session.FileEvent(FtpFileEvent::DownloadFailed, file);
     }
   }
@@ -547,18 +552,17 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
   if (!anyFound && listingRead) session.StatusEvent(FtpStatusEvent::NoFilesFound, {});
 }
 
-void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,
-            const UploadOptions& options) {
+void Upload(FtpSession& session, const UploadJob& job) {
   session.StatusEvent(FtpStatusEvent::PreparingUpload, {});
   session.DrainReplies();
-  std::string localDir, mask;
-  SplitLocalSpec(localSpec, localDir, mask);
-  const std::vector<FoundFile> files = FindFiles(localDir, mask, kAttrArchive);
+  const LocalSpecParts spec = SplitLocalSpec(job.localSpec);
+  const std::string localDir(spec.directory);
+  const std::vector<FoundFile> files = FindFiles(localDir, spec.mask, kAttrArchive);
   if (files.empty()) {
     session.StatusEvent(FtpStatusEvent::NoFilesFound, {});
     return;
   }
-  if (!remoteDirectory.empty() && !session.ChangeDir(remoteDirectory)) {
+  if (!job.remoteDirectory.empty() && !session.ChangeDir(job.remoteDirectory)) {
     session.StatusEvent(FtpStatusEvent::ChangeDirFailed, {});
     return;
   }
@@ -569,7 +573,7 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
     if (StopRequested()) break;
     std::string localPath;
     const bool pathFits = JoinLocalPath(localDir, local.name, localPath);
-    const bool onServer = options.onlyChanged && pathFits &&
+    const bool onServer = job.onlyChanged && pathFits &&
                           LookupRemote(session, local.name, kFilterFiles, record, listing);
     if (!onServer) {
       record.name = local.name;
@@ -580,7 +584,7 @@ void Upload(FtpSession& session, std::string_view localSpec, std::string_view re
       session.FileEvent(FtpFileEvent::Unchanged, record);
       continue;
     }
-    if (!pathFits || !StoreFile(session, record, local, localPath, options)) {
+    if (!pathFits || !StoreFile(session, record, local, localPath, job)) {
       session.FileEvent(FtpFileEvent::UploadFailed, record);
     }
   }

@@ -22,16 +22,21 @@ namespace quorbit {
 // line, or "no reply".
 bool DeleteRemote(FtpSession& session, std::string_view name, std::string& refusal);
 
-// What a download does beside copying the files: deleteAfter deletes each
-// remote source once its transfer is confirmed; onlyChanged skips a file
-// that is unchanged (IsUnchanged) on this side.
-struct DownloadOptions {
+// What a download fetches and where to, and what it does beside copying the
+// files: deleteAfter deletes each remote source once its transfer is
+// confirmed; onlyChanged skips a file that is unchanged (IsUnchanged) on
+// this side.
+struct DownloadJob {
+  std::string_view remoteSpec;
+  std::string_view localDirectory;
   bool deleteAfter = false;
   bool onlyChanged = false;
 };
 
 // The same for an upload, whose append sends APPE instead of STOR.
-struct UploadOptions {
+struct UploadJob {
+  std::string_view localSpec;
+  std::string_view remoteDirectory;
   bool deleteAfter = false;
   bool onlyChanged = false;
   bool append = false;
@@ -43,8 +48,7 @@ struct UploadOptions {
 // local path separator and is created when missing. A file counts as
 // downloaded only when the server confirmed it and its data ended with
 // exactly the listed size.
-void Download(FtpSession& session, std::string_view remoteSpec, std::string_view localDirectory,
-              const DownloadOptions& options = {});
+void Download(FtpSession& session, const DownloadJob& job);
 
 // Uploads every ordinary local file that matches the last component of
 // localSpec into remoteDirectory (empty: the current remote directory), with
@@ -54,8 +58,7 @@ void Download(FtpSession& session, std::string_view remoteSpec, std::string_view
 // read everything), and the confirmation came after that; with
 // deleteAfter the source is deleted only when SIZE (or, without SIZE, the
 // file's entry in a listing) gives the local size.
-void Upload(FtpSession& session, std::string_view localSpec, std::string_view remoteDirectory,
-            const UploadOptions& options = {});
+void Upload(FtpSession& session, const UploadJob& job);
 
 // The size of the file a remote link leads to, in the server's current
 // directory: the SIZE reply, or kUnknownSize when the server gives none.

@@ -68,8 +68,10 @@ void ApplyContentLength(HttpResponse& response, std::string_view value) {
 // Names are compared, and values kept, in upper case; LOCATION keeps its
 // case, since paths know letter case.
 void ApplyHeaderField(HttpResponse& response, std::string_view line) {
-  std::string_view fieldName, fieldValue;
-  if (!ParseHeaderField(line, fieldName, fieldValue)) return;
+  const std::optional<HeaderField> field = ParseHeaderField(line);
+  if (!field) return;
+  const std::string_view fieldName = field->name;
+  const std::string_view fieldValue = field->value;
   const std::string name = UpperText(fieldName);
   const std::string value = UpperText(fieldValue);
   if (name == "LOCATION") {
@@ -141,13 +143,13 @@ bool HasToken(std::string_view list, std::string_view token) {
   return false;
 }
 
-bool ParseHeaderField(std::string_view line, std::string_view& name, std::string_view& value) {
+std::optional<HeaderField> ParseHeaderField(std::string_view line) {
   const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos || colon == 0) return false;
-  if (line.substr(0, colon).find_first_of(kWhiteSpace) != std::string_view::npos) return false;
-  name = line.substr(0, colon);
-  value = TrimWhiteSpace(line.substr(colon + 1));
-  return true;
+  if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+  if (line.substr(0, colon).find_first_of(kWhiteSpace) != std::string_view::npos) {
+    return std::nullopt;
+  }
+  return HeaderField{line.substr(0, colon), TrimWhiteSpace(line.substr(colon + 1))};
 }
 
 // from_chars alone would take a sign and stop at the first stray byte.

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -87,7 +88,11 @@ bool HasToken(std::string_view list, std::string_view token);
 // value after it without the blanks and tabs around it, both as written.
 // False for a line that is no field: no colon, or a name that is empty or
 // holds white space (a folded continuation line, "NAME : value").
-bool ParseHeaderField(std::string_view line, std::string_view& name, std::string_view& value);
+struct HeaderField {
+  std::string_view name;
+  std::string_view value;
+};
+std::optional<HeaderField> ParseHeaderField(std::string_view line);
 
 // A CONTENT-LENGTH value: decimal digits only; -1 for anything else (a
 // sign, a list) or a number beyond 63 bits. An answer with such a value has no
