@@ -39,8 +39,8 @@ void Put(std::FILE* file, std::string_view text) {
 
 }  // namespace
 
-ConsoleView::ConsoleView(std::FILE* out, std::FILE* err, bool terminal)
-    : out_(out), err_(err), terminal_(terminal) {}
+ConsoleView::ConsoleView(const Streams& streams, bool terminal)
+    : out_(streams.out), err_(streams.err), terminal_(terminal) {}
 
 void ConsoleView::Apply(const std::vector<StatusUpdate>& updates) {
   for (const StatusUpdate& update : updates) Deliver(update, *this);
@@ -149,7 +149,7 @@ class FinishSignal {
 
 void RunConsole(const std::vector<std::string>& arguments) {
   UpdateQueue updates(/*errorsWait=*/false);
-  ConsoleView view(stdout, stderr, StdoutIsTerminal());
+  ConsoleView view({.out = stdout, .err = stderr}, StdoutIsTerminal());
   FinishSignal finish;
   SetStatusSink(&updates);
   {

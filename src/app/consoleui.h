@@ -16,7 +16,12 @@ namespace quorbit {
 // changed status lines, never control characters. Errors go to err.
 class ConsoleView : private StatusSink {
  public:
-  ConsoleView(std::FILE* out, std::FILE* err, bool terminal);
+  // Where the lines go: out takes the memo and the footer, err the errors.
+  struct Streams {
+    std::FILE* out;
+    std::FILE* err;
+  };
+  ConsoleView(const Streams& streams, bool terminal);
   void Apply(const std::vector<StatusUpdate>& updates);
 
  private:

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "util/filesystem.h"
@@ -43,11 +44,11 @@ std::optional<std::int32_t> ParseInteger(std::string_view text) {
   return static_cast<std::int32_t>(negative ? -value : value);
 }
 
-// The low size bytes of value, least significant first.
-void StoreInteger(std::uint8_t* at, std::int32_t size, std::int32_t value) {
+// The low bytes of value that fill the field, least significant first.
+void StoreInteger(std::span<std::uint8_t> field, std::int32_t value) {
   const std::int64_t wide = value;
-  for (std::int32_t i = 0; i < size; ++i) {
-    at[i] = static_cast<std::uint8_t>(wide >> (8 * std::min(i, 7)));
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    field[i] = static_cast<std::uint8_t>(wide >> (8 * std::min<std::size_t>(i, 7)));
   }
 }
 
@@ -66,14 +67,14 @@ bool StoreValue(const KeyDef& key, std::string_view value, std::uint8_t* image) 
     case kKindWord: {
       const std::optional<std::int32_t> number = ParseInteger(value);
       if (!number) return false;
-      StoreInteger(at, key.size, *number);
+      StoreInteger({at, static_cast<std::size_t>(std::max(key.size, 0))}, *number);
       return true;
     }
     case kKindText:
       StoreText(at, key.size, value);
       return true;
     case kKindYesNo: {
-      const Str255 upper = UpperStr(value);
+      const std::string upper = UpperStr(value);
       if (upper != "YES" && upper != "NO") return false;
       *at = upper == "YES" ? 1 : 0;
       return true;

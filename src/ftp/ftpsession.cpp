@@ -17,11 +17,6 @@ constexpr std::string_view kPasswordCommand = "PASS ";
 // What the debug log shows in place of a PASS command.
 constexpr std::string_view kMaskedPassword = "PASS ****";
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char x, char y) { return UpperLetter(x) == UpperLetter(y); });
-}
-
 // A feature line of a FEAT reply, " NAME" or " NAME parameters", names the
 // feature, in any letter case.
 bool AnnouncesFeature(std::string_view line, std::string_view name) {

@@ -30,13 +30,6 @@ std::string_view AfterFirstBlank(std::string_view text) {
   return blank == std::string_view::npos ? text : text.substr(blank + 1);
 }
 
-// Field names and values are compared in upper case, whatever their length.
-std::string UpperText(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = UpperLetter(c);
-  return upper;
-}
-
 // A date or time field for PackDateTime; a value no field can hold stays
 // invalid instead of wrapping into a plausible one.
 std::uint16_t DateField(std::int32_t value) {
@@ -72,8 +65,8 @@ void ApplyHeaderField(HttpResponse& response, std::string_view line) {
   if (!field) return;
   const std::string_view fieldName = field->name;
   const std::string_view fieldValue = field->value;
-  const std::string name = UpperText(fieldName);
-  const std::string value = UpperText(fieldValue);
+  const std::string name = UpperStr(fieldName);
+  const std::string value = UpperStr(fieldValue);
   if (name == "LOCATION") {
     response.location = fieldValue;
     response.locationTooLong = fieldValue.size() > kMaxRedirectLength;

@@ -19,16 +19,6 @@ bool IsUnreserved(char c) {
   return IsAsciiLetter(c) || IsAsciiDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 // "%XY" escapes of unreserved characters decoded, the others spelled with
 // upper-case digits, so that equal paths are equal texts.
 std::string NormalizeEscapes(std::string_view path) {
@@ -90,8 +80,9 @@ std::string RemoveDotSegments(std::string_view input) {
   return output;
 }
 
-// The page's directory joined with a relative path (RFC 3986, 5.2.3).
-std::string MergePaths(std::string_view basePath, std::string_view path) {
+// The base page's directory joined with a relative path (RFC 3986, 5.2.3).
+std::string MergePaths(const WebUrl& base, std::string_view path) {
+  const std::string_view basePath = base.path;
   const std::size_t slash = basePath.rfind('/');
   std::string merged(slash == std::string_view::npos ? std::string_view("/")
                                                      : basePath.substr(0, slash + 1));
@@ -160,8 +151,8 @@ std::string NormalizePath(std::string_view path) {
 
 std::optional<WebUrl> ResolveReference(std::string_view text, const WebUrl& base) {
   const UrlReference ref = SplitReference(text);
-  const bool https = EqualNoCase(ref.scheme, "https");
-  if (!ref.scheme.empty() && !https && !EqualNoCase(ref.scheme, "http")) return std::nullopt;
+  const bool https = EqualIgnoringCase(ref.scheme, "https");
+  if (!ref.scheme.empty() && !https && !EqualIgnoringCase(ref.scheme, "http")) return std::nullopt;
   WebUrl url;
   url.secure = ref.scheme.empty() ? base.secure : https;
   if (ref.hasAuthority) {
@@ -176,7 +167,7 @@ std::optional<WebUrl> ResolveReference(std::string_view text, const WebUrl& base
     } else if (ref.path.starts_with('/')) {
       url.path = NormalizePath(ref.path);
     } else {
-      url.path = NormalizePath(MergePaths(base.path, ref.path));
+      url.path = NormalizePath(MergePaths(base, ref.path));
     }
   }
   if (url.path.empty()) url.path = "/";

@@ -37,6 +37,11 @@ void TrimBlanks(ShortStrRef text) {
   text.Assign(v);
 }
 
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return UpperLetter(x) == UpperLetter(y); });
+}
+
 std::string IntToText(std::int64_t value) {
   return std::to_string(value);
 }

@@ -169,9 +169,11 @@ struct ShortStrRef {
 // --- The shared operations -------------------------------------------------
 
 std::string UpperStr(std::string_view text);  // a..z to A..Z only
-char UpperLetter(char c);                     // a..z to A..Z only
-char LowerLetter(char c);                     // A..Z to a..z only
-void TrimBlanks(ShortStrRef text);            // spaces and NULs, both ends
+// The same text but for the letter case of a..z (other bytes exactly).
+bool EqualIgnoringCase(std::string_view a, std::string_view b);
+char UpperLetter(char c);           // a..z to A..Z only
+char LowerLetter(char c);           // A..Z to a..z only
+void TrimBlanks(ShortStrRef text);  // spaces and NULs, both ends
 std::string IntToText(std::int64_t value);
 std::int32_t TextToInt(std::string_view text);  // 0 when not a number
 std::string TwoDigits(std::uint16_t value);     // "07"; longer: first 2 chars

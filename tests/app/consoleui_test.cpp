@@ -34,7 +34,7 @@ class ConsoleTest : public ::testing::Test {
 };
 
 TEST_F(ConsoleTest, PlainOutputHasLinesOnlyAndNoControlCharacters) {
-  ConsoleView view(out, err, false);
+  ConsoleView view({.out = out, .err = err}, false);
   const std::string longLine = "Downloaded " + std::string(300, 'n');
   view.Apply({Update(Kind::kLine, "Connecting", 1), Update(Kind::kLine, "Connecting", 1),
               Update(Kind::kPercent, "", 50), Update(Kind::kByteCount, "Received 9 bytes"),
@@ -47,7 +47,7 @@ TEST_F(ConsoleTest, PlainOutputHasLinesOnlyAndNoControlCharacters) {
 }
 
 TEST_F(ConsoleTest, TerminalKeepsAFooterBelowScrollingLines) {
-  ConsoleView view(out, err, true);
+  ConsoleView view({.out = out, .err = err}, true);
   view.Apply({Update(Kind::kLine, std::string(200, 'a'), 1), Update(Kind::kPercent, "", 50)});
   std::string first = Contents(out);
   // Three status rows and the bar, none reaching the last column (80 on a
