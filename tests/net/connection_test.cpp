@@ -527,13 +527,16 @@ class FullListener {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-    listen(listener_, 0);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener_, 0) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;  // port 0: the tests that need the listener fail
+    }
     port_ = ntohs(address.sin_port);
     for (int& filler : fillers_) {
       filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      connect(filler, reinterpret_cast<sockaddr*>(&address), length);
+      // Not waited for: each takes its place in the backlog by itself.
+      (void)connect(filler, reinterpret_cast<sockaddr*>(&address), length);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
