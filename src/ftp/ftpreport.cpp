@@ -56,7 +56,7 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, std::string_view tex
       break;
     case FtpStatusEvent::ConnectFailed:
       RunLog::ShowAndWriteFailure("Unable to establish connection",
-                                  Joined("Unable to establish connection with ", Host()));
+                                  ConnectFailedLine(Host(), Control()));
       break;
     case FtpStatusEvent::NoFilesFound:
       RunLog::ShowAndWrite("Unable to find file", "Unable to find file(s) to transfer");

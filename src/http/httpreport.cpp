@@ -58,7 +58,7 @@ void ReportingHttpSession::StatusEvent(HttpStatusEvent event) {
       break;
     case HttpStatusEvent::ConnectFailed:
       RunLog::ShowAndWriteFailure("Unable to establish connection",
-                                  "Unable to establish connection with " + BaseUrl());
+                                  ConnectFailedLine(BaseUrl(), connection));
       break;
     case HttpStatusEvent::ReadingHeader:
       RunLog::Show("Retrieving file header information");

@@ -34,17 +34,26 @@ std::string DottedText(const IpAddress& address) {
 
 // The addresses to try for the host: a dotted address as its four decimal
 // numbers, an IPv6 address as written, a name as the resolver finds it
-// (named is then true). Empty when there is none; brackets hold an IPv6
-// address and nothing else.
-std::vector<HostAddress> AddressesOf(std::string_view host, std::uint16_t port, bool& named) {
+// (named is then true). None, with the reason, when there is none;
+// brackets hold an IPv6 address and nothing else.
+ResolvedHost AddressesOf(std::string_view host, std::uint16_t port, bool& named) {
   named = false;
   if (IsDottedAddress(host)) return ResolveHost(DottedText(ParseDottedAddress(host)), port, true);
   const std::string_view bare = WithoutBrackets(host);
   if (bare.find(':') != std::string_view::npos) return ResolveHost(bare, port, true);
-  if (bare.size() != host.size()) return {};
+  if (bare.size() != host.size()) return ResolveHost(host, port, true);  // refused for them
   named = true;
   return ResolveHost(host, port, false);
 }
+
+// The reason of a wait that ran out, in whole seconds rounded up.
+std::string NoAnswerWithin(std::chrono::steady_clock::duration waited) {
+  const auto seconds = std::chrono::ceil<std::chrono::seconds>(waited).count();
+  return "no answer within " + std::to_string(std::max<long long>(seconds, 0)) + " s";
+}
+
+constexpr std::string_view kStopped = "stopped";
+constexpr std::string_view kNotConnected = "not connected";
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -77,12 +86,20 @@ void LogNotVerifying(std::string_view address) {
   RunLog::Write("Not verifying certificates for " + std::string(address));
 }
 
+std::string ConnectFailedLine(std::string_view server, const TcpConnection& connection) {
+  std::string line = "Unable to establish connection with " + std::string(server);
+  if (!connection.FailureReason().empty()) line += ": " + connection.FailureReason();
+  return line;
+}
+
 void TcpConnection::Init() {
   state_ = ConnectionState::Usable;
   peerClosed_ = false;
   timedOut_ = false;
   lfMayFollow_ = false;
   sendWantsRead_ = false;
+  failure_.clear();
+  lastError_.clear();
   debugLog_.Init();
 }
 
@@ -119,6 +136,8 @@ void TcpConnection::ResetState() {
   peerClosed_ = false;
   timedOut_ = false;
   lfMayFollow_ = false;
+  failure_.clear();
+  lastError_.clear();
 }
 
 void TcpConnection::TakeOver(TcpConnection& other) {
@@ -129,6 +148,7 @@ void TcpConnection::TakeOver(TcpConnection& other) {
   peerClosed_ = other.peerClosed_;
   timedOut_ = other.timedOut_;
   lfMayFollow_ = other.lfMayFollow_;
+  failure_ = other.failure_;
   other.ResetState();
 }
 
@@ -145,12 +165,13 @@ void TcpConnection::OpenDebugLog(std::string_view fileName) {
 bool TcpConnection::Connect(std::string_view host, std::uint16_t port) {
   DropSocket();
   bool named = false;
-  const std::vector<HostAddress> addresses = AddressesOf(host, port, named);
-  if (addresses.empty()) {
-    debugLog_.WriteLine("E Unable to locate host " + std::string(host));
+  const ResolvedHost resolved = AddressesOf(host, port, named);
+  if (resolved.addresses.empty()) {
+    failure_ = resolved.failure;
+    debugLog_.WriteLine("E Unable to locate host " + std::string(host) + ": " + failure_);
     return false;
   }
-  return ConnectToFirst(addresses, named ? host : std::string_view());
+  return ConnectToFirst(resolved.addresses, named ? host : std::string_view());
 }
 
 bool TcpConnection::ConnectToFirst(const std::vector<HostAddress>& addresses,
@@ -164,7 +185,10 @@ bool TcpConnection::ConnectToFirst(const std::vector<HostAddress>& addresses,
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     // A family the system cannot open (IPv6 switched off) is passed over.
     socket_.Reset(OpenSocket(addresses[i].family, kStreamType, 0));
-    if (socket_.Get() == kNoSocket) continue;
+    if (socket_.Get() == kNoSocket) {
+      failure_ = LastSocketError().message();
+      continue;
+    }
     tried = true;
     debugLog_.WriteLine(entry + addresses[i].text);
     // Each address gets an equal share of the time left, so that one that
@@ -172,19 +196,40 @@ bool TcpConnection::ConnectToFirst(const std::vector<HostAddress>& addresses,
     const auto share = (deadline - Clock::now()) / static_cast<int>(addresses.size() - i);
     if (ConnectTo(addresses[i], Clock::now() + share)) return true;
   }
-  if (tried) debugLog_.WriteLine("E Unable to connect to host");
+  if (addresses.empty()) failure_ = "no address to connect to";
+  if (tried) debugLog_.WriteLine("E Unable to connect to host: " + failure_);
   return false;
 }
 
 bool TcpConnection::ConnectTo(const HostAddress& address, Clock::time_point deadline) {
+  const std::string failure = ConnectFailure(address, deadline);
+  if (failure.empty()) {
+    if (!Failed()) failure_.clear();
+    return true;
+  }
+  failure_ = failure;
+  socket_.Reset();
+  return false;
+}
+
+std::string TcpConnection::ConnectFailure(const HostAddress& address,
+                                          Clock::time_point deadline) const {
+  if (StopRequested()) return std::string(kStopped);
+  const auto waited = deadline - Clock::now();
   // Connecting without blocking lets the wait for the peer's answer notice
   // a stop and end at the deadline.
-  bool connected = !StopRequested() && SetNonBlocking(socket_.Get()) == 0 &&
-                   SetNoDelay(socket_.Get()) == 0 &&
-                   (ConnectSocket(socket_.Get(), address) == 0 ||
-                    (SocketConnectInProgress() && AwaitConnect(deadline)));
-  if (!connected) socket_.Reset();
-  return connected;
+  std::error_code error = SetNonBlocking(socket_.Get());
+  if (!error) error = SetNoDelay(socket_.Get());
+  if (!error) error = ConnectSocket(socket_.Get(), address);
+  if (ConnectInProgress(error)) {
+    if (!AwaitSocket(false, deadline)) {
+      if (StopRequested()) return std::string(kStopped);
+      if (Clock::now() >= deadline) return NoAnswerWithin(waited);
+      return LastSocketError().message();
+    }
+    error = ConnectError(socket_.Get());
+  }
+  return error ? error.message() : std::string();
 }
 
 bool TcpConnection::AwaitSocket(bool readable, Clock::time_point deadline) const {
@@ -196,10 +241,6 @@ bool TcpConnection::AwaitSocket(bool readable, Clock::time_point deadline) const
     if (ready != 0) return ready > 0;
     if (Clock::now() >= deadline) return false;
   }
-}
-
-bool TcpConnection::AwaitConnect(Clock::time_point deadline) const {
-  return AwaitSocket(false, deadline) && ConnectError(socket_.Get()) == 0;
 }
 
 bool TcpConnection::StartTls(std::string_view host, const TlsOptions& options,
@@ -238,13 +279,18 @@ int TcpConnection::Receive(void* buffer, int length, int flags) {
   if (!tls_) {
     const int got = ReceiveSocket(socket_.Get(), buffer, length, flags);
     wouldBlock_ = got < 0 && SocketWouldBlock();
+    if (got < 0 && !wouldBlock_) lastError_ = LastSocketError();
     return got;
   }
   int got = 0;
   const TlsStep step = TlsReceive(*tls_, buffer, length, flags == kReceivePeek, got);
   wouldBlock_ = step == TlsStep::WantRead || step == TlsStep::WantWrite;
   if (step == TlsStep::Done) return got;
-  if (step != TlsStep::Closed) return -1;
+  if (step != TlsStep::Closed) {
+    // The session alone knows whether its socket or its records failed.
+    if (!wouldBlock_) lastError_.clear();
+    return -1;
+  }
   // The peer's close_notify is answered at once: a peer may wait for the
   // answer before it goes on (an FTP server sends its 226 only then).
   TlsClose(*tls_);
@@ -256,12 +302,14 @@ int TcpConnection::Send(const void* buffer, int length) {
   if (!tls_) {
     const int sent = SendSocket(socket_.Get(), buffer, length, 0);
     wouldBlock_ = sent < 0 && SocketWouldBlock();
+    if (sent < 0 && !wouldBlock_) lastError_ = LastSocketError();
     return sent;
   }
   int sent = 0;
   const TlsStep step = TlsSend(*tls_, buffer, length, sent);
   wouldBlock_ = step == TlsStep::WantRead || step == TlsStep::WantWrite;
   sendWantsRead_ = step == TlsStep::WantRead;
+  if (step != TlsStep::Done && !wouldBlock_) lastError_.clear();
   return step == TlsStep::Done ? sent : -1;
 }
 
@@ -300,7 +348,10 @@ TcpConnection::Arrival TcpConnection::AwaitData(Clock::time_point deadline) {
   for (;;) {
     if (StopRequested()) return Arrival::Stopped;
     int ready = WaitSocketReadable(socket_.Get(), NextSliceUntil(deadline));
-    if (ready < 0) return Arrival::Error;
+    if (ready < 0) {
+      lastError_ = LastSocketError();
+      return Arrival::Error;
+    }
     if (ready == 0) {
       if (Clock::now() >= deadline) return Arrival::TimedOut;
       continue;
@@ -324,12 +375,41 @@ bool TcpConnection::WaitReadable(std::uint16_t seconds) {
 bool TcpConnection::WaitReadableUntil(Clock::time_point deadline) {
   if (FailedOrStopping()) return false;
   if (Pending() > 0) return true;
+  const auto waited = deadline - Clock::now();
   Arrival arrival = AwaitData(deadline);
   if (arrival == Arrival::Data) return true;
   peerClosed_ = arrival == Arrival::Closed;
-  timedOut_ = arrival == Arrival::TimedOut;
-  Fail();
+  FailOn(arrival, waited);
   return false;
+}
+
+void TcpConnection::FailOn(Arrival arrival, Clock::duration waited) {
+  timedOut_ = arrival == Arrival::TimedOut;
+  switch (arrival) {
+    case Arrival::Closed:
+      Fail("closed by the peer");
+      break;
+    case Arrival::TimedOut:
+      Fail(NoAnswerWithin(waited));
+      break;
+    case Arrival::Stopped:
+      Fail(kStopped);
+      break;
+    default:
+      Fail(BrokenReason());
+      break;
+  }
+}
+
+std::string TcpConnection::BrokenReason() const {
+  if (socket_.Get() == kNoSocket) return std::string(kNotConnected);
+  if (lastError_) return lastError_.message();
+  return tls_ ? "the TLS session broke off" : "connection broken";
+}
+
+void TcpConnection::Fail(std::string_view reason) {
+  if (!Failed() || failure_.empty()) failure_ = reason;
+  state_ = ConnectionState::Failed;
 }
 
 bool TcpConnection::Discard(int count) {
@@ -350,14 +430,14 @@ bool TcpConnection::AwaitLine(std::string& line, Clock::time_point deadline,
                               std::size_t maxLength) {
   // Two rounds: the LF of the last line's CR LF, arriving alone, gives no
   // line the first time.
+  const auto waited = deadline - Clock::now();
   for (int round = 0; round < 2; ++round) {
     if (FailedOrStopping()) return false;
     if (Pending() <= 0) {
       const Arrival arrival = AwaitData(deadline);
       if (arrival != Arrival::Data) {
         peerClosed_ = arrival == Arrival::Closed;
-        timedOut_ = arrival == Arrival::TimedOut;
-        Fail();
+        FailOn(arrival, waited);
         return false;
       }
     }
@@ -372,6 +452,7 @@ bool TcpConnection::ReadLineBefore(std::string& line, Clock::time_point deadline
   // has begun, so the call returns at once.
   if (Failed()) return false;
 
+  const auto waited = deadline - Clock::now();
   maxLength = std::min(maxLength, kMaxLinePiece);
   std::string text;
   bool begun = false;  // bytes of this line (not just a leftover LF) were taken
@@ -382,7 +463,7 @@ bool TcpConnection::ReadLineBefore(std::string& line, Clock::time_point deadline
     if (got == 0) break;  // peer closed: what arrived is the line
     if (got < 0) {
       if (!LastWouldBlock()) {
-        Fail();
+        Fail(BrokenReason());
         return false;
       }
       // Nothing more yet. Without a begun line there is no line to wait for.
@@ -390,8 +471,7 @@ bool TcpConnection::ReadLineBefore(std::string& line, Clock::time_point deadline
       Arrival arrival = AwaitData(deadline);
       if (arrival == Arrival::Data) continue;
       if (arrival == Arrival::Closed) break;
-      timedOut_ = arrival == Arrival::TimedOut;
-      Fail();
+      FailOn(arrival, waited);
       return false;
     }
 
@@ -402,7 +482,7 @@ bool TcpConnection::ReadLineBefore(std::string& line, Clock::time_point deadline
       lfMayFollow_ = false;
       firstPiece = false;
       if (!Discard(1)) {
-        Fail();
+        Fail(BrokenReason());
         return false;
       }
       continue;
@@ -422,7 +502,7 @@ bool TcpConnection::ReadLineBefore(std::string& line, Clock::time_point deadline
     text += kept.substr(0, room);
     begun = begun || ended || !kept.empty();
     if (!Discard(static_cast<int>(consume))) {
-      Fail();
+      Fail(BrokenReason());
       return false;
     }
     if (ended || text.size() >= kMaxLinePiece) break;
@@ -438,19 +518,19 @@ bool TcpConnection::AwaitRoom() {
   // Without a socket there is nothing to wait for (poll would sleep out the
   // whole time on it).
   if (socket_.Get() == kNoSocket) {
-    Fail();
+    Fail(kNotConnected);
     return false;
   }
   const auto deadline = TimeoutDeadline();
   for (;;) {
     if (StopRequested()) {
-      Fail();
+      Fail(kStopped);
       return false;
     }
     const int slice = NextSliceUntil(deadline);
     const int ready = sendWantsRead_ ? WaitSocketReadable(socket_.Get(), slice)
                                      : WaitSocket(socket_.Get(), slice);
-    if (ready < 0) Fail();
+    if (ready < 0) Fail(LastSocketError().message());
     if (ready != 0 || Clock::now() >= deadline) return ready > 0;
   }
 }
@@ -493,7 +573,7 @@ bool TcpConnection::SendLines(std::initializer_list<std::string_view> lines) {
   }
   const int count = static_cast<int>(text.size());
   const int sent = SendWhole(text.data(), count);
-  if (sent < 0) Fail();
+  if (sent < 0) Fail(BrokenReason());
   return sent == count;
 }
 
@@ -501,14 +581,14 @@ bool TcpConnection::SendText(std::string_view text) {
   if (Failed()) return false;
   const int count = static_cast<int>(text.size());
   int sent = SendWhole(text.data(), count);
-  if (sent < 0) Fail();
+  if (sent < 0) Fail(BrokenReason());
   return sent == count;
 }
 
 bool TcpConnection::SendByte(std::uint8_t value) {
   if (Failed()) return false;
   int sent = SendWhole(&value, 1);
-  if (sent < 0) Fail();
+  if (sent < 0) Fail(BrokenReason());
   return sent == 1;
 }
 
@@ -529,7 +609,7 @@ bool TcpConnection::BytesWaiting() {
 }
 
 bool TcpConnection::FailedOrStopping() {
-  if (StopRequested()) Fail();
+  if (StopRequested()) Fail(kStopped);
   return Failed();
 }
 
@@ -541,7 +621,7 @@ bool TcpConnection::ReceiveBlock(void* buffer, std::uint16_t maxCount, std::uint
   // maxCount), and finds nothing (or the peer's close, 0) otherwise.
   int got = Receive(buffer, maxCount, kReceiveNoWait);
   if (got < 0) {
-    if (!LastWouldBlock()) Fail();
+    if (!LastWouldBlock()) Fail(BrokenReason());
     return false;
   }
   if (got == 0) peerClosed_ = true;
@@ -558,20 +638,24 @@ bool TcpConnection::SendBlock(const void* buffer, std::uint16_t count, std::uint
 
 bool TcpConnection::ShutdownSending() {
   if (FailedOrStopping() || socket_.Get() == kNoSocket) {
-    Fail();
+    Fail(kNotConnected);
     return false;
   }
   const auto deadline = TimeoutDeadline();
   for (TlsStep step = tls_ ? TlsClose(*tls_) : TlsStep::Done; step != TlsStep::Done;
        step = TlsClose(*tls_)) {
     sendWantsRead_ = false;
-    if (step != TlsStep::WantWrite || !AwaitRoom() || Clock::now() >= deadline) {
-      Fail();
+    if (step != TlsStep::WantWrite) {
+      Fail("the TLS session could not be ended");
+      return false;
+    }
+    if (!AwaitRoom() || Clock::now() >= deadline) {
+      Fail("no room to send within " + std::to_string(timeout_) + " s");
       return false;
     }
   }
-  if (ShutdownSocketSending(socket_.Get()) != 0) {
-    Fail();
+  if (const std::error_code error = ShutdownSocketSending(socket_.Get())) {
+    Fail(error.message());
     return false;
   }
   return true;
@@ -581,7 +665,7 @@ bool TcpConnection::ShutdownSending() {
 // nothing the peer sends is data, and only the stream's end matters.
 TcpConnection::PeerEnd TcpConnection::AwaitPeerEnd(int milliseconds) {
   if (FailedOrStopping() || socket_.Get() == kNoSocket) {
-    Fail();
+    Fail(kNotConnected);
     return PeerEnd::Broken;
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
@@ -593,13 +677,13 @@ TcpConnection::PeerEnd TcpConnection::AwaitPeerEnd(int milliseconds) {
       return PeerEnd::Closed;
     }
     if (got < 0 && !SocketWouldBlock()) {
-      Fail();
+      Fail(LastSocketError().message());
       return PeerEnd::Broken;
     }
     if (FailedOrStopping()) return PeerEnd::Broken;
     if (Clock::now() >= deadline) return PeerEnd::Open;
     if (got < 0 && WaitSocketReadable(socket_.Get(), NextSliceUntil(deadline)) < 0) {
-      Fail();
+      Fail(LastSocketError().message());
       return PeerEnd::Broken;
     }
   }
@@ -608,7 +692,10 @@ TcpConnection::PeerEnd TcpConnection::AwaitPeerEnd(int milliseconds) {
 bool DataConnection::Open(const HostAddress& address) {
   tls_.reset();
   socket_.Reset(OpenSocket(address.family, kStreamType, 0));
-  if (socket_.Get() == kNoSocket) return false;
+  if (socket_.Get() == kNoSocket) {
+    failure_ = LastSocketError().message();
+    return false;
+  }
   return ConnectTo(address, TimeoutDeadline());
 }
 

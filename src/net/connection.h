@@ -21,6 +21,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "net/sockets.h"
@@ -92,9 +93,14 @@ class TcpConnection {
   // the reset could destroy data the peer has not read yet.
   void Close();
   bool Failed() const { return state_ == ConnectionState::Failed; }
+  // Why the connection failed ("Connection refused", "no answer within
+  // 30 s", "closed by the peer", "stopped"), or why the last connect found
+  // no peer; empty while nothing has failed. The first reason of a failure
+  // stays: what follows from it says nothing new.
+  const std::string& FailureReason() const { return failure_; }
   // Failed for good from now on: for an owner that finds the peer out of
   // step (a reply beyond its bounds), so that nothing more is read or sent.
-  void MarkFailed() { Fail(); }
+  void MarkFailed(std::string_view reason = "out of step with the peer") { Fail(reason); }
   // Usable again with a fresh socket to come, the debug log kept: for a new
   // attempt after a failed one, which must not inherit its failure.
   void ResetState();
@@ -193,7 +199,7 @@ class TcpConnection {
 
  protected:
   // Connects the fresh socket without blocking, giving up at the deadline;
-  // closes it on failure.
+  // closes it on failure, with the reason in FailureReason.
   bool ConnectTo(const HostAddress& address, std::chrono::steady_clock::time_point deadline);
 
   LogFile debugLog_;
@@ -206,9 +212,12 @@ class TcpConnection {
   // an LF arriving next still belongs to that line end.
   bool lfMayFollow_ = false;
   bool bareLineFeedEnds_ = false;
+  std::string failure_;
 
  private:
   bool wouldBlock_ = false;
+  // The system's reason for the last receive or send that failed.
+  std::error_code lastError_;
   bool sendWantsRead_ = false;  // the last send waits for the TLS session to read
   std::uint16_t timeout_ = DefaultTimeout;
   // Received lines the debug log still takes, and whether the line saying
@@ -223,7 +232,12 @@ class TcpConnection {
   // Sleeps until the socket is readable (or writable), in slices that notice
   // a stop; false at the deadline, on a stop or an error.
   bool AwaitSocket(bool readable, Clock::time_point deadline) const;
-  bool AwaitConnect(Clock::time_point deadline) const;
+  // Why connecting the fresh socket failed; empty once it is connected.
+  std::string ConnectFailure(const HostAddress& address, Clock::time_point deadline) const;
+  // Why the last receive or send failed.
+  std::string BrokenReason() const;
+  // Fails the connection for the way a wait for data ended.
+  void FailOn(Arrival arrival, Clock::duration waited);
   bool Handshake(std::string& reason);
   // The socket calls, through the TLS session while one runs: the same
   // results as ReceiveSocket and SendSocket, with LastWouldBlock for
@@ -251,7 +265,7 @@ class TcpConnection {
   bool Discard(int count);
   void LogReceived(std::string_view line);
   void SkipLateLineFeed();
-  void Fail() { state_ = ConnectionState::Failed; }
+  void Fail(std::string_view reason);
 };
 
 // The FTP data channel: connected to an address the caller already has.
@@ -261,5 +275,9 @@ class DataConnection : public TcpConnection {
   // no debug line.
   bool Open(const HostAddress& address);
 };
+
+// The run-log line of a connection to the server that could not be made,
+// with the connection's reason when it has one.
+std::string ConnectFailedLine(std::string_view server, const TcpConnection& connection);
 
 }  // namespace quorbit

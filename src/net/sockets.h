@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace quorbit {
@@ -69,28 +70,34 @@ class UniqueSocket {
 // Starts the socket library (Winsock on Windows); nothing to do on Linux.
 void SocketStartup();
 
+// Calls that can fail give the system's reason as an error code (empty on
+// success) whose message() is the system's own text ("Connection refused");
+// calls that give a count or a handle give -1 or kNoSocket instead, and
+// LastSocketError() then holds the reason.
 SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t protocol);
-int CloseSocket(SocketHandle socket);
-// connect: 0 on success, -1 on failure. On a non-blocking socket -1 with
-// SocketConnectInProgress() means the answer is still to come: the socket
-// becomes writable when it is there, and ConnectError tells which it was.
-int ConnectSocket(SocketHandle socket, const HostAddress& address);
-bool SocketConnectInProgress();
+std::error_code CloseSocket(SocketHandle socket);
+// The reason of the last socket call that failed on this thread.
+std::error_code LastSocketError();
+// connect. On a non-blocking socket an error that ConnectInProgress accepts
+// means the answer is still to come: the socket becomes writable when it is
+// there, and ConnectError tells which it was.
+std::error_code ConnectSocket(SocketHandle socket, const HostAddress& address);
+bool ConnectInProgress(const std::error_code& error);
 // The address of the connected peer (IPv4 or IPv6, text left empty); false
 // when there is none.
 bool SocketPeerAddress(SocketHandle socket, HostAddress& address);
 // Puts the port into the address.
 void SetAddressPort(HostAddress& address, std::uint16_t port);
-// The outcome of a connect that was in progress: 0 connected, else the error.
-int ConnectError(SocketHandle socket);
+// The outcome of a connect that was in progress: empty when connected.
+std::error_code ConnectError(SocketHandle socket);
 // recv with kReceiveNormal, kReceivePeek or kReceiveNoWait: count received,
 // 0 when the peer has closed, -1 on error (see SocketWouldBlock).
 int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags);
 // One send; never raises a signal when the peer has gone. Count sent or -1.
 int SendSocket(SocketHandle socket, const void* buffer, int length, int flags);
 // Ends the sending side: the peer reads the end of the stream once it has
-// every byte sent before; receiving goes on. 0 on success, -1 on error.
-int ShutdownSocketSending(SocketHandle socket);
+// every byte sent before; receiving goes on.
+std::error_code ShutdownSocketSending(SocketHandle socket);
 // Sleeps until the socket can take more data or the milliseconds have passed:
 // 1 ready (also when the socket has an error the next send will report),
 // 0 time-out, -1 error.
@@ -98,21 +105,28 @@ int WaitSocket(SocketHandle socket, int milliseconds);
 // The same for received data: 1 when data or the peer's close is there to be
 // read, 0 time-out, -1 error.
 int WaitSocketReadable(SocketHandle socket, int milliseconds);
-int SetNonBlocking(SocketHandle socket);
+std::error_code SetNonBlocking(SocketHandle socket);
 // Sends small writes at once instead of holding them for the peer's
 // acknowledgement: a request or command written in pieces would otherwise
 // wait for the peer's delayed acknowledgement (tens of milliseconds) each time.
-int SetNoDelay(SocketHandle socket);
+std::error_code SetNoDelay(SocketHandle socket);
 // Received bytes waiting to be read; 0 when the call fails.
 int PendingBytes(SocketHandle socket);
 // True when the last failed receive or send only means "not yet": no data
 // has arrived, or there is no room to send, on a non-blocking socket.
 bool SocketWouldBlock();
 
+// What a look-up of a host found: its addresses, or why there are none (the
+// resolver's own words, "Name or service not known").
+struct ResolvedHost {
+  std::vector<HostAddress> addresses;
+  std::string failure;
+};
+
 // Every address of the host (IPv6 and IPv4) with the port, in the order the
-// resolver prefers; empty when none is found. With numericOnly the host must
-// be a numeric address and nothing is looked up.
-std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly);
+// resolver prefers. With numericOnly the host must be a numeric address and
+// nothing is looked up.
+ResolvedHost ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly);
 // True when every character is a digit or '.' and there are exactly three dots.
 bool IsDottedAddress(std::string_view text);
 

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "net/sockets.h"
@@ -33,12 +34,13 @@ bool SocketPeerAddress(SocketHandle socket, HostAddress& address) {
   return true;
 }
 
-int ShutdownSocketSending(SocketHandle socket) {
+std::error_code ShutdownSocketSending(SocketHandle socket) {
 #ifdef _WIN32
-  return shutdown(socket, SD_SEND) == 0 ? 0 : -1;
+  const int sending = SD_SEND;
 #else
-  return shutdown(socket, SHUT_WR) == 0 ? 0 : -1;
+  const int sending = SHUT_WR;
 #endif
+  return shutdown(socket, sending) == 0 ? std::error_code() : LastSocketError();
 }
 
 void SetAddressPort(HostAddress& address, std::uint16_t port) {
@@ -49,17 +51,38 @@ void SetAddressPort(HostAddress& address, std::uint16_t port) {
               sizeof networkOrder);
 }
 
-std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly) {
-  std::vector<HostAddress> result;
+namespace {
+
+// The resolver's words for its answer; a failure of the system underneath
+// is said in the system's words.
+std::string ResolverFailure(int answer) {
+#ifdef _WIN32
+  return gai_strerrorA(answer);
+#else
+  if (answer == EAI_SYSTEM) return LastSocketError().message();
+  return gai_strerror(answer);
+#endif
+}
+
+}  // namespace
+
+ResolvedHost ResolveHost(std::string_view host, std::uint16_t port, bool numericOnly) {
+  ResolvedHost result;
   // Brackets belong to URLs, never to an address; Winsock would take them.
-  if (host.find_first_of("[]") != std::string_view::npos) return result;
+  if (host.find_first_of("[]") != std::string_view::npos) {
+    result.failure = "brackets hold only an IPv6 address";
+    return result;
+  }
   SocketStartup();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV | (numericOnly ? AI_NUMERICHOST : 0);
   addrinfo* answer = nullptr;
-  if (getaddrinfo(std::string(host).c_str(), std::to_string(port).c_str(), &hints, &answer) != 0) {
+  const int outcome =
+      getaddrinfo(std::string(host).c_str(), std::to_string(port).c_str(), &hints, &answer);
+  if (outcome != 0) {
+    result.failure = ResolverFailure(outcome);
     return result;
   }
   for (const addrinfo* entry = answer; entry; entry = entry->ai_next) {
@@ -76,9 +99,10 @@ std::vector<HostAddress> ResolveHost(std::string_view host, std::uint16_t port, 
                     nullptr, 0, NI_NUMERICHOST) == 0) {
       address.text = text;
     }
-    result.push_back(std::move(address));
+    result.addresses.push_back(std::move(address));
   }
   freeaddrinfo(answer);
+  if (result.addresses.empty()) result.failure = "no IPv4 or IPv6 address";
   return result;
 }
 

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "net/sockets.h"
@@ -52,25 +53,34 @@ SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t pro
   return s < 0 ? kNoSocket : s;
 }
 
-int CloseSocket(SocketHandle socket) {
-  return close(socket);
+std::error_code CloseSocket(SocketHandle socket) {
+  return close(socket) == 0 ? std::error_code() : LastSocketError();
 }
 
-int ConnectSocket(SocketHandle socket, const HostAddress& address) {
+std::error_code LastSocketError() {
+  return {errno, std::system_category()};
+}
+
+std::error_code ConnectSocket(SocketHandle socket, const HostAddress& address) {
   sockaddr_storage native{};
   std::memcpy(&native, address.raw.data(), address.length);
-  return connect(socket, reinterpret_cast<const sockaddr*>(&native), address.length) == 0 ? 0 : -1;
+  return connect(socket, reinterpret_cast<const sockaddr*>(&native), address.length) == 0
+             ? std::error_code()
+             : LastSocketError();
 }
 
-bool SocketConnectInProgress() {
-  return errno == EINPROGRESS || errno == EINTR;
+// A connect interrupted by a signal goes on in the background, as one that
+// does not wait does.
+bool ConnectInProgress(const std::error_code& error) {
+  return error.category() == std::system_category() &&
+         (error.value() == EINPROGRESS || error.value() == EINTR);
 }
 
-int ConnectError(SocketHandle socket) {
+std::error_code ConnectError(SocketHandle socket) {
   int error = 0;
   socklen_t length = sizeof error;
-  if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
-  return error;
+  if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return LastSocketError();
+  return {error, std::system_category()};
 }
 
 int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags) {
@@ -90,15 +100,16 @@ int WaitSocketReadable(SocketHandle socket, int milliseconds) {
   return PollSocket(socket, POLLIN, milliseconds);
 }
 
-int SetNonBlocking(SocketHandle socket) {
-  int flags = fcntl(socket, F_GETFL);
-  if (flags < 0) return -1;
-  return fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : -1;
+std::error_code SetNonBlocking(SocketHandle socket) {
+  const int flags = fcntl(socket, F_GETFL);
+  if (flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) return LastSocketError();
+  return {};
 }
 
-int SetNoDelay(SocketHandle socket) {
+std::error_code SetNoDelay(SocketHandle socket) {
   const int on = 1;
-  return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 ? 0 : -1;
+  return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 ? std::error_code()
+                                                                           : LastSocketError();
 }
 
 int PendingBytes(SocketHandle socket) {

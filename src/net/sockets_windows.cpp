@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "net/sockets.h"
@@ -59,28 +60,37 @@ SocketHandle OpenSocket(std::int16_t family, std::int16_t type, std::int16_t pro
   return WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
 }
 
-int CloseSocket(SocketHandle socket) {
-  return closesocket(socket) == 0 ? 0 : -1;
+std::error_code CloseSocket(SocketHandle socket) {
+  return closesocket(socket) == 0 ? std::error_code() : LastSocketError();
 }
 
-int ConnectSocket(SocketHandle socket, const HostAddress& address) {
+// Winsock's codes are Windows system errors: their message() is the
+// system's own text.
+std::error_code LastSocketError() {
+  return {WSAGetLastError(), std::system_category()};
+}
+
+std::error_code ConnectSocket(SocketHandle socket, const HostAddress& address) {
   sockaddr_storage native{};
   std::memcpy(&native, address.raw.data(), address.length);
-  return connect(socket, reinterpret_cast<const sockaddr*>(&native), address.length) == 0 ? 0 : -1;
+  return connect(socket, reinterpret_cast<const sockaddr*>(&native), address.length) == 0
+             ? std::error_code()
+             : LastSocketError();
 }
 
-bool SocketConnectInProgress() {
-  const int error = WSAGetLastError();
-  return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEINTR;
+bool ConnectInProgress(const std::error_code& error) {
+  const int value = error.value();
+  return error.category() == std::system_category() &&
+         (value == WSAEWOULDBLOCK || value == WSAEINPROGRESS || value == WSAEINTR);
 }
 
-int ConnectError(SocketHandle socket) {
+std::error_code ConnectError(SocketHandle socket) {
   int error = 0;
   int length = sizeof error;
   if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
-    return WSAGetLastError();
+    return LastSocketError();
   }
-  return error;
+  return {error, std::system_category()};
 }
 
 int ReceiveSocket(SocketHandle socket, void* buffer, int length, int flags) {
@@ -109,17 +119,17 @@ int WaitSocketReadable(SocketHandle socket, int milliseconds) {
   return PollSocket(socket, POLLRDNORM, milliseconds);
 }
 
-int SetNonBlocking(SocketHandle socket) {
+std::error_code SetNonBlocking(SocketHandle socket) {
   u_long on = 1;
-  return ioctlsocket(socket, FIONBIO, &on) == 0 ? 0 : -1;
+  return ioctlsocket(socket, FIONBIO, &on) == 0 ? std::error_code() : LastSocketError();
 }
 
-int SetNoDelay(SocketHandle socket) {
+std::error_code SetNoDelay(SocketHandle socket) {
   const BOOL on = TRUE;
   return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
                     sizeof on) == 0
-             ? 0
-             : -1;
+             ? std::error_code()
+             : LastSocketError();
 }
 
 int PendingBytes(SocketHandle socket) {

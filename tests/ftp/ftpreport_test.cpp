@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ftp_test_support.h"
 #include "peers/report_capture.h"
 #include "report/transfercounts.h"
@@ -146,8 +148,51 @@ TEST(ReportingFtpSession, UnreachableServerAndLostConnection) {
   EXPECT_EQ(capture.Memo(), (Lines{"Establishing connection", "Unable to establish connection",
                                    "Connection interrupted"}));
   EXPECT_EQ(capture.LogLines(),
-            (Lines{"Establishing connection", "Unable to establish connection with 127.0.0.1",
+            (Lines{"Establishing connection",
+                   "Unable to establish connection with 127.0.0.1: Connection refused",
                    "Connection interrupted"}));
+}
+
+// The run log says why no connection came; the screen line stays short.
+// Each row: the server (a name, or a script played on 127.0.0.1), and the
+// reason the run log gives.
+TEST(ReportingFtpSession, ConnectFailureSaysWhy) {
+  const struct {
+    const char* what;
+    std::string host;
+    const char* script;  // null: nothing listens
+    const char* reason;
+  } rows[] = {
+      // A label over 63 characters is refused before any query leaves the machine.
+      {"unknown name", std::string(70, 'x') + ".invalid", nullptr, "Name or service not known"},
+      {"server that never greets", "127.0.0.1", "await_close\n", "no answer within 1 s"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ReportCapture capture;
+    PeerProcess server;
+    int port = FreeLoopbackPort();
+    if (row.script) port = StartScriptedServer(server, capture.dir, row.script);
+    ASSERT_NE(port, 0);
+    {
+      ReportingFtpSession session("");
+      session.SetTimeout(1);
+      EXPECT_FALSE(session.Login({.host = row.host,
+                                  .user = "alice",
+                                  .password = "x",
+                                  .port = static_cast<std::uint16_t>(port),
+                                  .retryDelay = 1,
+                                  .tries = 1}));
+      session.Destroy();
+    }
+    const Lines log = capture.LogLines();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "Unable to establish connection with " + row.host + ": " + row.reason),
+              log.end())
+        << ::testing::PrintToString(log);
+    const Lines memo = capture.Memo();
+    EXPECT_NE(std::find(memo.begin(), memo.end(), "Unable to establish connection"), memo.end());
+  }
 }
 
 TEST(ReportingFtpSession, FileEventsWriteTheSameTextToScreenAndLog) {

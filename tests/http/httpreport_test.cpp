@@ -47,6 +47,31 @@ TEST(ReportingHttpSession, StatusEventsShowShortAndLogLongLines) {
                                        "Connection interrupted"}));
 }
 
+// The run log says why no connection came; the screen line stays short.
+TEST(ReportingHttpSession, ConnectFailureSaysWhy) {
+  const struct {
+    std::string host;
+    const char* reason;
+  } rows[] = {
+      {"127.0.0.1", "Connection refused"},
+      // A label over 63 characters is refused before any query leaves the machine.
+      {std::string(70, 'x') + ".invalid", "Name or service not known"},
+  };
+  for (const auto& row : rows) {
+    ReportCapture capture;
+    {
+      ReportingHttpSession session("");
+      session.baseUrl = "http://" + row.host;
+      EXPECT_FALSE(
+          session.connection.Connect(row.host, static_cast<std::uint16_t>(FreeLoopbackPort())));
+      session.StatusEvent(HttpStatusEvent::ConnectFailed);
+    }
+    EXPECT_EQ(capture.Memo(), (Lines{"Unable to establish connection"}));
+    EXPECT_EQ(capture.LogLines(), (Lines{"Unable to establish connection with http://" + row.host +
+                                         ": " + row.reason}));
+  }
+}
+
 TEST(ReportingHttpSession, FileEventsWriteTheSameTextToScreenAndLog) {
   ReportCapture capture;
   ClearTransferCounts();

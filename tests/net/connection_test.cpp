@@ -173,6 +173,7 @@ close
   EXPECT_LT(SecondsSince(start), 5.0);
   EXPECT_TRUE(conn.Failed());
   EXPECT_TRUE(conn.PeerClosed());
+  EXPECT_EQ(conn.FailureReason(), "closed by the peer");
   EXPECT_EQ(Verdict(), "DONE\n");
 }
 
@@ -216,6 +217,7 @@ expect_close
   EXPECT_FALSE(conn.WaitReadable(1));
   EXPECT_LT(SecondsSince(start), 4.0);
   EXPECT_TRUE(conn.Failed());
+  EXPECT_EQ(conn.FailureReason(), "no answer within 1 s");
 
   // Nothing may reach the socket or the log while failed.
   EXPECT_FALSE(conn.SendLine("QUIT"));
@@ -229,7 +231,9 @@ expect_close
   // A new connect closes the old socket but does not clear the state.
   ASSERT_TRUE(conn.Connect("127.0.0.1", static_cast<std::uint16_t>(port)));
   EXPECT_FALSE(conn.SendLine("HELLO"));
+  EXPECT_EQ(conn.FailureReason(), "no answer within 1 s");
   conn.Init();
+  EXPECT_EQ(conn.FailureReason(), "");
   EXPECT_TRUE(conn.SendLine("HELLO"));
   EXPECT_EQ(Verdict(), "DONE\n");
 }
@@ -355,6 +359,9 @@ TEST_F(TcpConnectionTest, SendingToAClosedPeerFailsWithoutKillingTheProcess) {
   EXPECT_FALSE(conn.Failed());
   EXPECT_FALSE(conn.SendLine("QUIT"));
   EXPECT_TRUE(conn.Failed());
+  // The peer's stack answers what reaches a closed socket with a reset.
+  const std::string reason = conn.FailureReason();
+  EXPECT_TRUE(reason == "Broken pipe" || reason == "Connection reset by peer") << reason;
 }
 
 TEST_F(TcpConnectionTest, AfterOurEndThePeersEndIsToldApart) {
@@ -411,22 +418,32 @@ TEST_F(TcpConnectionTest, DottedAddressWithLeadingZerosIsDecimal) {
   EXPECT_EQ(Verdict(), "DONE\n");
 }
 
-TEST_F(TcpConnectionTest, RefusedConnectIsLogged) {
+TEST_F(TcpConnectionTest, RefusedConnectIsLoggedWithItsReason) {
   conn.OpenDebugLog(dir / "debug.log");
   EXPECT_FALSE(conn.Connect("127.0.0.1", static_cast<std::uint16_t>(FreeLoopbackPort())));
-  EXPECT_EQ(LogEntries(), (Entries{"C ip 127.0.0.1", "E Unable to connect to host"}));
+  EXPECT_EQ(conn.FailureReason(), "Connection refused");
+  EXPECT_FALSE(conn.Failed());  // a connect that finds no peer leaves the state alone
+  EXPECT_EQ(LogEntries(),
+            (Entries{"C ip 127.0.0.1", "E Unable to connect to host: Connection refused"}));
 }
 
-TEST_F(TcpConnectionTest, UnknownHostIsLogged) {
+TEST_F(TcpConnectionTest, UnknownHostIsLoggedWithItsReason) {
   // A label over 63 characters is refused by the resolver before any query
   // leaves the machine; brackets hold nothing but a numeric IPv6 address.
-  const std::string hosts[] = {std::string(70, 'x') + ".invalid", "[localhost]", "[::1", "::1::2",
-                               "[127.0.0.1]"};
+  const struct {
+    std::string host;
+    const char* reason;
+  } rows[] = {{std::string(70, 'x') + ".invalid", "Name or service not known"},
+              {"[localhost]", "brackets hold only an IPv6 address"},
+              {"[::1", "brackets hold only an IPv6 address"},
+              {"::1::2", "Name or service not known"},
+              {"[127.0.0.1]", "brackets hold only an IPv6 address"}};
   conn.OpenDebugLog(dir / "debug.log");
   Entries expected;
-  for (const std::string& host : hosts) {
-    EXPECT_FALSE(conn.Connect(host, 80)) << host;
-    expected.push_back("E Unable to locate host " + host);
+  for (const auto& row : rows) {
+    EXPECT_FALSE(conn.Connect(row.host, 80)) << row.host;
+    EXPECT_EQ(conn.FailureReason(), row.reason) << row.host;
+    expected.push_back("E Unable to locate host " + row.host + ": " + row.reason);
   }
   EXPECT_EQ(LogEntries(), expected);
 }
@@ -455,18 +472,19 @@ TEST_F(TcpConnectionTest, AddressesAreTriedInOrderUntilOneAnswers) {
   // A name that resolves to an IPv6 address nobody listens on, then to the
   // server's IPv4 address.
   std::vector<HostAddress> addresses =
-      ResolveHost("::1", static_cast<std::uint16_t>(FreeLoopbackPort()), true);
+      ResolveHost("::1", static_cast<std::uint16_t>(FreeLoopbackPort()), true).addresses;
   for (const HostAddress& address :
-       ResolveHost("127.0.0.1", static_cast<std::uint16_t>(port), true)) {
+       ResolveHost("127.0.0.1", static_cast<std::uint16_t>(port), true).addresses) {
     addresses.push_back(address);
   }
   ASSERT_EQ(addresses.size(), 2u);
   conn.OpenDebugLog(dir / "debug.log");
   ASSERT_TRUE(conn.ConnectToFirst(addresses, "server.test"));
+  EXPECT_EQ(conn.FailureReason(), "");  // the refusal of the first is no failure
   // The peer's address with another port is where an FTP data channel goes.
   HostAddress peer;
   ASSERT_TRUE(conn.PeerAddress(21, peer));
-  const HostAddress expected = ResolveHost("127.0.0.1", 21, true).at(0);
+  const HostAddress expected = ResolveHost("127.0.0.1", 21, true).addresses.at(0);
   EXPECT_EQ(peer.family, kInternetFamily);
   EXPECT_EQ(std::vector(peer.raw.begin(), peer.raw.begin() + peer.length),
             std::vector(expected.raw.begin(), expected.raw.begin() + expected.length));
@@ -474,13 +492,14 @@ TEST_F(TcpConnectionTest, AddressesAreTriedInOrderUntilOneAnswers) {
 
   addresses.pop_back();  // only the silent one: every address has been tried
   EXPECT_FALSE(conn.ConnectToFirst(addresses, "server.test"));
-  EXPECT_EQ(LogEntries(), (Entries{"C server.test, ip ::1", "C server.test, ip 127.0.0.1",
-                                   "C server.test, ip ::1", "E Unable to connect to host"}));
+  EXPECT_EQ(LogEntries(),
+            (Entries{"C server.test, ip ::1", "C server.test, ip 127.0.0.1",
+                     "C server.test, ip ::1", "E Unable to connect to host: Connection refused"}));
 }
 
 // 127.0.0.1 and the port, as a data channel is given its address.
 HostAddress Loopback(int port) {
-  return ResolveHost("127.0.0.1", static_cast<std::uint16_t>(port), true).front();
+  return ResolveHost("127.0.0.1", static_cast<std::uint16_t>(port), true).addresses.front();
 }
 
 TEST_F(TcpConnectionTest, DataConnectionOpensAGivenAddressWithoutLogging) {
@@ -508,13 +527,16 @@ class FullListener {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-    listen(listener_, 0);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener_, 0) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;  // port 0: the tests that need the listener fail
+    }
     port_ = ntohs(address.sin_port);
     for (int& filler : fillers_) {
       filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      connect(filler, reinterpret_cast<sockaddr*>(&address), length);
+      // Not waited for: each takes its place in the backlog by itself.
+      (void)connect(filler, reinterpret_cast<sockaddr*>(&address), length);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
@@ -531,6 +553,15 @@ class FullListener {
   int fillers_[4] = {-1, -1, -1, -1};
   std::uint16_t port_ = 0;
 };
+
+TEST_F(TcpConnectionTest, ConnectToASilentListenerEndsAtTheTimeout) {
+  FullListener full;
+  conn.SetTimeout(1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(conn.Connect("127.0.0.1", full.Port()));
+  EXPECT_LT(SecondsSince(start), 5.0);
+  EXPECT_EQ(conn.FailureReason(), "no answer within 1 s");
+}
 
 // A stop requested while the connection waits on a stalled server ends the
 // wait within a fraction of a second, as a failure. Each row: what the
@@ -582,6 +613,7 @@ TEST_F(TcpConnectionTest, StopEndsEveryStalledWaitPromptlyAndFailsTheConnection)
     if (!row.script.empty()) {
       EXPECT_TRUE(connection.Failed());
     }
+    EXPECT_EQ(connection.FailureReason(), "stopped");
     ClearStopRequest();
   }
 }
