@@ -4,15 +4,16 @@
 
 #include "report/runlog.h"
 #include "report/transfercounts.h"
+#include "util/shorttext.h"
 
 namespace quorbit {
 
 namespace {
 
 // text, or text + " (try N)" from the second try on.
-std::string WithTryNumber(std::string_view text, std::string_view tryNumber) {
+std::string WithTryNumber(std::string_view text, std::int32_t tryNumber) {
   std::string line(text);
-  if (!tryNumber.empty() && tryNumber != "1") line += " (try " + std::string(tryNumber) + ")";
+  if (tryNumber > 1) line += " (try " + std::to_string(tryNumber) + ")";
   return line;
 }
 
@@ -20,12 +21,6 @@ std::string WithTryNumber(std::string_view text, std::string_view tryNumber) {
 std::string AnnounceText(std::string_view verb, const FtpFileRecord& file) {
   const std::string size = file.size == kUnknownSize ? "?" : std::to_string(file.size);
   return std::string(verb) + file.name + " " + size + " bytes ";
-}
-
-std::string Joined(std::string_view head, std::string_view tail) {
-  std::string text(head);
-  text += tail;
-  return text;
 }
 
 // Status events after which the run log also gets the server's last reply.
@@ -46,13 +41,12 @@ bool IsFileFailure(FtpFileEvent event) {
 void ReportingFtpSession::StatusEvent(FtpStatusEvent event, std::string_view text) {
   switch (event) {
     case FtpStatusEvent::Connecting: {
-      const std::string line = WithTryNumber("Establishing connection", text);
+      const std::string line = WithTryNumber("Establishing connection", TextToInt(text));
       RunLog::ShowAndWrite(line, line);
       break;
     }
     case FtpStatusEvent::Connected:
-      RunLog::ShowAndWrite("Connection established",
-                           Joined("Connection established with ", Host()));
+      RunLog::ShowAndWrite("Connection established", Cat("Connection established with ", Host()));
       break;
     case FtpStatusEvent::ConnectFailed:
       RunLog::ShowAndWriteFailure("Unable to establish connection",
@@ -95,7 +89,7 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, std::string_view tex
       RunLog::ShowAndWriteFailure("Connection interrupted");
       break;
     case FtpStatusEvent::OpeningDataChannel:
-      RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", text),
+      RunLog::ShowAndWrite(WithTryNumber("Establishing data channel", TextToInt(text)),
                            "Establishing data channel");
       break;
     case FtpStatusEvent::DataChannelOpen:
@@ -105,33 +99,32 @@ void ReportingFtpSession::StatusEvent(FtpStatusEvent event, std::string_view tex
       RunLog::ShowAndWriteFailure("Not logged in");
       break;
     case FtpStatusEvent::NoLocalDirectory:
-      RunLog::ShowAndWriteFailure(Joined("Unable to create directory ", text));
+      RunLog::ShowAndWriteFailure(Cat("Unable to create directory ", text));
       break;
     case FtpStatusEvent::TlsRefused:
-      RunLog::ShowAndWriteFailure(Joined("Server refused TLS: ", text));
+      RunLog::ShowAndWriteFailure(Cat("Server refused TLS: ", text));
       break;
     case FtpStatusEvent::TlsFailed:
       RunLog::ShowAndWriteFailure(text);
       break;
     case FtpStatusEvent::DeleteFailed:
-      RunLog::ShowAndWriteFailure(Joined("Unable to delete file ", text));
+      RunLog::ShowAndWriteFailure(Cat("Unable to delete file ", text));
       break;
     case FtpStatusEvent::ReplyFailed:
       RunLog::ShowAndWriteFailure(text);
       break;
     case FtpStatusEvent::ListingCut:
-      RunLog::ShowAndWriteFailure(
-          Joined(Joined("File list cut at ", text), ", later files not transferred"));
+      RunLog::ShowAndWriteFailure(Cat("File list cut at ", text, ", later files not transferred"));
       break;
     case FtpStatusEvent::ListingFailed:
-      RunLog::ShowAndWriteFailure(Joined("Unable to read file list: ", text));
+      RunLog::ShowAndWriteFailure(Cat("Unable to read file list: ", text));
       break;
     case FtpStatusEvent::LocalFileNotCreated:  // the "Download failed" line follows
     default:
       return;
   }
   if (QuotesServerReply(event) && !LastReply().empty()) {
-    RunLog::Write(Joined("Server reported: ", LastReply()));
+    RunLog::Write(Cat("Server reported: ", LastReply()));
   }
 }
 
@@ -145,13 +138,13 @@ void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& fil
       text = "Unable to establish data channel";
       break;
     case FtpFileEvent::Unchanged:
-      text = Joined("Skipping unmodified file ", file.name);
+      text = Cat("Skipping unmodified file ", file.name);
       break;
     case FtpFileEvent::Uploading:
       text = AnnounceText("Uploading ", file);
       break;
     case FtpFileEvent::Deleting:
-      text = Joined("Deleting file ", file.name);
+      text = Cat("Deleting file ", file.name);
       break;
     case FtpFileEvent::Complete:
       text = TransferTimeText(file.transferSeconds);
@@ -159,16 +152,16 @@ void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& fil
       if (file.direction == 0) CountFtpUploaded();
       break;
     case FtpFileEvent::ZeroBytesSkipped:
-      text = Joined("Skipping zero byte file ", file.name);
+      text = Cat("Skipping zero byte file ", file.name);
       break;
     case FtpFileEvent::DownloadFailed:
-      text = Joined(Joined("Download failed, ", file.name), " not transferred");
+      text = Cat("Download failed, ", file.name, " not transferred");
       break;
     case FtpFileEvent::UploadFailed:
-      text = Joined(Joined("Upload failed, ", file.name), " not transferred");
+      text = Cat("Upload failed, ", file.name, " not transferred");
       break;
     case FtpFileEvent::SourceKept:
-      text = Joined(Joined("Not deleting ", file.name), ": the server did not confirm its size");
+      text = Cat("Not deleting ", file.name, ": the server did not confirm its size");
       break;
     case FtpFileEvent::DownloadRefused:  // the "... failed" line follows
     case FtpFileEvent::UploadRefused:
@@ -181,7 +174,7 @@ void ReportingFtpSession::FileEvent(FtpFileEvent event, const FtpFileRecord& fil
     RunLog::ShowAndWrite(text, text);
   }
   if (event == FtpFileEvent::DataChannelFailed && !LastReply().empty()) {
-    RunLog::Write(Joined("Server reported: ", LastReply()));
+    RunLog::Write(Cat("Server reported: ", LastReply()));
   }
 }
 
