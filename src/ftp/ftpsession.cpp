@@ -89,7 +89,8 @@ bool FtpSession::SendCommand(std::string_view line) {
     return false;
   }
   expected_.Owe(lastCommand_);
-  if (line.starts_with(kPasswordCommand)) return control_.SendLine(line, kMaskedPassword);
+  if (line.starts_with(kPasswordCommand))
+    return control_.SendLine({.text = line, .logged = kMaskedPassword});
   return control_.SendLine(line);
 }
 

@@ -554,10 +554,12 @@ int TcpConnection::SendWhole(const void* buffer, int count) {
 }
 
 bool TcpConnection::SendLine(std::string_view text) {
-  return SendLine(text, text);
+  return SendLine({.text = text, .logged = text});
 }
 
-bool TcpConnection::SendLine(std::string_view text, std::string_view logText) {
+bool TcpConnection::SendLine(const LoggedLine& line) {
+  const std::string_view text = line.text;
+  const std::string_view logText = line.logged;
   if (Failed()) return false;
   bool sent = SendText(LineToSend(text));
   debugLog_.WriteLine("S " + std::string(logText));

@@ -157,10 +157,15 @@ class TcpConnection {
   // line read does not count); never waits. A connection about to carry a
   // new request must have none: they would be taken for its answer.
   bool BytesWaiting();
-  // text + CR + LF, whole, in one send; logs "S " + text, or
-  // "S " + logText where the text must not reach the log (a password).
+  // text + CR + LF, whole, in one send; logs "S " + text, or for a
+  // LoggedLine "S " + logged, where the text must not reach the log (a
+  // password).
+  struct LoggedLine {
+    std::string_view text;
+    std::string_view logged;
+  };
   bool SendLine(std::string_view text);
-  bool SendLine(std::string_view text, std::string_view logText);
+  bool SendLine(const LoggedLine& line);
   // The lines, each + CR + LF and whole, in one send, and
   // "S " + each in the debug log: a request of several lines leaves in one
   // segment instead of waiting for the peer to acknowledge its first line.

@@ -28,7 +28,9 @@ struct TokenValue {
 // the next is looked for.
 std::string FillPattern(std::string_view pattern, std::initializer_list<TokenValue> tokens) {
   std::string text(pattern);
-  for (const TokenValue& t : tokens) ReplaceText(text, t.token, t.value, t.isName);
+  for (const TokenValue& t : tokens) {
+    ReplaceText(text, {.pattern = t.token, .replacement = t.value, .adaptCase = t.isName});
+  }
   return text;
 }
 

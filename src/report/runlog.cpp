@@ -84,6 +84,7 @@ void LogFile::Init() {
   opened = false;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the file, then the banner written into it
 bool LogFile::Open(std::string_view fileName, std::string_view banner) {
   name = LocalPath(fileName);
   TextFile file(name);
@@ -161,6 +162,7 @@ void HideByteCount() {
 
 }  // namespace StatusDisplay
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): screen before log, as in the name
 void RunLog::ShowAndWrite(std::string_view screenText, std::string_view logText) {
   Show(screenText);
   Write(logText);

@@ -95,6 +95,7 @@ bool MatchFileMask(std::string_view mask, std::string_view name) {
   return name.find('.') == std::string_view::npos && WildcardMatch(mask, name);
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): directory, then a name in it
 std::string ShortFileName(std::string_view directory, std::string_view fileName) {
   const auto blanksToUnderscores = [](std::string text, std::string_view blanks) {
     for (char& c : text) {

@@ -36,6 +36,7 @@ bool DescribeEntry(const SystemHandle* directory, std::string_view path, FoundFi
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): directory, then a mask in it
 std::vector<FoundFile> FindFiles(std::string_view directory, std::string_view mask,
                                  std::uint16_t wanted) {
   std::vector<FoundFile> found;

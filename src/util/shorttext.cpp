@@ -100,8 +100,10 @@ std::string HexLong(std::uint32_t value) {
          HexWord(static_cast<std::uint16_t>(value & 0xFFFF));
 }
 
-void ReplaceText(std::string& text, std::string_view pattern, std::string_view replacement,
-                 bool adaptCase) {
+void ReplaceText(std::string& text, const TextReplacement& change) {
+  const std::string_view pattern = change.pattern;
+  const std::string_view replacement = change.replacement;
+  const bool adaptCase = change.adaptCase;
   if (pattern.empty()) return;
   const std::string upperPattern = UpperStr(pattern);
   // A replacement that holds the pattern again would be found again forever

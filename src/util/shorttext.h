@@ -182,12 +182,17 @@ void EnsureTrailing(ShortStrRef text, char c);  // empty text stays empty
 std::string HexByte(std::uint8_t value);
 std::string HexWord(std::uint16_t value);
 std::string HexLong(std::uint32_t value);
-// Replaces every occurrence of pattern (found without regard to case). With
-// adaptCase the replacement takes the letter case of the matched text. A
-// replacement that contains the pattern again is replaced once per occurrence
-// (searching on after it) instead of looping forever.
-void ReplaceText(std::string& text, std::string_view pattern, std::string_view replacement,
-                 bool adaptCase);
+// One replacement for ReplaceText: every occurrence of pattern (found
+// without regard to case) becomes replacement; with adaptCase the
+// replacement takes the letter case of the matched text.
+struct TextReplacement {
+  std::string_view pattern;
+  std::string_view replacement;
+  bool adaptCase = false;
+};
+// A replacement that contains the pattern again is replaced once per
+// occurrence (searching on after it) instead of looping forever.
+void ReplaceText(std::string& text, const TextReplacement& change);
 // The value of a hexadecimal digit of either case; -1 for any other character.
 int HexDigitValue(char c);
 // The byte two hexadecimal digits spell (one digit is padded with a leading

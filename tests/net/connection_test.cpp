@@ -329,7 +329,7 @@ send 230 Logged in\r\n
 expect_close
 )");
   EXPECT_TRUE(conn.SendLine("USER anna"));
-  EXPECT_TRUE(conn.SendLine("PASS secret", "PASS ****"));
+  EXPECT_TRUE(conn.SendLine({.text = "PASS secret", .logged = "PASS ****"}));
   EXPECT_EQ(NextLine(), "230 Logged in");
   EXPECT_EQ(LogEntries(),
             (Entries{"C ip 127.0.0.1", "S USER anna", "S PASS ****", "R 230 Logged in"}));

@@ -158,14 +158,14 @@ TEST(ReplaceText, FindsAnyCaseAndCanAdaptTheReplacementsCase) {
            {"xXx", "x", "xx", false, "xxxxxx"},
        }) {
     std::string s(c.text);
-    ReplaceText(s, c.pattern, c.replacement, c.adaptCase);
+    ReplaceText(s, {.pattern = c.pattern, .replacement = c.replacement, .adaptCase = c.adaptCase});
     EXPECT_EQ(s, c.expected) << c.text << " " << c.pattern;
   }
 }
 
 TEST(ReplaceText, GrowsPastAnyFixedWidth) {
   std::string s = std::string(253, '.') + "%y%";
-  ReplaceText(s, "%y%", "2026", false);
+  ReplaceText(s, {.pattern = "%y%", .replacement = "2026"});
   EXPECT_EQ(s.size(), 257u);
   EXPECT_EQ(s.substr(253), "2026");
 }
