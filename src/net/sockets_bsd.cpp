@@ -1,5 +1,5 @@
 // The socket calls that POSIX and Winsock share (the BSD socket API): name
-// resolution and peer addresses, written once for both.
+// resolution, connecting and peer addresses, written once for both.
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -18,6 +18,14 @@
 #include "net/sockets.h"
 
 namespace quorbit {
+
+std::error_code ConnectSocket(SocketHandle socket, const HostAddress& address) {
+  sockaddr_storage native{};
+  std::memcpy(&native, address.raw.data(), address.length);
+  return connect(socket, reinterpret_cast<const sockaddr*>(&native), address.length) == 0
+             ? std::error_code()
+             : LastSocketError();
+}
 
 bool SocketPeerAddress(SocketHandle socket, HostAddress& address) {
   sockaddr_storage peer{};

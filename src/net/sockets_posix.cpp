@@ -61,14 +61,6 @@ std::error_code LastSocketError() {
   return {errno, std::system_category()};
 }
 
-std::error_code ConnectSocket(SocketHandle socket, const HostAddress& address) {
-  sockaddr_storage native{};
-  std::memcpy(&native, address.raw.data(), address.length);
-  return connect(socket, reinterpret_cast<const sockaddr*>(&native), address.length) == 0
-             ? std::error_code()
-             : LastSocketError();
-}
-
 // A connect interrupted by a signal goes on in the background, as one that
 // does not wait does.
 bool ConnectInProgress(const std::error_code& error) {

@@ -70,14 +70,6 @@ std::error_code LastSocketError() {
   return {WSAGetLastError(), std::system_category()};
 }
 
-std::error_code ConnectSocket(SocketHandle socket, const HostAddress& address) {
-  sockaddr_storage native{};
-  std::memcpy(&native, address.raw.data(), address.length);
-  return connect(socket, reinterpret_cast<const sockaddr*>(&native), address.length) == 0
-             ? std::error_code()
-             : LastSocketError();
-}
-
 bool ConnectInProgress(const std::error_code& error) {
   const int value = error.value();
   return error.category() == std::system_category() &&

@@ -44,16 +44,22 @@ DateTimeParts UnpackDateTime(PackedDateTime packed) {
   return p;
 }
 
-PackedDateTime PackBrokenDownTime(const std::tm& time) {
-  // Checked before narrowing, so that no far-off year wraps into the range.
-  if (time.tm_year < 80 || time.tm_year > 199) return 0;
+DateTimeParts PartsOfBrokenDownTime(const std::tm& time) {
   DateTimeParts parts;
   parts.year = static_cast<std::uint16_t>(time.tm_year + 1900);
   parts.month = static_cast<std::uint16_t>(time.tm_mon + 1);
   parts.day = static_cast<std::uint16_t>(time.tm_mday);
   parts.hour = static_cast<std::uint16_t>(time.tm_hour);
   parts.minute = static_cast<std::uint16_t>(time.tm_min);
-  parts.second = static_cast<std::uint16_t>(std::min(time.tm_sec, 59));
+  parts.second = static_cast<std::uint16_t>(time.tm_sec);
+  return parts;
+}
+
+PackedDateTime PackBrokenDownTime(const std::tm& time) {
+  // Checked before narrowing, so that no far-off year wraps into the range.
+  if (time.tm_year < 80 || time.tm_year > 199) return 0;
+  DateTimeParts parts = PartsOfBrokenDownTime(time);
+  parts.second = std::min<std::uint16_t>(parts.second, 59);
   return PackDateTime(parts);
 }
 

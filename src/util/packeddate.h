@@ -20,6 +20,9 @@ struct DateTimeParts {
   std::uint16_t second = 0;
 };
 
+// The fields of a broken-down time as they are (no range check).
+DateTimeParts PartsOfBrokenDownTime(const std::tm& time);
+
 // Seconds are halved (remainder dropped). Gives 0 ("no date") for a year outside
 // 1980..2099 or any impossible date or time (month 13, 31 April, hour 24, ...).
 PackedDateTime PackDateTime(const DateTimeParts& parts);

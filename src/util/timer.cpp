@@ -20,14 +20,7 @@ constexpr std::chrono::milliseconds kStopLookInterval{100};
 DateTimeParts LocalDateTimeNow() {
   std::tm local{};
   ToLocalTime(ReadWallClock().seconds, local);
-  DateTimeParts parts;
-  parts.year = static_cast<std::uint16_t>(local.tm_year + 1900);
-  parts.month = static_cast<std::uint16_t>(local.tm_mon + 1);
-  parts.day = static_cast<std::uint16_t>(local.tm_mday);
-  parts.hour = static_cast<std::uint16_t>(local.tm_hour);
-  parts.minute = static_cast<std::uint16_t>(local.tm_min);
-  parts.second = static_cast<std::uint16_t>(local.tm_sec);
-  return parts;
+  return PartsOfBrokenDownTime(local);
 }
 
 std::int32_t Stopwatch::Elapsed() const {
