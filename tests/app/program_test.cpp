@@ -346,6 +346,9 @@ bool OnPath(const std::string& tool) {
 // A system that gives the run no thread (here: a user allowed one process)
 // ends it as failed, with the reason, instead of aborting.
 TEST(Flags, NoThreadForTheRunIsAFailureThatSaysWhy) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's own start-up needs the threads this test takes away";
+#endif
   if (geteuid() != 0 || !OnPath("setpriv") || !OnPath("prlimit")) {
     GTEST_SKIP() << "needs root, setpriv and prlimit to run as a user without threads";
   }
