@@ -24,6 +24,12 @@ std::string_view TakeUntil(std::string_view& rest, char c) {
   return head;
 }
 
+// The next word after any blanks: asctime pads a one-digit day with one.
+std::string_view TakeWord(std::string_view& rest) {
+  rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
+  return TakeUntil(rest, ' ');
+}
+
 // What follows the first blank; without one the whole text.
 std::string_view AfterFirstBlank(std::string_view text) {
   const std::size_t blank = text.find(' ');
@@ -155,25 +161,32 @@ std::int64_t ParseContentLength(std::string_view value) {
 
 PackedDateTime ParseHttpDate(std::string_view text) {
   std::string_view rest = AfterFirstBlank(text);  // past the weekday
-  std::string_view word = TakeUntil(rest, ' ');
-  std::int32_t day, month, year;
-  if (word.find('-') != std::string_view::npos) {  // 06-NOV-94
-    day = TextToInt(TakeUntil(word, '-'));
+  const std::string_view first = TakeWord(rest);
+  std::int32_t day = 0, month = MonthFromName(first), year = 0;
+  std::string_view time;
+  if (month != 0) {  // asctime: NOV  6 08:49:37 1994
+    day = TextToInt(TakeWord(rest));
+    time = TakeWord(rest);
+    year = TextToInt(TakeWord(rest));
+  } else if (std::string_view word = first; word.find('-') != std::string_view::npos) {
+    day = TextToInt(TakeUntil(word, '-'));  // 06-NOV-94
     month = MonthFromName(TakeUntil(word, '-'));
     year = TextToInt(word);
+    time = TakeWord(rest);
   } else {  // 06 NOV 1994
-    day = TextToInt(word);
-    month = MonthFromName(TakeUntil(rest, ' '));
-    year = TextToInt(TakeUntil(rest, ' '));
+    day = TextToInt(first);
+    month = MonthFromName(TakeWord(rest));
+    year = TextToInt(TakeWord(rest));
+    time = TakeWord(rest);
   }
   if (year < 100) year += year > 80 ? 1900 : 2000;
   DateTimeParts parts;
   parts.year = DateField(year);
   parts.month = DateField(month);
   parts.day = DateField(day);
-  parts.hour = DateField(TextToInt(TakeUntil(rest, ':')));
-  parts.minute = DateField(TextToInt(TakeUntil(rest, ':')));
-  parts.second = DateField(TextToInt(TakeUntil(rest, ' ')));
+  parts.hour = DateField(TextToInt(TakeUntil(time, ':')));
+  parts.minute = DateField(TextToInt(TakeUntil(time, ':')));
+  parts.second = DateField(TextToInt(time));
   return PackDateTime(parts);
 }
 

@@ -157,17 +157,19 @@ PackedDateTime Packed(int y, int mo, int d, int h, int mi, int s) {
   return PackDateTime(p);
 }
 
-TEST(ParseHttpDate, ReadsBothFormsAsWritten) {
+TEST(ParseHttpDate, ReadsEveryFormAsWritten) {
   PackedDateTime want = Packed(1994, 11, 6, 8, 49, 37);
   EXPECT_EQ(ParseHttpDate("SUN, 06 NOV 1994 08:49:37 GMT"), want);
   EXPECT_EQ(ParseHttpDate("SUNDAY, 06-NOV-94 08:49:37 GMT"), want);
   EXPECT_EQ(ParseHttpDate("SUN, 06 NOV 1994 08:49:37 PST"), want);  // no zone conversion
+  EXPECT_EQ(ParseHttpDate("SUN NOV  6 08:49:37 1994"), want);       // asctime, day padded
+  EXPECT_EQ(ParseHttpDate("THU NOV 17 08:49:37 1994"), Packed(1994, 11, 17, 8, 49, 37));
 }
 
 TEST(ParseHttpDate, TwoDigitYearsAndInvalidDates) {
   EXPECT_EQ(ParseHttpDate("MON, 01-JAN-80 00:00:00 GMT"), Packed(2080, 1, 1, 0, 0, 0));
   EXPECT_EQ(ParseHttpDate("THU, 01-JAN-81 00:00:00 GMT"), Packed(1981, 1, 1, 0, 0, 0));
-  EXPECT_EQ(ParseHttpDate("SUN NOV  6 08:49:37 1994"), 0u);  // asctime form
+  EXPECT_EQ(ParseHttpDate("SUN NOV 31 08:49:37 1994"), 0u);  // asctime, no such day
   EXPECT_EQ(ParseHttpDate("SUN, 31 APR 2020 10:00:00 GMT"), 0u);
   EXPECT_EQ(ParseHttpDate("SUN, 06 NOV 1994 65546:49:37 GMT"), 0u);  // no wrap to 10 h
   EXPECT_EQ(ParseHttpDate(""), 0u);
