@@ -53,8 +53,23 @@ bool NextLine(std::string_view text, std::size_t& pos, std::string_view& line) {
   return true;
 }
 
+// A field of one length, or a list of equal ones ("5, 5": repeated fields
+// that a proxy joined, which count as the one length). -1 for anything else.
+std::int64_t ListedContentLength(std::string_view value) {
+  std::int64_t length = -1;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = value.find(',', start);
+    const std::int64_t one = ParseContentLength(TrimWhiteSpace(
+        value.substr(start, comma == std::string_view::npos ? comma : comma - start)));
+    if (one < 0 || (length >= 0 && one != length)) return -1;
+    length = one;
+    if (comma == std::string_view::npos) return length;
+    start = comma + 1;
+  }
+}
+
 void ApplyContentLength(HttpResponse& response, std::string_view value) {
-  const std::int64_t length = ParseContentLength(value);
+  const std::int64_t length = ListedContentLength(value);
   const bool differs = response.framing == BodyFraming::Length && length != response.contentLength;
   if (length < 0 || differs) {
     response.lengthUnusable = true;
