@@ -137,7 +137,7 @@ void RunTransferLine(FtpSession& session, const TransferLine& line) {
     const std::string source(LocalPath(line.source));
     const std::string destination = WithTrailing(RemotePath(line.destination), '/');
     StatusDisplay::SetLine(2, "Attempting to upload " + source);
-    Upload(session, {.localSpec = source,
+    Upload(session, {.localPattern = source,
                      .remoteDirectory = destination,
                      .deleteAfter = line.deleteAfter,
                      .onlyChanged = line.onlyChanged});
@@ -145,7 +145,7 @@ void RunTransferLine(FtpSession& session, const TransferLine& line) {
     const std::string source = RemotePath(line.source);
     const std::string destination = WithTrailing(LocalPath(line.destination), kPathSep);
     StatusDisplay::SetLine(2, "Attempting to download " + source);
-    Download(session, {.remoteSpec = source,
+    Download(session, {.remotePattern = source,
                        .localDirectory = destination,
                        .deleteAfter = line.deleteAfter,
                        .onlyChanged = line.onlyChanged});
@@ -169,9 +169,9 @@ TransferLine SplitTransferLine(std::string_view text) {
 }
 
 void SyncUp(FtpSession& session, const UploadJob& sides) {
-  const std::string_view localSpec = sides.localSpec;
+  const std::string_view localPattern = sides.localPattern;
   const std::string remoteDir = WithTrailing(sides.remoteDirectory, '/');
-  const std::string localDir = DirectoryPart(localSpec, kPathSep);
+  const std::string localDir = DirectoryPart(localPattern, kPathSep);
   CrcStringSet remoteNames;
   session.ChangeDir(remoteDir);
 
@@ -180,16 +180,16 @@ void SyncUp(FtpSession& session, const UploadJob& sides) {
     remoteNames.Add(remote.name);
     FoundFile local;
     if (FindLocalFile(localDir, remote.name, local) && !SameSize(local, remote)) {
-      Upload(session, {.localSpec = localDir + remote.name, .remoteDirectory = ""});
+      Upload(session, {.localPattern = localDir + remote.name, .remoteDirectory = ""});
     }
   }
 
-  const std::string_view mask = localSpec.substr(localDir.size());
+  const std::string_view mask = localPattern.substr(localDir.size());
   for (const FoundFile& local : FindFiles(localDir, mask, kAttrArchive)) {
     if (StopRequested()) return;
     if (!remoteNames.Contains(local.name)) {
       Upload(session,
-             {.localSpec = localDir + std::string(local.name), .remoteDirectory = remoteDir});
+             {.localPattern = localDir + std::string(local.name), .remoteDirectory = remoteDir});
     }
   }
 }
@@ -197,7 +197,7 @@ void SyncUp(FtpSession& session, const UploadJob& sides) {
 void SyncDown(FtpSession& session, const DownloadJob& sides) {
   const std::string localDir = WithTrailing(sides.localDirectory, kPathSep);
   if (!PrepareLocalDirectory(session, localDir)) return;
-  session.ChangeDir(DirectoryPart(sides.remoteSpec, '/'));
+  session.ChangeDir(DirectoryPart(sides.remotePattern, '/'));
 
   for (const FtpFileRecord& remote : RemoteFiles(session)) {
     if (StopRequested()) return;
@@ -209,7 +209,7 @@ void SyncDown(FtpSession& session, const DownloadJob& sides) {
     }
     FoundFile local;
     if (!FindLocalFile(localDir, remote.name, local) || !SameSize(local, remote)) {
-      Download(session, {.remoteSpec = remote.name, .localDirectory = localDir});
+      Download(session, {.remotePattern = remote.name, .localDirectory = localDir});
     }
   }
 }
@@ -225,17 +225,17 @@ void Synchronise(FtpSession& session, std::string_view local, std::string_view r
   if (localIsDirectory && remoteIsDirectory) {
     const std::string localDir = WithTrailing(local, kPathSep);
     const std::string remoteDir = WithTrailing(remote, '/');
-    SyncUp(session, {.localSpec = Cat(localDir, kEveryFile), .remoteDirectory = remoteDir});
+    SyncUp(session, {.localPattern = Cat(localDir, kEveryFile), .remoteDirectory = remoteDir});
     if (StopRequested()) return;
-    SyncDown(session, {.remoteSpec = Cat(remoteDir, kEveryFile), .localDirectory = localDir});
+    SyncDown(session, {.remotePattern = Cat(remoteDir, kEveryFile), .localDirectory = localDir});
   } else if (!localIsDirectory && !remoteIsDirectory) {
-    SyncUp(session, {.localSpec = local, .remoteDirectory = DirectoryPart(remote, '/')});
+    SyncUp(session, {.localPattern = local, .remoteDirectory = DirectoryPart(remote, '/')});
     if (StopRequested()) return;
-    SyncDown(session, {.remoteSpec = remote, .localDirectory = DirectoryPart(local, kPathSep)});
+    SyncDown(session, {.remotePattern = remote, .localDirectory = DirectoryPart(local, kPathSep)});
   } else if (!localIsDirectory) {
-    SyncUp(session, {.localSpec = local, .remoteDirectory = remote});
+    SyncUp(session, {.localPattern = local, .remoteDirectory = remote});
   } else {
-    SyncDown(session, {.remoteSpec = remote, .localDirectory = local});
+    SyncDown(session, {.remotePattern = remote, .localDirectory = local});
   }
 }
 

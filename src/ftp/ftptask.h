@@ -33,14 +33,14 @@ TransferLine SplitTransferLine(std::string_view line);
 // debug log, the trusted certificates and which lines were cut.
 void RunFtpTask(const FtpTask& task, const RunContext& context);
 
-// The upload half of a synchronise: files of the local spec's directory
+// The upload half of a synchronise: files of the local pattern's directory
 // whose size differs from the remote file of that name, and files matching
-// the local spec that the remote directory lacks, are uploaded. Names are
+// the local pattern that the remote directory lacks, are uploaded. Names are
 // compared exactly, whatever their length or letter case. The job's options
 // are not used: a synchronise compares sizes and deletes nothing.
 void SyncUp(FtpSession& session, const UploadJob& sides);
 
-// The download half: remote files of the remote spec's directory that the
+// The download half: remote files of the remote pattern's directory that the
 // local directory (created when missing) lacks, or holds with another size,
 // are downloaded. Names are compared exactly.
 void SyncDown(FtpSession& session, const DownloadJob& sides);

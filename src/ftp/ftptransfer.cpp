@@ -88,16 +88,16 @@ std::string DeleteFailureText(std::string_view name, std::string_view reason) {
   return std::string(name) + ": " + std::string(reason);
 }
 
-// The directory part of a local spec including its separator, and the mask
+// The directory part of a local pattern including its separator, and the mask
 // after it; without a separator the directory is empty.
-struct LocalSpecParts {
+struct DirectoryAndMask {
   std::string_view directory;
   std::string_view mask;
 };
-LocalSpecParts SplitLocalSpec(std::string_view spec) {
-  const std::size_t sep = spec.rfind(kPathSep);
-  if (sep == std::string_view::npos) return {{}, spec};
-  return {spec.substr(0, sep + 1), spec.substr(sep + 1)};
+DirectoryAndMask SplitLocalPattern(std::string_view pattern) {
+  const std::size_t sep = pattern.rfind(kPathSep);
+  if (sep == std::string_view::npos) return {{}, pattern};
+  return {pattern.substr(0, sep + 1), pattern.substr(sep + 1)};
 }
 
 // Closes the data channel when a transfer step ends, on every path.
@@ -506,17 +506,17 @@ bool IsSafeLocalName(std::string_view name) {
 }
 
 void Download(FtpSession& session, const DownloadJob& job) {
-  const std::string_view remoteSpec = job.remoteSpec;
+  const std::string_view remotePattern = job.remotePattern;
   const std::string_view localDirectory = job.localDirectory;
   session.StatusEvent(FtpStatusEvent::PreparingDownload, {});
   session.DrainReplies();
   if (!PrepareLocalDirectory(session, localDirectory)) return;
   // The directory is what stands before the last "/" (empty for "/" and a
   // mask: the current directory), the mask what follows it.
-  std::string_view mask = remoteSpec;
-  if (const std::size_t slash = remoteSpec.rfind('/'); slash != std::string_view::npos) {
-    mask = remoteSpec.substr(slash + 1);
-    if (!session.ChangeDir(remoteSpec.substr(0, slash))) {
+  std::string_view mask = remotePattern;
+  if (const std::size_t slash = remotePattern.rfind('/'); slash != std::string_view::npos) {
+    mask = remotePattern.substr(slash + 1);
+    if (!session.ChangeDir(remotePattern.substr(0, slash))) {
       session.StatusEvent(FtpStatusEvent::ChangeDirFailed, {});
       return;
     }
@@ -555,9 +555,9 @@ void Download(FtpSession& session, const DownloadJob& job) {
 void Upload(FtpSession& session, const UploadJob& job) {
   session.StatusEvent(FtpStatusEvent::PreparingUpload, {});
   session.DrainReplies();
-  const LocalSpecParts spec = SplitLocalSpec(job.localSpec);
-  const std::string localDir(spec.directory);
-  const std::vector<FoundFile> files = FindFiles(localDir, spec.mask, kAttrArchive);
+  const DirectoryAndMask parts = SplitLocalPattern(job.localPattern);
+  const std::string localDir(parts.directory);
+  const std::vector<FoundFile> files = FindFiles(localDir, parts.mask, kAttrArchive);
   if (files.empty()) {
     session.StatusEvent(FtpStatusEvent::NoFilesFound, {});
     return;

@@ -27,7 +27,7 @@ bool DeleteRemote(FtpSession& session, std::string_view name, std::string& refus
 // confirmed; onlyChanged skips a file that is unchanged (IsUnchanged) on
 // this side.
 struct DownloadJob {
-  std::string_view remoteSpec;
+  std::string_view remotePattern;
   std::string_view localDirectory;
   bool deleteAfter = false;
   bool onlyChanged = false;
@@ -35,14 +35,14 @@ struct DownloadJob {
 
 // The same for an upload, whose append sends APPE instead of STOR.
 struct UploadJob {
-  std::string_view localSpec;
+  std::string_view localPattern;
   std::string_view remoteDirectory;
   bool deleteAfter = false;
   bool onlyChanged = false;
   bool append = false;
 };
 
-// Downloads every remote file that matches the last component of remoteSpec
+// Downloads every remote file that matches the last component of remotePattern
 // (the part before its last "/" is the remote directory; without "/" the
 // current one is used) into localDirectory, which is empty or ends with the
 // local path separator and is created when missing. A file counts as
@@ -51,7 +51,7 @@ struct UploadJob {
 void Download(FtpSession& session, const DownloadJob& job);
 
 // Uploads every ordinary local file that matches the last component of
-// localSpec into remoteDirectory (empty: the current remote directory), with
+// localPattern into remoteDirectory (empty: the current remote directory), with
 // STOR, or APPE when the options ask to append. A file counts as uploaded only when every
 // byte was sent, our side of the data connection was shut down while the
 // server was still taking it, the server then ended its side in order (it

@@ -184,7 +184,7 @@ TEST(FtpBoundsTest, HostileServersAreBoundedAndSaidSo) {
       ListingPtr listing;
       FetchListing(session, "*", kFilterFiles, record, listing);
     } else if (row.action == Action::Download) {
-      Download(session, {.remoteSpec = "*", .localDirectory = dir.Path() + "/"});
+      Download(session, {.remotePattern = "*", .localDirectory = dir.Path() + "/"});
     }
     EXPECT_LT(SecondsSince(start), row.maxSeconds);
     EXPECT_EQ(session.events, row.events);

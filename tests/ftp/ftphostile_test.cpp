@@ -192,10 +192,10 @@ TEST_P(HostileServer, SourceGoesOnlyWhenTheServerHasItAll) {
   session.events.clear();
   const auto start = std::chrono::steady_clock::now();
   if (row.way == Way::Up) {
-    Upload(session, {.localSpec = local / "f.bin", .remoteDirectory = "", .deleteAfter = true});
+    Upload(session, {.localPattern = local / "f.bin", .remoteDirectory = "", .deleteAfter = true});
   } else {
     Download(session,
-             {.remoteSpec = "f.bin", .localDirectory = local.Path() + "/", .deleteAfter = true});
+             {.remotePattern = "f.bin", .localDirectory = local.Path() + "/", .deleteAfter = true});
   }
   EXPECT_LT(SecondsSince(start), 10.0);
   Events events = session.events;

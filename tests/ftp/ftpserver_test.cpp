@@ -152,7 +152,7 @@ TEST_F(FtpServerTest, Utf8NamesKeepTheirBytes) {
   ReleaseListing(record, listing);
 
   TempDir local;
-  Download(session, {.remoteSpec = name, .localDirectory = local.Path() + "/"});
+  Download(session, {.remotePattern = name, .localDirectory = local.Path() + "/"});
   EXPECT_EQ(ReadFile(local / name), "unicode");
   EXPECT_EQ(session.events.back(), "Complete:" + name);
 }

@@ -70,7 +70,7 @@ data send 0123456789
 expect DELE a.txt
 send 250 Deleted\r\n
 )");
-  Download(session, {.remoteSpec = "a.txt", .localDirectory = LocalDir(), .deleteAfter = true});
+  Download(session, {.remotePattern = "a.txt", .localDirectory = LocalDir(), .deleteAfter = true});
   EXPECT_EQ(session.events,
             (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
                     "DataChannelOpen", "Downloading:a.txt", "Complete:a.txt", "Deleting:a.txt"}));
@@ -84,7 +84,7 @@ TEST_F(FtpTransferTest, UnconfirmedOrMissizedTransfersFailKeepTheOldCopyAndDelet
   // halfway but the server claims success. c.txt: all data arrives but the
   // server reports an error. d.txt: more data than listed. e.txt: listed
   // above 4 GiB, and only its size modulo 4 GiB arrives. None may be sent
-  // DELE. The spec "/*.txt" stays in the current directory without a CWD.
+  // DELE. The pattern "/*.txt" stays in the current directory without a CWD.
   const Names names = {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"};
   for (const std::string& name : names) WriteFile(local / name, "old copy");
   Start(ListingSteps({FileLine("a.txt", 10), FileLine("b.txt", 10), FileLine("c.txt", 10),
@@ -105,7 +105,7 @@ send 451 Local error in processing\r\n
 )" + kNextChannel +
         RetrSteps("d.txt", "0123456789") + kNextChannel + RetrSteps("e.txt", "0123456789"));
   const auto start = Clock::now();
-  Download(session, {.remoteSpec = "/*.txt", .localDirectory = LocalDir(), .deleteAfter = true});
+  Download(session, {.remotePattern = "/*.txt", .localDirectory = LocalDir(), .deleteAfter = true});
   EXPECT_LT(SecondsSince(start), 5.0);
   Events expected = {"PreparingDownload", "ReadingListing"};
   for (const std::string& name : names) {
@@ -127,7 +127,7 @@ TEST_F(FtpTransferTest, WindowsStyleListingDownloadsTheMatchingFilesWithTheirSiz
                       "01-15-27  11:59PM              1234 data.bin"}) +
         kFirstChannel + RetrSteps("notes.txt", "0123456789") + kNextChannel +
         RetrSteps("q 1.txt", "four"));
-  Download(session, {.remoteSpec = "*.txt", .localDirectory = LocalDir()});
+  Download(session, {.remotePattern = "*.txt", .localDirectory = LocalDir()});
   EXPECT_EQ(session.events, (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
                                     "DataChannelOpen", "Downloading:notes.txt",
                                     "Complete:notes.txt", "OpeningDataChannel:1", "DataChannelOpen",
@@ -154,7 +154,7 @@ TEST_F(FtpTransferTest, AwkwardNamesAndLinksDownloadUnderTheirOwnNames) {
         RetrSteps("current", "plain") +
         "expect SIZE old\nsend 550 Could not get file size.\\r\\n\n" + kNextChannel +
         RetrSteps("old", "0123456789"));
-  Download(session, {.remoteSpec = "*", .localDirectory = LocalDir()});
+  Download(session, {.remotePattern = "*", .localDirectory = LocalDir()});
   Events expected = {"PreparingDownload", "ReadingListing"};
   for (const std::string name : {"notes for the team.txt", "  lead.txt", "current", "old"}) {
     expected.insert(expected.end(), {"OpeningDataChannel:1", "DataChannelOpen",
@@ -172,8 +172,8 @@ TEST_F(FtpTransferTest, AwkwardNamesAndLinksDownloadUnderTheirOwnNames) {
 TEST_F(FtpTransferTest, MissingLocalDirectoryIsCreatedOrReportedOnce) {
   WriteFile(local / "notadir", "a file, not a directory");
   Start(ListingSteps({FileLine("a.txt", 2)}) + kFirstChannel + RetrSteps("a.txt", "ok"));
-  Download(session, {.remoteSpec = "a.txt", .localDirectory = local / "notadir/sub/"});
-  Download(session, {.remoteSpec = "a.txt", .localDirectory = local / "new/deeper/"});
+  Download(session, {.remotePattern = "a.txt", .localDirectory = local / "notadir/sub/"});
+  Download(session, {.remotePattern = "a.txt", .localDirectory = local / "new/deeper/"});
   EXPECT_EQ(session.events,
             (Events{"PreparingDownload",
                     "NoLocalDirectory:" + (local / "notadir/sub/") + ": Not a directory",
@@ -189,7 +189,7 @@ TEST_F(FtpTransferTest, StopDuringADownloadCommitsNothingAndStartsNoFurtherFile)
   Start(ListingSteps({FileLine("a.txt", 10), FileLine("b.txt", 10)}) + kFirstChannel +
         RetrSteps("a.txt", "0123456789"));
   session.stopAt = "Downloading:a.txt";
-  Download(session, {.remoteSpec = "*.txt", .localDirectory = LocalDir(), .deleteAfter = true});
+  Download(session, {.remotePattern = "*.txt", .localDirectory = LocalDir(), .deleteAfter = true});
   ClearStopRequest();
   EXPECT_EQ(session.events,
             (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
@@ -203,7 +203,7 @@ TEST_F(FtpTransferTest, NamesThatWouldLeaveTheLocalDirectoryAreNeverWritten) {
   std::filesystem::create_directory(local / "in");
   Start(ListingSteps({FileLine("../x", 5), FileLine("..\\\\y", 5), FileLine("ok.txt", 2)}) +
         kFirstChannel + RetrSteps("ok.txt", "ok"));
-  Download(session, {.remoteSpec = "*", .localDirectory = local / "in/"});
+  Download(session, {.remotePattern = "*", .localDirectory = local / "in/"});
   EXPECT_EQ(session.events, (Events{"PreparingDownload", "ReadingListing", "DownloadFailed:../x",
                                     "DownloadFailed:..\\y", "OpeningDataChannel:1",
                                     "DataChannelOpen", "Downloading:ok.txt", "Complete:ok.txt"}));
@@ -219,7 +219,7 @@ TEST_F(FtpTransferTest, EmptyRefusedUnchangedAndChangedFiles) {
                       FileLine("grown.txt", 6)}) +
         kFirstChannel + "expect RETR gone.txt\nsend 550 Failed to open file.\\r\\n\n" +
         kNextChannel + RetrSteps("grown.txt", "654321"));
-  Download(session, {.remoteSpec = "*.txt", .localDirectory = LocalDir(), .onlyChanged = true});
+  Download(session, {.remotePattern = "*.txt", .localDirectory = LocalDir(), .onlyChanged = true});
   EXPECT_EQ(session.events,
             (Events{"PreparingDownload", "ReadingListing", "ZeroBytesSkipped:empty.txt",
                     "OpeningDataChannel:1", "DataChannelOpen", "DownloadRefused:gone.txt",
@@ -239,7 +239,7 @@ send 426 Connection closed; transfer aborted.\r\n
 expect PWD
 send 257 "/" is the current directory\r\n
 )");
-  Download(session, {.remoteSpec = "a.txt", .localDirectory = LocalDir()});
+  Download(session, {.remotePattern = "a.txt", .localDirectory = LocalDir()});
   EXPECT_EQ(session.events, (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
                                     "DataChannelOpen", "Downloading:a.txt", "LocalFileNotCreated",
                                     "DownloadFailed:a.txt"}));
@@ -258,7 +258,8 @@ send 426 Connection closed; transfer aborted.\r\n
 )");
   {
     FileSizeLimit limit(16384);
-    Download(session, {.remoteSpec = "big.bin", .localDirectory = LocalDir(), .deleteAfter = true});
+    Download(session,
+             {.remotePattern = "big.bin", .localDirectory = LocalDir(), .deleteAfter = true});
   }
   EXPECT_EQ(session.events,
             (Events{"PreparingDownload", "ReadingListing", "OpeningDataChannel:1",
@@ -278,7 +279,7 @@ TEST_F(FtpTransferTest, RefusedStorIsFinalAndTheNextFileGoesAtOnce) {
   Start(kFirstChannel + "expect STOR a.txt\nsend 553 Could not create file.\\r\\n\n" +
         kNextChannel + StorSteps("b.txt", "bbbbb") + kNextChannel + StorSteps("c.txt", ""));
   const auto start = Clock::now();
-  Upload(session, {.localSpec = local / "*.TXT", .remoteDirectory = ""});
+  Upload(session, {.localPattern = local / "*.TXT", .remoteDirectory = ""});
   EXPECT_LT(SecondsSince(start), 5.0);
   EXPECT_EQ(session.events,
             (Events{"PreparingUpload", "OpeningDataChannel:1", "DataChannelOpen",
@@ -294,7 +295,8 @@ TEST_F(FtpTransferTest, DeleteAfterUploadOnlyWhenTheServerConfirmed) {
   Start("expect CWD /in\nsend 250 Directory successfully changed.\\r\\n\n" + kFirstChannel +
         StorSteps("a.txt", "aaaa", "451 Local error in processing.") + kNextChannel +
         StorSteps("b.txt", "bbbbb") + "expect SIZE b.txt\nsend 213 5\\r\\n\n");
-  Upload(session, {.localSpec = local / "*.txt", .remoteDirectory = "/in/", .deleteAfter = true});
+  Upload(session,
+         {.localPattern = local / "*.txt", .remoteDirectory = "/in/", .deleteAfter = true});
   EXPECT_EQ(session.events,
             (Events{"PreparingUpload", "OpeningDataChannel:1", "DataChannelOpen", "Uploading:a.txt",
                     "UploadFailed:a.txt", "OpeningDataChannel:1", "DataChannelOpen",
@@ -326,7 +328,7 @@ expect SIZE small.txt
 send 213 1\r\n
 )");
   const auto start = Clock::now();
-  Upload(session, {.localSpec = local / "*.*", .remoteDirectory = "", .deleteAfter = true});
+  Upload(session, {.localPattern = local / "*.*", .remoteDirectory = "", .deleteAfter = true});
   EXPECT_LT(SecondsSince(start), 10.0);
   EXPECT_EQ(
       session.events,
@@ -343,7 +345,7 @@ TEST_F(FtpTransferTest, OnlyChangedUploadsComparesWithOneListing) {
   WriteFile(local / "c.txt", "c");      // not on the server
   Start(ListingSteps({FileLine("a.txt", 4), FileLine("B.TXT", 3)}) + kFirstChannel +
         StorSteps("b.txt", "bbbbb") + kNextChannel + StorSteps("c.txt", "c"));
-  Upload(session, {.localSpec = local / "*.txt", .remoteDirectory = "", .onlyChanged = true});
+  Upload(session, {.localPattern = local / "*.txt", .remoteDirectory = "", .onlyChanged = true});
   // The upload of b.txt is announced with the server's entry.
   EXPECT_EQ(session.events,
             (Events{"PreparingUpload", "Unchanged:a.txt", "OpeningDataChannel:1", "DataChannelOpen",
