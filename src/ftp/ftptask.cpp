@@ -31,14 +31,6 @@ std::string DirectoryPart(std::string_view path, char separator) {
                                                     : path.substr(0, last + 1));
 }
 
-// The path ending with the separator; an empty path stays empty (the
-// current directory).
-std::string WithTrailing(std::string_view path, char separator) {
-  std::string result(path);
-  if (!result.empty() && result.back() != separator) result += separator;
-  return result;
-}
-
 // A remote path as the server wants it: "\" read as "/".
 std::string RemotePath(std::string_view path) {
   std::string result(path);

@@ -65,7 +65,7 @@ std::string JoinLocal(std::string_view folder, std::string_view name, std::size_
 // kMaxLocalDirectoryLength.
 void ExtendLocalDirectory(std::string& localDirectory, std::string_view name) {
   std::string sub =
-      JoinLocal(WithTrailingSeparator(localDirectory), name, kMaxLocalDirectoryLength - 1);
+      JoinLocal(WithTrailing(localDirectory, kPathSep), name, kMaxLocalDirectoryLength - 1);
   if (sub.empty()) return;
   sub += kPathSep;
   localDirectory = std::move(sub);
@@ -338,7 +338,7 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::strin
 
 bool ReceiveBody(HttpSession& session, std::string& localDirectory, const GetOptions& options,
                  HttpResponse& response) {
-  localDirectory = WithTrailingSeparator(localDirectory);
+  localDirectory = WithTrailing(localDirectory, kPathSep);
   const std::string& folder = localDirectory;
   session.storedPath.clear();
   const bool ok = ReadResponseHeader(session, response, session.file);
@@ -379,12 +379,6 @@ std::optional<WebUrl> RedirectTarget(std::string_view location, const WebUrl& fr
   const std::size_t query = beforeFragment.find('?');
   if (query != std::string_view::npos) target->path += beforeFragment.substr(query);
   return target;
-}
-
-std::string WithTrailingSeparator(std::string_view directory) {
-  std::string folder(directory);
-  if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
-  return folder;
 }
 
 std::string StoredFileName(std::string_view wantedName, std::string_view urlDirectory) {

@@ -81,10 +81,6 @@ bool ReadResponseHeader(HttpSession& session, HttpResponse& response, std::strin
 // answers; its query is kept. Empty for another scheme or no usable server.
 std::optional<WebUrl> RedirectTarget(std::string_view location, const WebUrl& from);
 
-// The local directory with the local path separator at its end; an empty
-// one (the current directory) stays empty.
-std::string WithTrailingSeparator(std::string_view directory);
-
 // The local name for a file part (empty: named after the directory, "/docs/"
 // gives "docs.html", "/" gives "index.html"): query and fragment cut, %XX
 // escapes decoded, made safe with SafeFileName.

@@ -81,12 +81,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
          UpperStr(text.substr(0, prefix.size())) == UpperStr(prefix);
 }
 
-std::string LowerText(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = LowerLetter(c);
-  return lower;
-}
-
 void ReportUncreatableLocation(std::string_view location, const FileResult& made) {
   RunLog::ShowAndWriteFailure("Unable to create location directory " + std::string(location) +
                               ": " + made.Reason());
@@ -121,7 +115,7 @@ bool Reachable(const WebUrl& url, const WebUrl& page) {
 }
 
 bool SameServer(const WebUrl& url, const WebUrl& page) {
-  return url.secure == page.secure && LowerText(url.host) == LowerText(page.host) &&
+  return url.secure == page.secure && EqualIgnoringCase(url.host, page.host) &&
          Reachable(url, page);
 }
 
@@ -502,7 +496,7 @@ bool ProcessHttpTask(HttpTask& task, std::uint8_t level, VisitedUrlSet& visited,
   }
   const bool emptied =
       level == 1 && !task.IFMOD && EmptyLocationUnlessGuarded(task.LOCATION, context);
-  AssignmentRun run{context, visited, WithTrailingSeparator(task.LOCATION), {}, {}, {}, {}, 0};
+  AssignmentRun run{context, visited, WithTrailing(task.LOCATION, kPathSep), {}, {}, {}, {}, 0};
   const std::string key = StartKey(task.URI, task.PORT);
   if (!key.empty()) visited.Add(key);
   const bool stored = FetchFile(run, task, level, key, false);

@@ -114,8 +114,7 @@ std::string ShortFileName(std::string_view directory, std::string_view fileName)
   if (name.size() > 5) {
     name = std::string(WholeCharsWithin(name, 5)) + '~';
     // The candidates are looked for inside the whole directory, however long.
-    std::string folder(directory);
-    if (!folder.empty() && folder.back() != kPathSep) folder += kPathSep;
+    const std::string folder = WithTrailing(directory, kPathSep);
     std::uint16_t n = 0;
     while (n < 99 && FileExists(Cat(folder, name, TwoDigits(n), extension))) ++n;
     name += TwoDigits(n);

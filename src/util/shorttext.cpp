@@ -42,6 +42,12 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
                     [](char x, char y) { return UpperLetter(x) == UpperLetter(y); });
 }
 
+std::string WithTrailing(std::string_view path, char separator) {
+  std::string result(path);
+  if (!result.empty() && result.back() != separator) result += separator;
+  return result;
+}
+
 std::string IntToText(std::int64_t value) {
   return std::to_string(value);
 }

@@ -171,6 +171,9 @@ struct ShortStrRef {
 std::string UpperStr(std::string_view text);  // a..z to A..Z only
 // The same text but for the letter case of a..z (other bytes exactly).
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
+// The path ending with the separator; an empty path stays empty (the
+// current directory).
+std::string WithTrailing(std::string_view path, char separator);
 char UpperLetter(char c);           // a..z to A..Z only
 char LowerLetter(char c);           // A..Z to a..z only
 void TrimBlanks(ShortStrRef text);  // spaces and NULs, both ends

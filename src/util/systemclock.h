@@ -9,12 +9,8 @@
 
 namespace quorbit {
 
-struct WallClockReading {
-  std::time_t seconds = 0;  // since the epoch
-  long nanoseconds = 0;     // into the current second
-};
-
-WallClockReading ReadWallClock();
+// Seconds since the epoch.
+std::time_t ReadWallClock();
 
 // The local broken-down time of an instant; false when it cannot be had.
 bool ToLocalTime(std::time_t instant, std::tm& local);

@@ -5,10 +5,10 @@
 
 namespace quorbit {
 
-WallClockReading ReadWallClock() {
+std::time_t ReadWallClock() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  return {now.tv_sec, now.tv_nsec};
+  return now.tv_sec;
 }
 
 bool ToLocalTime(std::time_t instant, std::tm& local) {

@@ -14,14 +14,13 @@ constexpr unsigned long long kTicksPerSecond = 10000000ULL;
 
 }  // namespace
 
-WallClockReading ReadWallClock() {
+std::time_t ReadWallClock() {
   FILETIME now{};
   GetSystemTimePreciseAsFileTime(&now);
   const unsigned long long ticks =
       ((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) -
       kEpochTicks;
-  return {static_cast<std::time_t>(ticks / kTicksPerSecond),
-          static_cast<long>(ticks % kTicksPerSecond) * 100};
+  return static_cast<std::time_t>(ticks / kTicksPerSecond);
 }
 
 bool ToLocalTime(std::time_t instant, std::tm& local) {

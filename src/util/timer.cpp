@@ -19,7 +19,7 @@ constexpr std::chrono::milliseconds kStopLookInterval{100};
 
 DateTimeParts LocalDateTimeNow() {
   std::tm local{};
-  ToLocalTime(ReadWallClock().seconds, local);
+  ToLocalTime(ReadWallClock(), local);
   return PartsOfBrokenDownTime(local);
 }
 
